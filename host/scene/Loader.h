@@ -1,0 +1,34 @@
+// Reads a scene file (*.tqs.json) into a Scene.
+//
+// Every malformed file is refused with one message naming the file, the JSON
+// path of the fault and what was expected, for example
+//   orbit.tqs.json: chor.objects[2].patches[7][3]: expected a control point
+//   index from 0 to 11
+// and nothing of it survives. Beyond the documented format the loader accepts
+// keys that begin with "_" anywhere (comments); any other unknown key is
+// refused, so that a misspelt key never passes unnoticed.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "host/scene/Scene.h"
+
+namespace tq::scene {
+
+inline constexpr std::size_t kMaxSceneBytes = std::size_t{64} << 20;
+inline constexpr int kMaxNesting = 64;
+inline constexpr std::size_t kMaxNameLength = 1024;
+
+struct LoadResult {
+  std::unique_ptr<Scene> scene;  // null on failure
+  std::string error;             // the reason, "" on success
+  explicit operator bool() const { return scene != nullptr; }
+};
+
+LoadResult LoadSceneFile(const std::string& path);
+// fileName only names the source in messages.
+LoadResult LoadSceneText(const std::string& text, const std::string& fileName);
+
+}  // namespace tq::scene

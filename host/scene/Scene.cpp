@@ -1,0 +1,264 @@
+#include "host/scene/Scene.h"
+
+namespace {
+HProject* currentProject = nullptr;
+HWND mainWindow = nullptr;
+}  // namespace
+
+HProject* GetHProject() { return currentProject; }
+HWND GetMainApplicationWnd() { return mainWindow; }
+
+namespace tq::scene {
+void SetMainApplicationWnd(HWND window) { mainWindow = window; }
+}  // namespace tq::scene
+
+HTreeObject::~HTreeObject() = default;
+
+HProperty* HTreeObject::GetPropertyAt(int i) const {
+  if (i < 0 || i >= static_cast<int>(properties_.size())) return nullptr;
+  return properties_[static_cast<std::size_t>(i)];
+}
+
+String HTreeObject::GetFullName() const {
+  std::string full = name_;
+  for (const HTreeObject* p = parent_; p != nullptr; p = p->parent_) full = p->name_ + "." + full;
+  return String(full.c_str());
+}
+
+void HTreeObject::AddProperty(HProperty* property) {
+  property->SetParent(this);
+  properties_.push_back(property);
+}
+
+HTransformProperty::HTransformProperty(std::string name, HVectorProperty* translate,
+                                       HRotateProperty* rotate, HVectorProperty* scale)
+    : HProperty(std::move(name), Kind::kGroup), translate_(translate), rotate_(rotate), scale_(scale) {
+  translate_->SetParent(this);
+  rotate_->SetParent(this);
+  scale_->SetParent(this);
+}
+
+void HQuorObject::AppendChild(HQuorObject* child) {
+  if (child_ == nullptr) {
+    child_ = child;
+    return;
+  }
+  HQuorObject* last = child_;
+  while (last->sibling_ != nullptr) last = last->sibling_;
+  last->sibling_ = child;
+}
+
+HBone::HBone(std::string name, int type, HChor* chor, HTransformProperty* transform, Vector pivot)
+    : HQuorObject(std::move(name), type), chor_(chor), transform_(transform), pivot_(pivot) {}
+
+void HBone::AppendChildBone(HBone* bone) {
+  if (childBone_ == nullptr) {
+    childBone_ = bone;
+  } else {
+    childBone_->AppendSiblingBone(bone);
+  }
+}
+
+void HBone::AppendSiblingBone(HBone* bone) {
+  HBone* last = this;
+  while (last->siblingBone_ != nullptr) last = last->siblingBone_;
+  last->siblingBone_ = bone;
+}
+
+Matrix34 HBone::GetLocalMatrix() const {
+  const Time now = chor_ != nullptr ? chor_->GetTime() : 0;
+  const HVectorProperty* tp = transform_->GetTranslate();
+  const HRotateProperty* rp = transform_->GetRotate();
+  const Time tt = tp->LastAsked().value_or(now);
+  const Time rt = rp->LastAsked().value_or(now);
+  const Vector t = tp->GetChannel().Evaluate(tt);
+  const Quaternion q = rp->GetChannel().Evaluate(rt);
+  const Vector s = transform_->GetScale()->GetChannel().Evaluate(rt);
+  Matrix34 m(q);
+  for (Vector4& row : m.row) {
+    row.x = row.x * s.x;
+    row.y = row.y * s.y;
+    row.z = row.z * s.z;
+  }
+  m.row[0].w = t.x;
+  m.row[1].w = t.y;
+  m.row[2].w = t.z;
+  return m;
+}
+
+HPatch* HModelCache::GetPatch(unsigned int i) const {
+  if (!found_ || i >= patches_.size()) return nullptr;
+  return patches_[i].get();
+}
+
+HCP* HModelCache::AddPoint(Vector position) {
+  points_.push_back(std::make_unique<HCP>(position));
+  return points_.back().get();
+}
+
+void HModelCache::AddPatch(HCP* a, HCP* b, HCP* c, HCP* d) {
+  patches_.push_back(std::make_unique<HPatch>(a, b, c, d));
+}
+
+void HModelCache::AddPatch5(HCP* a, HCP* b, HCP* c, HCP* d, HCP* e) {
+  patches5_.push_back(std::make_unique<HPatch5>(a, b, c, d, e));
+  if (patches5_.size() > 1) patches5_[patches5_.size() - 2]->SetNext(patches5_.back().get());
+}
+
+Matrix34 HGroup::GetMatrix() const {
+  return Matrix34(Vector4(1, 0, 0, center_.x), Vector4(0, 1, 0, center_.y),
+                  Vector4(0, 0, 1, center_.z));
+}
+
+void HBoneContainer::AppendBone(HBone* bone) {
+  if (first_ == nullptr) {
+    first_ = bone;
+  } else {
+    first_->AppendSiblingBone(bone);
+  }
+}
+
+void HChor::SetTime(Time t) {
+  time_ = t;
+  if (project_ != nullptr) project_->Log("HChor::SetTime " + std::to_string(t));
+}
+
+void HChor::AppendCamera(HCamera* camera) {
+  if (lastCamera_ == nullptr) {
+    firstCamera_ = camera;
+  } else {
+    lastCamera_->SetNextCamera(camera);
+  }
+  lastCamera_ = camera;
+}
+
+void HProject::SetTime(Time t) {
+  time_ = t;
+  Log("HProject::SetTime " + std::to_string(t));
+}
+
+void HProject::UpdateAllViews(int hint) {
+  ++updateAllViews_;
+  Log("UpdateAllViews " + std::to_string(hint));
+}
+
+void HProject::RefreshAllTrees() {
+  ++refreshAllTrees_;
+  Log("RefreshAllTrees");
+}
+
+namespace tq::scene {
+
+Scene::Scene(std::string projectName, float fps, std::string chorName)
+    : project_(std::make_unique<HProject>(std::move(projectName), fps)) {
+  chor_ = Own<HChor>(std::move(chorName), project_.get());
+}
+
+Scene::~Scene() {
+  if (currentProject == project_.get()) currentProject = nullptr;
+}
+
+void Scene::MakeCurrent() { currentProject = project_.get(); }
+
+HTransformProperty* Scene::MakeTransform(HTreeObject* owner, Channel<Vector> translate,
+                                         Channel<Quaternion> rotate, Channel<Vector> scale) {
+  auto* t = Own<HVectorProperty>("Translate", std::move(translate), project_.get());
+  auto* r = Own<HRotateProperty>("Rotate", std::move(rotate), project_.get());
+  auto* s = Own<HVectorProperty>("Scale", std::move(scale), project_.get());
+  auto* transform = Own<HTransformProperty>("Transform", t, r, s);
+  transform->SetParent(owner);
+  return transform;
+}
+
+HTransformProperty* Scene::DefaultTransform(HTreeObject* owner) {
+  return MakeTransform(owner, Channel<Vector>(Vector(0, 0, 0)), Channel<Quaternion>(Quaternion()),
+                       Channel<Vector>(Vector(1, 1, 1)));
+}
+
+void Scene::Adopt(HQuorObject* object) { chor_->AppendChild(object); }
+
+HCamera* Scene::AddCamera(const std::string& name, Channel<float> focal) {
+  auto* focalProperty = Own<HFloatProperty>("FocalLength", std::move(focal), project_.get());
+  auto* camera = Own<HCamera>(name, chor_, nullptr, focalProperty);
+  focalProperty->SetParent(camera);
+  camera->SetTransformProperty(DefaultTransform(camera));
+  Adopt(camera);
+  chor_->AppendCamera(camera);
+  return camera;
+}
+
+HModel* Scene::AddModel(const std::string& name) {
+  auto* model = Own<HModel>(name, chor_, nullptr);
+  model->SetTransformProperty(DefaultTransform(model));
+  Adopt(model);
+  return model;
+}
+
+HBone* Scene::AddObject(const std::string& name, int type) {
+  auto* object = Own<HBone>(name, type, chor_, nullptr);
+  object->SetTransformProperty(DefaultTransform(object));
+  Adopt(object);
+  return object;
+}
+
+HQuorObject* Scene::AddFolder(const std::string& name) {
+  auto* folder = Own<HQuorObject>(name, 9);
+  Adopt(folder);
+  return folder;
+}
+
+HProperty* Scene::AddProperty(HTreeObject* owner, const std::string& name, HProperty::Kind kind,
+                              int value) {
+  auto* property = Own<HProperty>(name, kind, value);
+  owner->AddProperty(property);
+  return property;
+}
+
+HGroupContainer* Scene::AddGroupContainer(HModel* model) {
+  auto* groups = Own<HGroupContainer>();
+  groups->SetParent(model);
+  model->SetContainers(groups, model->GetChildBoneContainer());
+  return groups;
+}
+
+HGroup* Scene::AddGroup(HGroupContainer* container, const std::string& name, Vector center) {
+  auto* group = Own<HGroup>(name, center);
+  group->SetParent(container);
+  container->AppendChild(group);
+  return group;
+}
+
+HBoneContainer* Scene::AddBoneContainer(HModel* model) {
+  auto* bones = Own<HBoneContainer>();
+  bones->SetParent(model);
+  model->SetContainers(model->GetChildGroupContainer(), bones);
+  return bones;
+}
+
+HBone* Scene::AddBone(HBoneContainer* container, HBone* parent, const std::string& name,
+                      Vector pivot) {
+  auto* bone = Own<HBone>(name, 0, chor_, nullptr, pivot);
+  bone->SetParent(parent != nullptr ? static_cast<HTreeObject*>(parent) : container);
+  bone->SetTransformProperty(DefaultTransform(bone));
+  if (parent != nullptr) {
+    parent->AppendChildBone(bone);
+  } else {
+    container->AppendBone(bone);
+  }
+  return bone;
+}
+
+void Scene::SetTransform(HBone* object, Channel<Vector> translate, Channel<Quaternion> rotate,
+                         Channel<Vector> scale) {
+  object->SetTransformProperty(
+      MakeTransform(object, std::move(translate), std::move(rotate), std::move(scale)));
+}
+
+HQuorObject* Scene::FindObject(const std::string& name) const {
+  for (HQuorObject* o = chor_->GetChild(); o != nullptr; o = o->GetSibling()) {
+    if (name == o->GetName()) return o;
+  }
+  return nullptr;
+}
+
+}  // namespace tq::scene

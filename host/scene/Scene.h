@@ -1,0 +1,435 @@
+// The host's scene library: project, choreography, objects, properties,
+// channels and the geometry cache, as the plug-in sees them.
+//
+// One class hierarchy carries every relation the plug-in's calls imply:
+//
+//   HTreeObject            a named node with child properties
+//   +- HProperty           a property; also read as HIntProperty/HTimeProperty
+//   |  +- HFloatProperty, HVectorProperty, HRotateProperty   (channels)
+//   |  +- HTransformProperty                                  (translate, rotate, scale)
+//   +- HQuorObject         a scene-tree object with children and siblings
+//      +- HChor, HGroupContainer, HGroup, HBoneContainer
+//      +- HBone            an object with a transform
+//         +- HCamera
+//         +- HAnimObject   an animated object with a geometry cache
+//            +- HModel
+//
+// Handles are plain pointers the Scene owns; they stay valid for its life.
+// Every object type code: model 1, camera 2, light 3, null 4, folder 9;
+// bones, groups and containers answer 0.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/scene/Channel.h"
+#include "host/scene/Time.h"
+#include "math/Quaternion.h"
+#include "math/String.h"
+#include "math/Vector.h"
+
+struct HWND__;
+using HWND = HWND__*;
+
+class HProject;
+class HChor;
+class HProperty;
+
+// The project whose scene is open, or null.
+HProject* GetHProject();
+// The host program's main window; null until the host program sets it.
+HWND GetMainApplicationWnd();
+
+namespace tq::scene {
+void SetMainApplicationWnd(HWND window);
+class Scene;
+}  // namespace tq::scene
+
+class HTreeObject {
+ public:
+  HTreeObject(const HTreeObject&) = delete;
+  HTreeObject& operator=(const HTreeObject&) = delete;
+  virtual ~HTreeObject();
+
+  // The i-th child property from 0; null past the last (and for i < 0).
+  HProperty* GetPropertyAt(int i) const;
+  // The dotted full name, the owning object's name first
+  // ("Camera1.OutputOptions.Resolution.Width"); the caller owns the String.
+  String GetFullName() const;
+  const char* GetName() const { return name_.c_str(); }
+
+  // Building the tree (loader and tests).
+  HTreeObject* Parent() const { return parent_; }
+  void SetParent(HTreeObject* parent) { parent_ = parent; }
+  // Lists property as this object's next child property.
+  void AddProperty(HProperty* property);
+  int PropertyCount() const { return static_cast<int>(properties_.size()); }
+
+ protected:
+  explicit HTreeObject(std::string name) : name_(std::move(name)) {}
+
+ private:
+  std::string name_;
+  HTreeObject* parent_ = nullptr;
+  std::vector<HProperty*> properties_;
+};
+
+// A property. Scalar properties (integer and time) and the organising entries
+// of a property tree are all HProperty: the plug-in reads a property by its
+// name with the integer or the time reader whatever else it is, and both
+// readers are this class's GetValue. A property that holds no scalar reads 0.
+class HProperty : public HTreeObject {
+ public:
+  enum class Kind { kGroup, kInt, kTime, kChannel };
+
+  HProperty(std::string name, Kind kind, int value = 0)
+      : HTreeObject(std::move(name)), kind_(kind), value_(value) {}
+
+  int GetValue() const { return value_; }
+  Kind GetKind() const { return kind_; }
+
+ private:
+  Kind kind_;
+  int value_;
+};
+
+using HIntProperty = HProperty;
+using HTimeProperty = HProperty;
+
+// A channel property. Every evaluation is remembered (the object's local
+// matrix follows the times last asked) and, while the project logs, logged as
+// "<full name> @<time>".
+template <class T>
+class HChannelProperty : public HProperty {
+ public:
+  HChannelProperty(std::string name, tq::scene::Channel<T> channel, HProject* project)
+      : HProperty(std::move(name), Kind::kChannel), channel_(std::move(channel)), project_(project) {}
+
+  T GetValue(Time t);
+  // The time last asked, if any.
+  std::optional<Time> LastAsked() const { return lastAsked_; }
+  const tq::scene::Channel<T>& GetChannel() const { return channel_; }
+
+ private:
+  tq::scene::Channel<T> channel_;
+  HProject* project_;
+  std::optional<Time> lastAsked_;
+};
+
+class HFloatProperty : public HChannelProperty<float> {
+  using HChannelProperty::HChannelProperty;
+};
+class HVectorProperty : public HChannelProperty<Vector> {
+  using HChannelProperty::HChannelProperty;
+};
+class HRotateProperty : public HChannelProperty<Quaternion> {
+  using HChannelProperty::HChannelProperty;
+};
+
+class HTransformProperty : public HProperty {
+ public:
+  HTransformProperty(std::string name, HVectorProperty* translate, HRotateProperty* rotate,
+                     HVectorProperty* scale);
+  HVectorProperty* GetTranslate() const { return translate_; }
+  HRotateProperty* GetRotate() const { return rotate_; }
+  HVectorProperty* GetScale() const { return scale_; }
+
+ private:
+  HVectorProperty* translate_;
+  HRotateProperty* rotate_;
+  HVectorProperty* scale_;
+};
+
+class HQuorObject : public HTreeObject {
+ public:
+  HQuorObject(std::string name, int type) : HTreeObject(std::move(name)), type_(type) {}
+
+  HQuorObject* GetChild() const { return child_; }
+  HQuorObject* GetSibling() const { return sibling_; }
+  int GetObjectType() const { return type_; }
+
+  // Appends a child at the end of this object's child list.
+  void AppendChild(HQuorObject* child);
+
+ private:
+  int type_;
+  HQuorObject* child_ = nullptr;
+  HQuorObject* sibling_ = nullptr;
+};
+
+class HBone : public HQuorObject {
+ public:
+  HBone(std::string name, int type, HChor* chor, HTransformProperty* transform,
+        Vector pivot = {});
+
+  HTransformProperty* GetTransform() const { return transform_; }
+  // translate * rotate * scale, each channel evaluated at the tick time last
+  // asked of the object's own translate (translate) and rotate (rotate and
+  // scale) channel, or at the choreography's time when none was asked yet.
+  // Reading the matrix evaluates nothing and is not logged as an evaluation.
+  Matrix34 GetLocalMatrix() const;
+  HBone* GetChildBone() const { return childBone_; }
+  HBone* GetSiblingBone() const { return siblingBone_; }
+  // A model bone's pivot in model space.
+  Vector GetPivot() const { return pivot_; }
+
+  void AppendChildBone(HBone* bone);
+  // Appends bone at the end of this bone's sibling chain.
+  void AppendSiblingBone(HBone* bone);
+  void SetTransformProperty(HTransformProperty* transform) { transform_ = transform; }
+
+ private:
+  HChor* chor_;
+  HTransformProperty* transform_;
+  Vector pivot_;
+  HBone* childBone_ = nullptr;
+  HBone* siblingBone_ = nullptr;
+};
+
+class HCamera : public HBone {
+ public:
+  HCamera(std::string name, HChor* chor, HTransformProperty* transform, HFloatProperty* focal)
+      : HBone(std::move(name), 2, chor, transform), focal_(focal) {}
+  HCamera* GetNextCameraInChor() const { return next_; }
+  HFloatProperty* GetFocalLength() const { return focal_; }
+  void SetNextCamera(HCamera* next) { next_ = next; }
+
+ private:
+  HFloatProperty* focal_;
+  HCamera* next_ = nullptr;
+};
+
+class HCP {
+ public:
+  explicit HCP(Vector position) : position_(position) {}
+  HCP* GetHead() const { return head_ != nullptr ? head_ : const_cast<HCP*>(this); }
+  Vector GetModelPosition() const { return position_; }
+  void SetHead(HCP* head) { head_ = head; }
+  // Moves the point (host-side editing; the plug-in only reads).
+  void SetModelPosition(Vector position) { position_ = position; }
+
+ private:
+  Vector position_;
+  HCP* head_ = nullptr;
+};
+
+class HPatch {
+ public:
+  HPatch(HCP* a, HCP* b, HCP* c, HCP* d) : cp_{a, b, c, d} {}
+  virtual ~HPatch() = default;
+  HCP* GetCP1() const { return cp_[0]; }
+  HCP* GetCP2() const { return cp_[1]; }
+  HCP* GetCP3() const { return cp_[2]; }
+  HCP* GetCP4() const { return cp_[3]; }
+
+ private:
+  HCP* cp_[4];
+};
+
+class HPatch5 : public HPatch {
+ public:
+  HPatch5(HCP* a, HCP* b, HCP* c, HCP* d, HCP* e) : HPatch(a, b, c, d), cp5_(e) {}
+  HCP* GetCP5() const { return cp5_; }
+  HPatch5* GetNextPatch5() const { return next_; }
+  void SetNext(HPatch5* next) { next_ = next; }
+
+ private:
+  HCP* cp5_;
+  HPatch5* next_ = nullptr;
+};
+
+// A model's geometry. Its patch lists are built by FindPatches: before that
+// call the cache reports no patch at all.
+class HModelCache {
+ public:
+  void FindPatches() { found_ = true; }
+  int GetPatchCount() const { return found_ ? static_cast<int>(patches_.size()) : 0; }
+  HPatch* GetPatch(unsigned int i) const;
+  HPatch5* GetHeadPatch5() const { return found_ && !patches5_.empty() ? patches5_.front().get() : nullptr; }
+
+  // Building the geometry (loader and tests).
+  HCP* AddPoint(Vector position);
+  HCP* Point(std::size_t i) const { return points_[i].get(); }
+  std::size_t PointCount() const { return points_.size(); }
+  void AddPatch(HCP* a, HCP* b, HCP* c, HCP* d);
+  void AddPatch5(HCP* a, HCP* b, HCP* c, HCP* d, HCP* e);
+
+ private:
+  bool found_ = false;
+  std::vector<std::unique_ptr<HCP>> points_;
+  std::vector<std::unique_ptr<HPatch>> patches_;
+  std::vector<std::unique_ptr<HPatch5>> patches5_;
+};
+
+class HAnimObject : public HBone {
+ public:
+  HAnimObject(std::string name, int type, HChor* chor, HTransformProperty* transform)
+      : HBone(std::move(name), type, chor, transform) {}
+  HModelCache* GetCache() { return &cache_; }
+
+ private:
+  HModelCache cache_;
+};
+
+class HGroup : public HQuorObject {
+ public:
+  HGroup(std::string name, Vector center) : HQuorObject(std::move(name), 0), center_(center) {}
+  // A pure translation to the group's pivot.
+  Matrix34 GetMatrix() const;
+
+ private:
+  Vector center_;
+};
+
+class HGroupContainer : public HQuorObject {
+ public:
+  HGroupContainer() : HQuorObject("Groups", 0) {}
+  HGroup* GetChildGroup() const { return static_cast<HGroup*>(GetChild()); }
+};
+
+class HBoneContainer : public HQuorObject {
+ public:
+  HBoneContainer() : HQuorObject("Bones", 0) {}
+  HBone* GetChildBone() const { return first_; }
+  void AppendBone(HBone* bone);
+
+ private:
+  HBone* first_ = nullptr;
+};
+
+class HModel : public HAnimObject {
+ public:
+  HModel(std::string name, HChor* chor, HTransformProperty* transform)
+      : HAnimObject(std::move(name), 1, chor, transform) {}
+  HGroupContainer* GetChildGroupContainer() const { return groups_; }
+  HBoneContainer* GetChildBoneContainer() const { return bones_; }
+  void SetContainers(HGroupContainer* groups, HBoneContainer* bones) {
+    groups_ = groups;
+    bones_ = bones;
+  }
+
+ private:
+  HGroupContainer* groups_ = nullptr;
+  HBoneContainer* bones_ = nullptr;
+};
+
+class HChor : public HQuorObject {
+ public:
+  HChor(std::string name, HProject* project) : HQuorObject(std::move(name), 0), project_(project) {}
+  Time GetTime() const { return time_; }
+  void SetTime(Time t);
+  HCamera* GetChildCamera() const { return firstCamera_; }
+  void AppendCamera(HCamera* camera);
+
+ private:
+  HProject* project_;
+  Time time_ = 0;
+  HCamera* firstCamera_ = nullptr;
+  HCamera* lastCamera_ = nullptr;
+};
+
+// The project. Redraw requests are counted and, like channel evaluations and
+// time changes, appended to an event log while logging is on, so that what a
+// command asked of the host can be read back.
+class HProject {
+ public:
+  HProject(std::string name, float fps) : name_(std::move(name)), fps_(fps) {}
+  float GetFPS() const { return fps_; }
+  Time GetTime() const { return time_; }
+  void SetTime(Time t);
+  void UpdateAllViews(int hint);
+  void RefreshAllTrees();
+
+  const char* GetName() const { return name_.c_str(); }
+  void SetFPS(float fps) { fps_ = fps; }
+  int UpdateAllViewsCalls() const { return updateAllViews_; }
+  int RefreshAllTreesCalls() const { return refreshAllTrees_; }
+
+  void SetLogging(bool on) { logging_ = on; }
+  bool Logging() const { return logging_; }
+  void Log(std::string event) {
+    if (logging_) events_.push_back(std::move(event));
+  }
+  const std::vector<std::string>& Events() const { return events_; }
+  void ClearEvents() { events_.clear(); }
+
+ private:
+  std::string name_;
+  float fps_;
+  Time time_ = 0;
+  int updateAllViews_ = 0;
+  int refreshAllTrees_ = 0;
+  bool logging_ = false;
+  std::vector<std::string> events_;
+};
+
+template <class T>
+T HChannelProperty<T>::GetValue(Time t) {
+  lastAsked_ = t;
+  if (project_ != nullptr && project_->Logging()) {
+    project_->Log(std::string(GetFullName().Get()) + " @" + std::to_string(t));
+  }
+  return channel_.Evaluate(t);
+}
+
+namespace tq::scene {
+
+// Owns a project, its choreography and every object, property and patch of
+// it. Creating objects through the Scene keeps every handle valid for the
+// Scene's life. The current scene's project answers GetHProject().
+class Scene {
+ public:
+  Scene(std::string projectName, float fps, std::string chorName);
+  Scene(const Scene&) = delete;
+  Scene& operator=(const Scene&) = delete;
+  ~Scene();
+
+  HProject* Project() const { return project_.get(); }
+  HChor* Chor() const { return chor_; }
+  // Makes this scene's project the one GetHProject() answers.
+  void MakeCurrent();
+
+  // Building (loader and tests). Objects are appended to the choreography's
+  // children in call order; cameras also to its camera list.
+  HCamera* AddCamera(const std::string& name,
+                     tq::scene::Channel<float> focal = tq::scene::Channel<float>(35.0f));
+  HModel* AddModel(const std::string& name);
+  HBone* AddObject(const std::string& name, int type);  // light 3, null 4
+  HQuorObject* AddFolder(const std::string& name);
+  HProperty* AddProperty(HTreeObject* owner, const std::string& name, HProperty::Kind kind,
+                         int value = 0);
+  HGroupContainer* AddGroupContainer(HModel* model);
+  HGroup* AddGroup(HGroupContainer* container, const std::string& name, Vector center);
+  HBoneContainer* AddBoneContainer(HModel* model);
+  // A bone under parent (or at the container's top level when parent is null).
+  HBone* AddBone(HBoneContainer* container, HBone* parent, const std::string& name, Vector pivot);
+  // Replaces an object's transform channels.
+  void SetTransform(HBone* object, tq::scene::Channel<Vector> translate,
+                    tq::scene::Channel<Quaternion> rotate,
+                    tq::scene::Channel<Vector> scale = tq::scene::Channel<Vector>(Vector(1, 1, 1)));
+
+  // Looks an object up by name among the choreography's children.
+  HQuorObject* FindObject(const std::string& name) const;
+
+ private:
+  template <class T, class... Args>
+  T* Own(Args&&... args) {
+    auto owned = std::make_unique<T>(std::forward<Args>(args)...);
+    T* raw = owned.get();
+    objects_.push_back(std::move(owned));
+    return raw;
+  }
+  HTransformProperty* MakeTransform(HTreeObject* owner, tq::scene::Channel<Vector> translate,
+                                    tq::scene::Channel<Quaternion> rotate,
+                                    tq::scene::Channel<Vector> scale);
+  HTransformProperty* DefaultTransform(HTreeObject* owner);
+  void Adopt(HQuorObject* object);
+
+  std::unique_ptr<HProject> project_;
+  HChor* chor_ = nullptr;
+  std::vector<std::unique_ptr<HTreeObject>> objects_;
+};
+
+}  // namespace tq::scene

@@ -1,0 +1,216 @@
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/scene/Loader.h"
+#include "tests/fileio/TempDir.h"
+
+namespace {
+
+using tq::scene::LoadSceneFile;
+using tq::scene::LoadSceneText;
+
+std::string Example(const char* name) {
+  return std::string(TQ_SOURCE_DIR) + "/examples/" + name;
+}
+
+// A minimal valid scene with the given objects.
+std::string SceneWith(const std::string& objects, const std::string& fps = "30") {
+  return R"({"format": "tq-scene", "version": 1, "project": {"name": "P", "fps": )" + fps +
+         R"(}, "chor": {"name": "C", "objects": [)" + objects + "]}}";
+}
+
+std::vector<std::string> Names(HQuorObject* first) {
+  std::vector<std::string> names;
+  for (HQuorObject* o = first; o != nullptr; o = o->GetSibling()) names.push_back(o->GetName());
+  return names;
+}
+
+void CollectProperties(HTreeObject* owner, std::vector<std::string>& out) {
+  for (int i = 0; HProperty* p = owner->GetPropertyAt(i); ++i) {
+    out.push_back(p->GetFullName().Get());
+    CollectProperties(p, out);
+  }
+}
+
+TEST(Loader, OrbitExampleAnswersTheWalks) {
+  auto loaded = LoadSceneFile(Example("orbit.tqs.json"));
+  ASSERT_TRUE(loaded) << loaded.error;
+  tq::scene::Scene& scene = *loaded.scene;
+  EXPECT_EQ(scene.Project()->GetFPS(), 30.0f);
+  HChor* chor = scene.Chor();
+  EXPECT_EQ(Names(chor->GetChild()),
+            (std::vector<std::string>{"Camera1", "Closeup", "Robot", "Key", "Marker", "Props"}));
+  std::vector<std::string> cameras;
+  for (HCamera* c = chor->GetChildCamera(); c != nullptr; c = c->GetNextCameraInChor()) {
+    cameras.push_back(c->GetName());
+  }
+  EXPECT_EQ(cameras, (std::vector<std::string>{"Camera1", "Closeup"}));
+  std::vector<int> types;
+  for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling()) {
+    types.push_back(o->GetObjectType());
+  }
+  EXPECT_EQ(types, (std::vector<int>{2, 2, 1, 3, 4, 9}));
+
+  std::vector<std::string> properties;
+  CollectProperties(chor->GetChildCamera(), properties);
+  EXPECT_EQ(properties, (std::vector<std::string>{
+                            "Camera1.OutputOptions", "Camera1.OutputOptions.Resolution",
+                            "Camera1.OutputOptions.Resolution.Width",
+                            "Camera1.OutputOptions.Resolution.Height",
+                            "Camera1.OutputOptions.Range", "Camera1.OutputOptions.Range.StartFrame",
+                            "Camera1.OutputOptions.Range.EndFrame"}));
+  HProperty* range = chor->GetChildCamera()->GetPropertyAt(0)->GetPropertyAt(1);
+  EXPECT_EQ(range->GetPropertyAt(1)->GetValue(), 120 * 4500);  // ticks
+  EXPECT_EQ(range->GetPropertyAt(2), nullptr);
+  EXPECT_EQ(range->GetPropertyAt(-1), nullptr);
+
+  auto* robot = static_cast<HModel*>(scene.FindObject("Robot"));
+  std::vector<std::string> groups;
+  for (HQuorObject* g = robot->GetChildGroupContainer()->GetChildGroup(); g; g = g->GetSibling()) {
+    groups.push_back(g->GetName());
+  }
+  EXPECT_EQ(groups, (std::vector<std::string>{"Base", "Roof"}));
+  // Bones in pre-order, the second top-level bone beside the first.
+  HBone* root = robot->GetChildBoneContainer()->GetChildBone();
+  EXPECT_STREQ(root->GetName(), "Root");
+  EXPECT_STREQ(root->GetChildBone()->GetName(), "Spine");
+  EXPECT_STREQ(root->GetChildBone()->GetChildBone()->GetName(), "Neck");
+  EXPECT_STREQ(root->GetChildBone()->GetSiblingBone()->GetName(), "Arm");
+  EXPECT_STREQ(root->GetSiblingBone()->GetName(), "Prop");
+  EXPECT_EQ(root->GetSiblingBone()->GetPivot(), Vector(2, 0, 0));
+  // Point 13 is stacked on point 0.
+  HModelCache* cache = robot->GetCache();
+  EXPECT_EQ(cache->Point(13)->GetHead(), cache->Point(0));
+  EXPECT_EQ(cache->Point(0)->GetHead(), cache->Point(0));
+}
+
+TEST(Loader, ZoomExampleLoads) {
+  auto loaded = LoadSceneFile(Example("zoom.tqs.json"));
+  ASSERT_TRUE(loaded) << loaded.error;
+  HCamera* zoom = loaded.scene->Chor()->GetChildCamera();
+  EXPECT_EQ(zoom->GetFocalLength()->GetValue(0), 35.0f);       // before the first key
+  EXPECT_EQ(zoom->GetFocalLength()->GetValue(48 * 5625), 85.0f);  // frame 48 at 24 fps
+  EXPECT_EQ(loaded.scene->Chor()->GetTime(), 5625);
+  EXPECT_EQ(loaded.scene->Project()->GetTime(), 5625);
+}
+
+TEST(Loader, TimesBecomeTicksAtTheProjectRate) {
+  auto loaded = LoadSceneText(SceneWith(R"({"type": "camera", "name": "Cam",
+      "output": {"startFrame": 1, "endFrame": 0.5}})", "7"), "t.json");
+  ASSERT_TRUE(loaded) << loaded.error;
+  HProperty* range = loaded.scene->Chor()->GetChildCamera()->GetPropertyAt(0)->GetPropertyAt(0);
+  EXPECT_STREQ(range->GetFullName().Get(), "Cam.OutputOptions.Range");
+  EXPECT_EQ(range->GetPropertyAt(0)->GetValue(), 19286);
+  EXPECT_EQ(range->GetPropertyAt(1)->GetValue(), 9643);
+}
+
+TEST(Loader, LocalMatrixFollowsTheTimesLastAsked) {
+  auto loaded = LoadSceneText(SceneWith(R"({"type": "null", "name": "N",
+      "translate": {"keys": [[0, [0, 0, 0]], [10, [10, 0, 0]]]},
+      "rotate": {"keys": [[0, [0, 0, 0, 1]], [10, {"euler": [0, 90, 0]}]]}})"), "t.json");
+  ASSERT_TRUE(loaded) << loaded.error;
+  auto* n = static_cast<HBone*>(loaded.scene->Chor()->GetChild());
+  // Nothing asked yet: the choreography's time, 0.
+  EXPECT_EQ(n->GetLocalMatrix().GetTranslate(), Vector(0, 0, 0));
+  n->GetTransform()->GetTranslate()->GetValue(5 * 4500);
+  EXPECT_EQ(n->GetLocalMatrix().GetTranslate(), Vector(5, 0, 0));
+  n->GetTransform()->GetRotate()->GetValue(10 * 4500);
+  const Vector z = n->GetLocalMatrix() * Vector(0, 0, 1);
+  EXPECT_NEAR(z.x, 6.0f, 1e-6f);  // (5,0,0) + Y(90) (0,0,1) = (5,0,0) + (1,0,0)
+  EXPECT_NEAR(z.z, 0.0f, 1e-6f);
+}
+
+TEST(Loader, FreePropertyTreesFollowOutputOptions) {
+  auto loaded = LoadSceneText(SceneWith(R"({"type": "camera", "name": "Cam",
+      "output": {"width": 10},
+      "properties": [{"name": "Z", "children": [{"name": "X", "int": 3}, {"name": "Y", "time": 2}]}]})"),
+                              "t.json");
+  ASSERT_TRUE(loaded) << loaded.error;
+  std::vector<std::string> names;
+  CollectProperties(loaded.scene->Chor()->GetChildCamera(), names);
+  EXPECT_EQ(names, (std::vector<std::string>{"Cam.OutputOptions", "Cam.OutputOptions.Resolution",
+                                             "Cam.OutputOptions.Resolution.Width", "Cam.Z", "Cam.Z.X",
+                                             "Cam.Z.Y"}));
+}
+
+struct BadFile {
+  const char* label;
+  std::string text;
+  const char* message;  // what follows "bad.json: "
+};
+
+TEST(Loader, RefusesBadFilesWithPathAndExpectation) {
+  const std::string model = R"({"type": "model", "name": "M", "points": [[0,0,0],[1,0,0]], )";
+  const std::string deep = std::string(10000, '[') + std::string(10000, ']');
+  const BadFile rows[] = {
+      {"not JSON", "{format: 1}", "(document): not valid JSON: parse error at line 1, column 3"},
+      {"empty", "", "(document): the file is empty; expected a scene object"},
+      {"truncated", R"({"format": "tq-scene", "version": 1, "pro)", "(document): not valid JSON:"},
+      {"not an object", "[1]", "(document): expected a scene object"},
+      {"wrong format", R"({"format": "tq-scenes", "version": 1})", "format: expected \"tq-scene\""},
+      {"version 2", R"({"format": "tq-scene", "version": 2})",
+       "version: unsupported version 2 (this loader reads version 1)"},
+      {"missing name", SceneWith(R"({"type": "null"})"), "chor.objects[0].name: missing"},
+      {"empty name", SceneWith(R"({"type": "null", "name": ""})"),
+       "chor.objects[0].name: expected a non-empty name"},
+      {"duplicate names", SceneWith(R"({"type": "null", "name": "A"}, {"type": "light", "name": "A"})"),
+       "chor.objects[1].name: expected a name not used before (\"A\" is)"},
+      {"unknown type", SceneWith(R"({"type": "sound", "name": "A"})"),
+       "chor.objects[0].type: expected \"model\", \"camera\", \"light\", \"null\" or \"folder\""},
+      {"fps 0", SceneWith("", "0"), "project.fps: expected a positive frame rate"},
+      {"fps negative", SceneWith("", "-24"), "project.fps: expected a positive frame rate"},
+      {"non-increasing keys",
+       SceneWith(R"({"type": "null", "name": "A", "translate": {"keys": [[5, [0,0,0]], [5, [1,1,1]]]}})"),
+       "chor.objects[0].translate.keys[1][0]: expected a frame later than the previous key's (5.0)"},
+      {"rotation of wrong length", SceneWith(R"({"type": "null", "name": "A", "rotate": [0, 0, 1]})"),
+       "chor.objects[0].rotate: expected a rotation [x, y, z, w] or {\"euler\": [x, y, z]}"},
+      {"patch index out of range", SceneWith(model + R"("patches": [[0, 1, 1, 2]]})"),
+       "chor.objects[0].patches[0][3]: expected an integer from 0 to 1"},
+      {"head cycle", SceneWith(model + R"("heads": {"0": 1, "1": 0}})"),
+       "chor.objects[0].heads.0: expected a chain of heads that ends, not a cycle"},
+      {"group point out of range", SceneWith(model + R"("groups": [{"name": "G", "points": [0, 2]}]})"),
+       "chor.objects[0].groups[0].points[1]: expected an integer from 0 to 1"},
+      {"number too large", SceneWith(R"({"type": "null", "name": "A", "translate": [1e400, 0, 0]})"),
+       "(document): not valid JSON: number overflow parsing '1e400'"},
+      {"nesting 10000 deep", deep, "(document): nesting deeper than 64 levels at line 1"},
+      {"unknown key", SceneWith(R"({"type": "null", "name": "A", "focal": 3})"),
+       "chor.objects[0].focal: unknown key (expected one of: type, name, translate, rotate, scale)"},
+      {"bad channel key", SceneWith(R"({"type": "camera", "name": "A", "focalLength": {"keys": [[0]]}})"),
+       "chor.objects[0].focalLength.keys[0]: expected a key [frame, value]"},
+      {"time past 32 bits", SceneWith(R"({"type": "camera", "name": "A", "output": {"endFrame": 1e7}})"),
+       "chor.objects[0].output.endFrame: expected a frame whose tick time fits 32 bits"},
+  };
+  for (const BadFile& row : rows) {
+    const auto loaded = LoadSceneText(row.text, "bad.json");
+    EXPECT_FALSE(loaded) << row.label;
+    EXPECT_EQ(loaded.scene, nullptr) << row.label;
+    EXPECT_EQ(loaded.error.rfind(std::string("bad.json: ") + row.message, 0), 0u)
+        << row.label << ": " << loaded.error;
+  }
+}
+
+TEST(Loader, RefusesOversizedFileBeforeReadingIt) {
+  tq::testing::TempDir dir;
+  const std::string path = dir / "huge.tqs.json";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << R"({"format": "tq-scene", "version": 1, "x": ")";
+    const std::string chunk(1 << 20, 'a');
+    for (int i = 0; i < 100; ++i) out << chunk;  // a 100 MB string
+    out << "\"}";
+  }
+  const auto loaded = LoadSceneFile(path);
+  EXPECT_FALSE(loaded);
+  EXPECT_NE(loaded.error.find(path + ": (document): expected at most 64 MiB"), std::string::npos)
+      << loaded.error;
+}
+
+TEST(Loader, MissingFileNamesItAndTheReason) {
+  const auto loaded = LoadSceneFile("/nonexistent/scene.tqs.json");
+  EXPECT_EQ(loaded.error, "/nonexistent/scene.tqs.json: cannot read: No such file or directory");
+}
+
+}  // namespace
