@@ -1,0 +1,51 @@
+// The Kernel32 part of the compatibility layer: local memory and modules.
+//
+// A module handle is an opaque record that knows the module's path, its code
+// (a shared object opened with dlopen) when it has one, and its resources:
+// - LoadLibraryA of a resource script (a name ending in ".lng" or ".rc")
+//   makes a resource-only module from it; a broken script makes the call fail;
+// - LoadLibraryA of a shared object runs its static construction (dlopen);
+//   its own resources are the resource script it registered with
+//   RegisterEmbeddedResources while it was constructed, if any.
+// When LoadLibraryA fails, LastLoadError() tells why (for a resource script:
+// "file:line: what was expected").
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "host/framework/Resources.h"
+#include "host/framework/Types.h"
+
+// Answers null when the block cannot be had (or the test seam says so).
+HLOCAL LocalAlloc(UINT flags, std::size_t bytes);
+HLOCAL LocalFree(HLOCAL block);
+
+HMODULE LoadLibraryA(LPCSTR path);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+// The module's full path (the host program's for null). Copies at most
+// size - 1 characters and always terminates; answers the number of characters
+// copied, or size when the path was cut short (and 0 for size 0).
+DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+
+namespace tq::framework {
+
+const std::string& LastLoadError();
+
+// Called by a code module's static initialiser: its own resource script. The
+// anchor is any address inside the module (to tell which module it is).
+void RegisterEmbeddedResources(const void* anchor, const char* script, const char* name);
+
+// The resources of a module, or null when it has none.
+const ResourceScript* ModuleResources(HMODULE module);
+// A string or dialog template through the current module state's resource
+// handle; null when absent.
+const std::string* FindString(UINT id);
+const DialogTemplate* FindDialogTemplate(UINT id);
+
+// A resource-only module made from script text; null (and LastLoadError) when
+// the script is broken. FreeLibrary releases it.
+HMODULE CreateResourceModule(const std::string& path, const std::string& script);
+
+}  // namespace tq::framework
