@@ -2,6 +2,7 @@
 
 #include "host/framework/Dialog.h"
 #include "host/framework/ScriptedDriver.h"
+#include "host/framework/Window.h"
 
 namespace tq::framework {
 namespace {
@@ -45,7 +46,8 @@ std::string DescribeDialog(HWND dialog) {
   std::string out = "dialog " + std::to_string(d.id) + " \"" + d.text + "\":\n";
   for (HWND child : Children(dialog)) {
     const WindowInfo c = DescribeWindow(child);
-    out += "  " + std::to_string(c.id) + " " + c.className + (c.enabled ? "" : " (disabled)");
+    out += "  " + std::to_string(c.id) + " " + c.className + (c.enabled ? "" : " (disabled)") +
+           (GetFocus() == child ? " (focus)" : "");
     if (c.className == "ComboBox") {
       const auto items = ComboItems(child);
       const auto sel = SendMessageA(child, CB_GETCURSEL, 0, 0);

@@ -183,7 +183,7 @@ std::string FindUserControl(HWND dialog, int id, const char* cls, HWND* out) {
   HWND h = GetDlgItem(dialog, id);
   if (h == nullptr) return "there is no control " + std::to_string(id);
   if (cls != nullptr && !SameClass(h->className, cls)) {
-    return "control " + std::to_string(id) + " is a " + h->className + ", not a " + cls;
+    return "control " + std::to_string(id) + " is of class " + h->className + ", not " + cls;
   }
   if (!h->enabled) return "control " + std::to_string(id) + " is disabled";
   *out = h;

@@ -1,0 +1,262 @@
+#include <bit>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/framework/CString.h"
+#include "host/framework/Dialog.h"
+#include "host/framework/Kernel32.h"
+#include "host/framework/ScriptedDriver.h"
+
+namespace {
+
+using tq::framework::Action;
+using tq::framework::ScriptedDriver;
+
+constexpr int kList = 1000, kSorted = 1001, kNumber = 1002, kValue = 1003;
+constexpr int kR1 = 1004, kR2 = 1005, kGo = 1007, kThrow = 1008;
+
+const char kTestScript[] = R"(
+#define IDD_TEST 100
+STRINGTABLE BEGIN 1 "Test menu" END
+IDD_TEST DIALOGEX 0, 0, 200, 100
+STYLE DS_MODALFRAME | WS_POPUP | WS_CAPTION
+CAPTION "Test dialog"
+BEGIN
+  COMBOBOX 1000, 5, 5, 100, 60, CBS_DROPDOWNLIST | WS_VSCROLL
+  COMBOBOX 1001, 5, 20, 100, 60, CBS_DROPDOWNLIST | CBS_SORT
+  EDITTEXT 1002, 5, 35, 50, 14, ES_AUTOHSCROLL
+  EDITTEXT 1003, 60, 35, 50, 14
+  CONTROL "One", 1004, "Button", BS_AUTORADIOBUTTON | WS_GROUP, 5, 50, 40, 10
+  CONTROL "Two", 1005, "Button", BS_AUTORADIOBUTTON, 50, 50, 40, 10
+  AUTORADIOBUTTON "Three", 1006, 95, 50, 40, 10
+  PUSHBUTTON "Go", 1007, 5, 65, 40, 14, WS_GROUP
+  PUSHBUTTON "Throw", 1008, 50, 65, 40, 14
+  DEFPUSHBUTTON "OK", IDOK, 100, 80, 40, 14
+  PUSHBUTTON "Cancel", IDCANCEL, 150, 80, 40, 14
+END
+)";
+
+AFX_MODULE_STATE* testState = nullptr;
+
+// The test module's window procedure: its state current for every message.
+LRESULT TestWndProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+  AFX_MAINTAIN_STATE keep(testState);
+  return AfxWndProc(h, message, wParam, lParam);
+}
+
+class TestDialog : public CDialog {
+ public:
+  TestDialog() : CDialog(100) {}
+
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    for (const char* name : {"zulu", "alpha", "mike"}) {
+      ::SendMessageA(::GetDlgItem(m_hWnd, kList), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+      ::SendMessageA(::GetDlgItem(m_hWnd, kSorted), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    }
+    ::SendMessageA(::GetDlgItem(m_hWnd, kR1), BM_SETCHECK, BST_CHECKED, 0);
+    events.push_back("init");
+    return TRUE;
+  }
+  void DoDataExchange(CDataExchange* pDX) override {
+    DDX_Text(pDX, kNumber, number);
+    DDV_MinMaxInt(pDX, number, 0, 5000);
+    DDX_Text(pDX, kValue, value);
+    DDV_MinMaxInt(pDX, static_cast<int>(value), 0, 10000);
+  }
+  void OnList() {
+    const auto sel = ::SendMessageA(::GetDlgItem(m_hWnd, kList), CB_GETCURSEL, 0, 0);
+    events.push_back("list " + std::to_string(sel) + (AfxGetModuleState() == testState ? " in module" : ""));
+  }
+  void OnR2() { events.push_back("r2"); }
+  void OnGo() { events.push_back(AfxGetModuleState() == testState ? "go in module" : "go outside"); }
+  void OnThrow() { throw std::runtime_error("handler failed"); }
+
+  int number = 12;
+  float value = 299.69998f;
+  std::vector<std::string> events;
+
+  DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(TestDialog, CDialog)
+ON_CBN_SELCHANGE(kList, OnList)
+ON_BN_CLICKED(kR2, OnR2)
+ON_BN_CLICKED(kGo, OnGo)
+ON_BN_CLICKED(kThrow, OnThrow)
+END_MESSAGE_MAP()
+
+class DialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    module_ = tq::framework::CreateResourceModule("test.rc", kTestScript);
+    ASSERT_NE(module_, nullptr) << tq::framework::LastLoadError();
+    state_ = std::make_unique<AFX_MODULE_STATE>(FALSE, &TestWndProc, 0x0400);
+    state_->m_hCurrentResourceHandle = module_;
+    testState = state_.get();
+  }
+  void TearDown() override {
+    EXPECT_EQ(AfxGetModuleState(), AfxGetAppModuleState());
+    FreeLibrary(module_);
+    EXPECT_EQ(tq::framework::LiveWindowCount(), 0);
+  }
+
+  // Runs the dialog as the test module does: its state current.
+  INT_PTR Run(TestDialog& dialog, ScriptedDriver& driver) {
+    tq::framework::ScopedUiDriver use(&driver);
+    AFX_MAINTAIN_STATE keep(testState);
+    return dialog.DoModal();
+  }
+
+  HMODULE module_ = nullptr;
+  std::unique_ptr<AFX_MODULE_STATE> state_;
+};
+
+TEST_F(DialogTest, RunsModallyAndRoutesNotificationsThroughTheMessageMap) {
+  TestDialog dialog;
+  ScriptedDriver driver({Action::SelectText(kList, "mike"), Action::Click(kR2), Action::Click(kGo),
+                         Action::SetText(kNumber, " 640 "), Action::Ok()});
+  EXPECT_EQ(Run(dialog, driver), IDOK);
+  EXPECT_TRUE(driver.Failures().empty()) << driver.Failures()[0];
+  EXPECT_EQ(dialog.events, (std::vector<std::string>{"init", "list 2 in module", "r2", "go in module"}));
+  EXPECT_EQ(dialog.number, 640);
+  EXPECT_EQ(std::bit_cast<std::uint32_t>(dialog.value), std::bit_cast<std::uint32_t>(299.69998f));
+}
+
+TEST_F(DialogTest, ModuleStateIsRestoredWhenAHandlerThrows) {
+  TestDialog dialog;
+  ScriptedDriver driver({Action::Click(kThrow)});
+  EXPECT_THROW(Run(dialog, driver), std::runtime_error);
+  EXPECT_EQ(AfxGetModuleState(), AfxGetAppModuleState());
+}
+
+TEST_F(DialogTest, RefusedValueKeepsTheDialogOpenWithFocusOnTheControl) {
+  TestDialog dialog;
+  ScriptedDriver driver({Action::SetText(kNumber, "5001"), Action::Ok(), Action::SetText(kNumber, "5000"),
+                         Action::SetText(kValue, "abc"), Action::Ok()});
+  EXPECT_EQ(Run(dialog, driver), IDCANCEL);  // the actions ran out with it open
+  EXPECT_EQ(driver.messages, (std::vector<std::string>{"Please enter an integer between 0 and 5000.",
+                                                       "Please enter a number."}));
+  ASSERT_EQ(driver.Failures().size(), 1u);
+  EXPECT_EQ(driver.Failures()[0].rfind("the actions ran out while the dialog was open; cancelled it\n"
+                                       "dialog 100 \"Test dialog\":\n",
+                                       0),
+            0u)
+      << driver.Failures()[0];
+  EXPECT_EQ(dialog.number, 5000);  // fields before the refused one stay written
+}
+
+TEST_F(DialogTest, FocusStaysOnTheRefusedControl) {
+  TestDialog dialog;
+  // The number was typed last, but the value is the field refused.
+  ScriptedDriver driver({Action::SetText(kValue, "10001"), Action::SetText(kNumber, "1"), Action::Ok()});
+  EXPECT_EQ(Run(dialog, driver), IDCANCEL);
+  EXPECT_EQ(driver.messages, std::vector<std::string>{"Please enter an integer between 0 and 10000."});
+  ASSERT_EQ(driver.Failures().size(), 1u);
+  EXPECT_NE(driver.Failures()[0].find("  1003 Edit (focus) \"10001\""), std::string::npos)
+      << driver.Failures()[0];
+}
+
+TEST_F(DialogTest, ActionThatCannotApplyFailsLoudlyAndCancels) {
+  TestDialog dialog;
+  ScriptedDriver driver({Action::SelectText(kSorted, "nothing"), Action::Ok()});
+  EXPECT_EQ(Run(dialog, driver), IDCANCEL);
+  ASSERT_EQ(driver.Failures().size(), 1u);
+  const std::string& failure = driver.Failures()[0];
+  EXPECT_EQ(failure.rfind("cannot select \"nothing\" in 1001: combo box 1001 has no entry \"nothing\" "
+                          "(it has \"alpha\", \"mike\", \"zulu\")\n",
+                          0),
+            0u)
+      << failure;
+  EXPECT_NE(failure.find("  1004 Button \"One\" (checked)"), std::string::npos) << failure;
+  EXPECT_EQ(driver.Remaining(), 1u);  // OK was never pressed
+}
+
+TEST_F(DialogTest, MissingTemplateAnswersMinusOne) {
+  CDialog dialog(4242);
+  ScriptedDriver driver;
+  tq::framework::ScopedUiDriver use(&driver);
+  AFX_MAINTAIN_STATE keep(testState);
+  EXPECT_EQ(dialog.DoModal(), -1);
+}
+
+TEST_F(DialogTest, StringsComeThroughTheCurrentResourceHandle) {
+  CString text;
+  EXPECT_FALSE(text.LoadStringA(1));  // the host program has no string table
+  AFX_MAINTAIN_STATE keep(testState);
+  EXPECT_TRUE(text.LoadStringA(1));
+  EXPECT_STREQ(text, "Test menu");
+  EXPECT_FALSE(text.LoadStringA(2));
+  EXPECT_TRUE(text.IsEmpty());
+  CString formatted;
+  formatted.Format("%s%s", "   ", "A1");
+  formatted += ".lng";
+  EXPECT_STREQ(formatted, "   A1.lng");
+}
+
+// --- data exchange ---------------------------------------------------------
+
+TEST(DataExchange, IntegerTexts) {
+  struct Row {
+    const char* text;
+    std::optional<int> value;
+  } rows[] = {
+      {"640", 640},          {" -12 ", -12},   {"+7", 7},          {"2147483647", 2147483647},
+      {"-2147483648", INT32_MIN}, {"99999999999", std::nullopt}, {"12px", std::nullopt},
+      {"", std::nullopt},    {"1.5", std::nullopt}, {"0x10", std::nullopt}, {"- 1", std::nullopt},
+  };
+  for (const Row& r : rows) EXPECT_EQ(tq::framework::ParseInt(r.text), r.value) << r.text;
+}
+
+TEST(DataExchange, FloatTexts) {
+  struct Row {
+    const char* text;
+    std::optional<float> value;
+  } rows[] = {
+      {"10000.5", 10000.5f}, {"-0.5", -0.5f},   {"100000.9", 100000.9f}, {"1e3", 1000.0f},
+      {" 12.5", 12.5f},      {"nan", std::nullopt}, {"inf", std::nullopt}, {"-inf", std::nullopt},
+      {"1e39", std::nullopt}, {"3e9", std::nullopt}, {"2147483648", std::nullopt},
+      {"-2147483648", -2147483648.0f}, {"12,5", std::nullopt}, {"", std::nullopt},
+  };
+  for (const Row& r : rows) EXPECT_EQ(tq::framework::ParseFloat(r.text), r.value) << r.text;
+}
+
+TEST(DataExchange, FloatTextRoundTripsBitForBit) {
+  for (float f : {299.69998f, 299.7f, 0.1f, 12.5f, -0.0f, 1e-7f, 16777217.0f, 100000.9f}) {
+    const auto back = tq::framework::ParseFloat(tq::framework::FormatFloat(f));
+    ASSERT_TRUE(back.has_value()) << f;
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(*back), std::bit_cast<std::uint32_t>(f));
+  }
+  EXPECT_EQ(tq::framework::FormatFloat(299.69998f), "299.69998");
+}
+
+// The frame fields of the export dialog: the float truncated toward zero,
+// then checked against the bounds.
+TEST_F(DialogTest, FrameRangeChecksSeeTheTruncatedValue) {
+  struct Row {
+    const char* text;
+    int bound;
+    bool accepted;
+  } rows[] = {{"10000.5", 10000, true}, {"10001", 10000, false}, {"-0.5", 100000, true},
+              {"-1", 100000, false},   {"100000.9", 100000, true}, {"100001", 100000, false}};
+  for (const Row& r : rows) {
+    struct FrameDialog : TestDialog {
+      int bound = 0;
+      void DoDataExchange(CDataExchange* pDX) override {
+        DDX_Text(pDX, kValue, value);
+        DDV_MinMaxInt(pDX, static_cast<int>(value), 0, bound);
+      }
+    } dialog;
+    dialog.bound = r.bound;
+    ScriptedDriver driver({Action::SetText(kValue, r.text), Action::Ok(), Action::Cancel()});
+    const INT_PTR result = Run(dialog, driver);
+    EXPECT_EQ(result, r.accepted ? IDOK : IDCANCEL) << r.text;
+    EXPECT_EQ(driver.messages.empty(), r.accepted) << r.text;
+  }
+}
+
+}  // namespace
