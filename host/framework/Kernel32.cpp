@@ -4,6 +4,7 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,19 @@ namespace tq::framework {
 namespace {
 
 std::string lastError;
+
+// Every module handle out there. FreeLibrary takes one away; whatever is left
+// at process end (a resource library a plug-in never releases) goes with
+// this list, without closing any code.
+std::vector<std::unique_ptr<HINSTANCE__>>& Modules() {
+  static std::vector<std::unique_ptr<HINSTANCE__>> modules;
+  return modules;
+}
+
+HMODULE Keep(std::unique_ptr<HINSTANCE__> module) {
+  Modules().push_back(std::move(module));
+  return Modules().back().get();
+}
 
 struct Embedded {
   const void* base;
@@ -67,10 +81,10 @@ HMODULE CreateResourceModule(const std::string& path, const std::string& script)
     lastError = parsed.error;
     return nullptr;
   }
-  auto* module = new HINSTANCE__;
+  auto module = std::make_unique<HINSTANCE__>();
   module->path = path;
   module->resources = std::move(parsed.script);
-  return module;
+  return Keep(std::move(module));
 }
 
 const ResourceScript* ModuleResources(HMODULE module) {
@@ -133,7 +147,7 @@ HMODULE LoadLibraryA(LPCSTR path) {
     lastError = why != nullptr ? why : (name + ": cannot be loaded");
     return nullptr;
   }
-  auto* module = new HINSTANCE__;
+  auto module = std::make_unique<HINSTANCE__>();
   module->path = full;
   module->code = code;
   link_map* map = nullptr;
@@ -154,7 +168,7 @@ HMODULE LoadLibraryA(LPCSTR path) {
     }
     break;
   }
-  return module;
+  return tq::framework::Keep(std::move(module));
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
@@ -164,7 +178,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 BOOL FreeLibrary(HMODULE module) {
-  if (module == nullptr) return FALSE;
+  auto& modules = tq::framework::Modules();
+  const auto it = std::find_if(modules.begin(), modules.end(), [&](const auto& m) { return m.get() == module; });
+  if (it == modules.end()) return FALSE;
   if (module->code != nullptr) {
     // Drop the embedded scripts this module registered: its text dies with it.
     link_map* map = nullptr;
@@ -175,7 +191,7 @@ BOOL FreeLibrary(HMODULE module) {
     }
     dlclose(module->code);
   }
-  delete module;
+  modules.erase(it);
   return TRUE;
 }
 

@@ -19,6 +19,7 @@
 // bones, groups and containers answer 0.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -350,8 +351,12 @@ class HProject {
   void SetLogging(bool on) { logging_ = on; }
   bool Logging() const { return logging_; }
   void Log(std::string event) {
-    if (logging_) events_.push_back(std::move(event));
+    if (!logging_) return;
+    if (observer_) observer_(event);
+    events_.push_back(std::move(event));
   }
+  // Called with every logged event as it happens (host-side tooling, tests).
+  void SetObserver(std::function<void(const std::string&)> observer) { observer_ = std::move(observer); }
   const std::vector<std::string>& Events() const { return events_; }
   void ClearEvents() { events_.clear(); }
 
@@ -363,6 +368,7 @@ class HProject {
   int refreshAllTrees_ = 0;
   bool logging_ = false;
   std::vector<std::string> events_;
+  std::function<void(const std::string&)> observer_;
 };
 
 template <class T>

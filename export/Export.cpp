@@ -1,0 +1,138 @@
+// The export command and the screen-track export.
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "dialog/PDialog.h"
+#include "export/Parameters.h"
+#include "export/ReferencePoints.h"
+#include "export/Rounding.h"
+#include "host/framework/App.h"
+#include "plugin/PluginApp.h"
+
+int CTQMotionApp::OnChor(HChor* chor) {
+  parameters = new PParameters;
+  PParameters& p = *parameters;
+  p.chor = chor;
+  p.endFrame = 0.0f;
+  p.startFrame = 0.0f;
+  p.height = 0;
+  p.width = 0;
+  p.targetMode = 0;
+  p.camera = nullptr;
+  p.group = nullptr;
+  p.object = nullptr;
+  p.bone = nullptr;  // only the bone list writes it; nothing reads it
+  p.fps = GetHProject()->GetFPS();
+  p.fileName = "TQmotion.txt";
+
+  PDialog dialog(parameters);
+  if (dialog.DoModal() == IDOK) ChorWorking(chor);
+
+  if (parameters != nullptr) {
+    if (parameters->fileName.buffer != nullptr) {
+      FreeString(parameters->fileName.buffer);
+      parameters->fileName.buffer = nullptr;
+    }
+    delete parameters;
+  }
+  HProject* project = GetHProject();
+  project->UpdateAllViews(1);
+  project->RefreshAllTrees();
+  return 1;
+}
+
+int CTQMotionApp::ChorWorking(HChor* chor) {
+  PParameters& p = *parameters;
+  bool writeFailed = false;
+  std::string reason;
+  {
+    CWaitCursor wait;
+
+    HTransformProperty* cameraTransform = p.camera->GetTransform();
+    HVectorProperty* cameraTranslate = cameraTransform->GetTranslate();
+    HRotateProperty* cameraRotate = cameraTransform->GetRotate();
+    auto* object = static_cast<HBone*>(p.object);
+    HTransformProperty* objectTransform = object->GetTransform();
+    HVectorProperty* objectTranslate = objectTransform->GetTranslate();
+    HRotateProperty* objectRotate = objectTransform->GetRotate();
+
+    const double aspect = static_cast<double>(p.width) / static_cast<double>(p.height);
+    const Time saved = chor->GetTime();
+
+    // The reference point, fixed once for the whole run.
+    Vector offset(0.0f, 0.0f, 0.0f);
+    const bool turnsOffset = p.targetMode == 1 || p.targetMode == 2 || p.targetMode == 3;
+    if (p.targetMode == 1) {
+      offset = GetModelCenter(static_cast<HAnimObject*>(object)->GetCache());
+    } else if (p.targetMode == 2) {
+      offset = GetGroupCenter(p.group);
+    } else if (p.targetMode == 3) {
+      offset = p.bone->GetPivot();
+    }
+
+    fileStream.Open(p.fileName, 0);
+
+    float frame = p.startFrame;
+    int index = 0;
+    while (p.endFrame >= frame) {
+      const double h = static_cast<double>(frame) / static_cast<double>(p.fps) * 135000.0;
+      const Time t = static_cast<Time>(RoundToInt32(h));
+
+      // Evaluated here so that the local matrix below follows time t.
+      cameraTranslate->GetValue(t);
+      cameraRotate->GetValue(t);
+      const float f = p.camera->GetFocalLength()->GetValue(t);
+      Matrix34 camera;
+      camera = p.camera->GetLocalMatrix();
+
+      Vector point = objectTranslate->GetValue(t);
+      if (turnsOffset) {
+        const Quaternion rotation = objectRotate->GetValue(t);
+        const Matrix34 turn(rotation);
+        point += turn * offset;
+      }
+      const Vector q = camera.Inverse() * point;
+
+      // The lens: f + f in single precision, then double; the constant is
+      // deliberately 1.5707963267949, not pi/2.
+      const float twice = f + f;
+      const double a = std::atan(static_cast<double>(twice) / -35.0);
+      const double lens = std::tan(a + 1.5707963267949);
+      const double d = lens * static_cast<double>(q.z);
+      const double hw = static_cast<double>(p.width / 2);
+      const double hh = static_cast<double>(p.height / 2);
+      const double x = hw - (static_cast<double>(q.x) / d) * hw;
+      const double y = hh - ((static_cast<double>(q.y) / d) * aspect) * hh;
+
+      fileStream << index;
+      tab(fileStream);
+      fileStream << static_cast<long>(RoundToInt32(x));
+      tab(fileStream);
+      fileStream << static_cast<long>(RoundToInt32(y));
+      nl(fileStream);
+
+      ++index;
+      const float next = frame + 1.0f;
+      if (next == frame) break;  // a frame past 2^24 would never move on
+      frame = next;
+    }
+
+    if (fileStream.Close() == 0) {
+      writeFailed = true;
+      reason = fileStream.Error();
+    }
+    chor->SetTime(saved);
+    GetHProject()->SetTime(saved);
+    objectTranslate->GetValue(saved);
+    cameraTranslate->GetValue(saved);
+    cameraRotate->GetValue(saved);
+    p.camera->GetFocalLength()->GetValue(saved);
+  }
+  if (writeFailed) {
+    const std::string text = std::string("The motion data could not be written to \"") + p.fileName.Get() +
+                             "\": " + reason + ". No file was written.";
+    AfxMessageBox(text.c_str(), MB_ICONEXCLAMATION);
+  }
+  return 0;
+}

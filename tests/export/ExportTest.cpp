@@ -1,0 +1,256 @@
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "export/Rounding.h"
+#include "tests/export/Harness.h"
+#include "tests/fileio/TempDir.h"
+
+namespace {
+
+using tq::framework::RecordingDriver;
+using tq::scene::Channel;
+using tq::scene::Interpolation;
+using tq::testing::ReadFile;
+using tq::testing::Record;
+using tq::testing::TempDir;
+
+// A camera at the origin looking down -Z with focal length 35 (so T = 0.5 and
+// the image half-width spans 17.5/35 of the distance), and a null target.
+class ExportTest : public ::testing::Test {
+ protected:
+  ExportTest() {
+    scene.MakeCurrent();
+    scene.Project()->SetLogging(true);
+  }
+
+  std::vector<std::string> Lines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::string text = ReadFile(path), line;
+    for (char c : text) {
+      if (c == '\n') {
+        lines.push_back(line);
+        line.clear();
+      } else {
+        line += c;
+      }
+    }
+    EXPECT_TRUE(line.empty()) << "text after the last line end";
+    return lines;
+  }
+
+  // The times (in ticks) at which the target's translate channel was asked.
+  std::vector<std::string> TargetTimes(const char* name = "Target") {
+    std::vector<std::string> times;
+    const std::string prefix = std::string(name) + ".Transform.Translate @";
+    for (const auto& e : scene.Project()->Events()) {
+      if (e.rfind(prefix, 0) == 0) times.push_back(e.substr(prefix.size()));
+    }
+    return times;
+  }
+
+  tq::scene::Scene scene{"P", 30.0f, "C"};
+  HCamera* camera = scene.AddCamera("Cam");
+  HBone* target = scene.AddObject("Target", 4);
+  TempDir dir;
+  std::string out = dir / "track.txt";
+  tq::testing::PluginHarness harness;
+  RecordingDriver driver;
+};
+
+TEST_F(ExportTest, OneLinePerFrameIndexedFromZero) {
+  scene.SetTransform(target, Channel<Vector>(Vector(0, 0, -10)), Channel<Quaternion>(Quaternion()));
+  auto record = Record(scene.Chor(), camera, target, 30, 10, 12, 640, 480, out);
+  EXPECT_EQ(harness.Export(scene.Chor(), record, driver), 0);
+  EXPECT_EQ(Lines(out), (std::vector<std::string>{"0\t320\t240", "1\t320\t240", "2\t320\t240"}));
+  // Frames 10, 11, 12 at 30 fps, then the saved time (0) at the end.
+  EXPECT_EQ(TargetTimes(), (std::vector<std::string>{"45000", "49500", "54000", "0"}));
+}
+
+TEST_F(ExportTest, RangeEdges) {
+  struct Row {
+    float start, end;
+    std::vector<std::string> times;
+  } rows[] = {
+      {7, 7, {"31500"}},
+      {5, 4, {}},
+      {0.5f, 2, {"2250", "6750"}},
+  };
+  for (const Row& r : rows) {
+    scene.Project()->ClearEvents();
+    auto record = Record(scene.Chor(), camera, target, 30, r.start, r.end, 640, 480, out);
+    harness.Export(scene.Chor(), record, driver);
+    EXPECT_EQ(Lines(out).size(), r.times.size()) << r.start;
+    auto times = TargetTimes();
+    ASSERT_FALSE(times.empty());
+    times.pop_back();  // the evaluation at the saved time
+    EXPECT_EQ(times, r.times) << r.start;
+  }
+}
+
+TEST_F(ExportTest, ProjectsAndRoundsTheCameraSpacePoint) {
+  struct Row {
+    Vector point;
+    int width, height;
+    const char* line;
+  } rows[] = {
+      // Before rounding 383.99999999999943 and 271.9999999999997.
+      {{1, 0.5f, -10}, 640, 480, "0\t384\t272"},
+      // On the axis: (width / 2, height / 2) with integer halving.
+      {{0, 0, -10}, 641, 480, "0\t320\t240"},
+      {{0, 0, -3}, 1, 1, "0\t0\t0"},
+      // Behind the camera the image mirrors; nothing is clipped.
+      {{10, -5, 10}, 640, 480, "0\t-320\t560"},
+  };
+  for (const Row& r : rows) {
+    scene.SetTransform(target, Channel<Vector>(r.point), Channel<Quaternion>(Quaternion()));
+    auto record = Record(scene.Chor(), camera, target, 30, 0, 0, r.width, r.height, out);
+    harness.Export(scene.Chor(), record, driver);
+    EXPECT_EQ(Lines(out), std::vector<std::string>{r.line}) << r.point.x;
+  }
+}
+
+TEST_F(ExportTest, TheCameraMatrixFollowsTheFrame) {
+  // The camera moves +1 in x per frame, so a fixed point drifts left in the
+  // image: at 640 wide, x = 320 - (dx / (0.5 * -10)) * 320 = 320 + 64 dx.
+  scene.SetTransform(camera,
+                     Channel<Vector>(Interpolation::kLinear, {{0, Vector(0, 0, 0)}, {2 * 4500, Vector(2, 0, 0)}}),
+                     Channel<Quaternion>(Quaternion()));
+  scene.SetTransform(target, Channel<Vector>(Vector(0, 0, -10)), Channel<Quaternion>(Quaternion()));
+  auto record = Record(scene.Chor(), camera, target, 30, 0, 2, 640, 480, out);
+  harness.Export(scene.Chor(), record, driver);
+  EXPECT_EQ(Lines(out), (std::vector<std::string>{"0\t320\t240", "1\t256\t240", "2\t192\t240"}));
+}
+
+TEST_F(ExportTest, FocalLengthZooms) {
+  // f = 70: T = 0.25, so the offset doubles: 320 + 128.
+  scene.SetTransform(target, Channel<Vector>(Vector(1, 0, -10)), Channel<Quaternion>(Quaternion()));
+  HCamera* zoom = scene.AddCamera("Zoom", Channel<float>(70.0f));
+  auto record = Record(scene.Chor(), zoom, target, 30, 0, 0, 640, 480, out);
+  harness.Export(scene.Chor(), record, driver);
+  EXPECT_EQ(Lines(out), std::vector<std::string>{"0\t448\t240"});
+}
+
+TEST_F(ExportTest, NotFiniteOrHugeValuesSaturate) {
+  // The target at the camera: Q = 0, d = 0, 0/0 is NaN in both coordinates.
+  scene.SetTransform(target, Channel<Vector>(Vector(0, 0, 0)), Channel<Quaternion>(Quaternion()));
+  auto record = Record(scene.Chor(), camera, target, 30, 0, 0, 640, 480, out);
+  harness.Export(scene.Chor(), record, driver);
+  EXPECT_EQ(Lines(out), std::vector<std::string>{"0\t-2147483648\t-2147483648"});
+  // Off the axis at distance 0: x/d and y/d are -infinity and +infinity.
+  scene.SetTransform(target, Channel<Vector>(Vector(-1, 1, 0)), Channel<Quaternion>(Quaternion()));
+  harness.Export(scene.Chor(), record, driver);
+  EXPECT_EQ(Lines(out), std::vector<std::string>{"0\t2147483647\t-2147483648"});
+}
+
+TEST(Rounding, HalfAwayFromZeroAndSaturation) {
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Row {
+    double value;
+    int expected;
+  } rows[] = {
+      {-0.4, 0},
+      {-0.5, -1},
+      {319.5, 320},
+      {383.99999999999943, 384},
+      {271.9999999999997, 272},
+      {0.49999999999999994, 1},  // h + 0.5 rounds up to 1.0 in double
+      {2147483646.4, 2147483646},
+      {2147483646.5, INT_MAX},
+      {1e300, INT_MAX},
+      {inf, INT_MAX},
+      {-2147483648.4, INT_MIN},
+      {-1e300, INT_MIN},
+      {-inf, INT_MIN},
+      {std::nan(""), INT_MIN},
+  };
+  for (const Row& r : rows) EXPECT_EQ(RoundToInt32(r.value), r.expected) << r.value;
+}
+
+TEST_F(ExportTest, ReferenceOffsetsAreTurnedByTheObjectsRotation) {
+  HModel* model = scene.AddModel("Model");
+  // Turned 90 degrees about Y: the model's (2, 1, 0) lands on (0, 1, -2).
+  scene.SetTransform(model, Channel<Vector>(Vector(0, 0, -10)),
+                     Channel<Quaternion>(Quaternion(1.5707964f, Vector(0, 1, 0))));
+  HModelCache* cache = model->GetCache();
+  cache->AddPatch(cache->AddPoint({1, 0, 0}), cache->AddPoint({3, 0, 0}), cache->AddPoint({3, 2, 0}),
+                  cache->AddPoint({1, 2, 0}));
+  HGroup* group = scene.AddGroup(scene.AddGroupContainer(model), "G", Vector(2, 1, 0));
+  HBone* bone = scene.AddBone(scene.AddBoneContainer(model), nullptr, "B", Vector(2, 1, 0));
+  // (0, 1, -12): x = 320, y = 240 + (1/6) * (4/3) * 240 = 293.33
+  struct Row {
+    int mode;
+    const char* line;
+  } rows[] = {{0, "0\t320\t240"}, {1, "0\t320\t293"}, {2, "0\t320\t293"}, {3, "0\t320\t293"}};
+  for (const Row& r : rows) {
+    auto record = Record(scene.Chor(), camera, model, 30, 0, 0, 640, 480, out, r.mode);
+    record.group = group;
+    record.bone = bone;
+    harness.Export(scene.Chor(), record, driver);
+    EXPECT_EQ(Lines(out), std::vector<std::string>{r.line}) << r.mode;
+  }
+}
+
+TEST_F(ExportTest, ModelCentreIsFixedAtTheStartOfTheRun) {
+  HModel* model = scene.AddModel("Model");
+  scene.SetTransform(model, Channel<Vector>(Vector(0, 0, -10)), Channel<Quaternion>(Quaternion()));
+  HModelCache* cache = model->GetCache();
+  HCP* a = cache->AddPoint({0, 0, 0});
+  cache->AddPatch(a, a, a, a);
+  // Each evaluation of the model's translation moves the point 5 to the right.
+  scene.Project()->SetObserver([&](const std::string& e) {
+    if (e.rfind("Model.Transform.Translate", 0) == 0) {
+      a->SetModelPosition(a->GetModelPosition() + Vector(5, 0, 0));
+    }
+  });
+  auto record = Record(scene.Chor(), camera, model, 30, 0, 2, 640, 480, out, 1);
+  harness.Export(scene.Chor(), record, driver);
+  scene.Project()->SetObserver(nullptr);
+  EXPECT_EQ(Lines(out), (std::vector<std::string>{"0\t320\t240", "1\t320\t240", "2\t320\t240"}));
+}
+
+TEST_F(ExportTest, RestoresBothTimesAndEvaluatesAtTheSavedTime) {
+  scene.Chor()->SetTime(100);
+  scene.Project()->SetTime(50);
+  scene.Project()->ClearEvents();
+  auto record = Record(scene.Chor(), camera, target, 30, 1, 1, 640, 480, out);
+  harness.Export(scene.Chor(), record, driver);
+  EXPECT_EQ(scene.Chor()->GetTime(), 100);
+  EXPECT_EQ(scene.Project()->GetTime(), 100);
+  const std::vector<std::string> expected = {
+      "Cam.Transform.Translate @4500", "Cam.Transform.Rotate @4500", "Cam.FocalLength @4500",
+      "Target.Transform.Translate @4500",
+      "HChor::SetTime 100", "HProject::SetTime 100",
+      "Target.Transform.Translate @100", "Cam.Transform.Translate @100", "Cam.Transform.Rotate @100",
+      "Cam.FocalLength @100"};
+  EXPECT_EQ(scene.Project()->Events(), expected);
+  EXPECT_EQ(driver.waitCursorShows, 1);
+  EXPECT_EQ(driver.waitCursorHides, 1);
+  EXPECT_FALSE(driver.waitCursorShown);
+}
+
+TEST_F(ExportTest, UnwritableOutputIsReportedAndLeavesTheOldFile) {
+  tq::testing::WriteFile(out, "previous track\n");
+  const std::string blocked = dir / "missing/track.txt";
+  scene.Chor()->SetTime(9);
+  for (const std::string& file : {blocked, std::string("/dev/full")}) {
+    driver.messages.clear();
+    auto record = Record(scene.Chor(), camera, target, 30, 0, 3, 640, 480, file);
+    EXPECT_EQ(harness.Export(scene.Chor(), record, driver), 0);
+    ASSERT_EQ(driver.messages.size(), 1u) << file;
+    EXPECT_NE(driver.messages[0].find("\"" + file + "\""), std::string::npos) << driver.messages[0];
+    EXPECT_EQ(scene.Chor()->GetTime(), 9);
+    EXPECT_EQ(scene.Project()->GetTime(), 9);
+  }
+  EXPECT_EQ(driver.messages[0],
+            "The motion data could not be written to \"/dev/full\": No space left on device. "
+            "No file was written.");
+  EXPECT_EQ(ReadFile(out), "previous track\n");
+  EXPECT_EQ(dir.Count(), 1);
+}
+
+}  // namespace
