@@ -1,0 +1,378 @@
+#include "host/app/Cli.h"
+
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/app/PluginModule.h"
+#include "host/app/Preview.h"
+#include "host/framework/Dialog.h"
+#include "host/framework/ScriptedDriver.h"
+#include "host/framework/Window.h"
+#include "host/scene/Loader.h"
+
+namespace tq::app {
+namespace {
+
+const char kUsage[] = R"(Usage: tqhost [--plugin PATH] COMMAND [ARGS]
+
+The stand-in host for the tqmotion plug-in: loads a scene file and the
+plug-in, and runs the plug-in's screen-track export.
+
+Commands:
+  info SCENE        the scene: frame rate and times, cameras with their
+                    output options, objects with groups and bones
+  commands          the plug-in's commands with index and menu text
+  export SCENE ...  runs the export command (command 0) on the scene's
+                    choreography; see 'tqhost export --help'
+
+Options:
+  --plugin PATH     the plug-in to load (default: tqmotion.plg beside tqhost)
+  -h, --help        this text; 'tqhost COMMAND --help' tells about a command
+
+Exit status: 0 done, 1 failed (a message from the plug-in, a scene or
+plug-in that cannot be loaded), 2 usage error.
+)";
+
+const char kInfoUsage[] = R"(Usage: tqhost info SCENE
+
+Prints the project's frame rate and times, each camera with its output
+options (image size, frame range) and each object of the choreography with
+its type, its groups and its bones (indented by depth). Needs no plug-in.
+)";
+
+const char kCommandsUsage[] = R"(Usage: tqhost [--plugin PATH] commands
+
+Loads the plug-in, runs its load hooks and lists its commands: the index and
+the menu text of each.
+)";
+
+const char kExportUsage[] = R"(Usage: tqhost [--plugin PATH] export SCENE [OPTIONS]
+
+Runs the plug-in's export command on the scene, working its settings dialog
+the way a person would, in this order:
+
+  --camera NAME     pick the camera (fills size and range from its output
+                    options); default: the first camera
+  --target NAME     pick the object to track; default: the first object
+  --mode MODE       origin | model-center | group-center | bone
+                    (the radio buttons; default: origin)
+  --group NAME      pick the model's group (group-center; default: the first)
+  --bone NAME       pick the model's bone (bone; default: the first)
+  --width N         type the image width
+  --height N        type the image height
+  --start F         type the first frame (may be fractional)
+  --end F           type the last frame (inclusive)
+  -o FILE           choose the output file in the save request
+                    (default: TQmotion.txt in the current folder)
+  --preview FILE.svg
+                    also draw the track as an SVG picture
+
+What is not given stays as the dialog shows it. Then OK is pressed.
+
+Every message box of the run (a refused value, a mode the target does not
+offer, an unknown name, a file that cannot be written) is printed on standard
+error and makes the exit status 1. On success one line tells how many frames
+were written to which file.
+)";
+
+struct UsageError {
+  std::string what;
+};
+
+const char* TypeName(int type) {
+  switch (type) {
+    case 1: return "model";
+    case 2: return "camera";
+    case 3: return "light";
+    case 4: return "null";
+    case 9: return "folder";
+    default: return "object";
+  }
+}
+
+std::string Frames(Time ticks, float fps) {
+  std::ostringstream s;
+  s << tq::scene::TicksToFrames(ticks, fps);
+  return s.str();
+}
+
+// --- info ------------------------------------------------------------------
+
+void PrintBones(std::ostream& out, HBone* bone, int depth) {
+  for (; bone != nullptr; bone = bone->GetSiblingBone()) {
+    out << "      " << std::string(static_cast<std::size_t>(depth) * 3, ' ') << bone->GetName() << "\n";
+    PrintBones(out, bone->GetChildBone(), depth + 1);
+  }
+}
+
+void PrintOutputOptions(std::ostream& out, HTreeObject* owner, float fps) {
+  for (int i = 0; HProperty* p = owner->GetPropertyAt(i); ++i) {
+    const std::string full = p->GetFullName().Get();
+    const auto kind = p->GetKind();
+    if (kind == HProperty::Kind::kInt) out << "    " << full << " = " << p->GetValue() << "\n";
+    if (kind == HProperty::Kind::kTime) {
+      out << "    " << full << " = " << p->GetValue() << " ticks (frame " << Frames(p->GetValue(), fps) << ")\n";
+    }
+    PrintOutputOptions(out, p, fps);
+  }
+}
+
+int Info(const std::string& path, std::ostream& out, std::ostream& err) {
+  auto loaded = tq::scene::LoadSceneFile(path);
+  if (!loaded) {
+    err << "tqhost: " << loaded.error << "\n";
+    return 1;
+  }
+  HProject* project = loaded.scene->Project();
+  HChor* chor = loaded.scene->Chor();
+  const float fps = project->GetFPS();
+  out << "Project \"" << project->GetName() << "\": " << fps << " fps, time " << project->GetTime()
+      << " ticks (frame " << Frames(project->GetTime(), fps) << ")\n";
+  out << "Choreography \"" << chor->GetName() << "\": time " << chor->GetTime() << " ticks (frame "
+      << Frames(chor->GetTime(), fps) << ")\n";
+  out << "Cameras:\n";
+  for (HCamera* c = chor->GetChildCamera(); c != nullptr; c = c->GetNextCameraInChor()) {
+    out << "  " << c->GetName() << "\n";
+    PrintOutputOptions(out, c, fps);
+  }
+  out << "Objects:\n";
+  for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling()) {
+    out << "  " << o->GetName() << " (" << TypeName(o->GetObjectType()) << ")\n";
+    if (o->GetObjectType() != 1) continue;
+    auto* model = static_cast<HModel*>(o);
+    if (HGroupContainer* groups = model->GetChildGroupContainer()) {
+      out << "    groups:";
+      for (HQuorObject* g = groups->GetChildGroup(); g != nullptr; g = g->GetSibling()) out << " " << g->GetName();
+      out << "\n";
+    }
+    if (HBoneContainer* bones = model->GetChildBoneContainer()) {
+      out << "    bones:\n";
+      PrintBones(out, bones->GetChildBone(), 0);
+    }
+  }
+  return 0;
+}
+
+// --- commands --------------------------------------------------------------
+
+std::unique_ptr<PluginModule> LoadPlugin(const std::string& path, std::ostream& err) {
+  std::string error, warning;
+  auto plugin = PluginModule::Load(path, error, &warning);
+  if (!plugin) {
+    err << "tqhost: " << error << "\n";
+    return nullptr;
+  }
+  if (!warning.empty()) err << "tqhost: warning: " << warning << "\n";
+  return plugin;
+}
+
+int Commands(const std::string& pluginPath, std::ostream& out, std::ostream& err) {
+  auto plugin = LoadPlugin(pluginPath, err);
+  if (!plugin) return 1;
+  for (const auto& command : plugin->Commands()) out << command.index << "\t" << command.menuText << "\n";
+  return 0;
+}
+
+// --- export ----------------------------------------------------------------
+
+// Dialog ids of the plug-in's settings dialog (its resource script).
+enum : int {
+  kCameras = 1000, kHeight = 1001, kWidth = 1002, kStart = 1003, kEnd = 1004, kObjects = 1005,
+  kOrigin = 1006, kModelCenter = 1007, kGroupCenter = 1008, kBone = 1009, kGroups = 1010,
+  kBones = 1011, kFileButton = 1012,
+};
+
+// The scripted driver, noting what the dialog showed when the actions were
+// done: the names and numbers the summary and the preview need.
+class ExportDriver : public framework::ScriptedDriver {
+ public:
+  using ScriptedDriver::ScriptedDriver;
+  void RunModalLoop(CDialog& dialog) override {
+    ScriptedDriver::RunModalLoop(dialog);
+    HWND d = dialog.m_hWnd;
+    camera = GetWindowTextString(GetDlgItem(d, kCameras));
+    target = GetWindowTextString(GetDlgItem(d, kObjects));
+    width = framework::ParseInt(GetWindowTextString(GetDlgItem(d, kWidth))).value_or(0);
+    height = framework::ParseInt(GetWindowTextString(GetDlgItem(d, kHeight))).value_or(0);
+    start = framework::ParseFloat(GetWindowTextString(GetDlgItem(d, kStart))).value_or(0);
+    end = framework::ParseFloat(GetWindowTextString(GetDlgItem(d, kEnd))).value_or(0);
+  }
+  std::string camera, target;
+  int width = 0, height = 0;
+  float start = 0, end = 0;
+};
+
+// The frames the export writes: from start while end >= frame, in floats.
+int FrameCount(float start, float end) {
+  int count = 0;
+  for (float f = start; end >= f && count < 1000000; f = f + 1.0f) ++count;
+  return count;
+}
+
+int Export(const std::string& pluginPath, const std::vector<std::string>& args, std::ostream& out,
+           std::ostream& err) {
+  std::string scenePath, output = "TQmotion.txt", preview;
+  std::map<std::string, std::string> values;
+  static const char* const kValued[] = {"--camera", "--target", "--mode", "--group", "--bone", "--width",
+                                        "--height", "--start",  "--end",  "-o",      "--preview"};
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    bool known = false;
+    for (const char* k : kValued) {
+      if (a != k) continue;
+      known = true;
+      if (i + 1 >= args.size()) throw UsageError{a + " needs a value"};
+      if (values.count(a) != 0) throw UsageError{a + " is given twice"};
+      values[a] = args[++i];
+    }
+    if (known) continue;
+    if (!a.empty() && a[0] == '-') throw UsageError{"unknown option " + a};
+    if (!scenePath.empty()) throw UsageError{"more than one scene given (" + scenePath + ", " + a + ")"};
+    scenePath = a;
+  }
+  if (scenePath.empty()) throw UsageError{"export needs a scene file"};
+  static const std::map<std::string, int> kModes = {
+      {"origin", kOrigin}, {"model-center", kModelCenter}, {"group-center", kGroupCenter}, {"bone", kBone}};
+  if (values.count("--mode") != 0 && kModes.count(values["--mode"]) == 0) {
+    throw UsageError{"--mode must be origin, model-center, group-center or bone, not \"" + values["--mode"] + "\""};
+  }
+  if (values.count("-o") != 0) output = values["-o"];
+  if (values.count("--preview") != 0) preview = values["--preview"];
+
+  using framework::Action;
+  std::vector<Action> actions;
+  if (values.count("--camera")) actions.push_back(Action::SelectText(kCameras, values["--camera"]));
+  if (values.count("--target")) actions.push_back(Action::SelectText(kObjects, values["--target"]));
+  if (values.count("--mode")) actions.push_back(Action::Click(kModes.at(values["--mode"])));
+  if (values.count("--group")) actions.push_back(Action::SelectText(kGroups, values["--group"]));
+  if (values.count("--bone")) actions.push_back(Action::SelectText(kBones, values["--bone"]));
+  if (values.count("--width")) actions.push_back(Action::SetText(kWidth, values["--width"]));
+  if (values.count("--height")) actions.push_back(Action::SetText(kHeight, values["--height"]));
+  if (values.count("--start")) actions.push_back(Action::SetText(kStart, values["--start"]));
+  if (values.count("--end")) actions.push_back(Action::SetText(kEnd, values["--end"]));
+  if (values.count("-o")) {
+    actions.push_back(Action::Click(kFileButton));
+    actions.push_back(Action::AnswerSave(output));
+  }
+  actions.push_back(Action::Ok());
+
+  auto loaded = tq::scene::LoadSceneFile(scenePath);
+  if (!loaded) {
+    err << "tqhost: " << loaded.error << "\n";
+    return 1;
+  }
+  loaded.scene->MakeCurrent();
+  auto plugin = LoadPlugin(pluginPath, err);
+  if (!plugin) return 1;
+
+  // The host's main window, the dialog's parent.
+  HWND mainWindow = framework::CreateWindowRecord("TqHostMain", "tqhost", 0, 0, nullptr, &DefWindowProcA);
+  tq::scene::SetMainApplicationWnd(mainWindow);
+  ExportDriver driver(actions);
+  {
+    framework::ScopedUiDriver use(&driver);
+    plugin->Run(loaded.scene->Chor(), 0);
+  }
+  tq::scene::SetMainApplicationWnd(nullptr);
+  framework::DestroyWindowRecord(mainWindow);
+
+  bool failed = false;
+  for (const auto& message : driver.messages) {
+    err << "tqhost: " << message << "\n";
+    failed = true;
+  }
+  for (const auto& failure : driver.Failures()) {
+    err << "tqhost: " << failure;
+    failed = true;
+  }
+  if (failed) return 1;
+
+  const int frames = FrameCount(driver.start, driver.end);
+  out << frames << (frames == 1 ? " frame" : " frames") << " written to " << output << "\n";
+  if (!preview.empty()) {
+    std::ifstream in(output, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::vector<TrackPoint> points;
+    std::string error;
+    if (!ReadTrack(text.str(), points, error)) {
+      err << "tqhost: cannot draw " << output << ": " << error << "\n";
+      return 1;
+    }
+    const std::string svg =
+        RenderPreview(points, {driver.camera, driver.target, driver.width, driver.height, driver.start});
+    std::ofstream file(preview, std::ios::binary);
+    file << svg;
+    file.close();
+    if (!file) {
+      err << "tqhost: cannot write the preview " << preview << "\n";
+      return 1;
+    }
+    out << "preview drawn in " << preview << "\n";
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string pluginPath;
+  std::string command;
+  std::vector<std::string> rest;
+  bool help = false;
+  try {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      const std::string& a = args[i];
+      if (a == "--plugin") {
+        if (i + 1 >= args.size()) throw UsageError{"--plugin needs a path"};
+        pluginPath = args[++i];
+      } else if (a == "-h" || a == "--help") {
+        help = true;
+      } else if (command.empty()) {
+        if (!a.empty() && a[0] == '-') throw UsageError{"unknown option " + a};
+        command = a;
+      } else {
+        rest.push_back(a);
+      }
+    }
+    if (pluginPath.empty()) pluginPath = DefaultPluginPath();
+    if (command.empty()) {
+      if (help) {
+        out << kUsage;
+        return 0;
+      }
+      throw UsageError{"no command given"};
+    }
+    if (command == "info") {
+      if (help) return (out << kInfoUsage, 0);
+      if (rest.size() != 1) throw UsageError{"info needs exactly one scene file"};
+      return Info(rest[0], out, err);
+    }
+    if (command == "commands") {
+      if (help) return (out << kCommandsUsage, 0);
+      if (!rest.empty()) throw UsageError{"commands takes no arguments"};
+      return Commands(pluginPath, out, err);
+    }
+    if (command == "export") {
+      if (help) return (out << kExportUsage, 0);
+      return Export(pluginPath, rest, out, err);
+    }
+    if (command == "help") {
+      out << kUsage;
+      return 0;
+    }
+    throw UsageError{"unknown command \"" + command + "\""};
+  } catch (const UsageError& e) {
+    err << "tqhost: " << e.what << "\nTry 'tqhost --help'.\n";
+    return 2;
+  }
+}
+
+}  // namespace tq::app
