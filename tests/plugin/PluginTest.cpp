@@ -1,0 +1,284 @@
+// The built plug-in, loaded at run time as the host loads it.
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/app/PluginModule.h"
+#include "host/framework/Kernel32.h"
+#include "host/framework/ScriptedDriver.h"
+#include "host/framework/Trace.h"
+#include "host/framework/Window.h"
+#include "tests/fileio/TempDir.h"
+
+namespace {
+
+using tq::app::PluginModule;
+using tq::framework::Action;
+using tq::framework::ScriptedDriver;
+using tq::testing::TempDir;
+
+const std::string kPlugin = std::string(TQ_BIN_DIR) + "/tqmotion.plg";
+
+using Hook = int (*)(HINSTANCE, unsigned int, void*);
+
+// The plug-in loaded, its hooks not yet run.
+struct Loaded {
+  explicit Loaded(const std::string& path = kPlugin) : module(LoadLibraryA(path.c_str())) {
+    rawDllMain = reinterpret_cast<Hook>(GetProcAddress(module, "RawDllMain"));
+    dllMain = reinterpret_cast<Hook>(GetProcAddress(module, "DllMain"));
+  }
+  ~Loaded() { FreeLibrary(module); }
+  HMODULE module;
+  Hook rawDllMain;
+  Hook dllMain;
+};
+
+TEST(Plugin, ExportsItsSevenEntryPointsAndNothingElse) {
+  FILE* nm = popen(("nm -D --defined-only " + kPlugin).c_str(), "r");
+  ASSERT_NE(nm, nullptr);
+  std::set<std::string> names;
+  char line[1024];
+  while (std::fgets(line, sizeof line, nm) != nullptr) {
+    char address[64], type[8], name[900];
+    if (std::sscanf(line, "%63s %7s %899s", address, type, name) == 3) names.insert(name);
+  }
+  ASSERT_EQ(pclose(nm), 0);
+  EXPECT_EQ(names, (std::set<std::string>{"KfxLoadCommandEntry", "KfxOnAddCommandMenu", "KfxOnCommand",
+                                          "RawDllMain", "DllMain", "_Z23AfxGetStaticModuleStatev",
+                                          "_Z19AfxWndProcDllStaticP6HWND__jjl"}));
+}
+
+TEST(Plugin, LoadAndUnloadHooksStepByStep) {
+  tq::framework::ClearTrace();
+  AFX_MODULE_STATE* before = AfxGetModuleState();
+  {
+    Loaded plugin;
+    ASSERT_NE(plugin.module, nullptr) << tq::framework::LastLoadError();
+    ASSERT_NE(plugin.rawDllMain, nullptr);
+    auto* state = reinterpret_cast<AFX_MODULE_STATE* (*)()>(GetProcAddress(plugin.module, "_Z23AfxGetStaticModuleStatev"))();
+    EXPECT_EQ(state->m_dwVersion, 0x0400u);
+    EXPECT_TRUE(state->m_bDLL);
+    EXPECT_NE(state->m_pCurrentWinApp, nullptr);  // theApp registered with it
+    const int libraries = tq::framework::DynLinkLibraryCount();
+
+    EXPECT_EQ(plugin.rawDllMain(plugin.module, 1, nullptr), 1);
+    EXPECT_EQ(AfxGetModuleState(), state);  // the plug-in's state, until DllMain ends
+    EXPECT_EQ(AfxGetThreadState()->m_pPrevModuleState, before);
+    EXPECT_EQ(plugin.dllMain(plugin.module, 1, nullptr), 1);
+    EXPECT_EQ(AfxGetModuleState(), before);
+    EXPECT_EQ(state->m_hCurrentInstanceHandle, plugin.module);
+    EXPECT_NE(state->m_hCurrentResourceHandle, plugin.module);  // the .lng beside it
+    EXPECT_EQ(tq::framework::DynLinkLibraryCount(), libraries + 1);
+    EXPECT_EQ(tq::framework::TraceEvents(),
+              (std::vector<std::string>{"AfxCoreInitModule", "AfxWinInit", "CWinApp::InitInstance",
+                                        "AfxInitExtensionModule", "CDynLinkLibrary"}));
+
+    // Other reasons change nothing.
+    for (unsigned int reason : {2u, 3u}) {
+      EXPECT_EQ(plugin.rawDllMain(plugin.module, reason, nullptr), 1);
+      EXPECT_EQ(plugin.dllMain(plugin.module, reason, nullptr), 1);
+      EXPECT_EQ(AfxGetModuleState(), before);
+    }
+    EXPECT_EQ(tq::framework::TraceEvents().size(), 5u);
+
+    tq::framework::ClearTrace();
+    EXPECT_EQ(plugin.dllMain(plugin.module, 0, nullptr), 1);
+    EXPECT_EQ(AfxGetModuleState(), state);
+    EXPECT_EQ(plugin.rawDllMain(plugin.module, 0, nullptr), 1);
+    EXPECT_EQ(AfxGetModuleState(), before);
+    EXPECT_EQ(tq::framework::DynLinkLibraryCount(), libraries);
+  }
+  // ExitInstance once, before AfxWinTerm and the extension module's end; then
+  // static destruction: theApp before afxModuleState.
+  EXPECT_EQ(tq::framework::TraceEvents(),
+            (std::vector<std::string>{"CWinApp::ExitInstance", "AfxWinTerm", "AfxTermExtensionModule",
+                                      "~CWinApp", "~AFX_MODULE_STATE"}));
+}
+
+TEST(Plugin, MemoryProbeFailureStopsTheLoadBeforeAnySwitch) {
+  Loaded plugin;
+  AFX_MODULE_STATE* before = AfxGetModuleState();
+  tq::framework::SetLocalAllocFails(true);
+  EXPECT_EQ(plugin.rawDllMain(plugin.module, 1, nullptr), 0);
+  tq::framework::SetLocalAllocFails(false);
+  EXPECT_EQ(AfxGetModuleState(), before);
+}
+
+TEST(Plugin, AfxWinInitFailureEndsTheFrameworkAndRestoresTheState) {
+  Loaded plugin;
+  AFX_MODULE_STATE* before = AfxGetModuleState();
+  ASSERT_EQ(plugin.rawDllMain(plugin.module, 1, nullptr), 1);
+  tq::framework::ClearTrace();
+  tq::framework::SetAfxWinInitFails(true);
+  EXPECT_EQ(plugin.dllMain(plugin.module, 1, nullptr), 0);
+  tq::framework::SetAfxWinInitFails(false);
+  EXPECT_EQ(AfxGetModuleState(), before);
+  EXPECT_EQ(tq::framework::TraceEvents(),
+            (std::vector<std::string>{"AfxCoreInitModule", "AfxWinInit", "AfxWinTerm"}));
+  tq::framework::ClearTrace();
+}
+
+class Ready : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    scene.MakeCurrent();
+    scene.AddCamera("Cam");
+    scene.AddObject("N", 4);
+    std::string error;
+    plugin = PluginModule::Load(kPlugin, error);
+    ASSERT_NE(plugin, nullptr) << error;
+    using Entry = int (*)(int, int*);
+    loadCommandEntry = reinterpret_cast<Entry>(GetProcAddress(plugin->Handle(), "KfxLoadCommandEntry"));
+    addMenu = reinterpret_cast<int (*)(void*, int, String*, int*, int*)>(
+        GetProcAddress(plugin->Handle(), "KfxOnAddCommandMenu"));
+  }
+  tq::scene::Scene scene{"P", 30, "C"};
+  std::unique_ptr<PluginModule> plugin;
+  int (*loadCommandEntry)(int, int*) = nullptr;
+  int (*addMenu)(void*, int, String*, int*, int*) = nullptr;
+};
+
+TEST_F(Ready, CommandTable) {
+  int v = 42;
+  EXPECT_EQ(loadCommandEntry(0, &v), 1);
+  EXPECT_EQ(v, 0);
+  v = 42;
+  EXPECT_EQ(loadCommandEntry(1, &v), 0);
+  EXPECT_EQ(loadCommandEntry(-1, &v), 0);
+  EXPECT_EQ(v, 42);
+}
+
+TEST_F(Ready, MenuTextAndOutValues) {
+  AFX_MODULE_STATE* before = AfxGetModuleState();
+  String text("old text");
+  int first = 7, second = 7;
+  EXPECT_EQ(addMenu(nullptr, 0, &text, &first, &second), 1);
+  EXPECT_STREQ(text.Get(), "Export TQ motiondata...");
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 0);
+  text = "again";
+  first = second = 7;
+  EXPECT_EQ(addMenu(nullptr, 1, &text, &first, &second), 0);
+  EXPECT_STREQ(text.Get(), "Export TQ motiondata...");  // filled for any index
+  EXPECT_EQ(first, 7);
+  EXPECT_EQ(second, 0);
+  EXPECT_EQ(AfxGetModuleState(), before);
+}
+
+TEST_F(Ready, CommandRunsOnlyForIndexZeroAndAlwaysAnswersOne) {
+  AFX_MODULE_STATE* before = AfxGetModuleState();
+  ScriptedDriver none;
+  {
+    tq::framework::ScopedUiDriver use(&none);
+    EXPECT_EQ(plugin->Run(scene.Chor(), 1), 0);
+  }
+  EXPECT_TRUE(none.Failures().empty());  // no dialog came up
+  EXPECT_EQ(scene.Project()->UpdateAllViewsCalls(), 0);
+  for (bool ok : {false, true}) {
+    TempDir dir;
+    ScriptedDriver driver({Action::SetText(1002, "64"), Action::SetText(1001, "48"), Action::Click(1012),
+                           Action::AnswerSave(dir / "t.txt"), ok ? Action::Ok() : Action::Cancel()});
+    tq::framework::ScopedUiDriver use(&driver);
+    EXPECT_EQ(plugin->Run(scene.Chor(), 0), 1);
+    EXPECT_EQ(AfxGetModuleState(), before);
+    EXPECT_EQ(std::filesystem::exists(dir / "t.txt"), ok);
+  }
+}
+
+TEST_F(Ready, CallersStateIsRestoredWhenAnExceptionLeavesTheCommand) {
+  AFX_MODULE_STATE* before = AfxGetModuleState();
+  scene.Project()->SetLogging(true);
+  scene.Project()->SetObserver([](const std::string& e) {
+    if (e == "UpdateAllViews 1") throw std::runtime_error("host failed");
+  });
+  ScriptedDriver driver({Action::Cancel()});
+  tq::framework::ScopedUiDriver use(&driver);
+  EXPECT_THROW(plugin->Run(scene.Chor(), 0), std::runtime_error);
+  EXPECT_EQ(AfxGetModuleState(), before);
+  scene.Project()->SetObserver(nullptr);
+}
+
+TEST_F(Ready, WindowProcedureRunsWithThePluginsState) {
+  auto proc = reinterpret_cast<WNDPROC>(GetProcAddress(plugin->Handle(), "_Z19AfxWndProcDllStaticP6HWND__jjl"));
+  auto stateOf = reinterpret_cast<AFX_MODULE_STATE* (*)()>(GetProcAddress(plugin->Handle(), "_Z23AfxGetStaticModuleStatev"));
+  struct Probe : CWnd {
+    LRESULT WindowProc(UINT message, WPARAM, LPARAM) override {
+      seen = AfxGetModuleState();
+      if (message == 0x8000) throw std::runtime_error("handler failed");
+      return 5;
+    }
+    AFX_MODULE_STATE* seen = nullptr;
+  } probe;
+  HWND h = tq::framework::CreateWindowRecord("Probe", "", 0, 0, nullptr, proc);
+  tq::framework::Attach(h, &probe);
+  AFX_MODULE_STATE* before = AfxGetModuleState();
+  EXPECT_EQ(SendMessageA(h, 0x0400, 0, 0), 5);
+  EXPECT_EQ(probe.seen, stateOf());
+  EXPECT_EQ(AfxGetModuleState(), before);
+  EXPECT_THROW(SendMessageA(h, 0x8000, 0, 0), std::runtime_error);
+  EXPECT_EQ(AfxGetModuleState(), before);
+  tq::framework::DestroyWindowRecord(h);
+}
+
+// A copy of the plug-in in a folder of its own, with or without a resource
+// library beside it.
+class PluginCopy : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    scene.MakeCurrent();
+    scene.AddCamera("Cam");
+    std::filesystem::copy_file(kPlugin, dir / "motion.plg");
+  }
+  std::string MenuText(std::string* warning = nullptr) {
+    std::string error;
+    auto plugin = PluginModule::Load(dir / "motion.plg", error, warning);
+    EXPECT_NE(plugin, nullptr) << error;
+    if (!plugin) return "";
+    return plugin->Commands().at(0).menuText;
+  }
+  tq::scene::Scene scene{"P", 30, "C"};
+  TempDir dir;
+};
+
+TEST_F(PluginCopy, OwnResourcesWithoutResourceLibrary) {
+  EXPECT_EQ(MenuText(), "Export TQ motiondata...");
+}
+
+TEST_F(PluginCopy, ResourceLibraryIsPreferred) {
+  tq::testing::WriteFile(dir / "motion.lng", "STRINGTABLE BEGIN 1 \"Bildschirmspur exportieren\" END\n");
+  EXPECT_EQ(MenuText(), "Bildschirmspur exportieren");
+}
+
+TEST_F(PluginCopy, BrokenResourceLibraryFallsBackWithAWarning) {
+  tq::testing::WriteFile(dir / "motion.lng", "STRINGTABLE BEGIN\n 1 broken\nEND\n");
+  std::string warning;
+  EXPECT_EQ(MenuText(&warning), "Export TQ motiondata...");
+  EXPECT_EQ(warning, dir / "motion.lng" + ":2: expected the string's text, found \"broken\" "
+                                          "(the plug-in uses its built-in resources)");
+}
+
+TEST(PluginModule, RefusesWhatIsNotAPlugin) {
+  TempDir dir;
+  tq::testing::WriteFile(dir / "text.plg", "not a shared object");
+  std::string error;
+  EXPECT_EQ(PluginModule::Load(dir / "missing.plg", error), nullptr);
+  EXPECT_EQ(error, "cannot load the plug-in " + dir / "missing.plg" + ": no such file");
+  EXPECT_EQ(PluginModule::Load(dir / "text.plg", error), nullptr);
+  EXPECT_NE(error.find("text.plg"), std::string::npos);
+  // A shared object without the entry points.
+  EXPECT_EQ(PluginModule::Load(std::string(TQ_BIN_DIR) + "/testmodule.so", error), nullptr);
+  EXPECT_EQ(error, "cannot load the plug-in " + std::string(TQ_BIN_DIR) +
+                       "/testmodule.so: it has no entry point KfxLoadCommandEntry");
+  tq::framework::SetLocalAllocFails(true);
+  EXPECT_EQ(PluginModule::Load(kPlugin, error), nullptr);
+  tq::framework::SetLocalAllocFails(false);
+  EXPECT_EQ(error, "cannot load the plug-in " + kPlugin + ": its load hook RawDllMain failed");
+}
+
+}  // namespace
