@@ -1,0 +1,154 @@
+// tqhost as a user runs it: the built binary, its output and exit status.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/fileio/TempDir.h"
+
+namespace {
+
+using tq::testing::ReadFile;
+using tq::testing::TempDir;
+
+const std::string kHost = std::string(TQ_BIN_DIR) + "/tqhost";
+const std::string kExamples = std::string(TQ_SOURCE_DIR) + "/examples/";
+const std::string kGolden = std::string(TQ_SOURCE_DIR) + "/tests/app/golden/";
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Runs tqhost in dir with the arguments (already quoted for the shell).
+Result RunHost(const TempDir& dir, const std::string& args) {
+  const std::string command = "cd '" + dir.path().string() + "' && '" + kHost + "' " + args + " >'" +
+                              (dir / "stdout") + "' 2>'" + (dir / "stderr") + "'";
+  const int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir / "stdout"), ReadFile(dir / "stderr")};
+}
+
+// The camera circles the robot; the robot is tracked at its origin.
+// Frame 0: camera at (0, 2, 10) turned X(-11.31); robot at (-2, 0, 0).
+//   v = P - C = (-2, -2, -10); camera space Q = X(11.31) v
+//     = (-2, 0.98058 * -2 + 0.19612 * 10, -0.19612 * 2 - 0.98058 * 10) = (-2, 0.0000, -10.198)
+//   d = 0.5 * -10.198 = -5.099; X = 320 - (-2 / -5.099) * 320 = 194.5 -> 194; Y = 240.
+// Frame 30: camera at (10, 2, 0) turned Y(90) X(-11.31); robot at (-1, 1.5, 0).
+//   v = (-11, -0.5, 0); Y(-90) v = (0, -0.5, -11); X(11.31) of that
+//     = (0, -0.49029 + 2.15732, -0.09806 - 10.78638) = (0, 1.66703, -10.88444)
+//   d = -5.44222; X = 320; Y = 240 + (1.66703 / 5.44222) * (4/3) * 240 = 338.02 -> 338.
+// Frame 60: camera at (0, 2, -10) turned Y(180) X(-11.31); robot at the origin.
+//   v = (0, -2, 10); Y(180) v = (0, -2, -10); as frame 0 with x = 0: X = 320, Y = 240.
+TEST(Tqhost, OrbitGolden) {
+  TempDir dir;
+  const Result r = RunHost(dir, "export '" + kExamples + "orbit.tqs.json' --target Robot -o track.txt");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "121 frames written to track.txt\n");
+  EXPECT_EQ(r.err, "");
+  const std::string track = ReadFile(dir / "track.txt");
+  EXPECT_EQ(track, ReadFile(kGolden + "orbit-robot-origin.txt"));
+  EXPECT_EQ(track.rfind("0\t194\t240\n", 0), 0u);
+  EXPECT_NE(track.find("\n30\t320\t338\n"), std::string::npos);
+  EXPECT_NE(track.find("\n60\t320\t240\n"), std::string::npos);
+}
+
+// A locked-off camera at (0, 1.5, 12) turned X(-5), zooming 35 -> 50 -> 85 at
+// frames 1, 24 and 48; the target stands at (0, 1, 0); 1920 x 1080.
+//   v = (0, -0.5, -12); Q = X(5) v = (0, -0.498097 + 1.045872, -0.043578 - 11.954340)
+//     = (0, 0.547775, -11.997918); aspect 1.777778, hh 540, X = 960 throughout.
+//   frame 1,  f = 35, T = 0.5:      d = -5.998959, Y = 540 + 0.091312 * 1.777778 * 540 = 627.66 -> 628
+//   frame 24, f = 50, T = 0.35:     d = -4.199271, Y = 540 + 0.130445 * 1.777778 * 540 = 665.23 -> 665
+//   frame 48, f = 85, T = 0.205882: d = -2.470160, Y = 540 + 0.221757 * 1.777778 * 540 = 752.89 -> 753
+TEST(Tqhost, ZoomGolden) {
+  TempDir dir;
+  const Result r = RunHost(dir, "export '" + kExamples + "zoom.tqs.json' --target Target -o zoom.txt");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "48 frames written to zoom.txt\n");
+  const std::string track = ReadFile(dir / "zoom.txt");
+  EXPECT_EQ(track, ReadFile(kGolden + "zoom-target.txt"));
+  EXPECT_EQ(track.rfind("0\t960\t628\n", 0), 0u);
+  EXPECT_NE(track.find("\n23\t960\t665\n"), std::string::npos);
+  EXPECT_NE(track.find("\n47\t960\t753\n"), std::string::npos);
+}
+
+TEST(Tqhost, DefaultsAndPreview) {
+  TempDir dir;
+  const Result r = RunHost(dir, "export '" + kExamples + "orbit.tqs.json' --camera Closeup --target Robot "
+                            "--mode group-center --group Roof --start 12.5 --end 14 --preview p.svg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "2 frames written to TQmotion.txt\npreview drawn in p.svg\n");
+  const std::string track = ReadFile(dir / "TQmotion.txt");
+  EXPECT_EQ(std::count(track.begin(), track.end(), '\n'), 2);
+  const std::string svg = ReadFile(dir / "p.svg");
+  EXPECT_EQ(svg.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\"", 0), 0u);
+  EXPECT_NE(svg.find("Robot through Closeup"), std::string::npos);
+  EXPECT_NE(svg.find("320 x 240 pixels, 2 frames"), std::string::npos);
+  EXPECT_NE(svg.find("first (frame 12.5)"), std::string::npos);
+  EXPECT_NE(svg.find("last (frame 13.5)"), std::string::npos);
+}
+
+TEST(Tqhost, InfoAndCommands) {
+  TempDir dir;
+  const Result info = RunHost(dir, "info '" + kExamples + "orbit.tqs.json'");
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("Project \"Orbit\": 30 fps"), std::string::npos);
+  EXPECT_NE(info.out.find("    Camera1.OutputOptions.Range.EndFrame = 540000 ticks (frame 120)\n"),
+            std::string::npos);
+  EXPECT_NE(info.out.find("  Robot (model)\n    groups: Base Roof\n    bones:\n      Root\n         Spine\n"
+                          "            Neck\n         Arm\n      Prop\n"),
+            std::string::npos);
+  EXPECT_NE(info.out.find("  Props (folder)\n"), std::string::npos);
+  const Result commands = RunHost(dir, "commands");
+  EXPECT_EQ(commands.status, 0) << commands.err;
+  EXPECT_EQ(commands.out, "0\tExport TQ motiondata...\n");
+  const Result help = RunHost(dir, "export --help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--mode MODE"), std::string::npos);
+}
+
+TEST(Tqhost, FailuresAndTheirExitStatus) {
+  TempDir dir;
+  tq::testing::WriteFile(dir / "broken.tqs.json", "{\"format\": \"tq-scene\", \"version\": 2}");
+  const std::string orbit = "'" + kExamples + "orbit.tqs.json'";
+  struct Row {
+    std::string args;
+    int status;
+    std::string err;  // the start of standard error
+  } rows[] = {
+      {"export " + orbit + " --camera Nope", 1,
+       "tqhost: cannot select \"Nope\" in 1000: combo box 1000 has no entry \"Nope\" (it has \"Camera1\", "
+       "\"Closeup\")\n"},
+      {"export " + orbit + " --width 6000", 1, "tqhost: Please enter an integer between 0 and 5000.\n"},
+      {"export " + orbit + " --start abc", 1, "tqhost: Please enter a number.\n"},
+      {"export " + orbit + " --target Key --mode model-center", 1,
+       "tqhost: cannot click 1007: control 1007 is disabled\n"},
+      {"export " + orbit + " --target Robot -o missing/track.txt", 1,
+       "tqhost: The motion data could not be written to \"missing/track.txt\": No such file or directory. "
+       "No file was written.\n"},
+      {"export broken.tqs.json", 1,
+       "tqhost: broken.tqs.json: version: unsupported version 2 (this loader reads version 1)\n"},
+      {"export nothing.tqs.json", 1, "tqhost: nothing.tqs.json: cannot read: No such file or directory\n"},
+      {"--plugin none.plg commands", 1, "tqhost: cannot load the plug-in none.plg: no such file\n"},
+      {"export", 2, "tqhost: export needs a scene file\nTry 'tqhost --help'.\n"},
+      {"export " + orbit + " --mode middle", 2,
+       "tqhost: --mode must be origin, model-center, group-center or bone, not \"middle\"\n"},
+      {"export " + orbit + " --width", 2, "tqhost: --width needs a value\n"},
+      {"export " + orbit + " --colour red", 2, "tqhost: unknown option --colour\n"},
+      {"frobnicate", 2, "tqhost: unknown command \"frobnicate\"\n"},
+      {"", 2, "tqhost: no command given\n"},
+  };
+  for (const Row& row : rows) {
+    const Result r = RunHost(dir, row.args);
+    EXPECT_EQ(r.status, row.status) << row.args << "\n" << r.err;
+    EXPECT_EQ(r.err.substr(0, row.err.size()), row.err) << row.args;
+    EXPECT_EQ(r.out, "") << row.args;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion.txt"));  // nothing refused wrote a file
+}
+
+}  // namespace
