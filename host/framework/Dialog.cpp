@@ -130,32 +130,34 @@ void CDataExchange::Fail() {
   throw DataExchangeFailed{};
 }
 
-void DDX_Text(CDataExchange* pDX, int nIDC, int& value) {
+namespace {
+
+// Shows value in the control, or reads it back when saving; text that does
+// not parse shows the message and fails the pass.
+template <class T, class Parse, class Format>
+void ExchangeText(CDataExchange* pDX, int nIDC, T& value, Parse parse, Format format, const char* message) {
   HWND control = pDX->PrepareEditCtrl(nIDC);
   if (!pDX->m_bSaveAndValidate) {
-    SetWindowTextA(control, std::to_string(value).c_str());
+    SetWindowTextA(control, format(value).c_str());
     return;
   }
-  const auto parsed = tq::framework::ParseInt(GetWindowTextString(control));
+  const auto parsed = parse(GetWindowTextString(control));
   if (!parsed) {
-    AfxMessageBox("Please enter an integer.", MB_ICONEXCLAMATION);
+    AfxMessageBox(message, MB_ICONEXCLAMATION);
     pDX->Fail();
   }
   value = *parsed;
 }
 
+}  // namespace
+
+void DDX_Text(CDataExchange* pDX, int nIDC, int& value) {
+  ExchangeText(pDX, nIDC, value, tq::framework::ParseInt, [](int v) { return std::to_string(v); },
+               "Please enter an integer.");
+}
+
 void DDX_Text(CDataExchange* pDX, int nIDC, float& value) {
-  HWND control = pDX->PrepareEditCtrl(nIDC);
-  if (!pDX->m_bSaveAndValidate) {
-    SetWindowTextA(control, tq::framework::FormatFloat(value).c_str());
-    return;
-  }
-  const auto parsed = tq::framework::ParseFloat(GetWindowTextString(control));
-  if (!parsed) {
-    AfxMessageBox("Please enter a number.", MB_ICONEXCLAMATION);
-    pDX->Fail();
-  }
-  value = *parsed;
+  ExchangeText(pDX, nIDC, value, tq::framework::ParseFloat, tq::framework::FormatFloat, "Please enter a number.");
 }
 
 void DDV_MinMaxInt(CDataExchange* pDX, int value, int minVal, int maxVal) {
