@@ -9,10 +9,14 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include "host/app/CursesTerminal.h"
 #include "host/app/PluginModule.h"
 #include "host/app/Preview.h"
 #include "host/framework/Dialog.h"
 #include "host/framework/ScriptedDriver.h"
+#include "host/framework/TerminalDriver.h"
 #include "host/framework/Window.h"
 #include "host/scene/Loader.h"
 
@@ -30,6 +34,8 @@ Commands:
   commands          the plug-in's commands with index and menu text
   export SCENE ...  runs the export command (command 0) on the scene's
                     choreography; see 'tqhost export --help'
+  dialog SCENE      runs the export command with its settings dialog drawn
+                    in the terminal, for a person to work
 
 Options:
   --plugin PATH     the plug-in to load (default: tqmotion.plg beside tqhost)
@@ -50,6 +56,21 @@ const char kCommandsUsage[] = R"(Usage: tqhost [--plugin PATH] commands
 
 Loads the plug-in, runs its load hooks and lists its commands: the index and
 the menu text of each.
+)";
+
+const char kDialogUsage[] = R"(Usage: tqhost [--plugin PATH] dialog SCENE
+
+Runs the plug-in's export command on the scene with its settings dialog drawn
+in the terminal:
+
+  Tab, Down / Shift-Tab, Up   move between the controls
+  Left, Right                 choose in a list
+  letters, digits, Backspace  edit a field
+  Space                       press a button or choose a radio button
+  Enter                       press the button in focus; elsewhere: OK
+  Esc                         Cancel
+
+The file button asks for the output path on one line. Needs a terminal.
 )";
 
 const char kExportUsage[] = R"(Usage: tqhost [--plugin PATH] export SCENE [OPTIONS]
@@ -185,27 +206,40 @@ int Commands(const std::string& pluginPath, std::ostream& out, std::ostream& err
 enum : int {
   kCameras = 1000, kHeight = 1001, kWidth = 1002, kStart = 1003, kEnd = 1004, kObjects = 1005,
   kOrigin = 1006, kModelCenter = 1007, kGroupCenter = 1008, kBone = 1009, kGroups = 1010,
-  kBones = 1011, kFileButton = 1012,
+  kBones = 1011, kFileButton = 1012, kFileName = 1013,
 };
 
-// The scripted driver, noting what the dialog showed when the actions were
-// done: the names and numbers the summary and the preview need.
-class ExportDriver : public framework::ScriptedDriver {
- public:
-  using ScriptedDriver::ScriptedDriver;
-  void RunModalLoop(CDialog& dialog) override {
-    ScriptedDriver::RunModalLoop(dialog);
+// What the dialog showed when it ended: the names and numbers the summary
+// and the preview need.
+struct DialogOutcome {
+  std::string camera, target, file;
+  int width = 0, height = 0;
+  float start = 0, end = 0;
+  INT_PTR result = -1;
+
+  void Capture(const CDialog& dialog) {
     HWND d = dialog.m_hWnd;
     camera = GetWindowTextString(GetDlgItem(d, kCameras));
     target = GetWindowTextString(GetDlgItem(d, kObjects));
+    file = GetWindowTextString(GetDlgItem(d, kFileName));
     width = framework::ParseInt(GetWindowTextString(GetDlgItem(d, kWidth))).value_or(0);
     height = framework::ParseInt(GetWindowTextString(GetDlgItem(d, kHeight))).value_or(0);
     start = framework::ParseFloat(GetWindowTextString(GetDlgItem(d, kStart))).value_or(0);
     end = framework::ParseFloat(GetWindowTextString(GetDlgItem(d, kEnd))).value_or(0);
+    result = dialog.m_nModalResult;
   }
-  std::string camera, target;
-  int width = 0, height = 0;
-  float start = 0, end = 0;
+};
+
+// A driver that notes the dialog's outcome when its loop ends.
+template <class Driver>
+class NotingDriver : public Driver {
+ public:
+  using Driver::Driver;
+  void RunModalLoop(CDialog& dialog) override {
+    Driver::RunModalLoop(dialog);
+    outcome.Capture(dialog);
+  }
+  DialogOutcome outcome;
 };
 
 // The frames the export writes: from start while end >= frame, in floats.
@@ -213,6 +247,57 @@ int FrameCount(float start, float end) {
   int count = 0;
   for (float f = start; end >= f && count < 1000000; f = f + 1.0f) ++count;
   return count;
+}
+
+// Loads the scene and the plug-in and runs the export command (command 0)
+// on the choreography, the host's main window its dialog's parent and driver
+// its UI. False (with the reason on err) when either cannot be loaded.
+bool RunExportCommand(const std::string& pluginPath, const std::string& scenePath, framework::UiDriver& driver,
+                      std::ostream& err) {
+  auto loaded = tq::scene::LoadSceneFile(scenePath);
+  if (!loaded) {
+    err << "tqhost: " << loaded.error << "\n";
+    return false;
+  }
+  loaded.scene->MakeCurrent();
+  auto plugin = LoadPlugin(pluginPath, err);
+  if (!plugin) return false;
+  HWND mainWindow = framework::CreateWindowRecord("TqHostMain", "tqhost", 0, 0, nullptr, &DefWindowProcA);
+  tq::scene::SetMainApplicationWnd(mainWindow);
+  {
+    framework::ScopedUiDriver use(&driver);
+    plugin->Run(loaded.scene->Chor(), 0);
+  }
+  tq::scene::SetMainApplicationWnd(nullptr);
+  framework::DestroyWindowRecord(mainWindow);
+  return true;
+}
+
+int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, std::ostream& out,
+           std::ostream& err) {
+  if (args.size() != 1) throw UsageError{"dialog needs exactly one scene file"};
+  if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) {
+    err << "tqhost: dialog needs a terminal; use 'tqhost export' to run without one\n";
+    return 1;
+  }
+  DialogOutcome outcome;
+  bool ran = false;
+  {
+    CursesTerminal terminal;
+    NotingDriver<framework::TerminalDriver> driver(terminal);
+    std::ostringstream problems;
+    ran = RunExportCommand(pluginPath, args[0], driver, problems);
+    outcome = driver.outcome;
+    if (!ran) err << problems.str();
+  }
+  if (!ran) return 1;
+  if (outcome.result != IDOK) {
+    out << "cancelled; nothing was written\n";
+    return 0;
+  }
+  const int frames = FrameCount(outcome.start, outcome.end);
+  out << frames << (frames == 1 ? " frame" : " frames") << " exported to " << outcome.file << "\n";
+  return 0;
 }
 
 int Export(const std::string& pluginPath, const std::vector<std::string>& args, std::ostream& out,
@@ -262,25 +347,8 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
   }
   actions.push_back(Action::Ok());
 
-  auto loaded = tq::scene::LoadSceneFile(scenePath);
-  if (!loaded) {
-    err << "tqhost: " << loaded.error << "\n";
-    return 1;
-  }
-  loaded.scene->MakeCurrent();
-  auto plugin = LoadPlugin(pluginPath, err);
-  if (!plugin) return 1;
-
-  // The host's main window, the dialog's parent.
-  HWND mainWindow = framework::CreateWindowRecord("TqHostMain", "tqhost", 0, 0, nullptr, &DefWindowProcA);
-  tq::scene::SetMainApplicationWnd(mainWindow);
-  ExportDriver driver(actions);
-  {
-    framework::ScopedUiDriver use(&driver);
-    plugin->Run(loaded.scene->Chor(), 0);
-  }
-  tq::scene::SetMainApplicationWnd(nullptr);
-  framework::DestroyWindowRecord(mainWindow);
+  NotingDriver<framework::ScriptedDriver> driver(actions);
+  if (!RunExportCommand(pluginPath, scenePath, driver, err)) return 1;
 
   bool failed = false;
   for (const auto& message : driver.messages) {
@@ -293,7 +361,8 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
   }
   if (failed) return 1;
 
-  const int frames = FrameCount(driver.start, driver.end);
+  const DialogOutcome& outcome = driver.outcome;
+  const int frames = FrameCount(outcome.start, outcome.end);
   out << frames << (frames == 1 ? " frame" : " frames") << " written to " << output << "\n";
   if (!preview.empty()) {
     std::ifstream in(output, std::ios::binary);
@@ -306,7 +375,7 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
       return 1;
     }
     const std::string svg =
-        RenderPreview(points, {driver.camera, driver.target, driver.width, driver.height, driver.start});
+        RenderPreview(points, {outcome.camera, outcome.target, outcome.width, outcome.height, outcome.start});
     std::ofstream file(preview, std::ios::binary);
     file << svg;
     file.close();
@@ -363,6 +432,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     if (command == "export") {
       if (help) return (out << kExportUsage, 0);
       return Export(pluginPath, rest, out, err);
+    }
+    if (command == "dialog") {
+      if (help) return (out << kDialogUsage, 0);
+      return Dialog(pluginPath, rest, out, err);
     }
     if (command == "help") {
       out << kUsage;

@@ -10,6 +10,7 @@
 #include "host/framework/Dialog.h"
 #include "host/framework/Kernel32.h"
 #include "host/framework/ScriptedDriver.h"
+#include "host/framework/TerminalDriver.h"
 
 namespace {
 
@@ -260,3 +261,129 @@ TEST_F(DialogTest, FrameRangeChecksSeeTheTruncatedValue) {
 }
 
 }  // namespace
+
+// --- the terminal driver ---------------------------------------------------
+
+namespace {
+
+using tq::framework::Terminal;
+
+// A terminal whose keys come from a list and whose screen is a text grid.
+class FakeTerminal : public Terminal {
+ public:
+  explicit FakeTerminal(std::vector<int> keys) : keys_(std::move(keys)) { Clear(); }
+  int Rows() const override { return 30; }
+  int Columns() const override { return 90; }
+  void Clear() override { screen_.assign(30, std::string(90, ' ')); }
+  void Put(int row, int column, const std::string& text, int attributes) override {
+    if (row < 0 || row >= 30 || column < 0) return;
+    std::string& line = screen_[static_cast<std::size_t>(row)];
+    for (std::size_t i = 0; i < text.size() && column + i < line.size(); ++i) line[column + i] = text[i];
+    if ((attributes & kReverse) != 0) reversed.push_back(text);
+  }
+  void Show() override { shown.push_back(Screen()); }
+  int ReadKey() override { return next_ < keys_.size() ? keys_[next_++] : kKeyNone; }
+  std::string Screen() const {
+    std::string all;
+    for (const auto& line : screen_) all += line + "\n";
+    return all;
+  }
+  std::vector<std::string> shown;
+  std::vector<std::string> reversed;
+
+ private:
+  std::vector<int> keys_;
+  std::size_t next_ = 0;
+  std::vector<std::string> screen_;
+};
+
+std::vector<int> Keys(std::initializer_list<int> keys) { return keys; }
+std::vector<int> Typed(const std::string& text) { return std::vector<int>(text.begin(), text.end()); }
+
+}  // namespace
+
+class TerminalDialogTest : public DialogTest {
+ protected:
+  INT_PTR RunOn(TestDialog& dialog, FakeTerminal& terminal) {
+    tq::framework::TerminalDriver driver(terminal);
+    tq::framework::ScopedUiDriver use(&driver);
+    AFX_MAINTAIN_STATE keep(testState);
+    return dialog.DoModal();
+  }
+};
+
+TEST_F(TerminalDialogTest, DrawsTheTemplate) {
+  TestDialog dialog;
+  FakeTerminal terminal(Keys({Terminal::kKeyEscape}));
+  EXPECT_EQ(RunOn(dialog, terminal), IDCANCEL);
+  ASSERT_FALSE(terminal.shown.empty());
+  const std::string& screen = terminal.shown.front();
+  EXPECT_NE(screen.find("+- Test dialog -"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("(*) One"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("( ) Two"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("[12"), std::string::npos) << screen;         // the number field
+  EXPECT_NE(screen.find("[299.69998"), std::string::npos) << screen;  // the float field
+  EXPECT_NE(screen.find("<<OK>>"), std::string::npos) << screen;
+  EXPECT_EQ(terminal.reversed.front().rfind("[", 0), 0u);  // the first list has the focus
+}
+
+TEST_F(TerminalDialogTest, KeysWorkTheControls) {
+  TestDialog dialog;
+  using T = Terminal;
+  // The focus goes list, sorted list, number, value, One, Two, Three, Go,
+  // Throw, OK, Cancel. The list has no selection yet: Right picks entry 0,
+  // then 1. The number "12" is cleared and 640 typed; Two and Go are pressed
+  // with Space; Enter on OK ends the dialog.
+  std::vector<int> keys = {T::kKeyRight, T::kKeyRight, T::kKeyTab, T::kKeyTab, T::kKeyBackspace, T::kKeyBackspace};
+  for (int k : Typed("640")) keys.push_back(k);
+  for (int k : std::vector<int>{T::kKeyTab, T::kKeyTab, T::kKeyTab, ' ', T::kKeyTab, T::kKeyTab, ' ', T::kKeyTab,
+                                T::kKeyTab, T::kKeyEnter}) {
+    keys.push_back(k);
+  }
+  FakeTerminal terminal(keys);
+  EXPECT_EQ(RunOn(dialog, terminal), IDOK);
+  EXPECT_EQ(dialog.events, (std::vector<std::string>{"init", "list 0 in module", "list 1 in module", "r2",
+                                                     "go in module"}));
+  EXPECT_EQ(dialog.number, 640);
+}
+
+TEST_F(TerminalDialogTest, RefusedValueShowsAMessageAndReturnsToTheField) {
+  TestDialog dialog;
+  std::vector<int> keys = {Terminal::kKeyTab, Terminal::kKeyTab};
+  for (int k : Typed("999")) keys.push_back(k);  // "12999"
+  keys.push_back(Terminal::kKeyEnter);            // OK: refused
+  keys.push_back(' ');                            // dismisses the message box
+  keys.push_back(Terminal::kKeyBackspace);        // back in the number field
+  keys.push_back(Terminal::kKeyBackspace);        // "129"
+  keys.push_back(Terminal::kKeyEnter);
+  FakeTerminal terminal(keys);
+  EXPECT_EQ(RunOn(dialog, terminal), IDOK);
+  EXPECT_EQ(dialog.number, 129);
+  bool messageShown = false;
+  for (const auto& screen : terminal.shown) {
+    messageShown = messageShown || screen.find("Please enter an integer between 0 and 5000.") != std::string::npos;
+  }
+  EXPECT_TRUE(messageShown);
+}
+
+TEST_F(TerminalDialogTest, EndOfInputCancels) {
+  TestDialog dialog;
+  FakeTerminal terminal(Keys({Terminal::kKeyTab}));
+  EXPECT_EQ(RunOn(dialog, terminal), IDCANCEL);
+}
+
+TEST(TerminalDriver, SaveRequestEditsThePathOnOneLine) {
+  std::vector<int> keys(4, Terminal::kKeyBackspace);  // "name.txt" -> "name"
+  for (int k : Typed(".csv")) keys.push_back(k);
+  keys.push_back(Terminal::kKeyEnter);
+  keys.push_back(Terminal::kKeyEscape);  // the second request is cancelled
+  FakeTerminal terminal(keys);
+  tq::framework::TerminalDriver driver(terminal);
+  tq::framework::ScopedUiDriver use(&driver);
+  String title("Export"), filter("Text|*.txt||"), path("name.txt"), ext("txt");
+  EXPECT_EQ(SaveRequest(title, filter, path, ext.buffer, ext.buffer, 3, nullptr, nullptr), 1);
+  EXPECT_STREQ(path.Get(), "name.csv");
+  EXPECT_EQ(SaveRequest(title, filter, path, ext.buffer, ext.buffer, 3, nullptr, nullptr), 0);
+  EXPECT_STREQ(path.Get(), "name.csv");
+  EXPECT_NE(terminal.shown.front().find("Save as (Text|*.txt||):"), std::string::npos);
+}

@@ -1,0 +1,53 @@
+#include "host/app/CursesTerminal.h"
+
+#include <curses.h>
+
+namespace tq::app {
+
+CursesTerminal::CursesTerminal() {
+  set_escdelay(25);
+  initscr();
+  cbreak();
+  noecho();
+  keypad(stdscr, TRUE);
+  curs_set(0);
+}
+
+CursesTerminal::~CursesTerminal() { endwin(); }
+
+int CursesTerminal::Rows() const { return LINES; }
+int CursesTerminal::Columns() const { return COLS; }
+void CursesTerminal::Clear() { erase(); }
+
+void CursesTerminal::Put(int row, int column, const std::string& text, int attributes) {
+  attr_t a = A_NORMAL;
+  if ((attributes & kReverse) != 0) a |= A_REVERSE;
+  if ((attributes & kDim) != 0) a |= A_DIM;
+  if ((attributes & kBold) != 0) a |= A_BOLD;
+  attrset(a);
+  mvaddnstr(row, column, text.c_str(), static_cast<int>(text.size()));
+  attrset(A_NORMAL);
+}
+
+void CursesTerminal::Show() { refresh(); }
+
+int CursesTerminal::ReadKey() {
+  const int key = getch();
+  switch (key) {
+    case ERR: return kKeyNone;
+    case KEY_UP: return kKeyUp;
+    case KEY_DOWN: return kKeyDown;
+    case KEY_LEFT: return kKeyLeft;
+    case KEY_RIGHT: return kKeyRight;
+    case KEY_BTAB: return kKeyBackTab;
+    case KEY_ENTER:
+    case '\r':
+    case '\n': return kKeyEnter;
+    case KEY_BACKSPACE:
+    case 8:
+    case 127: return kKeyBackspace;
+    default: return key;
+  }
+}
+
+}  // namespace tq::app
