@@ -19,13 +19,15 @@ using tq::scene::Interpolation;
 using tq::scene::Key;
 
 // Reports units per second of wall time since start, and fails below floor.
-void Rate(benchmark::State& state, const char* counter, double units, std::chrono::steady_clock::time_point start,
-          double floor) {
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+void Rate(benchmark::State& state, const char* counter, double units,
+          std::chrono::steady_clock::time_point start, double floor) {
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double rate = units / seconds;
   state.counters[counter] = rate;
   // The library's first, short runs only size the real one.
-  if (seconds >= 0.1 && rate < floor) state.SkipWithError(("below the floor of " + std::to_string(floor) + " " + counter).c_str());
+  if (seconds >= 0.1 && rate < floor)
+    state.SkipWithError(("below the floor of " + std::to_string(floor) + " " + counter).c_str());
 }
 
 // Floor: 2,000,000 evaluations per second of a 10,000-key channel.
@@ -49,10 +51,13 @@ void BM_ExportFrames(benchmark::State& state) {
   tq::scene::Scene scene("P", 30, "C");
   scene.MakeCurrent();
   HCamera* camera = scene.AddCamera("Cam");
-  scene.SetTransform(camera, Channel<Vector>(Interpolation::kLinear, {{0, Vector(0, 0, 0)}, {4500000, Vector(50, 0, 0)}}),
-                     Channel<Quaternion>(Quaternion()));
+  scene.SetTransform(
+      camera,
+      Channel<Vector>(Interpolation::kLinear, {{0, Vector(0, 0, 0)}, {4500000, Vector(50, 0, 0)}}),
+      Channel<Quaternion>(Quaternion()));
   HModel* model = scene.AddModel("M");
-  scene.SetTransform(model, Channel<Vector>(Vector(0, 0, -20)), Channel<Quaternion>(Quaternion(0.3f, Vector(0, 1, 0))));
+  scene.SetTransform(model, Channel<Vector>(Vector(0, 0, -20)),
+                     Channel<Quaternion>(Quaternion(0.3f, Vector(0, 1, 0))));
   HModelCache* cache = model->GetCache();
   for (int i = 0; i < 10000; ++i) {
     HCP* a = cache->AddPoint({float(i), 0, 0});
@@ -60,7 +65,8 @@ void BM_ExportFrames(benchmark::State& state) {
   }
   tq::testing::PluginHarness harness;
   tq::framework::RecordingDriver driver;
-  auto record = tq::testing::Record(scene.Chor(), camera, model, 30, 0, 9999, 1920, 1080, "/dev/null", 1);
+  auto record =
+      tq::testing::Record(scene.Chor(), camera, model, 30, 0, 9999, 1920, 1080, "/dev/null", 1);
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) harness.Export(scene.Chor(), record, driver);
   Rate(state, "frames_per_second", double(state.iterations()) * 10000, start, 5e5);

@@ -94,7 +94,8 @@ BOOL PDialog::OnInitDialog() {
   HChor* chor = parameters_->chor;
 
   HWND cameras = ::GetDlgItem(m_hWnd, IDC_COMBO1);
-  for (HCamera* camera = chor->GetChildCamera(); camera != nullptr; camera = camera->GetNextCameraInChor()) {
+  for (HCamera* camera = chor->GetChildCamera(); camera != nullptr;
+       camera = camera->GetNextCameraInChor()) {
     CString name(camera->GetName());
     AddEntry(cameras, name, camera);
   }
@@ -129,16 +130,34 @@ BOOL PDialog::OnInitDialog() {
   return TRUE;
 }
 
-void PDialog::OnOK() { CPluginDialog::OnOK(); }
+void PDialog::OnOK() {
+  CPluginDialog::OnOK();
+}
 
-void PDialog::OnSelchangeCombo1() { UpdateKamera(); }
-void PDialog::OnSelchangeCombo2() { UpdateObject(); }
-void PDialog::OnRadio1() { parameters_->targetMode = 0; }
-void PDialog::OnRadio2() { parameters_->targetMode = 1; }
-void PDialog::OnRadio3() { parameters_->targetMode = 2; }
-void PDialog::OnRadio4() { parameters_->targetMode = 3; }
-void PDialog::OnSelchangeCombo3() { parameters_->group = static_cast<HGroup*>(SelectedData(IDC_COMBO3)); }
-void PDialog::OnSelchangeCombo4() { parameters_->bone = static_cast<HBone*>(SelectedData(IDC_COMBO4)); }
+void PDialog::OnSelchangeCombo1() {
+  UpdateKamera();
+}
+void PDialog::OnSelchangeCombo2() {
+  UpdateObject();
+}
+void PDialog::OnRadio1() {
+  parameters_->targetMode = 0;
+}
+void PDialog::OnRadio2() {
+  parameters_->targetMode = 1;
+}
+void PDialog::OnRadio3() {
+  parameters_->targetMode = 2;
+}
+void PDialog::OnRadio4() {
+  parameters_->targetMode = 3;
+}
+void PDialog::OnSelchangeCombo3() {
+  parameters_->group = static_cast<HGroup*>(SelectedData(IDC_COMBO3));
+}
+void PDialog::OnSelchangeCombo4() {
+  parameters_->bone = static_cast<HBone*>(SelectedData(IDC_COMBO4));
+}
 
 void PDialog::UpdateKamera() {
   auto* camera = static_cast<HCamera*>(SelectedData(IDC_COMBO1));
@@ -171,8 +190,10 @@ int PDialog::GetPropRecurseCamera(HProperty* property) {
     // The name alone decides how the property is read.
     if (name.Find(width) != -1) p.width = static_cast<HIntProperty*>(child)->GetValue();
     if (name.Find(height) != -1) p.height = static_cast<HIntProperty*>(child)->GetValue();
-    if (name.Find(start) != -1) p.startFrame = TicksToFrames(static_cast<HTimeProperty*>(child)->GetValue(), p.fps);
-    if (name.Find(end) != -1) p.endFrame = TicksToFrames(static_cast<HTimeProperty*>(child)->GetValue(), p.fps);
+    if (name.Find(start) != -1)
+      p.startFrame = TicksToFrames(static_cast<HTimeProperty*>(child)->GetValue(), p.fps);
+    if (name.Find(end) != -1)
+      p.endFrame = TicksToFrames(static_cast<HTimeProperty*>(child)->GetValue(), p.fps);
   }
   return 0;
 }
@@ -217,7 +238,8 @@ void PDialog::UpdateObject() {
     if (HBoneContainer* container = model->GetChildBoneContainer()) {
       radio4->EnableWindow(TRUE);
       bones->EnableWindow(TRUE);
-      if (HBone* first = container->GetChildBone()) GetBoneRecurse(first, static_cast<CComboBox*>(bones));
+      if (HBone* first = container->GetChildBone())
+        GetBoneRecurse(first, static_cast<CComboBox*>(bones));
       bones->SendMessageA(CB_SETCURSEL, 0);
       p.bone = static_cast<HBone*>(SelectedData(IDC_COMBO4));
     } else {
@@ -271,7 +293,8 @@ void PDialog::OnButton1() {
   {
     const String titleText(static_cast<LPCSTR>(title));
     const String filterText(static_cast<LPCSTR>(filter));
-    answer = SaveRequest(titleText, filterText, path, extension.buffer, extension.buffer, 3, nullptr, nullptr);
+    answer = SaveRequest(titleText, filterText, path, extension.buffer, extension.buffer, 3,
+                         nullptr, nullptr);
   }
   if (answer == 0) path = "TQmotion.txt";
   CString shown;

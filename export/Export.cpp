@@ -130,8 +130,8 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
     p.camera->GetFocalLength()->GetValue(saved);
   }
   if (writeFailed) {
-    const std::string text = std::string("The motion data could not be written to \"") + p.fileName.Get() +
-                             "\": " + reason + ". No file was written.";
+    const std::string text = std::string("The motion data could not be written to \"") +
+                             p.fileName.Get() + "\": " + reason + ". No file was written.";
     AfxMessageBox(text.c_str(), MB_ICONEXCLAMATION);
   }
   return 0;

@@ -1,7 +1,9 @@
 #include "export/ReferencePoints.h"
 
 namespace {
-void AddCorner(Vector& sum, HCP* corner) { sum += corner->GetHead()->GetModelPosition(); }
+void AddCorner(Vector& sum, HCP* corner) {
+  sum += corner->GetHead()->GetModelPosition();
+}
 }  // namespace
 
 Vector GetModelCenter(HModelCache* cache) {
@@ -37,4 +39,6 @@ Vector GetModelCenter(HModelCache* cache) {
   return sum;
 }
 
-Vector GetGroupCenter(HGroup* group) { return group->GetMatrix().GetTranslate(); }
+Vector GetGroupCenter(HGroup* group) {
+  return group->GetMatrix().GetTranslate();
+}

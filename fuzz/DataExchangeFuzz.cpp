@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quiet.messages.clear();
   if (const auto f = tq::framework::ParseFloat(cut)) {
     const auto back = tq::framework::ParseFloat(tq::framework::FormatFloat(*f));
-    if (!back || std::bit_cast<std::uint32_t>(*back) != std::bit_cast<std::uint32_t>(*f)) __builtin_trap();
+    if (!back || std::bit_cast<std::uint32_t>(*back) != std::bit_cast<std::uint32_t>(*f))
+      __builtin_trap();
   }
   return 0;
 }

@@ -79,8 +79,12 @@ inline Vector& Vector::operator*=(const Quaternion& q) noexcept {
   return *this;
 }
 
-inline Quaternion XRotateRadiansQ(float a) noexcept { return Quaternion(a, Vector(1, 0, 0)); }
-inline Quaternion YRotateRadiansQ(float a) noexcept { return Quaternion(a, Vector(0, 1, 0)); }
+inline Quaternion XRotateRadiansQ(float a) noexcept {
+  return Quaternion(a, Vector(1, 0, 0));
+}
+inline Quaternion YRotateRadiansQ(float a) noexcept {
+  return Quaternion(a, Vector(0, 1, 0));
+}
 
 // Y(y) X(x), Y on the left; the X quaternion is built first.
 inline Quaternion YXRotateRadiansQ(float y, float x) noexcept {

@@ -78,8 +78,7 @@ struct Vector4 {
   float x, y, z, w;
 
   Vector4() noexcept {}
-  constexpr Vector4(float ax, float ay, float az, float aw) noexcept
-      : x(ax), y(ay), z(az), w(aw) {}
+  constexpr Vector4(float ax, float ay, float az, float aw) noexcept : x(ax), y(ay), z(az), w(aw) {}
 
   Vector4& operator=(const Vector4& r) noexcept {
     x = r.x;
@@ -118,9 +117,7 @@ struct Matrix34 {
   }
 
   // The affine transform of the point p.
-  Vector operator*(const Vector& p) const noexcept {
-    return {row[0] | p, row[1] | p, row[2] | p};
-  }
+  Vector operator*(const Vector& p) const noexcept { return {row[0] | p, row[1] | p, row[2] | p}; }
 
   Vector GetTranslate() const noexcept { return {row[0].w, row[1].w, row[2].w}; }
 
@@ -153,4 +150,6 @@ inline Matrix34 ToMatrix34(const Matrix44& m) noexcept {
   return Matrix34(m.row[0], m.row[1], m.row[2]);
 }
 
-inline Matrix34 Matrix34::Inverse() const noexcept { return ToMatrix34(ToMatrix44(*this).Inverse()); }
+inline Matrix34 Matrix34::Inverse() const noexcept {
+  return ToMatrix34(ToMatrix44(*this).Inverse());
+}

@@ -26,7 +26,9 @@ AFX_EXTENSION_MODULE controlDLL = {};
 
 }  // namespace
 
-AFX_MODULE_STATE* AfxGetStaticModuleState() { return &afxModuleState; }
+AFX_MODULE_STATE* AfxGetStaticModuleState() {
+  return &afxModuleState;
+}
 
 LRESULT AfxWndProcDllStatic(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   AFX_MAINTAIN_STATE state(&afxModuleState);

@@ -25,7 +25,8 @@ TQ_EXPORT LRESULT AfxWndProcDllStatic(HWND hWnd, UINT message, WPARAM wParam, LP
 
 extern "C" {
 TQ_EXPORT int KfxLoadCommandEntry(int index, int* entry);
-TQ_EXPORT int KfxOnAddCommandMenu(void* ignored, int index, String* menuText, int* first, int* second);
+TQ_EXPORT int KfxOnAddCommandMenu(void* ignored, int index, String* menuText, int* first,
+                                  int* second);
 TQ_EXPORT int KfxOnCommand(HChor* chor, int index);
 TQ_EXPORT int RawDllMain(HINSTANCE module, unsigned int reason, void* reserved);
 TQ_EXPORT int DllMain(HINSTANCE module, unsigned int reason, void* reserved);

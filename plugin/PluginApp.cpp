@@ -14,7 +14,9 @@ BOOL CTQMotionApp::InitInstance() {
   return CWinApp::InitInstance();
 }
 
-int CTQMotionApp::ExitInstance() { return CWinApp::ExitInstance(); }
+int CTQMotionApp::ExitInstance() {
+  return CWinApp::ExitInstance();
+}
 
 int SetAppLocalizationDLL(HINSTANCE module) {
   char path[512];

@@ -108,12 +108,18 @@ struct UsageError {
 
 const char* TypeName(int type) {
   switch (type) {
-    case 1: return "model";
-    case 2: return "camera";
-    case 3: return "light";
-    case 4: return "null";
-    case 9: return "folder";
-    default: return "object";
+    case 1:
+      return "model";
+    case 2:
+      return "camera";
+    case 3:
+      return "light";
+    case 4:
+      return "null";
+    case 9:
+      return "folder";
+    default:
+      return "object";
   }
 }
 
@@ -127,7 +133,8 @@ std::string Frames(Time ticks, float fps) {
 
 void PrintBones(std::ostream& out, HBone* bone, int depth) {
   for (; bone != nullptr; bone = bone->GetSiblingBone()) {
-    out << "      " << std::string(static_cast<std::size_t>(depth) * 3, ' ') << bone->GetName() << "\n";
+    out << "      " << std::string(static_cast<std::size_t>(depth) * 3, ' ') << bone->GetName()
+        << "\n";
     PrintBones(out, bone->GetChildBone(), depth + 1);
   }
 }
@@ -138,7 +145,8 @@ void PrintOutputOptions(std::ostream& out, HTreeObject* owner, float fps) {
     const auto kind = p->GetKind();
     if (kind == HProperty::Kind::kInt) out << "    " << full << " = " << p->GetValue() << "\n";
     if (kind == HProperty::Kind::kTime) {
-      out << "    " << full << " = " << p->GetValue() << " ticks (frame " << Frames(p->GetValue(), fps) << ")\n";
+      out << "    " << full << " = " << p->GetValue() << " ticks (frame "
+          << Frames(p->GetValue(), fps) << ")\n";
     }
     PrintOutputOptions(out, p, fps);
   }
@@ -169,7 +177,8 @@ int Info(const std::string& path, std::ostream& out, std::ostream& err) {
     auto* model = static_cast<HModel*>(o);
     if (HGroupContainer* groups = model->GetChildGroupContainer()) {
       out << "    groups:";
-      for (HQuorObject* g = groups->GetChildGroup(); g != nullptr; g = g->GetSibling()) out << " " << g->GetName();
+      for (HQuorObject* g = groups->GetChildGroup(); g != nullptr; g = g->GetSibling())
+        out << " " << g->GetName();
       out << "\n";
     }
     if (HBoneContainer* bones = model->GetChildBoneContainer()) {
@@ -196,7 +205,8 @@ std::unique_ptr<PluginModule> LoadPlugin(const std::string& path, std::ostream& 
 int Commands(const std::string& pluginPath, std::ostream& out, std::ostream& err) {
   auto plugin = LoadPlugin(pluginPath, err);
   if (!plugin) return 1;
-  for (const auto& command : plugin->Commands()) out << command.index << "\t" << command.menuText << "\n";
+  for (const auto& command : plugin->Commands())
+    out << command.index << "\t" << command.menuText << "\n";
   return 0;
 }
 
@@ -204,9 +214,20 @@ int Commands(const std::string& pluginPath, std::ostream& out, std::ostream& err
 
 // Dialog ids of the plug-in's settings dialog (its resource script).
 enum : int {
-  kCameras = 1000, kHeight = 1001, kWidth = 1002, kStart = 1003, kEnd = 1004, kObjects = 1005,
-  kOrigin = 1006, kModelCenter = 1007, kGroupCenter = 1008, kBone = 1009, kGroups = 1010,
-  kBones = 1011, kFileButton = 1012, kFileName = 1013,
+  kCameras = 1000,
+  kHeight = 1001,
+  kWidth = 1002,
+  kStart = 1003,
+  kEnd = 1004,
+  kObjects = 1005,
+  kOrigin = 1006,
+  kModelCenter = 1007,
+  kGroupCenter = 1008,
+  kBone = 1009,
+  kGroups = 1010,
+  kBones = 1011,
+  kFileButton = 1012,
+  kFileName = 1013,
 };
 
 // What the dialog showed when it ended: the names and numbers the summary
@@ -252,8 +273,8 @@ int FrameCount(float start, float end) {
 // Loads the scene and the plug-in and runs the export command (command 0)
 // on the choreography, the host's main window its dialog's parent and driver
 // its UI. False (with the reason on err) when either cannot be loaded.
-bool RunExportCommand(const std::string& pluginPath, const std::string& scenePath, framework::UiDriver& driver,
-                      std::ostream& err) {
+bool RunExportCommand(const std::string& pluginPath, const std::string& scenePath,
+                      framework::UiDriver& driver, std::ostream& err) {
   auto loaded = tq::scene::LoadSceneFile(scenePath);
   if (!loaded) {
     err << "tqhost: " << loaded.error << "\n";
@@ -262,7 +283,8 @@ bool RunExportCommand(const std::string& pluginPath, const std::string& scenePat
   loaded.scene->MakeCurrent();
   auto plugin = LoadPlugin(pluginPath, err);
   if (!plugin) return false;
-  HWND mainWindow = framework::CreateWindowRecord("TqHostMain", "tqhost", 0, 0, nullptr, &DefWindowProcA);
+  HWND mainWindow =
+      framework::CreateWindowRecord("TqHostMain", "tqhost", 0, 0, nullptr, &DefWindowProcA);
   tq::scene::SetMainApplicationWnd(mainWindow);
   {
     framework::ScopedUiDriver use(&driver);
@@ -304,8 +326,9 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
            std::ostream& err) {
   std::string scenePath, output = "TQmotion.txt", preview;
   std::map<std::string, std::string> values;
-  static const char* const kValued[] = {"--camera", "--target", "--mode", "--group", "--bone", "--width",
-                                        "--height", "--start",  "--end",  "-o",      "--preview"};
+  static const char* const kValued[] = {"--camera", "--target", "--mode",   "--group",
+                                        "--bone",   "--width",  "--height", "--start",
+                                        "--end",    "-o",       "--preview"};
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     bool known = false;
@@ -318,14 +341,18 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
     }
     if (known) continue;
     if (!a.empty() && a[0] == '-') throw UsageError{"unknown option " + a};
-    if (!scenePath.empty()) throw UsageError{"more than one scene given (" + scenePath + ", " + a + ")"};
+    if (!scenePath.empty())
+      throw UsageError{"more than one scene given (" + scenePath + ", " + a + ")"};
     scenePath = a;
   }
   if (scenePath.empty()) throw UsageError{"export needs a scene file"};
-  static const std::map<std::string, int> kModes = {
-      {"origin", kOrigin}, {"model-center", kModelCenter}, {"group-center", kGroupCenter}, {"bone", kBone}};
+  static const std::map<std::string, int> kModes = {{"origin", kOrigin},
+                                                    {"model-center", kModelCenter},
+                                                    {"group-center", kGroupCenter},
+                                                    {"bone", kBone}};
   if (values.count("--mode") != 0 && kModes.count(values["--mode"]) == 0) {
-    throw UsageError{"--mode must be origin, model-center, group-center or bone, not \"" + values["--mode"] + "\""};
+    throw UsageError{"--mode must be origin, model-center, group-center or bone, not \"" +
+                     values["--mode"] + "\""};
   }
   if (values.count("-o") != 0) output = values["-o"];
   if (values.count("--preview") != 0) preview = values["--preview"];
@@ -374,8 +401,8 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
       err << "tqhost: cannot draw " << output << ": " << error << "\n";
       return 1;
     }
-    const std::string svg =
-        RenderPreview(points, {outcome.camera, outcome.target, outcome.width, outcome.height, outcome.start});
+    const std::string svg = RenderPreview(
+        points, {outcome.camera, outcome.target, outcome.width, outcome.height, outcome.start});
     std::ofstream file(preview, std::ios::binary);
     file << svg;
     file.close();

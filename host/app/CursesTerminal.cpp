@@ -13,11 +13,19 @@ CursesTerminal::CursesTerminal() {
   curs_set(0);
 }
 
-CursesTerminal::~CursesTerminal() { endwin(); }
+CursesTerminal::~CursesTerminal() {
+  endwin();
+}
 
-int CursesTerminal::Rows() const { return LINES; }
-int CursesTerminal::Columns() const { return COLS; }
-void CursesTerminal::Clear() { erase(); }
+int CursesTerminal::Rows() const {
+  return LINES;
+}
+int CursesTerminal::Columns() const {
+  return COLS;
+}
+void CursesTerminal::Clear() {
+  erase();
+}
 
 void CursesTerminal::Put(int row, int column, const std::string& text, int attributes) {
   attr_t a = A_NORMAL;
@@ -29,24 +37,35 @@ void CursesTerminal::Put(int row, int column, const std::string& text, int attri
   attrset(A_NORMAL);
 }
 
-void CursesTerminal::Show() { refresh(); }
+void CursesTerminal::Show() {
+  refresh();
+}
 
 int CursesTerminal::ReadKey() {
   const int key = getch();
   switch (key) {
-    case ERR: return kKeyNone;
-    case KEY_UP: return kKeyUp;
-    case KEY_DOWN: return kKeyDown;
-    case KEY_LEFT: return kKeyLeft;
-    case KEY_RIGHT: return kKeyRight;
-    case KEY_BTAB: return kKeyBackTab;
+    case ERR:
+      return kKeyNone;
+    case KEY_UP:
+      return kKeyUp;
+    case KEY_DOWN:
+      return kKeyDown;
+    case KEY_LEFT:
+      return kKeyLeft;
+    case KEY_RIGHT:
+      return kKeyRight;
+    case KEY_BTAB:
+      return kKeyBackTab;
     case KEY_ENTER:
     case '\r':
-    case '\n': return kKeyEnter;
+    case '\n':
+      return kKeyEnter;
     case KEY_BACKSPACE:
     case 8:
-    case 127: return kKeyBackspace;
-    default: return key;
+    case 127:
+      return kKeyBackspace;
+    default:
+      return key;
   }
 }
 

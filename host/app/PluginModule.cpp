@@ -47,8 +47,10 @@ std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::s
     return nullptr;
   };
   if (!missing.empty()) return refuse("it has no entry point " + missing);
-  if (plugin->rawDllMain_(plugin->module_, kAttach, nullptr) == 0) return refuse("its load hook RawDllMain failed");
-  if (plugin->dllMain_(plugin->module_, kAttach, nullptr) == 0) return refuse("its load hook DllMain failed");
+  if (plugin->rawDllMain_(plugin->module_, kAttach, nullptr) == 0)
+    return refuse("its load hook RawDllMain failed");
+  if (plugin->dllMain_(plugin->module_, kAttach, nullptr) == 0)
+    return refuse("its load hook DllMain failed");
   const std::string& resourceError = framework::LastLoadError();
   if (warning != nullptr && !resourceError.empty() &&
       resourceError.find("No such file or directory") == std::string::npos) {

@@ -13,11 +13,20 @@ std::string Escape(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -65,7 +74,8 @@ std::string RenderPreview(const std::vector<TrackPoint>& points, const PreviewIn
   // Points far outside the picture (a target behind or at the camera) are
   // left out of the line.
   auto visible = [&](const TrackPoint& p) {
-    return std::fabs(static_cast<double>(p.x)) <= 4 * w && std::fabs(static_cast<double>(p.y)) <= 4 * h;
+    return std::fabs(static_cast<double>(p.x)) <= 4 * w &&
+           std::fabs(static_cast<double>(p.y)) <= 4 * h;
   };
   auto sx = [&](long x) { return static_cast<double>(x); };
   auto sy = [&](long y) { return h - static_cast<double>(y); };  // origin bottom-left
@@ -73,25 +83,30 @@ std::string RenderPreview(const std::vector<TrackPoint>& points, const PreviewIn
   std::ostringstream svg;
   svg.precision(6);
   const std::string title = "Screen track of " + info.target + " through " + info.camera;
-  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"" << -margin << " " << -margin - 30 * unit
-      << " " << w + 2 * margin << " " << h + 2 * margin + 30 * unit << "\" font-family=\"sans-serif\">\n";
+  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"" << -margin << " "
+      << -margin - 30 * unit << " " << w + 2 * margin << " " << h + 2 * margin + 30 * unit
+      << "\" font-family=\"sans-serif\">\n";
   svg << "<title>" << Escape(title) << "</title>\n";
-  svg << "<rect x=\"" << -margin << "\" y=\"" << -margin - 30 * unit << "\" width=\"" << w + 2 * margin
-      << "\" height=\"" << h + 2 * margin + 30 * unit << "\" fill=\"#f4f4f4\"/>\n";
+  svg << "<rect x=\"" << -margin << "\" y=\"" << -margin - 30 * unit << "\" width=\""
+      << w + 2 * margin << "\" height=\"" << h + 2 * margin + 30 * unit
+      << "\" fill=\"#f4f4f4\"/>\n";
   svg << "<text x=\"" << -margin + 8 * unit << "\" y=\"" << -margin - 12 * unit << "\" font-size=\""
-      << 12 * unit << "\" font-weight=\"bold\">" << Escape(info.target) << " through " << Escape(info.camera)
-      << "</text>\n";
+      << 12 * unit << "\" font-weight=\"bold\">" << Escape(info.target) << " through "
+      << Escape(info.camera) << "</text>\n";
   svg << "<text x=\"" << -margin + 8 * unit << "\" y=\"" << -margin + 4 * unit << "\" font-size=\""
-      << 9 * unit << "\" fill=\"#555\">" << info.width << " x " << info.height << " pixels, " << points.size()
-      << (points.size() == 1 ? " frame" : " frames") << ", origin bottom-left</text>\n";
+      << 9 * unit << "\" fill=\"#555\">" << info.width << " x " << info.height << " pixels, "
+      << points.size() << (points.size() == 1 ? " frame" : " frames")
+      << ", origin bottom-left</text>\n";
   svg << "<rect x=\"0\" y=\"0\" width=\"" << w << "\" height=\"" << h
       << "\" fill=\"white\" stroke=\"#333\" stroke-width=\"" << unit << "\"/>\n";
   svg << "<text x=\"" << 4 * unit << "\" y=\"" << h - 4 * unit << "\" font-size=\"" << 9 * unit
       << "\" fill=\"#888\">(0, 0)</text>\n";
   svg << "<text x=\"" << w - 4 * unit << "\" y=\"" << 12 * unit << "\" font-size=\"" << 9 * unit
-      << "\" fill=\"#888\" text-anchor=\"end\">(" << info.width << ", " << info.height << ")</text>\n";
+      << "\" fill=\"#888\" text-anchor=\"end\">(" << info.width << ", " << info.height
+      << ")</text>\n";
 
-  svg << "<polyline fill=\"none\" stroke=\"#1f6fd1\" stroke-width=\"" << 1.5 * unit << "\" points=\"";
+  svg << "<polyline fill=\"none\" stroke=\"#1f6fd1\" stroke-width=\"" << 1.5 * unit
+      << "\" points=\"";
   for (const TrackPoint& p : points) {
     if (visible(p)) svg << sx(p.x) << "," << sy(p.y) << " ";
   }
@@ -101,24 +116,25 @@ std::string RenderPreview(const std::vector<TrackPoint>& points, const PreviewIn
     const TrackPoint& p = points[i];
     if (!visible(p)) continue;
     svg << "<circle cx=\"" << sx(p.x) << "\" cy=\"" << sy(p.y) << "\" r=\"" << 2 * unit
-        << "\" fill=\"#1f6fd1\"><title>frame " << FrameLabel(info.startFrame, p.index) << ": (" << p.x << ", "
-        << p.y << ")</title></circle>\n";
+        << "\" fill=\"#1f6fd1\"><title>frame " << FrameLabel(info.startFrame, p.index) << ": ("
+        << p.x << ", " << p.y << ")</title></circle>\n";
     // Every 10th frame, unless it would sit on a label already drawn.
     const bool crowded = std::any_of(labels.begin(), labels.end(), [&](const auto& l) {
       return std::hypot(sx(p.x) - l.first, sy(p.y) - l.second) < 16 * unit;
     });
     if (p.index % 10 == 0 && !crowded) {
       labels.emplace_back(sx(p.x), sy(p.y));
-      svg << "<text x=\"" << sx(p.x) + 4 * unit << "\" y=\"" << sy(p.y) - 4 * unit << "\" font-size=\""
-          << 9 * unit << "\" fill=\"#555\">" << FrameLabel(info.startFrame, p.index) << "</text>\n";
+      svg << "<text x=\"" << sx(p.x) + 4 * unit << "\" y=\"" << sy(p.y) - 4 * unit
+          << "\" font-size=\"" << 9 * unit << "\" fill=\"#555\">"
+          << FrameLabel(info.startFrame, p.index) << "</text>\n";
     }
   }
   auto mark = [&](const TrackPoint& p, const char* colour, const char* word) {
     if (!visible(p)) return;
     svg << "<circle cx=\"" << sx(p.x) << "\" cy=\"" << sy(p.y) << "\" r=\"" << 6 * unit
         << "\" fill=\"none\" stroke=\"" << colour << "\" stroke-width=\"" << 2 * unit << "\"/>\n";
-    svg << "<text x=\"" << sx(p.x) + 8 * unit << "\" y=\"" << sy(p.y) + 14 * unit << "\" font-size=\""
-        << 11 * unit << "\" fill=\"" << colour << "\">" << word << " (frame "
+    svg << "<text x=\"" << sx(p.x) + 8 * unit << "\" y=\"" << sy(p.y) + 14 * unit
+        << "\" font-size=\"" << 11 * unit << "\" fill=\"" << colour << "\">" << word << " (frame "
         << FrameLabel(info.startFrame, p.index) << ")</text>\n";
   };
   if (!points.empty()) {

@@ -73,7 +73,9 @@ QuorStream& nl(QuorStream& stream) {
   return stream;
 }
 
-FileStream::~FileStream() { Abandon(); }
+FileStream::~FileStream() {
+  Abandon();
+}
 
 void FileStream::Fail(const std::string& what, int err) {
   if (failed_) return;

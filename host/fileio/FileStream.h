@@ -62,9 +62,9 @@ class FileStream : public QuorStream {
 
   int fd_ = -1;
   bool failed_ = false;
-  bool replace_ = false;     // write a temporary, rename on Close
-  std::string target_;       // the file finally written
-  std::string temporary_;    // the temporary, when replace_
-  std::string pending_;      // bytes not yet written
+  bool replace_ = false;   // write a temporary, rename on Close
+  std::string target_;     // the file finally written
+  std::string temporary_;  // the temporary, when replace_
+  std::string pending_;    // bytes not yet written
   std::string error_;
 };

@@ -18,7 +18,7 @@ SaveRequestHandler SetSaveRequestHandler(SaveRequestHandler handler) {
 int SaveRequest(String const& title, String const& filter, String& path, char* defaultExt,
                 char const* defaultExt2, unsigned int flags, CWnd* parent, int* extra) {
   if (!Handler()) return 0;
-  tq::fileio::SaveRequestCall call{&title, &filter, &path, defaultExt, defaultExt2,
-                                   flags,  parent,  extra};
+  tq::fileio::SaveRequestCall call{&title,      &filter, &path,  defaultExt,
+                                   defaultExt2, flags,   parent, extra};
   return Handler()(call);
 }

@@ -37,7 +37,9 @@ void FreeString(void* p) {
 void* AllocExt(unsigned long n) {
   return allocExtHook != nullptr ? allocExtHook(n) : std::malloc(n == 0 ? 1 : n);
 }
-void FreeExt(void* p) { std::free(p); }
+void FreeExt(void* p) {
+  std::free(p);
+}
 
 String::String(const String& other) : String(other.buffer) {}
 

@@ -17,7 +17,9 @@ bool CRuntimeClass::IsDerivedFrom(const CRuntimeClass* base) const {
 }
 
 const CRuntimeClass CObject::classCObject = {"CObject", nullptr};
-const CRuntimeClass* CObject::GetRuntimeClass() const { return &classCObject; }
+const CRuntimeClass* CObject::GetRuntimeClass() const {
+  return &classCObject;
+}
 CObject::~CObject() = default;
 
 IMPLEMENT_DYNAMIC(CCmdTarget, CObject)
@@ -25,7 +27,9 @@ IMPLEMENT_DYNAMIC(CWinThread, CCmdTarget)
 IMPLEMENT_DYNAMIC(CWinApp, CWinThread)
 IMPLEMENT_DYNAMIC(CDynLinkLibrary, CCmdTarget)
 
-const AFX_MSGMAP* CCmdTarget::GetMessageMap() const { return GetThisMessageMap(); }
+const AFX_MSGMAP* CCmdTarget::GetMessageMap() const {
+  return GetThisMessageMap();
+}
 
 const AFX_MSGMAP* CCmdTarget::GetThisMessageMap() {
   static const AFX_MSGMAP_ENTRY entries[] = {{0, 0, 0, 0, nullptr}};
@@ -55,14 +59,30 @@ void CCmdTarget::EndWaitCursor() {
   if (CWinApp* app = AfxGetApp()) app->DoWaitCursor(-1);
 }
 
-BOOL CWinThread::InitInstance() { return FALSE; }
-int CWinThread::Run() { return ExitInstance(); }
-BOOL CWinThread::PreTranslateMessage(tagMSG*) { return FALSE; }
-BOOL CWinThread::PumpMessage() { return FALSE; }
-BOOL CWinThread::OnIdle(long) { return FALSE; }
-BOOL CWinThread::IsIdleMessage(tagMSG*) { return TRUE; }
-int CWinThread::ExitInstance() { return 0; }
-CWnd* CWinThread::GetMainWnd() { return m_pMainWnd; }
+BOOL CWinThread::InitInstance() {
+  return FALSE;
+}
+int CWinThread::Run() {
+  return ExitInstance();
+}
+BOOL CWinThread::PreTranslateMessage(tagMSG*) {
+  return FALSE;
+}
+BOOL CWinThread::PumpMessage() {
+  return FALSE;
+}
+BOOL CWinThread::OnIdle(long) {
+  return FALSE;
+}
+BOOL CWinThread::IsIdleMessage(tagMSG*) {
+  return TRUE;
+}
+int CWinThread::ExitInstance() {
+  return 0;
+}
+CWnd* CWinThread::GetMainWnd() {
+  return m_pMainWnd;
+}
 
 BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
 END_MESSAGE_MAP()
@@ -87,17 +107,20 @@ BOOL CWinApp::InitInstance() {
   tq::framework::TraceEvent("CWinApp::InitInstance");
   return TRUE;
 }
-int CWinApp::Run() { return CWinThread::Run(); }
-BOOL CWinApp::OnIdle(long lCount) { return CWinThread::OnIdle(lCount); }
+int CWinApp::Run() {
+  return CWinThread::Run();
+}
+BOOL CWinApp::OnIdle(long lCount) {
+  return CWinThread::OnIdle(lCount);
+}
 int CWinApp::ExitInstance() {
   tq::framework::TraceEvent("CWinApp::ExitInstance");
   return 0;
 }
 
 int CWinApp::DoMessageBox(LPCSTR lpszPrompt, UINT nType, UINT) {
-  return tq::framework::GetUiDriver()->MessageBox(lpszPrompt != nullptr ? lpszPrompt : "",
-                                                   m_pszAppName != nullptr ? m_pszAppName : "",
-                                                   nType);
+  return tq::framework::GetUiDriver()->MessageBox(
+      lpszPrompt != nullptr ? lpszPrompt : "", m_pszAppName != nullptr ? m_pszAppName : "", nType);
 }
 
 void CWinApp::DoWaitCursor(int nCode) {
@@ -131,9 +154,13 @@ BOOL AfxWinInit(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
   return TRUE;
 }
 
-void AfxWinTerm() { tq::framework::TraceEvent("AfxWinTerm"); }
+void AfxWinTerm() {
+  tq::framework::TraceEvent("AfxWinTerm");
+}
 
-void AfxCoreInitModule() { tq::framework::TraceEvent("AfxCoreInitModule"); }
+void AfxCoreInitModule() {
+  tq::framework::TraceEvent("AfxCoreInitModule");
+}
 
 namespace {
 // The framework's CDynLinkLibrary objects; whatever is left at process end
@@ -145,7 +172,9 @@ std::vector<std::unique_ptr<CDynLinkLibrary>>& Libraries() {
 }  // namespace
 
 namespace tq::framework {
-int DynLinkLibraryCount() { return static_cast<int>(Libraries().size()); }
+int DynLinkLibraryCount() {
+  return static_cast<int>(Libraries().size());
+}
 }  // namespace tq::framework
 
 BOOL AfxInitExtensionModule(AFX_EXTENSION_MODULE& state, HMODULE hModule) {

@@ -13,14 +13,16 @@ struct CRuntimeClass {
   bool IsDerivedFrom(const CRuntimeClass* base) const;
 };
 
-#define DECLARE_DYNAMIC(theClass)                \
- public:                                         \
-  static const CRuntimeClass class##theClass;    \
+#define DECLARE_DYNAMIC(theClass)             \
+ public:                                      \
+  static const CRuntimeClass class##theClass; \
   const CRuntimeClass* GetRuntimeClass() const override;
 
-#define IMPLEMENT_DYNAMIC(theClass, baseClass)                                       \
+#define IMPLEMENT_DYNAMIC(theClass, baseClass)                                               \
   const CRuntimeClass theClass::class##theClass = {#theClass, &baseClass::class##baseClass}; \
-  const CRuntimeClass* theClass::GetRuntimeClass() const { return &theClass::class##theClass; }
+  const CRuntimeClass* theClass::GetRuntimeClass() const {                                   \
+    return &theClass::class##theClass;                                                       \
+  }
 
 class CObject {
  public:
@@ -60,27 +62,32 @@ struct AFX_MSGMAP {
  public:                                        \
   const AFX_MSGMAP* GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                       \
-  const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
-  const AFX_MSGMAP* theClass::GetThisMessageMap() {                                 \
-    using ThisClass = theClass;                                                      \
-    using TheBaseClass = baseClass;                                                  \
-    static_assert(sizeof(ThisClass) > 0);                                            \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)        \
+  const AFX_MSGMAP* theClass::GetMessageMap() const { \
+    return GetThisMessageMap();                       \
+  }                                                   \
+  const AFX_MSGMAP* theClass::GetThisMessageMap() {   \
+    using ThisClass = theClass;                       \
+    using TheBaseClass = baseClass;                   \
+    static_assert(sizeof(ThisClass) > 0);             \
     static const AFX_MSGMAP_ENTRY messageEntries[] = {
-#define END_MESSAGE_MAP()                                                              \
-  {0, 0, 0, 0, nullptr}                                                                \
-  }                                                                                    \
-  ;                                                                                    \
+#define END_MESSAGE_MAP()                                                                      \
+  { 0, 0, 0, 0, nullptr }                                                                      \
+  }                                                                                            \
+  ;                                                                                            \
   static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, &messageEntries[0]}; \
-  return &messageMap;                                                                  \
+  return &messageMap;                                                                          \
   }
 
-#define ON_COMMAND(id, memberFxn) \
-  {WM_COMMAND, 0, static_cast<UINT>(id), static_cast<UINT>(id), static_cast<AFX_PMSG>(&ThisClass::memberFxn)},
-#define ON_BN_CLICKED(id, memberFxn) \
-  {WM_COMMAND, BN_CLICKED, static_cast<UINT>(id), static_cast<UINT>(id), static_cast<AFX_PMSG>(&ThisClass::memberFxn)},
-#define ON_CBN_SELCHANGE(id, memberFxn) \
-  {WM_COMMAND, CBN_SELCHANGE, static_cast<UINT>(id), static_cast<UINT>(id), static_cast<AFX_PMSG>(&ThisClass::memberFxn)},
+#define ON_COMMAND(id, memberFxn)                               \
+  {WM_COMMAND, 0, static_cast<UINT>(id), static_cast<UINT>(id), \
+   static_cast<AFX_PMSG>(&ThisClass::memberFxn)},
+#define ON_BN_CLICKED(id, memberFxn)                                     \
+  {WM_COMMAND, BN_CLICKED, static_cast<UINT>(id), static_cast<UINT>(id), \
+   static_cast<AFX_PMSG>(&ThisClass::memberFxn)},
+#define ON_CBN_SELCHANGE(id, memberFxn)                                     \
+  {WM_COMMAND, CBN_SELCHANGE, static_cast<UINT>(id), static_cast<UINT>(id), \
+   static_cast<AFX_PMSG>(&ThisClass::memberFxn)},
 
 class CCmdTarget : public CObject {
   DECLARE_DYNAMIC(CCmdTarget)

@@ -40,7 +40,8 @@ std::optional<float> ParseFloat(const std::string& text) {
   if (t.empty() || r.ec != std::errc() || r.ptr != t.data() + t.size()) return std::nullopt;
   // Not finite, or too large for the truncation to an int that a range check
   // makes of it.
-  if (!std::isfinite(value) || !(value >= -2147483648.0f && value < 2147483648.0f)) return std::nullopt;
+  if (!std::isfinite(value) || !(value >= -2147483648.0f && value < 2147483648.0f))
+    return std::nullopt;
   return value;
 }
 
@@ -59,7 +60,8 @@ ON_COMMAND(IDOK, OnOK)
 ON_COMMAND(IDCANCEL, OnCancel)
 END_MESSAGE_MAP()
 
-CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDHelp(nIDTemplate), m_pParentWnd(pParentWnd) {}
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
+    : m_nIDHelp(nIDTemplate), m_pParentWnd(pParentWnd) {}
 
 CDialog::~CDialog() {
   if (m_hWnd != nullptr) tq::framework::DestroyWindowRecord(m_hWnd);
@@ -85,7 +87,9 @@ INT_PTR CDialog::DoModal() {
   return m_nModalResult;
 }
 
-void CDialog::EndDialog(int nResult) { EndModalLoop(nResult); }
+void CDialog::EndDialog(int nResult) {
+  EndModalLoop(nResult);
+}
 
 BOOL CDialog::OnInitDialog() {
   UpdateData(FALSE);
@@ -97,10 +101,16 @@ void CDialog::OnOK() {
   EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel() {
+  EndDialog(IDCANCEL);
+}
 void CDialog::PreInitDialog() {}
-BOOL CDialog::PreTranslateMessage(tagMSG* pMsg) { return CWnd::PreTranslateMessage(pMsg); }
-BOOL CDialog::CheckAutoCenter() { return TRUE; }
+BOOL CDialog::PreTranslateMessage(tagMSG* pMsg) {
+  return CWnd::PreTranslateMessage(pMsg);
+}
+BOOL CDialog::CheckAutoCenter() {
+  return TRUE;
+}
 
 LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM) {
   PreInitDialog();
@@ -135,7 +145,8 @@ namespace {
 // Shows value in the control, or reads it back when saving; text that does
 // not parse shows the message and fails the pass.
 template <class T, class Parse, class Format>
-void ExchangeText(CDataExchange* pDX, int nIDC, T& value, Parse parse, Format format, const char* message) {
+void ExchangeText(CDataExchange* pDX, int nIDC, T& value, Parse parse, Format format,
+                  const char* message) {
   HWND control = pDX->PrepareEditCtrl(nIDC);
   if (!pDX->m_bSaveAndValidate) {
     SetWindowTextA(control, format(value).c_str());
@@ -152,12 +163,14 @@ void ExchangeText(CDataExchange* pDX, int nIDC, T& value, Parse parse, Format fo
 }  // namespace
 
 void DDX_Text(CDataExchange* pDX, int nIDC, int& value) {
-  ExchangeText(pDX, nIDC, value, tq::framework::ParseInt, [](int v) { return std::to_string(v); },
-               "Please enter an integer.");
+  ExchangeText(
+      pDX, nIDC, value, tq::framework::ParseInt, [](int v) { return std::to_string(v); },
+      "Please enter an integer.");
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, float& value) {
-  ExchangeText(pDX, nIDC, value, tq::framework::ParseFloat, tq::framework::FormatFloat, "Please enter a number.");
+  ExchangeText(pDX, nIDC, value, tq::framework::ParseFloat, tq::framework::FormatFloat,
+               "Please enter a number.");
 }
 
 void DDV_MinMaxInt(CDataExchange* pDX, int value, int minVal, int maxVal) {

@@ -67,7 +67,9 @@ std::string HostProgramPath() {
 
 }  // namespace
 
-const std::string& LastLoadError() { return lastError; }
+const std::string& LastLoadError() {
+  return lastError;
+}
 
 void RegisterEmbeddedResources(const void* anchor, const char* script, const char* name) {
   Dl_info info{};
@@ -160,7 +162,8 @@ HMODULE LoadLibraryA(LPCSTR path) {
   const auto& scripts = tq::framework::EmbeddedScripts();
   for (std::size_t i = scripts.size(); i-- > 0;) {
     if (scripts[i].base != base) continue;
-    tq::framework::ParsedResources parsed = tq::framework::ParseResourceScript(scripts[i].script, scripts[i].name);
+    tq::framework::ParsedResources parsed =
+        tq::framework::ParseResourceScript(scripts[i].script, scripts[i].name);
     if (parsed.script) {
       module->resources = std::move(parsed.script);
     } else {
@@ -179,7 +182,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
 
 BOOL FreeLibrary(HMODULE module) {
   auto& modules = tq::framework::Modules();
-  const auto it = std::find_if(modules.begin(), modules.end(), [&](const auto& m) { return m.get() == module; });
+  const auto it = std::find_if(modules.begin(), modules.end(),
+                               [&](const auto& m) { return m.get() == module; });
   if (it == modules.end()) return FALSE;
   if (module->code != nullptr) {
     // Drop the embedded scripts this module registered: its text dies with it.

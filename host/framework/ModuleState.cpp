@@ -15,15 +15,33 @@ bool winInitFails = false;
 }  // namespace
 
 namespace tq::framework {
-AFX_MODULE_STATE* ModuleStateUnderConstruction() { return underConstruction; }
-void EndModuleConstruction() { underConstruction = nullptr; }
-void TraceEvent(std::string event) { Events().push_back(std::move(event)); }
-const std::vector<std::string>& TraceEvents() { return Events(); }
-void ClearTrace() { Events().clear(); }
-void SetLocalAllocFails(bool fails) { localAllocFails = fails; }
-void SetAfxWinInitFails(bool fails) { winInitFails = fails; }
-bool AfxWinInitFails() { return winInitFails; }
-bool LocalAllocFails() { return localAllocFails; }
+AFX_MODULE_STATE* ModuleStateUnderConstruction() {
+  return underConstruction;
+}
+void EndModuleConstruction() {
+  underConstruction = nullptr;
+}
+void TraceEvent(std::string event) {
+  Events().push_back(std::move(event));
+}
+const std::vector<std::string>& TraceEvents() {
+  return Events();
+}
+void ClearTrace() {
+  Events().clear();
+}
+void SetLocalAllocFails(bool fails) {
+  localAllocFails = fails;
+}
+void SetAfxWinInitFails(bool fails) {
+  winInitFails = fails;
+}
+bool AfxWinInitFails() {
+  return winInitFails;
+}
+bool LocalAllocFails() {
+  return localAllocFails;
+}
 }  // namespace tq::framework
 
 AFX_MODULE_STATE::AFX_MODULE_STATE(BOOL bDLL, WNDPROC pfnAfxWndProc, DWORD dwVersion)
@@ -52,8 +70,8 @@ AFX_MODULE_STATE* AfxGetAppModuleState() {
 
 AFX_MODULE_STATE* AfxSetModuleState(AFX_MODULE_STATE* state) {
   AFX_THREAD_STATE* thread = AfxGetThreadState();
-  AFX_MODULE_STATE* previous = thread->m_pModuleState != nullptr ? thread->m_pModuleState
-                                                                 : AfxGetAppModuleState();
+  AFX_MODULE_STATE* previous =
+      thread->m_pModuleState != nullptr ? thread->m_pModuleState : AfxGetAppModuleState();
   thread->m_pModuleState = state;
   return previous;
 }
@@ -63,9 +81,13 @@ AFX_MODULE_STATE* AfxGetModuleState() {
   return state != nullptr ? state : AfxGetAppModuleState();
 }
 
-CWinApp* AfxGetApp() { return AfxGetModuleState()->m_pCurrentWinApp; }
+CWinApp* AfxGetApp() {
+  return AfxGetModuleState()->m_pCurrentWinApp;
+}
 
 AFX_MAINTAIN_STATE::AFX_MAINTAIN_STATE(AFX_MODULE_STATE* pNewState)
     : m_pPrevModuleState(AfxSetModuleState(pNewState)) {}
 
-AFX_MAINTAIN_STATE::~AFX_MAINTAIN_STATE() { AfxSetModuleState(m_pPrevModuleState); }
+AFX_MAINTAIN_STATE::~AFX_MAINTAIN_STATE() {
+  AfxSetModuleState(m_pPrevModuleState);
+}

@@ -24,23 +24,54 @@ struct Token {
 
 const std::unordered_map<std::string, DWORD>& StyleNames() {
   static const std::unordered_map<std::string, DWORD> names = {
-      {"WS_TABSTOP", WS_TABSTOP}, {"WS_GROUP", WS_GROUP}, {"WS_VSCROLL", WS_VSCROLL},
-      {"WS_HSCROLL", 0x00100000}, {"WS_BORDER", WS_BORDER}, {"WS_CAPTION", WS_CAPTION},
-      {"WS_SYSMENU", WS_SYSMENU}, {"WS_DISABLED", WS_DISABLED}, {"WS_VISIBLE", WS_VISIBLE},
-      {"WS_CHILD", WS_CHILD}, {"WS_POPUP", WS_POPUP}, {"WS_DLGFRAME", 0x00400000},
-      {"WS_THICKFRAME", 0x00040000}, {"WS_EX_CLIENTEDGE", 0x200}, {"WS_EX_STATICEDGE", 0x20000},
-      {"DS_MODALFRAME", DS_MODALFRAME}, {"DS_SETFONT", DS_SETFONT}, {"DS_CENTER", DS_CENTER},
-      {"DS_FIXEDSYS", 0x0008}, {"DS_3DLOOK", 0x0004}, {"DS_SHELLFONT", 0x0048},
-      {"BS_PUSHBUTTON", BS_PUSHBUTTON}, {"BS_DEFPUSHBUTTON", BS_DEFPUSHBUTTON},
-      {"BS_CHECKBOX", BS_CHECKBOX}, {"BS_AUTOCHECKBOX", BS_AUTOCHECKBOX},
-      {"BS_RADIOBUTTON", BS_RADIOBUTTON}, {"BS_GROUPBOX", BS_GROUPBOX},
-      {"BS_AUTORADIOBUTTON", BS_AUTORADIOBUTTON}, {"BS_LEFT", 0x100}, {"BS_FLAT", 0x8000},
-      {"CBS_SIMPLE", 0x0001}, {"CBS_DROPDOWN", CBS_DROPDOWN}, {"CBS_DROPDOWNLIST", CBS_DROPDOWNLIST},
-      {"CBS_AUTOHSCROLL", CBS_AUTOHSCROLL}, {"CBS_SORT", CBS_SORT},
-      {"CBS_HASSTRINGS", 0x0200}, {"ES_LEFT", ES_LEFT}, {"ES_CENTER", 0x1}, {"ES_RIGHT", 0x2},
-      {"ES_NUMBER", ES_NUMBER}, {"ES_AUTOHSCROLL", ES_AUTOHSCROLL}, {"ES_READONLY", 0x0800},
-      {"SS_LEFT", SS_LEFT}, {"SS_CENTER", 0x1}, {"SS_RIGHT", 0x2}, {"SS_SUNKEN", 0x1000},
-      {"SS_LEFTNOWORDWRAP", 0xC}, {"SS_PATHELLIPSIS", 0x8000},
+      {"WS_TABSTOP", WS_TABSTOP},
+      {"WS_GROUP", WS_GROUP},
+      {"WS_VSCROLL", WS_VSCROLL},
+      {"WS_HSCROLL", 0x00100000},
+      {"WS_BORDER", WS_BORDER},
+      {"WS_CAPTION", WS_CAPTION},
+      {"WS_SYSMENU", WS_SYSMENU},
+      {"WS_DISABLED", WS_DISABLED},
+      {"WS_VISIBLE", WS_VISIBLE},
+      {"WS_CHILD", WS_CHILD},
+      {"WS_POPUP", WS_POPUP},
+      {"WS_DLGFRAME", 0x00400000},
+      {"WS_THICKFRAME", 0x00040000},
+      {"WS_EX_CLIENTEDGE", 0x200},
+      {"WS_EX_STATICEDGE", 0x20000},
+      {"DS_MODALFRAME", DS_MODALFRAME},
+      {"DS_SETFONT", DS_SETFONT},
+      {"DS_CENTER", DS_CENTER},
+      {"DS_FIXEDSYS", 0x0008},
+      {"DS_3DLOOK", 0x0004},
+      {"DS_SHELLFONT", 0x0048},
+      {"BS_PUSHBUTTON", BS_PUSHBUTTON},
+      {"BS_DEFPUSHBUTTON", BS_DEFPUSHBUTTON},
+      {"BS_CHECKBOX", BS_CHECKBOX},
+      {"BS_AUTOCHECKBOX", BS_AUTOCHECKBOX},
+      {"BS_RADIOBUTTON", BS_RADIOBUTTON},
+      {"BS_GROUPBOX", BS_GROUPBOX},
+      {"BS_AUTORADIOBUTTON", BS_AUTORADIOBUTTON},
+      {"BS_LEFT", 0x100},
+      {"BS_FLAT", 0x8000},
+      {"CBS_SIMPLE", 0x0001},
+      {"CBS_DROPDOWN", CBS_DROPDOWN},
+      {"CBS_DROPDOWNLIST", CBS_DROPDOWNLIST},
+      {"CBS_AUTOHSCROLL", CBS_AUTOHSCROLL},
+      {"CBS_SORT", CBS_SORT},
+      {"CBS_HASSTRINGS", 0x0200},
+      {"ES_LEFT", ES_LEFT},
+      {"ES_CENTER", 0x1},
+      {"ES_RIGHT", 0x2},
+      {"ES_NUMBER", ES_NUMBER},
+      {"ES_AUTOHSCROLL", ES_AUTOHSCROLL},
+      {"ES_READONLY", 0x0800},
+      {"SS_LEFT", SS_LEFT},
+      {"SS_CENTER", 0x1},
+      {"SS_RIGHT", 0x2},
+      {"SS_SUNKEN", 0x1000},
+      {"SS_LEFTNOWORDWRAP", 0xC},
+      {"SS_PATHELLIPSIS", 0x8000},
   };
   return names;
 }
@@ -86,7 +117,8 @@ class Lexer {
     ++pos_;
     t.kind = Tok::kString;
     while (true) {
-      if (pos_ >= text_.size() || text_[pos_] == '\n') throw Fault{t.line, "expected the closing \" of a string"};
+      if (pos_ >= text_.size() || text_[pos_] == '\n')
+        throw Fault{t.line, "expected the closing \" of a string"};
       const char c = text_[pos_++];
       if (c == '"') {
         if (pos_ < text_.size() && text_[pos_] == '"') {
@@ -113,7 +145,8 @@ class Lexer {
       ++pos_;
     }
     int base = 10;
-    if (pos_ + 1 < text_.size() && text_[pos_] == '0' && (text_[pos_ + 1] == 'x' || text_[pos_ + 1] == 'X')) {
+    if (pos_ + 1 < text_.size() && text_[pos_] == '0' &&
+        (text_[pos_ + 1] == 'x' || text_[pos_ + 1] == 'X')) {
       base = 16;
       pos_ += 2;
     }
@@ -121,7 +154,8 @@ class Lexer {
     while (pos_ < text_.size() && std::isxdigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
     unsigned long long value = 0;
     const auto r = std::from_chars(text_.data() + digits, text_.data() + pos_, value, base);
-    if (digits == pos_ || r.ec != std::errc() || r.ptr != text_.data() + pos_ || value > 0xFFFFFFFFull) {
+    if (digits == pos_ || r.ec != std::errc() || r.ptr != text_.data() + pos_ ||
+        value > 0xFFFFFFFFull) {
       throw Fault{line_, "expected a number, not \"" + text_.substr(start, pos_ - start) + "\""};
     }
     // A trailing L or U suffix, as C allows.
@@ -164,14 +198,18 @@ class Lexer {
     pos_ = end;
     if (line.rfind("#define", 0) != 0) return;  // #include, #pragma, ...
     std::size_t i = 7;
-    auto skip = [&] { while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i; };
+    auto skip = [&] {
+      while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+    };
     skip();
     std::size_t nameStart = i;
-    while (i < line.size() && (std::isalnum(static_cast<unsigned char>(line[i])) || line[i] == '_')) ++i;
+    while (i < line.size() && (std::isalnum(static_cast<unsigned char>(line[i])) || line[i] == '_'))
+      ++i;
     const std::string name = line.substr(nameStart, i - nameStart);
     skip();
     std::size_t valueStart = i;
-    while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i])) && line[i] != '/') ++i;
+    while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i])) && line[i] != '/')
+      ++i;
     std::string value = line.substr(valueStart, i - valueStart);
     if (name.empty()) throw Fault{line_, "expected a name after #define"};
     long long number = 0;
@@ -459,7 +497,8 @@ class Parser {
       Rect(c);
       return c;
     }
-    Fail("expected a control statement (COMBOBOX, EDITTEXT, CONTROL, LTEXT, ...), found \"" + kind + "\"");
+    Fail("expected a control statement (COMBOBOX, EDITTEXT, CONTROL, LTEXT, ...), found \"" + kind +
+         "\"");
   }
 
   std::map<std::string, long long> defines_;

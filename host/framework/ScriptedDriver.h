@@ -17,15 +17,28 @@
 namespace tq::framework {
 
 struct Action {
-  enum class Kind { kSelectText, kSelectIndex, kSetText, kClick, kAnswerSave, kCancelSave, kOk, kCancel };
+  enum class Kind {
+    kSelectText,
+    kSelectIndex,
+    kSetText,
+    kClick,
+    kAnswerSave,
+    kCancelSave,
+    kOk,
+    kCancel
+  };
   Kind kind;
   int id = 0;
   int index = 0;
   std::string text;
 
-  static Action SelectText(int id, std::string text) { return {Kind::kSelectText, id, 0, std::move(text)}; }
+  static Action SelectText(int id, std::string text) {
+    return {Kind::kSelectText, id, 0, std::move(text)};
+  }
   static Action SelectIndex(int id, int index) { return {Kind::kSelectIndex, id, index, {}}; }
-  static Action SetText(int id, std::string text) { return {Kind::kSetText, id, 0, std::move(text)}; }
+  static Action SetText(int id, std::string text) {
+    return {Kind::kSetText, id, 0, std::move(text)};
+  }
   static Action Click(int id) { return {Kind::kClick, id, 0, {}}; }
   static Action AnswerSave(std::string path) { return {Kind::kAnswerSave, 0, 0, std::move(path)}; }
   static Action CancelSave() { return {Kind::kCancelSave, 0, 0, {}}; }

@@ -10,15 +10,21 @@ namespace tq::framework {
 namespace {
 
 // Dialog units to character cells: a character is 4 units wide, 8 high.
-int Column(int x) { return x / 4; }
-int Row(int y) { return y / 8; }
+int Column(int x) {
+  return x / 4;
+}
+int Row(int y) {
+  return y / 8;
+}
 
 std::string Fit(const std::string& text, std::size_t width) {
   if (text.size() <= width) return text + std::string(width - text.size(), ' ');
   return width == 0 ? std::string() : text.substr(0, width - 1) + "~";
 }
 
-bool IsClass(HWND h, const char* cls) { return DescribeWindow(h).className == cls; }
+bool IsClass(HWND h, const char* cls) {
+  return DescribeWindow(h).className == cls;
+}
 
 constexpr int kTop = 1;   // the dialog's frame starts on this row
 constexpr int kLeft = 1;  // and this column
@@ -36,7 +42,8 @@ std::vector<HWND> TerminalDriver::Focusable(HWND dialog) const {
   return out;
 }
 
-void TerminalDriver::DrawFrame(int top, int left, int height, int width, const std::string& caption) {
+void TerminalDriver::DrawFrame(int top, int left, int height, int width,
+                               const std::string& caption) {
   const std::string rule(static_cast<std::size_t>(std::max(width - 2, 0)), '-');
   terminal_.Put(top, left, "+" + rule + "+", Terminal::kNormal);
   for (int r = top + 1; r < top + height - 1; ++r) {
@@ -60,7 +67,8 @@ void TerminalDriver::Draw(HWND dialog, HWND focus) {
   std::size_t index = 0;
   for (HWND child : Children(dialog)) {
     const WindowInfo c = DescribeWindow(child);
-    const ControlTemplate* ct = t != nullptr && index < t->controls.size() ? &t->controls[index] : nullptr;
+    const ControlTemplate* ct =
+        t != nullptr && index < t->controls.size() ? &t->controls[index] : nullptr;
     ++index;
     if (ct == nullptr) continue;
     const int row = kTop + 1 + Row(ct->y);
@@ -83,7 +91,8 @@ void TerminalDriver::Draw(HWND dialog, HWND focus) {
       } else if (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX) {
         text = std::string(checked ? "[x] " : "[ ] ") + c.text;
       } else {
-        text = (type == BS_DEFPUSHBUTTON ? "<<" : "< ") + c.text + (type == BS_DEFPUSHBUTTON ? ">>" : " >");
+        text = (type == BS_DEFPUSHBUTTON ? "<<" : "< ") + c.text +
+               (type == BS_DEFPUSHBUTTON ? ">>" : " >");
       }
       text = Fit(text, std::max(cells, text.size()));
     } else {
@@ -93,7 +102,9 @@ void TerminalDriver::Draw(HWND dialog, HWND focus) {
   }
   const int statusRow = kTop + std::max(height, 3);
   terminal_.Put(statusRow, kLeft,
-                status_.empty() ? "Tab: next  Left/Right: choose  Space: press  Enter: OK  Esc: Cancel" : status_,
+                status_.empty()
+                    ? "Tab: next  Left/Right: choose  Space: press  Enter: OK  Esc: Cancel"
+                    : status_,
                 Terminal::kDim);
   terminal_.Show();
 }
@@ -182,25 +193,29 @@ void TerminalDriver::RunModalLoop(CDialog& dialog) {
 
 int TerminalDriver::MessageBox(const std::string& text, const std::string& caption, UINT) {
   if (open_ != nullptr) Draw(open_, nullptr);
-  const int width = std::min(std::max(static_cast<int>(text.size()) + 4, 24), std::max(terminal_.Columns() - 4, 24));
+  const int width = std::min(std::max(static_cast<int>(text.size()) + 4, 24),
+                             std::max(terminal_.Columns() - 4, 24));
   const int top = std::max(terminal_.Rows() / 2 - 3, 0);
   const int left = std::max((terminal_.Columns() - width) / 2, 0);
   DrawFrame(top, left, 5, width, caption.empty() ? "Message" : caption);
-  terminal_.Put(top + 1, left + 2, Fit(text, static_cast<std::size_t>(width - 4)), Terminal::kNormal);
+  terminal_.Put(top + 1, left + 2, Fit(text, static_cast<std::size_t>(width - 4)),
+                Terminal::kNormal);
   terminal_.Put(top + 3, left + width / 2 - 3, "[ OK ]", Terminal::kReverse);
   terminal_.Show();
   terminal_.ReadKey();
   return IDOK;
 }
 
-bool TerminalDriver::EditLine(const std::string& title, const std::string& prompt, std::string& text) {
+bool TerminalDriver::EditLine(const std::string& title, const std::string& prompt,
+                              std::string& text) {
   const int width = std::max(std::min(terminal_.Columns() - 4, 76), 30);
   const int top = std::max(terminal_.Rows() / 2 - 3, 0);
   const int left = std::max((terminal_.Columns() - width) / 2, 0);
   while (true) {
     if (open_ != nullptr) Draw(open_, nullptr);
     DrawFrame(top, left, 6, width, title);
-    terminal_.Put(top + 1, left + 2, Fit(prompt, static_cast<std::size_t>(width - 4)), Terminal::kNormal);
+    terminal_.Put(top + 1, left + 2, Fit(prompt, static_cast<std::size_t>(width - 4)),
+                  Terminal::kNormal);
     const std::size_t room = static_cast<std::size_t>(width - 4);
     const std::string shown = text.size() < room ? text : text.substr(text.size() - room + 1);
     terminal_.Put(top + 2, left + 2, Fit(shown + "_", room), Terminal::kReverse);
@@ -220,7 +235,8 @@ bool TerminalDriver::EditLine(const std::string& title, const std::string& promp
 
 int TerminalDriver::SaveRequest(fileio::SaveRequestCall& call) {
   std::string path = call.path->Get();
-  if (!EditLine(call.title->Get(), std::string("Save as (") + call.filter->Get() + "):", path)) return 0;
+  if (!EditLine(call.title->Get(), std::string("Save as (") + call.filter->Get() + "):", path))
+    return 0;
   *call.path = path.c_str();
   return 1;
 }

@@ -112,5 +112,9 @@ inline constexpr UINT MB_ICONEXCLAMATION = 0x0030;
 inline constexpr WPARAM MAKEWPARAM(unsigned low, unsigned high) {
   return static_cast<WPARAM>((low & 0xFFFFu) | ((high & 0xFFFFu) << 16));
 }
-inline constexpr unsigned LOWORD(unsigned long v) { return static_cast<unsigned>(v & 0xFFFFu); }
-inline constexpr unsigned HIWORD(unsigned long v) { return static_cast<unsigned>((v >> 16) & 0xFFFFu); }
+inline constexpr unsigned LOWORD(unsigned long v) {
+  return static_cast<unsigned>(v & 0xFFFFu);
+}
+inline constexpr unsigned HIWORD(unsigned long v) {
+  return static_cast<unsigned>((v >> 16) & 0xFFFFu);
+}

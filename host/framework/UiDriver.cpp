@@ -16,12 +16,15 @@ RecordingDriver& DefaultDriver() {
 
 }  // namespace
 
-UiDriver* GetUiDriver() { return installed != nullptr ? installed : &DefaultDriver(); }
+UiDriver* GetUiDriver() {
+  return installed != nullptr ? installed : &DefaultDriver();
+}
 
 UiDriver* SetUiDriver(UiDriver* driver) {
   UiDriver* previous = installed;
   installed = driver;
-  fileio::SetSaveRequestHandler([](fileio::SaveRequestCall& call) { return GetUiDriver()->SaveRequest(call); });
+  fileio::SetSaveRequestHandler(
+      [](fileio::SaveRequestCall& call) { return GetUiDriver()->SaveRequest(call); });
   return previous;
 }
 
@@ -34,7 +37,9 @@ int RecordingDriver::MessageBox(const std::string& text, const std::string&, UIN
   return IDOK;
 }
 
-int RecordingDriver::SaveRequest(fileio::SaveRequestCall&) { return 0; }
+int RecordingDriver::SaveRequest(fileio::SaveRequestCall&) {
+  return 0;
+}
 
 void RecordingDriver::WaitCursor(bool shown) {
   waitCursorShown = shown;
@@ -58,7 +63,8 @@ std::string DescribeDialog(HWND dialog) {
       out += "]";
     } else {
       out += " \"" + c.text + "\"";
-      if (IsRadio(child)) out += SendMessageA(child, BM_GETCHECK, 0, 0) == BST_CHECKED ? " (checked)" : "";
+      if (IsRadio(child))
+        out += SendMessageA(child, BM_GETCHECK, 0, 0) == BST_CHECKED ? " (checked)" : "";
     }
     out += "\n";
   }
@@ -67,14 +73,22 @@ std::string DescribeDialog(HWND dialog) {
 
 std::string Action::Describe() const {
   switch (kind) {
-    case Kind::kSelectText: return "select \"" + text + "\" in " + std::to_string(id);
-    case Kind::kSelectIndex: return "select entry " + std::to_string(index) + " in " + std::to_string(id);
-    case Kind::kSetText: return "type \"" + text + "\" into " + std::to_string(id);
-    case Kind::kClick: return "click " + std::to_string(id);
-    case Kind::kAnswerSave: return "answer the save request with \"" + text + "\"";
-    case Kind::kCancelSave: return "cancel the save request";
-    case Kind::kOk: return "press OK";
-    case Kind::kCancel: return "press Cancel";
+    case Kind::kSelectText:
+      return "select \"" + text + "\" in " + std::to_string(id);
+    case Kind::kSelectIndex:
+      return "select entry " + std::to_string(index) + " in " + std::to_string(id);
+    case Kind::kSetText:
+      return "type \"" + text + "\" into " + std::to_string(id);
+    case Kind::kClick:
+      return "click " + std::to_string(id);
+    case Kind::kAnswerSave:
+      return "answer the save request with \"" + text + "\"";
+    case Kind::kCancelSave:
+      return "cancel the save request";
+    case Kind::kOk:
+      return "press OK";
+    case Kind::kCancel:
+      return "press Cancel";
   }
   return "?";
 }
@@ -106,14 +120,24 @@ void ScriptedDriver::RunModalLoop(CDialog& dialog) {
     HWND h = dialog.m_hWnd;
     std::string why;
     switch (action.kind) {
-      case Action::Kind::kSelectText: why = UserSelectComboText(h, action.id, action.text); break;
-      case Action::Kind::kSelectIndex: why = UserSelectCombo(h, action.id, action.index); break;
-      case Action::Kind::kSetText: why = UserSetText(h, action.id, action.text); break;
+      case Action::Kind::kSelectText:
+        why = UserSelectComboText(h, action.id, action.text);
+        break;
+      case Action::Kind::kSelectIndex:
+        why = UserSelectCombo(h, action.id, action.index);
+        break;
+      case Action::Kind::kSetText:
+        why = UserSetText(h, action.id, action.text);
+        break;
       case Action::Kind::kClick:
       case Action::Kind::kOk:
-      case Action::Kind::kCancel: why = UserClick(h, action.id); break;
+      case Action::Kind::kCancel:
+        why = UserClick(h, action.id);
+        break;
       case Action::Kind::kAnswerSave:
-      case Action::Kind::kCancelSave: why = "no save request is open"; break;
+      case Action::Kind::kCancelSave:
+        why = "no save request is open";
+        break;
     }
     if (!why.empty()) FailAndCancel(dialog, "cannot " + action.Describe() + ": " + why);
   }
@@ -128,8 +152,9 @@ int ScriptedDriver::SaveRequest(fileio::SaveRequestCall& call) {
                         (actions_[next_].kind == Action::Kind::kAnswerSave ||
                          actions_[next_].kind == Action::Kind::kCancelSave);
   if (!answered) {
-    const std::string why = "a save request came, but the next action is " +
-                            (next_ < actions_.size() ? actions_[next_].Describe() : std::string("none"));
+    const std::string why =
+        "a save request came, but the next action is " +
+        (next_ < actions_.size() ? actions_[next_].Describe() : std::string("none"));
     if (open_ != nullptr) {
       FailAndCancel(*open_, why);
     } else {

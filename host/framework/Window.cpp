@@ -15,8 +15,8 @@ struct HWND__ {
   std::vector<HWND> children;
   bool enabled = true;
   WNDPROC proc = nullptr;
-  CWnd* owner = nullptr;             // the C++ object that owns the window
-  std::unique_ptr<CWnd> wrapper;     // or the framework's wrapper for it
+  CWnd* owner = nullptr;          // the C++ object that owns the window
+  std::unique_ptr<CWnd> wrapper;  // or the framework's wrapper for it
   // Combo box state.
   std::vector<std::pair<std::string, LPARAM>> items;
   int selection = -1;
@@ -33,11 +33,14 @@ std::unordered_set<HWND>& Live() {
 
 HWND focus = nullptr;
 
-bool Alive(HWND h) { return h != nullptr && Live().count(h) != 0; }
+bool Alive(HWND h) {
+  return h != nullptr && Live().count(h) != 0;
+}
 
 bool SameClass(const std::string& a, const char* b) {
-  return a.size() == std::strlen(b) &&
-         std::equal(a.begin(), a.end(), b, [](char x, char y) { return std::tolower(x) == std::tolower(y); });
+  return a.size() == std::strlen(b) && std::equal(a.begin(), a.end(), b, [](char x, char y) {
+           return std::tolower(x) == std::tolower(y);
+         });
 }
 
 LRESULT TextMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam, bool* handled) {
@@ -65,7 +68,8 @@ LRESULT TextMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam, bool* ha
 // Case-insensitive order, as a sorted list box compares its entries.
 bool LessNoCase(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+    return std::tolower(static_cast<unsigned char>(x)) <
+           std::tolower(static_cast<unsigned char>(y));
   });
 }
 
@@ -79,8 +83,9 @@ LRESULT ComboBoxProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
       const std::string text = reinterpret_cast<const char*>(lParam);
       auto at = items.end();
       if ((h->style & CBS_SORT) != 0) {
-        at = std::upper_bound(items.begin(), items.end(), text,
-                              [](const std::string& t, const auto& item) { return LessNoCase(t, item.first); });
+        at = std::upper_bound(
+            items.begin(), items.end(), text,
+            [](const std::string& t, const auto& item) { return LessNoCase(t, item.first); });
       }
       const auto pos = at - items.begin();
       items.insert(at, {text, 0});
@@ -108,7 +113,8 @@ LRESULT ComboBoxProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
       items[static_cast<std::size_t>(index)].second = lParam;
       return TRUE;
     case CB_GETLBTEXTLEN:
-      return inRange ? static_cast<LRESULT>(items[static_cast<std::size_t>(index)].first.size()) : CB_ERR;
+      return inRange ? static_cast<LRESULT>(items[static_cast<std::size_t>(index)].first.size())
+                     : CB_ERR;
     case CB_GETLBTEXT: {
       if (!inRange || lParam == 0) return CB_ERR;
       const std::string& text = items[static_cast<std::size_t>(index)].first;
@@ -213,8 +219,12 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
   return wasDisabled;
 }
 
-BOOL IsWindowEnabled(HWND hWnd) { return Alive(hWnd) && hWnd->enabled ? TRUE : FALSE; }
-BOOL IsWindow(HWND hWnd) { return Alive(hWnd) ? TRUE : FALSE; }
+BOOL IsWindowEnabled(HWND hWnd) {
+  return Alive(hWnd) && hWnd->enabled ? TRUE : FALSE;
+}
+BOOL IsWindow(HWND hWnd) {
+  return Alive(hWnd) ? TRUE : FALSE;
+}
 
 HWND GetDlgItem(HWND hDlg, int nIDDlgItem) {
   if (!Alive(hDlg)) return nullptr;
@@ -224,8 +234,12 @@ HWND GetDlgItem(HWND hDlg, int nIDDlgItem) {
   return nullptr;
 }
 
-int GetDlgCtrlID(HWND hWnd) { return Alive(hWnd) ? hWnd->id : 0; }
-HWND GetParent(HWND hWnd) { return Alive(hWnd) ? hWnd->parent : nullptr; }
+int GetDlgCtrlID(HWND hWnd) {
+  return Alive(hWnd) ? hWnd->id : 0;
+}
+HWND GetParent(HWND hWnd) {
+  return Alive(hWnd) ? hWnd->parent : nullptr;
+}
 
 BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString) {
   if (!Alive(hWnd)) return FALSE;
@@ -237,7 +251,9 @@ BOOL SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString) {
   return SetWindowTextA(GetDlgItem(hDlg, nIDDlgItem), lpString);
 }
 
-std::string GetWindowTextString(HWND hWnd) { return Alive(hWnd) ? hWnd->text : std::string(); }
+std::string GetWindowTextString(HWND hWnd) {
+  return Alive(hWnd) ? hWnd->text : std::string();
+}
 
 HWND SetFocus(HWND hWnd) {
   HWND previous = focus;
@@ -245,7 +261,9 @@ HWND SetFocus(HWND hWnd) {
   return previous;
 }
 
-HWND GetFocus() { return Alive(focus) ? focus : nullptr; }
+HWND GetFocus() {
+  return Alive(focus) ? focus : nullptr;
+}
 
 LRESULT AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   CWnd* wnd = CWnd::FromHandlePermanent(hWnd);
@@ -306,7 +324,9 @@ WindowInfo DescribeWindow(HWND hWnd) {
   return {hWnd->className, hWnd->text, hWnd->style, hWnd->id, hWnd->enabled};
 }
 
-std::vector<HWND> Children(HWND hWnd) { return Alive(hWnd) ? hWnd->children : std::vector<HWND>(); }
+std::vector<HWND> Children(HWND hWnd) {
+  return Alive(hWnd) ? hWnd->children : std::vector<HWND>();
+}
 
 std::vector<std::string> ComboItems(HWND combo) {
   std::vector<std::string> texts;
@@ -321,15 +341,17 @@ bool IsRadio(HWND button) {
   return type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
 }
 
-int LiveWindowCount() { return static_cast<int>(Live().size()); }
+int LiveWindowCount() {
+  return static_cast<int>(Live().size());
+}
 
 std::string UserSelectCombo(HWND dialog, int id, int index) {
   HWND h = nullptr;
   std::string why = FindUserControl(dialog, id, "ComboBox", &h);
   if (!why.empty()) return why;
   if (index < 0 || index >= static_cast<int>(h->items.size())) {
-    return "combo box " + std::to_string(id) + " has no entry " + std::to_string(index) + " (it has " +
-           std::to_string(h->items.size()) + ")";
+    return "combo box " + std::to_string(id) + " has no entry " + std::to_string(index) +
+           " (it has " + std::to_string(h->items.size()) + ")";
   }
   SetFocus(h);
   h->selection = index;
@@ -395,7 +417,9 @@ CWnd::~CWnd() {
   if (Alive(m_hWnd) && m_hWnd->owner == this) m_hWnd->owner = nullptr;
 }
 
-CWnd* CWnd::FromHandlePermanent(HWND hWnd) { return Alive(hWnd) ? hWnd->owner : nullptr; }
+CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
+  return Alive(hWnd) ? hWnd->owner : nullptr;
+}
 
 CWnd* CWnd::FromHandle(HWND hWnd) {
   if (!Alive(hWnd)) return nullptr;
@@ -417,9 +441,15 @@ CWnd* CWnd::FromHandle(HWND hWnd) {
   return hWnd->wrapper.get();
 }
 
-CWnd* CWnd::GetDlgItem(int nID) const { return FromHandle(::GetDlgItem(m_hWnd, nID)); }
-void CWnd::SetDlgItemTextA(int nID, LPCSTR lpszString) { ::SetDlgItemTextA(m_hWnd, nID, lpszString); }
-BOOL CWnd::EnableWindow(BOOL bEnable) { return ::EnableWindow(m_hWnd, bEnable); }
+CWnd* CWnd::GetDlgItem(int nID) const {
+  return FromHandle(::GetDlgItem(m_hWnd, nID));
+}
+void CWnd::SetDlgItemTextA(int nID, LPCSTR lpszString) {
+  ::SetDlgItemTextA(m_hWnd, nID, lpszString);
+}
+BOOL CWnd::EnableWindow(BOOL bEnable) {
+  return ::EnableWindow(m_hWnd, bEnable);
+}
 LRESULT CWnd::SendMessageA(UINT message, WPARAM wParam, LPARAM lParam) {
   return ::SendMessageA(m_hWnd, message, wParam, lParam);
 }
@@ -431,7 +461,9 @@ BOOL CWnd::DestroyWindow() {
   m_hWnd = nullptr;
   return TRUE;
 }
-BOOL CWnd::ContinueModal() { return m_bModalRunning ? TRUE : FALSE; }
+BOOL CWnd::ContinueModal() {
+  return m_bModalRunning ? TRUE : FALSE;
+}
 void CWnd::EndModalLoop(int nResult) {
   m_nModalResult = nResult;
   m_bModalRunning = false;
@@ -439,10 +471,16 @@ void CWnd::EndModalLoop(int nResult) {
 BOOL CWnd::OnCommand(WPARAM wParam, LPARAM) {
   return OnCmdMsg(LOWORD(wParam), static_cast<int>(HIWORD(wParam)), nullptr, nullptr);
 }
-BOOL CWnd::OnNotify(WPARAM, LPARAM, LRESULT*) { return FALSE; }
-WNDPROC* CWnd::GetSuperWndProcAddr() { return nullptr; }
+BOOL CWnd::OnNotify(WPARAM, LPARAM, LRESULT*) {
+  return FALSE;
+}
+WNDPROC* CWnd::GetSuperWndProcAddr() {
+  return nullptr;
+}
 void CWnd::DoDataExchange(CDataExchange*) {}
-BOOL CWnd::PreTranslateMessage(tagMSG*) { return FALSE; }
+BOOL CWnd::PreTranslateMessage(tagMSG*) {
+  return FALSE;
+}
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   LRESULT result = 0;
@@ -466,6 +504,12 @@ LRESULT CWnd::DefWindowProcA(UINT message, WPARAM wParam, LPARAM lParam) {
   return ::DefWindowProcA(m_hWnd, message, wParam, lParam);
 }
 void CWnd::PostNcDestroy() {}
-BOOL CWnd::CheckAutoCenter() { return TRUE; }
-BOOL CWnd::IsFrameWnd() const { return FALSE; }
-LRESULT CWnd::HandleInitDialog(WPARAM, LPARAM) { return 0; }
+BOOL CWnd::CheckAutoCenter() {
+  return TRUE;
+}
+BOOL CWnd::IsFrameWnd() const {
+  return FALSE;
+}
+LRESULT CWnd::HandleInitDialog(WPARAM, LPARAM) {
+  return 0;
+}

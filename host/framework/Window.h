@@ -83,10 +83,14 @@ class CWnd : public CCmdTarget {
 
 class CComboBox : public CWnd {
  public:
-  int AddString(LPCSTR text) { return static_cast<int>(SendMessageA(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text))); }
+  int AddString(LPCSTR text) {
+    return static_cast<int>(SendMessageA(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
+  }
   int GetCount() { return static_cast<int>(SendMessageA(CB_GETCOUNT)); }
   int GetCurSel() { return static_cast<int>(SendMessageA(CB_GETCURSEL)); }
-  int SetCurSel(int i) { return static_cast<int>(SendMessageA(CB_SETCURSEL, static_cast<WPARAM>(i))); }
+  int SetCurSel(int i) {
+    return static_cast<int>(SendMessageA(CB_SETCURSEL, static_cast<WPARAM>(i)));
+  }
 };
 class CButton : public CWnd {};
 class CEdit : public CWnd {};

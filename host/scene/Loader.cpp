@@ -22,7 +22,9 @@ struct Fault {
   std::string what;
 };
 
-[[noreturn]] void Fail(const std::string& path, const std::string& what) { throw Fault{path, what}; }
+[[noreturn]] void Fail(const std::string& path, const std::string& what) {
+  throw Fault{path, what};
+}
 
 std::string Index(const std::string& path, std::size_t i) {
   return path + "[" + std::to_string(i) + "]";
@@ -63,8 +65,9 @@ void CheckNesting(const std::string& text) {
 
 std::string WithoutExceptionTag(const std::string& what) {
   const auto close = what.find("] ");
-  return what.rfind("[json.exception", 0) == 0 && close != std::string::npos ? what.substr(close + 2)
-                                                                             : what;
+  return what.rfind("[json.exception", 0) == 0 && close != std::string::npos
+             ? what.substr(close + 2)
+             : what;
 }
 
 class Reader {
@@ -98,7 +101,8 @@ class Reader {
     scene_->Chor()->SetTime(OptionalTime(chor, "chor", "time"));
     const json& objects = Need(chor, "chor", "objects");
     if (!objects.is_array()) Fail("chor.objects", "expected an array of objects");
-    for (std::size_t i = 0; i < objects.size(); ++i) ReadObject(objects[i], Index("chor.objects", i));
+    for (std::size_t i = 0; i < objects.size(); ++i)
+      ReadObject(objects[i], Index("chor.objects", i));
     return std::move(scene_);
   }
 
@@ -285,14 +289,16 @@ class Reader {
     }
     HBone* object = nullptr;
     if (type == "camera") {
-      AllowKeys(o, path,
-                {"type", "name", "translate", "rotate", "scale", "focalLength", "output", "properties"});
+      AllowKeys(
+          o, path,
+          {"type", "name", "translate", "rotate", "scale", "focalLength", "output", "properties"});
       HCamera* camera = scene_->AddCamera(name, ReadChannel<float>(o, path, "focalLength", 35.0f));
       ReadOutput(o, path, camera);
       object = camera;
     } else if (type == "model") {
-      AllowKeys(o, path, {"type", "name", "translate", "rotate", "scale", "points", "heads",
-                          "patches", "patches5", "groups", "bones"});
+      AllowKeys(o, path,
+                {"type", "name", "translate", "rotate", "scale", "points", "heads", "patches",
+                 "patches5", "groups", "bones"});
       HModel* model = scene_->AddModel(name);
       ReadGeometry(o, path, model);
       object = model;
@@ -300,7 +306,8 @@ class Reader {
       AllowKeys(o, path, {"type", "name", "translate", "rotate", "scale"});
       object = scene_->AddObject(name, type == "light" ? 3 : 4);
     } else {
-      Fail(Field(path, "type"), "expected \"model\", \"camera\", \"light\", \"null\" or \"folder\"");
+      Fail(Field(path, "type"),
+           "expected \"model\", \"camera\", \"light\", \"null\" or \"folder\"");
     }
     scene_->SetTransform(object, ReadChannel<Vector>(o, path, "translate", Vector(0, 0, 0)),
                          ReadChannel<Quaternion>(o, path, "rotate", Quaternion()),
@@ -320,8 +327,8 @@ class Reader {
         for (const char* key : {"width", "height"}) {
           if (!it->contains(key)) continue;
           const int v = Integer((*it)[key], Field(at, key), INT32_MIN, INT32_MAX);
-          scene_->AddProperty(resolution, key[0] == 'w' ? "Width" : "Height",
-                              HProperty::Kind::kInt, v);
+          scene_->AddProperty(resolution, key[0] == 'w' ? "Width" : "Height", HProperty::Kind::kInt,
+                              v);
         }
       }
       if (hasRange) {
@@ -347,14 +354,16 @@ class Reader {
       if (!p.is_object()) Fail(at, "expected a property object");
       AllowKeys(p, at, {"name", "int", "time", "children"});
       const std::string name = Name(Need(p, at, "name"), Field(at, "name"));
-      if (p.contains("int") && p.contains("time")) Fail(at, "expected \"int\" or \"time\", not both");
+      if (p.contains("int") && p.contains("time"))
+        Fail(at, "expected \"int\" or \"time\", not both");
       HProperty* property = nullptr;
       if (p.contains("int")) {
         property = scene_->AddProperty(owner, name, HProperty::Kind::kInt,
                                        Integer(p["int"], Field(at, "int"), INT32_MIN, INT32_MAX));
       } else if (p.contains("time")) {
-        property = scene_->AddProperty(owner, name, HProperty::Kind::kTime,
-                                       Ticks(Number(p["time"], Field(at, "time")), Field(at, "time")));
+        property =
+            scene_->AddProperty(owner, name, HProperty::Kind::kTime,
+                                Ticks(Number(p["time"], Field(at, "time")), Field(at, "time")));
       } else {
         property = scene_->AddProperty(owner, name, HProperty::Kind::kGroup);
       }
@@ -372,7 +381,8 @@ class Reader {
     if (const auto it = o.find("points"); it != o.end()) {
       const std::string at = Field(path, "points");
       if (!it->is_array()) Fail(at, "expected an array of [x, y, z]");
-      for (std::size_t i = 0; i < it->size(); ++i) cache->AddPoint(ReadVector((*it)[i], Index(at, i)));
+      for (std::size_t i = 0; i < it->size(); ++i)
+        cache->AddPoint(ReadVector((*it)[i], Index(at, i)));
     }
     const std::size_t n = cache->PointCount();
     if (const auto it = o.find("heads"); it != o.end()) ReadHeads(*it, Field(path, "heads"), cache);
@@ -389,7 +399,8 @@ class Reader {
           Fail(pp, "expected " + std::to_string(corners) + " control point indices");
         }
         HCP* cp[5] = {};
-        for (std::size_t c = 0; c < corners; ++c) cp[c] = cache->Point(PointIndex(patch[c], Index(pp, c), n));
+        for (std::size_t c = 0; c < corners; ++c)
+          cp[c] = cache->Point(PointIndex(patch[c], Index(pp, c), n));
         if (corners == 4) {
           cache->AddPatch(cp[0], cp[1], cp[2], cp[3]);
         } else {
@@ -397,7 +408,8 @@ class Reader {
         }
       }
     }
-    if (const auto it = o.find("groups"); it != o.end()) ReadGroups(*it, Field(path, "groups"), model);
+    if (const auto it = o.find("groups"); it != o.end())
+      ReadGroups(*it, Field(path, "groups"), model);
     if (const auto it = o.find("bones"); it != o.end()) {
       const std::string at = Field(path, "bones");
       if (!it->is_array()) Fail(at, "expected an array of bones");
@@ -433,7 +445,8 @@ class Reader {
       for (auto it = next.find(at2); it != next.end(); it = next.find(at2)) {
         at2 = it->second;
         if (++steps > next.size()) {
-          Fail(Field(at, std::to_string(start)), "expected a chain of heads that ends, not a cycle");
+          Fail(Field(at, std::to_string(start)),
+               "expected a chain of heads that ends, not a cycle");
         }
       }
       (void)first;
@@ -452,13 +465,16 @@ class Reader {
       if (!g.is_object()) Fail(gp, "expected a group object");
       AllowKeys(g, gp, {"name", "points", "pivot"});
       const std::string name = Name(Need(g, gp, "name"), Field(gp, "name"));
-      if (!groupNames.insert(name).second) Fail(Field(gp, "name"), "expected a group name not used before");
+      if (!groupNames.insert(name).second)
+        Fail(Field(gp, "name"), "expected a group name not used before");
       double sum[3] = {0, 0, 0};
       std::size_t count = 0;
       if (const auto pts = g.find("points"); pts != g.end()) {
-        if (!pts->is_array()) Fail(Field(gp, "points"), "expected an array of control point indices");
+        if (!pts->is_array())
+          Fail(Field(gp, "points"), "expected an array of control point indices");
         for (std::size_t k = 0; k < pts->size(); ++k) {
-          const std::size_t idx = PointIndex((*pts)[k], Index(Field(gp, "points"), k), cache->PointCount());
+          const std::size_t idx =
+              PointIndex((*pts)[k], Index(Field(gp, "points"), k), cache->PointCount());
           const Vector p = cache->Point(idx)->GetModelPosition();
           sum[0] += p.x;
           sum[1] += p.y;
@@ -483,7 +499,8 @@ class Reader {
     if (!b.is_object()) Fail(at, "expected a bone object");
     AllowKeys(b, at, {"name", "pivot", "children"});
     const std::string name = Name(Need(b, at, "name"), Field(at, "name"));
-    if (!boneNames.insert(name).second) Fail(Field(at, "name"), "expected a bone name not used before in this model");
+    if (!boneNames.insert(name).second)
+      Fail(Field(at, "name"), "expected a bone name not used before in this model");
     Vector pivot;
     if (const auto p = b.find("pivot"); p != b.end()) pivot = ReadVector(*p, Field(at, "pivot"));
     HBone* bone = scene_->AddBone(container, parent, name, pivot);

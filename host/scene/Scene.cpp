@@ -5,11 +5,17 @@ HProject* currentProject = nullptr;
 HWND mainWindow = nullptr;
 }  // namespace
 
-HProject* GetHProject() { return currentProject; }
-HWND GetMainApplicationWnd() { return mainWindow; }
+HProject* GetHProject() {
+  return currentProject;
+}
+HWND GetMainApplicationWnd() {
+  return mainWindow;
+}
 
 namespace tq::scene {
-void SetMainApplicationWnd(HWND window) { mainWindow = window; }
+void SetMainApplicationWnd(HWND window) {
+  mainWindow = window;
+}
 }  // namespace tq::scene
 
 HTreeObject::~HTreeObject() = default;
@@ -32,7 +38,10 @@ void HTreeObject::AddProperty(HProperty* property) {
 
 HTransformProperty::HTransformProperty(std::string name, HVectorProperty* translate,
                                        HRotateProperty* rotate, HVectorProperty* scale)
-    : HProperty(std::move(name), Kind::kGroup), translate_(translate), rotate_(rotate), scale_(scale) {
+    : HProperty(std::move(name), Kind::kGroup),
+      translate_(translate),
+      rotate_(rotate),
+      scale_(scale) {
   translate_->SetParent(this);
   rotate_->SetParent(this);
   scale_->SetParent(this);
@@ -158,7 +167,9 @@ Scene::~Scene() {
   if (currentProject == project_.get()) currentProject = nullptr;
 }
 
-void Scene::MakeCurrent() { currentProject = project_.get(); }
+void Scene::MakeCurrent() {
+  currentProject = project_.get();
+}
 
 HTransformProperty* Scene::MakeTransform(HTreeObject* owner, Channel<Vector> translate,
                                          Channel<Quaternion> rotate, Channel<Vector> scale) {
@@ -175,7 +186,9 @@ HTransformProperty* Scene::DefaultTransform(HTreeObject* owner) {
                        Channel<Vector>(Vector(1, 1, 1)));
 }
 
-void Scene::Adopt(HQuorObject* object) { chor_->AppendChild(object); }
+void Scene::Adopt(HQuorObject* object) {
+  chor_->AppendChild(object);
+}
 
 HCamera* Scene::AddCamera(const std::string& name, Channel<float> focal) {
   auto* focalProperty = Own<HFloatProperty>("FocalLength", std::move(focal), project_.get());

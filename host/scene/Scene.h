@@ -106,7 +106,9 @@ template <class T>
 class HChannelProperty : public HProperty {
  public:
   HChannelProperty(std::string name, tq::scene::Channel<T> channel, HProject* project)
-      : HProperty(std::move(name), Kind::kChannel), channel_(std::move(channel)), project_(project) {}
+      : HProperty(std::move(name), Kind::kChannel),
+        channel_(std::move(channel)),
+        project_(project) {}
 
   T GetValue(Time t);
   // The time last asked, if any.
@@ -162,8 +164,7 @@ class HQuorObject : public HTreeObject {
 
 class HBone : public HQuorObject {
  public:
-  HBone(std::string name, int type, HChor* chor, HTransformProperty* transform,
-        Vector pivot = {});
+  HBone(std::string name, int type, HChor* chor, HTransformProperty* transform, Vector pivot = {});
 
   HTransformProperty* GetTransform() const { return transform_; }
   // translate * rotate * scale, each channel evaluated at the tick time last
@@ -248,7 +249,9 @@ class HModelCache {
   void FindPatches() { found_ = true; }
   int GetPatchCount() const { return found_ ? static_cast<int>(patches_.size()) : 0; }
   HPatch* GetPatch(unsigned int i) const;
-  HPatch5* GetHeadPatch5() const { return found_ && !patches5_.empty() ? patches5_.front().get() : nullptr; }
+  HPatch5* GetHeadPatch5() const {
+    return found_ && !patches5_.empty() ? patches5_.front().get() : nullptr;
+  }
 
   // Building the geometry (loader and tests).
   HCP* AddPoint(Vector position);
@@ -356,7 +359,9 @@ class HProject {
     events_.push_back(std::move(event));
   }
   // Called with every logged event as it happens (host-side tooling, tests).
-  void SetObserver(std::function<void(const std::string&)> observer) { observer_ = std::move(observer); }
+  void SetObserver(std::function<void(const std::string&)> observer) {
+    observer_ = std::move(observer);
+  }
   const std::vector<std::string>& Events() const { return events_; }
   void ClearEvents() { events_.clear(); }
 

@@ -15,7 +15,9 @@ namespace tq::scene {
 inline constexpr double kTicksPerSecond = 135000.0;
 
 // Rounds half away from zero to the nearest integer, in double.
-inline double RoundHalfAway(double h) noexcept { return h < 0.0 ? std::ceil(h - 0.5) : std::floor(h + 0.5); }
+inline double RoundHalfAway(double h) noexcept {
+  return h < 0.0 ? std::ceil(h - 0.5) : std::floor(h + 0.5);
+}
 
 // The tick time of a frame, or nothing when it does not fit a Time (or is not
 // finite).

@@ -27,10 +27,11 @@ struct Result {
 
 // Runs tqhost in dir with the arguments (already quoted for the shell).
 Result RunHost(const TempDir& dir, const std::string& args) {
-  const std::string command = "cd '" + dir.path().string() + "' && '" + kHost + "' " + args + " >'" +
-                              (dir / "stdout") + "' 2>'" + (dir / "stderr") + "'";
+  const std::string command = "cd '" + dir.path().string() + "' && '" + kHost + "' " + args +
+                              " >'" + (dir / "stdout") + "' 2>'" + (dir / "stderr") + "'";
   const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir / "stdout"), ReadFile(dir / "stderr")};
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir / "stdout"),
+          ReadFile(dir / "stderr")};
 }
 
 // The camera circles the robot; the robot is tracked at its origin.
@@ -46,7 +47,8 @@ Result RunHost(const TempDir& dir, const std::string& args) {
 //   v = (0, -2, 10); Y(180) v = (0, -2, -10); as frame 0 with x = 0: X = 320, Y = 240.
 TEST(Tqhost, OrbitGolden) {
   TempDir dir;
-  const Result r = RunHost(dir, "export '" + kExamples + "orbit.tqs.json' --target Robot -o track.txt");
+  const Result r =
+      RunHost(dir, "export '" + kExamples + "orbit.tqs.json' --target Robot -o track.txt");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "121 frames written to track.txt\n");
   EXPECT_EQ(r.err, "");
@@ -61,12 +63,14 @@ TEST(Tqhost, OrbitGolden) {
 // frames 1, 24 and 48; the target stands at (0, 1, 0); 1920 x 1080.
 //   v = (0, -0.5, -12); Q = X(5) v = (0, -0.498097 + 1.045872, -0.043578 - 11.954340)
 //     = (0, 0.547775, -11.997918); aspect 1.777778, hh 540, X = 960 throughout.
-//   frame 1,  f = 35, T = 0.5:      d = -5.998959, Y = 540 + 0.091312 * 1.777778 * 540 = 627.66 -> 628
-//   frame 24, f = 50, T = 0.35:     d = -4.199271, Y = 540 + 0.130445 * 1.777778 * 540 = 665.23 -> 665
-//   frame 48, f = 85, T = 0.205882: d = -2.470160, Y = 540 + 0.221757 * 1.777778 * 540 = 752.89 -> 753
+//   frame 1,  f = 35, T = 0.5:      d = -5.998959, Y = 540 + 0.091312 * 1.777778 * 540 = 627.66 ->
+//   628 frame 24, f = 50, T = 0.35:     d = -4.199271, Y = 540 + 0.130445 * 1.777778 * 540 = 665.23
+//   -> 665 frame 48, f = 85, T = 0.205882: d = -2.470160, Y = 540 + 0.221757 * 1.777778 * 540 =
+//   752.89 -> 753
 TEST(Tqhost, ZoomGolden) {
   TempDir dir;
-  const Result r = RunHost(dir, "export '" + kExamples + "zoom.tqs.json' --target Target -o zoom.txt");
+  const Result r =
+      RunHost(dir, "export '" + kExamples + "zoom.tqs.json' --target Target -o zoom.txt");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "48 frames written to zoom.txt\n");
   const std::string track = ReadFile(dir / "zoom.txt");
@@ -78,8 +82,10 @@ TEST(Tqhost, ZoomGolden) {
 
 TEST(Tqhost, DefaultsAndPreview) {
   TempDir dir;
-  const Result r = RunHost(dir, "export '" + kExamples + "orbit.tqs.json' --camera Closeup --target Robot "
-                            "--mode group-center --group Roof --start 12.5 --end 14 --preview p.svg");
+  const Result r =
+      RunHost(dir, "export '" + kExamples +
+                       "orbit.tqs.json' --camera Closeup --target Robot "
+                       "--mode group-center --group Roof --start 12.5 --end 14 --preview p.svg");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "2 frames written to TQmotion.txt\npreview drawn in p.svg\n");
   const std::string track = ReadFile(dir / "TQmotion.txt");
@@ -99,8 +105,9 @@ TEST(Tqhost, InfoAndCommands) {
   EXPECT_NE(info.out.find("Project \"Orbit\": 30 fps"), std::string::npos);
   EXPECT_NE(info.out.find("    Camera1.OutputOptions.Range.EndFrame = 540000 ticks (frame 120)\n"),
             std::string::npos);
-  EXPECT_NE(info.out.find("  Robot (model)\n    groups: Base Roof\n    bones:\n      Root\n         Spine\n"
-                          "            Neck\n         Arm\n      Prop\n"),
+  EXPECT_NE(info.out.find(
+                "  Robot (model)\n    groups: Base Roof\n    bones:\n      Root\n         Spine\n"
+                "            Neck\n         Arm\n      Prop\n"),
             std::string::npos);
   EXPECT_NE(info.out.find("  Props (folder)\n"), std::string::npos);
   const Result commands = RunHost(dir, "commands");
@@ -121,18 +128,22 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
     std::string err;  // the start of standard error
   } rows[] = {
       {"export " + orbit + " --camera Nope", 1,
-       "tqhost: cannot select \"Nope\" in 1000: combo box 1000 has no entry \"Nope\" (it has \"Camera1\", "
+       "tqhost: cannot select \"Nope\" in 1000: combo box 1000 has no entry \"Nope\" (it has "
+       "\"Camera1\", "
        "\"Closeup\")\n"},
-      {"export " + orbit + " --width 6000", 1, "tqhost: Please enter an integer between 0 and 5000.\n"},
+      {"export " + orbit + " --width 6000", 1,
+       "tqhost: Please enter an integer between 0 and 5000.\n"},
       {"export " + orbit + " --start abc", 1, "tqhost: Please enter a number.\n"},
       {"export " + orbit + " --target Key --mode model-center", 1,
        "tqhost: cannot click 1007: control 1007 is disabled\n"},
       {"export " + orbit + " --target Robot -o missing/track.txt", 1,
-       "tqhost: The motion data could not be written to \"missing/track.txt\": No such file or directory. "
+       "tqhost: The motion data could not be written to \"missing/track.txt\": No such file or "
+       "directory. "
        "No file was written.\n"},
       {"export broken.tqs.json", 1,
        "tqhost: broken.tqs.json: version: unsupported version 2 (this loader reads version 1)\n"},
-      {"export nothing.tqs.json", 1, "tqhost: nothing.tqs.json: cannot read: No such file or directory\n"},
+      {"export nothing.tqs.json", 1,
+       "tqhost: nothing.tqs.json: cannot read: No such file or directory\n"},
       {"--plugin none.plg commands", 1, "tqhost: cannot load the plug-in none.plg: no such file\n"},
       {"export", 2, "tqhost: export needs a scene file\nTry 'tqhost --help'.\n"},
       {"export " + orbit + " --mode middle", 2,

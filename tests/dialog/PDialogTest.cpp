@@ -18,7 +18,9 @@ using tq::testing::Items;
 using tq::testing::ProbeDriver;
 using tq::testing::Text;
 
-std::uint32_t Bits(float f) { return std::bit_cast<std::uint32_t>(f); }
+std::uint32_t Bits(float f) {
+  return std::bit_cast<std::uint32_t>(f);
+}
 
 class PDialogTest : public ::testing::Test {
  protected:
@@ -51,8 +53,8 @@ class PDialogTest : public ::testing::Test {
     HProperty* range = scene.AddProperty(options, "Range", HProperty::Kind::kGroup);
     for (const auto& [key, value] : values) {
       const bool size = key == "Width" || key == "Height";
-      scene.AddProperty(size ? resolution : range, key, size ? HProperty::Kind::kInt : HProperty::Kind::kTime,
-                        value);
+      scene.AddProperty(size ? resolution : range, key,
+                        size ? HProperty::Kind::kInt : HProperty::Kind::kTime, value);
     }
     return camera;
   }
@@ -67,7 +69,8 @@ TEST_F(PDialogTest, CameraOutputOptionsFillTheRecordInFrames) {
     float fps;
     int ticks;
     float frames;
-  } rows[] = {{30, 270000, 60.0f}, {25, 67500, 12.5f}, {29.97f, 1350000, 299.69998f}, {30, 0, 0.0f}};
+  } rows[] = {
+      {30, 270000, 60.0f}, {25, 67500, 12.5f}, {29.97f, 1350000, 299.69998f}, {30, 0, 0.0f}};
   for (const Row& r : rows) {
     tq::scene::Scene local("P", r.fps, "C");
     local.MakeCurrent();
@@ -80,7 +83,8 @@ TEST_F(PDialogTest, CameraOutputOptionsFillTheRecordInFrames) {
     Defaults(r.fps);
     record.chor = local.Chor();
     // OK needs a size; the range passes through the text fields unchanged.
-    ProbeDriver driver({Action::SetText(IDC_WIDTH, "1"), Action::SetText(IDC_HEIGHT, "1"), Action::Ok()});
+    ProbeDriver driver(
+        {Action::SetText(IDC_WIDTH, "1"), Action::SetText(IDC_HEIGHT, "1"), Action::Ok()});
     EXPECT_EQ(Run(driver), IDOK) << (driver.Failures().empty() ? "" : driver.Failures()[0]);
     EXPECT_EQ(Bits(record.startFrame), Bits(r.frames)) << r.ticks;
     EXPECT_EQ(Bits(record.endFrame), Bits(r.frames)) << r.ticks;
@@ -91,7 +95,8 @@ TEST_F(PDialogTest, CameraOutputOptionsFillTheRecordInFrames) {
 }
 
 TEST_F(PDialogTest, InitialisationShowsTheRecordAndMode0) {
-  CameraWith("Cam1", {{"Width", 640}, {"Height", 480}, {"StartFrame", 0}, {"EndFrame", 120 * 4500}});
+  CameraWith("Cam1",
+             {{"Width", 640}, {"Height", 480}, {"StartFrame", 0}, {"EndFrame", 120 * 4500}});
   scene.AddFolder("Folder");
   scene.AddObject("Light", 3);
   scene.AddModel("Model");
@@ -100,7 +105,8 @@ TEST_F(PDialogTest, InitialisationShowsTheRecordAndMode0) {
   ProbeDriver driver({Action::Cancel()});
   driver.atStart = [&](HWND d) {
     EXPECT_EQ(Items(d, IDC_COMBO1), std::vector<std::string>{"Cam1"});
-    EXPECT_EQ(Items(d, IDC_COMBO2), (std::vector<std::string>{"Cam1", "Light", "Model"}));  // no folder
+    EXPECT_EQ(Items(d, IDC_COMBO2),
+              (std::vector<std::string>{"Cam1", "Light", "Model"}));  // no folder
     EXPECT_EQ(Text(d, IDC_WIDTH), "640");
     EXPECT_EQ(Text(d, IDC_HEIGHT), "480");
     EXPECT_EQ(Text(d, IDC_START_FRAME), "0");
@@ -118,7 +124,8 @@ TEST_F(PDialogTest, ChangingCameraReplacesTypedValues) {
   scene.AddObject("N", 4);
   Defaults(30);
   ProbeDriver driver({Action::SetText(IDC_WIDTH, "777"), Action::SelectIndex(IDC_COMBO1, 1),
-                      Action::SetText(IDC_WIDTH, "555"), Action::SelectIndex(IDC_COMBO1, 0), Action::Cancel()});
+                      Action::SetText(IDC_WIDTH, "555"), Action::SelectIndex(IDC_COMBO1, 0),
+                      Action::Cancel()});
   std::vector<std::string> widths;
   driver.atEnd = [&](HWND d) { widths.push_back(Text(d, IDC_WIDTH)); };
   Run(driver);
@@ -217,7 +224,8 @@ TEST_F(PDialogTest, RadiosSetOnlyTheModeAndAnotherObjectResetsIt) {
   HGroup* other = scene.AddGroup(scene.AddGroupContainer(m2), "H", {});
   Defaults(30);
   std::vector<int> modes;
-  ProbeDriver driver({Action::SelectText(IDC_COMBO2, "M1"), Action::Click(IDC_RADIO3), Action::Cancel()});
+  ProbeDriver driver(
+      {Action::SelectText(IDC_COMBO2, "M1"), Action::Click(IDC_RADIO3), Action::Cancel()});
   driver.atEnd = [&](HWND d) {
     modes.push_back(record.targetMode);
     EXPECT_EQ(Items(d, IDC_COMBO3), std::vector<std::string>{"G"});  // unchanged by the click
@@ -243,9 +251,9 @@ TEST_F(PDialogTest, FileButtonRunsTheHostsSaveRequest) {
     }
     std::vector<bool> hostStateCurrent;
   };
-  SaveProbe driver({Action::Click(IDC_BUTTON1), Action::AnswerSave("/tmp/first.txt"), Action::Click(IDC_BUTTON1),
-                    Action::AnswerSave("/tmp/second.txt"), Action::Click(IDC_BUTTON1), Action::CancelSave(),
-                    Action::Cancel()});
+  SaveProbe driver({Action::Click(IDC_BUTTON1), Action::AnswerSave("/tmp/first.txt"),
+                    Action::Click(IDC_BUTTON1), Action::AnswerSave("/tmp/second.txt"),
+                    Action::Click(IDC_BUTTON1), Action::CancelSave(), Action::Cancel()});
   std::vector<std::string> shown;
   Run(driver);
   ASSERT_TRUE(driver.Failures().empty()) << driver.Failures()[0];
@@ -268,7 +276,8 @@ TEST_F(PDialogTest, ConfirmedFileIsStoredAndShown) {
   scene.AddCamera("Cam");
   scene.AddObject("N", 4);
   Defaults(30);
-  ProbeDriver driver({Action::Click(IDC_BUTTON1), Action::AnswerSave("/tmp/out dir/track.txt"), Action::Cancel()});
+  ProbeDriver driver(
+      {Action::Click(IDC_BUTTON1), Action::AnswerSave("/tmp/out dir/track.txt"), Action::Cancel()});
   std::string shown;
   driver.atEnd = [&](HWND d) { shown = Text(d, IDC_FILE_NAME); };
   Run(driver);
@@ -285,15 +294,18 @@ TEST_F(PDialogTest, OkIsRefusedForValuesTheExportCannotUse) {
     std::vector<Action> actions;
     const char* message;
   } rows[] = {
-      {{Action::SetText(IDC_WIDTH, "640"), Action::Ok()}, "The image width and height must not be 0."},
-      {{Action::SelectText(IDC_COMBO2, "M"), Action::SetText(IDC_WIDTH, "640"), Action::SetText(IDC_HEIGHT, "480"),
-        Action::Click(IDC_RADIO3), Action::Ok()},
+      {{Action::SetText(IDC_WIDTH, "640"), Action::Ok()},
+       "The image width and height must not be 0."},
+      {{Action::SelectText(IDC_COMBO2, "M"), Action::SetText(IDC_WIDTH, "640"),
+        Action::SetText(IDC_HEIGHT, "480"), Action::Click(IDC_RADIO3), Action::Ok()},
        "Choose a group for the group centre."},
-      {{Action::SelectText(IDC_COMBO2, "M"), Action::SetText(IDC_WIDTH, "640"), Action::SetText(IDC_HEIGHT, "480"),
-        Action::Click(IDC_RADIO4), Action::Ok()},
+      {{Action::SelectText(IDC_COMBO2, "M"), Action::SetText(IDC_WIDTH, "640"),
+        Action::SetText(IDC_HEIGHT, "480"), Action::Click(IDC_RADIO4), Action::Ok()},
        "Choose a bone to track."},
-      {{Action::SetText(IDC_WIDTH, "5001"), Action::Ok()}, "Please enter an integer between 0 and 5000."},
-      {{Action::SetText(IDC_END_FRAME, "10001"), Action::Ok()}, "Please enter an integer between 0 and 10000."},
+      {{Action::SetText(IDC_WIDTH, "5001"), Action::Ok()},
+       "Please enter an integer between 0 and 5000."},
+      {{Action::SetText(IDC_END_FRAME, "10001"), Action::Ok()},
+       "Please enter an integer between 0 and 10000."},
       {{Action::SetText(IDC_START_FRAME, "nan"), Action::Ok()}, "Please enter a number."},
   };
   for (const Row& row : rows) {
@@ -322,8 +334,8 @@ TEST_F(PDialogTest, FrameFieldsKeepTheirFloatsThroughOk) {
   CameraWith("Cam", {{"Width", 640}, {"Height", 480}});
   scene.AddObject("N", 4);
   Defaults(30);
-  ProbeDriver driver({Action::SetText(IDC_START_FRAME, "12.5"), Action::SetText(IDC_END_FRAME, "10000.5"),
-                      Action::Ok()});
+  ProbeDriver driver({Action::SetText(IDC_START_FRAME, "12.5"),
+                      Action::SetText(IDC_END_FRAME, "10000.5"), Action::Ok()});
   EXPECT_EQ(Run(driver), IDOK);
   EXPECT_EQ(record.startFrame, 12.5f);
   EXPECT_EQ(record.endFrame, 10000.5f);

@@ -26,10 +26,14 @@ class ProbeDriver : public framework::ScriptedDriver {
 inline std::vector<std::string> Items(HWND dialog, int id) {
   return framework::ComboItems(GetDlgItem(dialog, id));
 }
-inline bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+inline bool Enabled(HWND dialog, int id) {
+  return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
 inline bool Checked(HWND dialog, int id) {
   return SendMessageA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
-inline std::string Text(HWND dialog, int id) { return GetWindowTextString(GetDlgItem(dialog, id)); }
+inline std::string Text(HWND dialog, int id) {
+  return GetWindowTextString(GetDlgItem(dialog, id));
+}
 
 }  // namespace tq::testing

@@ -55,11 +55,12 @@ TEST_F(CommandTest, CancelWritesNothingAndStillRefreshes) {
 TEST_F(CommandTest, OkExportsThenRefreshes) {
   Camera("Cam", 640, 480, 0, 2);
   HBone* target = scene.AddObject("N", 4);
-  scene.SetTransform(target, Channel<Vector>(Vector(1, 0.5f, -10)), Channel<Quaternion>(Quaternion()));
+  scene.SetTransform(target, Channel<Vector>(Vector(1, 0.5f, -10)),
+                     Channel<Quaternion>(Quaternion()));
   const std::string out = dir / "track.txt";
   scene.Project()->SetLogging(true);
-  ProbeDriver driver({Action::SelectText(IDC_COMBO2, "N"), Action::Click(IDC_BUTTON1), Action::AnswerSave(out),
-                      Action::Ok()});
+  ProbeDriver driver({Action::SelectText(IDC_COMBO2, "N"), Action::Click(IDC_BUTTON1),
+                      Action::AnswerSave(out), Action::Ok()});
   EXPECT_EQ(harness.Command(scene.Chor(), driver), 1);
   EXPECT_EQ(ReadFile(out), "0\t384\t272\n1\t384\t272\n2\t384\t272\n");
   const auto& events = scene.Project()->Events();
@@ -82,11 +83,12 @@ TEST_F(CommandTest, EveryRunStartsFromTheDefaults) {
   std::vector<Snapshot> seen;
   auto snapshot = [&](HWND) {
     const PParameters& p = *harness.app.parameters;
-    seen.push_back({p.fileName.Get(), p.targetMode, p.width, p.fps, p.startFrame, p.camera == nullptr,
-                    p.object == nullptr});
+    seen.push_back({p.fileName.Get(), p.targetMode, p.width, p.fps, p.startFrame,
+                    p.camera == nullptr, p.object == nullptr});
   };
-  ProbeDriver first({Action::SelectText(IDC_COMBO2, "M"), Action::Click(IDC_RADIO3), Action::Click(IDC_BUTTON1),
-                     Action::AnswerSave("/tmp/x.txt"), Action::Cancel()});
+  ProbeDriver first({Action::SelectText(IDC_COMBO2, "M"), Action::Click(IDC_RADIO3),
+                     Action::Click(IDC_BUTTON1), Action::AnswerSave("/tmp/x.txt"),
+                     Action::Cancel()});
   first.atEnd = snapshot;
   harness.Command(scene.Chor(), first);
   scene.Project()->SetFPS(24);  // each run reads the rate afresh
@@ -114,17 +116,18 @@ TEST_F(CommandTest, ReplaysASession) {
   HModel* model = scene.AddModel("Robot");
   // The model moves from x = 0 to x = 1 over frames 0 to 2 at z = -10 and is
   // turned 90 degrees about Y.
-  scene.SetTransform(model,
-                     Channel<Vector>(Interpolation::kLinear, {{0, Vector(0, 0, -10)}, {9000, Vector(1, 0, -10)}}),
-                     Channel<Quaternion>(Quaternion(1.5707964f, Vector(0, 1, 0))));
+  scene.SetTransform(
+      model,
+      Channel<Vector>(Interpolation::kLinear, {{0, Vector(0, 0, -10)}, {9000, Vector(1, 0, -10)}}),
+      Channel<Quaternion>(Quaternion(1.5707964f, Vector(0, 1, 0))));
   HGroupContainer* groups = scene.AddGroupContainer(model);
   scene.AddGroup(groups, "Base", Vector(9, 9, 9));
   scene.AddGroup(groups, "Lid", Vector(2, 1, 0));
   const std::string out = dir / "lid.txt";
   ProbeDriver driver({Action::SelectText(IDC_COMBO1, "Side"), Action::SetText(IDC_WIDTH, "800"),
                       Action::SelectText(IDC_COMBO2, "Robot"), Action::Click(IDC_RADIO3),
-                      Action::SelectText(IDC_COMBO3, "Lid"), Action::Click(IDC_BUTTON1), Action::AnswerSave(out),
-                      Action::Ok()});
+                      Action::SelectText(IDC_COMBO3, "Lid"), Action::Click(IDC_BUTTON1),
+                      Action::AnswerSave(out), Action::Ok()});
   EXPECT_EQ(harness.Command(scene.Chor(), driver), 1);
   ASSERT_TRUE(driver.Failures().empty()) << driver.Failures()[0];
   // The lid's (2, 1, 0) turned by Y(90) is (0, 1, -2); added to the model's

@@ -117,9 +117,10 @@ TEST_F(ExportTest, ProjectsAndRoundsTheCameraSpacePoint) {
 TEST_F(ExportTest, TheCameraMatrixFollowsTheFrame) {
   // The camera moves +1 in x per frame, so a fixed point drifts left in the
   // image: at 640 wide, x = 320 - (dx / (0.5 * -10)) * 320 = 320 + 64 dx.
-  scene.SetTransform(camera,
-                     Channel<Vector>(Interpolation::kLinear, {{0, Vector(0, 0, 0)}, {2 * 4500, Vector(2, 0, 0)}}),
-                     Channel<Quaternion>(Quaternion()));
+  scene.SetTransform(
+      camera,
+      Channel<Vector>(Interpolation::kLinear, {{0, Vector(0, 0, 0)}, {2 * 4500, Vector(2, 0, 0)}}),
+      Channel<Quaternion>(Quaternion()));
   scene.SetTransform(target, Channel<Vector>(Vector(0, 0, -10)), Channel<Quaternion>(Quaternion()));
   auto record = Record(scene.Chor(), camera, target, 30, 0, 2, 640, 480, out);
   harness.Export(scene.Chor(), record, driver);
@@ -177,8 +178,8 @@ TEST_F(ExportTest, ReferenceOffsetsAreTurnedByTheObjectsRotation) {
   scene.SetTransform(model, Channel<Vector>(Vector(0, 0, -10)),
                      Channel<Quaternion>(Quaternion(1.5707964f, Vector(0, 1, 0))));
   HModelCache* cache = model->GetCache();
-  cache->AddPatch(cache->AddPoint({1, 0, 0}), cache->AddPoint({3, 0, 0}), cache->AddPoint({3, 2, 0}),
-                  cache->AddPoint({1, 2, 0}));
+  cache->AddPatch(cache->AddPoint({1, 0, 0}), cache->AddPoint({3, 0, 0}),
+                  cache->AddPoint({3, 2, 0}), cache->AddPoint({1, 2, 0}));
   HGroup* group = scene.AddGroup(scene.AddGroupContainer(model), "G", Vector(2, 1, 0));
   HBone* bone = scene.AddBone(scene.AddBoneContainer(model), nullptr, "B", Vector(2, 1, 0));
   // (0, 1, -12): x = 320, y = 240 + (1/6) * (4/3) * 240 = 293.33
@@ -221,12 +222,16 @@ TEST_F(ExportTest, RestoresBothTimesAndEvaluatesAtTheSavedTime) {
   harness.Export(scene.Chor(), record, driver);
   EXPECT_EQ(scene.Chor()->GetTime(), 100);
   EXPECT_EQ(scene.Project()->GetTime(), 100);
-  const std::vector<std::string> expected = {
-      "Cam.Transform.Translate @4500", "Cam.Transform.Rotate @4500", "Cam.FocalLength @4500",
-      "Target.Transform.Translate @4500",
-      "HChor::SetTime 100", "HProject::SetTime 100",
-      "Target.Transform.Translate @100", "Cam.Transform.Translate @100", "Cam.Transform.Rotate @100",
-      "Cam.FocalLength @100"};
+  const std::vector<std::string> expected = {"Cam.Transform.Translate @4500",
+                                             "Cam.Transform.Rotate @4500",
+                                             "Cam.FocalLength @4500",
+                                             "Target.Transform.Translate @4500",
+                                             "HChor::SetTime 100",
+                                             "HProject::SetTime 100",
+                                             "Target.Transform.Translate @100",
+                                             "Cam.Transform.Translate @100",
+                                             "Cam.Transform.Rotate @100",
+                                             "Cam.FocalLength @100"};
   EXPECT_EQ(scene.Project()->Events(), expected);
   EXPECT_EQ(driver.waitCursorShows, 1);
   EXPECT_EQ(driver.waitCursorHides, 1);

@@ -7,7 +7,9 @@
 
 namespace {
 
-std::uint32_t Bits(float f) { return std::bit_cast<std::uint32_t>(f); }
+std::uint32_t Bits(float f) {
+  return std::bit_cast<std::uint32_t>(f);
+}
 
 void ExpectBits(const Vector& got, const Vector& want) {
   EXPECT_EQ(Bits(got.x), Bits(want.x));

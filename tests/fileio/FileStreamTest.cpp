@@ -33,8 +33,9 @@ TEST(FileStream, WritesDecimalTabsAndNewlines) {
   WriteLine(f, INT_MAX, -1, INT_MIN);
   f << static_cast<long>(LONG_MIN) << nl;
   ASSERT_EQ(f.Close(), 1);
-  EXPECT_EQ(ReadFile(name.Get()), "0\t384\t272\n2147483647\t-1\t-2147483648\n"
-                                  "-9223372036854775808\n");
+  EXPECT_EQ(ReadFile(name.Get()),
+            "0\t384\t272\n2147483647\t-1\t-2147483648\n"
+            "-9223372036854775808\n");
   EXPECT_EQ(dir.Count(), 1);  // no temporary left
 }
 

@@ -26,13 +26,16 @@ void RunSequence(HWND h, const std::vector<Step>& steps, const char* name) {
     const Step& s = steps[i];
     const LPARAM lp = s.text != nullptr ? reinterpret_cast<LPARAM>(s.text) : s.lParam;
     const LRESULT got = SendMessageA(h, s.message, s.wParam, lp);
-    ASSERT_EQ(got, s.expected) << name << ": step " << i << " (message 0x" << std::hex << s.message << ")";
+    ASSERT_EQ(got, s.expected) << name << ": step " << i << " (message 0x" << std::hex << s.message
+                               << ")";
   }
 }
 
 class Controls : public ::testing::Test {
  protected:
-  void SetUp() override { dialog = CreateWindowRecord("#32770", "", 0, 1, nullptr, &DefWindowProcA); }
+  void SetUp() override {
+    dialog = CreateWindowRecord("#32770", "", 0, 1, nullptr, &DefWindowProcA);
+  }
   void TearDown() override {
     DestroyWindowRecord(dialog);
     EXPECT_EQ(tq::framework::LiveWindowCount(), 0);
@@ -45,12 +48,12 @@ TEST_F(Controls, ComboBoxWithoutSorting) {
   RunSequence(Combo(CBS_DROPDOWNLIST),
               {
                   {CB_GETCOUNT, 0, nullptr, 0, 0},
-                  {CB_GETCURSEL, 0, nullptr, 0, CB_ERR},         // empty: no selection
-                  {CB_SETCURSEL, 0, nullptr, 0, CB_ERR},         // empty: out of range
+                  {CB_GETCURSEL, 0, nullptr, 0, CB_ERR},  // empty: no selection
+                  {CB_SETCURSEL, 0, nullptr, 0, CB_ERR},  // empty: out of range
                   {CB_GETITEMDATA, 0, nullptr, 0, CB_ERR},
                   {CB_SETITEMDATA, 0, nullptr, 5, CB_ERR},
                   {CB_ADDSTRING, 0, "beta", 0, 0},
-                  {CB_ADDSTRING, 0, "Alpha", 0, 1},              // appended: no sorting
+                  {CB_ADDSTRING, 0, "Alpha", 0, 1},  // appended: no sorting
                   {CB_ADDSTRING, 0, "   child", 0, 2},
                   {CB_ADDSTRING, 0, nullptr, 0, CB_ERR},
                   {CB_SETITEMDATA, 1, nullptr, 0x7fff12345678, TRUE},
@@ -60,7 +63,7 @@ TEST_F(Controls, ComboBoxWithoutSorting) {
                   {CB_GETCURSEL, 0, nullptr, 0, CB_ERR},
                   {CB_SETCURSEL, 2, nullptr, 0, 2},
                   {CB_GETCURSEL, 0, nullptr, 0, 2},
-                  {CB_SETCURSEL, 3, nullptr, 0, CB_ERR},         // past the end clears
+                  {CB_SETCURSEL, 3, nullptr, 0, CB_ERR},  // past the end clears
                   {CB_GETCURSEL, 0, nullptr, 0, CB_ERR},
                   {CB_SETCURSEL, 1, nullptr, 0, 1},
                   {CB_SETCURSEL, static_cast<WPARAM>(-1), nullptr, 0, CB_ERR},  // -1 clears
@@ -94,7 +97,8 @@ TEST_F(Controls, ComboBoxWithSorting) {
 }
 
 TEST_F(Controls, ButtonsAcrossStyles) {
-  for (DWORD style : {BS_PUSHBUTTON, BS_DEFPUSHBUTTON, BS_RADIOBUTTON, BS_AUTORADIOBUTTON, BS_AUTOCHECKBOX}) {
+  for (DWORD style :
+       {BS_PUSHBUTTON, BS_DEFPUSHBUTTON, BS_RADIOBUTTON, BS_AUTORADIOBUTTON, BS_AUTOCHECKBOX}) {
     HWND b = CreateWindowRecord("Button", "b", style, 20, dialog, nullptr);
     RunSequence(b,
                 {
@@ -146,7 +150,8 @@ TEST_F(Controls, DisabledControlsTakeNoUserAction) {
   EnableWindow(combo, TRUE);
   EXPECT_EQ(tq::framework::UserSelectComboText(dialog, 10, "y"),
             "combo box 10 has no entry \"y\" (it has \"x\")");
-  EXPECT_EQ(tq::framework::UserSelectCombo(dialog, 10, 1), "combo box 10 has no entry 1 (it has 1)");
+  EXPECT_EQ(tq::framework::UserSelectCombo(dialog, 10, 1),
+            "combo box 10 has no entry 1 (it has 1)");
 }
 
 TEST_F(Controls, TextAndWrappers) {

@@ -57,7 +57,8 @@ class TestDialog : public CDialog {
     CDialog::OnInitDialog();
     for (const char* name : {"zulu", "alpha", "mike"}) {
       ::SendMessageA(::GetDlgItem(m_hWnd, kList), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
-      ::SendMessageA(::GetDlgItem(m_hWnd, kSorted), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+      ::SendMessageA(::GetDlgItem(m_hWnd, kSorted), CB_ADDSTRING, 0,
+                     reinterpret_cast<LPARAM>(name));
     }
     ::SendMessageA(::GetDlgItem(m_hWnd, kR1), BM_SETCHECK, BST_CHECKED, 0);
     events.push_back("init");
@@ -71,10 +72,13 @@ class TestDialog : public CDialog {
   }
   void OnList() {
     const auto sel = ::SendMessageA(::GetDlgItem(m_hWnd, kList), CB_GETCURSEL, 0, 0);
-    events.push_back("list " + std::to_string(sel) + (AfxGetModuleState() == testState ? " in module" : ""));
+    events.push_back("list " + std::to_string(sel) +
+                     (AfxGetModuleState() == testState ? " in module" : ""));
   }
   void OnR2() { events.push_back("r2"); }
-  void OnGo() { events.push_back(AfxGetModuleState() == testState ? "go in module" : "go outside"); }
+  void OnGo() {
+    events.push_back(AfxGetModuleState() == testState ? "go in module" : "go outside");
+  }
   void OnThrow() { throw std::runtime_error("handler failed"); }
 
   int number = 12;
@@ -123,7 +127,8 @@ TEST_F(DialogTest, RunsModallyAndRoutesNotificationsThroughTheMessageMap) {
                          Action::SetText(kNumber, " 640 "), Action::Ok()});
   EXPECT_EQ(Run(dialog, driver), IDOK);
   EXPECT_TRUE(driver.Failures().empty()) << driver.Failures()[0];
-  EXPECT_EQ(dialog.events, (std::vector<std::string>{"init", "list 2 in module", "r2", "go in module"}));
+  EXPECT_EQ(dialog.events,
+            (std::vector<std::string>{"init", "list 2 in module", "r2", "go in module"}));
   EXPECT_EQ(dialog.number, 640);
   EXPECT_EQ(std::bit_cast<std::uint32_t>(dialog.value), std::bit_cast<std::uint32_t>(299.69998f));
 }
@@ -137,16 +142,19 @@ TEST_F(DialogTest, ModuleStateIsRestoredWhenAHandlerThrows) {
 
 TEST_F(DialogTest, RefusedValueKeepsTheDialogOpenWithFocusOnTheControl) {
   TestDialog dialog;
-  ScriptedDriver driver({Action::SetText(kNumber, "5001"), Action::Ok(), Action::SetText(kNumber, "5000"),
-                         Action::SetText(kValue, "abc"), Action::Ok()});
+  ScriptedDriver driver({Action::SetText(kNumber, "5001"), Action::Ok(),
+                         Action::SetText(kNumber, "5000"), Action::SetText(kValue, "abc"),
+                         Action::Ok()});
   EXPECT_EQ(Run(dialog, driver), IDCANCEL);  // the actions ran out with it open
-  EXPECT_EQ(driver.messages, (std::vector<std::string>{"Please enter an integer between 0 and 5000.",
-                                                       "Please enter a number."}));
+  EXPECT_EQ(driver.messages,
+            (std::vector<std::string>{"Please enter an integer between 0 and 5000.",
+                                      "Please enter a number."}));
   ASSERT_EQ(driver.Failures().size(), 1u);
-  EXPECT_EQ(driver.Failures()[0].rfind("the actions ran out while the dialog was open; cancelled it\n"
-                                       "dialog 100 \"Test dialog\":\n",
-                                       0),
-            0u)
+  EXPECT_EQ(
+      driver.Failures()[0].rfind("the actions ran out while the dialog was open; cancelled it\n"
+                                 "dialog 100 \"Test dialog\":\n",
+                                 0),
+      0u)
       << driver.Failures()[0];
   EXPECT_EQ(dialog.number, 5000);  // fields before the refused one stay written
 }
@@ -154,9 +162,11 @@ TEST_F(DialogTest, RefusedValueKeepsTheDialogOpenWithFocusOnTheControl) {
 TEST_F(DialogTest, FocusStaysOnTheRefusedControl) {
   TestDialog dialog;
   // The number was typed last, but the value is the field refused.
-  ScriptedDriver driver({Action::SetText(kValue, "10001"), Action::SetText(kNumber, "1"), Action::Ok()});
+  ScriptedDriver driver(
+      {Action::SetText(kValue, "10001"), Action::SetText(kNumber, "1"), Action::Ok()});
   EXPECT_EQ(Run(dialog, driver), IDCANCEL);
-  EXPECT_EQ(driver.messages, std::vector<std::string>{"Please enter an integer between 0 and 10000."});
+  EXPECT_EQ(driver.messages,
+            std::vector<std::string>{"Please enter an integer between 0 and 10000."});
   ASSERT_EQ(driver.Failures().size(), 1u);
   EXPECT_NE(driver.Failures()[0].find("  1003 Edit (focus) \"10001\""), std::string::npos)
       << driver.Failures()[0];
@@ -168,10 +178,11 @@ TEST_F(DialogTest, ActionThatCannotApplyFailsLoudlyAndCancels) {
   EXPECT_EQ(Run(dialog, driver), IDCANCEL);
   ASSERT_EQ(driver.Failures().size(), 1u);
   const std::string& failure = driver.Failures()[0];
-  EXPECT_EQ(failure.rfind("cannot select \"nothing\" in 1001: combo box 1001 has no entry \"nothing\" "
-                          "(it has \"alpha\", \"mike\", \"zulu\")\n",
-                          0),
-            0u)
+  EXPECT_EQ(
+      failure.rfind("cannot select \"nothing\" in 1001: combo box 1001 has no entry \"nothing\" "
+                    "(it has \"alpha\", \"mike\", \"zulu\")\n",
+                    0),
+      0u)
       << failure;
   EXPECT_NE(failure.find("  1004 Button \"One\" (checked)"), std::string::npos) << failure;
   EXPECT_EQ(driver.Remaining(), 1u);  // OK was never pressed
@@ -206,9 +217,17 @@ TEST(DataExchange, IntegerTexts) {
     const char* text;
     std::optional<int> value;
   } rows[] = {
-      {"640", 640},          {" -12 ", -12},   {"+7", 7},          {"2147483647", 2147483647},
-      {"-2147483648", INT32_MIN}, {"99999999999", std::nullopt}, {"12px", std::nullopt},
-      {"", std::nullopt},    {"1.5", std::nullopt}, {"0x10", std::nullopt}, {"- 1", std::nullopt},
+      {"640", 640},
+      {" -12 ", -12},
+      {"+7", 7},
+      {"2147483647", 2147483647},
+      {"-2147483648", INT32_MIN},
+      {"99999999999", std::nullopt},
+      {"12px", std::nullopt},
+      {"", std::nullopt},
+      {"1.5", std::nullopt},
+      {"0x10", std::nullopt},
+      {"- 1", std::nullopt},
   };
   for (const Row& r : rows) EXPECT_EQ(tq::framework::ParseInt(r.text), r.value) << r.text;
 }
@@ -218,10 +237,20 @@ TEST(DataExchange, FloatTexts) {
     const char* text;
     std::optional<float> value;
   } rows[] = {
-      {"10000.5", 10000.5f}, {"-0.5", -0.5f},   {"100000.9", 100000.9f}, {"1e3", 1000.0f},
-      {" 12.5", 12.5f},      {"nan", std::nullopt}, {"inf", std::nullopt}, {"-inf", std::nullopt},
-      {"1e39", std::nullopt}, {"3e9", std::nullopt}, {"2147483648", std::nullopt},
-      {"-2147483648", -2147483648.0f}, {"12,5", std::nullopt}, {"", std::nullopt},
+      {"10000.5", 10000.5f},
+      {"-0.5", -0.5f},
+      {"100000.9", 100000.9f},
+      {"1e3", 1000.0f},
+      {" 12.5", 12.5f},
+      {"nan", std::nullopt},
+      {"inf", std::nullopt},
+      {"-inf", std::nullopt},
+      {"1e39", std::nullopt},
+      {"3e9", std::nullopt},
+      {"2147483648", std::nullopt},
+      {"-2147483648", -2147483648.0f},
+      {"12,5", std::nullopt},
+      {"", std::nullopt},
   };
   for (const Row& r : rows) EXPECT_EQ(tq::framework::ParseFloat(r.text), r.value) << r.text;
 }
@@ -242,8 +271,8 @@ TEST_F(DialogTest, FrameRangeChecksSeeTheTruncatedValue) {
     const char* text;
     int bound;
     bool accepted;
-  } rows[] = {{"10000.5", 10000, true}, {"10001", 10000, false}, {"-0.5", 100000, true},
-              {"-1", 100000, false},   {"100000.9", 100000, true}, {"100001", 100000, false}};
+  } rows[] = {{"10000.5", 10000, true}, {"10001", 10000, false},    {"-0.5", 100000, true},
+              {"-1", 100000, false},    {"100000.9", 100000, true}, {"100001", 100000, false}};
   for (const Row& r : rows) {
     struct FrameDialog : TestDialog {
       int bound = 0;
@@ -278,7 +307,8 @@ class FakeTerminal : public Terminal {
   void Put(int row, int column, const std::string& text, int attributes) override {
     if (row < 0 || row >= 30 || column < 0) return;
     std::string& line = screen_[static_cast<std::size_t>(row)];
-    for (std::size_t i = 0; i < text.size() && column + i < line.size(); ++i) line[column + i] = text[i];
+    for (std::size_t i = 0; i < text.size() && column + i < line.size(); ++i)
+      line[column + i] = text[i];
     if ((attributes & kReverse) != 0) reversed.push_back(text);
   }
   void Show() override { shown.push_back(Screen()); }
@@ -297,8 +327,12 @@ class FakeTerminal : public Terminal {
   std::vector<std::string> screen_;
 };
 
-std::vector<int> Keys(std::initializer_list<int> keys) { return keys; }
-std::vector<int> Typed(const std::string& text) { return std::vector<int>(text.begin(), text.end()); }
+std::vector<int> Keys(std::initializer_list<int> keys) {
+  return keys;
+}
+std::vector<int> Typed(const std::string& text) {
+  return std::vector<int>(text.begin(), text.end());
+}
 
 }  // namespace
 
@@ -334,16 +368,17 @@ TEST_F(TerminalDialogTest, KeysWorkTheControls) {
   // Throw, OK, Cancel. The list has no selection yet: Right picks entry 0,
   // then 1. The number "12" is cleared and 640 typed; Two and Go are pressed
   // with Space; Enter on OK ends the dialog.
-  std::vector<int> keys = {T::kKeyRight, T::kKeyRight, T::kKeyTab, T::kKeyTab, T::kKeyBackspace, T::kKeyBackspace};
+  std::vector<int> keys = {T::kKeyRight, T::kKeyRight,     T::kKeyTab,
+                           T::kKeyTab,   T::kKeyBackspace, T::kKeyBackspace};
   for (int k : Typed("640")) keys.push_back(k);
-  for (int k : std::vector<int>{T::kKeyTab, T::kKeyTab, T::kKeyTab, ' ', T::kKeyTab, T::kKeyTab, ' ', T::kKeyTab,
-                                T::kKeyTab, T::kKeyEnter}) {
+  for (int k : std::vector<int>{T::kKeyTab, T::kKeyTab, T::kKeyTab, ' ', T::kKeyTab, T::kKeyTab,
+                                ' ', T::kKeyTab, T::kKeyTab, T::kKeyEnter}) {
     keys.push_back(k);
   }
   FakeTerminal terminal(keys);
   EXPECT_EQ(RunOn(dialog, terminal), IDOK);
-  EXPECT_EQ(dialog.events, (std::vector<std::string>{"init", "list 0 in module", "list 1 in module", "r2",
-                                                     "go in module"}));
+  EXPECT_EQ(dialog.events, (std::vector<std::string>{"init", "list 0 in module", "list 1 in module",
+                                                     "r2", "go in module"}));
   EXPECT_EQ(dialog.number, 640);
 }
 
@@ -351,17 +386,18 @@ TEST_F(TerminalDialogTest, RefusedValueShowsAMessageAndReturnsToTheField) {
   TestDialog dialog;
   std::vector<int> keys = {Terminal::kKeyTab, Terminal::kKeyTab};
   for (int k : Typed("999")) keys.push_back(k);  // "12999"
-  keys.push_back(Terminal::kKeyEnter);            // OK: refused
-  keys.push_back(' ');                            // dismisses the message box
-  keys.push_back(Terminal::kKeyBackspace);        // back in the number field
-  keys.push_back(Terminal::kKeyBackspace);        // "129"
+  keys.push_back(Terminal::kKeyEnter);           // OK: refused
+  keys.push_back(' ');                           // dismisses the message box
+  keys.push_back(Terminal::kKeyBackspace);       // back in the number field
+  keys.push_back(Terminal::kKeyBackspace);       // "129"
   keys.push_back(Terminal::kKeyEnter);
   FakeTerminal terminal(keys);
   EXPECT_EQ(RunOn(dialog, terminal), IDOK);
   EXPECT_EQ(dialog.number, 129);
   bool messageShown = false;
   for (const auto& screen : terminal.shown) {
-    messageShown = messageShown || screen.find("Please enter an integer between 0 and 5000.") != std::string::npos;
+    messageShown = messageShown ||
+                   screen.find("Please enter an integer between 0 and 5000.") != std::string::npos;
   }
   EXPECT_TRUE(messageShown);
 }

@@ -45,7 +45,8 @@ TEST(LoadLibrary, BrokenOrMissingScriptFailsWithAReason) {
   const std::string path = dir / "broken.lng";
   WriteFile(path, "STRINGTABLE\nBEGIN\n  1 Export\nEND\n");
   EXPECT_EQ(LoadLibraryA(path.c_str()), nullptr);
-  EXPECT_EQ(tq::framework::LastLoadError(), path + ":3: expected the string's text, found \"Export\"");
+  EXPECT_EQ(tq::framework::LastLoadError(),
+            path + ":3: expected the string's text, found \"Export\"");
   EXPECT_EQ(LoadLibraryA((dir / "absent.lng").c_str()), nullptr);
   EXPECT_EQ(tq::framework::LastLoadError(), dir / "absent.lng" + ": No such file or directory");
 }
@@ -55,7 +56,8 @@ TEST(LoadLibrary, SharedObjectRunsStaticConstructionAndDestruction) {
   HMODULE module = LoadLibraryA(kTestModule.c_str());
   ASSERT_NE(module, nullptr) << tq::framework::LastLoadError();
   EXPECT_EQ(tq::framework::TraceEvents(), std::vector<std::string>{"TestModuleApp"});
-  auto stateOf = reinterpret_cast<AFX_MODULE_STATE* (*)()>(GetProcAddress(module, "TestModuleState"));
+  auto stateOf =
+      reinterpret_cast<AFX_MODULE_STATE* (*)()>(GetProcAddress(module, "TestModuleState"));
   ASSERT_NE(stateOf, nullptr);
   AFX_MODULE_STATE* state = stateOf();
   ASSERT_NE(state->m_pCurrentWinApp, nullptr);  // the module's application registered there
@@ -67,7 +69,8 @@ TEST(LoadLibrary, SharedObjectRunsStaticConstructionAndDestruction) {
   tq::framework::ClearTrace();
   EXPECT_TRUE(FreeLibrary(module));
   // The application goes before its module state.
-  EXPECT_EQ(tq::framework::TraceEvents(), (std::vector<std::string>{"~CWinApp", "~AFX_MODULE_STATE"}));
+  EXPECT_EQ(tq::framework::TraceEvents(),
+            (std::vector<std::string>{"~CWinApp", "~AFX_MODULE_STATE"}));
 }
 
 TEST(LoadLibrary, NotASharedObjectFails) {
@@ -86,7 +89,9 @@ TEST(GetModuleFileName, ShortBuffersAreNeverOverrun) {
   struct Row {
     DWORD size;
     DWORD result;
-  } rows[] = {{1, 1}, {512, 512}, {static_cast<DWORD>(longPath.size()), static_cast<DWORD>(longPath.size())},
+  } rows[] = {{1, 1},
+              {512, 512},
+              {static_cast<DWORD>(longPath.size()), static_cast<DWORD>(longPath.size())},
               {static_cast<DWORD>(longPath.size() + 1), static_cast<DWORD>(longPath.size())}};
   for (const Row& r : rows) {
     std::string buffer(r.size + 16, '#');

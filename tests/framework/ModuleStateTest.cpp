@@ -7,7 +7,9 @@
 
 namespace {
 
-LRESULT NoProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
+LRESULT NoProc(HWND, UINT, WPARAM, LPARAM) {
+  return 0;
+}
 
 TEST(ModuleState, SetReturnsTheReplacedStateAndGetFallsBackToTheApp) {
   AFX_MODULE_STATE* app = AfxGetAppModuleState();

@@ -10,7 +10,9 @@
 
 namespace {
 
-std::uint32_t Bits(float f) { return std::bit_cast<std::uint32_t>(f); }
+std::uint32_t Bits(float f) {
+  return std::bit_cast<std::uint32_t>(f);
+}
 
 // A rotation computed through a dozen single-precision roundings of values
 // below 1 stays within a few float epsilons (1.2e-7 each) of the exact one.
@@ -90,8 +92,7 @@ TEST(RotateEuler, IdentityGivesSignedZeros) {
 
 Quaternion YXZ(float y, float x, float z) {
   const float k = kDegreesPerRadianF;
-  return YRotateRadiansQ(y / k) * XRotateRadiansQ(x / k) *
-         Quaternion(z / k, Vector(0, 0, 1));
+  return YRotateRadiansQ(y / k) * XRotateRadiansQ(x / k) * Quaternion(z / k, Vector(0, 0, 1));
 }
 
 TEST(RotateEuler, TakesApartYXZ) {

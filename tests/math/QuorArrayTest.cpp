@@ -69,16 +69,16 @@ TEST_F(QuorArrayTest, FirstAllocationIsExactAndZeroed) {
 
 TEST_F(QuorArrayTest, GrowthTable) {
   struct Row {
-    int start;        // size = maxSize = start
+    int start;  // size = maxSize = start
     int newSize;
     int growBy;
     int expectedMax;
   } rows[] = {
-      {10, 11, -1, 14},        // step 10/8 = 1, raised to 4
-      {100, 101, -1, 112},     // step 12
+      {10, 11, -1, 14},           // step 10/8 = 1, raised to 4
+      {100, 101, -1, 112},        // step 12
       {10000, 10001, -1, 11024},  // step 1250, lowered to 1024
-      {10, 50, -1, 50},        // the request is larger than max + step
-      {10, 11, 5, 15},         // an explicit step
+      {10, 50, -1, 50},           // the request is larger than max + step
+      {10, 11, 5, 15},            // an explicit step
   };
   for (const Row& r : rows) {
     VectorArray a;

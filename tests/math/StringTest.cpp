@@ -16,7 +16,9 @@ void* LoggingAlloc(unsigned long n) {
   events.push_back("alloc " + std::to_string(n));
   return failAlloc ? nullptr : std::malloc(n);
 }
-void LoggingFree(void*) { events.push_back("free"); }
+void LoggingFree(void*) {
+  events.push_back("free");
+}
 
 class StringTest : public ::testing::Test {
  protected:

@@ -9,7 +9,9 @@
 
 namespace {
 
-std::uint32_t Bits(float f) { return std::bit_cast<std::uint32_t>(f); }
+std::uint32_t Bits(float f) {
+  return std::bit_cast<std::uint32_t>(f);
+}
 
 TEST(Vector, NegationFlipsSignBitsOnly) {
   const float nan = std::numeric_limits<float>::quiet_NaN();

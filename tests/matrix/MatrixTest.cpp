@@ -17,7 +17,9 @@ namespace {
 // (10 x 4 x 1.2e-7 = 4.8e-6); 1e-5 covers both.
 constexpr double kIdentityTolerance = 1e-5;
 
-float At(const Vector4& r, int j) { return j == 0 ? r.x : j == 1 ? r.y : j == 2 ? r.z : r.w; }
+float At(const Vector4& r, int j) {
+  return j == 0 ? r.x : j == 1 ? r.y : j == 2 ? r.z : r.w;
+}
 
 Quaternion RandomRotation(std::mt19937& rng) {
   std::uniform_real_distribution<float> u(-1.0f, 1.0f);

@@ -9,7 +9,9 @@
 
 namespace {
 
-LRESULT NoProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
+LRESULT NoProc(HWND, UINT, WPARAM, LPARAM) {
+  return 0;
+}
 
 // The name SetAppLocalizationDLL tries for a module of this path, read from
 // the reason its load failed ("" when it tried none).

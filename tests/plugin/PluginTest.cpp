@@ -49,9 +49,10 @@ TEST(Plugin, ExportsItsSevenEntryPointsAndNothingElse) {
     if (std::sscanf(line, "%63s %7s %899s", address, type, name) == 3) names.insert(name);
   }
   ASSERT_EQ(pclose(nm), 0);
-  EXPECT_EQ(names, (std::set<std::string>{"KfxLoadCommandEntry", "KfxOnAddCommandMenu", "KfxOnCommand",
-                                          "RawDllMain", "DllMain", "_Z23AfxGetStaticModuleStatev",
-                                          "_Z19AfxWndProcDllStaticP6HWND__jjl"}));
+  EXPECT_EQ(names,
+            (std::set<std::string>{"KfxLoadCommandEntry", "KfxOnAddCommandMenu", "KfxOnCommand",
+                                   "RawDllMain", "DllMain", "_Z23AfxGetStaticModuleStatev",
+                                   "_Z19AfxWndProcDllStaticP6HWND__jjl"}));
 }
 
 TEST(Plugin, LoadAndUnloadHooksStepByStep) {
@@ -61,7 +62,8 @@ TEST(Plugin, LoadAndUnloadHooksStepByStep) {
     Loaded plugin;
     ASSERT_NE(plugin.module, nullptr) << tq::framework::LastLoadError();
     ASSERT_NE(plugin.rawDllMain, nullptr);
-    auto* state = reinterpret_cast<AFX_MODULE_STATE* (*)()>(GetProcAddress(plugin.module, "_Z23AfxGetStaticModuleStatev"))();
+    auto* state = reinterpret_cast<AFX_MODULE_STATE* (*)()>(
+        GetProcAddress(plugin.module, "_Z23AfxGetStaticModuleStatev"))();
     EXPECT_EQ(state->m_dwVersion, 0x0400u);
     EXPECT_TRUE(state->m_bDLL);
     EXPECT_NE(state->m_pCurrentWinApp, nullptr);  // theApp registered with it
@@ -97,8 +99,8 @@ TEST(Plugin, LoadAndUnloadHooksStepByStep) {
   // ExitInstance once, before AfxWinTerm and the extension module's end; then
   // static destruction: theApp before afxModuleState.
   EXPECT_EQ(tq::framework::TraceEvents(),
-            (std::vector<std::string>{"CWinApp::ExitInstance", "AfxWinTerm", "AfxTermExtensionModule",
-                                      "~CWinApp", "~AFX_MODULE_STATE"}));
+            (std::vector<std::string>{"CWinApp::ExitInstance", "AfxWinTerm",
+                                      "AfxTermExtensionModule", "~CWinApp", "~AFX_MODULE_STATE"}));
 }
 
 TEST(Plugin, MemoryProbeFailureStopsTheLoadBeforeAnySwitch) {
@@ -134,7 +136,8 @@ class Ready : public ::testing::Test {
     plugin = PluginModule::Load(kPlugin, error);
     ASSERT_NE(plugin, nullptr) << error;
     using Entry = int (*)(int, int*);
-    loadCommandEntry = reinterpret_cast<Entry>(GetProcAddress(plugin->Handle(), "KfxLoadCommandEntry"));
+    loadCommandEntry =
+        reinterpret_cast<Entry>(GetProcAddress(plugin->Handle(), "KfxLoadCommandEntry"));
     addMenu = reinterpret_cast<int (*)(void*, int, String*, int*, int*)>(
         GetProcAddress(plugin->Handle(), "KfxOnAddCommandMenu"));
   }
@@ -182,8 +185,9 @@ TEST_F(Ready, CommandRunsOnlyForIndexZeroAndAlwaysAnswersOne) {
   EXPECT_EQ(scene.Project()->UpdateAllViewsCalls(), 0);
   for (bool ok : {false, true}) {
     TempDir dir;
-    ScriptedDriver driver({Action::SetText(1002, "64"), Action::SetText(1001, "48"), Action::Click(1012),
-                           Action::AnswerSave(dir / "t.txt"), ok ? Action::Ok() : Action::Cancel()});
+    ScriptedDriver driver({Action::SetText(1002, "64"), Action::SetText(1001, "48"),
+                           Action::Click(1012), Action::AnswerSave(dir / "t.txt"),
+                           ok ? Action::Ok() : Action::Cancel()});
     tq::framework::ScopedUiDriver use(&driver);
     EXPECT_EQ(plugin->Run(scene.Chor(), 0), 1);
     EXPECT_EQ(AfxGetModuleState(), before);
@@ -205,8 +209,10 @@ TEST_F(Ready, CallersStateIsRestoredWhenAnExceptionLeavesTheCommand) {
 }
 
 TEST_F(Ready, WindowProcedureRunsWithThePluginsState) {
-  auto proc = reinterpret_cast<WNDPROC>(GetProcAddress(plugin->Handle(), "_Z19AfxWndProcDllStaticP6HWND__jjl"));
-  auto stateOf = reinterpret_cast<AFX_MODULE_STATE* (*)()>(GetProcAddress(plugin->Handle(), "_Z23AfxGetStaticModuleStatev"));
+  auto proc = reinterpret_cast<WNDPROC>(
+      GetProcAddress(plugin->Handle(), "_Z19AfxWndProcDllStaticP6HWND__jjl"));
+  auto stateOf = reinterpret_cast<AFX_MODULE_STATE* (*)()>(
+      GetProcAddress(plugin->Handle(), "_Z23AfxGetStaticModuleStatev"));
   struct Probe : CWnd {
     LRESULT WindowProc(UINT message, WPARAM, LPARAM) override {
       seen = AfxGetModuleState();
@@ -251,7 +257,8 @@ TEST_F(PluginCopy, OwnResourcesWithoutResourceLibrary) {
 }
 
 TEST_F(PluginCopy, ResourceLibraryIsPreferred) {
-  tq::testing::WriteFile(dir / "motion.lng", "STRINGTABLE BEGIN 1 \"Bildschirmspur exportieren\" END\n");
+  tq::testing::WriteFile(dir / "motion.lng",
+                         "STRINGTABLE BEGIN 1 \"Bildschirmspur exportieren\" END\n");
   EXPECT_EQ(MenuText(), "Bildschirmspur exportieren");
 }
 
@@ -259,8 +266,9 @@ TEST_F(PluginCopy, BrokenResourceLibraryFallsBackWithAWarning) {
   tq::testing::WriteFile(dir / "motion.lng", "STRINGTABLE BEGIN\n 1 broken\nEND\n");
   std::string warning;
   EXPECT_EQ(MenuText(&warning), "Export TQ motiondata...");
-  EXPECT_EQ(warning, dir / "motion.lng" + ":2: expected the string's text, found \"broken\" "
-                                          "(the plug-in uses its built-in resources)");
+  EXPECT_EQ(warning, dir / "motion.lng" +
+                         ":2: expected the string's text, found \"broken\" "
+                         "(the plug-in uses its built-in resources)");
 }
 
 TEST(PluginModule, RefusesWhatIsNotAPlugin) {

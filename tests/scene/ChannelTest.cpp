@@ -18,8 +18,8 @@ TEST(Time, FramesToTicksRoundsHalfAwayFromZero) {
     double frame, fps;
     Time ticks;
   } rows[] = {
-      {1, 30, 4500},     {0.5, 30, 2250},  {1, 7, 19286},       {-1, 7, -19286},
-      {0, 29.97, 0},     {10, 24, 56250},
+      {1, 30, 4500},   {0.5, 30, 2250}, {1, 7, 19286},
+      {-1, 7, -19286}, {0, 29.97, 0},   {10, 24, 56250},
   };
   for (const Row& r : rows) {
     const auto t = tq::scene::FramesToTicks(r.frame, r.fps);

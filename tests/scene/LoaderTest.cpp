@@ -56,12 +56,12 @@ TEST(Loader, OrbitExampleAnswersTheWalks) {
 
   std::vector<std::string> properties;
   CollectProperties(chor->GetChildCamera(), properties);
-  EXPECT_EQ(properties, (std::vector<std::string>{
-                            "Camera1.OutputOptions", "Camera1.OutputOptions.Resolution",
-                            "Camera1.OutputOptions.Resolution.Width",
-                            "Camera1.OutputOptions.Resolution.Height",
-                            "Camera1.OutputOptions.Range", "Camera1.OutputOptions.Range.StartFrame",
-                            "Camera1.OutputOptions.Range.EndFrame"}));
+  EXPECT_EQ(properties,
+            (std::vector<std::string>{
+                "Camera1.OutputOptions", "Camera1.OutputOptions.Resolution",
+                "Camera1.OutputOptions.Resolution.Width", "Camera1.OutputOptions.Resolution.Height",
+                "Camera1.OutputOptions.Range", "Camera1.OutputOptions.Range.StartFrame",
+                "Camera1.OutputOptions.Range.EndFrame"}));
   HProperty* range = chor->GetChildCamera()->GetPropertyAt(0)->GetPropertyAt(1);
   EXPECT_EQ(range->GetPropertyAt(1)->GetValue(), 120 * 4500);  // ticks
   EXPECT_EQ(range->GetPropertyAt(2), nullptr);
@@ -91,7 +91,7 @@ TEST(Loader, ZoomExampleLoads) {
   auto loaded = LoadSceneFile(Example("zoom.tqs.json"));
   ASSERT_TRUE(loaded) << loaded.error;
   HCamera* zoom = loaded.scene->Chor()->GetChildCamera();
-  EXPECT_EQ(zoom->GetFocalLength()->GetValue(0), 35.0f);       // before the first key
+  EXPECT_EQ(zoom->GetFocalLength()->GetValue(0), 35.0f);          // before the first key
   EXPECT_EQ(zoom->GetFocalLength()->GetValue(48 * 5625), 85.0f);  // frame 48 at 24 fps
   EXPECT_EQ(loaded.scene->Chor()->GetTime(), 5625);
   EXPECT_EQ(loaded.scene->Project()->GetTime(), 5625);
@@ -99,7 +99,9 @@ TEST(Loader, ZoomExampleLoads) {
 
 TEST(Loader, TimesBecomeTicksAtTheProjectRate) {
   auto loaded = LoadSceneText(SceneWith(R"({"type": "camera", "name": "Cam",
-      "output": {"startFrame": 1, "endFrame": 0.5}})", "7"), "t.json");
+      "output": {"startFrame": 1, "endFrame": 0.5}})",
+                                        "7"),
+                              "t.json");
   ASSERT_TRUE(loaded) << loaded.error;
   HProperty* range = loaded.scene->Chor()->GetChildCamera()->GetPropertyAt(0)->GetPropertyAt(0);
   EXPECT_STREQ(range->GetFullName().Get(), "Cam.OutputOptions.Range");
@@ -110,7 +112,8 @@ TEST(Loader, TimesBecomeTicksAtTheProjectRate) {
 TEST(Loader, LocalMatrixFollowsTheTimesLastAsked) {
   auto loaded = LoadSceneText(SceneWith(R"({"type": "null", "name": "N",
       "translate": {"keys": [[0, [0, 0, 0]], [10, [10, 0, 0]]]},
-      "rotate": {"keys": [[0, [0, 0, 0, 1]], [10, {"euler": [0, 90, 0]}]]}})"), "t.json");
+      "rotate": {"keys": [[0, [0, 0, 0, 1]], [10, {"euler": [0, 90, 0]}]]}})"),
+                              "t.json");
   ASSERT_TRUE(loaded) << loaded.error;
   auto* n = static_cast<HBone*>(loaded.scene->Chor()->GetChild());
   // Nothing asked yet: the choreography's time, 0.
@@ -132,8 +135,8 @@ TEST(Loader, FreePropertyTreesFollowOutputOptions) {
   std::vector<std::string> names;
   CollectProperties(loaded.scene->Chor()->GetChildCamera(), names);
   EXPECT_EQ(names, (std::vector<std::string>{"Cam.OutputOptions", "Cam.OutputOptions.Resolution",
-                                             "Cam.OutputOptions.Resolution.Width", "Cam.Z", "Cam.Z.X",
-                                             "Cam.Z.Y"}));
+                                             "Cam.OutputOptions.Resolution.Width", "Cam.Z",
+                                             "Cam.Z.X", "Cam.Z.Y"}));
 }
 
 struct BadFile {
@@ -156,31 +159,40 @@ TEST(Loader, RefusesBadFilesWithPathAndExpectation) {
       {"missing name", SceneWith(R"({"type": "null"})"), "chor.objects[0].name: missing"},
       {"empty name", SceneWith(R"({"type": "null", "name": ""})"),
        "chor.objects[0].name: expected a non-empty name"},
-      {"duplicate names", SceneWith(R"({"type": "null", "name": "A"}, {"type": "light", "name": "A"})"),
+      {"duplicate names",
+       SceneWith(R"({"type": "null", "name": "A"}, {"type": "light", "name": "A"})"),
        "chor.objects[1].name: expected a name not used before (\"A\" is)"},
       {"unknown type", SceneWith(R"({"type": "sound", "name": "A"})"),
        "chor.objects[0].type: expected \"model\", \"camera\", \"light\", \"null\" or \"folder\""},
       {"fps 0", SceneWith("", "0"), "project.fps: expected a positive frame rate"},
       {"fps negative", SceneWith("", "-24"), "project.fps: expected a positive frame rate"},
       {"non-increasing keys",
-       SceneWith(R"({"type": "null", "name": "A", "translate": {"keys": [[5, [0,0,0]], [5, [1,1,1]]]}})"),
-       "chor.objects[0].translate.keys[1][0]: expected a frame later than the previous key's (5.0)"},
-      {"rotation of wrong length", SceneWith(R"({"type": "null", "name": "A", "rotate": [0, 0, 1]})"),
+       SceneWith(
+           R"({"type": "null", "name": "A", "translate": {"keys": [[5, [0,0,0]], [5, [1,1,1]]]}})"),
+       "chor.objects[0].translate.keys[1][0]: expected a frame later than the previous key's "
+       "(5.0)"},
+      {"rotation of wrong length",
+       SceneWith(R"({"type": "null", "name": "A", "rotate": [0, 0, 1]})"),
        "chor.objects[0].rotate: expected a rotation [x, y, z, w] or {\"euler\": [x, y, z]}"},
       {"patch index out of range", SceneWith(model + R"("patches": [[0, 1, 1, 2]]})"),
        "chor.objects[0].patches[0][3]: expected an integer from 0 to 1"},
       {"head cycle", SceneWith(model + R"("heads": {"0": 1, "1": 0}})"),
        "chor.objects[0].heads.0: expected a chain of heads that ends, not a cycle"},
-      {"group point out of range", SceneWith(model + R"("groups": [{"name": "G", "points": [0, 2]}]})"),
+      {"group point out of range",
+       SceneWith(model + R"("groups": [{"name": "G", "points": [0, 2]}]})"),
        "chor.objects[0].groups[0].points[1]: expected an integer from 0 to 1"},
-      {"number too large", SceneWith(R"({"type": "null", "name": "A", "translate": [1e400, 0, 0]})"),
+      {"number too large",
+       SceneWith(R"({"type": "null", "name": "A", "translate": [1e400, 0, 0]})"),
        "(document): not valid JSON: number overflow parsing '1e400'"},
       {"nesting 10000 deep", deep, "(document): nesting deeper than 64 levels at line 1"},
       {"unknown key", SceneWith(R"({"type": "null", "name": "A", "focal": 3})"),
-       "chor.objects[0].focal: unknown key (expected one of: type, name, translate, rotate, scale)"},
-      {"bad channel key", SceneWith(R"({"type": "camera", "name": "A", "focalLength": {"keys": [[0]]}})"),
+       "chor.objects[0].focal: unknown key (expected one of: type, name, translate, rotate, "
+       "scale)"},
+      {"bad channel key",
+       SceneWith(R"({"type": "camera", "name": "A", "focalLength": {"keys": [[0]]}})"),
        "chor.objects[0].focalLength.keys[0]: expected a key [frame, value]"},
-      {"time past 32 bits", SceneWith(R"({"type": "camera", "name": "A", "output": {"endFrame": 1e7}})"),
+      {"time past 32 bits",
+       SceneWith(R"({"type": "camera", "name": "A", "output": {"endFrame": 1e7}})"),
        "chor.objects[0].output.endFrame: expected a frame whose tick time fits 32 bits"},
   };
   for (const BadFile& row : rows) {

@@ -7,7 +7,9 @@
 
 namespace {
 
-LRESULT TestModuleWndProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
+LRESULT TestModuleWndProc(HWND, UINT, WPARAM, LPARAM) {
+  return 0;
+}
 
 AFX_MODULE_STATE moduleState(TRUE, &TestModuleWndProc, 0x0400);
 
@@ -23,7 +25,8 @@ BEGIN
   1 "Test module menu"
 END
 )";
-const bool registered = (tq::framework::RegisterEmbeddedResources(&registered, kResources, "testmodule.so"), true);
+const bool registered =
+    (tq::framework::RegisterEmbeddedResources(&registered, kResources, "testmodule.so"), true);
 
 }  // namespace
 
