@@ -23,25 +23,33 @@ std::string Trimmed(const std::string& text) {
 
 namespace tq::framework {
 
-std::optional<int> ParseInt(const std::string& text) {
+namespace {
+
+// The whole text as one number of type T: blanks around it and a leading '+'
+// are allowed, nothing else.
+template <class T>
+std::optional<T> ParseWhole(const std::string& text) {
   std::string t = Trimmed(text);
   if (!t.empty() && t[0] == '+') t.erase(0, 1);
-  int value = 0;
+  T value{};
   const auto r = std::from_chars(t.data(), t.data() + t.size(), value);
   if (t.empty() || r.ec != std::errc() || r.ptr != t.data() + t.size()) return std::nullopt;
   return value;
 }
 
+}  // namespace
+
+std::optional<int> ParseInt(const std::string& text) {
+  return ParseWhole<int>(text);
+}
+
 std::optional<float> ParseFloat(const std::string& text) {
-  std::string t = Trimmed(text);
-  if (!t.empty() && t[0] == '+') t.erase(0, 1);
-  float value = 0;
-  const auto r = std::from_chars(t.data(), t.data() + t.size(), value);
-  if (t.empty() || r.ec != std::errc() || r.ptr != t.data() + t.size()) return std::nullopt;
+  const std::optional<float> value = ParseWhole<float>(text);
   // Not finite, or too large for the truncation to an int that a range check
   // makes of it.
-  if (!std::isfinite(value) || !(value >= -2147483648.0f && value < 2147483648.0f))
+  if (!value || !std::isfinite(*value) || !(*value >= -2147483648.0f && *value < 2147483648.0f)) {
     return std::nullopt;
+  }
   return value;
 }
 
