@@ -186,7 +186,8 @@ BOOL FreeLibrary(HMODULE module) {
                                [&](const auto& m) { return m.get() == module; });
   if (it == modules.end()) return FALSE;
   if (module->code != nullptr) {
-    // Drop the embedded scripts this module registered: its text dies with it.
+    // Forget the scripts this module registered, so that a module loaded
+    // later at the same address does not take them for its own.
     link_map* map = nullptr;
     if (dlinfo(module->code, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr) {
       auto& scripts = tq::framework::EmbeddedScripts();
