@@ -22,7 +22,7 @@ int TruncateForRangeCheck(float frame) {
 
 // Ticks to frames: seconds in single precision first, then fps times seconds
 // in double, stored as a float.
-float TicksToFrames(Time ticks, float fps) {
+float TicksToFramesViaSeconds(Time ticks, float fps) {
   const float seconds = static_cast<float>(static_cast<double>(ticks) / 135000.0);
   return static_cast<float>(static_cast<double>(fps) * static_cast<double>(seconds));
 }
@@ -75,6 +75,11 @@ void PDialog::DoDataExchange(CDataExchange* pDX) {
   if (p.height == 0 || p.width == 0) {
     pDX->PrepareEditCtrl(p.height == 0 ? IDC_HEIGHT : IDC_WIDTH);
     AfxMessageBox("The image width and height must not be 0.", MB_ICONEXCLAMATION);
+    pDX->Fail();
+  }
+  if (p.object != nullptr && p.object == p.camera) {
+    pDX->PrepareCtrl(IDC_COMBO2);
+    AfxMessageBox("The target is the camera itself. Choose another object.", MB_ICONEXCLAMATION);
     pDX->Fail();
   }
   if (p.targetMode == 2 && p.group == nullptr) {
@@ -191,9 +196,9 @@ int PDialog::GetPropRecurseCamera(HProperty* property) {
     if (name.Find(width) != -1) p.width = static_cast<HIntProperty*>(child)->GetValue();
     if (name.Find(height) != -1) p.height = static_cast<HIntProperty*>(child)->GetValue();
     if (name.Find(start) != -1)
-      p.startFrame = TicksToFrames(static_cast<HTimeProperty*>(child)->GetValue(), p.fps);
+      p.startFrame = TicksToFramesViaSeconds(static_cast<HTimeProperty*>(child)->GetValue(), p.fps);
     if (name.Find(end) != -1)
-      p.endFrame = TicksToFrames(static_cast<HTimeProperty*>(child)->GetValue(), p.fps);
+      p.endFrame = TicksToFramesViaSeconds(static_cast<HTimeProperty*>(child)->GetValue(), p.fps);
   }
   return 0;
 }
@@ -216,10 +221,13 @@ void PDialog::UpdateObject() {
   CWnd* radio4 = GetDlgItem(IDC_RADIO4);
   CWnd* groups = GetDlgItem(IDC_COMBO3);
   CWnd* bones = GetDlgItem(IDC_COMBO4);
+  // Mode 0 is checked alone, for every type: a check left on another radio
+  // would show a mode the record does not hold.
+  radio1->SendMessageA(BM_SETCHECK, 1);
+  radio1->EnableWindow(TRUE);
+  for (CWnd* radio : {radio2, radio3, radio4}) radio->SendMessageA(BM_SETCHECK, 0);
   if (type == 1) {
     auto* model = static_cast<HModel*>(object);
-    radio1->SendMessageA(BM_SETCHECK, 1);
-    radio1->EnableWindow(TRUE);
     radio2->EnableWindow(TRUE);
     if (HGroupContainer* container = model->GetChildGroupContainer()) {
       radio3->EnableWindow(TRUE);
@@ -231,7 +239,6 @@ void PDialog::UpdateObject() {
       groups->SendMessageA(CB_SETCURSEL, 0);
       p.group = static_cast<HGroup*>(SelectedData(IDC_COMBO3));
     } else {
-      radio3->SendMessageA(BM_SETCHECK, 0);
       radio3->EnableWindow(FALSE);
       groups->EnableWindow(FALSE);
     }
@@ -243,17 +250,11 @@ void PDialog::UpdateObject() {
       bones->SendMessageA(CB_SETCURSEL, 0);
       p.bone = static_cast<HBone*>(SelectedData(IDC_COMBO4));
     } else {
-      radio4->SendMessageA(BM_SETCHECK, 0);
       radio4->EnableWindow(FALSE);
       bones->EnableWindow(FALSE);
     }
   } else {
-    radio1->SendMessageA(BM_SETCHECK, 1);
-    radio1->EnableWindow(TRUE);
-    for (CWnd* radio : {radio2, radio3, radio4}) {
-      radio->SendMessageA(BM_SETCHECK, 0);
-      radio->EnableWindow(FALSE);
-    }
+    for (CWnd* radio : {radio2, radio3, radio4}) radio->EnableWindow(FALSE);
     groups->EnableWindow(FALSE);
     bones->EnableWindow(FALSE);
   }

@@ -6,7 +6,7 @@
 #include "dialog/PDialog.h"
 #include "export/Parameters.h"
 #include "export/ReferencePoints.h"
-#include "export/Rounding.h"
+#include "math/Rounding.h"
 #include "host/framework/App.h"
 #include "plugin/PluginApp.h"
 
@@ -35,6 +35,7 @@ int CTQMotionApp::OnChor(HChor* chor) {
       parameters->fileName.buffer = nullptr;
     }
     delete parameters;
+    parameters = nullptr;
   }
   HProject* project = GetHProject();
   project->UpdateAllViews(1);
@@ -73,12 +74,7 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
 
     fileStream.Open(p.fileName, 0);
 
-    float frame = p.startFrame;
-    int index = 0;
-    while (p.endFrame >= frame) {
-      const double h = static_cast<double>(frame) / static_cast<double>(p.fps) * 135000.0;
-      const Time t = static_cast<Time>(RoundToInt32(h));
-
+    tq::scene::ForEachRunFrame(p.startFrame, p.endFrame, p.fps, [&](int index, float, Time t) {
       // Evaluated here so that the local matrix below follows time t.
       cameraTranslate->GetValue(t);
       cameraRotate->GetValue(t);
@@ -111,12 +107,7 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
       tab(fileStream);
       fileStream << static_cast<long>(RoundToInt32(y));
       nl(fileStream);
-
-      ++index;
-      const float next = frame + 1.0f;
-      if (next == frame) break;  // a frame past 2^24 would never move on
-      frame = next;
-    }
+    });
 
     if (fileStream.Close() == 0) {
       writeFailed = true;

@@ -125,7 +125,7 @@ const char* TypeName(int type) {
 
 std::string Frames(Time ticks, float fps) {
   std::ostringstream s;
-  s << tq::scene::TicksToFrames(ticks, fps);
+  s << tq::scene::TicksToFramesExact(ticks, fps);
   return s.str();
 }
 

@@ -9,6 +9,9 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <type_traits>
+#include <unordered_set>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -63,6 +66,74 @@ void CheckNesting(const std::string& text) {
   }
 }
 
+// Builds the document as the library's own parser does, and refuses a key
+// given twice in one object (which would otherwise keep the last silently).
+// Knows where it is only to name the place of such a key.
+class StrictBuilder {
+ public:
+  using Dom = nlohmann::detail::json_sax_dom_parser<json>;
+  explicit StrictBuilder(json& doc) : dom_(doc, true) {}
+
+  bool null() { return Value(), dom_.null(); }
+  bool boolean(bool v) { return Value(), dom_.boolean(v); }
+  bool number_integer(json::number_integer_t v) { return Value(), dom_.number_integer(v); }
+  bool number_unsigned(json::number_unsigned_t v) { return Value(), dom_.number_unsigned(v); }
+  bool number_float(json::number_float_t v, const json::string_t& s) {
+    return Value(), dom_.number_float(v, s);
+  }
+  bool string(json::string_t& v) { return Value(), dom_.string(v); }
+  bool binary(json::binary_t& v) { return Value(), dom_.binary(v); }
+  bool start_object(std::size_t n) {
+    Value();
+    levels_.push_back({true, 0, {}, {}});
+    return dom_.start_object(n);
+  }
+  bool key(json::string_t& k) {
+    Level& level = levels_.back();
+    level.key = k;
+    if (!level.keys.insert(k).second) Fail(Path(), "expected each key once in an object");
+    return dom_.key(k);
+  }
+  bool end_object() {
+    levels_.pop_back();
+    return dom_.end_object();
+  }
+  bool start_array(std::size_t n) {
+    Value();
+    levels_.push_back({false, 0, {}, {}});
+    return dom_.start_array(n);
+  }
+  bool end_array() {
+    levels_.pop_back();
+    return dom_.end_array();
+  }
+  bool parse_error(std::size_t position, const std::string& token,
+                   const nlohmann::detail::exception& e) {
+    return dom_.parse_error(position, token, e);
+  }
+
+ private:
+  struct Level {
+    bool object;
+    std::size_t count;  // elements begun, in an array
+    std::string key;    // the current key, in an object
+    std::unordered_set<std::string> keys;
+  };
+
+  void Value() {
+    if (!levels_.empty() && !levels_.back().object) ++levels_.back().count;
+  }
+  std::string Path() const {
+    std::string path;
+    for (const Level& level : levels_)
+      path = level.object ? Field(path, level.key) : Index(path, level.count - 1);
+    return path;
+  }
+
+  Dom dom_;
+  std::vector<Level> levels_;
+};
+
 std::string WithoutExceptionTag(const std::string& what) {
   const auto close = what.find("] ");
   return what.rfind("[json.exception", 0) == 0 && close != std::string::npos
@@ -89,13 +160,17 @@ class Reader {
     const json& project = NeedObject(doc_, "", "project");
     AllowKeys(project, "project", {"name", "fps", "time"});
     const std::string projectName = OptionalName(project, "project", "Project");
-    fps_ = Number(Need(project, "project", "fps"), "project.fps");
-    if (!(fps_ > 0.0) || static_cast<float>(fps_) > std::numeric_limits<float>::max()) {
-      Fail("project.fps", "expected a positive frame rate");
+    const double fps = Number(Need(project, "project", "fps"), "project.fps");
+    // A rate above one frame per tick cannot place its frames on ticks.
+    if (!(fps > 0.0) || fps > kTicksPerSecond) {
+      Fail("project.fps", "expected a positive frame rate of at most 135000");
     }
+    // Every time in the file becomes ticks at the rate the project answers,
+    // the one the export uses, so that keys fall on the frames they name.
+    fps_ = static_cast<float>(fps);
     const json& chor = NeedObject(doc_, "", "chor");
     AllowKeys(chor, "chor", {"name", "time", "objects"});
-    scene_ = std::make_unique<Scene>(projectName, static_cast<float>(fps_),
+    scene_ = std::make_unique<Scene>(projectName, fps_,
                                      OptionalName(chor, "chor", "Chor1"));
     scene_->Project()->SetTime(OptionalTime(project, "project", "time"));
     scene_->Chor()->SetTime(OptionalTime(chor, "chor", "time"));
@@ -170,6 +245,12 @@ class Reader {
     if (name.size() > kMaxNameLength) {
       Fail(path, "expected a name of at most " + std::to_string(kMaxNameLength) + " bytes");
     }
+    // A control character (U+0000 cuts a C string short) would make a name
+    // show as, and match, another.
+    for (const char c : name) {
+      if (static_cast<unsigned char>(c) < 0x20)
+        Fail(path, "expected a name without control characters (U+0000 to U+001F)");
+    }
     return name;
   }
 
@@ -227,15 +308,25 @@ class Reader {
     return ReadRotation(v, p);
   }
 
+  // A channel's value; with positive, a float must be above 0 (a focal length).
+  template <class T>
+  T ReadChannelValue(const json& value, const std::string& path, bool positive) const {
+    const T v = ReadValue(value, path, static_cast<T*>(nullptr));
+    if constexpr (std::is_same_v<T, float>) {
+      if (positive && !(v > 0.0f)) Fail(path, "expected a number above 0");
+    }
+    return v;
+  }
+
   template <class T>
   Channel<T> ReadChannel(const json& object, const std::string& path, const char* key,
-                         const T& fallback) const {
+                         const T& fallback, bool positive = false) const {
     const auto it = object.find(key);
     const std::string at = Field(path, key);
     if (it == object.end()) return Channel<T>(fallback);
     const json& value = *it;
     if (!value.is_object() || value.contains("euler")) {
-      return Channel<T>(ReadValue(value, at, static_cast<T*>(nullptr)));
+      return Channel<T>(ReadChannelValue<T>(value, at, positive));
     }
     AllowKeys(value, at, {"interpolation", "keys"});
     Interpolation mode = Interpolation::kLinear;
@@ -267,7 +358,7 @@ class Reader {
                                json(lastFrame).dump() + "), at least one tick later");
       }
       lastFrame = frame;
-      out.push_back({t, ReadValue(k[1], Index(kp, 1), static_cast<T*>(nullptr))});
+      out.push_back({t, ReadChannelValue<T>(k[1], Index(kp, 1), positive)});
     }
     return Channel<T>(mode, std::move(out));
   }
@@ -292,7 +383,7 @@ class Reader {
       AllowKeys(
           o, path,
           {"type", "name", "translate", "rotate", "scale", "focalLength", "output", "properties"});
-      HCamera* camera = scene_->AddCamera(name, ReadChannel<float>(o, path, "focalLength", 35.0f));
+      HCamera* camera = scene_->AddCamera(name, ReadChannel<float>(o, path, "focalLength", 35.0f, true));
       ReadOutput(o, path, camera);
       object = camera;
     } else if (type == "model") {
@@ -435,7 +526,8 @@ class Reader {
         Fail(kp, "expected a key naming a control point index from 0 to " +
                      std::to_string(n == 0 ? 0 : n - 1));
       }
-      next[point] = PointIndex(value, kp, n);
+      const std::size_t head = PointIndex(value, kp, n);
+      if (head != point) next[point] = head;  // a point that names itself is its own head
     }
     // Each chain resolves to its end; a chain that comes back on itself is
     // refused.
@@ -513,7 +605,7 @@ class Reader {
   }
 
   const json& doc_;
-  double fps_ = 0.0;
+  float fps_ = 0.0f;
   std::unique_ptr<Scene> scene_;
   std::set<std::string> names_;
 };
@@ -532,7 +624,8 @@ LoadResult LoadSceneText(const std::string& text, const std::string& fileName) {
     CheckNesting(text);
     json doc;
     try {
-      doc = json::parse(text);
+      StrictBuilder builder(doc);
+      json::sax_parse(text, &builder);
     } catch (const json::exception& e) {
       Fail("(document)", "not valid JSON: " + WithoutExceptionTag(e.what()));
     }

@@ -83,8 +83,8 @@ TEST_F(PDialogTest, CameraOutputOptionsFillTheRecordInFrames) {
     Defaults(r.fps);
     record.chor = local.Chor();
     // OK needs a size; the range passes through the text fields unchanged.
-    ProbeDriver driver(
-        {Action::SetText(IDC_WIDTH, "1"), Action::SetText(IDC_HEIGHT, "1"), Action::Ok()});
+    ProbeDriver driver({Action::SelectText(IDC_COMBO2, "N"), Action::SetText(IDC_WIDTH, "1"),
+                        Action::SetText(IDC_HEIGHT, "1"), Action::Ok()});
     EXPECT_EQ(Run(driver), IDOK) << (driver.Failures().empty() ? "" : driver.Failures()[0]);
     EXPECT_EQ(Bits(record.startFrame), Bits(r.frames)) << r.ticks;
     EXPECT_EQ(Bits(record.endFrame), Bits(r.frames)) << r.ticks;
@@ -334,7 +334,7 @@ TEST_F(PDialogTest, FrameFieldsKeepTheirFloatsThroughOk) {
   CameraWith("Cam", {{"Width", 640}, {"Height", 480}});
   scene.AddObject("N", 4);
   Defaults(30);
-  ProbeDriver driver({Action::SetText(IDC_START_FRAME, "12.5"),
+  ProbeDriver driver({Action::SelectText(IDC_COMBO2, "N"), Action::SetText(IDC_START_FRAME, "12.5"),
                       Action::SetText(IDC_END_FRAME, "10000.5"), Action::Ok()});
   EXPECT_EQ(Run(driver), IDOK);
   EXPECT_EQ(record.startFrame, 12.5f);

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "export/Rounding.h"
+#include "math/Rounding.h"
 #include "tests/export/Harness.h"
 #include "tests/fileio/TempDir.h"
 

@@ -130,8 +130,8 @@ class Ready : public ::testing::Test {
  protected:
   void SetUp() override {
     scene.MakeCurrent();
+    scene.AddObject("N", 4);  // listed first: the default target
     scene.AddCamera("Cam");
-    scene.AddObject("N", 4);
     std::string error;
     plugin = PluginModule::Load(kPlugin, error);
     ASSERT_NE(plugin, nullptr) << error;

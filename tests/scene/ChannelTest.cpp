@@ -32,7 +32,7 @@ TEST(Time, FramesToTicksRoundsHalfAwayFromZero) {
   EXPECT_EQ(tq::scene::RoundHalfAway(2.5), 3.0);
   EXPECT_FALSE(tq::scene::FramesToTicks(1e9, 30).has_value());
   EXPECT_FALSE(tq::scene::FramesToTicks(NAN, 30).has_value());
-  EXPECT_EQ(tq::scene::TicksToFrames(270000, 30), 60.0);
+  EXPECT_EQ(tq::scene::TicksToFramesExact(270000, 30), 60.0);
 }
 
 TEST(Channel, ConstantAndEnds) {

@@ -1,4 +1,5 @@
-// Rounding of the export's double values to 32-bit integers.
+// Rounding of double values to 32-bit integers, as the host and the plug-in
+// both do it: pixel coordinates, tick times.
 #pragma once
 
 #include <cmath>
