@@ -1,6 +1,8 @@
 #include "host/app/Cli.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -14,6 +16,7 @@
 #include "host/app/CursesTerminal.h"
 #include "host/app/PluginModule.h"
 #include "host/app/Preview.h"
+#include "host/fileio/FileStream.h"
 #include "host/framework/Dialog.h"
 #include "host/framework/ScriptedDriver.h"
 #include "host/framework/TerminalDriver.h"
@@ -231,12 +234,13 @@ enum : int {
 };
 
 // What the dialog showed when it ended: the names and numbers the summary
-// and the preview need.
+// and the preview need. ran stays false when no dialog came up.
 struct DialogOutcome {
   std::string camera, target, file;
   int width = 0, height = 0;
   float start = 0, end = 0;
   INT_PTR result = -1;
+  bool ran = false;
 
   void Capture(const CDialog& dialog) {
     HWND d = dialog.m_hWnd;
@@ -248,6 +252,7 @@ struct DialogOutcome {
     start = framework::ParseFloat(GetWindowTextString(GetDlgItem(d, kStart))).value_or(0);
     end = framework::ParseFloat(GetWindowTextString(GetDlgItem(d, kEnd))).value_or(0);
     result = dialog.m_nModalResult;
+    ran = true;
   }
 };
 
@@ -263,18 +268,20 @@ class NotingDriver : public Driver {
   DialogOutcome outcome;
 };
 
-// The frames the export writes: from start while end >= frame, in floats.
-int FrameCount(float start, float end) {
-  int count = 0;
-  for (float f = start; end >= f && count < 1000000; f = f + 1.0f) ++count;
-  return count;
-}
+// Keeps the text of the last stream the run opened: the track as written.
+class TrackTap : public fileio::StreamTap {
+ public:
+  void Opened(const std::string&) override { text.clear(); }
+  void Wrote(const char* data, unsigned long n) override { text.append(data, n); }
+  std::string text;
+};
 
 // Loads the scene and the plug-in and runs the export command (command 0)
 // on the choreography, the host's main window its dialog's parent and driver
-// its UI. False (with the reason on err) when either cannot be loaded.
+// its UI; the track it writes is kept in tap. False (with the reason on err)
+// when either cannot be loaded.
 bool RunExportCommand(const std::string& pluginPath, const std::string& scenePath,
-                      framework::UiDriver& driver, std::ostream& err) {
+                      framework::UiDriver& driver, TrackTap& tap, std::ostream& err) {
   auto loaded = tq::scene::LoadSceneFile(scenePath);
   if (!loaded) {
     err << "tqhost: " << loaded.error << "\n";
@@ -286,13 +293,37 @@ bool RunExportCommand(const std::string& pluginPath, const std::string& scenePat
   HWND mainWindow =
       framework::CreateWindowRecord("TqHostMain", "tqhost", 0, 0, nullptr, &DefWindowProcA);
   tq::scene::SetMainApplicationWnd(mainWindow);
+  fileio::StreamTap* previousTap = fileio::SetStreamTap(&tap);
   {
     framework::ScopedUiDriver use(&driver);
     plugin->Run(loaded.scene->Chor(), 0);
   }
+  fileio::SetStreamTap(previousTap);
   tq::scene::SetMainApplicationWnd(nullptr);
   framework::DestroyWindowRecord(mainWindow);
   return true;
+}
+
+const char kNoDialog[] = "the settings dialog could not be shown";
+
+// The summary of a run that ended with OK, from the lines it wrote: how many,
+// and why there are none or why some could not be projected.
+void Summarise(const std::vector<TrackPoint>& points, const std::string& file, const char* verb,
+               std::ostream& out, std::ostream& err) {
+  const std::size_t frames = points.size();
+  if (frames == 0) {
+    out << "0 frames " << verb << " (the start frame is after the end frame)\n";
+    return;
+  }
+  out << frames << (frames == 1 ? " frame " : " frames ") << verb << " to " << file << "\n";
+  const auto saturated = std::count_if(points.begin(), points.end(), [](const TrackPoint& p) {
+    auto edge = [](long v) { return v == INT32_MIN || v == INT32_MAX; };
+    return edge(p.x) || edge(p.y);
+  });
+  if (saturated > 0) {
+    err << "tqhost: warning: " << saturated << " of " << frames
+        << " frames could not be projected: the target is at the camera or in its image plane\n";
+  }
 }
 
 int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, std::ostream& out,
@@ -303,22 +334,29 @@ int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, 
     return 1;
   }
   DialogOutcome outcome;
+  TrackTap tap;
   bool ran = false;
   {
     CursesTerminal terminal;
     NotingDriver<framework::TerminalDriver> driver(terminal);
     std::ostringstream problems;
-    ran = RunExportCommand(pluginPath, args[0], driver, problems);
+    ran = RunExportCommand(pluginPath, args[0], driver, tap, problems);
     outcome = driver.outcome;
     if (!ran) err << problems.str();
   }
   if (!ran) return 1;
+  if (!outcome.ran) {
+    err << "tqhost: " << kNoDialog << "\n";
+    return 1;
+  }
   if (outcome.result != IDOK) {
     out << "cancelled; nothing was written\n";
     return 0;
   }
-  const int frames = FrameCount(outcome.start, outcome.end);
-  out << frames << (frames == 1 ? " frame" : " frames") << " exported to " << outcome.file << "\n";
+  std::vector<TrackPoint> points;
+  std::string error;
+  ReadTrack(tap.text, points, error);
+  Summarise(points, outcome.file, "exported", out, err);
   return 0;
 }
 
@@ -375,8 +413,11 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
   actions.push_back(Action::Ok());
 
   NotingDriver<framework::ScriptedDriver> driver(actions);
-  if (!RunExportCommand(pluginPath, scenePath, driver, err)) return 1;
+  TrackTap tap;
+  if (!RunExportCommand(pluginPath, scenePath, driver, tap, err)) return 1;
 
+  // Success is a dialog that came up, took every option and ended with OK,
+  // and an export that said nothing.
   bool failed = false;
   for (const auto& message : driver.messages) {
     err << "tqhost: " << message << "\n";
@@ -386,21 +427,24 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
     err << "tqhost: " << failure;
     failed = true;
   }
+  const DialogOutcome& outcome = driver.outcome;
+  if (!failed && !outcome.ran) {
+    err << "tqhost: " << kNoDialog << "\n";
+    failed = true;
+  } else if (!failed && outcome.result != IDOK) {
+    err << "tqhost: the settings dialog did not end with OK; nothing was written\n";
+    failed = true;
+  }
   if (failed) return 1;
 
-  const DialogOutcome& outcome = driver.outcome;
-  const int frames = FrameCount(outcome.start, outcome.end);
-  out << frames << (frames == 1 ? " frame" : " frames") << " written to " << output << "\n";
+  std::vector<TrackPoint> points;
+  std::string error;
+  if (!ReadTrack(tap.text, points, error)) {
+    err << "tqhost: the plug-in wrote an unreadable track to " << output << ": " << error << "\n";
+    return 1;
+  }
+  Summarise(points, output, "written", out, err);
   if (!preview.empty()) {
-    std::ifstream in(output, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::vector<TrackPoint> points;
-    std::string error;
-    if (!ReadTrack(text.str(), points, error)) {
-      err << "tqhost: cannot draw " << output << ": " << error << "\n";
-      return 1;
-    }
     const std::string svg = RenderPreview(
         points, {outcome.camera, outcome.target, outcome.width, outcome.height, outcome.start});
     std::ofstream file(preview, std::ios::binary);

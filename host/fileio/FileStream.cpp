@@ -51,7 +51,15 @@ bool ResolveLinks(std::string& path, int& err) {
   return false;
 }
 
+tq::fileio::StreamTap* tap = nullptr;
+
 }  // namespace
+
+tq::fileio::StreamTap* tq::fileio::SetStreamTap(StreamTap* newTap) {
+  StreamTap* previous = tap;
+  tap = newTap;
+  return previous;
+}
 
 QuorStream& QuorStream::operator<<(int value) {
   WriteDecimal(*this, value);
@@ -99,6 +107,7 @@ int FileStream::Open(String& name, long /*mode*/) {
   replace_ = false;
   error_.clear();
   target_ = name.Get();
+  if (tap != nullptr) tap->Opened(target_);
   if (target_.empty()) {
     Fail("", ENOENT);
     return 0;
@@ -150,6 +159,7 @@ int FileStream::Open(String& name, long /*mode*/) {
 }
 
 void FileStream::Write(const char* data, unsigned long n) {
+  if (tap != nullptr) tap->Wrote(data, n);
   if (fd_ < 0 || failed_) return;
   pending_.append(data, n);
   if (pending_.size() >= kFlushAt) Flush();

@@ -37,6 +37,22 @@ class QuorStream {
 QuorStream& tab(QuorStream& stream);
 QuorStream& nl(QuorStream& stream);
 
+namespace tq::fileio {
+
+// Host-side tooling: sees what every FileStream is given, as it is given, so
+// that the host program can summarise and draw a run from the lines it wrote
+// without reading the file back (which may be a pipe or a terminal).
+class StreamTap {
+ public:
+  virtual ~StreamTap() = default;
+  virtual void Opened(const std::string& path) = 0;
+  virtual void Wrote(const char* data, unsigned long n) = 0;
+};
+// Installs a tap (null removes it); answers the previous one.
+StreamTap* SetStreamTap(StreamTap* tap);
+
+}  // namespace tq::fileio
+
 class FileStream : public QuorStream {
  public:
   FileStream() = default;

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -69,6 +70,11 @@ std::string HostProgramPath() {
 
 const std::string& LastLoadError() {
   return lastError;
+}
+
+void RefuseLibrary(HMODULE module, const std::string& why) {
+  FreeLibrary(module);
+  lastError = why;
 }
 
 void RegisterEmbeddedResources(const void* anchor, const char* script, const char* name) {
@@ -138,8 +144,12 @@ HMODULE LoadLibraryA(LPCSTR path) {
     text << in.rdbuf();
     return tq::framework::CreateResourceModule(name, text.str());
   }
-  char resolved[PATH_MAX];
-  const std::string full = realpath(path, resolved) != nullptr ? std::string(resolved) : name;
+  // The module's file name is the path it was loaded by, made absolute but
+  // with its links kept: a linked plug-in finds its resource library beside
+  // the link.
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(name, ec);
+  const std::string full = ec ? name : absolute.lexically_normal().string();
   void* code = dlopen(full.c_str(), RTLD_NOW | RTLD_LOCAL);
   // The file's static construction is over: no module state is under
   // construction any more.

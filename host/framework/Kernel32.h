@@ -32,6 +32,9 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 namespace tq::framework {
 
 const std::string& LastLoadError();
+// Releases a module its loader found unfit and makes why the last load error,
+// as if LoadLibraryA had failed with it.
+void RefuseLibrary(HMODULE module, const std::string& why);
 
 // Called by a code module's static initialiser: its own resource script. The
 // anchor is any address inside the module (to tell which module it is).

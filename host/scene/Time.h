@@ -46,17 +46,26 @@ inline Time RunFrameTicks(float frame, float fps) noexcept {
   return RoundToInt32(static_cast<double>(frame) / static_cast<double>(fps) * kTicksPerSecond);
 }
 
+// The end of a run in ticks: the tick time of the end frame raised by two
+// units in the last place. An end frame read from a camera's range comes
+// through single-precision seconds, which can take up to two units off a
+// whole frame (63 at 30 fps reads as 62.999996, 1925 as 1924.99988, a whole
+// half tick short); raised by two it is back on its frame's tick, while a
+// typed end such as 10.5 keeps its tick.
+inline Time RunEndTicks(float end, float fps) noexcept {
+  const float raised = std::nextafter(std::nextafter(end, INFINITY), INFINITY);
+  return RunFrameTicks(raised, fps);
+}
+
 // Visits the frames of a run, visit(index, frame, ticks), from start in steps
-// of 1.0 in single precision. A frame is visited while its tick time is not
-// after the end frame's: an end frame that was read from ticks and came back
-// just under its whole number (62.999996 for frame 63 at 30 fps) still ends
-// the run at that frame. Ends early when a step no longer moves the frame
-// (at 2^24 and beyond), and falls back to comparing frames when the end's
-// tick time saturates, so that neither can run on for ever. Answers the
-// number of frames visited.
+// of 1.0 in single precision, while the frame's tick time is not after
+// RunEndTicks. Ends early when a step no longer moves the frame (at 2^24 and
+// beyond), and falls back to comparing frames when the end's tick time
+// saturates, so that neither can run on for ever. Answers the number of
+// frames visited.
 template <class Visit>
 int ForEachRunFrame(float start, float end, float fps, Visit&& visit) {
-  const Time endTicks = RunFrameTicks(end, fps);
+  const Time endTicks = RunEndTicks(end, fps);
   const bool endSaturated = endTicks == INT32_MIN || endTicks == INT32_MAX;
   int index = 0;
   for (float frame = start;;) {

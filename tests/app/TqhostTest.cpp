@@ -150,6 +150,9 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
        "tqhost: --mode must be origin, model-center, group-center or bone, not \"middle\"\n"},
       {"export " + orbit + " --width", 2, "tqhost: --width needs a value\n"},
       {"export " + orbit + " --colour red", 2, "tqhost: unknown option --colour\n"},
+      {"export " + orbit, 1, "tqhost: The target is the camera itself. Choose another object.\n"},
+      {"--plugin '" + std::string(TQ_BIN_DIR) + "/nodialog.plg' export " + orbit, 1,
+       "tqhost: the settings dialog could not be shown\n"},
       {"frobnicate", 2, "tqhost: unknown command \"frobnicate\"\n"},
       {"", 2, "tqhost: no command given\n"},
   };
@@ -160,6 +163,28 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
     EXPECT_EQ(r.out, "") << row.args;
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion.txt"));  // nothing refused wrote a file
+}
+
+// A run that writes nothing, or frames that could not be projected, says so.
+TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
+  TempDir dir;
+  const Result empty = RunHost(dir, "export '" + kExamples +
+                                        "orbit.tqs.json' --target Robot --start 50 --end 3 -o e.txt");
+  EXPECT_EQ(empty.status, 0) << empty.err;
+  EXPECT_EQ(empty.out, "0 frames written (the start frame is after the end frame)\n");
+  EXPECT_EQ(ReadFile(dir / "e.txt"), "");
+  // The target reaches the camera's image plane (z = 0) at frame 2 of 0..2.
+  tq::testing::WriteFile(dir / "plane.tqs.json", R"({"format": "tq-scene", "version": 1,
+    "project": {"fps": 24}, "chor": {"objects": [
+      {"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 2}},
+      {"type": "null", "name": "T", "translate": {"keys": [[0, [0, 0, -10]], [2, [0, 0, 0]]]}}]}})");
+  const Result plane = RunHost(dir, "export plane.tqs.json --target T -o p.txt");
+  EXPECT_EQ(plane.status, 0) << plane.err;
+  EXPECT_EQ(plane.out, "3 frames written to p.txt\n");
+  EXPECT_EQ(plane.err,
+            "tqhost: warning: 1 of 3 frames could not be projected: the target is at the camera "
+            "or in its image plane\n");
+  EXPECT_EQ(ReadFile(dir / "p.txt"), "0\t32\t24\n1\t32\t24\n2\t-2147483648\t-2147483648\n");
 }
 
 }  // namespace

@@ -342,4 +342,39 @@ TEST_F(PDialogTest, FrameFieldsKeepTheirFloatsThroughOk) {
   EXPECT_EQ(record.width, 640);
 }
 
+// Choosing another model after a mode puts the record back to mode 0; the
+// radios show that mode alone, whichever was clicked.
+TEST_F(PDialogTest, RadiosShowTheRecordedModeAlone) {
+  scene.AddCamera("Cam");
+  for (const char* name : {"A", "B"}) {
+    HModel* model = scene.AddModel(name);
+    scene.AddGroup(scene.AddGroupContainer(model), "G", {});
+    scene.AddBone(scene.AddBoneContainer(model), nullptr, "R", {});
+  }
+  for (const int radio : {IDC_RADIO2, IDC_RADIO3, IDC_RADIO4}) {
+    Defaults(30);
+    ProbeDriver driver({Action::SelectText(IDC_COMBO2, "A"), Action::Click(radio),
+                        Action::SelectText(IDC_COMBO2, "B"), Action::Cancel()});
+    driver.atEnd = [&](HWND d) {
+      EXPECT_EQ(record.targetMode, 0);
+      EXPECT_TRUE(Checked(d, IDC_RADIO1)) << radio;
+      EXPECT_FALSE(Checked(d, IDC_RADIO2)) << radio;
+      EXPECT_FALSE(Checked(d, IDC_RADIO3)) << radio;
+      EXPECT_FALSE(Checked(d, IDC_RADIO4)) << radio;
+    };
+    Run(driver);
+  }
+}
+
+TEST_F(PDialogTest, CameraAsItsOwnTargetIsRefusedOnOk) {
+  CameraWith("Cam", {{"Width", 64}, {"Height", 48}});
+  scene.AddObject("N", 4);
+  Defaults(30);
+  ProbeDriver driver({Action::Ok(), Action::SelectText(IDC_COMBO2, "N"), Action::Ok()});
+  EXPECT_EQ(Run(driver), IDOK);
+  EXPECT_EQ(driver.messages,
+            std::vector<std::string>{"The target is the camera itself. Choose another object."});
+  EXPECT_STREQ(record.object->GetName(), "N");
+}
+
 }  // namespace

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,73 @@ TEST_F(CommandTest, ReplaysASession) {
   //   X = 400 - (x / -6) * 400:      400, 433.33, 466.67 -> 400, 433, 467
   //   Y = 240 - ((1 / -6) * 5/3) * 240 = 240 + 66.67      -> 307
   EXPECT_EQ(ReadFile(out), "0\t400\t307\n1\t433\t307\n2\t467\t307\n");
+}
+
+// A camera range read by the dialog comes back through single-precision
+// seconds, often just under its whole end frame (63 at 30 fps reads as
+// 62.999996, 300 at 29.97 as 299.99994); the export still ends on that frame.
+// Every end frame from 1 to 10000 whose reading falls short is run through
+// the whole command at each rate, up to 40 of them, with a few whole ones.
+TEST(CommandRoundTrip, CameraRangeEndsOnItsLastFrameAtEveryRate) {
+  for (const float fps : {24.0f, 25.0f, 29.97f, 30.0f, 60.0f}) {
+    std::vector<int> ends = {2, 100, 10000};
+    int short_ = 0;
+    for (int end = 3; end <= 10000; ++end) {
+      const Time ticks = *tq::scene::FramesToTicks(end, fps);
+      const float seconds = static_cast<float>(static_cast<double>(ticks) / 135000.0);
+      const float read = static_cast<float>(static_cast<double>(fps) * seconds);
+      if (read < static_cast<float>(end)) {
+        ++short_;
+        if (ends.size() < 43) ends.push_back(end);
+      }
+    }
+    if (fps != 24.0f && fps != 60.0f) {
+      EXPECT_GT(short_, 0) << fps;  // the case is exercised
+    }
+    for (const int end : ends) {
+      tq::scene::Scene scene("P", fps, "C");
+      scene.MakeCurrent();
+      scene.AddObject("N", 4);
+      HCamera* camera = scene.AddCamera("Cam");
+      HProperty* options = scene.AddProperty(camera, "OutputOptions", HProperty::Kind::kGroup);
+      HProperty* resolution = scene.AddProperty(options, "Resolution", HProperty::Kind::kGroup);
+      scene.AddProperty(resolution, "Width", HProperty::Kind::kInt, 64);
+      scene.AddProperty(resolution, "Height", HProperty::Kind::kInt, 48);
+      HProperty* range = scene.AddProperty(options, "Range", HProperty::Kind::kGroup);
+      scene.AddProperty(range, "StartFrame", HProperty::Kind::kTime,
+                        *tq::scene::FramesToTicks(end - 2, fps));
+      scene.AddProperty(range, "EndFrame", HProperty::Kind::kTime,
+                        *tq::scene::FramesToTicks(end, fps));
+      tq::testing::PluginHarness harness;
+      TempDir dir;
+      ProbeDriver driver(
+          {Action::Click(IDC_BUTTON1), Action::AnswerSave(dir / "t.txt"), Action::Ok()});
+      harness.Command(scene.Chor(), driver);
+      const std::string track = ReadFile(dir / "t.txt");
+      EXPECT_EQ(std::count(track.begin(), track.end(), '\n'), 3) << fps << " fps, end " << end;
+    }
+  }
+}
+
+// A typed end frame keeps its meaning: 10.5 ends the run at frame 10, and a
+// start after the end writes an empty file.
+TEST_F(CommandTest, TypedEndFramesEndWhereTheySay) {
+  Camera("Cam", 64, 48, 0, 0);
+  scene.AddObject("N", 4);
+  struct Row {
+    const char *start, *end;
+    int lines;
+  } rows[] = {{"0", "10.5", 11}, {"0.5", "2", 2}, {"5", "4", 0}, {"7", "7", 1}};
+  for (const Row& r : rows) {
+    const std::string out = dir / "t.txt";
+    ProbeDriver driver({Action::SelectText(IDC_COMBO2, "N"), Action::SetText(IDC_START_FRAME, r.start),
+                        Action::SetText(IDC_END_FRAME, r.end), Action::Click(IDC_BUTTON1),
+                        Action::AnswerSave(out), Action::Ok()});
+    EXPECT_EQ(harness.Command(scene.Chor(), driver), 1);
+    const std::string track = ReadFile(out);
+    EXPECT_EQ(std::count(track.begin(), track.end(), '\n'), r.lines) << r.start << " to " << r.end;
+    EXPECT_EQ(harness.app.parameters, nullptr);  // not left pointing at the freed record
+  }
 }
 
 }  // namespace

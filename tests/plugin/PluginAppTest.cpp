@@ -46,7 +46,7 @@ TEST(SetAppLocalizationDLL, PathLongerThanTheBufferLoadsNothing) {
 
 TEST(SetAppLocalizationDLL, LoadedLibraryBecomesTheResourceHandle) {
   tq::testing::TempDir dir;
-  tq::testing::WriteFile(dir / "motion.lng", "STRINGTABLE BEGIN 1 \"Menu\" END\n");
+  tq::testing::WriteFile(dir / "motion.lng", tq::testing::TranslatedResources("Menu"));
   AFX_MODULE_STATE state(FALSE, &NoProc, 0x0400);
   AFX_MAINTAIN_STATE keep(&state);
   HMODULE module = tq::framework::CreateResourceModule(dir / "motion.plg", "");
@@ -57,9 +57,31 @@ TEST(SetAppLocalizationDLL, LoadedLibraryBecomesTheResourceHandle) {
   FreeLibrary(module);
 }
 
+// A library without the menu text or the dialog is refused like a broken
+// one, with its name and what it lacks, and the plug-in keeps its own.
+TEST(SetAppLocalizationDLL, LibraryLackingAResourceIsRefused) {
+  struct Row {
+    std::string script, lacks;
+  } rows[] = {
+      {"STRINGTABLE BEGIN 1 \"Menu\" END\n", "dialog 1000 (the settings dialog)"},
+      {"STRINGTABLE BEGIN 2 \"Other\" END\n", "string 1 (the menu text)"},
+  };
+  for (const Row& r : rows) {
+    tq::testing::TempDir dir;
+    tq::testing::WriteFile(dir / "motion.lng", r.script);
+    AFX_MODULE_STATE state(FALSE, &NoProc, 0x0400);
+    AFX_MAINTAIN_STATE keep(&state);
+    HMODULE module = tq::framework::CreateResourceModule(dir / "motion.plg", "");
+    EXPECT_EQ(SetAppLocalizationDLL(module), 0);
+    EXPECT_EQ(state.m_hCurrentResourceHandle, nullptr);
+    EXPECT_EQ(tq::framework::LastLoadError(), dir / "motion.lng" + ": has no " + r.lacks);
+    FreeLibrary(module);
+  }
+}
+
 TEST(CTQMotionApp, InitInstanceLoadsTheResourceLibraryThenTheFrameworks) {
   tq::testing::TempDir dir;
-  tq::testing::WriteFile(dir / "motion.lng", "STRINGTABLE BEGIN 1 \"Menu\" END\n");
+  tq::testing::WriteFile(dir / "motion.lng", tq::testing::TranslatedResources("Menu"));
   AFX_MODULE_STATE state(TRUE, &NoProc, 0x0400);
   CTQMotionApp app;
   ASSERT_EQ(state.m_pCurrentWinApp, &app);

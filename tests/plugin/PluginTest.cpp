@@ -258,8 +258,30 @@ TEST_F(PluginCopy, OwnResourcesWithoutResourceLibrary) {
 
 TEST_F(PluginCopy, ResourceLibraryIsPreferred) {
   tq::testing::WriteFile(dir / "motion.lng",
-                         "STRINGTABLE BEGIN 1 \"Bildschirmspur exportieren\" END\n");
+                         tq::testing::TranslatedResources("Bildschirmspur exportieren"));
   EXPECT_EQ(MenuText(), "Bildschirmspur exportieren");
+}
+
+// The module's file name is the path it was loaded by: a link to the plug-in
+// takes the resource library beside the link, not beside the file.
+TEST_F(PluginCopy, LinkedPluginTakesTheResourceLibraryBesideTheLink) {
+  TempDir links;
+  std::filesystem::create_symlink(dir / "motion.plg", links / "linked.plg");
+  tq::testing::WriteFile(links / "linked.lng", tq::testing::TranslatedResources("Beside the link"));
+  tq::testing::WriteFile(dir / "motion.lng", tq::testing::TranslatedResources("Beside the file"));
+  std::string error;
+  auto plugin = PluginModule::Load(links / "linked.plg", error);
+  ASSERT_NE(plugin, nullptr) << error;
+  EXPECT_EQ(plugin->Commands().at(0).menuText, "Beside the link");
+}
+
+TEST_F(PluginCopy, ResourceLibraryWithoutTheDialogFallsBackWithAWarning) {
+  tq::testing::WriteFile(dir / "motion.lng", "STRINGTABLE BEGIN 1 \"Menu\" END\n");
+  std::string warning;
+  EXPECT_EQ(MenuText(&warning), "Export TQ motiondata...");
+  EXPECT_EQ(warning, dir / "motion.lng" +
+                         ": has no dialog 1000 (the settings dialog) "
+                         "(the plug-in uses its built-in resources)");
 }
 
 TEST_F(PluginCopy, BrokenResourceLibraryFallsBackWithAWarning) {

@@ -1,6 +1,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -33,6 +34,55 @@ TEST(Time, FramesToTicksRoundsHalfAwayFromZero) {
   EXPECT_FALSE(tq::scene::FramesToTicks(1e9, 30).has_value());
   EXPECT_FALSE(tq::scene::FramesToTicks(NAN, 30).has_value());
   EXPECT_EQ(tq::scene::TicksToFramesExact(270000, 30), 60.0);
+}
+
+// The dialog reads a camera's range through single-precision seconds; every
+// whole end frame from 1 to 10000 read that way still ends the run on its
+// frame, at the common rates and at odd ones.
+TEST(Time, RunsEndOnTheEndFrameReadFromTicks) {
+  auto read = [](int frame, float fps) {
+    const Time ticks = *tq::scene::FramesToTicks(frame, fps);
+    const float seconds = static_cast<float>(static_cast<double>(ticks) / 135000.0);
+    return static_cast<float>(static_cast<double>(fps) * static_cast<double>(seconds));
+  };
+  for (const float fps : {23.976f, 24.0f, 25.0f, 29.97f, 30.0f, 60.0f, 12.3f}) {
+    for (int end = 0; end <= 10000; ++end) {
+      const int first = end < 2 ? 0 : end - 2;
+      ASSERT_EQ(tq::scene::RunFrameCount(read(first, fps), read(end, fps), fps), end - first + 1)
+          << fps << " fps, end " << end;
+    }
+  }
+}
+
+TEST(Time, RunFramesAndTheirTicks) {
+  struct Row {
+    float start, end, fps;
+    std::vector<float> frames;
+    std::vector<Time> ticks;
+  } rows[] = {
+      {10, 12, 30, {10, 11, 12}, {45000, 49500, 54000}},
+      {0.5f, 2, 30, {0.5f, 1.5f}, {2250, 6750}},
+      {0, 10.5f, 30, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {}},
+      {5, 4, 30, {}, {}},
+      {0, 1, 7, {0, 1}, {0, 19286}},
+  };
+  for (const Row& r : rows) {
+    std::vector<float> frames;
+    std::vector<Time> ticks;
+    tq::scene::ForEachRunFrame(r.start, r.end, r.fps, [&](int index, float frame, Time t) {
+      EXPECT_EQ(index, static_cast<int>(frames.size()));
+      frames.push_back(frame);
+      ticks.push_back(t);
+    });
+    EXPECT_EQ(frames, r.frames) << r.start << " to " << r.end;
+    if (!r.ticks.empty()) {
+      EXPECT_EQ(ticks, r.ticks) << r.start << " to " << r.end;
+    }
+  }
+  // An end whose ticks saturate is compared as a frame: no endless run.
+  EXPECT_EQ(tq::scene::RunFrameCount(0, 3, 1e-6f), 4);
+  // A step that no longer moves the frame ends the run.
+  EXPECT_EQ(tq::scene::RunFrameCount(16777216.0f, 16777220.0f, 1e6f), 1);
 }
 
 TEST(Channel, ConstantAndEnds) {

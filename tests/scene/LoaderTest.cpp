@@ -126,6 +126,32 @@ TEST(Loader, LocalMatrixFollowsTheTimesLastAsked) {
   EXPECT_NEAR(z.z, 0.0f, 1e-6f);
 }
 
+// The rate is the project's single-precision one, which the export uses: at
+// 12.3 fps, 12.3 in double places frame 73 at 801220 ticks, 12.3f at 801219,
+// one tick before the export asks for frame 73.
+TEST(Loader, KeysFallOnTheFramesTheExportAsks) {
+  auto loaded = LoadSceneText(SceneWith(R"({"type": "camera", "name": "Cam",
+      "focalLength": {"interpolation": "step", "keys": [[0, 35], [73, 50]]}})",
+                                        "12.3"),
+                              "t.json");
+  ASSERT_TRUE(loaded) << loaded.error;
+  const float fps = loaded.scene->Project()->GetFPS();
+  const Time frame73 = tq::scene::RunFrameTicks(73.0f, fps);
+  EXPECT_EQ(loaded.scene->Chor()->GetChildCamera()->GetFocalLength()->GetValue(frame73), 50.0f);
+  EXPECT_NE(*tq::scene::FramesToTicks(73, 12.3), frame73);  // the double rate would miss it
+}
+
+TEST(Loader, PointNamingItselfIsItsOwnHead) {
+  auto loaded = LoadSceneText(SceneWith(R"({"type": "model", "name": "M",
+      "points": [[0,0,0],[1,0,0],[2,0,0]], "heads": {"0": 0, "2": 1, "1": 1}})"),
+                              "t.json");
+  ASSERT_TRUE(loaded) << loaded.error;
+  HModelCache* cache = static_cast<HModel*>(loaded.scene->Chor()->GetChild())->GetCache();
+  EXPECT_EQ(cache->Point(0)->GetHead(), cache->Point(0));
+  EXPECT_EQ(cache->Point(1)->GetHead(), cache->Point(1));
+  EXPECT_EQ(cache->Point(2)->GetHead(), cache->Point(1));
+}
+
 TEST(Loader, FreePropertyTreesFollowOutputOptions) {
   auto loaded = LoadSceneText(SceneWith(R"({"type": "camera", "name": "Cam",
       "output": {"width": 10},
@@ -194,6 +220,22 @@ TEST(Loader, RefusesBadFilesWithPathAndExpectation) {
       {"time past 32 bits",
        SceneWith(R"({"type": "camera", "name": "A", "output": {"endFrame": 1e7}})"),
        "chor.objects[0].output.endFrame: expected a frame whose tick time fits 32 bits"},
+      // A name cut short at U+0000 would show as, and match, another object.
+      {"name with U+0000", SceneWith(R"({"type": "null", "name": "A\u0000B"})"),
+       "chor.objects[0].name: expected a name without control characters (U+0000 to U+001F)"},
+      {"group name with U+001F", SceneWith(model + R"("groups": [{"name": "G\u001f"}]})"),
+       "chor.objects[0].groups[0].name: expected a name without control characters"},
+      {"fps above one frame a tick", SceneWith("", "135000.5"),
+       "project.fps: expected a positive frame rate of at most 135000"},
+      {"key given twice", SceneWith(R"({"type": "null", "name": "A", "name": "B"})"),
+       "chor.objects[0].name: expected each key once in an object"},
+      {"top-level key given twice", R"({"format": "tq-scene", "format": "tq-scene"})",
+       "format: expected each key once in an object"},
+      {"focal length 0", SceneWith(R"({"type": "camera", "name": "A", "focalLength": 0})"),
+       "chor.objects[0].focalLength: expected a number above 0"},
+      {"negative focal key",
+       SceneWith(R"({"type": "camera", "name": "A", "focalLength": {"keys": [[0, 35], [9, -1]]}})"),
+       "chor.objects[0].focalLength.keys[1][1]: expected a number above 0"},
   };
   for (const BadFile& row : rows) {
     const auto loaded = LoadSceneText(row.text, "bad.json");
