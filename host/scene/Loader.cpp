@@ -515,7 +515,8 @@ class Reader {
   void ReadHeads(const json& heads, const std::string& at, HModelCache* cache) {
     const std::size_t n = cache->PointCount();
     if (!heads.is_object()) Fail(at, "expected an object {\"point\": head}");
-    std::map<std::size_t, std::size_t> next;
+    constexpr std::size_t kNone = SIZE_MAX;
+    std::vector<std::size_t> next(n, kNone);
     for (const auto& [key, value] : heads.items()) {
       const std::string kp = Field(at, key);
       std::size_t point = 0;
@@ -529,20 +530,29 @@ class Reader {
       const std::size_t head = PointIndex(value, kp, n);
       if (head != point) next[point] = head;  // a point that names itself is its own head
     }
-    // Each chain resolves to its end; a chain that comes back on itself is
-    // refused.
-    for (const auto& [start, first] : next) {
-      std::size_t at2 = start;
-      std::size_t steps = 0;
-      for (auto it = next.find(at2); it != next.end(); it = next.find(at2)) {
-        at2 = it->second;
-        if (++steps > next.size()) {
-          Fail(Field(at, std::to_string(start)),
-               "expected a chain of heads that ends, not a cycle");
-        }
+    // Each chain resolves to its end, every point once: a walk stops at a
+    // point already resolved, and a walk that meets itself is a cycle.
+    enum : char { kOpen, kWalking, kResolved };
+    std::vector<char> state(n, kOpen);
+    std::vector<std::size_t> end(n);
+    std::vector<std::size_t> path;
+    for (std::size_t start = 0; start < n; ++start) {
+      path.clear();
+      std::size_t p = start;
+      while (state[p] == kOpen && next[p] != kNone) {
+        state[p] = kWalking;
+        path.push_back(p);
+        p = next[p];
       }
-      (void)first;
-      cache->Point(start)->SetHead(cache->Point(at2));
+      if (state[p] == kWalking) {
+        Fail(Field(at, std::to_string(start)), "expected a chain of heads that ends, not a cycle");
+      }
+      const std::size_t last = state[p] == kResolved ? end[p] : p;
+      for (const std::size_t q : path) {
+        state[q] = kResolved;
+        end[q] = last;
+        cache->Point(q)->SetHead(cache->Point(last));
+      }
     }
   }
 

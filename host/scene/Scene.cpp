@@ -48,30 +48,16 @@ HTransformProperty::HTransformProperty(std::string name, HVectorProperty* transl
 }
 
 void HQuorObject::AppendChild(HQuorObject* child) {
-  if (child_ == nullptr) {
-    child_ = child;
-    return;
-  }
-  HQuorObject* last = child_;
-  while (last->sibling_ != nullptr) last = last->sibling_;
-  last->sibling_ = child;
+  (child_ == nullptr ? child_ : lastChild_->sibling_) = child;
+  lastChild_ = child;
 }
 
 HBone::HBone(std::string name, int type, HChor* chor, HTransformProperty* transform, Vector pivot)
     : HQuorObject(std::move(name), type), chor_(chor), transform_(transform), pivot_(pivot) {}
 
 void HBone::AppendChildBone(HBone* bone) {
-  if (childBone_ == nullptr) {
-    childBone_ = bone;
-  } else {
-    childBone_->AppendSiblingBone(bone);
-  }
-}
-
-void HBone::AppendSiblingBone(HBone* bone) {
-  HBone* last = this;
-  while (last->siblingBone_ != nullptr) last = last->siblingBone_;
-  last->siblingBone_ = bone;
+  (childBone_ == nullptr ? childBone_ : lastChildBone_->siblingBone_) = bone;
+  lastChildBone_ = bone;
 }
 
 Matrix34 HBone::GetLocalMatrix() const {
@@ -120,11 +106,8 @@ Matrix34 HGroup::GetMatrix() const {
 }
 
 void HBoneContainer::AppendBone(HBone* bone) {
-  if (first_ == nullptr) {
-    first_ = bone;
-  } else {
-    first_->AppendSiblingBone(bone);
-  }
+  (first_ == nullptr ? first_ : last_->siblingBone_) = bone;
+  last_ = bone;
 }
 
 void HChor::SetTime(Time t) {

@@ -153,12 +153,13 @@ class HQuorObject : public HTreeObject {
   HQuorObject* GetSibling() const { return sibling_; }
   int GetObjectType() const { return type_; }
 
-  // Appends a child at the end of this object's child list.
+  // Appends a child at the end of this object's child list, in constant time.
   void AppendChild(HQuorObject* child);
 
  private:
   int type_;
   HQuorObject* child_ = nullptr;
+  HQuorObject* lastChild_ = nullptr;
   HQuorObject* sibling_ = nullptr;
 };
 
@@ -177,9 +178,8 @@ class HBone : public HQuorObject {
   // A model bone's pivot in model space.
   Vector GetPivot() const { return pivot_; }
 
+  // Appends bone at the end of this bone's children, in constant time.
   void AppendChildBone(HBone* bone);
-  // Appends bone at the end of this bone's sibling chain.
-  void AppendSiblingBone(HBone* bone);
   void SetTransformProperty(HTransformProperty* transform) { transform_ = transform; }
 
  private:
@@ -187,7 +187,10 @@ class HBone : public HQuorObject {
   HTransformProperty* transform_;
   Vector pivot_;
   HBone* childBone_ = nullptr;
+  HBone* lastChildBone_ = nullptr;
   HBone* siblingBone_ = nullptr;
+
+  friend class HBoneContainer;
 };
 
 class HCamera : public HBone {
@@ -297,10 +300,12 @@ class HBoneContainer : public HQuorObject {
  public:
   HBoneContainer() : HQuorObject("Bones", 0) {}
   HBone* GetChildBone() const { return first_; }
+  // Appends a top-level bone, in constant time.
   void AppendBone(HBone* bone);
 
  private:
   HBone* first_ = nullptr;
+  HBone* last_ = nullptr;
 };
 
 class HModel : public HAnimObject {
