@@ -26,6 +26,10 @@ std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::s
     error = "cannot load the plug-in " + path + ": no such file";
     return nullptr;
   }
+  if (const std::string why = framework::UnfitSharedObject(path); !why.empty()) {
+    error = "cannot load the plug-in " + path + ": " + why;
+    return nullptr;
+  }
   std::unique_ptr<PluginModule> plugin(new PluginModule);
   plugin->path_ = path;
   plugin->module_ = LoadLibraryA(path.c_str());

@@ -1,17 +1,20 @@
 #include "host/framework/Kernel32.h"
 
 #include <dlfcn.h>
+#include <elf.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <link.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "host/framework/ModuleState.h"
@@ -58,6 +61,87 @@ bool IsResourceScriptName(const std::string& path) {
     return path.size() >= n && path.compare(path.size() - n, n, ext) == 0;
   };
   return endsWith(".lng") || endsWith(".rc");
+}
+
+}  // namespace
+
+#if defined(__x86_64__)
+constexpr Elf64_Half kThisMachine = EM_X86_64;
+#elif defined(__aarch64__)
+constexpr Elf64_Half kThisMachine = EM_AARCH64;
+#else
+#error "name this machine's ELF e_machine"
+#endif
+
+// Why a code module's file cannot be mapped safely, or "" when it can: the
+// dynamic loader maps its segments without looking at the file's size, so a
+// truncated file would fault (SIGBUS) inside dlopen.
+std::string UnfitSharedObject(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return "";  // dlopen names the problem
+  struct stat st {};
+  std::string why;
+  Elf64_Ehdr header{};
+  const char* notOurs = "not an ELF shared object of this machine";
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = notOurs;
+  } else if (pread(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) {
+    why = std::memcmp(&header, ELFMAG, SELFMAG) == 0 ? "the file is truncated" : notOurs;
+  } else if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
+             header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_ident[EI_DATA] != ELFDATA2LSB ||
+             header.e_type != ET_DYN || header.e_machine != kThisMachine ||
+             header.e_phentsize != sizeof(Elf64_Phdr)) {
+    why = notOurs;
+  } else {
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    const std::uint64_t table = header.e_phoff + std::uint64_t{header.e_phnum} * sizeof(Elf64_Phdr);
+    if (header.e_phoff > size || table > size) why = "the file is truncated";
+    for (Elf64_Half i = 0; why.empty() && i < header.e_phnum; ++i) {
+      Elf64_Phdr segment{};
+      const off_t at = static_cast<off_t>(header.e_phoff + std::uint64_t{i} * sizeof segment);
+      if (pread(fd, &segment, sizeof segment, at) != static_cast<ssize_t>(sizeof segment) ||
+          (segment.p_type == PT_LOAD &&
+           (segment.p_offset > size || segment.p_filesz > size - segment.p_offset))) {
+        why = "the file is truncated";
+      }
+    }
+  }
+  close(fd);
+  return why;
+}
+
+namespace {
+
+// Reads a resource script whole: only a regular file of at most
+// kMaxResourceScriptBytes, so that a pipe of that name cannot block the host
+// and a device cannot grow the text without end. Answers why not, or "".
+std::string ReadResourceScript(const std::string& path, std::string& text) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::strerror(errno);
+  struct stat st {};
+  std::string why;
+  if (fstat(fd, &st) != 0) {
+    why = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    why = "not a regular file";
+  } else if (static_cast<std::uint64_t>(st.st_size) > kMaxResourceScriptBytes) {
+    why = "larger than " + std::to_string(kMaxResourceScriptBytes >> 20) + " MiB";
+  } else {
+    char buffer[1 << 16];
+    for (;;) {
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) why = std::strerror(errno);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<std::size_t>(n));
+      if (text.size() > kMaxResourceScriptBytes) {
+        why = "larger than " + std::to_string(kMaxResourceScriptBytes >> 20) + " MiB";
+        break;
+      }
+    }
+  }
+  close(fd);
+  return why;
 }
 
 std::string HostProgramPath() {
@@ -135,14 +219,12 @@ HMODULE LoadLibraryA(LPCSTR path) {
   }
   const std::string name = path;
   if (tq::framework::IsResourceScriptName(name)) {
-    std::ifstream in(name, std::ios::binary);
-    if (!in) {
-      lastError = name + ": " + std::strerror(errno);
+    std::string text;
+    if (std::string why = tq::framework::ReadResourceScript(name, text); !why.empty()) {
+      lastError = name + ": " + why;
       return nullptr;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return tq::framework::CreateResourceModule(name, text.str());
+    return tq::framework::CreateResourceModule(name, text);
   }
   // The module's file name is the path it was loaded by, made absolute but
   // with its links kept: a linked plug-in finds its resource library beside
@@ -150,6 +232,10 @@ HMODULE LoadLibraryA(LPCSTR path) {
   std::error_code ec;
   const std::filesystem::path absolute = std::filesystem::absolute(name, ec);
   const std::string full = ec ? name : absolute.lexically_normal().string();
+  if (std::string why = tq::framework::UnfitSharedObject(full); !why.empty()) {
+    lastError = full + ": " + why;
+    return nullptr;
+  }
   void* code = dlopen(full.c_str(), RTLD_NOW | RTLD_LOCAL);
   // The file's static construction is over: no module state is under
   // construction any more.

@@ -31,7 +31,16 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 
 namespace tq::framework {
 
+// The largest resource script LoadLibraryA reads.
+inline constexpr std::size_t kMaxResourceScriptBytes = std::size_t{4} << 20;
+
 const std::string& LastLoadError();
+
+// Why a code module's file cannot be mapped safely ("the file is truncated",
+// "not an ELF shared object of this machine"), or "" when it can. The
+// dynamic loader maps a file's segments without checking its size, so a
+// truncated file would fault inside it; LoadLibraryA checks this first.
+std::string UnfitSharedObject(const std::string& path);
 // Releases a module its loader found unfit and makes why the last load error,
 // as if LoadLibraryA had failed with it.
 void RefuseLibrary(HMODULE module, const std::string& why);

@@ -7,6 +7,11 @@
 #include <string>
 #include <vector>
 
+#include <elf.h>
+#include <sys/stat.h>
+
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "host/app/PluginModule.h"
@@ -291,6 +296,55 @@ TEST_F(PluginCopy, BrokenResourceLibraryFallsBackWithAWarning) {
   EXPECT_EQ(warning, dir / "motion.lng" +
                          ":2: expected the string's text, found \"broken\" "
                          "(the plug-in uses its built-in resources)");
+}
+
+// A cut plug-in is refused before the dynamic loader maps it (which would
+// fault with SIGBUS), whatever length it was cut to.
+TEST(PluginModule, RefusesATruncatedPluginBeforeLoadingIt) {
+  TempDir dir;
+  const std::string whole = tq::testing::ReadFile(kPlugin);
+  for (const std::size_t length :
+       {std::size_t{10}, std::size_t{64}, std::size_t{4096}, std::size_t{20000}}) {
+    const std::string cut = dir / ("cut" + std::to_string(length) + ".plg");
+    tq::testing::WriteFile(cut, whole.substr(0, length));
+    std::string error;
+    EXPECT_EQ(PluginModule::Load(cut, error), nullptr);
+    EXPECT_EQ(error, "cannot load the plug-in " + cut + ": the file is truncated");
+  }
+  std::string other = whole;
+  other[EI_CLASS] = ELFCLASS32;  // another machine's object
+  tq::testing::WriteFile(dir / "other.plg", other);
+  std::string error;
+  EXPECT_EQ(PluginModule::Load(dir / "other.plg", error), nullptr);
+  EXPECT_EQ(error, "cannot load the plug-in " + dir / "other.plg" +
+                       ": not an ELF shared object of this machine");
+}
+
+// A resource library is read only from a regular file of at most 4 MiB: a
+// pipe of that name would block the host for ever, /dev/zero grow it without
+// end. Each is warned about, and the built-in resources serve.
+TEST_F(PluginCopy, ResourceLibraryThatIsNoFileOrTooLargeIsRefused) {
+  struct Row {
+    std::function<void(const std::string&)> make;
+    std::string why;
+  } rows[] = {
+      {[](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, "not a regular file"},
+      {[](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); },
+       "not a regular file"},
+      {[](const std::string& p) {
+         tq::testing::WriteFile(
+             p, tq::testing::TranslatedResources("Big") + std::string(std::size_t{4} << 20, ' '));
+       },
+       "larger than 4 MiB"},
+  };
+  for (const Row& r : rows) {
+    std::filesystem::remove(dir / "motion.lng");
+    r.make(dir / "motion.lng");
+    std::string warning;
+    EXPECT_EQ(MenuText(&warning), "Export TQ motiondata...");
+    EXPECT_EQ(warning,
+              dir / "motion.lng" + ": " + r.why + " (the plug-in uses its built-in resources)");
+  }
 }
 
 TEST(PluginModule, RefusesWhatIsNotAPlugin) {
