@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -393,6 +392,10 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
                      values["--mode"] + "\""};
   }
   if (values.count("-o") != 0) output = values["-o"];
+  // "-" is standard output; the summary then goes to standard error.
+  if (output == "-") output = "/dev/stdout";
+  const bool toStdout = output == "/dev/stdout";
+  std::ostream& summary = toStdout ? err : out;
   if (values.count("--preview") != 0) preview = values["--preview"];
 
   using framework::Action;
@@ -443,18 +446,20 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
     err << "tqhost: the plug-in wrote an unreadable track to " << output << ": " << error << "\n";
     return 1;
   }
-  Summarise(points, output, "written", out, err);
+  Summarise(points, toStdout ? "standard output" : output, "written", summary, err);
   if (!preview.empty()) {
     const std::string svg = RenderPreview(
         points, {outcome.camera, outcome.target, outcome.width, outcome.height, outcome.start});
-    std::ofstream file(preview, std::ios::binary);
-    file << svg;
-    file.close();
-    if (!file) {
-      err << "tqhost: cannot write the preview " << preview << "\n";
+    // Through the same never-half-written replace as the track.
+    FileStream file;
+    String name(preview.c_str());
+    file.Open(name, 0);
+    file.Write(svg.data(), static_cast<unsigned long>(svg.size()));
+    if (file.Close() == 0) {
+      err << "tqhost: cannot write the preview " << preview << ": " << file.Error() << "\n";
       return 1;
     }
-    out << "preview drawn in " << preview << "\n";
+    summary << "preview drawn in " << preview << "\n";
   }
   return 0;
 }

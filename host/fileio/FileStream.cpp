@@ -4,14 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
 constexpr unsigned long kFlushAt = 1u << 16;
-constexpr int kMaxLinkHops = 40;
 
 template <class Integer>
 void WriteDecimal(QuorStream& stream, Integer value) {
@@ -32,28 +36,114 @@ std::string BaseOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Follows symbolic links to the file finally named, also when the last link
-// dangles (the file it names is then created).
-bool ResolveLinks(std::string& path, int& err) {
-  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
-    char target[4096];
-    const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-    if (n < 0) {
-      err = errno;
-      return false;
-    }
-    target[n] = '\0';
-    path = target[0] == '/' ? std::string(target) : DirectoryOf(path) + "/" + target;
+// The descriptor a path names (/dev/stdout, /dev/stderr, /dev/stdin,
+// /dev/fd/N, /proc/self/fd/N, /proc/<this process>/fd/N), or -1.
+int NamedDescriptor(const std::string& path) {
+  if (path == "/dev/stdin") return 0;
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/",
+                                  "/proc/" + std::to_string(getpid()) + "/fd/"};
+  for (const std::string& prefix : prefixes) {
+    if (path.compare(0, prefix.size(), prefix) != 0) continue;
+    const char* digits = path.c_str() + prefix.size();
+    int fd = -1;
+    const auto r = std::from_chars(digits, path.c_str() + path.size(), fd);
+    if (r.ec == std::errc() && r.ptr == path.c_str() + path.size() && *digits != '\0') return fd;
   }
-  err = ELOOP;
-  return false;
+  return -1;
+}
+
+// A name for a temporary beside base that no file has: ".BASE.tmpXXXXXX".
+std::string TemporaryName(const std::string& directory, const std::string& base) {
+  static std::atomic<unsigned> counter{0};
+  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned long long n = static_cast<unsigned long long>(std::time(nullptr)) * 1000003u ^
+                         static_cast<unsigned long long>(getpid()) << 20 ^ counter++ * 7919u;
+  std::string suffix;
+  for (int i = 0; i < 6; ++i, n /= 36) suffix += kDigits[n % 36];
+  return directory + "/." + base + ".tmp" + suffix;
+}
+
+// --- named temporaries and signals ------------------------------------------
+//
+// Where a temporary must have a name while it is written, SIGINT, SIGTERM and
+// SIGHUP remove it before the signal takes its course (the handler that was
+// there before, or the default, which ends the process).
+
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::size_t kSlots = 4;
+char pendingNames[kSlots][PATH_MAX];
+volatile std::sig_atomic_t pendingUsed[kSlots];
+struct sigaction previousActions[3];
+bool handlersInstalled = false;
+
+void RemovePendingAndRaise(int signal) {
+  for (std::size_t i = 0; i < kSlots; ++i) {
+    if (pendingUsed[i] != 0) unlink(pendingNames[i]);
+  }
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (kCleanupSignals[i] == signal) sigaction(signal, &previousActions[i], nullptr);
+  }
+  raise(signal);
+}
+
+// Registers a temporary's name for removal on those signals; -1 when every
+// slot is taken or the name is too long (the temporary is then unguarded).
+int GuardName(const std::string& name) {
+  if (!handlersInstalled) {
+    struct sigaction action {};
+    action.sa_handler = &RemovePendingAndRaise;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < 3; ++i) sigaction(kCleanupSignals[i], &action, &previousActions[i]);
+    handlersInstalled = true;
+  }
+  if (name.size() >= PATH_MAX) return -1;
+  for (std::size_t i = 0; i < kSlots; ++i) {
+    if (pendingUsed[i] != 0) continue;
+    std::memcpy(pendingNames[i], name.c_str(), name.size() + 1);
+    pendingUsed[i] = 1;
+    return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void Unguard(const std::string& name) {
+  for (std::size_t i = 0; i < kSlots; ++i) {
+    if (pendingUsed[i] != 0 && name == pendingNames[i]) pendingUsed[i] = 0;
+  }
+}
+
+// --- the system calls -------------------------------------------------------
+
+tq::fileio::SystemCalls& Calls() {
+  static tq::fileio::SystemCalls calls = tq::fileio::RealSystemCalls();
+  return calls;
 }
 
 tq::fileio::StreamTap* tap = nullptr;
 
 }  // namespace
+
+tq::fileio::SystemCalls tq::fileio::RealSystemCalls() {
+  return {[](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+          ::write,
+          ::fsync,
+          ::rename,
+          ::linkat,
+          ::access,
+          ::fchown};
+}
+
+const tq::fileio::SystemCalls& tq::fileio::Sys() {
+  return Calls();
+}
+
+tq::fileio::SystemCalls tq::fileio::SetSystemCalls(const SystemCalls& calls) {
+  const SystemCalls previous = Calls();
+  Calls() = calls;
+  return previous;
+}
 
 tq::fileio::StreamTap* tq::fileio::SetStreamTap(StreamTap* newTap) {
   StreamTap* previous = tap;
@@ -85,10 +175,10 @@ FileStream::~FileStream() {
   Abandon();
 }
 
-void FileStream::Fail(const std::string& what, int err) {
+void FileStream::Fail(int err) {
   if (failed_) return;
   failed_ = true;
-  error_ = what + std::strerror(err);
+  error_ = std::strerror(err);
 }
 
 void FileStream::Abandon() {
@@ -96,7 +186,10 @@ void FileStream::Abandon() {
     close(fd_);
     fd_ = -1;
   }
-  if (replace_ && !temporary_.empty()) unlink(temporary_.c_str());
+  if (!temporary_.empty()) {
+    unlink(temporary_.c_str());
+    Unguard(temporary_);
+  }
   temporary_.clear();
   pending_.clear();
 }
@@ -105,56 +198,113 @@ int FileStream::Open(String& name, long /*mode*/) {
   Abandon();
   failed_ = false;
   replace_ = false;
+  unnamed_ = false;
   error_.clear();
   target_ = name.Get();
   if (tap != nullptr) tap->Opened(target_);
   if (target_.empty()) {
-    Fail("", ENOENT);
+    Fail(ENOENT);
     return 0;
   }
-  int err = 0;
-  if (!ResolveLinks(target_, err)) {
-    Fail("", err);
-    return 0;
-  }
-  struct stat st;
-  const bool exists = stat(target_.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) {
-    Fail("", EISDIR);
-    return 0;
-  }
-  if (exists && !S_ISREG(st.st_mode)) {
-    // A device or a pipe: written in place, never replaced.
-    fd_ = open(target_.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd_ < 0) {
-      Fail("", errno);
+  const tq::fileio::SystemCalls& sys = Calls();
+  // A descriptor already open: written through a copy of it, which shares
+  // its offset and its appending.
+  if (const int named = NamedDescriptor(target_); named >= 0) {
+    const int fd = fcntl(named, F_DUPFD_CLOEXEC, 3);
+    if (fd < 0) {
+      Fail(errno);
       return 0;
     }
-    return 1;
+    return OpenInPlace(fd);
   }
-  replace_ = true;
-  std::string temp = DirectoryOf(target_) + "/." + BaseOf(target_) + ".tmpXXXXXX";
-  fd_ = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd_ < 0) {
-    Fail("", errno);
+  struct stat st;
+  if (stat(target_.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      Fail(EISDIR);
+      return 0;
+    }
+    if (!S_ISREG(st.st_mode))
+      return OpenInPlace(sys.open(target_.c_str(), O_WRONLY | O_CLOEXEC, 0));
+    // The file the path opens to, links resolved by the system.
+    char real[PATH_MAX];
+    if (realpath(target_.c_str(), real) == nullptr) {
+      Fail(errno);
+      return 0;
+    }
+    // Replacing needs only the folder's permission; refuse what writing in
+    // place would refuse.
+    if (sys.access(real, W_OK) != 0) {
+      Fail(errno);
+      return 0;
+    }
+    return OpenReplacement(real, &st);
+  }
+  if (errno != ENOENT) {
+    Fail(errno);
     return 0;
   }
-  temporary_ = temp;
+  struct stat link;
+  if (lstat(target_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    // A dangling link: creating through it makes the file it names; there is
+    // no old file to keep.
+    return OpenInPlace(sys.open(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  }
+  return OpenReplacement(target_, nullptr);
+}
+
+int FileStream::OpenInPlace(int fd) {
+  if (fd < 0) {
+    Fail(errno);
+    return 0;
+  }
+  fd_ = fd;
+  return 1;
+}
+
+int FileStream::OpenReplacement(const std::string& file, const struct stat* old) {
+  const tq::fileio::SystemCalls& sys = Calls();
+  target_ = file;
+  replace_ = true;
   // The new file takes the mode of the one it replaces, or the usual 0666
   // less the umask for a new one.
   mode_t mode = 0;
-  if (exists) {
-    mode = st.st_mode & 07777;
+  if (old != nullptr) {
+    mode = old->st_mode & 07777;
   } else {
     const mode_t mask = umask(0);
     umask(mask);
     mode = 0666 & ~mask;
   }
+  const std::string directory = DirectoryOf(target_);
+  fd_ = sys.open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  unnamed_ = fd_ >= 0;
+  if (fd_ < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    Fail(errno);
+    return 0;
+  }
+  // A file system without unnamed files: a named one, guarded against signals.
+  for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
+    const std::string name = TemporaryName(directory, BaseOf(target_));
+    GuardName(name);
+    fd_ = sys.open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd_ >= 0) {
+      temporary_ = name;
+    } else {
+      Unguard(name);
+      if (errno != EEXIST) break;
+    }
+  }
+  if (fd_ < 0) {
+    Fail(errno);
+    return 0;
+  }
   if (fchmod(fd_, mode) != 0) {
-    Fail("", errno);
+    Fail(errno);
     Abandon();
     return 0;
   }
+  // Owner and group as before, where the process may set them.
+  if (old != nullptr) sys.fchown(fd_, old->st_uid, old->st_gid);
   return 1;
 }
 
@@ -168,10 +318,10 @@ void FileStream::Write(const char* data, unsigned long n) {
 bool FileStream::Flush() {
   std::size_t done = 0;
   while (done < pending_.size()) {
-    const ssize_t n = write(fd_, pending_.data() + done, pending_.size() - done);
+    const ssize_t n = Calls().write(fd_, pending_.data() + done, pending_.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      Fail("", errno);
+      Fail(errno);
       pending_.clear();
       return false;
     }
@@ -181,27 +331,51 @@ bool FileStream::Flush() {
   return true;
 }
 
+// Gives an unnamed temporary, now complete, a fresh name beside the target.
+bool FileStream::NameTemporary() {
+  const tq::fileio::SystemCalls& sys = Calls();
+  if (unnamed_) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    const std::string directory = DirectoryOf(target_);
+    for (int attempt = 0; temporary_.empty() && attempt < 100; ++attempt) {
+      const std::string name = TemporaryName(directory, BaseOf(target_));
+      GuardName(name);
+      if (sys.linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        temporary_ = name;
+      } else {
+        Unguard(name);
+        if (errno != EEXIST) break;
+      }
+    }
+    if (temporary_.empty()) {
+      Fail(errno);
+      return false;
+    }
+  }
+  return true;
+}
+
 int FileStream::Close() {
   if (fd_ < 0) {
-    if (!failed_) Fail("", EBADF);
+    if (!failed_) Fail(EBADF);
     Abandon();
     return 0;
   }
   if (!failed_) Flush();
-  if (!failed_ && replace_ && fsync(fd_) != 0) Fail("", errno);
+  if (!failed_ && replace_ && Calls().fsync(fd_) != 0) Fail(errno);
+  if (!failed_ && replace_) NameTemporary();
   const int fd = fd_;
   fd_ = -1;
-  if (close(fd) != 0 && !failed_) Fail("", errno);
+  if (close(fd) != 0 && !failed_) Fail(errno);
+  if (!failed_ && replace_ && Calls().rename(temporary_.c_str(), target_.c_str()) != 0) {
+    Fail(errno);
+  }
   if (failed_) {
     Abandon();
     return 0;
   }
   if (replace_) {
-    if (rename(temporary_.c_str(), target_.c_str()) != 0) {
-      Fail("", errno);
-      Abandon();
-      return 0;
-    }
+    Unguard(temporary_);
     temporary_.clear();
     // Make the rename itself durable.
     const int dir = open(DirectoryOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

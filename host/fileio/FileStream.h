@@ -3,10 +3,20 @@
 // FileStream never loses data: writing to a regular file (or a name that does
 // not exist yet) goes to a new temporary file in the same folder, and Close
 // flushes, syncs and renames it over the target. A failed run leaves an
-// existing file exactly as it was and no temporary behind. A target that exists
-// and is not a regular file (a device, a pipe) is written in place and never
-// replaced; a symbolic link is followed, so the file it points to is replaced
-// and the link stays.
+// existing file exactly as it was and no temporary behind:
+// - the temporary is created unnamed (O_TMPFILE) where the file system
+//   allows, and only given a name once its data is complete, so not even
+//   SIGKILL leaves one behind; elsewhere it is named, and SIGINT, SIGTERM and
+//   SIGHUP remove it before the signal takes its course;
+// - an existing file the user may not write is refused ("Permission denied")
+//   as an in-place write would be; the new file keeps the old one's mode, and
+//   its owner and group where the process may set them.
+// What the given path opens to decides the rest, never links followed by
+// hand: a path naming an open descriptor (/dev/stdout, /dev/stderr,
+// /dev/fd/N, /proc/self/fd/N) writes to that descriptor, appending when it
+// was opened for appending; any other path that is not a regular file (a
+// device, a pipe, a terminal) is written in place and never replaced; a
+// symbolic link to a file has that file replaced and stays a link.
 //
 // Failures are never reported as success: Open answers 0 when the file cannot
 // be created, and the stream then takes writes harmlessly; Close answers 0 when
@@ -37,7 +47,28 @@ class QuorStream {
 QuorStream& tab(QuorStream& stream);
 QuorStream& nl(QuorStream& stream);
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 namespace tq::fileio {
+
+// The system calls FileStream makes, in one place that tests can replace to
+// make any of them fail. Each has the meaning and the errno of its namesake.
+struct SystemCalls {
+  int (*open)(const char* path, int flags, mode_t mode);
+  ssize_t (*write)(int fd, const void* data, size_t n);
+  int (*fsync)(int fd);
+  int (*rename)(const char* from, const char* to);
+  int (*linkat)(int fromDir, const char* from, int toDir, const char* to, int flags);
+  int (*access)(const char* path, int mode);
+  int (*fchown)(int fd, uid_t owner, gid_t group);
+};
+// The calls in use; the system's own unless a test installed others.
+const SystemCalls& Sys();
+// Installs calls (tests); answers the previous ones.
+SystemCalls SetSystemCalls(const SystemCalls& calls);
+// The system's own calls, to start a test's set from.
+SystemCalls RealSystemCalls();
 
 // Host-side tooling: sees what every FileStream is given, as it is given, so
 // that the host program can summarise and draw a run from the lines it wrote
@@ -73,14 +104,18 @@ class FileStream : public QuorStream {
 
  private:
   bool Flush();
-  void Fail(const std::string& what, int err);
+  void Fail(int err);
   void Abandon();
+  int OpenInPlace(int fd);
+  int OpenReplacement(const std::string& file, const struct stat* old);
+  bool NameTemporary();
 
   int fd_ = -1;
   bool failed_ = false;
   bool replace_ = false;   // write a temporary, rename on Close
+  bool unnamed_ = false;   // the temporary has no name yet (O_TMPFILE)
   std::string target_;     // the file finally written
-  std::string temporary_;  // the temporary, when replace_
+  std::string temporary_;  // the temporary's name, once it has one
   std::string pending_;    // bytes not yet written
   std::string error_;
 };

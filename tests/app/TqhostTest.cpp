@@ -168,8 +168,8 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
 // A run that writes nothing, or frames that could not be projected, says so.
 TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
   TempDir dir;
-  const Result empty = RunHost(dir, "export '" + kExamples +
-                                        "orbit.tqs.json' --target Robot --start 50 --end 3 -o e.txt");
+  const Result empty = RunHost(
+      dir, "export '" + kExamples + "orbit.tqs.json' --target Robot --start 50 --end 3 -o e.txt");
   EXPECT_EQ(empty.status, 0) << empty.err;
   EXPECT_EQ(empty.out, "0 frames written (the start frame is after the end frame)\n");
   EXPECT_EQ(ReadFile(dir / "e.txt"), "");
@@ -185,6 +185,82 @@ TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
             "tqhost: warning: 1 of 3 frames could not be projected: the target is at the camera "
             "or in its image plane\n");
   EXPECT_EQ(ReadFile(dir / "p.txt"), "0\t32\t24\n1\t32\t24\n2\t-2147483648\t-2147483648\n");
+}
+
+// Runs a shell script in dir, with tqhost as $HOST and the orbit example as
+// $ORBIT; answers the exit status.
+int RunScript(const TempDir& dir, const std::string& script) {
+  const std::string command = "cd '" + dir.path().string() + "' && HOST='" + kHost + "' ORBIT='" +
+                              kExamples + "orbit.tqs.json' timeout 60 bash -c '" + script + "'";
+  const int raw = std::system(command.c_str());
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// Standard output as the track: appended to what a log already holds, into
+// a pipe, and as "-"; the summary then goes to standard error.
+TEST(Tqhost, StandardOutputIsWrittenInPlace) {
+  TempDir dir;
+  const std::string track = "0\t194\t240\n1\t210\t242\n2\t219\t245\n";
+  const std::string run = "\"$HOST\" export \"$ORBIT\" --target Robot --end 2";
+  ASSERT_EQ(
+      RunScript(dir, "echo before > log.txt && " + run + " -o /dev/stdout >> log.txt 2>/dev/null"),
+      0);
+  EXPECT_EQ(ReadFile(dir / "log.txt"), "before\n" + track);
+  ASSERT_EQ(RunScript(dir, run + " -o /dev/stdout 2>err.txt | cat > piped.txt"), 0);
+  EXPECT_EQ(ReadFile(dir / "piped.txt"), track);
+  EXPECT_EQ(ReadFile(dir / "err.txt"), "3 frames written to standard output\n");
+  ASSERT_EQ(RunScript(dir, run + " -o - > dash.txt 2>err.txt"), 0);
+  EXPECT_EQ(ReadFile(dir / "dash.txt"), track);
+  EXPECT_EQ(ReadFile(dir / "err.txt"), "3 frames written to standard output\n");
+}
+
+// A pipe as the output, with a picture: the picture is drawn from the lines
+// the run wrote, never read back from the pipe (which would block).
+TEST(Tqhost, PreviewOfATrackWrittenIntoAPipe) {
+  TempDir dir;
+  ASSERT_EQ(RunScript(dir,
+                      "mkfifo f && (cat f > got.txt &) && \"$HOST\" export \"$ORBIT\" "
+                      "--target Robot --end 2 -o f --preview p.svg > out.txt"),
+            0);
+  EXPECT_EQ(ReadFile(dir / "out.txt"), "3 frames written to f\npreview drawn in p.svg\n");
+  EXPECT_NE(ReadFile(dir / "p.svg").find("3 frames"), std::string::npos);
+}
+
+// A file-size limit is a write error with its message: the old track and the
+// old picture are kept byte for byte, and no temporary is left.
+TEST(Tqhost, FileSizeLimitIsAnOrdinaryWriteError) {
+  TempDir dir;
+  tq::testing::WriteFile(dir / "t.txt", "old track\n");
+  tq::testing::WriteFile(dir / "p.svg", "old picture\n");
+  ASSERT_EQ(RunScript(dir,
+                      "ulimit -f 1 && \"$HOST\" export \"$ORBIT\" --target Robot -o t.txt "
+                      "2> err.txt; echo $? > status.txt"),
+            0);
+  EXPECT_EQ(ReadFile(dir / "status.txt"), "1\n");
+  EXPECT_EQ(ReadFile(dir / "err.txt"),
+            "tqhost: The motion data could not be written to \"t.txt\": File too large. No file "
+            "was written.\n");
+  ASSERT_EQ(RunScript(dir,
+                      "ulimit -f 1 && \"$HOST\" export \"$ORBIT\" --target Robot --end 2 "
+                      "-o small.txt --preview p.svg > /dev/null 2> err.txt; echo $? > status.txt"),
+            0);
+  EXPECT_EQ(ReadFile(dir / "status.txt"), "1\n");
+  EXPECT_EQ(ReadFile(dir / "err.txt"), "tqhost: cannot write the preview p.svg: File too large\n");
+  EXPECT_EQ(ReadFile(dir / "t.txt"), "old track\n");
+  EXPECT_EQ(ReadFile(dir / "p.svg"), "old picture\n");
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+  }
+}
+
+// A plug-in cut short is refused before it is mapped, not a crash.
+TEST(Tqhost, TruncatedPluginIsRefused) {
+  TempDir dir;
+  tq::testing::WriteFile(dir / "cut.plg",
+                         ReadFile(std::string(TQ_BIN_DIR) + "/tqmotion.plg").substr(0, 4096));
+  const Result r = RunHost(dir, "--plugin cut.plg commands");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tqhost: cannot load the plug-in cut.plg: the file is truncated\n");
 }
 
 }  // namespace

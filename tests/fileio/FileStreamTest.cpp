@@ -1,5 +1,11 @@
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 
 #include <climits>
 #include <filesystem>
@@ -171,6 +177,208 @@ TEST(FileStream, LargeOutputCrossesTheFlushThreshold) {
   }
   ASSERT_EQ(f.Close(), 1);
   EXPECT_EQ(ReadFile(name.Get()), expected);
+}
+
+// --- the system-call seam -----------------------------------------------------
+
+// Installs a set of calls for a scope; restores the previous set after.
+class ScopedCalls {
+ public:
+  explicit ScopedCalls(const tq::fileio::SystemCalls& calls)
+      : previous_(tq::fileio::SetSystemCalls(calls)) {}
+  ~ScopedCalls() { tq::fileio::SetSystemCalls(previous_); }
+
+ private:
+  tq::fileio::SystemCalls previous_;
+};
+
+// Calls whose open refuses unnamed files, as a file system without O_TMPFILE.
+tq::fileio::SystemCalls NamedTemporariesOnly() {
+  tq::fileio::SystemCalls calls = tq::fileio::RealSystemCalls();
+  calls.open = [](const char* path, int flags, mode_t mode) {
+    if ((flags & O_TMPFILE) == O_TMPFILE) {
+      errno = EOPNOTSUPP;
+      return -1;
+    }
+    return ::open(path, flags, mode);
+  };
+  return calls;
+}
+
+// While it is written, the new file has no name: the folder holds the old
+// file alone, and the new one appears only on Close.
+TEST(FileStream, NoNameExistsUntilTheDataIsComplete) {
+  TempDir dir;
+  const std::string path = dir / "out.txt";
+  WriteFile(path, "old\n");
+  String name(path.c_str());
+  FileStream f;
+  ASSERT_EQ(f.Open(name, 0), 1);
+  f.Write(std::string(1 << 17, 'x').data(), 1 << 17);  // past the flush threshold
+  EXPECT_EQ(dir.Count(), 1);
+  ASSERT_EQ(f.Close(), 1);
+  EXPECT_EQ(dir.Count(), 1);
+  EXPECT_EQ(ReadFile(path).size(), std::size_t{1} << 17);
+}
+
+// Every failing call of the durable save: the stream says why, the old file
+// is kept byte for byte and nothing else is left in the folder; with named
+// and with unnamed temporaries.
+TEST(FileStream, EveryFailingCallKeepsTheOldFile) {
+  using Calls = tq::fileio::SystemCalls;
+  struct Row {
+    const char* call;
+    void (*breakIt)(Calls&);
+    int errorNumber;
+    bool failsOnOpen;
+  } rows[] = {
+      {"open",
+       [](Calls& c) { c.open = [](const char*, int, mode_t) { return errno = EMFILE, -1; }; },
+       EMFILE, true},
+      {"write",
+       [](Calls& c) {
+         c.write = [](int, const void*, size_t) -> ssize_t { return errno = EIO, -1; };
+       },
+       EIO, false},
+      {"fsync", [](Calls& c) { c.fsync = [](int) { return errno = EIO, -1; }; }, EIO, false},
+      {"rename",
+       [](Calls& c) { c.rename = [](const char*, const char*) { return errno = EXDEV, -1; }; },
+       EXDEV, false},
+      {"access", [](Calls& c) { c.access = [](const char*, int) { return errno = EACCES, -1; }; },
+       EACCES, true},
+  };
+  for (const bool named : {false, true}) {
+    for (const Row& r : rows) {
+      TempDir dir;
+      const std::string path = dir / "out.txt";
+      WriteFile(path, "old\n");
+      Calls calls = named ? NamedTemporariesOnly() : tq::fileio::RealSystemCalls();
+      r.breakIt(calls);
+      ScopedCalls use(calls);
+      String name(path.c_str());
+      FileStream f;
+      EXPECT_EQ(f.Open(name, 0), r.failsOnOpen ? 0 : 1) << r.call;
+      WriteLine(f, 0, 1, 2);
+      EXPECT_EQ(f.Close(), 0) << r.call;
+      EXPECT_EQ(f.Error(), std::strerror(r.errorNumber)) << r.call << (named ? " named" : "");
+      EXPECT_EQ(ReadFile(path), "old\n") << r.call;
+      EXPECT_EQ(dir.Count(), 1) << r.call << (named ? " named" : "");
+    }
+  }
+  // Giving the unnamed file its name.
+  TempDir dir;
+  WriteFile(dir / "out.txt", "old\n");
+  Calls calls = tq::fileio::RealSystemCalls();
+  calls.linkat = [](int, const char*, int, const char*, int) { return errno = ENOSPC, -1; };
+  ScopedCalls use(calls);
+  String name((dir / "out.txt").c_str());
+  FileStream f;
+  ASSERT_EQ(f.Open(name, 0), 1);
+  EXPECT_EQ(f.Close(), 0);
+  EXPECT_EQ(f.Error(), "No space left on device");
+  EXPECT_EQ(ReadFile(dir / "out.txt"), "old\n");
+  EXPECT_EQ(dir.Count(), 1);
+}
+
+// A run interrupted by a signal leaves the old file and no temporary: an
+// unnamed temporary has no name to leave (even after SIGKILL); a named one
+// is removed before the signal takes its course.
+TEST(FileStream, InterruptedWriteLeavesNoTemporary) {
+  struct Row {
+    int signal;
+    bool named;
+  } rows[] = {{SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGKILL, false},
+              {SIGINT, true},  {SIGTERM, true},  {SIGHUP, true}};
+  for (const Row& r : rows) {
+    TempDir dir;
+    const std::string path = dir / "out.txt";
+    WriteFile(path, "old\n");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (r.named) tq::fileio::SetSystemCalls(NamedTemporariesOnly());
+      String name(path.c_str());
+      FileStream f;
+      if (f.Open(name, 0) != 1) _exit(3);
+      f.Write(std::string(1 << 17, 'x').data(), 1 << 17);
+      raise(r.signal);
+      _exit(4);  // not reached: the signal ends the process
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == r.signal)
+        << strsignal(r.signal) << " status " << status;
+    EXPECT_EQ(ReadFile(path), "old\n") << strsignal(r.signal);
+    EXPECT_EQ(dir.Count(), 1) << strsignal(r.signal) << (r.named ? " named" : " unnamed");
+  }
+}
+
+// A file the user may not write is refused as writing in place would be,
+// and kept; a file the user may write keeps its owner and group.
+TEST(FileStream, ReadOnlyTargetIsRefusedAndOwnersAreKept) {
+  TempDir dir;
+  const std::string path = dir / "out.txt";
+  WriteFile(path, "old\n");
+  if (geteuid() != 0) {
+    chmod(path.c_str(), 0444);
+    String name(path.c_str());
+    FileStream f;
+    EXPECT_EQ(f.Open(name, 0), 0);
+    EXPECT_EQ(f.Error(), "Permission denied");
+    EXPECT_EQ(ReadFile(path), "old\n");
+    GTEST_SKIP() << "owners can be set by root only (the refusal itself is also run through "
+                    "the seam in EveryFailingCallKeepsTheOldFile)";
+  }
+  ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+  String name(path.c_str());
+  FileStream f;
+  ASSERT_EQ(f.Open(name, 0), 1);
+  WriteLine(f, 0, 1, 2);
+  ASSERT_EQ(f.Close(), 1);
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(ReadFile(path), "0\t1\t2\n");
+}
+
+// A path that names an open descriptor writes to that descriptor: appending
+// when it was opened for appending, into a pipe as into a file; the file
+// behind it is never replaced.
+TEST(FileStream, DescriptorPathsAreWrittenInPlace) {
+  TempDir dir;
+  const std::string log = dir / "log.txt";
+  WriteFile(log, "kept\n");
+  const int appending = open(log.c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(appending, 0);
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  for (const std::string& path :
+       {"/dev/fd/" + std::to_string(appending), "/proc/self/fd/" + std::to_string(appending)}) {
+    String name(path.c_str());
+    FileStream f;
+    ASSERT_EQ(f.Open(name, 0), 1) << path;
+    WriteLine(f, 0, 1, 2);
+    EXPECT_EQ(f.Close(), 1) << path;
+  }
+  EXPECT_EQ(ReadFile(log), "kept\n0\t1\t2\n0\t1\t2\n");
+  String name(("/proc/self/fd/" + std::to_string(pipeEnds[1])).c_str());
+  FileStream f;
+  ASSERT_EQ(f.Open(name, 0), 1);
+  WriteLine(f, 7, 8, 9);
+  EXPECT_EQ(f.Close(), 1);
+  char buffer[16] = {};
+  EXPECT_EQ(read(pipeEnds[0], buffer, sizeof buffer - 1), 6);
+  EXPECT_STREQ(buffer, "7\t8\t9\n");
+  // A descriptor that is not open.
+  String closed("/dev/fd/999");
+  FileStream g;
+  EXPECT_EQ(g.Open(closed, 0), 0);
+  EXPECT_EQ(g.Error(), "Bad file descriptor");
+  EXPECT_EQ(dir.Count(), 1);
+  close(appending);
+  close(pipeEnds[0]);
+  close(pipeEnds[1]);
 }
 
 }  // namespace
