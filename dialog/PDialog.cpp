@@ -23,7 +23,7 @@ int TruncateForRangeCheck(float frame) {
 // Ticks to frames: seconds in single precision first, then fps times seconds
 // in double, stored as a float.
 float TicksToFramesViaSeconds(Time ticks, float fps) {
-  const float seconds = static_cast<float>(static_cast<double>(ticks) / 135000.0);
+  const float seconds = static_cast<float>(static_cast<double>(ticks) / tq::scene::kTicksPerSecond);
   return static_cast<float>(static_cast<double>(fps) * static_cast<double>(seconds));
 }
 
@@ -82,12 +82,12 @@ void PDialog::DoDataExchange(CDataExchange* pDX) {
     AfxMessageBox("The target is the camera itself. Choose another object.", MB_ICONEXCLAMATION);
     pDX->Fail();
   }
-  if (p.targetMode == 2 && p.group == nullptr) {
+  if (p.targetMode == TargetMode::kGroupCenter && p.group == nullptr) {
     pDX->PrepareCtrl(IDC_COMBO3);
     AfxMessageBox("Choose a group for the group centre.", MB_ICONEXCLAMATION);
     pDX->Fail();
   }
-  if (p.targetMode == 3 && p.bone == nullptr) {
+  if (p.targetMode == TargetMode::kBone && p.bone == nullptr) {
     pDX->PrepareCtrl(IDC_COMBO4);
     AfxMessageBox("Choose a bone to track.", MB_ICONEXCLAMATION);
     pDX->Fail();
@@ -108,7 +108,7 @@ BOOL PDialog::OnInitDialog() {
 
   HWND objects = ::GetDlgItem(m_hWnd, IDC_COMBO2);
   for (HQuorObject* child = chor->GetChild(); child != nullptr; child = child->GetSibling()) {
-    if (child->GetObjectType() == 9) continue;  // folders are never targets
+    if (child->GetObjectType() == ObjectType::kFolder) continue;  // folders are never targets
     CString name(child->GetName());
     AddEntry(objects, name, child);
   }
@@ -146,16 +146,16 @@ void PDialog::OnSelchangeCombo2() {
   UpdateObject();
 }
 void PDialog::OnRadio1() {
-  parameters_->targetMode = 0;
+  parameters_->targetMode = TargetMode::kOrigin;
 }
 void PDialog::OnRadio2() {
-  parameters_->targetMode = 1;
+  parameters_->targetMode = TargetMode::kModelCenter;
 }
 void PDialog::OnRadio3() {
-  parameters_->targetMode = 2;
+  parameters_->targetMode = TargetMode::kGroupCenter;
 }
 void PDialog::OnRadio4() {
-  parameters_->targetMode = 3;
+  parameters_->targetMode = TargetMode::kBone;
 }
 void PDialog::OnSelchangeCombo3() {
   parameters_->group = static_cast<HGroup*>(SelectedData(IDC_COMBO3));
@@ -214,7 +214,7 @@ void PDialog::UpdateObject() {
   p.group = nullptr;
   p.bone = nullptr;
   const int type = object->GetObjectType();
-  p.targetMode = 0;
+  p.targetMode = TargetMode::kOrigin;
   CWnd* radio1 = GetDlgItem(IDC_RADIO1);
   CWnd* radio2 = GetDlgItem(IDC_RADIO2);
   CWnd* radio3 = GetDlgItem(IDC_RADIO3);
@@ -226,7 +226,7 @@ void PDialog::UpdateObject() {
   radio1->SendMessageA(BM_SETCHECK, 1);
   radio1->EnableWindow(TRUE);
   for (CWnd* radio : {radio2, radio3, radio4}) radio->SendMessageA(BM_SETCHECK, 0);
-  if (type == 1) {
+  if (type == ObjectType::kModel) {
     auto* model = static_cast<HModel*>(object);
     radio2->EnableWindow(TRUE);
     if (HGroupContainer* container = model->GetChildGroupContainer()) {

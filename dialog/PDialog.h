@@ -3,27 +3,10 @@
 // the record; OK adds the four numeric fields after their range checks.
 #pragma once
 
+#include "dialog/ControlIds.h"
 #include "dialog/PluginDialog.h"
 #include "export/Parameters.h"
 
-// Dialog template and control ids.
-enum : int {
-  IDD_EXPORT_SETTINGS = 1000,
-  IDC_COMBO1 = 1000,  // cameras
-  IDC_HEIGHT = 1001,
-  IDC_WIDTH = 1002,
-  IDC_START_FRAME = 1003,
-  IDC_END_FRAME = 1004,
-  IDC_COMBO2 = 1005,   // target objects
-  IDC_RADIO1 = 1006,   // mode 0: origin
-  IDC_RADIO2 = 1007,   // mode 1: model centre
-  IDC_RADIO3 = 1008,   // mode 2: group centre
-  IDC_RADIO4 = 1009,   // mode 3: bone
-  IDC_COMBO3 = 1010,   // groups
-  IDC_COMBO4 = 1011,   // bones, indented by depth
-  IDC_BUTTON1 = 1012,  // output file
-  IDC_FILE_NAME = 1013,
-};
 
 class PDialog : public CPluginDialog {
   DECLARE_MESSAGE_MAP()

@@ -18,7 +18,7 @@ int CTQMotionApp::OnChor(HChor* chor) {
   p.startFrame = 0.0f;
   p.height = 0;
   p.width = 0;
-  p.targetMode = 0;
+  p.targetMode = TargetMode::kOrigin;
   p.camera = nullptr;
   p.group = nullptr;
   p.object = nullptr;
@@ -63,12 +63,14 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
 
     // The reference point, fixed once for the whole run.
     Vector offset(0.0f, 0.0f, 0.0f);
-    const bool turnsOffset = p.targetMode == 1 || p.targetMode == 2 || p.targetMode == 3;
-    if (p.targetMode == 1) {
+    const bool turnsOffset = p.targetMode == TargetMode::kModelCenter ||
+                             p.targetMode == TargetMode::kGroupCenter ||
+                             p.targetMode == TargetMode::kBone;
+    if (p.targetMode == TargetMode::kModelCenter) {
       offset = GetModelCenter(static_cast<HAnimObject*>(object)->GetCache());
-    } else if (p.targetMode == 2) {
+    } else if (p.targetMode == TargetMode::kGroupCenter) {
       offset = GetGroupCenter(p.group);
-    } else if (p.targetMode == 3) {
+    } else if (p.targetMode == TargetMode::kBone) {
       offset = p.bone->GetPivot();
     }
 

@@ -8,6 +8,12 @@
 #include "host/scene/Scene.h"
 #include "math/String.h"
 
+// The point of the target that the export tracks (targetMode), one per radio
+// button of the dialog.
+struct TargetMode {
+  enum : int { kOrigin = 0, kModelCenter = 1, kGroupCenter = 2, kBone = 3 };
+};
+
 struct PParameters {
   // Makes fileName the null string and sets nothing else: the command assigns
   // every other field before any use.
@@ -24,5 +30,5 @@ struct PParameters {
   float endFrame;
   int height;
   int width;
-  int targetMode;  // 0 origin, 1 model centre, 2 group centre, 3 bone
+  int targetMode;  // a TargetMode
 };

@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include "dialog/ControlIds.h"
 #include "host/app/CursesTerminal.h"
 #include "host/app/PluginModule.h"
 #include "host/app/Preview.h"
@@ -110,15 +111,15 @@ struct UsageError {
 
 const char* TypeName(int type) {
   switch (type) {
-    case 1:
+    case ObjectType::kModel:
       return "model";
-    case 2:
+    case ObjectType::kCamera:
       return "camera";
-    case 3:
+    case ObjectType::kLight:
       return "light";
-    case 4:
+    case ObjectType::kNull:
       return "null";
-    case 9:
+    case ObjectType::kFolder:
       return "folder";
     default:
       return "object";
@@ -175,7 +176,7 @@ int Info(const std::string& path, std::ostream& out, std::ostream& err) {
   out << "Objects:\n";
   for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling()) {
     out << "  " << o->GetName() << " (" << TypeName(o->GetObjectType()) << ")\n";
-    if (o->GetObjectType() != 1) continue;
+    if (o->GetObjectType() != ObjectType::kModel) continue;
     auto* model = static_cast<HModel*>(o);
     if (HGroupContainer* groups = model->GetChildGroupContainer()) {
       out << "    groups:";
@@ -214,24 +215,6 @@ int Commands(const std::string& pluginPath, std::ostream& out, std::ostream& err
 
 // --- export ----------------------------------------------------------------
 
-// Dialog ids of the plug-in's settings dialog (its resource script).
-enum : int {
-  kCameras = 1000,
-  kHeight = 1001,
-  kWidth = 1002,
-  kStart = 1003,
-  kEnd = 1004,
-  kObjects = 1005,
-  kOrigin = 1006,
-  kModelCenter = 1007,
-  kGroupCenter = 1008,
-  kBone = 1009,
-  kGroups = 1010,
-  kBones = 1011,
-  kFileButton = 1012,
-  kFileName = 1013,
-};
-
 // What the dialog showed when it ended: the names and numbers the summary
 // and the preview need. ran stays false when no dialog came up.
 struct DialogOutcome {
@@ -243,13 +226,13 @@ struct DialogOutcome {
 
   void Capture(const CDialog& dialog) {
     HWND d = dialog.m_hWnd;
-    camera = GetWindowTextString(GetDlgItem(d, kCameras));
-    target = GetWindowTextString(GetDlgItem(d, kObjects));
-    file = GetWindowTextString(GetDlgItem(d, kFileName));
-    width = framework::ParseInt(GetWindowTextString(GetDlgItem(d, kWidth))).value_or(0);
-    height = framework::ParseInt(GetWindowTextString(GetDlgItem(d, kHeight))).value_or(0);
-    start = framework::ParseFloat(GetWindowTextString(GetDlgItem(d, kStart))).value_or(0);
-    end = framework::ParseFloat(GetWindowTextString(GetDlgItem(d, kEnd))).value_or(0);
+    camera = GetWindowTextString(GetDlgItem(d, IDC_COMBO1));
+    target = GetWindowTextString(GetDlgItem(d, IDC_COMBO2));
+    file = GetWindowTextString(GetDlgItem(d, IDC_FILE_NAME));
+    width = framework::ParseInt(GetWindowTextString(GetDlgItem(d, IDC_WIDTH))).value_or(0);
+    height = framework::ParseInt(GetWindowTextString(GetDlgItem(d, IDC_HEIGHT))).value_or(0);
+    start = framework::ParseFloat(GetWindowTextString(GetDlgItem(d, IDC_START_FRAME))).value_or(0);
+    end = framework::ParseFloat(GetWindowTextString(GetDlgItem(d, IDC_END_FRAME))).value_or(0);
     result = dialog.m_nModalResult;
     ran = true;
   }
@@ -383,10 +366,10 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
     scenePath = a;
   }
   if (scenePath.empty()) throw UsageError{"export needs a scene file"};
-  static const std::map<std::string, int> kModes = {{"origin", kOrigin},
-                                                    {"model-center", kModelCenter},
-                                                    {"group-center", kGroupCenter},
-                                                    {"bone", kBone}};
+  static const std::map<std::string, int> kModes = {{"origin", IDC_RADIO1},
+                                                    {"model-center", IDC_RADIO2},
+                                                    {"group-center", IDC_RADIO3},
+                                                    {"bone", IDC_RADIO4}};
   if (values.count("--mode") != 0 && kModes.count(values["--mode"]) == 0) {
     throw UsageError{"--mode must be origin, model-center, group-center or bone, not \"" +
                      values["--mode"] + "\""};
@@ -400,17 +383,20 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
 
   using framework::Action;
   std::vector<Action> actions;
-  if (values.count("--camera")) actions.push_back(Action::SelectText(kCameras, values["--camera"]));
-  if (values.count("--target")) actions.push_back(Action::SelectText(kObjects, values["--target"]));
+  if (values.count("--camera"))
+    actions.push_back(Action::SelectText(IDC_COMBO1, values["--camera"]));
+  if (values.count("--target"))
+    actions.push_back(Action::SelectText(IDC_COMBO2, values["--target"]));
   if (values.count("--mode")) actions.push_back(Action::Click(kModes.at(values["--mode"])));
-  if (values.count("--group")) actions.push_back(Action::SelectText(kGroups, values["--group"]));
-  if (values.count("--bone")) actions.push_back(Action::SelectText(kBones, values["--bone"]));
-  if (values.count("--width")) actions.push_back(Action::SetText(kWidth, values["--width"]));
-  if (values.count("--height")) actions.push_back(Action::SetText(kHeight, values["--height"]));
-  if (values.count("--start")) actions.push_back(Action::SetText(kStart, values["--start"]));
-  if (values.count("--end")) actions.push_back(Action::SetText(kEnd, values["--end"]));
+  if (values.count("--group")) actions.push_back(Action::SelectText(IDC_COMBO3, values["--group"]));
+  if (values.count("--bone")) actions.push_back(Action::SelectText(IDC_COMBO4, values["--bone"]));
+  if (values.count("--width")) actions.push_back(Action::SetText(IDC_WIDTH, values["--width"]));
+  if (values.count("--height")) actions.push_back(Action::SetText(IDC_HEIGHT, values["--height"]));
+  if (values.count("--start"))
+    actions.push_back(Action::SetText(IDC_START_FRAME, values["--start"]));
+  if (values.count("--end")) actions.push_back(Action::SetText(IDC_END_FRAME, values["--end"]));
   if (values.count("-o")) {
-    actions.push_back(Action::Click(kFileButton));
+    actions.push_back(Action::Click(IDC_BUTTON1));
     actions.push_back(Action::AnswerSave(output));
   }
   actions.push_back(Action::Ok());

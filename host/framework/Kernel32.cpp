@@ -168,7 +168,7 @@ void RegisterEmbeddedResources(const void* anchor, const char* script, const cha
 }
 
 HMODULE CreateResourceModule(const std::string& path, const std::string& script) {
-  ParsedResources parsed = ParseResourceScript(script, path);
+  ParsedResources parsed = ParseResourceScript(script, path, IncludeBeside(path));
   if (!parsed.script) {
     lastError = parsed.error;
     return nullptr;

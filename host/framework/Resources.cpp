@@ -2,6 +2,10 @@
 
 #include <cctype>
 #include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <limits>
 #include <unordered_map>
 
@@ -78,8 +82,9 @@ const std::unordered_map<std::string, DWORD>& StyleNames() {
 
 class Lexer {
  public:
-  Lexer(const std::string& text, std::map<std::string, long long>& defines)
-      : text_(text), defines_(defines) {}
+  Lexer(const std::string& text, std::map<std::string, long long>& defines,
+        const ResourceIncluder& includer, int depth = 0)
+      : text_(text), defines_(defines), includer_(includer), depth_(depth) {}
 
   Token Next() {
     SkipSpaceAndDirectives();
@@ -196,7 +201,8 @@ class Lexer {
     if (end == std::string::npos) end = text_.size();
     const std::string line = text_.substr(pos_, end - pos_);
     pos_ = end;
-    if (line.rfind("#define", 0) != 0) return;  // #include, #pragma, ...
+    if (line.rfind("#include", 0) == 0 && includer_) return Include(line);
+    if (line.rfind("#define", 0) != 0) return;  // #pragma, #if, ...
     std::size_t i = 7;
     auto skip = [&] {
       while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
@@ -234,8 +240,38 @@ class Lexer {
     defines_[name] = number;
   }
 
+  // #include "header": a header of #define lines (and comments), whose names
+  // then stand in the script, as a resource compiler takes them.
+  void Include(const std::string& line) {
+    const auto open = line.find('"');
+    const auto close = open == std::string::npos ? open : line.find('"', open + 1);
+    if (close == std::string::npos) throw Fault{line_, "expected #include \"header\""};
+    const std::string name = line.substr(open + 1, close - open - 1);
+    if (depth_ >= kMaxIncludeDepth) {
+      throw Fault{line_, "cannot include \"" + name + "\": includes nested too deep"};
+    }
+    std::string why;
+    const std::optional<std::string> header = includer_(name, why);
+    if (!header) {
+      throw Fault{line_, "cannot include \"" + name + "\": " + (why.empty() ? "not found" : why)};
+    }
+    Lexer inner(*header, defines_, includer_, depth_ + 1);
+    try {
+      inner.SkipSpaceAndDirectives();
+      if (inner.pos_ < inner.text_.size()) {
+        throw Fault{inner.line_, "expected only #define lines and comments"};
+      }
+    } catch (const Fault& fault) {
+      throw Fault{line_, "in \"" + name + "\" line " + std::to_string(fault.line) + ": " +
+                             fault.what};
+    }
+  }
+
+  static constexpr int kMaxIncludeDepth = 8;
   const std::string& text_;
   std::map<std::string, long long>& defines_;
+  const ResourceIncluder& includer_;
+  int depth_;
   std::size_t pos_ = 0;
   int line_ = 1;
   bool atLineStart_ = true;
@@ -243,7 +279,8 @@ class Lexer {
 
 class Parser {
  public:
-  explicit Parser(const std::string& text) : lexer_(text, defines_) {
+  Parser(const std::string& text, const ResourceIncluder& includer)
+      : lexer_(text, defines_, includer) {
     defines_["IDOK"] = IDOK;
     defines_["IDCANCEL"] = IDCANCEL;
     defines_["IDC_STATIC"] = IDC_STATIC;
@@ -508,10 +545,36 @@ class Parser {
 
 }  // namespace
 
-ParsedResources ParseResourceScript(const std::string& text, const std::string& fileName) {
+ResourceIncluder IncludeBeside(const std::string& fileName) {
+  const auto slash = fileName.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : fileName.substr(0, slash + 1);
+  return [folder](const std::string& name, std::string& why) -> std::optional<std::string> {
+    const std::string path = name.empty() || name[0] == '/' ? name : folder + name;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+      why = path + ": not a regular file";
+      return std::nullopt;
+    }
+    if (std::filesystem::file_size(path, ec) > kMaxHeaderBytes) {
+      why = path + ": larger than 1 MiB";
+      return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in) {
+      why = path + ": cannot be read";
+      return std::nullopt;
+    }
+    return text.str();
+  };
+}
+
+ParsedResources ParseResourceScript(const std::string& text, const std::string& fileName,
+                                    const ResourceIncluder& includer) {
   ParsedResources result;
   try {
-    result.script = Parser(text).Parse();
+    result.script = Parser(text, includer).Parse();
   } catch (const Fault& fault) {
     result.error = fileName + ":" + std::to_string(fault.line) + ": " + fault.what;
   }

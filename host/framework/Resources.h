@@ -1,8 +1,9 @@
 // Resource scripts: the subset of the Windows .rc syntax that carries a
 // module's string table and dialog templates.
 //
-//   #define NAME 1000            (defines; #include and other lines starting
-//                                 with # are ignored)
+//   #define NAME 1000            (defines; other lines starting with # are
+//   #include "header.h"           ignored; an included header holds only
+//                                 #define lines and comments)
 //   // and /* */ comments
 //   STRINGTABLE [options] BEGIN  id "text" ...  END     ({ } may stand for BEGIN/END)
 //   id DIALOG|DIALOGEX x, y, cx, cy [, helpId] [options]
@@ -20,7 +21,9 @@
 // Errors name the file, the line and what was expected.
 #pragma once
 
+#include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +62,17 @@ struct ParsedResources {
   std::string error;                       // "file:line: expected ..." on failure
 };
 
-ParsedResources ParseResourceScript(const std::string& text, const std::string& fileName);
+// Answers the text of a header a script includes, or nothing with why.
+using ResourceIncluder =
+    std::function<std::optional<std::string>(const std::string& name, std::string& why)>;
+// Reads included headers from the folder of fileName (at most 1 MiB each).
+ResourceIncluder IncludeBeside(const std::string& fileName);
+inline constexpr std::size_t kMaxHeaderBytes = std::size_t{1} << 20;
+
+// Parses a script; #include "header" takes the header's #define lines
+// through includer (none given: #include lines are passed over, as for a
+// script built into a module with its headers written in).
+ParsedResources ParseResourceScript(const std::string& text, const std::string& fileName,
+                                    const ResourceIncluder& includer = {});
 
 }  // namespace tq::framework

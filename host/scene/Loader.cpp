@@ -170,8 +170,7 @@ class Reader {
     fps_ = static_cast<float>(fps);
     const json& chor = NeedObject(doc_, "", "chor");
     AllowKeys(chor, "chor", {"name", "time", "objects"});
-    scene_ = std::make_unique<Scene>(projectName, fps_,
-                                     OptionalName(chor, "chor", "Chor1"));
+    scene_ = std::make_unique<Scene>(projectName, fps_, OptionalName(chor, "chor", "Chor1"));
     scene_->Project()->SetTime(OptionalTime(project, "project", "time"));
     scene_->Chor()->SetTime(OptionalTime(chor, "chor", "time"));
     const json& objects = Need(chor, "chor", "objects");
@@ -383,7 +382,8 @@ class Reader {
       AllowKeys(
           o, path,
           {"type", "name", "translate", "rotate", "scale", "focalLength", "output", "properties"});
-      HCamera* camera = scene_->AddCamera(name, ReadChannel<float>(o, path, "focalLength", 35.0f, true));
+      HCamera* camera =
+          scene_->AddCamera(name, ReadChannel<float>(o, path, "focalLength", 35.0f, true));
       ReadOutput(o, path, camera);
       object = camera;
     } else if (type == "model") {
@@ -395,7 +395,7 @@ class Reader {
       object = model;
     } else if (type == "light" || type == "null") {
       AllowKeys(o, path, {"type", "name", "translate", "rotate", "scale"});
-      object = scene_->AddObject(name, type == "light" ? 3 : 4);
+      object = scene_->AddObject(name, type == "light" ? ObjectType::kLight : ObjectType::kNull);
     } else {
       Fail(Field(path, "type"),
            "expected \"model\", \"camera\", \"light\", \"null\" or \"folder\"");

@@ -198,7 +198,7 @@ HBone* Scene::AddObject(const std::string& name, int type) {
 }
 
 HQuorObject* Scene::AddFolder(const std::string& name) {
-  auto* folder = Own<HQuorObject>(name, 9);
+  auto* folder = Own<HQuorObject>(name, ObjectType::kFolder);
   Adopt(folder);
   return folder;
 }
@@ -233,7 +233,7 @@ HBoneContainer* Scene::AddBoneContainer(HModel* model) {
 
 HBone* Scene::AddBone(HBoneContainer* container, HBone* parent, const std::string& name,
                       Vector pivot) {
-  auto* bone = Own<HBone>(name, 0, chor_, nullptr, pivot);
+  auto* bone = Own<HBone>(name, ObjectType::kOther, chor_, nullptr, pivot);
   bone->SetParent(parent != nullptr ? static_cast<HTreeObject*>(parent) : container);
   bone->SetTransformProperty(DefaultTransform(bone));
   if (parent != nullptr) {

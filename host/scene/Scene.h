@@ -15,8 +15,6 @@
 //            +- HModel
 //
 // Handles are plain pointers the Scene owns; they stay valid for its life.
-// Every object type code: model 1, camera 2, light 3, null 4, folder 9;
-// bones, groups and containers answer 0.
 #pragma once
 
 #include <functional>
@@ -33,6 +31,12 @@
 
 struct HWND__;
 using HWND = HWND__*;
+
+// The object type codes GetObjectType() answers. Bones, groups and
+// containers answer kOther.
+struct ObjectType {
+  enum : int { kOther = 0, kModel = 1, kCamera = 2, kLight = 3, kNull = 4, kFolder = 9 };
+};
 
 class HProject;
 class HChor;
@@ -196,7 +200,7 @@ class HBone : public HQuorObject {
 class HCamera : public HBone {
  public:
   HCamera(std::string name, HChor* chor, HTransformProperty* transform, HFloatProperty* focal)
-      : HBone(std::move(name), 2, chor, transform), focal_(focal) {}
+      : HBone(std::move(name), ObjectType::kCamera, chor, transform), focal_(focal) {}
   HCamera* GetNextCameraInChor() const { return next_; }
   HFloatProperty* GetFocalLength() const { return focal_; }
   void SetNextCamera(HCamera* next) { next_ = next; }
@@ -282,7 +286,8 @@ class HAnimObject : public HBone {
 
 class HGroup : public HQuorObject {
  public:
-  HGroup(std::string name, Vector center) : HQuorObject(std::move(name), 0), center_(center) {}
+  HGroup(std::string name, Vector center)
+      : HQuorObject(std::move(name), ObjectType::kOther), center_(center) {}
   // A pure translation to the group's pivot.
   Matrix34 GetMatrix() const;
 
@@ -292,13 +297,13 @@ class HGroup : public HQuorObject {
 
 class HGroupContainer : public HQuorObject {
  public:
-  HGroupContainer() : HQuorObject("Groups", 0) {}
+  HGroupContainer() : HQuorObject("Groups", ObjectType::kOther) {}
   HGroup* GetChildGroup() const { return static_cast<HGroup*>(GetChild()); }
 };
 
 class HBoneContainer : public HQuorObject {
  public:
-  HBoneContainer() : HQuorObject("Bones", 0) {}
+  HBoneContainer() : HQuorObject("Bones", ObjectType::kOther) {}
   HBone* GetChildBone() const { return first_; }
   // Appends a top-level bone, in constant time.
   void AppendBone(HBone* bone);
@@ -311,7 +316,7 @@ class HBoneContainer : public HQuorObject {
 class HModel : public HAnimObject {
  public:
   HModel(std::string name, HChor* chor, HTransformProperty* transform)
-      : HAnimObject(std::move(name), 1, chor, transform) {}
+      : HAnimObject(std::move(name), ObjectType::kModel, chor, transform) {}
   HGroupContainer* GetChildGroupContainer() const { return groups_; }
   HBoneContainer* GetChildBoneContainer() const { return bones_; }
   void SetContainers(HGroupContainer* groups, HBoneContainer* bones) {
@@ -326,7 +331,8 @@ class HModel : public HAnimObject {
 
 class HChor : public HQuorObject {
  public:
-  HChor(std::string name, HProject* project) : HQuorObject(std::move(name), 0), project_(project) {}
+  HChor(std::string name, HProject* project)
+      : HQuorObject(std::move(name), ObjectType::kOther), project_(project) {}
   Time GetTime() const { return time_; }
   void SetTime(Time t);
   HCamera* GetChildCamera() const { return firstCamera_; }
@@ -412,7 +418,7 @@ class Scene {
   HCamera* AddCamera(const std::string& name,
                      tq::scene::Channel<float> focal = tq::scene::Channel<float>(35.0f));
   HModel* AddModel(const std::string& name);
-  HBone* AddObject(const std::string& name, int type);  // light 3, null 4
+  HBone* AddObject(const std::string& name, int type);  // a light or a null
   HQuorObject* AddFolder(const std::string& name);
   HProperty* AddProperty(HTreeObject* owner, const std::string& name, HProperty::Kind kind,
                          int value = 0);

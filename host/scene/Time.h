@@ -19,8 +19,7 @@ using Time = std::int32_t;
 
 namespace tq::scene {
 
-inline constexpr int kTicksPerSecondInt = 135000;
-inline constexpr double kTicksPerSecond = kTicksPerSecondInt;
+inline constexpr double kTicksPerSecond = 135000.0;
 
 // Rounds half away from zero to the nearest integer, in double.
 inline double RoundHalfAway(double h) noexcept {

@@ -45,7 +45,7 @@ inline void WriteFile(const std::string& path, const std::string& text) {
 // The plug-in's resource script with another menu text: a complete resource
 // library, as a translation would ship it.
 inline std::string TranslatedResources(const std::string& menuText) {
-  std::string script = ReadFile(TQ_SOURCE_DIR "/dialog/tqmotion.rc");
+  std::string script = ReadFile(TQ_BIN_DIR "/tqmotion.lng");
   const std::string original = "\"Export TQ motiondata...\"";
   script.replace(script.find(original), original.size(), "\"" + menuText + "\"");
   return script;

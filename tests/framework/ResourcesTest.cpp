@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "host/framework/Resources.h"
+#include "tests/fileio/TempDir.h"
 
 namespace {
 
@@ -103,6 +104,36 @@ TEST(ResourceScript, RefusesBrokenScriptsWithTheirLine) {
     const auto parsed = ParseResourceScript(r.script, "f.rc");
     EXPECT_EQ(parsed.script, nullptr) << r.script;
     EXPECT_EQ(parsed.error, r.error) << r.script;
+  }
+}
+
+// A script includes a header of #defines as a resource compiler does: from
+// its own folder, only #define lines and comments, not nested for ever.
+TEST(ResourceScript, IncludesHeadersOfDefinesBesideIt) {
+  tq::testing::TempDir dir;
+  tq::testing::WriteFile(dir / "ids.h", "#pragma once\n// ids\n#define IDD_X 7 /* the dialog */\n");
+  tq::testing::WriteFile(dir / "code.h", "#define A 1\nint x;\n");
+  tq::testing::WriteFile(dir / "self.h", "#include \"self.h\"\n");
+  const std::string dialog = "IDD_X DIALOG 0, 0, 10, 10\nBEGIN\nEND\n";
+  const std::string path = dir / "f.rc";
+  const auto parsed = ParseResourceScript("#include \"ids.h\"\n" + dialog, path,
+                                          tq::framework::IncludeBeside(path));
+  ASSERT_TRUE(parsed.script) << parsed.error;
+  EXPECT_EQ(parsed.script->dialogs.count(7), 1u);
+  struct Row {
+    std::string include, error;
+  } rows[] = {
+      {"missing.h", "f.rc:1: cannot include \"missing.h\": " + dir / "missing.h" +
+                        ": not a regular file"},
+      {"code.h", "f.rc:1: in \"code.h\" line 2: expected only #define lines and comments"},
+      {"self.h", "f.rc:1: in \"self.h\" line 1: "},
+  };
+  for (const Row& r : rows) {
+    const auto refused = ParseResourceScript("#include \"" + r.include + "\"\n" + dialog, path,
+                                             tq::framework::IncludeBeside(path));
+    EXPECT_EQ(refused.script, nullptr) << r.include;
+    EXPECT_EQ(refused.error.rfind(dir.path().string() + "/" + r.error, 0), 0u)
+        << refused.error;
   }
 }
 

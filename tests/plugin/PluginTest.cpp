@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "dialog/ControlIds.h"
 #include "host/app/PluginModule.h"
 #include "host/framework/Kernel32.h"
 #include "host/framework/ScriptedDriver.h"
@@ -190,8 +191,8 @@ TEST_F(Ready, CommandRunsOnlyForIndexZeroAndAlwaysAnswersOne) {
   EXPECT_EQ(scene.Project()->UpdateAllViewsCalls(), 0);
   for (bool ok : {false, true}) {
     TempDir dir;
-    ScriptedDriver driver({Action::SetText(1002, "64"), Action::SetText(1001, "48"),
-                           Action::Click(1012), Action::AnswerSave(dir / "t.txt"),
+    ScriptedDriver driver({Action::SetText(IDC_WIDTH, "64"), Action::SetText(IDC_HEIGHT, "48"),
+                           Action::Click(IDC_BUTTON1), Action::AnswerSave(dir / "t.txt"),
                            ok ? Action::Ok() : Action::Cancel()});
     tq::framework::ScopedUiDriver use(&driver);
     EXPECT_EQ(plugin->Run(scene.Chor(), 0), 1);
