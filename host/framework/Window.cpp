@@ -4,25 +4,7 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "host/framework/Dialog.h"
-
-struct HWND__ {
-  std::string className;
-  std::string text;
-  DWORD style = 0;
-  int id = 0;
-  HWND parent = nullptr;
-  std::vector<HWND> children;
-  bool enabled = true;
-  WNDPROC proc = nullptr;
-  CWnd* owner = nullptr;          // the C++ object that owns the window
-  std::unique_ptr<CWnd> wrapper;  // or the framework's wrapper for it
-  // Combo box state.
-  std::vector<std::pair<std::string, LPARAM>> items;
-  int selection = -1;
-  // Button state.
-  LRESULT check = BST_UNCHECKED;
-};
+#include "host/framework/WindowRecord.h"
 
 namespace {
 
@@ -32,16 +14,6 @@ std::unordered_set<HWND>& Live() {
 }
 
 HWND focus = nullptr;
-
-bool Alive(HWND h) {
-  return h != nullptr && Live().count(h) != 0;
-}
-
-bool SameClass(const std::string& a, const char* b) {
-  return a.size() == std::strlen(b) && std::equal(a.begin(), a.end(), b, [](char x, char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
-}
 
 LRESULT TextMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam, bool* handled) {
   *handled = true;
@@ -65,118 +37,18 @@ LRESULT TextMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam, bool* ha
   }
 }
 
-// Case-insensitive order, as a sorted list box compares its entries.
-bool LessNoCase(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) <
-           std::tolower(static_cast<unsigned char>(y));
-  });
+}  // namespace
+
+namespace tq::framework {
+
+bool Alive(HWND h) {
+  return h != nullptr && Live().count(h) != 0;
 }
 
-LRESULT ComboBoxProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto& items = h->items;
-  const auto index = static_cast<int>(wParam);
-  const bool inRange = index >= 0 && index < static_cast<int>(items.size());
-  switch (message) {
-    case CB_ADDSTRING: {
-      if (lParam == 0) return CB_ERR;
-      const std::string text = reinterpret_cast<const char*>(lParam);
-      auto at = items.end();
-      if ((h->style & CBS_SORT) != 0) {
-        at = std::upper_bound(
-            items.begin(), items.end(), text,
-            [](const std::string& t, const auto& item) { return LessNoCase(t, item.first); });
-      }
-      const auto pos = at - items.begin();
-      items.insert(at, {text, 0});
-      if (h->selection >= pos) ++h->selection;
-      return static_cast<LRESULT>(pos);
-    }
-    case CB_GETCOUNT:
-      return static_cast<LRESULT>(items.size());
-    case CB_GETCURSEL:
-      return h->selection;
-    case CB_SETCURSEL:
-      // -1, or an index past the end, clears the selection and answers CB_ERR.
-      if (!inRange) {
-        h->selection = -1;
-        h->text.clear();
-        return CB_ERR;
-      }
-      h->selection = index;
-      h->text = items[static_cast<std::size_t>(index)].first;
-      return index;
-    case CB_GETITEMDATA:
-      return inRange ? items[static_cast<std::size_t>(index)].second : CB_ERR;
-    case CB_SETITEMDATA:
-      if (!inRange) return CB_ERR;
-      items[static_cast<std::size_t>(index)].second = lParam;
-      return TRUE;
-    case CB_GETLBTEXTLEN:
-      return inRange ? static_cast<LRESULT>(items[static_cast<std::size_t>(index)].first.size())
-                     : CB_ERR;
-    case CB_GETLBTEXT: {
-      if (!inRange || lParam == 0) return CB_ERR;
-      const std::string& text = items[static_cast<std::size_t>(index)].first;
-      std::memcpy(reinterpret_cast<char*>(lParam), text.c_str(), text.size() + 1);
-      return static_cast<LRESULT>(text.size());
-    }
-    case CB_FINDSTRINGEXACT: {
-      if (lParam == 0) return CB_ERR;
-      const std::string text = reinterpret_cast<const char*>(lParam);
-      const int n = static_cast<int>(items.size());
-      for (int k = 0; k < n; ++k) {
-        const int i = (index + 1 + k) % n;  // from the entry after wParam, wrapping
-        if (!LessNoCase(items[static_cast<std::size_t>(i)].first, text) &&
-            !LessNoCase(text, items[static_cast<std::size_t>(i)].first)) {
-          return i;
-        }
-      }
-      return CB_ERR;
-    }
-    case CB_RESETCONTENT:
-      items.clear();
-      h->selection = -1;
-      h->text.clear();
-      return CB_OKAY;
-    default:
-      return DefWindowProcA(h, message, wParam, lParam);
-  }
-}
-
-LRESULT ButtonProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case BM_GETCHECK:
-      return h->check;
-    case BM_SETCHECK:
-      h->check = static_cast<LRESULT>(wParam);
-      return 0;
-    case BM_CLICK:
-      tq::framework::UserClick(h->parent, h->id);
-      return 0;
-    default:
-      return DefWindowProcA(h, message, wParam, lParam);
-  }
-}
-
-LRESULT PlainControlProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcA(h, message, wParam, lParam);
-}
-
-// The radio buttons of the group a control belongs to: from the nearest
-// control at or before it with WS_GROUP to the next one with WS_GROUP.
-std::vector<HWND> GroupOf(HWND control) {
-  std::vector<HWND> group;
-  if (control->parent == nullptr) return group;
-  const auto& siblings = control->parent->children;
-  auto it = std::find(siblings.begin(), siblings.end(), control);
-  auto start = it;
-  while (start != siblings.begin() && ((*start)->style & WS_GROUP) == 0) --start;
-  for (auto g = start; g != siblings.end(); ++g) {
-    if (g != start && ((*g)->style & WS_GROUP) != 0) break;
-    group.push_back(*g);
-  }
-  return group;
+bool SameClass(const std::string& a, const char* b) {
+  return a.size() == std::strlen(b) && std::equal(a.begin(), a.end(), b, [](char x, char y) {
+           return std::tolower(x) == std::tolower(y);
+         });
 }
 
 HWND Notify(HWND control, UINT code) {
@@ -196,7 +68,10 @@ std::string FindUserControl(HWND dialog, int id, const char* cls, HWND* out) {
   return "";
 }
 
-}  // namespace
+}  // namespace tq::framework
+
+using tq::framework::Alive;
+using tq::framework::SameClass;
 
 LRESULT SendMessageA(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!Alive(hWnd) || hWnd->proc == nullptr) return 0;
@@ -282,16 +157,11 @@ HWND CreateWindowRecord(const std::string& className, const std::string& text, D
   h->id = id;
   h->parent = Alive(parent) ? parent : nullptr;
   h->enabled = (style & WS_DISABLED) == 0;
-  if (proc == nullptr) {
-    if (SameClass(className, "ComboBox")) {
-      proc = &ComboBoxProc;
-    } else if (SameClass(className, "Button")) {
-      proc = &ButtonProc;
-    } else {
-      proc = &PlainControlProc;
-    }
+  if (const BuiltinClass* builtin = FindBuiltinClass(className)) {
+    h->state = builtin->createState();
+    if (proc == nullptr) proc = builtin->proc;
   }
-  h->proc = proc;
+  h->proc = proc != nullptr ? proc : &DefWindowProcA;
   Live().insert(h);
   if (h->parent != nullptr) h->parent->children.push_back(h);
   return h;
@@ -328,82 +198,8 @@ std::vector<HWND> Children(HWND hWnd) {
   return Alive(hWnd) ? hWnd->children : std::vector<HWND>();
 }
 
-std::vector<std::string> ComboItems(HWND combo) {
-  std::vector<std::string> texts;
-  if (!Alive(combo)) return texts;
-  for (const auto& item : combo->items) texts.push_back(item.first);
-  return texts;
-}
-
-bool IsRadio(HWND button) {
-  if (!Alive(button) || !SameClass(button->className, "Button")) return false;
-  const DWORD type = button->style & BS_TYPEMASK;
-  return type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
-}
-
 int LiveWindowCount() {
   return static_cast<int>(Live().size());
-}
-
-std::string UserSelectCombo(HWND dialog, int id, int index) {
-  HWND h = nullptr;
-  std::string why = FindUserControl(dialog, id, "ComboBox", &h);
-  if (!why.empty()) return why;
-  if (index < 0 || index >= static_cast<int>(h->items.size())) {
-    return "combo box " + std::to_string(id) + " has no entry " + std::to_string(index) +
-           " (it has " + std::to_string(h->items.size()) + ")";
-  }
-  SetFocus(h);
-  h->selection = index;
-  h->text = h->items[static_cast<std::size_t>(index)].first;
-  Notify(h, CBN_SELCHANGE);
-  return "";
-}
-
-std::string UserSelectComboText(HWND dialog, int id, const std::string& text) {
-  HWND h = nullptr;
-  std::string why = FindUserControl(dialog, id, "ComboBox", &h);
-  if (!why.empty()) return why;
-  // The exact text first; then the text without the indentation of a tree.
-  for (int pass = 0; pass < 2; ++pass) {
-    for (std::size_t i = 0; i < h->items.size(); ++i) {
-      std::string entry = h->items[i].first;
-      if (pass == 1) entry.erase(0, entry.find_first_not_of(' '));
-      if (entry == text) return UserSelectCombo(dialog, id, static_cast<int>(i));
-    }
-  }
-  std::string list;
-  for (const auto& item : h->items) list += (list.empty() ? "\"" : ", \"") + item.first + "\"";
-  return "combo box " + std::to_string(id) + " has no entry \"" + text + "\" (it has " +
-         (list.empty() ? "none" : list) + ")";
-}
-
-std::string UserSetText(HWND dialog, int id, const std::string& text) {
-  HWND h = nullptr;
-  std::string why = FindUserControl(dialog, id, "Edit", &h);
-  if (!why.empty()) return why;
-  SetFocus(h);
-  h->text = text;
-  Notify(h, EN_CHANGE);
-  return "";
-}
-
-std::string UserClick(HWND dialog, int id) {
-  HWND h = nullptr;
-  std::string why = FindUserControl(dialog, id, "Button", &h);
-  if (!why.empty()) return why;
-  SetFocus(h);
-  const DWORD type = h->style & BS_TYPEMASK;
-  if (type == BS_AUTORADIOBUTTON) {
-    for (HWND other : GroupOf(h)) {
-      if (IsRadio(other)) other->check = BST_UNCHECKED;
-    }
-    h->check = BST_CHECKED;
-  } else if (type == BS_AUTOCHECKBOX) {
-    h->check = h->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
-  }
-  Notify(h, BN_CLICKED);
-  return "";
 }
 
 }  // namespace tq::framework
@@ -425,17 +221,8 @@ CWnd* CWnd::FromHandle(HWND hWnd) {
   if (!Alive(hWnd)) return nullptr;
   if (hWnd->owner != nullptr) return hWnd->owner;
   if (!hWnd->wrapper) {
-    if (SameClass(hWnd->className, "ComboBox")) {
-      hWnd->wrapper = std::make_unique<CComboBox>();
-    } else if (SameClass(hWnd->className, "Button")) {
-      hWnd->wrapper = std::make_unique<CButton>();
-    } else if (SameClass(hWnd->className, "Edit")) {
-      hWnd->wrapper = std::make_unique<CEdit>();
-    } else if (SameClass(hWnd->className, "Static")) {
-      hWnd->wrapper = std::make_unique<CStatic>();
-    } else {
-      hWnd->wrapper = std::make_unique<CWnd>();
-    }
+    const tq::framework::BuiltinClass* builtin = tq::framework::FindBuiltinClass(hWnd->className);
+    hWnd->wrapper = builtin != nullptr ? builtin->createWrapper() : std::make_unique<CWnd>();
     hWnd->wrapper->m_hWnd = hWnd;
   }
   return hWnd->wrapper.get();

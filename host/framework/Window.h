@@ -6,7 +6,9 @@
 // module's C++ object owns (a dialog) gets the window procedure of the module
 // state current when it is created, so a plug-in's AfxWndProcDllStatic sees
 // its messages; AfxWndProc routes them to CWnd::WindowProc, OnWndMsg and the
-// message map. Controls have one window procedure per kind (Controls.cpp).
+// message map. Each built-in control kind has its file, its window procedure
+// and its state record (Button.cpp, ComboBox.cpp, Edit.cpp, Static.cpp),
+// registered from one table (Controls.cpp).
 #pragma once
 
 #include <memory>
