@@ -8,7 +8,7 @@
 #include <chrono>
 #include <string>
 
-#include "host/framework/UiDriver.h"
+#include "host/framework/RecordingDriver.h"
 #include "host/scene/Loader.h"
 #include "tests/export/Harness.h"
 

@@ -1,47 +1,14 @@
-// The export command and the screen-track export.
+// The screen-track export: for every frame of the run, where the target
+// lands in the camera's image, one line of the output file.
 #include <cmath>
 #include <cstdint>
 #include <string>
 
-#include "dialog/PDialog.h"
 #include "export/Parameters.h"
 #include "export/ReferencePoints.h"
 #include "math/Rounding.h"
 #include "host/framework/App.h"
 #include "plugin/PluginApp.h"
-
-int CTQMotionApp::OnChor(HChor* chor) {
-  parameters = new PParameters;
-  PParameters& p = *parameters;
-  p.chor = chor;
-  p.endFrame = 0.0f;
-  p.startFrame = 0.0f;
-  p.height = 0;
-  p.width = 0;
-  p.targetMode = TargetMode::kOrigin;
-  p.camera = nullptr;
-  p.group = nullptr;
-  p.object = nullptr;
-  p.bone = nullptr;  // only the bone list writes it; nothing reads it
-  p.fps = GetHProject()->GetFPS();
-  p.fileName = "TQmotion.txt";
-
-  PDialog dialog(parameters);
-  if (dialog.DoModal() == IDOK) ChorWorking(chor);
-
-  if (parameters != nullptr) {
-    if (parameters->fileName.buffer != nullptr) {
-      FreeString(parameters->fileName.buffer);
-      parameters->fileName.buffer = nullptr;
-    }
-    delete parameters;
-    parameters = nullptr;
-  }
-  HProject* project = GetHProject();
-  project->UpdateAllViews(1);
-  project->RefreshAllTrees();
-  return 1;
-}
 
 int CTQMotionApp::ChorWorking(HChor* chor) {
   PParameters& p = *parameters;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "host/framework/Dialog.h"
-#include "host/framework/UiDriver.h"
+#include "host/framework/RecordingDriver.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "host/framework/TestSeams.h"
 #include "host/framework/Trace.h"
 #include "host/framework/UiDriver.h"
 

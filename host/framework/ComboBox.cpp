@@ -142,7 +142,8 @@ std::string UserSelectComboText(HWND dialog, int id, const std::string& text) {
     }
   }
   std::string list;
-  for (const auto& item : State(h).items) list += (list.empty() ? "\"" : ", \"") + item.first + "\"";
+  for (const auto& item : State(h).items)
+    list += (list.empty() ? "\"" : ", \"") + item.first + "\"";
   return "combo box " + std::to_string(id) + " has no entry \"" + text + "\" (it has " +
          (list.empty() ? "none" : list) + ")";
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host/framework/ModuleState.h"
+#include "host/framework/TestSeams.h"
 #include "host/framework/Trace.h"
 
 struct HINSTANCE__ {

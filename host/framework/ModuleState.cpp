@@ -1,8 +1,7 @@
 #include "host/framework/ModuleState.h"
 
-#include "host/framework/App.h"
+#include "host/framework/TestSeams.h"
 #include "host/framework/Trace.h"
-#include "host/framework/Window.h"
 
 namespace {
 AFX_MODULE_STATE* underConstruction = nullptr;

@@ -51,6 +51,11 @@ AFX_MODULE_STATE* AfxSetModuleState(AFX_MODULE_STATE* state);
 AFX_MODULE_STATE* AfxGetModuleState();
 // The host program's own module state.
 AFX_MODULE_STATE* AfxGetAppModuleState();
+
+// The framework's window procedure: to the window's C++ object. The host's
+// own module state routes its windows' messages through it; it is defined
+// with the windows (Window.cpp).
+LRESULT AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 // The current module state's application.
 CWinApp* AfxGetApp();
 

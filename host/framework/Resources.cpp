@@ -262,8 +262,8 @@ class Lexer {
         throw Fault{inner.line_, "expected only #define lines and comments"};
       }
     } catch (const Fault& fault) {
-      throw Fault{line_, "in \"" + name + "\" line " + std::to_string(fault.line) + ": " +
-                             fault.what};
+      throw Fault{line_,
+                  "in \"" + name + "\" line " + std::to_string(fault.line) + ": " + fault.what};
     }
   }
 

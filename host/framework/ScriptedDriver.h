@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "host/framework/UiDriver.h"
+#include "host/framework/RecordingDriver.h"
 
 namespace tq::framework {
 

@@ -14,10 +14,4 @@ void TraceEvent(std::string event);
 const std::vector<std::string>& TraceEvents();
 void ClearTrace();
 
-// Test seams: make the next calls fail.
-void SetLocalAllocFails(bool fails);
-void SetAfxWinInitFails(bool fails);
-bool AfxWinInitFails();
-bool LocalAllocFails();
-
 }  // namespace tq::framework

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "host/fileio/SaveRequest.h"
 #include "host/framework/Types.h"
@@ -33,24 +32,8 @@ class UiDriver {
 // every dialog at once and every save request.
 UiDriver* SetUiDriver(UiDriver* driver);
 UiDriver* GetUiDriver();
-
-// A driver that records and does nothing else; the default.
-class RecordingDriver : public UiDriver {
- public:
-  void RunModalLoop(CDialog& dialog) override;
-  int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
-  int SaveRequest(fileio::SaveRequestCall& call) override;
-  void WaitCursor(bool shown) override;
-
-  std::vector<std::string> messages;
-  int waitCursorShows = 0;
-  int waitCursorHides = 0;
-  bool waitCursorShown = false;
-};
-
-// The state of a dialog in words: each control with its id, class, text,
-// enabled state, check or list and selection. For failure reports.
-std::string DescribeDialog(HWND dialog);
+// The driver in use when none is installed (a RecordingDriver).
+UiDriver& DefaultUiDriver();
 
 // Installs a driver for a scope.
 class ScopedUiDriver {

@@ -198,6 +198,31 @@ std::vector<HWND> Children(HWND hWnd) {
   return Alive(hWnd) ? hWnd->children : std::vector<HWND>();
 }
 
+std::string DescribeDialog(HWND dialog) {
+  const WindowInfo d = DescribeWindow(dialog);
+  std::string out = "dialog " + std::to_string(d.id) + " \"" + d.text + "\":\n";
+  for (HWND child : Children(dialog)) {
+    const WindowInfo c = DescribeWindow(child);
+    out += "  " + std::to_string(c.id) + " " + c.className + (c.enabled ? "" : " (disabled)") +
+           (GetFocus() == child ? " (focus)" : "");
+    if (c.className == "ComboBox") {
+      const auto items = ComboItems(child);
+      const auto sel = SendMessageA(child, CB_GETCURSEL, 0, 0);
+      out += " [";
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        out += (i ? ", \"" : "\"") + items[i] + "\"" + (static_cast<LRESULT>(i) == sel ? "*" : "");
+      }
+      out += "]";
+    } else {
+      out += " \"" + c.text + "\"";
+      if (IsRadio(child))
+        out += SendMessageA(child, BM_GETCHECK, 0, 0) == BST_CHECKED ? " (checked)" : "";
+    }
+    out += "\n";
+  }
+  return out;
+}
+
 int LiveWindowCount() {
   return static_cast<int>(Live().size());
 }

@@ -36,9 +36,6 @@ HWND SetFocus(HWND hWnd);
 HWND GetFocus();
 LRESULT DefWindowProcA(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The framework's window procedure: to the window's C++ object.
-LRESULT AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-
 class CWnd : public CCmdTarget {
   DECLARE_DYNAMIC(CWnd)
   DECLARE_MESSAGE_MAP()
@@ -123,6 +120,9 @@ std::vector<std::string> ComboItems(HWND combo);
 // True for a button of an auto radio or radio style.
 bool IsRadio(HWND button);
 int LiveWindowCount();
+// The state of a dialog in words: each control with its id, class, text,
+// enabled state, check or list and selection. For failure reports.
+std::string DescribeDialog(HWND dialog);
 
 // What a person does, as the control and then the parent see it. Each answers
 // "" when it applied, or why it could not (unknown id, disabled control, no

@@ -53,8 +53,8 @@ struct HWND__ {
   std::vector<HWND> children;
   bool enabled = true;
   WNDPROC proc = nullptr;
-  CWnd* owner = nullptr;          // the C++ object that owns the window
-  std::unique_ptr<CWnd> wrapper;  // or the framework's wrapper for it
+  CWnd* owner = nullptr;                               // the C++ object that owns the window
+  std::unique_ptr<CWnd> wrapper;                       // or the framework's wrapper for it
   std::unique_ptr<tq::framework::ControlState> state;  // a built-in control's
 
   // The state of a control of class State, or null for another kind.

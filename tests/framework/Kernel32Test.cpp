@@ -5,6 +5,7 @@
 
 #include "host/framework/App.h"
 #include "host/framework/Kernel32.h"
+#include "host/framework/TestSeams.h"
 #include "host/framework/Trace.h"
 #include "tests/fileio/TempDir.h"
 

@@ -18,6 +18,7 @@
 #include "host/app/PluginModule.h"
 #include "host/framework/Kernel32.h"
 #include "host/framework/ScriptedDriver.h"
+#include "host/framework/TestSeams.h"
 #include "host/framework/Trace.h"
 #include "host/framework/Window.h"
 #include "tests/fileio/TempDir.h"
