@@ -55,10 +55,13 @@ std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::s
     return refuse("its load hook RawDllMain failed");
   if (plugin->dllMain_(plugin->module_, kAttach, nullptr) == 0)
     return refuse("its load hook DllMain failed");
-  const std::string& resourceError = framework::LastLoadError();
-  if (warning != nullptr && !resourceError.empty() &&
-      resourceError.find("No such file or directory") == std::string::npos) {
-    *warning = resourceError + " (the plug-in uses its built-in resources)";
+  // The last load was the plug-in's resource library; only its absence is
+  // not worth a word.
+  using Outcome = framework::LoadStatus::Outcome;
+  const framework::LoadStatus& resources = framework::LastLoadStatus();
+  if (warning != nullptr && resources.outcome != Outcome::kLoaded &&
+      resources.outcome != Outcome::kNotFound) {
+    *warning = resources.message + " (the plug-in uses its built-in resources)";
   }
   return plugin;
 }

@@ -30,7 +30,11 @@ struct HINSTANCE__ {
 namespace tq::framework {
 namespace {
 
-std::string lastError;
+LoadStatus lastStatus;
+
+void SetStatus(LoadStatus::Outcome outcome, std::string message) {
+  lastStatus = {outcome, std::move(message)};
+}
 
 // Every module handle out there. FreeLibrary takes one away; whatever is left
 // at process end (a resource library a plug-in never releases) goes with
@@ -153,13 +157,17 @@ std::string HostProgramPath() {
 
 }  // namespace
 
+const LoadStatus& LastLoadStatus() {
+  return lastStatus;
+}
+
 const std::string& LastLoadError() {
-  return lastError;
+  return lastStatus.message;
 }
 
 void RefuseLibrary(HMODULE module, const std::string& why) {
   FreeLibrary(module);
-  lastError = why;
+  SetStatus(LoadStatus::Outcome::kRefused, why);
 }
 
 void RegisterEmbeddedResources(const void* anchor, const char* script, const char* name) {
@@ -171,7 +179,7 @@ void RegisterEmbeddedResources(const void* anchor, const char* script, const cha
 HMODULE CreateResourceModule(const std::string& path, const std::string& script) {
   ParsedResources parsed = ParseResourceScript(script, path, IncludeBeside(path));
   if (!parsed.script) {
-    lastError = parsed.error;
+    SetStatus(LoadStatus::Outcome::kBroken, parsed.error);
     return nullptr;
   }
   auto module = std::make_unique<HINSTANCE__>();
@@ -200,7 +208,8 @@ const DialogTemplate* FindDialogTemplate(UINT id) {
 
 }  // namespace tq::framework
 
-using tq::framework::lastError;
+using tq::framework::LoadStatus;
+using tq::framework::SetStatus;
 
 HLOCAL LocalAlloc(UINT /*flags*/, std::size_t bytes) {
   if (tq::framework::LocalAllocFails()) return nullptr;
@@ -213,16 +222,18 @@ HLOCAL LocalFree(HLOCAL block) {
 }
 
 HMODULE LoadLibraryA(LPCSTR path) {
-  lastError.clear();
+  SetStatus(LoadStatus::Outcome::kLoaded, "");
   if (path == nullptr || *path == '\0') {
-    lastError = "no module name given";
+    SetStatus(LoadStatus::Outcome::kNotFound, "no module name given");
     return nullptr;
   }
   const std::string name = path;
   if (tq::framework::IsResourceScriptName(name)) {
     std::string text;
     if (std::string why = tq::framework::ReadResourceScript(name, text); !why.empty()) {
-      lastError = name + ": " + why;
+      const bool missing = why == std::strerror(ENOENT);
+      SetStatus(missing ? LoadStatus::Outcome::kNotFound : LoadStatus::Outcome::kUnreadable,
+                name + ": " + why);
       return nullptr;
     }
     return tq::framework::CreateResourceModule(name, text);
@@ -233,8 +244,12 @@ HMODULE LoadLibraryA(LPCSTR path) {
   std::error_code ec;
   const std::filesystem::path absolute = std::filesystem::absolute(name, ec);
   const std::string full = ec ? name : absolute.lexically_normal().string();
+  if (access(full.c_str(), F_OK) != 0) {
+    SetStatus(LoadStatus::Outcome::kNotFound, full + ": " + std::strerror(errno));
+    return nullptr;
+  }
   if (std::string why = tq::framework::UnfitSharedObject(full); !why.empty()) {
-    lastError = full + ": " + why;
+    SetStatus(LoadStatus::Outcome::kUnfit, full + ": " + why);
     return nullptr;
   }
   void* code = dlopen(full.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -243,7 +258,7 @@ HMODULE LoadLibraryA(LPCSTR path) {
   tq::framework::EndModuleConstruction();
   if (code == nullptr) {
     const char* why = dlerror();
-    lastError = why != nullptr ? why : (name + ": cannot be loaded");
+    SetStatus(LoadStatus::Outcome::kUnfit, why != nullptr ? why : (name + ": cannot be loaded"));
     return nullptr;
   }
   auto module = std::make_unique<HINSTANCE__>();
@@ -264,7 +279,8 @@ HMODULE LoadLibraryA(LPCSTR path) {
     if (parsed.script) {
       module->resources = std::move(parsed.script);
     } else {
-      lastError = parsed.error;  // loads all the same, without resources
+      // Loads all the same, without resources.
+      SetStatus(LoadStatus::Outcome::kBroken, parsed.error);
     }
     break;
   }

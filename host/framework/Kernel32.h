@@ -7,8 +7,7 @@
 // - LoadLibraryA of a shared object runs its static construction (dlopen);
 //   its own resources are the resource script it registered with
 //   RegisterEmbeddedResources while it was constructed, if any.
-// When LoadLibraryA fails, LastLoadError() tells why (for a resource script:
-// "file:line: what was expected").
+// When LoadLibraryA fails, LastLoadStatus() tells how and why.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +33,22 @@ namespace tq::framework {
 // The largest resource script LoadLibraryA reads.
 inline constexpr std::size_t kMaxResourceScriptBytes = std::size_t{4} << 20;
 
+// How the last LoadLibraryA went: an outcome to decide on, and its message
+// for people ("file:line: what was expected" for a broken script).
+struct LoadStatus {
+  enum class Outcome {
+    kLoaded,      // loaded (a code module whose own resources are broken says kBroken)
+    kNotFound,    // no such file, or no name
+    kUnreadable,  // not a regular file, too large, or a read error
+    kBroken,      // a resource script with a fault
+    kUnfit,       // a code module that cannot be mapped or linked
+    kRefused,     // loaded, then refused by its loader (RefuseLibrary)
+  };
+  Outcome outcome = Outcome::kLoaded;
+  std::string message;
+};
+const LoadStatus& LastLoadStatus();
+// The message of the last status ("" when loaded).
 const std::string& LastLoadError();
 
 // Why a code module's file cannot be mapped safely ("the file is truncated",

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -50,6 +51,32 @@ TEST(LoadLibrary, BrokenOrMissingScriptFailsWithAReason) {
             path + ":3: expected the string's text, found \"Export\"");
   EXPECT_EQ(LoadLibraryA((dir / "absent.lng").c_str()), nullptr);
   EXPECT_EQ(tq::framework::LastLoadError(), dir / "absent.lng" + ": No such file or directory");
+}
+
+// What went wrong is a value to decide on, never a message to search.
+TEST(LoadLibrary, StatusNamesTheOutcome) {
+  using Outcome = tq::framework::LoadStatus::Outcome;
+  TempDir dir;
+  WriteFile(dir / "good.lng", "STRINGTABLE BEGIN 1 \"x\" END\n");
+  WriteFile(dir / "broken.lng", "STRINGTABLE BEGIN\n 1 broken\nEND\n");
+  WriteFile(dir / "text.so", "not a shared object");
+  std::filesystem::create_directory(dir / "folder.lng");
+  struct Row {
+    std::string path;
+    Outcome outcome;
+  } rows[] = {
+      {dir / "good.lng", Outcome::kLoaded},     {dir / "missing.lng", Outcome::kNotFound},
+      {dir / "missing.so", Outcome::kNotFound}, {dir / "folder.lng", Outcome::kUnreadable},
+      {dir / "broken.lng", Outcome::kBroken},   {dir / "text.so", Outcome::kUnfit},
+      {"", Outcome::kNotFound},
+  };
+  for (const Row& r : rows) {
+    HMODULE module = LoadLibraryA(r.path.c_str());
+    EXPECT_EQ(tq::framework::LastLoadStatus().outcome, r.outcome) << r.path;
+    EXPECT_EQ(module != nullptr, r.outcome == Outcome::kLoaded) << r.path;
+    EXPECT_EQ(tq::framework::LastLoadError().empty(), r.outcome == Outcome::kLoaded) << r.path;
+    if (module != nullptr) FreeLibrary(module);
+  }
 }
 
 TEST(LoadLibrary, SharedObjectRunsStaticConstructionAndDestruction) {
