@@ -14,6 +14,7 @@
 
 #include "dialog/ControlIds.h"
 #include "host/app/CursesTerminal.h"
+#include "host/app/Options.h"
 #include "host/app/PluginModule.h"
 #include "host/app/Preview.h"
 #include "host/fileio/FileStream.h"
@@ -26,7 +27,7 @@
 namespace tq::app {
 namespace {
 
-const char kUsage[] = R"(Usage: tqhost [--plugin PATH] COMMAND [ARGS]
+const char kUsageHead[] = R"(Usage: tqhost [OPTIONS] COMMAND [ARGS]
 
 The stand-in host for the tqmotion plug-in: loads a scene file and the
 plug-in, and runs the plug-in's screen-track export.
@@ -41,8 +42,11 @@ Commands:
                     in the terminal, for a person to work
 
 Options:
-  --plugin PATH     the plug-in to load (default: tqmotion.plg beside tqhost)
-  -h, --help        this text; 'tqhost COMMAND --help' tells about a command
+)";
+
+const char kUsageTail[] = R"(
+Options may stand anywhere; --name=value and -oFILE work too, and -- ends
+the options.
 
 Exit status: 0 done, 1 failed (a message from the plug-in, a scene or
 plug-in that cannot be loaded), 2 usage error.
@@ -76,38 +80,22 @@ in the terminal:
 The file button asks for the output path on one line. Needs a terminal.
 )";
 
-const char kExportUsage[] = R"(Usage: tqhost [--plugin PATH] export SCENE [OPTIONS]
+const char kExportHead[] = R"(Usage: tqhost [--plugin PATH] export SCENE [OPTIONS]
 
 Runs the plug-in's export command on the scene, working its settings dialog
 the way a person would, in this order:
 
-  --camera NAME     pick the camera (fills size and range from its output
-                    options); default: the first camera
-  --target NAME     pick the object to track; default: the first object
-  --mode MODE       origin | model-center | group-center | bone
-                    (the radio buttons; default: origin)
-  --group NAME      pick the model's group (group-center; default: the first)
-  --bone NAME       pick the model's bone (bone; default: the first)
-  --width N         type the image width
-  --height N        type the image height
-  --start F         type the first frame (may be fractional)
-  --end F           type the last frame (inclusive)
-  -o FILE           choose the output file in the save request
-                    (default: TQmotion.txt in the current folder)
-  --preview FILE.svg
-                    also draw the track as an SVG picture
-
-What is not given stays as the dialog shows it. Then OK is pressed.
-
-Every message box of the run (a refused value, a mode the target does not
-offer, an unknown name, a file that cannot be written) is printed on standard
-error and makes the exit status 1. On success one line tells how many frames
-were written to which file.
 )";
 
-struct UsageError {
-  std::string what;
-};
+const char kExportTail[] = R"(
+What is not given stays as the dialog shows it. Then OK is pressed.
+
+A name the scene does not have, a mode the target does not offer and every
+message box of the run (a refused value, a file that cannot be written) is
+printed on standard error and makes the exit status 1. On success one line
+tells how many frames were written to which file (on standard error when the
+track goes to standard output).
+)";
 
 const char* TypeName(int type) {
   switch (type) {
@@ -223,6 +211,7 @@ struct DialogOutcome {
   float start = 0, end = 0;
   INT_PTR result = -1;
   bool ran = false;
+  int focus = 0;  // the control in focus at the end: the one a refusal was about
 
   void Capture(const CDialog& dialog) {
     HWND d = dialog.m_hWnd;
@@ -235,6 +224,7 @@ struct DialogOutcome {
     end = framework::ParseFloat(GetWindowTextString(GetDlgItem(d, IDC_END_FRAME))).value_or(0);
     result = dialog.m_nModalResult;
     ran = true;
+    focus = GetDlgCtrlID(GetFocus());
   }
 };
 
@@ -258,18 +248,13 @@ class TrackTap : public fileio::StreamTap {
   std::string text;
 };
 
-// Loads the scene and the plug-in and runs the export command (command 0)
-// on the choreography, the host's main window its dialog's parent and driver
-// its UI; the track it writes is kept in tap. False (with the reason on err)
-// when either cannot be loaded.
-bool RunExportCommand(const std::string& pluginPath, const std::string& scenePath,
+// Loads the plug-in and runs the export command (command 0) on the scene's
+// choreography, the host's main window its dialog's parent and driver its
+// UI; the track it writes is kept in tap. False (with the reason on err) when
+// the plug-in cannot be loaded.
+bool RunExportCommand(const std::string& pluginPath, tq::scene::Scene& scene,
                       framework::UiDriver& driver, TrackTap& tap, std::ostream& err) {
-  auto loaded = tq::scene::LoadSceneFile(scenePath);
-  if (!loaded) {
-    err << "tqhost: " << loaded.error << "\n";
-    return false;
-  }
-  loaded.scene->MakeCurrent();
+  scene.MakeCurrent();
   auto plugin = LoadPlugin(pluginPath, err);
   if (!plugin) return false;
   HWND mainWindow =
@@ -278,12 +263,18 @@ bool RunExportCommand(const std::string& pluginPath, const std::string& scenePat
   fileio::StreamTap* previousTap = fileio::SetStreamTap(&tap);
   {
     framework::ScopedUiDriver use(&driver);
-    plugin->Run(loaded.scene->Chor(), 0);
+    plugin->Run(scene.Chor(), 0);
   }
   fileio::SetStreamTap(previousTap);
   tq::scene::SetMainApplicationWnd(nullptr);
   framework::DestroyWindowRecord(mainWindow);
   return true;
+}
+
+std::unique_ptr<tq::scene::Scene> LoadScene(const std::string& path, std::ostream& err) {
+  auto loaded = tq::scene::LoadSceneFile(path);
+  if (!loaded) err << "tqhost: " << loaded.error << "\n";
+  return std::move(loaded.scene);
 }
 
 const char kNoDialog[] = "the settings dialog could not be shown";
@@ -322,7 +313,8 @@ int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, 
     CursesTerminal terminal;
     NotingDriver<framework::TerminalDriver> driver(terminal);
     std::ostringstream problems;
-    ran = RunExportCommand(pluginPath, args[0], driver, tap, problems);
+    auto scene = LoadScene(args[0], problems);
+    ran = scene && RunExportCommand(pluginPath, *scene, driver, tap, problems);
     outcome = driver.outcome;
     if (!ran) err << problems.str();
   }
@@ -342,79 +334,150 @@ int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, 
   return 0;
 }
 
-int Export(const std::string& pluginPath, const std::vector<std::string>& args, std::ostream& out,
-           std::ostream& err) {
-  std::string scenePath, output = "TQmotion.txt", preview;
-  std::map<std::string, std::string> values;
-  static const char* const kValued[] = {"--camera", "--target", "--mode",   "--group",
-                                        "--bone",   "--width",  "--height", "--start",
-                                        "--end",    "-o",       "--preview"};
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    bool known = false;
-    for (const char* k : kValued) {
-      if (a != k) continue;
-      known = true;
-      if (i + 1 >= args.size()) throw UsageError{a + " needs a value"};
-      if (values.count(a) != 0) throw UsageError{a + " is given twice"};
-      values[a] = args[++i];
+// --- export: the names of the scene, checked before the dialog runs -------
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string list;
+  for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+  return list.empty() ? "none" : list;
+}
+
+// What the dialog lists: cameras, objects (no folders), and of a model its
+// groups and the bones of its first top-level bone, in pre-order.
+struct SceneNames {
+  std::vector<std::string> cameras, objects, groups, bones;
+  HQuorObject* target = nullptr;
+
+  SceneNames(HChor* chor, const std::string& targetName) {
+    for (HCamera* c = chor->GetChildCamera(); c != nullptr; c = c->GetNextCameraInChor())
+      cameras.push_back(c->GetName());
+    for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling()) {
+      if (o->GetObjectType() == ObjectType::kFolder) continue;
+      objects.push_back(o->GetName());
+      if (target == nullptr && (targetName.empty() || targetName == o->GetName())) target = o;
     }
-    if (known) continue;
-    if (!a.empty() && a[0] == '-') throw UsageError{"unknown option " + a};
-    if (!scenePath.empty())
-      throw UsageError{"more than one scene given (" + scenePath + ", " + a + ")"};
-    scenePath = a;
+    if (target == nullptr || target->GetObjectType() != ObjectType::kModel) return;
+    auto* model = static_cast<HModel*>(target);
+    if (HGroupContainer* g = model->GetChildGroupContainer()) {
+      for (HQuorObject* group = g->GetChildGroup(); group != nullptr; group = group->GetSibling())
+        groups.push_back(group->GetName());
+    }
+    if (HBoneContainer* b = model->GetChildBoneContainer()) {
+      if (HBone* first = b->GetChildBone()) AddBones(first);
+    }
   }
-  if (scenePath.empty()) throw UsageError{"export needs a scene file"};
-  static const std::map<std::string, int> kModes = {{"origin", IDC_RADIO1},
+  void AddBones(HBone* bone) {
+    bones.push_back(bone->GetName());
+    for (HBone* child = bone->GetChildBone(); child != nullptr; child = child->GetSiblingBone())
+      AddBones(child);
+  }
+  bool HasGroups() const {
+    return target != nullptr && target->GetObjectType() == ObjectType::kModel &&
+           static_cast<HModel*>(target)->GetChildGroupContainer() != nullptr;
+  }
+  bool HasBones() const {
+    return target != nullptr && target->GetObjectType() == ObjectType::kModel &&
+           static_cast<HModel*>(target)->GetChildBoneContainer() != nullptr;
+  }
+};
+
+bool Contains(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// A name or mode the scene cannot give, in the user's words; "" when all fit.
+std::string CheckNames(const ParsedArgs& a, const SceneNames& n) {
+  const std::string camera = a.Value("--camera"), target = a.Value("--target");
+  if (a.Has("--camera") && !Contains(n.cameras, camera))
+    return "unknown camera '" + camera + "'; the cameras are " + Joined(n.cameras);
+  if (a.Has("--target") && !Contains(n.objects, target))
+    return "unknown target '" + target + "'; the objects are " + Joined(n.objects);
+  if (n.target == nullptr) return "";  // the dialog says what is missing
+  const std::string of = std::string(" of '") + n.target->GetName() + "'";
+  const std::string mode = a.Value("--mode", "origin");
+  const bool model = n.target->GetObjectType() == ObjectType::kModel;
+  std::vector<std::string> offered = {"origin"};
+  if (model) offered.push_back("model-center");
+  if (n.HasGroups()) offered.push_back("group-center");
+  if (n.HasBones()) offered.push_back("bone");
+  if (!Contains(offered, mode)) {
+    return "--mode " + mode + ": the target '" + n.target->GetName() + "' offers " +
+           Joined(offered);
+  }
+  if (a.Has("--group") && !Contains(n.groups, a.Value("--group")))
+    return "unknown group '" + a.Value("--group") + "'" + of + "; its groups are " +
+           Joined(n.groups);
+  if (a.Has("--bone") && !Contains(n.bones, a.Value("--bone")))
+    return "unknown bone '" + a.Value("--bone") + "'" + of + "; its bones are " + Joined(n.bones);
+  return "";
+}
+
+// --- export: the run -----------------------------------------------------------
+
+const std::map<std::string, int>& ModeRadios() {
+  static const std::map<std::string, int> radios = {{"origin", IDC_RADIO1},
                                                     {"model-center", IDC_RADIO2},
                                                     {"group-center", IDC_RADIO3},
                                                     {"bone", IDC_RADIO4}};
-  if (values.count("--mode") != 0 && kModes.count(values["--mode"]) == 0) {
-    throw UsageError{"--mode must be origin, model-center, group-center or bone, not \"" +
-                     values["--mode"] + "\""};
-  }
-  if (values.count("-o") != 0) output = values["-o"];
-  // "-" is standard output; the summary then goes to standard error.
-  if (output == "-") output = "/dev/stdout";
-  const bool toStdout = output == "/dev/stdout";
-  std::ostream& summary = toStdout ? err : out;
-  if (values.count("--preview") != 0) preview = values["--preview"];
+  return radios;
+}
 
+// The dialog worked as the options say, in the order of the option table,
+// then OK.
+std::vector<framework::Action> DialogActions(const ParsedArgs& a, const std::string& output) {
   using framework::Action;
   std::vector<Action> actions;
-  if (values.count("--camera"))
-    actions.push_back(Action::SelectText(IDC_COMBO1, values["--camera"]));
-  if (values.count("--target"))
-    actions.push_back(Action::SelectText(IDC_COMBO2, values["--target"]));
-  if (values.count("--mode")) actions.push_back(Action::Click(kModes.at(values["--mode"])));
-  if (values.count("--group")) actions.push_back(Action::SelectText(IDC_COMBO3, values["--group"]));
-  if (values.count("--bone")) actions.push_back(Action::SelectText(IDC_COMBO4, values["--bone"]));
-  if (values.count("--width")) actions.push_back(Action::SetText(IDC_WIDTH, values["--width"]));
-  if (values.count("--height")) actions.push_back(Action::SetText(IDC_HEIGHT, values["--height"]));
-  if (values.count("--start"))
-    actions.push_back(Action::SetText(IDC_START_FRAME, values["--start"]));
-  if (values.count("--end")) actions.push_back(Action::SetText(IDC_END_FRAME, values["--end"]));
-  if (values.count("-o")) {
+  auto select = [&](const char* option, int id) {
+    if (a.Has(option)) actions.push_back(Action::SelectText(id, a.Value(option)));
+  };
+  auto type = [&](const char* option, int id) {
+    if (a.Has(option)) actions.push_back(Action::SetText(id, a.Value(option)));
+  };
+  select("--camera", IDC_COMBO1);
+  select("--target", IDC_COMBO2);
+  if (a.Has("--mode")) actions.push_back(Action::Click(ModeRadios().at(a.Value("--mode"))));
+  select("--group", IDC_COMBO3);
+  select("--bone", IDC_COMBO4);
+  type("--width", IDC_WIDTH);
+  type("--height", IDC_HEIGHT);
+  type("--start", IDC_START_FRAME);
+  type("--end", IDC_END_FRAME);
+  if (a.Has("--output")) {
     actions.push_back(Action::Click(IDC_BUTTON1));
     actions.push_back(Action::AnswerSave(output));
   }
   actions.push_back(Action::Ok());
+  return actions;
+}
 
-  NotingDriver<framework::ScriptedDriver> driver(actions);
-  TrackTap tap;
-  if (!RunExportCommand(pluginPath, scenePath, driver, tap, err)) return 1;
+// The option that fills a control, for messages about that control.
+std::string OptionOfControl(int id, const ParsedArgs& a) {
+  static const std::map<int, std::string> options = {
+      {IDC_COMBO1, "--camera"},     {IDC_COMBO2, "--target"}, {IDC_COMBO3, "--group"},
+      {IDC_COMBO4, "--bone"},       {IDC_WIDTH, "--width"},   {IDC_HEIGHT, "--height"},
+      {IDC_START_FRAME, "--start"}, {IDC_END_FRAME, "--end"}};
+  const auto it = options.find(id);
+  if (it == options.end()) return "";
+  return a.Has(it->second) ? it->second + " " + a.Value(it->second) : it->second;
+}
 
-  // Success is a dialog that came up, took every option and ended with OK,
-  // and an export that said nothing.
+// Reports what kept the run from success; false when nothing did. Message
+// boxes are the dialog's own words, named by the option of the control they
+// are about; the driver's failures show the dialog only with --verbose.
+bool ReportFailures(const NotingDriver<framework::ScriptedDriver>& driver, const ParsedArgs& a,
+                    std::ostream& err) {
   bool failed = false;
   for (const auto& message : driver.messages) {
-    err << "tqhost: " << message << "\n";
+    const std::string option = OptionOfControl(driver.outcome.focus, a);
+    err << "tqhost: " << (option.empty() ? "" : option + ": ") << message << "\n";
     failed = true;
   }
-  for (const auto& failure : driver.Failures()) {
-    err << "tqhost: " << failure;
-    failed = true;
+  if (!failed) {
+    for (const auto& failure : driver.Failures()) {
+      err << "tqhost: "
+          << (a.Has("--verbose") ? failure : failure.substr(0, failure.find('\n') + 1));
+      failed = true;
+    }
   }
   const DialogOutcome& outcome = driver.outcome;
   if (!failed && !outcome.ran) {
@@ -424,7 +487,52 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
     err << "tqhost: the settings dialog did not end with OK; nothing was written\n";
     failed = true;
   }
-  if (failed) return 1;
+  return failed;
+}
+
+// Saves the picture of the track through the same never-half-written
+// replace as the track.
+bool WritePreview(const std::string& path, const std::vector<TrackPoint>& points,
+                  const DialogOutcome& outcome, std::ostream& err) {
+  const std::string svg = RenderPreview(
+      points, {outcome.camera, outcome.target, outcome.width, outcome.height, outcome.start});
+  FileStream file;
+  String name(path.c_str());
+  file.Open(name, 0);
+  file.Write(svg.data(), static_cast<unsigned long>(svg.size()));
+  if (file.Close() != 0) return true;
+  err << "tqhost: cannot write the preview " << path << ": " << file.Error() << "\n";
+  return false;
+}
+
+int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out,
+           std::ostream& err) {
+  const std::vector<std::string>& positional = a.positional;
+  if (positional.size() < 2) throw UsageError{"export needs a scene file"};
+  if (positional.size() > 2) {
+    throw UsageError{"more than one scene given (" + positional[1] + ", " + positional[2] + ")"};
+  }
+  if (a.Has("--mode") && ModeRadios().count(a.Value("--mode")) == 0) {
+    throw UsageError{"--mode must be origin, model-center, group-center or bone, not '" +
+                     a.Value("--mode") + "'"};
+  }
+  // "-" is standard output; the summary then goes to standard error.
+  std::string output = a.Value("--output", "TQmotion.txt");
+  if (output == "-") output = "/dev/stdout";
+  const bool toStdout = output == "/dev/stdout";
+  std::ostream& summary = toStdout ? err : out;
+
+  auto scene = LoadScene(positional[1], err);
+  if (!scene) return 1;
+  if (const std::string wrong = CheckNames(a, SceneNames(scene->Chor(), a.Value("--target")));
+      !wrong.empty()) {
+    err << "tqhost: " << wrong << "\n";
+    return 1;
+  }
+  NotingDriver<framework::ScriptedDriver> driver(DialogActions(a, output));
+  TrackTap tap;
+  if (!RunExportCommand(pluginPath, *scene, driver, tap, err)) return 1;
+  if (ReportFailures(driver, a, err)) return 1;
 
   std::vector<TrackPoint> points;
   std::string error;
@@ -433,19 +541,9 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
     return 1;
   }
   Summarise(points, toStdout ? "standard output" : output, "written", summary, err);
-  if (!preview.empty()) {
-    const std::string svg = RenderPreview(
-        points, {outcome.camera, outcome.target, outcome.width, outcome.height, outcome.start});
-    // Through the same never-half-written replace as the track.
-    FileStream file;
-    String name(preview.c_str());
-    file.Open(name, 0);
-    file.Write(svg.data(), static_cast<unsigned long>(svg.size()));
-    if (file.Close() == 0) {
-      err << "tqhost: cannot write the preview " << preview << ": " << file.Error() << "\n";
-      return 1;
-    }
-    summary << "preview drawn in " << preview << "\n";
+  if (a.Has("--preview")) {
+    if (!WritePreview(a.Value("--preview"), points, driver.outcome, err)) return 1;
+    summary << "preview drawn in " << a.Value("--preview") << "\n";
   }
   return 0;
 }
@@ -453,33 +551,25 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& args, 
 }  // namespace
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  std::string pluginPath;
-  std::string command;
-  std::vector<std::string> rest;
-  bool help = false;
+  const std::vector<std::string> args(argv + 1, argv + argc);
   try {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-      const std::string& a = args[i];
-      if (a == "--plugin") {
-        if (i + 1 >= args.size()) throw UsageError{"--plugin needs a path"};
-        pluginPath = args[++i];
-      } else if (a == "-h" || a == "--help") {
-        help = true;
-      } else if (command.empty()) {
-        if (!a.empty() && a[0] == '-') throw UsageError{"unknown option " + a};
-        command = a;
-      } else {
-        rest.push_back(a);
-      }
-    }
-    if (pluginPath.empty()) pluginPath = DefaultPluginPath();
-    if (command.empty()) {
-      if (help) {
-        out << kUsage;
-        return 0;
-      }
+    const ParsedArgs a = ParseArgs(args, {&GlobalOptions(), &ExportOptions()});
+    const std::string command = a.positional.empty() ? "" : a.positional[0];
+    const std::vector<std::string> rest(a.positional.begin() + (command.empty() ? 0 : 1),
+                                        a.positional.end());
+    const bool help = a.Has("--help") || command == "help";
+    if (a.Has("--version")) return (out << "tqhost " << TQ_VERSION << "\n", 0);
+    if (command.empty() || command == "help") {
+      if (help) return (out << kUsageHead << OptionHelp(GlobalOptions()) << kUsageTail, 0);
       throw UsageError{"no command given"};
+    }
+    const std::string pluginPath = a.Value("--plugin", DefaultPluginPath());
+    // Export's options belong to export alone.
+    if (command != "export") {
+      for (const Option& option : ExportOptions()) {
+        if (a.Has(option.name))
+          throw UsageError{std::string(option.name) + " is an option of export"};
+      }
     }
     if (command == "info") {
       if (help) return (out << kInfoUsage, 0);
@@ -492,18 +582,16 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       return Commands(pluginPath, out, err);
     }
     if (command == "export") {
-      if (help) return (out << kExportUsage, 0);
-      return Export(pluginPath, rest, out, err);
+      if (help) return (out << kExportHead << OptionHelp(ExportOptions()) << kExportTail, 0);
+      return Export(pluginPath, a, out, err);
     }
     if (command == "dialog") {
       if (help) return (out << kDialogUsage, 0);
       return Dialog(pluginPath, rest, out, err);
     }
-    if (command == "help") {
-      out << kUsage;
-      return 0;
-    }
-    throw UsageError{"unknown command \"" + command + "\""};
+    throw UsageError{"unknown command '" + command +
+                     "'; the commands are info, commands, "
+                     "export, dialog"};
   } catch (const UsageError& e) {
     err << "tqhost: " << e.what << "\nTry 'tqhost --help'.\n";
     return 2;

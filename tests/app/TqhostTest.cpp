@@ -127,15 +127,20 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
     int status;
     std::string err;  // the start of standard error
   } rows[] = {
+      // Mistakes in the user's words: the option, and the choices there are.
       {"export " + orbit + " --camera Nope", 1,
-       "tqhost: cannot select \"Nope\" in 1000: combo box 1000 has no entry \"Nope\" (it has "
-       "\"Camera1\", "
-       "\"Closeup\")\n"},
+       "tqhost: unknown camera 'Nope'; the cameras are Camera1, Closeup\n"},
+      {"export " + orbit + " --target Nope", 1,
+       "tqhost: unknown target 'Nope'; the objects are Camera1, Closeup, Robot, Key, Marker\n"},
+      {"export " + orbit + " --target Robot --group Lid", 1,
+       "tqhost: unknown group 'Lid' of 'Robot'; its groups are Base, Roof\n"},
+      {"export " + orbit + " --target Robot --mode bone --bone Prop", 1,
+       "tqhost: unknown bone 'Prop' of 'Robot'; its bones are Root, Spine, Neck, Arm\n"},
       {"export " + orbit + " --width 6000", 1,
-       "tqhost: Please enter an integer between 0 and 5000.\n"},
-      {"export " + orbit + " --start abc", 1, "tqhost: Please enter a number.\n"},
+       "tqhost: --width 6000: Please enter an integer between 0 and 5000.\n"},
+      {"export " + orbit + " --start abc", 1, "tqhost: --start abc: Please enter a number.\n"},
       {"export " + orbit + " --target Key --mode model-center", 1,
-       "tqhost: cannot click 1007: control 1007 is disabled\n"},
+       "tqhost: --mode model-center: the target 'Key' offers origin\n"},
       {"export " + orbit + " --target Robot -o missing/track.txt", 1,
        "tqhost: The motion data could not be written to \"missing/track.txt\": No such file or "
        "directory. "
@@ -147,13 +152,19 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"--plugin none.plg commands", 1, "tqhost: cannot load the plug-in none.plg: no such file\n"},
       {"export", 2, "tqhost: export needs a scene file\nTry 'tqhost --help'.\n"},
       {"export " + orbit + " --mode middle", 2,
-       "tqhost: --mode must be origin, model-center, group-center or bone, not \"middle\"\n"},
+       "tqhost: --mode must be origin, model-center, group-center or bone, not 'middle'\n"},
       {"export " + orbit + " --width", 2, "tqhost: --width needs a value\n"},
       {"export " + orbit + " --colour red", 2, "tqhost: unknown option --colour\n"},
-      {"export " + orbit, 1, "tqhost: The target is the camera itself. Choose another object.\n"},
+      {"export " + orbit, 1,
+       "tqhost: --target: The target is the camera itself. Choose another object.\n"},
       {"--plugin '" + std::string(TQ_BIN_DIR) + "/nodialog.plg' export " + orbit, 1,
        "tqhost: the settings dialog could not be shown\n"},
-      {"frobnicate", 2, "tqhost: unknown command \"frobnicate\"\n"},
+      {"frobnicate", 2,
+       "tqhost: unknown command 'frobnicate'; the commands are info, commands, export, dialog\n"},
+      {"info " + orbit + " --camera Camera1", 2, "tqhost: --camera is an option of export\n"},
+      {"export " + orbit + " --preview=", 2, "tqhost: --preview needs a value\n"},
+      {"export " + orbit + " --target=Robot -o", 2, "tqhost: -o needs a value\n"},
+      {"export " + orbit + " --help=yes", 2, "tqhost: --help takes no value\n"},
       {"", 2, "tqhost: no command given\n"},
   };
   for (const Row& row : rows) {

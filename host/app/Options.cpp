@@ -1,0 +1,138 @@
+#include "host/app/Options.h"
+
+#include <algorithm>
+#include <sstream>
+
+namespace tq::app {
+
+const std::vector<Option>& GlobalOptions() {
+  static const std::vector<Option> options = {
+      {"--plugin", nullptr, "PATH", "the plug-in to load (default: tqmotion.plg beside tqhost)"},
+      {"--verbose", nullptr, nullptr,
+       "on a failure in the dialog, also show the dialog's controls and their ids"},
+      {"--help", "-h", nullptr, "this text; 'tqhost COMMAND --help' tells about a command"},
+      {"--version", nullptr, nullptr, "the version of tqhost"},
+  };
+  return options;
+}
+
+const std::vector<Option>& ExportOptions() {
+  static const std::vector<Option> options = {
+      {"--camera", nullptr, "NAME",
+       "pick the camera (fills size and range from its output options); default: the first "
+       "camera"},
+      {"--target", nullptr, "NAME", "pick the object to track; default: the first object"},
+      {"--mode", nullptr, "MODE",
+       "origin | model-center | group-center | bone (the radio buttons; default: origin)"},
+      {"--group", nullptr, "NAME", "pick the model's group (group-center; default: the first)"},
+      {"--bone", nullptr, "NAME", "pick the model's bone (bone; default: the first)"},
+      {"--width", nullptr, "N", "type the image width"},
+      {"--height", nullptr, "N", "type the image height"},
+      {"--start", nullptr, "F", "type the first frame (may be fractional)"},
+      {"--end", nullptr, "F", "type the last frame (inclusive)"},
+      {"--output", "-o", "FILE",
+       "choose the output file in the save request (default: TQmotion.txt in the current "
+       "folder; - for standard output)"},
+      {"--preview", nullptr, "FILE.svg", "also draw the track as an SVG picture"},
+  };
+  return options;
+}
+
+std::string OptionUsage(const Option& option) {
+  std::string usage = option.alias != nullptr ? std::string(option.alias) + ", " : "";
+  usage += option.name;
+  if (option.value != nullptr) usage += std::string(" ") + option.value;
+  return usage;
+}
+
+std::string OptionHelp(const std::vector<Option>& table) {
+  constexpr std::size_t kColumn = 22, kWidth = 79;
+  std::string out;
+  for (const Option& option : table) {
+    std::string line = "  " + OptionUsage(option);
+    if (line.size() + 2 > kColumn) {
+      out += line + "\n";
+      line.clear();
+    }
+    line.resize(kColumn, ' ');
+    std::istringstream words(option.help);
+    std::string word;
+    bool first = true;
+    while (words >> word) {
+      if (!first && line.size() + 1 + word.size() > kWidth) {
+        out += line + "\n";
+        line = std::string(kColumn, ' ');
+        first = true;
+      }
+      line += (first ? "" : " ") + word;
+      first = false;
+    }
+    out += line + "\n";
+  }
+  return out;
+}
+
+namespace {
+
+const Option* Find(const std::string& spelling,
+                   const std::vector<const std::vector<Option>*>& tables) {
+  for (const auto* table : tables) {
+    for (const Option& option : *table) {
+      if (spelling == option.name || (option.alias != nullptr && spelling == option.alias)) {
+        return &option;
+      }
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+ParsedArgs ParseArgs(const std::vector<std::string>& args,
+                     const std::vector<const std::vector<Option>*>& tables) {
+  ParsedArgs parsed;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (optionsEnded || a.size() < 2 || a[0] != '-') {
+      parsed.positional.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    // --name=value, -ovalue, or the name alone.
+    std::string spelling = a;
+    std::string attached;
+    bool hasAttached = false;
+    if (a.rfind("--", 0) == 0) {
+      if (const auto eq = a.find('='); eq != std::string::npos) {
+        spelling = a.substr(0, eq);
+        attached = a.substr(eq + 1);
+        hasAttached = true;
+      }
+    } else if (a.size() > 2) {
+      spelling = a.substr(0, 2);
+      attached = a.substr(2);
+      hasAttached = true;
+    }
+    const Option* option = Find(spelling, tables);
+    if (option == nullptr) throw UsageError{"unknown option " + spelling};
+    const std::string name = option->name;
+    if (parsed.Has(name)) throw UsageError{name + " is given twice"};
+    if (option->value == nullptr) {
+      if (hasAttached) throw UsageError{name + " takes no value"};
+      parsed.values[name] = "";
+    } else if (hasAttached) {
+      if (attached.empty()) throw UsageError{name + " needs a value"};
+      parsed.values[name] = attached;
+    } else {
+      if (i + 1 >= args.size()) throw UsageError{spelling + " needs a value"};
+      parsed.values[name] = args[++i];
+    }
+  }
+  return parsed;
+}
+
+}  // namespace tq::app
