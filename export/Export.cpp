@@ -10,6 +10,46 @@
 #include "host/framework/App.h"
 #include "plugin/PluginApp.h"
 
+namespace {
+
+struct Pixel {
+  std::int32_t x, y;
+};
+
+// The pixel at which a camera-space point q lands through a lens of focal
+// length f, in an image of width by height pixels with the given aspect:
+// the lens slope from f + f in single precision, then all in double, each
+// coordinate rounded half away from zero. The constant is deliberately
+// 1.5707963267949, not pi/2.
+Pixel ProjectToPixel(float f, const Vector& q, int width, int height, double aspect) {
+  const float twice = f + f;
+  const double a = std::atan(static_cast<double>(twice) / -35.0);
+  const double lens = std::tan(a + 1.5707963267949);
+  const double d = lens * static_cast<double>(q.z);
+  const double hw = static_cast<double>(width / 2);
+  const double hh = static_cast<double>(height / 2);
+  const double x = hw - (static_cast<double>(q.x) / d) * hw;
+  const double y = hh - ((static_cast<double>(q.y) / d) * aspect) * hh;
+  return {RoundToInt32(x), RoundToInt32(y)};
+}
+
+// The reference point of the run's mode, fixed once for the whole run: the
+// model centre, the group centre, the bone's pivot; none for the origin.
+Vector ReferenceOffset(const PParameters& p) {
+  switch (p.targetMode) {
+    case TargetMode::kModelCenter:
+      return GetModelCenter(static_cast<HAnimObject*>(p.object)->GetCache());
+    case TargetMode::kGroupCenter:
+      return GetGroupCenter(p.group);
+    case TargetMode::kBone:
+      return p.bone->GetPivot();
+    default:
+      return Vector(0.0f, 0.0f, 0.0f);
+  }
+}
+
+}  // namespace
+
 int CTQMotionApp::ChorWorking(HChor* chor) {
   PParameters& p = *parameters;
   bool writeFailed = false;
@@ -28,18 +68,8 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
     const double aspect = static_cast<double>(p.width) / static_cast<double>(p.height);
     const Time saved = chor->GetTime();
 
-    // The reference point, fixed once for the whole run.
-    Vector offset(0.0f, 0.0f, 0.0f);
-    const bool turnsOffset = p.targetMode == TargetMode::kModelCenter ||
-                             p.targetMode == TargetMode::kGroupCenter ||
-                             p.targetMode == TargetMode::kBone;
-    if (p.targetMode == TargetMode::kModelCenter) {
-      offset = GetModelCenter(static_cast<HAnimObject*>(object)->GetCache());
-    } else if (p.targetMode == TargetMode::kGroupCenter) {
-      offset = GetGroupCenter(p.group);
-    } else if (p.targetMode == TargetMode::kBone) {
-      offset = p.bone->GetPivot();
-    }
+    const bool turnsOffset = p.targetMode != TargetMode::kOrigin;
+    const Vector offset = ReferenceOffset(p);
 
     fileStream.Open(p.fileName, 0);
 
@@ -59,22 +89,12 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
       }
       const Vector q = camera.Inverse() * point;
 
-      // The lens: f + f in single precision, then double; the constant is
-      // deliberately 1.5707963267949, not pi/2.
-      const float twice = f + f;
-      const double a = std::atan(static_cast<double>(twice) / -35.0);
-      const double lens = std::tan(a + 1.5707963267949);
-      const double d = lens * static_cast<double>(q.z);
-      const double hw = static_cast<double>(p.width / 2);
-      const double hh = static_cast<double>(p.height / 2);
-      const double x = hw - (static_cast<double>(q.x) / d) * hw;
-      const double y = hh - ((static_cast<double>(q.y) / d) * aspect) * hh;
-
+      const Pixel pixel = ProjectToPixel(f, q, p.width, p.height, aspect);
       fileStream << index;
       tab(fileStream);
-      fileStream << static_cast<long>(RoundToInt32(x));
+      fileStream << static_cast<long>(pixel.x);
       tab(fileStream);
-      fileStream << static_cast<long>(RoundToInt32(y));
+      fileStream << static_cast<long>(pixel.y);
       nl(fileStream);
     });
 

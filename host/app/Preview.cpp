@@ -67,82 +67,117 @@ bool ReadTrack(const std::string& text, std::vector<TrackPoint>& points, std::st
   return true;
 }
 
-std::string RenderPreview(const std::vector<TrackPoint>& points, const PreviewInfo& info) {
-  const double w = std::max(info.width, 1), h = std::max(info.height, 1);
-  const double margin = std::max(w, h) * 0.08 + 40;
-  const double unit = std::max(w, h) / 400.0;  // strokes and text scale with the image
+namespace {
+
+// The picture being drawn: the image's size in pixels, the margin around it
+// and the unit that strokes and text scale with.
+class SvgPreview {
+ public:
+  SvgPreview(const std::vector<TrackPoint>& points, const PreviewInfo& info)
+      : points_(points),
+        info_(info),
+        w_(std::max(info.width, 1)),
+        h_(std::max(info.height, 1)),
+        margin_(std::max(w_, h_) * 0.08 + 40),
+        unit_(std::max(w_, h_) / 400.0) {
+    svg_.precision(6);
+  }
+
+  std::string Draw() {
+    Heading();
+    ImageFrame();
+    Track();
+    if (!points_.empty()) {
+      Mark(points_.front(), "#1a9850", "first");
+      Mark(points_.back(), "#d73027", "last");
+    }
+    svg_ << "</svg>\n";
+    return svg_.str();
+  }
+
+ private:
   // Points far outside the picture (a target behind or at the camera) are
   // left out of the line.
-  auto visible = [&](const TrackPoint& p) {
-    return std::fabs(static_cast<double>(p.x)) <= 4 * w &&
-           std::fabs(static_cast<double>(p.y)) <= 4 * h;
-  };
-  auto sx = [&](long x) { return static_cast<double>(x); };
-  auto sy = [&](long y) { return h - static_cast<double>(y); };  // origin bottom-left
-
-  std::ostringstream svg;
-  svg.precision(6);
-  const std::string title = "Screen track of " + info.target + " through " + info.camera;
-  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"" << -margin << " "
-      << -margin - 30 * unit << " " << w + 2 * margin << " " << h + 2 * margin + 30 * unit
-      << "\" font-family=\"sans-serif\">\n";
-  svg << "<title>" << Escape(title) << "</title>\n";
-  svg << "<rect x=\"" << -margin << "\" y=\"" << -margin - 30 * unit << "\" width=\""
-      << w + 2 * margin << "\" height=\"" << h + 2 * margin + 30 * unit
-      << "\" fill=\"#f4f4f4\"/>\n";
-  svg << "<text x=\"" << -margin + 8 * unit << "\" y=\"" << -margin - 12 * unit << "\" font-size=\""
-      << 12 * unit << "\" font-weight=\"bold\">" << Escape(info.target) << " through "
-      << Escape(info.camera) << "</text>\n";
-  svg << "<text x=\"" << -margin + 8 * unit << "\" y=\"" << -margin + 4 * unit << "\" font-size=\""
-      << 9 * unit << "\" fill=\"#555\">" << info.width << " x " << info.height << " pixels, "
-      << points.size() << (points.size() == 1 ? " frame" : " frames")
-      << ", origin bottom-left</text>\n";
-  svg << "<rect x=\"0\" y=\"0\" width=\"" << w << "\" height=\"" << h
-      << "\" fill=\"white\" stroke=\"#333\" stroke-width=\"" << unit << "\"/>\n";
-  svg << "<text x=\"" << 4 * unit << "\" y=\"" << h - 4 * unit << "\" font-size=\"" << 9 * unit
-      << "\" fill=\"#888\">(0, 0)</text>\n";
-  svg << "<text x=\"" << w - 4 * unit << "\" y=\"" << 12 * unit << "\" font-size=\"" << 9 * unit
-      << "\" fill=\"#888\" text-anchor=\"end\">(" << info.width << ", " << info.height
-      << ")</text>\n";
-
-  svg << "<polyline fill=\"none\" stroke=\"#1f6fd1\" stroke-width=\"" << 1.5 * unit
-      << "\" points=\"";
-  for (const TrackPoint& p : points) {
-    if (visible(p)) svg << sx(p.x) << "," << sy(p.y) << " ";
+  bool Visible(const TrackPoint& p) const {
+    return std::fabs(static_cast<double>(p.x)) <= 4 * w_ &&
+           std::fabs(static_cast<double>(p.y)) <= 4 * h_;
   }
-  svg << "\"/>\n";
-  std::vector<std::pair<double, double>> labels;
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    const TrackPoint& p = points[i];
-    if (!visible(p)) continue;
-    svg << "<circle cx=\"" << sx(p.x) << "\" cy=\"" << sy(p.y) << "\" r=\"" << 2 * unit
-        << "\" fill=\"#1f6fd1\"><title>frame " << FrameLabel(info.startFrame, p.index) << ": ("
-        << p.x << ", " << p.y << ")</title></circle>\n";
-    // Every 10th frame, unless it would sit on a label already drawn.
-    const bool crowded = std::any_of(labels.begin(), labels.end(), [&](const auto& l) {
-      return std::hypot(sx(p.x) - l.first, sy(p.y) - l.second) < 16 * unit;
-    });
-    if (p.index % 10 == 0 && !crowded) {
-      labels.emplace_back(sx(p.x), sy(p.y));
-      svg << "<text x=\"" << sx(p.x) + 4 * unit << "\" y=\"" << sy(p.y) - 4 * unit
-          << "\" font-size=\"" << 9 * unit << "\" fill=\"#555\">"
-          << FrameLabel(info.startFrame, p.index) << "</text>\n";
+  double X(long x) const { return static_cast<double>(x); }
+  double Y(long y) const { return h_ - static_cast<double>(y); }  // origin bottom-left
+
+  void Heading() {
+    const std::string title = "Screen track of " + info_.target + " through " + info_.camera;
+    const double top = -margin_ - 30 * unit_;
+    const double width = w_ + 2 * margin_, height = h_ + 2 * margin_ + 30 * unit_;
+    svg_ << "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"" << -margin_ << " " << top << " "
+         << width << " " << height << "\" font-family=\"sans-serif\">\n";
+    svg_ << "<title>" << Escape(title) << "</title>\n";
+    svg_ << "<rect x=\"" << -margin_ << "\" y=\"" << top << "\" width=\"" << width << "\" height=\""
+         << height << "\" fill=\"#f4f4f4\"/>\n";
+    svg_ << "<text x=\"" << -margin_ + 8 * unit_ << "\" y=\"" << -margin_ - 12 * unit_
+         << "\" font-size=\"" << 12 * unit_ << "\" font-weight=\"bold\">" << Escape(info_.target)
+         << " through " << Escape(info_.camera) << "</text>\n";
+    svg_ << "<text x=\"" << -margin_ + 8 * unit_ << "\" y=\"" << -margin_ + 4 * unit_
+         << "\" font-size=\"" << 9 * unit_ << "\" fill=\"#555\">" << info_.width << " x "
+         << info_.height << " pixels, " << points_.size()
+         << (points_.size() == 1 ? " frame" : " frames") << ", origin bottom-left</text>\n";
+  }
+
+  void ImageFrame() {
+    svg_ << "<rect x=\"0\" y=\"0\" width=\"" << w_ << "\" height=\"" << h_
+         << "\" fill=\"white\" stroke=\"#333\" stroke-width=\"" << unit_ << "\"/>\n";
+    svg_ << "<text x=\"" << 4 * unit_ << "\" y=\"" << h_ - 4 * unit_ << "\" font-size=\""
+         << 9 * unit_ << "\" fill=\"#888\">(0, 0)</text>\n";
+    svg_ << "<text x=\"" << w_ - 4 * unit_ << "\" y=\"" << 12 * unit_ << "\" font-size=\""
+         << 9 * unit_ << "\" fill=\"#888\" text-anchor=\"end\">(" << info_.width << ", "
+         << info_.height << ")</text>\n";
+  }
+
+  // The line, a dot per frame, and a label every 10th frame unless it would
+  // sit on a label already drawn.
+  void Track() {
+    svg_ << "<polyline fill=\"none\" stroke=\"#1f6fd1\" stroke-width=\"" << 1.5 * unit_
+         << "\" points=\"";
+    for (const TrackPoint& p : points_) {
+      if (Visible(p)) svg_ << X(p.x) << "," << Y(p.y) << " ";
+    }
+    svg_ << "\"/>\n";
+    std::vector<std::pair<double, double>> labels;
+    for (const TrackPoint& p : points_) {
+      if (!Visible(p)) continue;
+      const std::string frame = FrameLabel(info_.startFrame, p.index);
+      svg_ << "<circle cx=\"" << X(p.x) << "\" cy=\"" << Y(p.y) << "\" r=\"" << 2 * unit_
+           << "\" fill=\"#1f6fd1\"><title>frame " << frame << ": (" << p.x << ", " << p.y
+           << ")</title></circle>\n";
+      const bool crowded = std::any_of(labels.begin(), labels.end(), [&](const auto& l) {
+        return std::hypot(X(p.x) - l.first, Y(p.y) - l.second) < 16 * unit_;
+      });
+      if (p.index % 10 != 0 || crowded) continue;
+      labels.emplace_back(X(p.x), Y(p.y));
+      svg_ << "<text x=\"" << X(p.x) + 4 * unit_ << "\" y=\"" << Y(p.y) - 4 * unit_
+           << "\" font-size=\"" << 9 * unit_ << "\" fill=\"#555\">" << frame << "</text>\n";
     }
   }
-  auto mark = [&](const TrackPoint& p, const char* colour, const char* word) {
-    if (!visible(p)) return;
-    svg << "<circle cx=\"" << sx(p.x) << "\" cy=\"" << sy(p.y) << "\" r=\"" << 6 * unit
-        << "\" fill=\"none\" stroke=\"" << colour << "\" stroke-width=\"" << 2 * unit << "\"/>\n";
-    svg << "<text x=\"" << sx(p.x) + 8 * unit << "\" y=\"" << sy(p.y) + 14 * unit
-        << "\" font-size=\"" << 11 * unit << "\" fill=\"" << colour << "\">" << word << " (frame "
-        << FrameLabel(info.startFrame, p.index) << ")</text>\n";
-  };
-  if (!points.empty()) {
-    mark(points.front(), "#1a9850", "first");
-    mark(points.back(), "#d73027", "last");
+
+  void Mark(const TrackPoint& p, const char* colour, const char* word) {
+    if (!Visible(p)) return;
+    svg_ << "<circle cx=\"" << X(p.x) << "\" cy=\"" << Y(p.y) << "\" r=\"" << 6 * unit_
+         << "\" fill=\"none\" stroke=\"" << colour << "\" stroke-width=\"" << 2 * unit_ << "\"/>\n";
+    svg_ << "<text x=\"" << X(p.x) + 8 * unit_ << "\" y=\"" << Y(p.y) + 14 * unit_
+         << "\" font-size=\"" << 11 * unit_ << "\" fill=\"" << colour << "\">" << word << " (frame "
+         << FrameLabel(info_.startFrame, p.index) << ")</text>\n";
   }
-  svg << "</svg>\n";
-  return svg.str();
+
+  const std::vector<TrackPoint>& points_;
+  const PreviewInfo& info_;
+  const double w_, h_, margin_, unit_;
+  std::ostringstream svg_;
+};
+
+}  // namespace
+
+std::string RenderPreview(const std::vector<TrackPoint>& points, const PreviewInfo& info) {
+  return SvgPreview(points, info).Draw();
 }
 
 }  // namespace tq::app

@@ -26,6 +26,34 @@ bool LessNoCase(const std::string& a, const std::string& b) {
   });
 }
 
+// Adds an entry at the end, or in its place in a sorted list; answers its index.
+LRESULT AddString(HWND h, ComboBoxState& combo, const std::string& text) {
+  auto& items = combo.items;
+  auto at = items.end();
+  if ((h->style & CBS_SORT) != 0) {
+    at = std::upper_bound(
+        items.begin(), items.end(), text,
+        [](const std::string& t, const auto& item) { return LessNoCase(t, item.first); });
+  }
+  const auto pos = at - items.begin();
+  items.insert(at, {text, 0});
+  if (combo.selection >= pos) ++combo.selection;
+  return static_cast<LRESULT>(pos);
+}
+
+// The entry whose text equals text but for case, searched from the entry
+// after `after`, wrapping; CB_ERR when none.
+LRESULT FindStringExact(const ComboBoxState& combo, int after, const std::string& text) {
+  const auto& items = combo.items;
+  const int n = static_cast<int>(items.size());
+  for (int k = 0; k < n; ++k) {
+    const int i = (after + 1 + k) % n;
+    const std::string& entry = items[static_cast<std::size_t>(i)].first;
+    if (!LessNoCase(entry, text) && !LessNoCase(text, entry)) return i;
+  }
+  return CB_ERR;
+}
+
 LRESULT ComboBoxProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
   ComboBoxState* combo = h->StateOf<ComboBoxState>();
   if (combo == nullptr) return DefWindowProcA(h, message, wParam, lParam);
@@ -33,20 +61,8 @@ LRESULT ComboBoxProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
   const auto index = static_cast<int>(wParam);
   const bool inRange = index >= 0 && index < static_cast<int>(items.size());
   switch (message) {
-    case CB_ADDSTRING: {
-      if (lParam == 0) return CB_ERR;
-      const std::string text = reinterpret_cast<const char*>(lParam);
-      auto at = items.end();
-      if ((h->style & CBS_SORT) != 0) {
-        at = std::upper_bound(
-            items.begin(), items.end(), text,
-            [](const std::string& t, const auto& item) { return LessNoCase(t, item.first); });
-      }
-      const auto pos = at - items.begin();
-      items.insert(at, {text, 0});
-      if (combo->selection >= pos) ++combo->selection;
-      return static_cast<LRESULT>(pos);
-    }
+    case CB_ADDSTRING:
+      return lParam == 0 ? CB_ERR : AddString(h, *combo, reinterpret_cast<const char*>(lParam));
     case CB_GETCOUNT:
       return static_cast<LRESULT>(items.size());
     case CB_GETCURSEL:
@@ -76,19 +92,9 @@ LRESULT ComboBoxProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
       std::memcpy(reinterpret_cast<char*>(lParam), text.c_str(), text.size() + 1);
       return static_cast<LRESULT>(text.size());
     }
-    case CB_FINDSTRINGEXACT: {
-      if (lParam == 0) return CB_ERR;
-      const std::string text = reinterpret_cast<const char*>(lParam);
-      const int n = static_cast<int>(items.size());
-      for (int k = 0; k < n; ++k) {
-        const int i = (index + 1 + k) % n;  // from the entry after wParam, wrapping
-        if (!LessNoCase(items[static_cast<std::size_t>(i)].first, text) &&
-            !LessNoCase(text, items[static_cast<std::size_t>(i)].first)) {
-          return i;
-        }
-      }
-      return CB_ERR;
-    }
+    case CB_FINDSTRINGEXACT:
+      return lParam == 0 ? CB_ERR
+                         : FindStringExact(*combo, index, reinterpret_cast<const char*>(lParam));
     case CB_RESETCONTENT:
       items.clear();
       combo->selection = -1;

@@ -117,6 +117,28 @@ std::string UnfitSharedObject(const std::string& path) {
 
 namespace {
 
+// A code module's own resources: the script its construction registered now,
+// or earlier if the object was already loaded. A broken one leaves the
+// module without resources (it loads all the same) and says so.
+void TakeEmbeddedResources(HINSTANCE__& module) {
+  link_map* map = nullptr;
+  const void* base = nullptr;
+  if (dlinfo(module.code, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr) {
+    base = reinterpret_cast<const void*>(map->l_addr);
+  }
+  const auto& scripts = EmbeddedScripts();
+  for (std::size_t i = scripts.size(); i-- > 0;) {
+    if (scripts[i].base != base) continue;
+    ParsedResources parsed = ParseResourceScript(scripts[i].script, scripts[i].name);
+    if (parsed.script) {
+      module.resources = std::move(parsed.script);
+    } else {
+      SetStatus(LoadStatus::Outcome::kBroken, parsed.error);
+    }
+    return;
+  }
+}
+
 // Reads a resource script whole: only a regular file of at most
 // kMaxResourceScriptBytes, so that a pipe of that name cannot block the host
 // and a device cannot grow the text without end. Answers why not, or "".
@@ -264,26 +286,7 @@ HMODULE LoadLibraryA(LPCSTR path) {
   auto module = std::make_unique<HINSTANCE__>();
   module->path = full;
   module->code = code;
-  link_map* map = nullptr;
-  const void* base = nullptr;
-  if (dlinfo(code, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr) {
-    base = reinterpret_cast<const void*>(map->l_addr);
-  }
-  // The module's own resources: a script registered by its construction now,
-  // or earlier if the object was already loaded.
-  const auto& scripts = tq::framework::EmbeddedScripts();
-  for (std::size_t i = scripts.size(); i-- > 0;) {
-    if (scripts[i].base != base) continue;
-    tq::framework::ParsedResources parsed =
-        tq::framework::ParseResourceScript(scripts[i].script, scripts[i].name);
-    if (parsed.script) {
-      module->resources = std::move(parsed.script);
-    } else {
-      // Loads all the same, without resources.
-      SetStatus(LoadStatus::Outcome::kBroken, parsed.error);
-    }
-    break;
-  }
+  tq::framework::TakeEmbeddedResources(*module);
   return tq::framework::Keep(std::move(module));
 }
 

@@ -1,6 +1,8 @@
 #include "host/framework/Resources.h"
 
+#include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -406,13 +408,7 @@ class Parser {
            !IsWord("FONT") && !IsWord("EXSTYLE")) {
       Advance();  // DISCARDABLE and the like
     }
-    d.x = Coordinate();
-    Expect(Tok::kComma, "a comma");
-    d.y = Coordinate();
-    Expect(Tok::kComma, "a comma");
-    d.cx = Coordinate();
-    Expect(Tok::kComma, "a comma");
-    d.cy = Coordinate();
+    Rect(d);
     if (tok_.kind == Tok::kComma) {  // help id
       Advance();
       Coordinate();
@@ -449,7 +445,9 @@ class Parser {
     return d;
   }
 
-  void Rect(ControlTemplate& c) {
+  // x, y, cx, cy of a dialog or a control.
+  template <class Template>
+  void Rect(Template& c) {
     c.x = Coordinate();
     Expect(Tok::kComma, "a comma");
     c.y = Coordinate();
@@ -472,6 +470,31 @@ class Parser {
     Advance();
     ControlTemplate c;
     c.style = WS_CHILD | WS_VISIBLE;
+    if (kind == "COMBOBOX" || kind == "EDITTEXT") {
+      c.cls = kind == "COMBOBOX" ? ControlClass::kComboBox : ControlClass::kEdit;
+      c.style |= WS_TABSTOP;
+      c.id = Id("a control id");
+      Expect(Tok::kComma, "a comma");
+      Rect(c);
+      OptionalStyle(c);
+      return c;
+    }
+    if (kind == "CONTROL") return GenericControl(c);
+    if (TextControl(kind, c)) return c;
+    Fail("expected a control statement (COMBOBOX, EDITTEXT, CONTROL, LTEXT, ...), found \"" + kind +
+         "\"");
+  }
+
+  // "text", id, the start that text controls and CONTROL share.
+  void TextAndId(ControlTemplate& c) {
+    c.text = Text("the control's text");
+    Expect(Tok::kComma, "a comma");
+    c.id = Id("a control id");
+    Expect(Tok::kComma, "a comma");
+  }
+
+  // LTEXT, PUSHBUTTON, AUTORADIOBUTTON, ...: "text", id, x, y, cx, cy [, style].
+  bool TextControl(const std::string& kind, ControlTemplate& c) {
     struct TextKind {
       const char* name;
       ControlClass cls;
@@ -489,53 +512,39 @@ class Parser {
         {"AUTOCHECKBOX", ControlClass::kButton, BS_AUTOCHECKBOX | WS_TABSTOP},
         {"GROUPBOX", ControlClass::kButton, BS_GROUPBOX},
     };
-    if (kind == "COMBOBOX" || kind == "EDITTEXT") {
-      c.cls = kind == "COMBOBOX" ? ControlClass::kComboBox : ControlClass::kEdit;
-      c.style |= WS_TABSTOP;
-      c.id = Id("a control id");
-      Expect(Tok::kComma, "a comma");
-      Rect(c);
-      OptionalStyle(c);
-      return c;
-    }
     for (const TextKind& k : textKinds) {
       if (kind != k.name) continue;
       c.cls = k.cls;
       c.style |= k.style;
-      c.text = Text("the control's text");
-      Expect(Tok::kComma, "a comma");
-      c.id = Id("a control id");
-      Expect(Tok::kComma, "a comma");
+      TextAndId(c);
       Rect(c);
       OptionalStyle(c);
-      return c;
+      return true;
     }
-    if (kind == "CONTROL") {
-      c.text = Text("the control's text");
-      Expect(Tok::kComma, "a comma");
-      c.id = Id("a control id");
-      Expect(Tok::kComma, "a comma");
-      std::string cls = Text("a window class such as \"Button\"");
-      for (char& ch : cls) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-      if (cls == "button") {
-        c.cls = ControlClass::kButton;
-      } else if (cls == "combobox") {
-        c.cls = ControlClass::kComboBox;
-      } else if (cls == "edit") {
-        c.cls = ControlClass::kEdit;
-      } else if (cls == "static") {
-        c.cls = ControlClass::kStatic;
-      } else {
-        Fail("expected the class \"Button\", \"ComboBox\", \"Edit\" or \"Static\"");
-      }
-      Expect(Tok::kComma, "a comma");
-      c.style = Styles(c.style);
-      Expect(Tok::kComma, "a comma");
-      Rect(c);
-      return c;
+    return false;
+  }
+
+  // CONTROL "text", id, "class", style, x, y, cx, cy.
+  ControlTemplate GenericControl(ControlTemplate& c) {
+    TextAndId(c);
+    std::string cls = Text("a window class such as \"Button\"");
+    for (char& ch : cls) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    static const std::pair<const char*, ControlClass> kClasses[] = {
+        {"button", ControlClass::kButton},
+        {"combobox", ControlClass::kComboBox},
+        {"edit", ControlClass::kEdit},
+        {"static", ControlClass::kStatic}};
+    const auto known = std::find_if(std::begin(kClasses), std::end(kClasses),
+                                    [&](const auto& k) { return cls == k.first; });
+    if (known == std::end(kClasses)) {
+      Fail("expected the class \"Button\", \"ComboBox\", \"Edit\" or \"Static\"");
     }
-    Fail("expected a control statement (COMBOBOX, EDITTEXT, CONTROL, LTEXT, ...), found \"" + kind +
-         "\"");
+    c.cls = known->second;
+    Expect(Tok::kComma, "a comma");
+    c.style = Styles(c.style);
+    Expect(Tok::kComma, "a comma");
+    Rect(c);
+    return c;
   }
 
   std::map<std::string, long long> defines_;

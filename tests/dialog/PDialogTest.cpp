@@ -319,6 +319,28 @@ TEST_F(PDialogTest, OkIsRefusedForValuesTheExportCannotUse) {
   }
 }
 
+// The frame fields' range checks see the float truncated toward zero: the
+// dialog's own truncation, through OK.
+TEST_F(PDialogTest, FrameRangeChecksSeeTheTruncatedValue) {
+  CameraWith("Cam", {{"Width", 64}, {"Height", 48}});
+  scene.AddObject("N", 4);
+  struct Row {
+    int field;
+    const char* text;
+    bool accepted;
+  } rows[] = {{IDC_END_FRAME, "10000.5", true},    {IDC_END_FRAME, "10001", false},
+              {IDC_START_FRAME, "-0.5", true},     {IDC_START_FRAME, "-1", false},
+              {IDC_START_FRAME, "100000.9", true}, {IDC_START_FRAME, "100001", false},
+              {IDC_END_FRAME, "-0.99", true},      {IDC_END_FRAME, "10000.999", true}};
+  for (const Row& r : rows) {
+    Defaults(30);
+    ProbeDriver driver({Action::SelectText(IDC_COMBO2, "N"), Action::SetText(r.field, r.text),
+                        Action::Ok(), Action::Cancel()});
+    EXPECT_EQ(Run(driver), r.accepted ? IDOK : IDCANCEL) << r.text;
+    EXPECT_EQ(driver.messages.empty(), r.accepted) << r.text;
+  }
+}
+
 TEST_F(PDialogTest, ChoreographyWithoutCameraEndsAsCancel) {
   scene.AddFolder("Folder");
   scene.AddObject("N", 4);

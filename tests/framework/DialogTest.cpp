@@ -264,31 +264,6 @@ TEST(DataExchange, FloatTextRoundTripsBitForBit) {
   EXPECT_EQ(tq::framework::FormatFloat(299.69998f), "299.69998");
 }
 
-// The frame fields of the export dialog: the float truncated toward zero,
-// then checked against the bounds.
-TEST_F(DialogTest, FrameRangeChecksSeeTheTruncatedValue) {
-  struct Row {
-    const char* text;
-    int bound;
-    bool accepted;
-  } rows[] = {{"10000.5", 10000, true}, {"10001", 10000, false},    {"-0.5", 100000, true},
-              {"-1", 100000, false},    {"100000.9", 100000, true}, {"100001", 100000, false}};
-  for (const Row& r : rows) {
-    struct FrameDialog : TestDialog {
-      int bound = 0;
-      void DoDataExchange(CDataExchange* pDX) override {
-        DDX_Text(pDX, kValue, value);
-        DDV_MinMaxInt(pDX, static_cast<int>(value), 0, bound);
-      }
-    } dialog;
-    dialog.bound = r.bound;
-    ScriptedDriver driver({Action::SetText(kValue, r.text), Action::Ok(), Action::Cancel()});
-    const INT_PTR result = Run(dialog, driver);
-    EXPECT_EQ(result, r.accepted ? IDOK : IDCANCEL) << r.text;
-    EXPECT_EQ(driver.messages.empty(), r.accepted) << r.text;
-  }
-}
-
 }  // namespace
 
 // --- the terminal driver ---------------------------------------------------
