@@ -1,554 +1,749 @@
+// The scene loader streams the file through simdjson's On-Demand parser and
+// fills the scene library directly: no document tree is built, and the JSON
+// path of a value is put into words only when a refusal names it.
 #include "host/scene/Loader.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
+#include <optional>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <initializer_list>
 #include <limits>
-#include <map>
-#include <set>
-#include <sstream>
+#include <string_view>
 #include <type_traits>
 #include <unordered_set>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <simdjson.h>
+
+#include "host/scene/JsonSyntax.h"
 
 namespace tq::scene {
 namespace {
 
-using json = nlohmann::json;
+namespace od = simdjson::ondemand;
+using od::json_type;
 
 struct Fault {
   std::string path;
   std::string what;
+  const char* where = nullptr;  // the value at fault, in the text; null for none
 };
 
-[[noreturn]] void Fail(const std::string& path, const std::string& what) {
-  throw Fault{path, what};
-}
-
-std::string Index(const std::string& path, std::size_t i) {
-  return path + "[" + std::to_string(i) + "]";
-}
-std::string Field(const std::string& path, const std::string& key) {
-  return path.empty() ? key : path + "." + key;
-}
-
-// The deepest nesting of arrays and objects, found before parsing so that a
-// hostile file cannot drive the parser or the tree deep.
-void CheckNesting(const std::string& text) {
-  int depth = 0;
-  int line = 1;
-  bool inString = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\n') ++line;
-    if (inString) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        inString = false;
-      }
-      continue;
-    }
-    if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > kMaxNesting) {
-        Fail("(document)", "nesting deeper than " + std::to_string(kMaxNesting) +
-                               " levels at line " + std::to_string(line));
-      }
-    } else if (c == ']' || c == '}') {
-      --depth;
+// The line and column (from 1) of a position in the text.
+std::string LineAndColumn(std::string_view text, const char* where) {
+  if (where == nullptr || where < text.data() || where > text.data() + text.size()) return "";
+  const std::size_t offset = static_cast<std::size_t>(where - text.data());
+  std::size_t line = 1, lineStart = 0;
+  for (std::size_t i = 0; i < offset; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      lineStart = i + 1;
     }
   }
+  return " (line " + std::to_string(line) + ", column " + std::to_string(offset - lineStart + 1) +
+         ")";
 }
 
-// Builds the document as the library's own parser does, and refuses a key
-// given twice in one object (which would otherwise keep the last silently).
-// Knows where it is only to name the place of such a key.
-class StrictBuilder {
- public:
-  using Dom = nlohmann::detail::json_sax_dom_parser<json>;
-  explicit StrictBuilder(json& doc) : dom_(doc, true) {}
-
-  bool null() { return Value(), dom_.null(); }
-  bool boolean(bool v) { return Value(), dom_.boolean(v); }
-  bool number_integer(json::number_integer_t v) { return Value(), dom_.number_integer(v); }
-  bool number_unsigned(json::number_unsigned_t v) { return Value(), dom_.number_unsigned(v); }
-  bool number_float(json::number_float_t v, const json::string_t& s) {
-    return Value(), dom_.number_float(v, s);
-  }
-  bool string(json::string_t& v) { return Value(), dom_.string(v); }
-  bool binary(json::binary_t& v) { return Value(), dom_.binary(v); }
-  bool start_object(std::size_t n) {
-    Value();
-    levels_.push_back({true, 0, {}, {}});
-    return dom_.start_object(n);
-  }
-  bool key(json::string_t& k) {
-    Level& level = levels_.back();
-    level.key = k;
-    if (!level.keys.insert(k).second) Fail(Path(), "expected each key once in an object");
-    return dom_.key(k);
-  }
-  bool end_object() {
-    levels_.pop_back();
-    return dom_.end_object();
-  }
-  bool start_array(std::size_t n) {
-    Value();
-    levels_.push_back({false, 0, {}, {}});
-    return dom_.start_array(n);
-  }
-  bool end_array() {
-    levels_.pop_back();
-    return dom_.end_array();
-  }
-  bool parse_error(std::size_t position, const std::string& token,
-                   const nlohmann::detail::exception& e) {
-    return dom_.parse_error(position, token, e);
-  }
-
- private:
-  struct Level {
-    bool object;
-    std::size_t count;  // elements begun, in an array
-    std::string key;    // the current key, in an object
-    std::unordered_set<std::string> keys;
-  };
-
-  void Value() {
-    if (!levels_.empty() && !levels_.back().object) ++levels_.back().count;
-  }
-  std::string Path() const {
-    std::string path;
-    for (const Level& level : levels_)
-      path = level.object ? Field(path, level.key) : Index(path, level.count - 1);
-    return path;
-  }
-
-  Dom dom_;
-  std::vector<Level> levels_;
-};
-
-std::string WithoutExceptionTag(const std::string& what) {
-  const auto close = what.find("] ");
-  return what.rfind("[json.exception", 0) == 0 && close != std::string::npos
-             ? what.substr(close + 2)
-             : what;
+// The raw text of a field's key, without its quotes (keys are compared as
+// written; a key spelt with escapes is not one of the format's).
+std::string_view RawKey(od::field& field) {
+  const char* start = field.key().raw();
+  const char* end = start;
+  while (*end != '"') end += *end == '\\' ? 2 : 1;
+  return {start, static_cast<std::size_t>(end - start)};
 }
 
 class Reader {
  public:
-  explicit Reader(const json& doc) : doc_(doc) {}
+  explicit Reader(std::string_view text) : text_(text) {}
 
-  std::unique_ptr<Scene> Read() {
-    if (!doc_.is_object()) Fail("(document)", "expected a scene object");
-    AllowKeys(doc_, "", {"format", "version", "project", "chor"});
-    const json& format = Need(doc_, "", "format");
-    if (!format.is_string() || format.get<std::string>() != "tq-scene") {
-      Fail("format", "expected \"tq-scene\"");
-    }
-    const json& version = Need(doc_, "", "version");
-    if (!version.is_number_integer()) Fail("version", "expected the integer 1");
-    if (version.get<long long>() != 1) {
-      Fail("version", "unsupported version " + version.dump() + " (this loader reads version 1)");
-    }
-    const json& project = NeedObject(doc_, "", "project");
-    AllowKeys(project, "project", {"name", "fps", "time"});
-    const std::string projectName = OptionalName(project, "project", "Project");
-    const double fps = Number(Need(project, "project", "fps"), "project.fps");
-    // A rate above one frame per tick cannot place its frames on ticks.
-    if (!(fps > 0.0) || fps > kTicksPerSecond) {
-      Fail("project.fps", "expected a positive frame rate of at most 135000");
-    }
-    // Every time in the file becomes ticks at the rate the project answers,
-    // the one the export uses, so that keys fall on the frames they name.
-    fps_ = static_cast<float>(fps);
-    const json& chor = NeedObject(doc_, "", "chor");
-    AllowKeys(chor, "chor", {"name", "time", "objects"});
-    scene_ = std::make_unique<Scene>(projectName, fps_, OptionalName(chor, "chor", "Chor1"));
-    scene_->Project()->SetTime(OptionalTime(project, "project", "time"));
-    scene_->Chor()->SetTime(OptionalTime(chor, "chor", "time"));
-    const json& objects = Need(chor, "chor", "objects");
-    if (!objects.is_array()) Fail("chor.objects", "expected an array of objects");
-    for (std::size_t i = 0; i < objects.size(); ++i)
-      ReadObject(objects[i], Index("chor.objects", i));
+  std::unique_ptr<Scene> Read(od::document& doc) {
+    json_type type = json_type::null;
+    if (doc.type().get(type) != simdjson::SUCCESS) Syntax();
+    if (type != json_type::object) Fail("(document)", "expected a scene object");
+    od::object root;
+    Check(doc.get_object().get(root));
+    ReadTop(root);
     return std::move(scene_);
   }
 
  private:
-  // --- fields -------------------------------------------------------------
+  // --- where we are -------------------------------------------------------
 
-  static void AllowKeys(const json& object, const std::string& path,
-                        std::initializer_list<const char*> keys) {
-    for (const auto& [key, value] : object.items()) {
+  // One step of the JSON path: a key, or an index into an array.
+  struct Step {
+    std::string_view key;
+    std::size_t index = 0;
+    bool isIndex = false;
+  };
+
+  std::string PathText(std::string_view last = {}) const {
+    std::string path;
+    for (const Step& s : path_) {
+      if (s.isIndex) {
+        path += "[" + std::to_string(s.index) + "]";
+      } else {
+        if (!path.empty()) path += ".";
+        path += s.key;
+      }
+    }
+    if (!last.empty()) path += (path.empty() ? "" : ".") + std::string(last);
+    return path;
+  }
+
+  // Enters a key or an array for the life of the object.
+  class Enter {
+   public:
+    Enter(Reader& r, std::string_view key) : r_(r) { r.path_.push_back({key, 0, false}); }
+    Enter(Reader& r, std::size_t index) : r_(r) { r.path_.push_back({{}, index, true}); }
+    ~Enter() { r_.path_.pop_back(); }
+    void Index(std::size_t i) { r_.path_.back().index = i; }
+    Enter(const Enter&) = delete;
+    Enter& operator=(const Enter&) = delete;
+
+   private:
+    Reader& r_;
+  };
+
+  [[noreturn]] void Fail(std::string path, std::string what) const {
+    throw Fault{std::move(path), std::move(what), where_};
+  }
+  [[noreturn]] void Fail(std::string what) const { Fail(PathText(), std::move(what)); }
+
+  // A fault the parser found: the text is not JSON; described by its own
+  // reading of the text.
+  [[noreturn]] void Syntax() const {
+    throw Fault{"(document)", "not valid JSON: " + DescribeJsonSyntaxError(text_), nullptr};
+  }
+  void Check(simdjson::error_code error) const {
+    if (error == simdjson::NUMBER_ERROR && where_ != nullptr) {
+      std::size_t n = 0;
+      while (where_[n] != '\0' && std::strchr(",]} \t\r\n", where_[n]) == nullptr) ++n;
+      Fail("(document)",
+           "not valid JSON: number overflow parsing '" + std::string(where_, n) + "'");
+    }
+    if (error != simdjson::SUCCESS) Syntax();
+  }
+
+  // The value's kind, noting where it stands for messages.
+  json_type TypeOf(od::value& v) {
+    where_ = v.raw_json_token().data();
+    json_type type = json_type::null;
+    Check(v.type().get(type));
+    return type;
+  }
+
+  // --- objects ------------------------------------------------------------
+
+  // Visits every field of an object in file order, with the path entered:
+  // keys starting with "_" are comments; any other key not in allowed, and a
+  // key given twice, are refused.
+  template <class Visit>
+  void Fields(od::object& object, std::initializer_list<const char*> allowed, Visit&& visit) {
+    std::vector<std::string_view> seen;
+    for (auto result : object) {
+      od::field field;
+      Check(std::move(result).get(field));
+      const std::string_view key = RawKey(field);
+      Enter at(*this, key);
+      where_ = field.key().raw() - 1;
+      for (const std::string_view& s : seen) {
+        if (s == key) Fail("expected each key once in an object");
+      }
+      seen.push_back(key);
       if (!key.empty() && key[0] == '_') continue;
       bool known = false;
-      for (const char* k : keys) known = known || key == k;
+      for (const char* k : allowed) known = known || key == k;
       if (!known) {
         std::string list;
-        for (const char* k : keys) list += std::string(list.empty() ? "" : ", ") + k;
-        Fail(Field(path, key), "unknown key (expected one of: " + list + ")");
+        for (const char* k : allowed) list += std::string(list.empty() ? "" : ", ") + k;
+        Fail("unknown key (expected one of: " + list + ")");
       }
+      visit(key, field.value());
     }
   }
 
-  static const json& Need(const json& object, const std::string& path, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end()) Fail(Field(path, key), "missing");
-    return *it;
+  od::object Object(od::value& v, const char* expected) {
+    if (TypeOf(v) != json_type::object) Fail(expected);
+    od::object o;
+    Check(v.get_object().get(o));
+    return o;
   }
 
-  static const json& NeedObject(const json& object, const std::string& path, const char* key) {
-    const json& value = Need(object, path, key);
-    if (!value.is_object()) Fail(Field(path, key), "expected an object");
-    return value;
+  od::array Array(od::value& v, const char* expected) {
+    if (TypeOf(v) != json_type::array) Fail(expected);
+    od::array a;
+    Check(v.get_array().get(a));
+    return a;
   }
 
-  static double Number(const json& value, const std::string& path) {
-    if (!value.is_number()) Fail(path, "expected a number");
-    const double d = value.get<double>();
-    if (!std::isfinite(d)) Fail(path, "expected a finite number");
+  // Visits each element of an array with its index entered.
+  template <class Visit>
+  std::size_t Elements(od::array& array, Visit&& visit) {
+    Enter at(*this, std::size_t{0});
+    std::size_t i = 0;
+    for (auto result : array) {
+      od::value element;
+      Check(std::move(result).get(element));
+      at.Index(i);
+      visit(element, i);
+      ++i;
+    }
+    return i;
+  }
+
+  // A field looked up ahead of the walk in file order (the walk then passes
+  // over it again); resets the object.
+  bool Lookup(od::object& object, const char* key, od::value& out) {
+    const auto error = object.find_field_unordered(key).get(out);
+    if (error == simdjson::NO_SUCH_FIELD) return false;
+    Check(error);
+    return true;
+  }
+
+  // --- values -------------------------------------------------------------
+
+  double Number(od::value& v) {
+    if (TypeOf(v) != json_type::number) Fail("expected a number");
+    double d = 0.0;
+    Check(v.get_double().get(d));
+    if (!std::isfinite(d)) Fail("expected a finite number");
     return d;
   }
 
-  static float Float(const json& value, const std::string& path) {
-    const double d = Number(value, path);
-    if (std::fabs(d) > std::numeric_limits<float>::max()) {
-      Fail(path, "expected a number within single precision");
-    }
+  float Float(od::value& v) {
+    const double d = Number(v);
+    if (std::fabs(d) > std::numeric_limits<float>::max())
+      Fail("expected a number within single precision");
     return static_cast<float>(d);
   }
 
-  static int Integer(const json& value, const std::string& path, long long low, long long high) {
-    if (!value.is_number_integer()) Fail(path, "expected an integer");
-    const long long v = value.is_number_unsigned() && value.get<unsigned long long>() >
-                                                          static_cast<unsigned long long>(high)
-                            ? high + 1
-                            : value.get<long long>();
-    if (v < low || v > high) {
-      Fail(path, "expected an integer from " + std::to_string(low) + " to " + std::to_string(high));
+  int Integer(od::value& v, long long low, long long high) {
+    if (TypeOf(v) != json_type::number) Fail("expected an integer");
+    od::number_type kind = od::number_type::floating_point_number;
+    Check(v.get_number_type().get(kind));
+    if (kind == od::number_type::floating_point_number) Fail("expected an integer");
+    long long n = high + 1;  // beyond 64 bits: out of range
+    if (kind == od::number_type::signed_integer) {
+      int64_t value = 0;
+      Check(v.get_int64().get(value));
+      n = value;
     }
-    return static_cast<int>(v);
+    if (n < low || n > high) {
+      Fail("expected an integer from " + std::to_string(low) + " to " + std::to_string(high));
+    }
+    return static_cast<int>(n);
   }
 
-  static std::string Name(const json& value, const std::string& path) {
-    if (!value.is_string() || value.get_ref<const std::string&>().empty()) {
-      Fail(path, "expected a non-empty name");
-    }
-    const std::string& name = value.get_ref<const std::string&>();
+  std::string_view String(od::value& v, const char* expected) {
+    if (TypeOf(v) != json_type::string) Fail(expected);
+    std::string_view s;
+    Check(v.get_string().get(s));
+    return s;
+  }
+
+  std::string Name(od::value& v) {
+    const std::string_view name = String(v, "expected a non-empty name");
+    if (name.empty()) Fail("expected a non-empty name");
     if (name.size() > kMaxNameLength) {
-      Fail(path, "expected a name of at most " + std::to_string(kMaxNameLength) + " bytes");
+      Fail("expected a name of at most " + std::to_string(kMaxNameLength) + " bytes");
     }
     // A control character (U+0000 cuts a C string short) would make a name
     // show as, and match, another.
     for (const char c : name) {
       if (static_cast<unsigned char>(c) < 0x20)
-        Fail(path, "expected a name without control characters (U+0000 to U+001F)");
+        Fail("expected a name without control characters (U+0000 to U+001F)");
     }
-    return name;
+    return std::string(name);
   }
 
-  static std::string OptionalName(const json& object, const std::string& path,
-                                  const char* fallback) {
-    const auto it = object.find("name");
-    return it == object.end() ? fallback : Name(*it, Field(path, "name"));
-  }
-
-  Time Ticks(double frame, const std::string& path) const {
+  Time Ticks(double frame) {
     const auto t = FramesToTicks(frame, fps_);
-    if (!t) Fail(path, "expected a frame whose tick time fits 32 bits");
+    if (!t) Fail("expected a frame whose tick time fits 32 bits");
     return *t;
   }
 
-  Time OptionalTime(const json& object, const std::string& path, const char* key) const {
-    const auto it = object.find(key);
-    if (it == object.end()) return 0;
-    return Ticks(Number(*it, Field(path, key)), Field(path, key));
+  Vector ReadVector(od::value& v) {
+    od::array a = Array(v, "expected [x, y, z]");
+    float c[3] = {};
+    const std::size_t n = Elements(a, [&](od::value& e, std::size_t i) {
+      if (i < 3) c[i] = Float(e);
+    });
+    if (n != 3) Fail("expected [x, y, z]");
+    return {c[0], c[1], c[2]};
   }
 
-  Vector ReadVector(const json& value, const std::string& path) const {
-    if (!value.is_array() || value.size() != 3) Fail(path, "expected [x, y, z]");
-    return {Float(value[0], Index(path, 0)), Float(value[1], Index(path, 1)),
-            Float(value[2], Index(path, 2))};
-  }
-
-  Quaternion ReadRotation(const json& value, const std::string& path) const {
-    if (value.is_object()) {
-      AllowKeys(value, path, {"euler"});
-      const Vector e = ReadVector(Need(value, path, "euler"), Field(path, "euler"));
+  Quaternion ReadRotation(od::value& v) {
+    if (TypeOf(v) == json_type::object) {
+      od::object o;
+      Check(v.get_object().get(o));
+      std::optional<Vector> e;
+      Fields(o, {"euler"}, [&](std::string_view, od::value& value) { e = ReadVector(value); });
+      if (!e) Fail(PathText("euler"), "missing");
       // Y(y) X(x) Z(z), degrees, the convention of the Euler decomposition.
-      return YXRotateQ(e.y, e.x) * Quaternion(e.z / kDegreesPerRadianF, Vector(0, 0, 1));
+      return YXRotateQ(e->y, e->x) * Quaternion(e->z / kDegreesPerRadianF, Vector(0, 0, 1));
     }
-    if (!value.is_array() || value.size() != 4) {
-      Fail(path, "expected a rotation [x, y, z, w] or {\"euler\": [x, y, z]}");
-    }
-    double q[4];
-    double norm = 0.0;
-    for (std::size_t k = 0; k < 4; ++k) {
-      q[k] = Float(value[k], Index(path, k));
-      norm += q[k] * q[k];
-    }
-    norm = std::sqrt(norm);
-    if (!(norm > 0.0)) Fail(path, "expected a rotation of non-zero length");
+    const char* expected = "expected a rotation [x, y, z, w] or {\"euler\": [x, y, z]}";
+    od::array a = Array(v, expected);
+    double q[4] = {};
+    const std::size_t n = Elements(a, [&](od::value& e, std::size_t i) {
+      if (i < 4) q[i] = Float(e);
+    });
+    if (n != 4) Fail(expected);
+    double norm = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    if (!(norm > 0.0)) Fail("expected a rotation of non-zero length");
     // Stored at unit length; a unit quaternion written in the file stays as it is.
     if (std::fabs(norm - 1.0) < 1e-7) norm = 1.0;
     return Quaternion(static_cast<float>(q[0] / norm), static_cast<float>(q[1] / norm),
                       static_cast<float>(q[2] / norm), static_cast<float>(q[3] / norm));
   }
 
-  float ReadValue(const json& v, const std::string& p, float*) const { return Float(v, p); }
-  Vector ReadValue(const json& v, const std::string& p, Vector*) const { return ReadVector(v, p); }
-  Quaternion ReadValue(const json& v, const std::string& p, Quaternion*) const {
-    return ReadRotation(v, p);
-  }
+  float ReadValue(od::value& v, float*) { return Float(v); }
+  Vector ReadValue(od::value& v, Vector*) { return ReadVector(v); }
+  Quaternion ReadValue(od::value& v, Quaternion*) { return ReadRotation(v); }
 
   // A channel's value; with positive, a float must be above 0 (a focal length).
   template <class T>
-  T ReadChannelValue(const json& value, const std::string& path, bool positive) const {
-    const T v = ReadValue(value, path, static_cast<T*>(nullptr));
+  T ReadChannelValue(od::value& v, bool positive) {
+    const T value = ReadValue(v, static_cast<T*>(nullptr));
     if constexpr (std::is_same_v<T, float>) {
-      if (positive && !(v > 0.0f)) Fail(path, "expected a number above 0");
+      if (positive && !(value > 0.0f)) Fail("expected a number above 0");
     }
-    return v;
+    return value;
+  }
+
+  // A constant, or {"interpolation": ..., "keys": [[frame, value], ...]}.
+  template <class T>
+  Channel<T> ReadChannel(od::value& v, bool positive = false) {
+    if (TypeOf(v) != json_type::object) return Channel<T>(ReadChannelValue<T>(v, positive));
+    od::object o;
+    Check(v.get_object().get(o));
+    od::value probe;
+    if (Lookup(o, "euler", probe)) {
+      Check(o.reset().error());
+      if constexpr (std::is_same_v<T, Quaternion>) {
+        return Channel<T>(ReadRotation(v));
+      } else {
+        return Channel<T>(ReadChannelValue<T>(v, positive));
+      }
+    }
+    Check(o.reset().error());
+    Interpolation mode = Interpolation::kLinear;
+    std::vector<Key<T>> keys;
+    bool hasKeys = false;
+    Fields(o, {"interpolation", "keys"}, [&](std::string_view key, od::value& value) {
+      if (key == "interpolation") {
+        mode = ReadInterpolation(value);
+      } else {
+        hasKeys = true;
+        keys = ReadKeys<T>(value, positive);
+      }
+    });
+    if (!hasKeys) Fail(PathText("keys"), "missing");
+    return Channel<T>(mode, std::move(keys));
+  }
+
+  Interpolation ReadInterpolation(od::value& v) {
+    std::string_view name;
+    if (TypeOf(v) == json_type::string) Check(v.get_string().get(name));
+    if (name == "linear") return Interpolation::kLinear;
+    if (name == "step") return Interpolation::kStep;
+    if (name == "smooth") return Interpolation::kSmooth;
+    Fail("expected \"linear\", \"step\" or \"smooth\"");
   }
 
   template <class T>
-  Channel<T> ReadChannel(const json& object, const std::string& path, const char* key,
-                         const T& fallback, bool positive = false) const {
-    const auto it = object.find(key);
-    const std::string at = Field(path, key);
-    if (it == object.end()) return Channel<T>(fallback);
-    const json& value = *it;
-    if (!value.is_object() || value.contains("euler")) {
-      return Channel<T>(ReadChannelValue<T>(value, at, positive));
-    }
-    AllowKeys(value, at, {"interpolation", "keys"});
-    Interpolation mode = Interpolation::kLinear;
-    if (const auto m = value.find("interpolation"); m != value.end()) {
-      const std::string name = m->is_string() ? m->get<std::string>() : "";
-      if (name == "linear") {
-        mode = Interpolation::kLinear;
-      } else if (name == "step") {
-        mode = Interpolation::kStep;
-      } else if (name == "smooth") {
-        mode = Interpolation::kSmooth;
-      } else {
-        Fail(Field(at, "interpolation"), "expected \"linear\", \"step\" or \"smooth\"");
-      }
-    }
-    const json& keys = Need(value, at, "keys");
-    const std::string keysPath = Field(at, "keys");
-    if (!keys.is_array() || keys.empty()) Fail(keysPath, "expected a non-empty array of keys");
-    std::vector<Key<T>> out;
+  std::vector<Key<T>> ReadKeys(od::value& v, bool positive) {
+    od::array a = Array(v, "expected a non-empty array of keys");
+    std::vector<Key<T>> keys;
     double lastFrame = 0.0;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-      const std::string kp = Index(keysPath, i);
-      const json& k = keys[i];
-      if (!k.is_array() || k.size() != 2) Fail(kp, "expected a key [frame, value]");
-      const double frame = Number(k[0], Index(kp, 0));
-      const Time t = Ticks(frame, Index(kp, 0));
-      if (i > 0 && !(frame > lastFrame && t > out.back().time)) {
-        Fail(Index(kp, 0), "expected a frame later than the previous key's (" +
-                               json(lastFrame).dump() + "), at least one tick later");
+    const std::size_t n = Elements(a, [&](od::value& k, std::size_t i) {
+      od::array pair = Array(k, "expected a key [frame, value]");
+      std::size_t parts = 0;
+      Elements(pair, [&](od::value& part, std::size_t j) {
+        parts = j + 1;
+        if (j == 0) {
+          const double frame = Number(part);
+          const Time t = Ticks(frame);
+          if (i > 0 && !(frame > lastFrame && t > keys.back().time)) {
+            Fail("expected a frame later than the previous key's (" + FrameText(lastFrame) +
+                 "), at least one tick later");
+          }
+          lastFrame = frame;
+          keys.push_back({t, T{}});
+        } else if (j == 1) {
+          keys.back().value = ReadChannelValue<T>(part, positive);
+        }
+      });
+      if (parts != 2) Fail("expected a key [frame, value]");
+    });
+    if (n == 0) Fail("expected a non-empty array of keys");
+    return keys;
+  }
+
+  // A frame as the loader names it in messages: the shortest text that reads
+  // back, always with a decimal part.
+  static std::string FrameText(double frame) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, frame).ptr;
+    std::string s(text, end);
+    if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
+    return s;
+  }
+
+  // --- the document -------------------------------------------------------
+
+  void ReadTop(od::object& root) {
+    // In file order; the choreography needs the project's rate, so one that
+    // comes before the project is read after it.
+    bool format = false, version = false, project = false, chor = false, chorLater = false;
+    Fields(root, {"format", "version", "project", "chor"}, [&](std::string_view key, od::value& v) {
+      if (key == "format") {
+        format = true;
+        if (TypeOf(v) != json_type::string || String(v, "") != "tq-scene")
+          Fail("expected \"tq-scene\"");
+      } else if (key == "version") {
+        version = true;
+        ReadVersion(v);
+      } else if (key == "project") {
+        project = true;
+        od::object o = Object(v, "expected an object");
+        ReadProject(o);
+      } else {
+        chor = true;
+        chorLater = !project;
+        if (chorLater) return;
+        od::object o = Object(v, "expected an object");
+        ReadChor(o);
       }
-      lastFrame = frame;
-      out.push_back({t, ReadChannelValue<T>(k[1], Index(kp, 1), positive)});
+    });
+    if (!format) Fail("format", "missing");
+    if (!version) Fail("version", "missing");
+    if (!project) Fail("project", "missing");
+    if (!chor) Fail("chor", "missing");
+    if (chorLater) {
+      od::value v;
+      Check(root.reset().error());
+      Lookup(root, "chor", v);
+      Enter at(*this, "chor");
+      od::object o = Object(v, "expected an object");
+      ReadChor(o);
     }
-    return Channel<T>(mode, std::move(out));
+    scene_->Project()->SetTime(projectTime_);
+  }
+
+  void ReadVersion(od::value& v) {
+    if (TypeOf(v) != json_type::number) Fail("expected the integer 1");
+    od::number_type kind = od::number_type::floating_point_number;
+    Check(v.get_number_type().get(kind));
+    int64_t version = 0;
+    if (kind != od::number_type::signed_integer || v.get_int64().get(version) != simdjson::SUCCESS)
+      Fail("expected the integer 1");
+    if (version != 1) {
+      Fail("unsupported version " + std::to_string(version) + " (this loader reads version 1)");
+    }
+  }
+
+  void ReadProject(od::object& project) {
+    od::value v;
+    if (!Lookup(project, "fps", v)) Fail(PathText("fps"), "missing");
+    {
+      Enter at(*this, "fps");
+      const double fps = Number(v);
+      // A rate above one frame per tick cannot place its frames on ticks.
+      if (!(fps > 0.0) || fps > kTicksPerSecond)
+        Fail("expected a positive frame rate of at most 135000");
+      // Every time in the file becomes ticks at the rate the project answers,
+      // the one the export uses, so that keys fall on the frames they name.
+      fps_ = static_cast<float>(fps);
+    }
+    Check(project.reset().error());
+    Fields(project, {"name", "fps", "time"}, [&](std::string_view key, od::value& value) {
+      if (key == "name") projectName_ = Name(value);
+      if (key == "time") projectTime_ = Ticks(Number(value));
+    });
+  }
+
+  void ReadChor(od::object& chor) {
+    std::string name = "Chor1";
+    Time time = 0;
+    od::value v;
+    // The choreography's scene is made once its name is known.
+    if (Lookup(chor, "name", v)) {
+      Enter at(*this, "name");
+      name = Name(v);
+    }
+    Check(chor.reset().error());
+    scene_ = std::make_unique<Scene>(projectName_, fps_, name);
+    bool hasObjects = false;
+    Fields(chor, {"name", "time", "objects"}, [&](std::string_view key, od::value& value) {
+      if (key == "time") time = Ticks(Number(value));
+      if (key != "objects") return;
+      hasObjects = true;
+      od::array objects = Array(value, "expected an array of objects");
+      Elements(objects, [&](od::value& o, std::size_t) { ReadObject(o); });
+    });
+    if (!hasObjects) Fail(PathText("objects"), "missing");
+    scene_->Chor()->SetTime(time);
   }
 
   // --- objects ------------------------------------------------------------
 
-  void ReadObject(const json& o, const std::string& path) {
-    if (!o.is_object()) Fail(path, "expected an object");
-    const json& typeValue = Need(o, path, "type");
-    const std::string type = typeValue.is_string() ? typeValue.get<std::string>() : "";
-    const std::string name = Name(Need(o, path, "name"), Field(path, "name"));
-    if (!names_.insert(name).second) {
-      Fail(Field(path, "name"), "expected a name not used before (\"" + name + "\" is)");
+  void ReadObject(od::value& value) {
+    od::object o = Object(value, "expected an object");
+    od::value v;
+    if (!Lookup(o, "type", v)) Fail(PathText("type"), "missing");
+    std::string_view type;
+    {
+      Enter at(*this, "type");
+      if (TypeOf(v) == json_type::string) Check(v.get_string().get(type));
     }
-    if (type == "folder") {
-      AllowKeys(o, path, {"type", "name"});
+    const std::string kind(type);
+    if (!Lookup(o, "name", v)) Fail(PathText("name"), "missing");
+    std::string name;
+    {
+      Enter at(*this, "name");
+      name = Name(v);
+      if (!names_.insert(name).second)
+        Fail("expected a name not used before (\"" + name + "\" is)");
+    }
+    Check(o.reset().error());
+    if (kind == "folder") {
+      Fields(o, {"type", "name"}, [](std::string_view, od::value&) {});
       scene_->AddFolder(name);
       return;
     }
     HBone* object = nullptr;
-    if (type == "camera") {
-      AllowKeys(
-          o, path,
-          {"type", "name", "translate", "rotate", "scale", "focalLength", "output", "properties"});
-      HCamera* camera =
-          scene_->AddCamera(name, ReadChannel<float>(o, path, "focalLength", 35.0f, true));
-      ReadOutput(o, path, camera);
-      object = camera;
-    } else if (type == "model") {
-      AllowKeys(o, path,
-                {"type", "name", "translate", "rotate", "scale", "points", "heads", "patches",
-                 "patches5", "groups", "bones"});
-      HModel* model = scene_->AddModel(name);
-      ReadGeometry(o, path, model);
-      object = model;
-    } else if (type == "light" || type == "null") {
-      AllowKeys(o, path, {"type", "name", "translate", "rotate", "scale"});
-      object = scene_->AddObject(name, type == "light" ? ObjectType::kLight : ObjectType::kNull);
+    if (kind == "camera") {
+      object = ReadCamera(o, name);
+    } else if (kind == "model") {
+      object = ReadModel(o, name);
+    } else if (kind == "light" || kind == "null") {
+      object = scene_->AddObject(name, kind == "light" ? ObjectType::kLight : ObjectType::kNull);
+      Transform transform;
+      Fields(o, {"type", "name", "translate", "rotate", "scale"},
+             [&](std::string_view key, od::value& v2) { transform.Read(*this, key, v2); });
+      transform.Apply(*scene_, object);
     } else {
-      Fail(Field(path, "type"),
-           "expected \"model\", \"camera\", \"light\", \"null\" or \"folder\"");
-    }
-    scene_->SetTransform(object, ReadChannel<Vector>(o, path, "translate", Vector(0, 0, 0)),
-                         ReadChannel<Quaternion>(o, path, "rotate", Quaternion()),
-                         ReadChannel<Vector>(o, path, "scale", Vector(1, 1, 1)));
-  }
-
-  void ReadOutput(const json& o, const std::string& path, HCamera* camera) {
-    if (const auto it = o.find("output"); it != o.end()) {
-      const std::string at = Field(path, "output");
-      if (!it->is_object()) Fail(at, "expected an object");
-      AllowKeys(*it, at, {"width", "height", "startFrame", "endFrame"});
-      HProperty* options = scene_->AddProperty(camera, "OutputOptions", HProperty::Kind::kGroup);
-      const bool hasSize = it->contains("width") || it->contains("height");
-      const bool hasRange = it->contains("startFrame") || it->contains("endFrame");
-      if (hasSize) {
-        HProperty* resolution = scene_->AddProperty(options, "Resolution", HProperty::Kind::kGroup);
-        for (const char* key : {"width", "height"}) {
-          if (!it->contains(key)) continue;
-          const int v = Integer((*it)[key], Field(at, key), INT32_MIN, INT32_MAX);
-          scene_->AddProperty(resolution, key[0] == 'w' ? "Width" : "Height", HProperty::Kind::kInt,
-                              v);
-        }
-      }
-      if (hasRange) {
-        HProperty* range = scene_->AddProperty(options, "Range", HProperty::Kind::kGroup);
-        for (const char* key : {"startFrame", "endFrame"}) {
-          if (!it->contains(key)) continue;
-          const Time t = Ticks(Number((*it)[key], Field(at, key)), Field(at, key));
-          scene_->AddProperty(range, key[0] == 's' ? "StartFrame" : "EndFrame",
-                              HProperty::Kind::kTime, t);
-        }
-      }
-    }
-    if (const auto it = o.find("properties"); it != o.end()) {
-      ReadProperties(*it, Field(path, "properties"), camera);
+      Enter at(*this, "type");
+      Fail("expected \"model\", \"camera\", \"light\", \"null\" or \"folder\"");
     }
   }
 
-  void ReadProperties(const json& list, const std::string& path, HTreeObject* owner) {
-    if (!list.is_array()) Fail(path, "expected an array of properties");
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const std::string at = Index(path, i);
-      const json& p = list[i];
-      if (!p.is_object()) Fail(at, "expected a property object");
-      AllowKeys(p, at, {"name", "int", "time", "children"});
-      const std::string name = Name(Need(p, at, "name"), Field(at, "name"));
-      if (p.contains("int") && p.contains("time"))
-        Fail(at, "expected \"int\" or \"time\", not both");
-      HProperty* property = nullptr;
-      if (p.contains("int")) {
-        property = scene_->AddProperty(owner, name, HProperty::Kind::kInt,
-                                       Integer(p["int"], Field(at, "int"), INT32_MIN, INT32_MAX));
-      } else if (p.contains("time")) {
-        property =
-            scene_->AddProperty(owner, name, HProperty::Kind::kTime,
-                                Ticks(Number(p["time"], Field(at, "time")), Field(at, "time")));
+  // The three transform channels, read wherever they stand.
+  struct Transform {
+    Channel<Vector> translate{Vector(0, 0, 0)};
+    Channel<Quaternion> rotate{Quaternion()};
+    Channel<Vector> scale{Vector(1, 1, 1)};
+
+    bool Read(Reader& r, std::string_view key, od::value& v) {
+      if (key == "translate") {
+        translate = r.ReadChannel<Vector>(v);
+      } else if (key == "rotate") {
+        rotate = r.ReadChannel<Quaternion>(v);
+      } else if (key == "scale") {
+        scale = r.ReadChannel<Vector>(v);
       } else {
-        property = scene_->AddProperty(owner, name, HProperty::Kind::kGroup);
+        return false;
       }
-      if (p.contains("children")) ReadProperties(p["children"], Field(at, "children"), property);
+      return true;
+    }
+    void Apply(Scene& scene, HBone* object) {
+      scene.SetTransform(object, std::move(translate), std::move(rotate), std::move(scale));
+    }
+  };
+
+  HBone* ReadCamera(od::object& o, const std::string& name) {
+    HCamera* camera = scene_->AddCamera(name);
+    Transform transform;
+    bool hasOutput = false;
+    od::value v;
+    // The output options come before the free properties, whatever the file's order.
+    if (Lookup(o, "output", v)) {
+      Enter at(*this, "output");
+      ReadOutput(v, camera);
+      hasOutput = true;
+    }
+    Check(o.reset().error());
+    Fields(o,
+           {"type", "name", "translate", "rotate", "scale", "focalLength", "output", "properties"},
+           [&](std::string_view key, od::value& value) {
+             if (transform.Read(*this, key, value)) return;
+             if (key == "focalLength")
+               scene_->SetFocalLength(camera, ReadChannel<float>(value, true));
+             if (key == "properties") ReadProperties(value, camera);
+           });
+    (void)hasOutput;
+    transform.Apply(*scene_, camera);
+    return camera;
+  }
+
+  void ReadOutput(od::value& value, HCamera* camera) {
+    od::object output = Object(value, "expected an object");
+    std::optional<int> size[2];
+    std::optional<Time> range[2];
+    Fields(output, {"width", "height", "startFrame", "endFrame"},
+           [&](std::string_view key, od::value& v) {
+             if (key == "width") size[0] = Integer(v, INT32_MIN, INT32_MAX);
+             if (key == "height") size[1] = Integer(v, INT32_MIN, INT32_MAX);
+             if (key == "startFrame") range[0] = Ticks(Number(v));
+             if (key == "endFrame") range[1] = Ticks(Number(v));
+           });
+    HProperty* options = scene_->AddProperty(camera, "OutputOptions", HProperty::Kind::kGroup);
+    if (size[0] || size[1]) {
+      HProperty* resolution = scene_->AddProperty(options, "Resolution", HProperty::Kind::kGroup);
+      if (size[0]) scene_->AddProperty(resolution, "Width", HProperty::Kind::kInt, *size[0]);
+      if (size[1]) scene_->AddProperty(resolution, "Height", HProperty::Kind::kInt, *size[1]);
+    }
+    if (range[0] || range[1]) {
+      HProperty* r = scene_->AddProperty(options, "Range", HProperty::Kind::kGroup);
+      if (range[0]) scene_->AddProperty(r, "StartFrame", HProperty::Kind::kTime, *range[0]);
+      if (range[1]) scene_->AddProperty(r, "EndFrame", HProperty::Kind::kTime, *range[1]);
     }
   }
 
-  std::size_t PointIndex(const json& v, const std::string& path, std::size_t count) const {
-    if (count == 0) Fail(path, "expected a control point index, but the model has no points");
-    return static_cast<std::size_t>(Integer(v, path, 0, static_cast<long long>(count) - 1));
+  void ReadProperties(od::value& value, HTreeObject* owner) {
+    od::array list = Array(value, "expected an array of properties");
+    Elements(list, [&](od::value& element, std::size_t) {
+      od::object p = Object(element, "expected a property object");
+      std::string name;
+      std::optional<int> integer;
+      std::optional<Time> time;
+      bool hasName = false;
+      Fields(p, {"name", "int", "time", "children"}, [&](std::string_view key, od::value& v) {
+        if (key == "name") {
+          name = Name(v);
+          hasName = true;
+        }
+        if (key == "int") integer = Integer(v, INT32_MIN, INT32_MAX);
+        if (key == "time") time = Ticks(Number(v));
+      });
+      if (!hasName) Fail(PathText("name"), "missing");
+      if (integer && time) Fail("expected \"int\" or \"time\", not both");
+      HProperty* property = integer
+                                ? scene_->AddProperty(owner, name, HProperty::Kind::kInt, *integer)
+                            : time ? scene_->AddProperty(owner, name, HProperty::Kind::kTime, *time)
+                                   : scene_->AddProperty(owner, name, HProperty::Kind::kGroup);
+      // Children after their parent, in file order.
+      od::value children;
+      Check(p.reset().error());
+      if (Lookup(p, "children", children)) {
+        Enter at(*this, "children");
+        ReadProperties(children, property);
+      }
+    });
   }
 
-  void ReadGeometry(const json& o, const std::string& path, HModel* model) {
+  // --- models -------------------------------------------------------------
+
+  HBone* ReadModel(od::object& o, const std::string& name) {
+    HModel* model = scene_->AddModel(name);
     HModelCache* cache = model->GetCache();
-    if (const auto it = o.find("points"); it != o.end()) {
-      const std::string at = Field(path, "points");
-      if (!it->is_array()) Fail(at, "expected an array of [x, y, z]");
-      for (std::size_t i = 0; i < it->size(); ++i)
-        cache->AddPoint(ReadVector((*it)[i], Index(at, i)));
+    od::value v;
+    // Points first: patches, heads and groups refer to them.
+    if (Lookup(o, "points", v)) {
+      Enter at(*this, "points");
+      od::array points = Array(v, "expected an array of [x, y, z]");
+      Elements(points, [&](od::value& p, std::size_t) { cache->AddPoint(ReadVector(p)); });
     }
-    const std::size_t n = cache->PointCount();
-    if (const auto it = o.find("heads"); it != o.end()) ReadHeads(*it, Field(path, "heads"), cache);
-    for (const char* key : {"patches", "patches5"}) {
-      const auto it = o.find(key);
-      if (it == o.end()) continue;
-      const std::string at = Field(path, key);
-      const std::size_t corners = key[7] == '5' ? 5 : 4;
-      if (!it->is_array()) Fail(at, "expected an array of patches");
-      for (std::size_t i = 0; i < it->size(); ++i) {
-        const json& patch = (*it)[i];
-        const std::string pp = Index(at, i);
-        if (!patch.is_array() || patch.size() != corners) {
-          Fail(pp, "expected " + std::to_string(corners) + " control point indices");
-        }
-        HCP* cp[5] = {};
-        for (std::size_t c = 0; c < corners; ++c)
-          cp[c] = cache->Point(PointIndex(patch[c], Index(pp, c), n));
-        if (corners == 4) {
-          cache->AddPatch(cp[0], cp[1], cp[2], cp[3]);
-        } else {
-          cache->AddPatch5(cp[0], cp[1], cp[2], cp[3], cp[4]);
-        }
-      }
-    }
-    if (const auto it = o.find("groups"); it != o.end())
-      ReadGroups(*it, Field(path, "groups"), model);
-    if (const auto it = o.find("bones"); it != o.end()) {
-      const std::string at = Field(path, "bones");
-      if (!it->is_array()) Fail(at, "expected an array of bones");
-      HBoneContainer* bones = scene_->AddBoneContainer(model);
-      std::set<std::string> boneNames;
-      for (std::size_t i = 0; i < it->size(); ++i) {
-        ReadBone((*it)[i], Index(at, i), bones, nullptr, boneNames);
-      }
-    }
+    Check(o.reset().error());
+    Transform transform;
+    Fields(o,
+           {"type", "name", "translate", "rotate", "scale", "points", "heads", "patches",
+            "patches5", "groups", "bones"},
+           [&](std::string_view key, od::value& value) {
+             if (transform.Read(*this, key, value)) return;
+             if (key == "heads") ReadHeads(value, cache);
+             if (key == "patches") ReadPatches(value, cache, 4);
+             if (key == "patches5") ReadPatches(value, cache, 5);
+             if (key == "groups") ReadGroups(value, model);
+             if (key == "bones") ReadBones(value, model);
+           });
+    transform.Apply(*scene_, model);
+    return model;
   }
 
-  void ReadHeads(const json& heads, const std::string& at, HModelCache* cache) {
+  std::size_t PointIndex(od::value& v, std::size_t count) {
+    if (count == 0) {
+      TypeOf(v);
+      Fail("expected a control point index, but the model has no points");
+    }
+    return static_cast<std::size_t>(Integer(v, 0, static_cast<long long>(count) - 1));
+  }
+
+  void ReadPatches(od::value& value, HModelCache* cache, std::size_t corners) {
     const std::size_t n = cache->PointCount();
-    if (!heads.is_object()) Fail(at, "expected an object {\"point\": head}");
+    od::array patches = Array(value, "expected an array of patches");
+    const std::string expected = "expected " + std::to_string(corners) + " control point indices";
+    Elements(patches, [&](od::value& patch, std::size_t) {
+      od::array indices = Array(patch, expected.c_str());
+      HCP* cp[5] = {};
+      const std::size_t count = Elements(indices, [&](od::value& index, std::size_t c) {
+        if (c < corners) cp[c] = cache->Point(PointIndex(index, n));
+      });
+      if (count != corners) Fail(expected);
+      if (corners == 4) {
+        cache->AddPatch(cp[0], cp[1], cp[2], cp[3]);
+      } else {
+        cache->AddPatch5(cp[0], cp[1], cp[2], cp[3], cp[4]);
+      }
+    });
+  }
+
+  void ReadHeads(od::value& value, HModelCache* cache) {
+    const std::size_t n = cache->PointCount();
+    od::object heads = Object(value, "expected an object {\"point\": head}");
     constexpr std::size_t kNone = SIZE_MAX;
     std::vector<std::size_t> next(n, kNone);
-    for (const auto& [key, value] : heads.items()) {
-      const std::string kp = Field(at, key);
+    std::vector<bool> named(n, false);
+    for (auto result : heads) {
+      od::field field;
+      Check(std::move(result).get(field));
+      const std::string_view key = RawKey(field);
+      Enter at(*this, key);
+      where_ = field.key().raw() - 1;
       std::size_t point = 0;
       const bool digits = !key.empty() && key.size() < 10 &&
-                          key.find_first_not_of("0123456789") == std::string::npos;
-      if (digits) point = std::stoul(key);
+                          key.find_first_not_of("0123456789") == std::string_view::npos;
+      if (digits) point = std::stoul(std::string(key));
       if (!digits || point >= n) {
-        Fail(kp, "expected a key naming a control point index from 0 to " +
-                     std::to_string(n == 0 ? 0 : n - 1));
+        Fail("expected a key naming a control point index from 0 to " +
+             std::to_string(n == 0 ? 0 : n - 1));
       }
-      const std::size_t head = PointIndex(value, kp, n);
+      if (named[point]) Fail("expected each key once in an object");
+      named[point] = true;
+      const std::size_t head = PointIndex(field.value(), n);
       if (head != point) next[point] = head;  // a point that names itself is its own head
     }
-    // Each chain resolves to its end, every point once: a walk stops at a
-    // point already resolved, and a walk that meets itself is a cycle.
+    ResolveHeads(next, cache);
+  }
+
+  // Each chain resolves to its end, every point once: a walk stops at a
+  // point already resolved, and a walk that meets itself is a cycle.
+  void ResolveHeads(const std::vector<std::size_t>& next, HModelCache* cache) {
+    constexpr std::size_t kNone = SIZE_MAX;
     enum : char { kOpen, kWalking, kResolved };
+    const std::size_t n = next.size();
     std::vector<char> state(n, kOpen);
     std::vector<std::size_t> end(n);
-    std::vector<std::size_t> path;
+    std::vector<std::size_t> chain;
     for (std::size_t start = 0; start < n; ++start) {
-      path.clear();
+      chain.clear();
       std::size_t p = start;
       while (state[p] == kOpen && next[p] != kNone) {
         state[p] = kWalking;
-        path.push_back(p);
+        chain.push_back(p);
         p = next[p];
       }
       if (state[p] == kWalking) {
-        Fail(Field(at, std::to_string(start)), "expected a chain of heads that ends, not a cycle");
+        where_ = nullptr;
+        Fail(PathText(std::to_string(start)), "expected a chain of heads that ends, not a cycle");
       }
       const std::size_t last = state[p] == kResolved ? end[p] : p;
-      for (const std::size_t q : path) {
+      for (const std::size_t q : chain) {
         state[q] = kResolved;
         end[q] = last;
         cache->Point(q)->SetHead(cache->Point(last));
@@ -556,95 +751,150 @@ class Reader {
     }
   }
 
-  void ReadGroups(const json& groups, const std::string& at, HModel* model) {
-    if (!groups.is_array()) Fail(at, "expected an array of groups");
+  void ReadGroups(od::value& value, HModel* model) {
+    od::array groups = Array(value, "expected an array of groups");
     HGroupContainer* container = scene_->AddGroupContainer(model);
     const HModelCache* cache = model->GetCache();
-    std::set<std::string> groupNames;
-    for (std::size_t i = 0; i < groups.size(); ++i) {
-      const std::string gp = Index(at, i);
-      const json& g = groups[i];
-      if (!g.is_object()) Fail(gp, "expected a group object");
-      AllowKeys(g, gp, {"name", "points", "pivot"});
-      const std::string name = Name(Need(g, gp, "name"), Field(gp, "name"));
-      if (!groupNames.insert(name).second)
-        Fail(Field(gp, "name"), "expected a group name not used before");
+    std::unordered_set<std::string> groupNames;
+    Elements(groups, [&](od::value& element, std::size_t) {
+      od::object g = Object(element, "expected a group object");
+      std::string name;
+      bool hasName = false;
+      std::optional<Vector> pivot;
       double sum[3] = {0, 0, 0};
       std::size_t count = 0;
-      if (const auto pts = g.find("points"); pts != g.end()) {
-        if (!pts->is_array())
-          Fail(Field(gp, "points"), "expected an array of control point indices");
-        for (std::size_t k = 0; k < pts->size(); ++k) {
-          const std::size_t idx =
-              PointIndex((*pts)[k], Index(Field(gp, "points"), k), cache->PointCount());
-          const Vector p = cache->Point(idx)->GetModelPosition();
-          sum[0] += p.x;
-          sum[1] += p.y;
-          sum[2] += p.z;
-          ++count;
+      Fields(g, {"name", "points", "pivot"}, [&](std::string_view key, od::value& v) {
+        if (key == "name") {
+          name = Name(v);
+          hasName = true;
+          if (!groupNames.insert(name).second) Fail("expected a group name not used before");
+        } else if (key == "pivot") {
+          pivot = ReadVector(v);
+        } else {
+          od::array points = Array(v, "expected an array of control point indices");
+          Elements(points, [&](od::value& index, std::size_t) {
+            const Vector p =
+                cache->Point(PointIndex(index, cache->PointCount()))->GetModelPosition();
+            sum[0] += p.x;
+            sum[1] += p.y;
+            sum[2] += p.z;
+            ++count;
+          });
         }
-      }
+      });
+      if (!hasName) Fail(PathText("name"), "missing");
       Vector center;
-      if (const auto pivot = g.find("pivot"); pivot != g.end()) {
-        center = ReadVector(*pivot, Field(gp, "pivot"));
+      if (pivot) {
+        center = *pivot;
       } else if (count > 0) {
         const double c = static_cast<double>(count);
         center = Vector(static_cast<float>(sum[0] / c), static_cast<float>(sum[1] / c),
                         static_cast<float>(sum[2] / c));
       }
       scene_->AddGroup(container, name, center);
-    }
+    });
   }
 
-  void ReadBone(const json& b, const std::string& at, HBoneContainer* container, HBone* parent,
-                std::set<std::string>& boneNames) {
-    if (!b.is_object()) Fail(at, "expected a bone object");
-    AllowKeys(b, at, {"name", "pivot", "children"});
-    const std::string name = Name(Need(b, at, "name"), Field(at, "name"));
-    if (!boneNames.insert(name).second)
-      Fail(Field(at, "name"), "expected a bone name not used before in this model");
+  void ReadBones(od::value& value, HModel* model) {
+    od::array bones = Array(value, "expected an array of bones");
+    HBoneContainer* container = scene_->AddBoneContainer(model);
+    std::unordered_set<std::string> boneNames;
+    Elements(bones, [&](od::value& b, std::size_t) { ReadBone(b, container, nullptr, boneNames); });
+  }
+
+  void ReadBone(od::value& value, HBoneContainer* container, HBone* parent,
+                std::unordered_set<std::string>& boneNames) {
+    od::object b = Object(value, "expected a bone object");
+    od::value v;
+    // The bone is made from its name and pivot before its children.
+    if (!Lookup(b, "name", v)) Fail(PathText("name"), "missing");
+    std::string name;
+    {
+      Enter at(*this, "name");
+      name = Name(v);
+      if (!boneNames.insert(name).second)
+        Fail("expected a bone name not used before in this model");
+    }
     Vector pivot;
-    if (const auto p = b.find("pivot"); p != b.end()) pivot = ReadVector(*p, Field(at, "pivot"));
-    HBone* bone = scene_->AddBone(container, parent, name, pivot);
-    if (const auto c = b.find("children"); c != b.end()) {
-      if (!c->is_array()) Fail(Field(at, "children"), "expected an array of bones");
-      for (std::size_t i = 0; i < c->size(); ++i) {
-        ReadBone((*c)[i], Index(Field(at, "children"), i), container, bone, boneNames);
-      }
+    Check(b.reset().error());
+    if (Lookup(b, "pivot", v)) {
+      Enter at(*this, "pivot");
+      pivot = ReadVector(v);
     }
+    HBone* bone = scene_->AddBone(container, parent, name, pivot);
+    Check(b.reset().error());
+    Fields(b, {"name", "pivot", "children"}, [&](std::string_view key, od::value& v2) {
+      if (key != "children") return;
+      od::array children = Array(v2, "expected an array of bones");
+      Elements(children,
+               [&](od::value& child, std::size_t) { ReadBone(child, container, bone, boneNames); });
+    });
   }
 
-  const json& doc_;
+  std::string_view text_;
+  std::vector<Step> path_;
+  const char* where_ = nullptr;
   float fps_ = 0.0f;
+  std::string projectName_ = "Project";
+  Time projectTime_ = 0;
   std::unique_ptr<Scene> scene_;
-  std::set<std::string> names_;
+  std::unordered_set<std::string> names_;
 };
+
+// Why a text that failed is refused. A fault of the document as a whole
+// comes first, as a reader of the whole text would see it: nesting too deep,
+// then the first place that is not JSON; only then the fault the walk met.
+Fault DocumentFault(std::string_view text, Fault walked) {
+  if (const int line = LineNestingDeeperThan(text, kMaxNesting); line != 0) {
+    return {"(document)", "nesting deeper than " + std::to_string(kMaxNesting) +
+                              " levels at line " + std::to_string(line)};
+  }
+  if (std::string syntax = DescribeJsonSyntaxError(text); !syntax.empty())
+    return {"(document)", "not valid JSON: " + syntax};
+  return walked;
+}
+
+LoadResult Load(const simdjson::padded_string& text, const std::string& fileName) {
+  LoadResult result;
+  const std::string_view view(text.data(), text.size());
+  try {
+    if (view.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+      throw Fault{"(document)", "the file is empty; expected a scene object"};
+    }
+    od::parser parser;
+    od::document doc;
+    if (parser.iterate(text).get(doc) != simdjson::SUCCESS) {
+      throw DocumentFault(view, {"(document)", "not valid JSON"});
+    }
+    try {
+      result.scene = Reader(view).Read(doc);
+      // Nothing may follow the scene object.
+      const char* more = nullptr;
+      if (doc.current_location().get(more) == simdjson::SUCCESS) {
+        throw Fault{"(document)", "not valid JSON"};
+      }
+    } catch (const Fault& fault) {
+      throw DocumentFault(view, fault);
+    }
+  } catch (const Fault& fault) {
+    result.scene.reset();
+    result.error =
+        fileName + ": " + fault.path + ": " + fault.what + LineAndColumn(view, fault.where);
+  } catch (const std::bad_alloc&) {
+    result.scene.reset();
+    result.error = fileName + ": (document): not enough memory to read the file";
+  }
+  return result;
+}
 
 }  // namespace
 
 LoadResult LoadSceneText(const std::string& text, const std::string& fileName) {
-  LoadResult result;
-  try {
-    if (text.size() > kMaxSceneBytes) {
-      Fail("(document)", "expected at most " + std::to_string(kMaxSceneBytes >> 20) + " MiB");
-    }
-    if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
-      Fail("(document)", "the file is empty; expected a scene object");
-    }
-    CheckNesting(text);
-    json doc;
-    try {
-      StrictBuilder builder(doc);
-      json::sax_parse(text, &builder);
-    } catch (const json::exception& e) {
-      Fail("(document)", "not valid JSON: " + WithoutExceptionTag(e.what()));
-    }
-    result.scene = Reader(doc).Read();
-  } catch (const Fault& fault) {
-    result.scene.reset();
-    result.error = fileName + ": " + fault.path + ": " + fault.what;
+  if (text.size() > kMaxSceneBytes) {
+    return {nullptr, fileName + ": (document): expected at most " +
+                         std::to_string(kMaxSceneBytes >> 20) + " MiB"};
   }
-  return result;
+  return Load(simdjson::padded_string(text), fileName);
 }
 
 LoadResult LoadSceneFile(const std::string& path) {
@@ -656,11 +906,12 @@ LoadResult LoadSceneFile(const std::string& path) {
                          std::to_string(kMaxSceneBytes >> 20) + " MiB, the file has " +
                          std::to_string(size) + " bytes"};
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {nullptr, path + ": cannot read: " + std::strerror(errno)};
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  return LoadSceneText(buffer.str(), path);
+  // Read once, straight into the parser's padded buffer.
+  simdjson::padded_string text;
+  if (simdjson::padded_string::load(path).get(text) != simdjson::SUCCESS) {
+    return {nullptr, path + ": cannot read: " + std::strerror(errno != 0 ? errno : EIO)};
+  }
+  return Load(text, path);
 }
 
 }  // namespace tq::scene

@@ -183,6 +183,12 @@ HCamera* Scene::AddCamera(const std::string& name, Channel<float> focal) {
   return camera;
 }
 
+void Scene::SetFocalLength(HCamera* camera, Channel<float> focal) {
+  auto* focalProperty = Own<HFloatProperty>("FocalLength", std::move(focal), project_.get());
+  focalProperty->SetParent(camera);
+  camera->SetFocalLengthProperty(focalProperty);
+}
+
 HModel* Scene::AddModel(const std::string& name) {
   auto* model = Own<HModel>(name, chor_, nullptr);
   model->SetTransformProperty(DefaultTransform(model));

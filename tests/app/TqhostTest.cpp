@@ -146,7 +146,8 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
        "directory. "
        "No file was written.\n"},
       {"export broken.tqs.json", 1,
-       "tqhost: broken.tqs.json: version: unsupported version 2 (this loader reads version 1)\n"},
+       "tqhost: broken.tqs.json: version: unsupported version 2 (this loader reads version 1) "
+       "(line 1, column 35)\n"},
       {"export nothing.tqs.json", 1,
        "tqhost: nothing.tqs.json: cannot read: No such file or directory\n"},
       {"--plugin none.plg commands", 1, "tqhost: cannot load the plug-in none.plg: no such file\n"},

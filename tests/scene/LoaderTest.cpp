@@ -246,6 +246,17 @@ TEST(Loader, RefusesBadFilesWithPathAndExpectation) {
   }
 }
 
+// A refusal also names the line and column of the value at fault.
+TEST(Loader, RefusalsNameLineAndColumn) {
+  const std::string text =
+      "{\"format\": \"tq-scene\", \"version\": 1,\n"
+      "\"project\": {\"fps\": 30},\n"
+      "\"chor\": {\"objects\": [{\"type\": \"null\", \"name\": 7}]}}";
+  const auto loaded = LoadSceneText(text, "bad.json");
+  EXPECT_EQ(loaded.error,
+            "bad.json: chor.objects[0].name: expected a non-empty name (line 3, column 47)");
+}
+
 TEST(Loader, RefusesOversizedFileBeforeReadingIt) {
   tq::testing::TempDir dir;
   const std::string path = dir / "huge.tqs.json";
