@@ -83,21 +83,20 @@ Matrix34 HBone::GetLocalMatrix() const {
 
 HPatch* HModelCache::GetPatch(unsigned int i) const {
   if (!found_ || i >= patches_.size()) return nullptr;
-  return patches_[i].get();
+  return &patches_[i];
 }
 
 HCP* HModelCache::AddPoint(Vector position) {
-  points_.push_back(std::make_unique<HCP>(position));
-  return points_.back().get();
+  return &points_.emplace_back(position);
 }
 
 void HModelCache::AddPatch(HCP* a, HCP* b, HCP* c, HCP* d) {
-  patches_.push_back(std::make_unique<HPatch>(a, b, c, d));
+  patches_.emplace_back(a, b, c, d);
 }
 
 void HModelCache::AddPatch5(HCP* a, HCP* b, HCP* c, HCP* d, HCP* e) {
-  patches5_.push_back(std::make_unique<HPatch5>(a, b, c, d, e));
-  if (patches5_.size() > 1) patches5_[patches5_.size() - 2]->SetNext(patches5_.back().get());
+  patches5_.emplace_back(a, b, c, d, e);
+  if (patches5_.size() > 1) patches5_[patches5_.size() - 2].SetNext(&patches5_.back());
 }
 
 Matrix34 HGroup::GetMatrix() const {

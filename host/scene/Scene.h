@@ -17,6 +17,7 @@
 // Handles are plain pointers the Scene owns; they stay valid for its life.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -228,7 +229,6 @@ class HCP {
 class HPatch {
  public:
   HPatch(HCP* a, HCP* b, HCP* c, HCP* d) : cp_{a, b, c, d} {}
-  virtual ~HPatch() = default;
   HCP* GetCP1() const { return cp_[0]; }
   HCP* GetCP2() const { return cp_[1]; }
   HCP* GetCP3() const { return cp_[2]; }
@@ -251,28 +251,31 @@ class HPatch5 : public HPatch {
 };
 
 // A model's geometry. Its patch lists are built by FindPatches: before that
-// call the cache reports no patch at all.
+// call the cache reports no patch at all. Points and patches are stored by
+// value in blocks (std::deque), so a handle stays valid as more are added
+// and a million-patch model costs close to its packed size.
 class HModelCache {
  public:
   void FindPatches() { found_ = true; }
   int GetPatchCount() const { return found_ ? static_cast<int>(patches_.size()) : 0; }
   HPatch* GetPatch(unsigned int i) const;
   HPatch5* GetHeadPatch5() const {
-    return found_ && !patches5_.empty() ? patches5_.front().get() : nullptr;
+    return found_ && !patches5_.empty() ? &patches5_.front() : nullptr;
   }
 
   // Building the geometry (loader and tests).
   HCP* AddPoint(Vector position);
-  HCP* Point(std::size_t i) const { return points_[i].get(); }
+  HCP* Point(std::size_t i) const { return &points_[i]; }
   std::size_t PointCount() const { return points_.size(); }
   void AddPatch(HCP* a, HCP* b, HCP* c, HCP* d);
   void AddPatch5(HCP* a, HCP* b, HCP* c, HCP* d, HCP* e);
 
  private:
   bool found_ = false;
-  std::vector<std::unique_ptr<HCP>> points_;
-  std::vector<std::unique_ptr<HPatch>> patches_;
-  std::vector<std::unique_ptr<HPatch5>> patches5_;
+  // Handles to the geometry are the host's to hand out from a const cache.
+  mutable std::deque<HCP> points_;
+  mutable std::deque<HPatch> patches_;
+  mutable std::deque<HPatch5> patches5_;
 };
 
 class HAnimObject : public HBone {
