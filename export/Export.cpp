@@ -1,5 +1,6 @@
 // The screen-track export: for every frame of the run, where the target
 // lands in the camera's image, one line of the output file.
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -32,6 +33,35 @@ Pixel ProjectToPixel(float f, const Vector& q, int width, int height, double asp
   const double y = hh - ((static_cast<double>(q.y) / d) * aspect) * hh;
   return {RoundToInt32(x), RoundToInt32(y)};
 }
+
+// The lines of the output: index, tab, X, tab, Y, newline, the numbers in
+// plain decimal as the host stream writes them, formatted into one buffer
+// and handed to the stream in large blocks.
+class LineBuffer {
+ public:
+  explicit LineBuffer(QuorStream& stream) : stream_(stream) {}
+  void Add(int index, std::int32_t x, std::int32_t y) {
+    char* at = buffer_ + used_;
+    at = std::to_chars(at, at + 12, index).ptr;
+    *at++ = '\t';
+    at = std::to_chars(at, at + 12, x).ptr;
+    *at++ = '\t';
+    at = std::to_chars(at, at + 12, y).ptr;
+    *at++ = '\n';
+    used_ = static_cast<std::size_t>(at - buffer_);
+    if (used_ > sizeof buffer_ - kLongestLine) Flush();
+  }
+  void Flush() {
+    if (used_ > 0) stream_.Write(buffer_, static_cast<unsigned long>(used_));
+    used_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kLongestLine = 3 * 12 + 3;
+  QuorStream& stream_;
+  char buffer_[1 << 16];
+  std::size_t used_ = 0;
+};
 
 // The reference point of the run's mode, fixed once for the whole run: the
 // model centre, the group centre, the bone's pivot; none for the origin.
@@ -72,6 +102,7 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
     const Vector offset = ReferenceOffset(p);
 
     fileStream.Open(p.fileName, 0);
+    LineBuffer lines(fileStream);
 
     tq::scene::ForEachRunFrame(p.startFrame, p.endFrame, p.fps, [&](int index, float, Time t) {
       // Evaluated here so that the local matrix below follows time t.
@@ -90,13 +121,9 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
       const Vector q = camera.Inverse() * point;
 
       const Pixel pixel = ProjectToPixel(f, q, p.width, p.height, aspect);
-      fileStream << index;
-      tab(fileStream);
-      fileStream << static_cast<long>(pixel.x);
-      tab(fileStream);
-      fileStream << static_cast<long>(pixel.y);
-      nl(fileStream);
+      lines.Add(index, pixel.x, pixel.y);
     });
+    lines.Flush();
 
     if (fileStream.Close() == 0) {
       writeFailed = true;

@@ -3,7 +3,8 @@
 // Interpolation: Linear (default; rotations use spherical interpolation along
 // the shorter arc), Step (hold the earlier key), Smooth (Catmull-Rom for
 // vectors and floats, spherical for rotations). Before the first key and
-// after the last the channel holds the end key. Evaluation is a binary search,
+// after the last the channel holds the end key. Evaluation starts at the key
+// segment asked last (O(1) for ascending times), else a binary search,
 // O(log keys). Values are interpolated in double and rounded to float once.
 #pragma once
 
@@ -37,32 +38,52 @@ class Channel {
  public:
   Channel() = default;
   explicit Channel(const T& constant) : constant_(constant) {}
-  Channel(Interpolation mode, std::vector<Key<T>> keys) : mode_(mode), keys_(std::move(keys)) {}
-
-  T Evaluate(Time t) const noexcept {
-    if (keys_.empty()) return constant_;
-    if (t <= keys_.front().time) return keys_.front().value;
-    if (t >= keys_.back().time) return keys_.back().value;
-    // The first key after t; t lies between keys i-1 and i.
-    const auto after = std::upper_bound(keys_.begin(), keys_.end(), t,
-                                        [](Time when, const Key<T>& k) { return when < k.time; });
-    const std::size_t i = static_cast<std::size_t>(after - keys_.begin());
-    const Key<T>& b = keys_[i - 1];
-    const Key<T>& c = keys_[i];
-    if (mode_ == Interpolation::kStep) return b.value;
-    const Key<T>& a = i >= 2 ? keys_[i - 2] : b;
-    const Key<T>& d = i + 1 < keys_.size() ? keys_[i + 1] : c;
-    const double u = static_cast<double>(t - b.time) / static_cast<double>(c.time - b.time);
-    return Blend(mode_, a.value, b.value, c.value, d.value, u);
+  Channel(Interpolation mode, const std::vector<Key<T>>& keys) : mode_(mode) {
+    times_.reserve(keys.size());
+    values_.reserve(keys.size());
+    for (const Key<T>& k : keys) {
+      times_.push_back(k.time);
+      values_.push_back(k.value);
+    }
   }
 
-  bool IsAnimated() const noexcept { return !keys_.empty(); }
-  const std::vector<Key<T>>& Keys() const noexcept { return keys_; }
+  T Evaluate(Time t) const noexcept {
+    if (times_.empty()) return constant_;
+    if (t <= times_.front()) return values_.front();
+    if (t >= times_.back()) return values_.back();
+    // t lies between keys i-1 and i.
+    const std::size_t i = Segment(t);
+    const T& b = values_[i - 1];
+    const T& c = values_[i];
+    if (mode_ == Interpolation::kStep) return b;
+    const T& a = i >= 2 ? values_[i - 2] : b;
+    const T& d = i + 1 < values_.size() ? values_[i + 1] : c;
+    const double u =
+        static_cast<double>(t - times_[i - 1]) / static_cast<double>(times_[i] - times_[i - 1]);
+    return Blend(mode_, a, b, c, d, u);
+  }
+
+  bool IsAnimated() const noexcept { return !times_.empty(); }
 
  private:
+  // The first key after t, for t inside the keys. The segment asked last, or
+  // the one after it, is tried first (an export's times only ascend); else a
+  // binary search over the key times alone.
+  std::size_t Segment(Time t) const noexcept {
+    const std::size_t n = times_.size();
+    std::size_t i = hint_;
+    if (i < n && times_[i - 1] <= t && t < times_[i]) return i;
+    if (i + 1 < n && times_[i] <= t && t < times_[i + 1]) return hint_ = i + 1;
+    i = static_cast<std::size_t>(std::upper_bound(times_.begin(), times_.end(), t) -
+                                 times_.begin());
+    return hint_ = i;
+  }
+
   T constant_{};
   Interpolation mode_ = Interpolation::kLinear;
-  std::vector<Key<T>> keys_;
+  std::vector<Time> times_;
+  std::vector<T> values_;
+  mutable std::size_t hint_ = 1;  // always from 1 to the key count - 1
 };
 
 }  // namespace tq::scene

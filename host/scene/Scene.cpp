@@ -66,8 +66,9 @@ Matrix34 HBone::GetLocalMatrix() const {
   const HRotateProperty* rp = transform_->GetRotate();
   const Time tt = tp->LastAsked().value_or(now);
   const Time rt = rp->LastAsked().value_or(now);
-  const Vector t = tp->GetChannel().Evaluate(tt);
-  const Quaternion q = rp->GetChannel().Evaluate(rt);
+  // The values just evaluated at those times, not evaluated again.
+  const Vector t = tp->ValueAt(tt);
+  const Quaternion q = rp->ValueAt(rt);
   const Vector s = transform_->GetScale()->GetChannel().Evaluate(rt);
   Matrix34 m(q);
   for (Vector4& row : m.row) {

@@ -118,12 +118,18 @@ class HChannelProperty : public HProperty {
   T GetValue(Time t);
   // The time last asked, if any.
   std::optional<Time> LastAsked() const { return lastAsked_; }
+  // The value at t without asking (not remembered, not logged): the value
+  // last asked when t is that time.
+  T ValueAt(Time t) const {
+    return lastAsked_ && *lastAsked_ == t ? lastValue_ : channel_.Evaluate(t);
+  }
   const tq::scene::Channel<T>& GetChannel() const { return channel_; }
 
  private:
   tq::scene::Channel<T> channel_;
   HProject* project_;
   std::optional<Time> lastAsked_;
+  T lastValue_{};
 };
 
 class HFloatProperty : public HChannelProperty<float> {
@@ -393,11 +399,14 @@ class HProject {
 
 template <class T>
 T HChannelProperty<T>::GetValue(Time t) {
-  lastAsked_ = t;
   if (project_ != nullptr && project_->Logging()) {
     project_->Log(std::string(GetFullName().Get()) + " @" + std::to_string(t));
   }
-  return channel_.Evaluate(t);
+  // Asked again at the same time: the value it has.
+  if (lastAsked_ && *lastAsked_ == t) return lastValue_;
+  lastAsked_ = t;
+  lastValue_ = channel_.Evaluate(t);
+  return lastValue_;
 }
 
 namespace tq::scene {
