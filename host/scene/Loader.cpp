@@ -3,6 +3,7 @@
 // path of a value is put into words only when a refusal names it.
 #include "host/scene/Loader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -655,26 +656,49 @@ class Reader {
   HBone* ReadModel(od::object& o, const std::string& name) {
     HModel* model = scene_->AddModel(name);
     HModelCache* cache = model->GetCache();
-    od::value v;
-    // Points first: patches, heads and groups refer to them.
-    if (Lookup(o, "points", v)) {
-      Enter at(*this, "points");
-      od::array points = Array(v, "expected an array of [x, y, z]");
-      Elements(points, [&](od::value& p, std::size_t) { cache->AddPoint(ReadVector(p)); });
-    }
-    Check(o.reset().error());
+    // Patches, heads and groups refer to the points: one that comes before
+    // them in the file is read after them.
+    bool pointsRead = false;
+    std::vector<std::string_view> later;
+    auto read = [&](std::string_view key, od::value& value) {
+      if (key == "points") {
+        od::array points = Array(value, "expected an array of [x, y, z]");
+        Elements(points, [&](od::value& p, std::size_t) { cache->AddPoint(ReadVector(p)); });
+        pointsRead = true;
+      }
+      if (key == "heads") ReadHeads(value, cache);
+      if (key == "patches") ReadPatches(value, cache, 4);
+      if (key == "patches5") ReadPatches(value, cache, 5);
+      if (key == "groups") ReadGroups(value, model);
+      if (key == "bones") ReadBones(value, model);
+    };
     Transform transform;
     Fields(o,
            {"type", "name", "translate", "rotate", "scale", "points", "heads", "patches",
             "patches5", "groups", "bones"},
            [&](std::string_view key, od::value& value) {
              if (transform.Read(*this, key, value)) return;
-             if (key == "heads") ReadHeads(value, cache);
-             if (key == "patches") ReadPatches(value, cache, 4);
-             if (key == "patches5") ReadPatches(value, cache, 5);
-             if (key == "groups") ReadGroups(value, model);
-             if (key == "bones") ReadBones(value, model);
+             const bool needsPoints = key == "heads" || key == "patches" || key == "patches5" ||
+                                      key == "groups";
+             if (needsPoints && !pointsRead) {
+               later.push_back(key);
+               return;
+             }
+             read(key, value);
            });
+    if (!later.empty()) {
+      od::value v;
+      for (const char* key : {"points", "heads", "patches", "patches5", "groups"}) {
+        const bool wanted = key == std::string_view("points")
+                                ? !pointsRead
+                                : std::find(later.begin(), later.end(), key) != later.end();
+        if (!wanted) continue;
+        Check(o.reset().error());
+        if (!Lookup(o, key, v)) continue;
+        Enter at(*this, key);
+        read(key, v);
+      }
+    }
     transform.Apply(*scene_, model);
     return model;
   }

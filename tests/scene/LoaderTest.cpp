@@ -141,6 +141,20 @@ TEST(Loader, KeysFallOnTheFramesTheExportAsks) {
   EXPECT_NE(*tq::scene::FramesToTicks(73, 12.3), frame73);  // the double rate would miss it
 }
 
+// Geometry refers to points wherever they stand in the object.
+TEST(Loader, PointsAfterWhatRefersToThem) {
+  auto loaded = LoadSceneText(SceneWith(R"({"type": "model", "name": "M",
+      "patches": [[0, 1, 2, 2]], "heads": {"2": 1}, "groups": [{"name": "G", "points": [0, 1]}],
+      "points": [[0,0,0],[2,0,0],[2,2,0]]})"),
+                              "t.json");
+  ASSERT_TRUE(loaded) << loaded.error;
+  HModelCache* cache = static_cast<HModel*>(loaded.scene->Chor()->GetChild())->GetCache();
+  EXPECT_EQ(cache->PointCount(), 3u);
+  cache->FindPatches();
+  EXPECT_EQ(cache->GetPatchCount(), 1);
+  EXPECT_EQ(cache->Point(2)->GetHead(), cache->Point(1));
+}
+
 TEST(Loader, PointNamingItselfIsItsOwnHead) {
   auto loaded = LoadSceneText(SceneWith(R"({"type": "model", "name": "M",
       "points": [[0,0,0],[1,0,0],[2,0,0]], "heads": {"0": 0, "2": 1, "1": 1}})"),
