@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "export/Parameters.h"
@@ -17,15 +18,31 @@ struct Pixel {
   std::int32_t x, y;
 };
 
-// The pixel at which a camera-space point q lands through a lens of focal
-// length f, in an image of width by height pixels with the given aspect:
-// the lens slope from f + f in single precision, then all in double, each
-// coordinate rounded half away from zero. The constant is deliberately
-// 1.5707963267949, not pi/2.
-Pixel ProjectToPixel(float f, const Vector& q, int width, int height, double aspect) {
-  const float twice = f + f;
-  const double a = std::atan(static_cast<double>(twice) / -35.0);
-  const double lens = std::tan(a + 1.5707963267949);
+// The pixel at which a camera-space point q lands through a lens (its factor
+// from Lens), in an image of width by height pixels with the given aspect;
+// all in double, each coordinate rounded half away from zero. The constant
+// of the lens is deliberately 1.5707963267949, not pi/2.
+// The lens factor of a focal length: tan(atan((f + f) / -35) + 1.5707963267949),
+// f + f in single precision, then double. Remembered for the focal length
+// asked last, which most shots keep for many frames.
+class Lens {
+ public:
+  double Of(float f) noexcept {
+    if (!(f == lastFocal_)) {
+      const float twice = f + f;
+      const double a = std::atan(static_cast<double>(twice) / -35.0);
+      lastLens_ = std::tan(a + 1.5707963267949);
+      lastFocal_ = f;
+    }
+    return lastLens_;
+  }
+
+ private:
+  float lastFocal_ = std::numeric_limits<float>::quiet_NaN();
+  double lastLens_ = 0.0;
+};
+
+Pixel ProjectToPixel(double lens, const Vector& q, int width, int height, double aspect) {
   const double d = lens * static_cast<double>(q.z);
   const double hw = static_cast<double>(width / 2);
   const double hh = static_cast<double>(height / 2);
@@ -103,6 +120,7 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
 
     fileStream.Open(p.fileName, 0);
     LineBuffer lines(fileStream);
+    Lens lens;
 
     tq::scene::ForEachRunFrame(p.startFrame, p.endFrame, p.fps, [&](int index, float, Time t) {
       // Evaluated here so that the local matrix below follows time t.
@@ -120,7 +138,7 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
       }
       const Vector q = camera.Inverse() * point;
 
-      const Pixel pixel = ProjectToPixel(f, q, p.width, p.height, aspect);
+      const Pixel pixel = ProjectToPixel(lens.Of(f), q, p.width, p.height, aspect);
       lines.Add(index, pixel.x, pixel.y);
     });
     lines.Flush();

@@ -40,7 +40,9 @@ Quaternion Blend(Interpolation, const Quaternion&, const Quaternion& b, const Qu
     dot = -dot;
   }
   double w0 = 1.0 - u, w1 = u;
-  if (dot < 0.9999999) {
+  // At u = 0 the weights below are exactly 1 and 0 (sin(a) / sin(a), sin(0)):
+  // taken as they are, without the trigonometry, for times on a key.
+  if (dot < 0.9999999 && u != 0.0) {
     const double angle = std::acos(std::min(dot, 1.0));
     const double s = std::sin(angle);
     w0 = std::sin((1.0 - u) * angle) / s;
