@@ -21,7 +21,7 @@ struct Row {
   double measured;  // median, in unit
   double floor;     // median, in unit
   std::string unit;
-  double goal;      // the largest ratio (or, additive, difference) that meets the goal
+  double goal;  // the largest ratio (or, additive, difference) that meets the goal
   std::string note;
   bool additive = false;  // the goal is measured - floor, not measured / floor
   double Ratio() const { return measured / floor; }
@@ -89,8 +89,8 @@ inline void PrintRows() {
       ratio.append(Format(r.Ratio())).append("x");
     }
     std::printf("| %s | %s %s | %s %s | %s | %s | %s%s%s |\n", r.name.c_str(),
-                Format(r.measured).c_str(), r.unit.c_str(), Format(r.floor).c_str(),
-                r.unit.c_str(), ratio.c_str(), goal.c_str(), r.Meets() ? "meets" : "misses",
+                Format(r.measured).c_str(), r.unit.c_str(), Format(r.floor).c_str(), r.unit.c_str(),
+                ratio.c_str(), goal.c_str(), r.Meets() ? "meets" : "misses",
                 r.note.empty() ? "" : "; ", r.note.c_str());
   }
 }

@@ -38,8 +38,13 @@ void BM_TqhostExport(benchmark::State& state) {
   for (auto _ : state) {
     try {
       const auto r = tq::bench::Alternate(
-          31, [&] { Run({host, "export", orbit, "--target", "Robot", "-o", "/dev/null"}); },
-          [&] { Run({host, "--version"}); });
+          31,
+          [&] {
+            Run({host, "export", orbit, "--target", "Robot", "-o", "/dev/null"});
+          },
+          [&] {
+            Run({host, "--version"});
+          });
       tq::bench::Rows().push_back({"tqhost export of the orbit example -o /dev/null, whole process",
                                    r.first * 1e3, r.second * 1e3, "ms", 2.0,
                                    "floor: tqhost --version", true});

@@ -678,8 +678,8 @@ class Reader {
             "patches5", "groups", "bones"},
            [&](std::string_view key, od::value& value) {
              if (transform.Read(*this, key, value)) return;
-             const bool needsPoints = key == "heads" || key == "patches" || key == "patches5" ||
-                                      key == "groups";
+             const bool needsPoints =
+                 key == "heads" || key == "patches" || key == "patches5" || key == "groups";
              if (needsPoints && !pointsRead) {
                later.push_back(key);
                return;
