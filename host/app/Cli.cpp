@@ -22,7 +22,9 @@
 #include "host/framework/ScriptedDriver.h"
 #include "host/framework/TerminalDriver.h"
 #include "host/framework/Window.h"
+#include "host/scene/GltfImport.h"
 #include "host/scene/Loader.h"
+#include "host/scene/SceneWriter.h"
 
 namespace tq::app {
 namespace {
@@ -40,6 +42,10 @@ Commands:
                     choreography; see 'tqhost export --help'
   dialog SCENE      runs the export command with its settings dialog drawn
                     in the terminal, for a person to work
+  import GLTF -o F  writes a glTF 2.0 file as a scene file; see
+                    'tqhost import --help'
+
+A SCENE is a scene file (.tqs.json) or a glTF 2.0 file (.gltf, .glb).
 
 Options:
 )";
@@ -63,6 +69,19 @@ const char kCommandsUsage[] = R"(Usage: tqhost [--plugin PATH] commands
 
 Loads the plug-in, runs its load hooks and lists its commands: the index and
 the menu text of each.
+)";
+
+const char kImportHead[] = R"(Usage: tqhost import SCENE.gltf|SCENE.glb -o SCENE.tqs.json [OPTIONS]
+
+Writes a glTF 2.0 file as the equivalent scene file, which gives the same
+tracks when loaded. Every command that reads a scene also reads glTF files
+directly, with these options:
+
+)";
+
+const char kImportTail[] = R"(  --width N, --height N
+                      a camera's output size (default 1920, and the width over
+                      the camera's aspect ratio, else 1080)
 )";
 
 const char kDialogUsage[] = R"(Usage: tqhost [--plugin PATH] dialog SCENE
@@ -143,14 +162,42 @@ void PrintOutputOptions(std::ostream& out, HTreeObject* owner, float fps) {
   }
 }
 
-int Info(const std::string& path, std::ostream& out, std::ostream& err) {
-  auto loaded = tq::scene::LoadSceneFile(path);
-  if (!loaded) {
-    err << "tqhost: " << loaded.error << "\n";
-    return 1;
+// A scene file, or a glTF file imported with the options given; the
+// importer's warnings are printed.
+std::unique_ptr<tq::scene::Scene> LoadScene(const std::string& path, const ParsedArgs& a,
+                                            std::ostream& err) {
+  if (!tq::scene::IsGltfPath(path)) {
+    auto loaded = tq::scene::LoadSceneFile(path);
+    if (!loaded) err << "tqhost: " << loaded.error << "\n";
+    return std::move(loaded.scene);
   }
-  HProject* project = loaded.scene->Project();
-  HChor* chor = loaded.scene->Chor();
+  tq::scene::GltfOptions options;
+  if (a.Has("--fps")) {
+    const auto fps = framework::ParseFloat(a.Value("--fps"));
+    if (!fps || !(*fps > 0.0f) || *fps > 135000.0f)
+      throw UsageError{"--fps must be a frame rate above 0 and at most 135000, not '" +
+                       a.Value("--fps") + "'"};
+    options.fps = *fps;
+  }
+  if (a.Has("--animation")) options.animation = a.Value("--animation");
+  for (const char* option : {"--width", "--height"}) {
+    if (!a.Has(option)) continue;
+    const auto n = framework::ParseInt(a.Value(option));
+    if (!n || *n <= 0) throw UsageError{std::string(option) + " must be a whole number above 0"};
+    (option[2] == 'w' ? options.width : options.height.emplace()) = *n;
+  }
+  auto imported = tq::scene::ImportGltfFile(path, options);
+  for (const std::string& warning : imported.warnings)
+    err << "tqhost: warning: " << warning << "\n";
+  if (!imported) err << "tqhost: " << imported.error << "\n";
+  return std::move(imported.scene);
+}
+
+int Info(const std::string& path, const ParsedArgs& a, std::ostream& out, std::ostream& err) {
+  auto scene = LoadScene(path, a, err);
+  if (!scene) return 1;
+  HProject* project = scene->Project();
+  HChor* chor = scene->Chor();
   const float fps = project->GetFPS();
   out << "Project \"" << project->GetName() << "\": " << fps << " fps, time " << project->GetTime()
       << " ticks (frame " << Frames(project->GetTime(), fps) << ")\n";
@@ -271,12 +318,6 @@ bool RunExportCommand(const std::string& pluginPath, tq::scene::Scene& scene,
   return true;
 }
 
-std::unique_ptr<tq::scene::Scene> LoadScene(const std::string& path, std::ostream& err) {
-  auto loaded = tq::scene::LoadSceneFile(path);
-  if (!loaded) err << "tqhost: " << loaded.error << "\n";
-  return std::move(loaded.scene);
-}
-
 const char kNoDialog[] = "the settings dialog could not be shown";
 
 // The summary of a run that ended with OK, from the lines it wrote: how many,
@@ -299,8 +340,8 @@ void Summarise(const std::vector<TrackPoint>& points, const std::string& file, c
   }
 }
 
-int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, std::ostream& out,
-           std::ostream& err) {
+int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, const ParsedArgs& a,
+           std::ostream& out, std::ostream& err) {
   if (args.size() != 1) throw UsageError{"dialog needs exactly one scene file"};
   if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) {
     err << "tqhost: dialog needs a terminal; use 'tqhost export' to run without one\n";
@@ -313,7 +354,7 @@ int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, 
     CursesTerminal terminal;
     NotingDriver<framework::TerminalDriver> driver(terminal);
     std::ostringstream problems;
-    auto scene = LoadScene(args[0], problems);
+    auto scene = LoadScene(args[0], a, problems);
     ran = scene && RunExportCommand(pluginPath, *scene, driver, tap, problems);
     outcome = driver.outcome;
     if (!ran) err << problems.str();
@@ -522,7 +563,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   const bool toStdout = output == "/dev/stdout";
   std::ostream& summary = toStdout ? err : out;
 
-  auto scene = LoadScene(positional[1], err);
+  auto scene = LoadScene(positional[1], a, err);
   if (!scene) return 1;
   if (const std::string wrong = CheckNames(a, SceneNames(scene->Chor(), a.Value("--target")));
       !wrong.empty()) {
@@ -548,12 +589,60 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   return 0;
 }
 
+// Each command takes the options of every command and its own; a scene can
+// be a glTF file wherever one is read.
+void CheckOptionsOf(const std::string& command, const ParsedArgs& a) {
+  std::vector<std::string> allowed;
+  auto take = [&](const std::vector<Option>& table) {
+    for (const Option& o : table) allowed.push_back(o.name);
+  };
+  if (command == "export") take(ExportOptions());
+  if (command == "info" || command == "export" || command == "dialog" || command == "import")
+    take(ImportOptions());
+  if (command == "info" || command == "dialog" || command == "import") {
+    allowed.insert(allowed.end(), {"--width", "--height"});
+  }
+  if (command == "import") allowed.push_back("--output");
+  for (const auto* table : {&ExportOptions(), &ImportOptions()}) {
+    for (const Option& o : *table) {
+      if (a.Has(o.name) && std::find(allowed.begin(), allowed.end(), o.name) == allowed.end())
+        throw UsageError{std::string(o.name) + " is not an option of " + command};
+    }
+  }
+}
+
+// tqhost import: a glTF file written as the equivalent scene file, through
+// the same never-half-written replace as a track.
+int Import(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostream& out,
+           std::ostream& err) {
+  if (rest.size() != 1) throw UsageError{"import needs exactly one glTF file"};
+  if (!tq::scene::IsGltfPath(rest[0]))
+    throw UsageError{"import reads .gltf and .glb files, not '" + rest[0] + "'"};
+  if (!a.Has("--output")) throw UsageError{"import needs -o FILE.tqs.json"};
+  auto scene = LoadScene(rest[0], a, err);
+  if (!scene) return 1;
+  const std::string text = tq::scene::WriteSceneText(*scene);
+  FileStream file;
+  String name(a.Value("--output").c_str());
+  file.Open(name, 0);
+  file.Write(text.data(), static_cast<unsigned long>(text.size()));
+  if (file.Close() == 0) {
+    err << "tqhost: cannot write " << a.Value("--output") << ": " << file.Error() << "\n";
+    return 1;
+  }
+  int objects = 0;
+  for (HQuorObject* o = scene->Chor()->GetChild(); o != nullptr; o = o->GetSibling()) ++objects;
+  out << objects << (objects == 1 ? " object" : " objects") << " imported to "
+      << a.Value("--output") << "\n";
+  return 0;
+}
+
 }  // namespace
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   try {
-    const ParsedArgs a = ParseArgs(args, {&GlobalOptions(), &ExportOptions()});
+    const ParsedArgs a = ParseArgs(args, {&GlobalOptions(), &ExportOptions(), &ImportOptions()});
     const std::string command = a.positional.empty() ? "" : a.positional[0];
     const std::vector<std::string> rest(a.positional.begin() + (command.empty() ? 0 : 1),
                                         a.positional.end());
@@ -564,17 +653,11 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       throw UsageError{"no command given"};
     }
     const std::string pluginPath = a.Value("--plugin", DefaultPluginPath());
-    // Export's options belong to export alone.
-    if (command != "export") {
-      for (const Option& option : ExportOptions()) {
-        if (a.Has(option.name))
-          throw UsageError{std::string(option.name) + " is an option of export"};
-      }
-    }
+    CheckOptionsOf(command, a);
     if (command == "info") {
       if (help) return (out << kInfoUsage, 0);
       if (rest.size() != 1) throw UsageError{"info needs exactly one scene file"};
-      return Info(rest[0], out, err);
+      return Info(rest[0], a, out, err);
     }
     if (command == "commands") {
       if (help) return (out << kCommandsUsage, 0);
@@ -585,13 +668,17 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       if (help) return (out << kExportHead << OptionHelp(ExportOptions()) << kExportTail, 0);
       return Export(pluginPath, a, out, err);
     }
+    if (command == "import") {
+      if (help) return (out << kImportHead << OptionHelp(ImportOptions()) << kImportTail, 0);
+      return Import(rest, a, out, err);
+    }
     if (command == "dialog") {
       if (help) return (out << kDialogUsage, 0);
-      return Dialog(pluginPath, rest, out, err);
+      return Dialog(pluginPath, rest, a, out, err);
     }
     throw UsageError{"unknown command '" + command +
                      "'; the commands are info, commands, "
-                     "export, dialog"};
+                     "export, dialog, import"};
   } catch (const UsageError& e) {
     err << "tqhost: " << e.what << "\nTry 'tqhost --help'.\n";
     return 2;

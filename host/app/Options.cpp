@@ -38,6 +38,15 @@ const std::vector<Option>& ExportOptions() {
   return options;
 }
 
+const std::vector<Option>& ImportOptions() {
+  static const std::vector<Option> options = {
+      {"--fps", nullptr, "F", "a glTF scene's frame rate: a frame is seconds x F (default 24)"},
+      {"--animation", nullptr, "NAME|INDEX",
+       "play one of a glTF scene's animations alone (default: all of them together)"},
+  };
+  return options;
+}
+
 std::string OptionUsage(const Option& option) {
   std::string usage = option.alias != nullptr ? std::string(option.alias) + ", " : "";
   usage += option.name;

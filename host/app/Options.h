@@ -29,6 +29,8 @@ struct Option {
 const std::vector<Option>& GlobalOptions();
 // Options of tqhost export, in the order they work the dialog.
 const std::vector<Option>& ExportOptions();
+// Options of reading a glTF scene (info, export, dialog, import).
+const std::vector<Option>& ImportOptions();
 
 struct ParsedArgs {
   std::map<std::string, std::string> values;  // by the option's name; "" for a switch

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 #include <vector>
 
 #include "host/scene/Time.h"
@@ -18,6 +20,30 @@
 namespace tq::scene {
 
 enum class Interpolation { kLinear, kStep, kSmooth };
+
+// A rotation as a scene file stores it: its four components divided by
+// their length in double, rounded to float; a length within 1e-7 of 1 is
+// taken as 1, so a unit quaternion written in a file stays as it is. Nothing
+// for a length of 0.
+inline std::optional<Quaternion> UnitRotation(double x, double y, double z, double w) noexcept {
+  double norm = std::sqrt(x * x + y * y + z * z + w * w);
+  if (!(norm > 0.0)) return std::nullopt;
+  if (std::fabs(norm - 1.0) < 1e-7) norm = 1.0;
+  return Quaternion(static_cast<float>(x / norm), static_cast<float>(y / norm),
+                    static_cast<float>(z / norm), static_cast<float>(w / norm));
+}
+
+// A rotation that a scene file stores and reads back bit for bit: the unit
+// rotation of q, taken again until reading it once more changes nothing.
+inline Quaternion StoredRotation(double x, double y, double z, double w) noexcept {
+  Quaternion q = UnitRotation(x, y, z, w).value_or(Quaternion());
+  for (int i = 0; i < 4; ++i) {
+    const Quaternion again = UnitRotation(q.v.x, q.v.y, q.v.z, q.w).value_or(Quaternion());
+    if (again.v.x == q.v.x && again.v.y == q.v.y && again.v.z == q.v.z && again.w == q.w) break;
+    q = again;
+  }
+  return q;
+}
 
 template <class T>
 struct Key {
@@ -64,6 +90,11 @@ class Channel {
   }
 
   bool IsAnimated() const noexcept { return !times_.empty(); }
+  // What the channel holds, for writing it out.
+  const T& Constant() const noexcept { return constant_; }
+  Interpolation Mode() const noexcept { return mode_; }
+  const std::vector<Time>& Times() const noexcept { return times_; }
+  const std::vector<T>& Values() const noexcept { return values_; }
 
  private:
   // The first key after t, for t inside the keys. The segment asked last, or

@@ -307,12 +307,9 @@ class Reader {
       if (i < 4) q[i] = Float(e);
     });
     if (n != 4) Fail(expected);
-    double norm = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
-    if (!(norm > 0.0)) Fail("expected a rotation of non-zero length");
-    // Stored at unit length; a unit quaternion written in the file stays as it is.
-    if (std::fabs(norm - 1.0) < 1e-7) norm = 1.0;
-    return Quaternion(static_cast<float>(q[0] / norm), static_cast<float>(q[1] / norm),
-                      static_cast<float>(q[2] / norm), static_cast<float>(q[3] / norm));
+    const auto unit = UnitRotation(q[0], q[1], q[2], q[3]);
+    if (!unit) Fail("expected a rotation of non-zero length");
+    return *unit;
   }
 
   float ReadValue(od::value& v, float*) { return Float(v); }

@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/fileio/TempDir.h"
+#include "tests/scene/GltfBuilder.h"
 
 namespace {
 
@@ -161,8 +163,9 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"--plugin '" + std::string(TQ_BIN_DIR) + "/nodialog.plg' export " + orbit, 1,
        "tqhost: the settings dialog could not be shown\n"},
       {"frobnicate", 2,
-       "tqhost: unknown command 'frobnicate'; the commands are info, commands, export, dialog\n"},
-      {"info " + orbit + " --camera Camera1", 2, "tqhost: --camera is an option of export\n"},
+       "tqhost: unknown command 'frobnicate'; the commands are info, commands, export, dialog, "
+       "import\n"},
+      {"info " + orbit + " --camera Camera1", 2, "tqhost: --camera is not an option of info\n"},
       {"export " + orbit + " --preview=", 2, "tqhost: --preview needs a value\n"},
       {"export " + orbit + " --target=Robot -o", 2, "tqhost: -o needs a value\n"},
       {"export " + orbit + " --help=yes", 2, "tqhost: --help takes no value\n"},
@@ -273,6 +276,55 @@ TEST(Tqhost, TruncatedPluginIsRefused) {
   const Result r = RunHost(dir, "--plugin cut.plg commands");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "tqhost: cannot load the plug-in cut.plg: the file is truncated\n");
+}
+
+// A glTF shot straight to a track, worked by hand: the camera at the origin
+// turns about Y from 0 to 90 degrees over a second (24 frames) while the null
+// rises from (0, 0, -10) to (0, 5, -10); f = 35, 1920 x 1280, aspect 1.5.
+//   frame 0:  the null on the axis: (960, 640).
+//   frame 12: camera at 45 degrees, null at (0, 2.5, -10); in camera space
+//             Y(-45) (0, 2.5, -10) = (7.071, 2.5, -7.071); d = 0.5 x -7.071
+//             = -3.5355; X = 960 - (7.071 / -3.5355) x 960 = 2880;
+//             Y = 640 - ((2.5 / -3.5355) x 1.5) x 640 = 640 + 678.8 -> 1319.
+//   frame 24: camera at 90 degrees, the null in its image plane: saturated.
+// Then the same scene imported to a scene file exports the same bytes.
+TEST(Tqhost, GltfShotToTrackAndImportRoundTrip) {
+  TempDir dir;
+  tq::testing::GltfBuilder b;
+  b.doc["cameras"] = nlohmann::json::array(
+      {{{"type", "perspective"},
+        {"perspective",
+         {{"yfov", 2 * std::atan(1.0 / 3.0)}, {"aspectRatio", 1.5}, {"znear", 0.1}}}}});
+  const int camera = b.Node({{"name", "Cam"}, {"camera", 0}});
+  const int null = b.Node({{"name", "Target"}, {"translation", {0, 0, -10}}});
+  const int times = b.Floats({0, 1}, "SCALAR");
+  const float s45 = static_cast<float>(std::sin(M_PI / 4)),
+              c45 = static_cast<float>(std::cos(M_PI / 4));
+  b.Animation("Pan", {{camera, "rotation", times, b.Floats({0, 0, 0, 1, 0, s45, 0, c45}, "VEC4")},
+                      {null, "translation", times, b.Floats({0, 0, -10, 0, 5, -10}, "VEC3")}});
+  tq::testing::WriteFile(dir / "shot.bin", b.bin);
+  tq::testing::WriteFile(dir / "shot.gltf", b.External("shot.bin"));
+
+  const Result gltf = RunHost(dir, "export shot.gltf --target Target -o from-gltf.txt");
+  ASSERT_EQ(gltf.status, 0) << gltf.err;
+  EXPECT_EQ(gltf.out, "25 frames written to from-gltf.txt\n");
+  const std::string track = ReadFile(dir / "from-gltf.txt");
+  EXPECT_EQ(track.rfind("0\t960\t640\n", 0), 0u) << track;
+  EXPECT_NE(track.find("\n12\t2880\t1319\n"), std::string::npos) << track;
+
+  const Result import = RunHost(dir, "import shot.gltf -o shot.tqs.json");
+  ASSERT_EQ(import.status, 0) << import.err;
+  EXPECT_EQ(import.out, "2 objects imported to shot.tqs.json\n");
+  const Result scene = RunHost(dir, "export shot.tqs.json --target Target -o from-scene.txt");
+  ASSERT_EQ(scene.status, 0) << scene.err;
+  EXPECT_EQ(ReadFile(dir / "from-scene.txt"), track);
+  // A GLB of the same shot, and the same shot at another rate.
+  tq::testing::WriteFile(dir / "shot.glb", b.Glb());
+  const Result glb = RunHost(dir, "export shot.glb --target Target -o from-glb.txt");
+  ASSERT_EQ(glb.status, 0) << glb.err;
+  EXPECT_EQ(ReadFile(dir / "from-glb.txt"), track);
+  const Result fps = RunHost(dir, "export shot.gltf --fps 30 --target Target -o at30.txt");
+  EXPECT_EQ(fps.out, "31 frames written to at30.txt\n");
 }
 
 }  // namespace

@@ -1,0 +1,232 @@
+#include "host/scene/SceneWriter.h"
+
+#include <cmath>
+#include <string_view>
+#include <unordered_map>
+
+#include <nlohmann/json.hpp>
+
+namespace tq::scene {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// A float as the double it is: the shortest text of that double reads back
+// as the same float.
+json Number(float f) {
+  if (f == std::trunc(f) && std::fabs(f) < 1e15f) return static_cast<long long>(f);
+  return static_cast<double>(f);
+}
+
+json Vec(const Vector& v) {
+  return json::array({Number(v.x), Number(v.y), Number(v.z)});
+}
+json Value(float f) {
+  return Number(f);
+}
+json Value(const Vector& v) {
+  return Vec(v);
+}
+json Value(const Quaternion& q) {
+  return json::array({Number(q.v.x), Number(q.v.y), Number(q.v.z), Number(q.w)});
+}
+
+class Writer {
+ public:
+  explicit Writer(const Scene& scene) : scene_(scene), fps_(scene.Project()->GetFPS()) {}
+
+  json Document() {
+    HProject* project = scene_.Project();
+    HChor* chor = scene_.Chor();
+    json objects = json::array();
+    for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling()) {
+      objects.push_back(Object(o));
+    }
+    return {{"format", "tq-scene"},
+            {"version", 1},
+            {"project",
+             {{"name", project->GetName()},
+              {"fps", Number(fps_)},
+              {"time", Frame(project->GetTime())}}},
+            {"chor",
+             {{"name", chor->GetName()}, {"time", Frame(chor->GetTime())}, {"objects", objects}}}};
+  }
+
+ private:
+  // A tick time as frames: a whole frame when it gives the same ticks back,
+  // else the exact conversion (which does).
+  json Frame(Time ticks) const {
+    const double exact = TicksToFramesExact(ticks, fps_);
+    const double whole = std::round(exact);
+    if (FramesToTicks(whole, fps_) == ticks) return static_cast<long long>(whole);
+    return exact;
+  }
+
+  template <class T>
+  json ChannelJson(const Channel<T>& c) const {
+    if (!c.IsAnimated()) return Value(c.Constant());
+    json keys = json::array();
+    for (std::size_t i = 0; i < c.Times().size(); ++i) {
+      keys.push_back(json::array({Frame(c.Times()[i]), Value(c.Values()[i])}));
+    }
+    const char* mode = c.Mode() == Interpolation::kStep     ? "step"
+                       : c.Mode() == Interpolation::kSmooth ? "smooth"
+                                                            : "linear";
+    return {{"interpolation", mode}, {"keys", keys}};
+  }
+
+  json Object(HQuorObject* o) const {
+    json j = {{"type", TypeName(o->GetObjectType())}, {"name", o->GetName()}};
+    if (o->GetObjectType() == ObjectType::kFolder) return j;
+    auto* bone = static_cast<HBone*>(o);
+    HTransformProperty* t = bone->GetTransform();
+    j["translate"] = ChannelJson(t->GetTranslate()->GetChannel());
+    j["rotate"] = ChannelJson(t->GetRotate()->GetChannel());
+    j["scale"] = ChannelJson(t->GetScale()->GetChannel());
+    if (o->GetObjectType() == ObjectType::kCamera) Camera(static_cast<HCamera*>(o), j);
+    if (o->GetObjectType() == ObjectType::kModel) Model(static_cast<HModel*>(o), j);
+    return j;
+  }
+
+  static const char* TypeName(int type) {
+    switch (type) {
+      case ObjectType::kModel:
+        return "model";
+      case ObjectType::kCamera:
+        return "camera";
+      case ObjectType::kLight:
+        return "light";
+      case ObjectType::kFolder:
+        return "folder";
+      default:
+        return "null";
+    }
+  }
+
+  void Camera(HCamera* camera, json& j) const {
+    j["focalLength"] = ChannelJson(camera->GetFocalLength()->GetChannel());
+    json properties = json::array();
+    for (int i = 0; HProperty* p = camera->GetPropertyAt(i); ++i) {
+      if (std::string_view(p->GetName()) == "OutputOptions" && !j.contains("output")) {
+        j["output"] = Output(p);
+      } else {
+        properties.push_back(Property(p));
+      }
+    }
+    if (!properties.empty()) j["properties"] = properties;
+  }
+
+  json Output(HProperty* options) const {
+    json output = json::object();
+    for (int i = 0; HProperty* group = options->GetPropertyAt(i); ++i) {
+      for (int k = 0; HProperty* p = group->GetPropertyAt(k); ++k) {
+        const std::string_view name = p->GetName();
+        if (name == "Width") output["width"] = p->GetValue();
+        if (name == "Height") output["height"] = p->GetValue();
+        if (name == "StartFrame") output["startFrame"] = Frame(p->GetValue());
+        if (name == "EndFrame") output["endFrame"] = Frame(p->GetValue());
+      }
+    }
+    return output;
+  }
+
+  json Property(HProperty* p) const {
+    json j = {{"name", p->GetName()}};
+    if (p->GetKind() == HProperty::Kind::kInt) j["int"] = p->GetValue();
+    if (p->GetKind() == HProperty::Kind::kTime) j["time"] = Frame(p->GetValue());
+    json children = json::array();
+    for (int i = 0; HProperty* c = p->GetPropertyAt(i); ++i) children.push_back(Property(c));
+    if (!children.empty()) j["children"] = children;
+    return j;
+  }
+
+  void Model(HModel* model, json& j) const {
+    HModelCache* cache = model->GetCache();
+    std::unordered_map<const HCP*, std::size_t> index;
+    json points = json::array(), heads = json::object();
+    for (std::size_t i = 0; i < cache->PointCount(); ++i) {
+      index[cache->Point(i)] = i;
+      points.push_back(Vec(cache->Point(i)->GetModelPosition()));
+    }
+    for (std::size_t i = 0; i < cache->PointCount(); ++i) {
+      const HCP* head = cache->Point(i)->GetHead();
+      if (head != cache->Point(i)) heads[std::to_string(i)] = index.at(head);
+    }
+    if (!points.empty()) j["points"] = points;
+    if (!heads.empty()) j["heads"] = heads;
+    cache->FindPatches();
+    json patches = json::array(), patches5 = json::array();
+    for (int i = 0; i < cache->GetPatchCount(); ++i) {
+      const HPatch* p = cache->GetPatch(static_cast<unsigned>(i));
+      patches.push_back({index.at(p->GetCP1()), index.at(p->GetCP2()), index.at(p->GetCP3()),
+                         index.at(p->GetCP4())});
+    }
+    for (const HPatch5* p = cache->GetHeadPatch5(); p != nullptr; p = p->GetNextPatch5()) {
+      patches5.push_back({index.at(p->GetCP1()), index.at(p->GetCP2()), index.at(p->GetCP3()),
+                          index.at(p->GetCP4()), index.at(p->GetCP5())});
+    }
+    if (!patches.empty()) j["patches"] = patches;
+    if (!patches5.empty()) j["patches5"] = patches5;
+    if (HGroupContainer* groups = model->GetChildGroupContainer()) {
+      json list = json::array();
+      for (HQuorObject* g = groups->GetChildGroup(); g != nullptr; g = g->GetSibling()) {
+        list.push_back({{"name", g->GetName()},
+                        {"pivot", Vec(static_cast<HGroup*>(g)->GetMatrix().GetTranslate())}});
+      }
+      j["groups"] = list;
+    }
+    if (HBoneContainer* bones = model->GetChildBoneContainer()) {
+      json list = json::array();
+      for (HBone* b = bones->GetChildBone(); b != nullptr; b = b->GetSiblingBone())
+        list.push_back(Bone(b));
+      j["bones"] = list;
+    }
+  }
+
+  json Bone(HBone* bone) const {
+    json j = {{"name", bone->GetName()}, {"pivot", Vec(bone->GetPivot())}};
+    json children = json::array();
+    for (HBone* c = bone->GetChildBone(); c != nullptr; c = c->GetSiblingBone())
+      children.push_back(Bone(c));
+    if (!children.empty()) j["children"] = children;
+    return j;
+  }
+
+  const Scene& scene_;
+  float fps_;
+};
+
+// Compact where it reads well: a value on one line when it fits, else one
+// member or element a line.
+void Print(const json& v, int indent, std::string& out) {
+  const std::string flat = v.dump(-1, ' ', false, json::error_handler_t::replace);
+  const bool expand =
+      (v.is_object() || v.is_array()) && flat.size() + static_cast<std::size_t>(indent) > 96;
+  if (!expand) {
+    // One line with a space after each separator.
+    out += v.is_structured() ? v.dump(-1) : flat;
+    return;
+  }
+  const std::string pad(static_cast<std::size_t>(indent) + 2, ' ');
+  out += v.is_object() ? "{\n" : "[\n";
+  bool first = true;
+  for (auto it = v.begin(); it != v.end(); ++it) {
+    if (!first) out += ",\n";
+    first = false;
+    out += pad;
+    if (v.is_object()) out += json(it.key()).dump() + ": ";
+    Print(*it, indent + 2, out);
+  }
+  out += "\n" + std::string(static_cast<std::size_t>(indent), ' ') + (v.is_object() ? "}" : "]");
+}
+
+}  // namespace
+
+std::string WriteSceneText(const Scene& scene) {
+  std::string out;
+  Print(Writer(scene).Document(), 0, out);
+  out += "\n";
+  return out;
+}
+
+}  // namespace tq::scene

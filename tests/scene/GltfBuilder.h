@@ -1,0 +1,148 @@
+// Small glTF 2.0 files built in a test: accessors over one binary buffer,
+// written as a .gltf with a data: URI or an external .bin, or as a .glb.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace tq::testing {
+
+class GltfBuilder {
+ public:
+  using json = nlohmann::json;
+
+  GltfBuilder() {
+    doc["asset"] = {{"version", "2.0"}};
+    doc["scene"] = 0;
+    doc["scenes"] = json::array({{{"nodes", json::array()}}});
+    doc["nodes"] = json::array();
+  }
+
+  // An accessor of floats: type "SCALAR", "VEC3", "VEC4" or "MAT4".
+  int Floats(const std::vector<float>& values, const char* type) {
+    const std::size_t count = values.size() / Components(type);
+    return Accessor(values.data(), values.size() * 4, 5126, count, type);
+  }
+  int Indices(const std::vector<std::uint16_t>& values) {
+    return Accessor(values.data(), values.size() * 2, 5123, values.size(), "SCALAR");
+  }
+
+  // A node; a root of the scene unless it is given a parent.
+  int Node(json node, int parent = -1) {
+    const int index = static_cast<int>(doc["nodes"].size());
+    doc["nodes"].push_back(std::move(node));
+    if (parent < 0) {
+      doc["scenes"][0]["nodes"].push_back(index);
+    } else {
+      doc["nodes"][static_cast<std::size_t>(parent)]["children"].push_back(index);
+    }
+    return index;
+  }
+
+  // One animation of LINEAR samplers: (node, path, input, output).
+  struct Channel {
+    int node;
+    const char* path;
+    int input, output;
+    const char* interpolation = "LINEAR";
+  };
+  void Animation(const std::string& name, const std::vector<Channel>& channels) {
+    json a = {{"name", name}, {"channels", json::array()}, {"samplers", json::array()}};
+    for (const Channel& c : channels) {
+      const int sampler = static_cast<int>(a["samplers"].size());
+      a["samplers"].push_back(
+          {{"input", c.input}, {"output", c.output}, {"interpolation", c.interpolation}});
+      a["channels"].push_back(
+          {{"sampler", sampler}, {"target", {{"node", c.node}, {"path", c.path}}}});
+    }
+    doc["animations"].push_back(a);
+  }
+
+  // The .gltf text with the buffer inline as a data: URI.
+  std::string DataUri() {
+    json d = Document();
+    if (!bin.empty()) {
+      d["buffers"] =
+          json::array({{{"byteLength", bin.size()},
+                        {"uri", "data:application/octet-stream;base64," + Base64(bin)}}});
+    }
+    return d.dump();
+  }
+  // The .gltf text naming an external buffer file.
+  std::string External(const std::string& binName) {
+    json d = Document();
+    d["buffers"] = json::array({{{"byteLength", bin.size()}, {"uri", binName}}});
+    return d.dump();
+  }
+  // The .glb bytes: header, JSON chunk, BIN chunk.
+  std::string Glb() {
+    json d = Document();
+    d["buffers"] = json::array({{{"byteLength", bin.size()}}});
+    std::string text = d.dump();
+    while (text.size() % 4 != 0) text += ' ';
+    std::string body = bin;
+    while (body.size() % 4 != 0) body += '\0';
+    std::string out = "glTF";
+    Word(out, 2);
+    Word(out, static_cast<std::uint32_t>(12 + 8 + text.size() + 8 + body.size()));
+    Word(out, static_cast<std::uint32_t>(text.size()));
+    Word(out, 0x4E4F534A);  // JSON
+    out += text;
+    Word(out, static_cast<std::uint32_t>(body.size()));
+    Word(out, 0x004E4942);  // BIN
+    out += body;
+    return out;
+  }
+
+  json doc;
+  std::string bin;
+
+ private:
+  static std::size_t Components(const std::string& type) {
+    return type == "SCALAR" ? 1 : type == "VEC3" ? 3 : type == "VEC4" ? 4 : 16;
+  }
+  int Accessor(const void* data, std::size_t bytes, int componentType, std::size_t count,
+               const char* type) {
+    while (bin.size() % 4 != 0) bin += '\0';
+    const std::size_t offset = bin.size();
+    bin.append(static_cast<const char*>(data), bytes);
+    const int view = static_cast<int>(doc["bufferViews"].size());
+    doc["bufferViews"].push_back({{"buffer", 0}, {"byteOffset", offset}, {"byteLength", bytes}});
+    const int index = static_cast<int>(doc["accessors"].size());
+    doc["accessors"].push_back(
+        {{"bufferView", view}, {"componentType", componentType}, {"count", count}, {"type", type}});
+    return index;
+  }
+  json Document() const { return doc; }
+  static void Word(std::string& out, std::uint32_t v) {
+    char b[4];
+    std::memcpy(b, &v, 4);
+    out.append(b, 4);
+  }
+  static std::string Base64(const std::string& in) {
+    static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < in.size(); i += 3) {
+      const unsigned v = static_cast<unsigned char>(in[i]) << 16 |
+                         static_cast<unsigned char>(in[i + 1]) << 8 |
+                         static_cast<unsigned char>(in[i + 2]);
+      out += {k[v >> 18], k[(v >> 12) & 63], k[(v >> 6) & 63], k[v & 63]};
+    }
+    if (i + 1 == in.size()) {
+      const unsigned v = static_cast<unsigned char>(in[i]) << 16;
+      out += {k[v >> 18], k[(v >> 12) & 63], '=', '='};
+    } else if (i + 2 == in.size()) {
+      const unsigned v =
+          static_cast<unsigned char>(in[i]) << 16 | static_cast<unsigned char>(in[i + 1]) << 8;
+      out += {k[v >> 18], k[(v >> 12) & 63], k[(v >> 6) & 63], '='};
+    }
+    return out;
+  }
+};
+
+}  // namespace tq::testing
