@@ -223,12 +223,16 @@ class Importer {
         std::string names;
         for (int a = 0; a < count; ++a) {
           const std::string& name = m_.animations[static_cast<std::size_t>(a)].name;
-          names += (names.empty() ? "" : ", ") + (name.empty() ? std::to_string(a) : name);
+          if (!names.empty()) names += ", ";
+          names += name.empty() ? std::to_string(a) : name;
         }
-        Fail("animations", "no animation '" + want + "'; the file has " +
-                               (names.empty() ? std::string("none") : names));
+        // Appended: GCC 12 at -O3 warns falsely (-Wrestrict) about "literal"
+        // + std::string temporaries.
+        std::string what = "no animation '";
+        what.append(want).append("'; the file has ").append(names.empty() ? "none" : names);
+        Fail("animations", what);
       }
-      chosen.resize(1);
+      chosen.erase(chosen.begin() + 1, chosen.end());  // the first that answers
     } else {
       for (int a = 0; a < count; ++a) chosen.push_back(a);
     }

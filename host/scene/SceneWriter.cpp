@@ -217,7 +217,9 @@ void Print(const json& v, int indent, std::string& out) {
     if (v.is_object()) out += json(it.key()).dump() + ": ";
     Print(*it, indent + 2, out);
   }
-  out += "\n" + std::string(static_cast<std::size_t>(indent), ' ') + (v.is_object() ? "}" : "]");
+  out += '\n';
+  out.append(static_cast<std::size_t>(indent), ' ');
+  out += v.is_object() ? '}' : ']';
 }
 
 }  // namespace
