@@ -400,12 +400,16 @@ class Importer {
 
   // --- accessors --------------------------------------------------------------
 
+  const tinygltf::BufferView& View(int view, const std::string& where) const {
+    if (view < 0 || view >= static_cast<int>(m_.bufferViews.size()))
+      Fail(where, "expected a bufferView index");
+    return m_.bufferViews[static_cast<std::size_t>(view)];
+  }
+
   // The bytes of element i of a view, checked to lie in the buffer.
   const unsigned char* Element(int view, std::size_t offset, std::size_t stride, std::size_t i,
                                std::size_t size, const std::string& where) const {
-    if (view < 0 || view >= static_cast<int>(m_.bufferViews.size()))
-      Fail(where, "expected a bufferView index");
-    const tinygltf::BufferView& bv = m_.bufferViews[static_cast<std::size_t>(view)];
+    const tinygltf::BufferView& bv = View(view, where);
     if (bv.buffer < 0 || bv.buffer >= static_cast<int>(m_.buffers.size()))
       Fail(At("bufferViews", view), "expected a buffer index");
     const auto& data = m_.buffers[static_cast<std::size_t>(bv.buffer)].data;
@@ -450,10 +454,14 @@ class Importer {
     if (tinygltf::GetNumComponentsInType(static_cast<uint32_t>(a.type)) != width)
       Fail(at, "expected " + std::to_string(width) + " components an element");
     const std::size_t size = 4 * static_cast<std::size_t>(width);
+    // The count is checked against the data before anything is made of it.
+    if (a.count > kMaxGltfBytes / size ||
+        (a.bufferView >= 0 && a.count > View(a.bufferView, at).byteLength / size + 1)) {
+      Fail(at, "expected a count its data can hold");
+    }
     std::vector<float> out(a.count * static_cast<std::size_t>(width), 0.0f);
     if (a.bufferView >= 0) {
-      const auto& bv = m_.bufferViews[static_cast<std::size_t>(
-          std::min<int>(a.bufferView, static_cast<int>(m_.bufferViews.size()) - 1))];
+      const auto& bv = View(a.bufferView, at);
       const std::size_t stride = bv.byteStride != 0 ? bv.byteStride : size;
       for (std::size_t i = 0; i < a.count; ++i) {
         std::memcpy(&out[i * static_cast<std::size_t>(width)],
@@ -511,8 +519,7 @@ class Importer {
     const std::string at = At("accessors", p.indices);
     if (a.bufferView < 0) Fail(at, "expected a bufferView");
     const std::size_t size = ComponentSize(a.componentType);
-    const auto& bv = m_.bufferViews[static_cast<std::size_t>(
-        std::min<int>(a.bufferView, static_cast<int>(m_.bufferViews.size()) - 1))];
+    const auto& bv = View(a.bufferView, at);
     if (bv.byteStride != 0 && bv.byteStride != size) Fail(at, "expected tightly packed indices");
     std::vector<std::size_t> out =
         Indices(a.bufferView, a.byteOffset, a.componentType, a.count, at);
