@@ -1,6 +1,13 @@
 #include "host/app/Cli.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <cmath>
 #include <cstdint>
 #include <map>
@@ -14,6 +21,7 @@
 
 #include "dialog/ControlIds.h"
 #include "host/app/CursesTerminal.h"
+#include "host/app/Formats.h"
 #include "host/app/Options.h"
 #include "host/app/PluginModule.h"
 #include "host/app/Preview.h"
@@ -44,6 +52,8 @@ Commands:
                     in the terminal, for a person to work
   import GLTF -o F  writes a glTF 2.0 file as a scene file; see
                     'tqhost import --help'
+  convert TRACK     writes a track in a compositor's format; see
+                    'tqhost convert --help'
 
 A SCENE is a scene file (.tqs.json) or a glTF 2.0 file (.gltf, .glb).
 
@@ -82,6 +92,26 @@ directly, with these options:
 const char kImportTail[] = R"(  --width N, --height N
                       a camera's output size (default 1920, and the width over
                       the camera's aspect ratio, else 1080)
+)";
+
+const char kConvertHead[] = R"(Usage: tqhost convert TRACK --to FORMAT [-o FILE] [OPTIONS]
+
+Writes a track file (the plug-in's, or a csv or json made by convert) in a
+compositor's import format, on standard output without -o:
+
+  nuke   "frame x y" lines: a Tracker's or Transform's curve, File > Import
+  ae     After Effects keyframe data: paste it on a layer's Position
+  shake  a Shake track file: a Tracker's Load Track File
+  3de    3DEqualizer 2D points: Points > Import 2D Tracks
+  csv    "frame,x,y" with a header
+  json   {"width", "height", "fps", "name", "frames": [{"frame", "x", "y"}]}
+
+)";
+
+const char kConvertTail[] = R"(  --width N, --height N, --fps F
+                      the track's image size and rate (ae and json need them)
+
+Frames are the start frame plus the line index (shake and 3de count from 1).
 )";
 
 const char kDialogUsage[] = R"(Usage: tqhost [--plugin PATH] dialog SCENE
@@ -295,26 +325,50 @@ class TrackTap : public fileio::StreamTap {
   std::string text;
 };
 
-// Loads the plug-in and runs the export command (command 0) on the scene's
-// choreography, the host's main window its dialog's parent and driver its
-// UI; the track it writes is kept in tap. False (with the reason on err) when
-// the plug-in cannot be loaded.
+// The plug-in loaded on a scene, ready to run its export command (command 0)
+// on the scene's choreography as often as asked, the host's main window its
+// dialog's parent.
+class ExportSession {
+ public:
+  ExportSession(const std::string& pluginPath, tq::scene::Scene& scene, std::ostream& err)
+      : scene_(scene) {
+    scene.MakeCurrent();
+    plugin_ = LoadPlugin(pluginPath, err);
+    mainWindow_ =
+        framework::CreateWindowRecord("TqHostMain", "tqhost", 0, 0, nullptr, &DefWindowProcA);
+    tq::scene::SetMainApplicationWnd(mainWindow_);
+  }
+  ~ExportSession() {
+    tq::scene::SetMainApplicationWnd(nullptr);
+    framework::DestroyWindowRecord(mainWindow_);
+  }
+  ExportSession(const ExportSession&) = delete;
+  ExportSession& operator=(const ExportSession&) = delete;
+
+  bool Loaded() const { return plugin_ != nullptr; }
+
+  // One run of the command with driver as its UI; the track it writes is
+  // kept in tap.
+  void Run(framework::UiDriver& driver, TrackTap& tap) {
+    fileio::StreamTap* previousTap = fileio::SetStreamTap(&tap);
+    framework::ScopedUiDriver use(&driver);
+    plugin_->Run(scene_.Chor(), 0);
+    fileio::SetStreamTap(previousTap);
+  }
+
+ private:
+  tq::scene::Scene& scene_;
+  std::unique_ptr<PluginModule> plugin_;
+  HWND mainWindow_ = nullptr;
+};
+
+// One run of the export command on a loaded scene; false (with the reason on
+// err) when the plug-in cannot be loaded.
 bool RunExportCommand(const std::string& pluginPath, tq::scene::Scene& scene,
                       framework::UiDriver& driver, TrackTap& tap, std::ostream& err) {
-  scene.MakeCurrent();
-  auto plugin = LoadPlugin(pluginPath, err);
-  if (!plugin) return false;
-  HWND mainWindow =
-      framework::CreateWindowRecord("TqHostMain", "tqhost", 0, 0, nullptr, &DefWindowProcA);
-  tq::scene::SetMainApplicationWnd(mainWindow);
-  fileio::StreamTap* previousTap = fileio::SetStreamTap(&tap);
-  {
-    framework::ScopedUiDriver use(&driver);
-    plugin->Run(scene.Chor(), 0);
-  }
-  fileio::SetStreamTap(previousTap);
-  tq::scene::SetMainApplicationWnd(nullptr);
-  framework::DestroyWindowRecord(mainWindow);
+  ExportSession session(pluginPath, scene, err);
+  if (!session.Loaded()) return false;
+  session.Run(driver, tap);
   return true;
 }
 
@@ -546,6 +600,212 @@ bool WritePreview(const std::string& path, const std::vector<TrackPoint>& points
   return false;
 }
 
+// --- export: many targets, other formats ------------------------------------
+
+// A name made safe for a file name: letters, digits, '.', '-' and '_' stay.
+std::string SafeForFileName(const std::string& name) {
+  std::string safe;
+  for (const char c : name) {
+    const bool ok = std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+    safe += ok ? c : '_';
+  }
+  return safe.empty() || safe == "." || safe == ".." ? "_" : safe;
+}
+
+// A pattern with {target}, {camera} and {mode} filled in.
+std::string Expand(std::string pattern, const std::map<std::string, std::string>& fields) {
+  for (const auto& [key, value] : fields) {
+    const std::string field = "{" + key + "}";
+    for (std::size_t at; (at = pattern.find(field)) != std::string::npos;)
+      pattern.replace(at, field.size(), SafeForFileName(value));
+  }
+  return pattern;
+}
+
+// A target as given: "NAME", or "NAME:MODE[:GROUP_OR_BONE]" unless the whole
+// text names an object.
+struct TargetSpec {
+  std::string name, mode, groupOrBone;
+};
+
+std::vector<TargetSpec> TargetSpecs(const ParsedArgs& a, const SceneNames& names) {
+  std::vector<TargetSpec> specs;
+  if (a.Has("--all-targets")) {
+    if (a.Has("--target")) throw UsageError{"--all-targets and --target exclude each other"};
+    const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
+    for (const std::string& o : names.objects) {
+      if (o != camera) specs.push_back({o, "", ""});  // the camera cannot track itself
+    }
+    return specs;
+  }
+  for (const std::string& given : a.List("--target")) {
+    if (Contains(names.objects, given) || given.find(':') == std::string::npos) {
+      specs.push_back({given, "", ""});
+      continue;
+    }
+    const auto first = given.find(':');
+    const auto second = given.find(':', first + 1);
+    specs.push_back({given.substr(0, first),
+                     given.substr(first + 1, second == std::string::npos ? std::string::npos
+                                                                         : second - first - 1),
+                     second == std::string::npos ? "" : given.substr(second + 1)});
+  }
+  if (specs.empty()) specs.push_back({"", "", ""});
+  return specs;
+}
+
+// The options of one target's run: the command's, with the target, its mode
+// and its group or bone.
+ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetSpec& spec) {
+  ParsedArgs t = a;
+  if (!spec.name.empty()) t.values["--target"] = spec.name;
+  if (!spec.mode.empty()) t.values["--mode"] = spec.mode;
+  if (!spec.groupOrBone.empty()) {
+    const std::string mode = t.Value("--mode");
+    if (mode != "group-center" && mode != "bone")
+      throw UsageError{"--target " + spec.name + ":" + spec.mode + ":" + spec.groupOrBone +
+                       ": a group or bone goes with group-center or bone"};
+    t.values[mode == "bone" ? "--bone" : "--group"] = spec.groupOrBone;
+  }
+  if (t.Has("--mode") && ModeRadios().count(t.Value("--mode")) == 0) {
+    throw UsageError{"--mode must be origin, model-center, group-center or bone, not '" +
+                     t.Value("--mode") + "'"};
+  }
+  return t;
+}
+
+// --also FORMAT:FILE, checked before anything runs.
+struct AlsoSpec {
+  const FormatSpec* format;
+  std::string pattern;
+};
+std::vector<AlsoSpec> AlsoSpecs(const ParsedArgs& a) {
+  std::vector<AlsoSpec> specs;
+  for (const std::string& given : a.List("--also")) {
+    const auto colon = given.find(':');
+    const FormatSpec* format =
+        colon == std::string::npos ? nullptr : FindFormat(given.substr(0, colon));
+    if (format == nullptr || colon + 1 >= given.size()) {
+      throw UsageError{
+          "--also takes FORMAT:FILE, the format one of nuke, ae, shake, 3de, csv, "
+          "json; not '" +
+          given + "'"};
+    }
+    specs.push_back({format, given.substr(colon + 1)});
+  }
+  return specs;
+}
+
+// Saves text through the same never-half-written replace as a track.
+bool SaveText(const std::string& path, const std::string& text, std::ostream& err) {
+  FileStream file;
+  String name(path.c_str());
+  file.Open(name, 0);
+  file.Write(text.data(), static_cast<unsigned long>(text.size()));
+  if (file.Close() != 0) return true;
+  err << "tqhost: cannot write " << path << ": " << file.Error() << "\n";
+  return false;
+}
+
+// The track handed to a clipboard program, when one is installed.
+void ToClipboard(const std::string& text, std::ostream& summary, std::ostream& err) {
+  for (const char* command : {"wl-copy", "xclip -selection clipboard"}) {
+    const std::string program = std::string(command).substr(0, std::string(command).find(' '));
+    if (std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) != 0) continue;
+    FILE* pipe = popen(command, "w");
+    if (pipe != nullptr && std::fwrite(text.data(), 1, text.size(), pipe) == text.size() &&
+        pclose(pipe) == 0) {
+      summary << "After Effects keyframe data put on the clipboard (" << program << ")\n";
+      return;
+    }
+    err << "tqhost: " << program << " could not take the clipboard data\n";
+    return;
+  }
+  err << "tqhost: no clipboard program (install xclip or wl-clipboard); the keyframe data was "
+         "not put on the clipboard\n";
+}
+
+// What one export run wrote, for the final count.
+struct RunResult {
+  bool ok = true;
+  int files = 0;
+};
+
+// One target's run: the dialog worked, the track checked and summarised,
+// its copies in other formats and its picture written.
+RunResult ExportTarget(ExportSession& session, tq::scene::Scene& scene, const ParsedArgs& t,
+                       const std::string& output, const std::map<std::string, std::string>& fields,
+                       const std::vector<AlsoSpec>& also, const std::string& label,
+                       std::ostream& summary, std::ostream& err) {
+  RunResult result;
+  result.ok = false;
+  const std::string prefix = label.empty() ? "" : label + ": ";
+  if (const std::string wrong = CheckNames(t, SceneNames(scene.Chor(), t.Value("--target")));
+      !wrong.empty()) {
+    err << "tqhost: " << prefix << wrong << "\n";
+    return result;
+  }
+  NotingDriver<framework::ScriptedDriver> driver(DialogActions(t, output));
+  TrackTap tap;
+  session.Run(driver, tap);
+  std::ostringstream problems;
+  if (ReportFailures(driver, t, problems)) {
+    std::istringstream lines(problems.str());
+    for (std::string line; std::getline(lines, line);) {
+      err << (line.rfind("tqhost: ", 0) == 0 ? "tqhost: " + prefix + line.substr(8) : line) << "\n";
+    }
+    return result;
+  }
+  std::vector<TrackPoint> points;
+  std::string error;
+  if (!ReadTrack(tap.text, points, error)) {
+    err << "tqhost: " << prefix << "the plug-in wrote an unreadable track to " << output << ": "
+        << error << "\n";
+    return result;
+  }
+  const bool toStdout = output == "/dev/stdout";
+  summary << prefix;
+  Summarise(points, toStdout ? "standard output" : output, "written", summary, err);
+  result.ok = true;
+  result.files = 1;
+  // Copies in compositors' formats, with what the run knew.
+  const DialogOutcome& o = driver.outcome;
+  TrackInfo info;
+  info.width = o.width;
+  info.height = o.height;
+  info.fps = scene.Project()->GetFPS();
+  info.startFrame = o.start;
+  info.name = o.target;
+  for (const AlsoSpec& spec : also) {
+    const std::string path = Expand(spec.pattern, fields);
+    const std::string text = RenderTrack(spec.format->format, points, info, error);
+    if (!error.empty()) {
+      err << "tqhost: " << prefix << path << ": " << error << "\n";
+      result.ok = false;
+    } else if (SaveText(path, text, err)) {
+      summary << prefix << spec.format->name << " copy written to " << path << "\n";
+      ++result.files;
+    } else {
+      result.ok = false;
+    }
+  }
+  if (t.Has("--clipboard")) {
+    const std::string text = RenderTrack(Format::kAe, points, info, error);
+    if (error.empty()) {
+      ToClipboard(text, summary, err);
+    } else {
+      err << "tqhost: " << prefix << "--clipboard: " << error << "\n";
+    }
+  }
+  if (t.Has("--preview")) {
+    const std::string path = Expand(t.Value("--preview"), fields);
+    if (!WritePreview(path, points, o, err)) return result.ok = false, result;
+    summary << prefix << "preview drawn in " << path << "\n";
+    ++result.files;
+  }
+  return result;
+}
+
 int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out,
            std::ostream& err) {
   const std::vector<std::string>& positional = a.positional;
@@ -553,39 +813,94 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   if (positional.size() > 2) {
     throw UsageError{"more than one scene given (" + positional[1] + ", " + positional[2] + ")"};
   }
-  if (a.Has("--mode") && ModeRadios().count(a.Value("--mode")) == 0) {
-    throw UsageError{"--mode must be origin, model-center, group-center or bone, not '" +
-                     a.Value("--mode") + "'"};
-  }
-  // "-" is standard output; the summary then goes to standard error.
-  std::string output = a.Value("--output", "TQmotion.txt");
-  if (output == "-") output = "/dev/stdout";
-  const bool toStdout = output == "/dev/stdout";
-  std::ostream& summary = toStdout ? err : out;
-
+  const std::vector<AlsoSpec> also = AlsoSpecs(a);
   auto scene = LoadScene(positional[1], a, err);
   if (!scene) return 1;
-  if (const std::string wrong = CheckNames(a, SceneNames(scene->Chor(), a.Value("--target")));
-      !wrong.empty()) {
-    err << "tqhost: " << wrong << "\n";
-    return 1;
-  }
-  NotingDriver<framework::ScriptedDriver> driver(DialogActions(a, output));
-  TrackTap tap;
-  if (!RunExportCommand(pluginPath, *scene, driver, tap, err)) return 1;
-  if (ReportFailures(driver, a, err)) return 1;
+  const SceneNames names(scene->Chor(), "");
+  const std::vector<TargetSpec> targets = TargetSpecs(a, names);
+  const bool many = targets.size() > 1;
+  // "-" is standard output; the summary then goes to standard error.
+  std::string pattern = a.Value("--output", many ? "TQmotion-{target}.txt" : "TQmotion.txt");
+  if (pattern == "-") pattern = "/dev/stdout";
+  if (many && pattern == "/dev/stdout")
+    throw UsageError{"-o - writes one track; with several targets give -o PATTERN with {target}"};
+  if (many && pattern.find("{target}") == std::string::npos)
+    throw UsageError{
+        "with several targets, -o needs {target} in its pattern (for example "
+        "-o {target}.txt)"};
+  std::ostream& summary = pattern == "/dev/stdout" ? err : out;
 
-  std::vector<TrackPoint> points;
-  std::string error;
-  if (!ReadTrack(tap.text, points, error)) {
-    err << "tqhost: the plug-in wrote an unreadable track to " << output << ": " << error << "\n";
+  ExportSession session(pluginPath, *scene, err);
+  if (!session.Loaded()) return 1;
+  const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
+  int files = 0;
+  std::vector<std::string> failed;
+  for (const TargetSpec& spec : targets) {
+    const ParsedArgs t = ArgsOfTarget(a, spec);
+    const std::string target =
+        t.Value("--target", names.objects.empty() ? "" : names.objects.front());
+    const std::map<std::string, std::string> fields = {
+        {"target", target}, {"camera", camera}, {"mode", t.Value("--mode", "origin")}};
+    const RunResult r = ExportTarget(session, *scene, t, Expand(pattern, fields), fields, also,
+                                     many ? target : "", summary, err);
+    files += r.files;
+    if (!r.ok) failed.push_back(target);
+  }
+  if (many || !also.empty()) {
+    summary << files << (files == 1 ? " file" : " files") << " written";
+    if (!failed.empty()) summary << "; failed: " << Joined(failed);
+    summary << "\n";
+  }
+  return failed.empty() ? 0 : 1;
+}
+
+// tqhost convert: a track file in a compositor's format.
+int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostream& out,
+            std::ostream& err) {
+  if (rest.size() != 1) throw UsageError{"convert needs exactly one track file"};
+  if (!a.Has("--to"))
+    throw UsageError{"convert needs --to FORMAT (nuke, ae, shake, 3de, csv, json)"};
+  const FormatSpec* format = FindFormat(a.Value("--to"));
+  if (format == nullptr) {
+    throw UsageError{"--to must be nuke, ae, shake, 3de, csv or json, not '" + a.Value("--to") +
+                     "'"};
+  }
+  std::ifstream in(rest[0], std::ios::binary);
+  if (!in) {
+    err << "tqhost: " << rest[0] << ": cannot read: " << std::strerror(errno) << "\n";
     return 1;
   }
-  Summarise(points, toStdout ? "standard output" : output, "written", summary, err);
-  if (a.Has("--preview")) {
-    if (!WritePreview(a.Value("--preview"), points, driver.outcome, err)) return 1;
-    summary << "preview drawn in " << a.Value("--preview") << "\n";
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::vector<TrackPoint> points;
+  TrackInfo info;
+  info.name = std::filesystem::path(rest[0]).stem().string();
+  std::string error;
+  if (!ReadAnyTrack(text.str(), rest[0], points, info, error)) {
+    err << "tqhost: " << error << "\n";
+    return 1;
   }
+  auto number = [&](const char* option) {
+    const auto v = framework::ParseFloat(a.Value(option));
+    if (!v)
+      throw UsageError{std::string(option) + " must be a number, not '" + a.Value(option) + "'"};
+    return static_cast<double>(*v);
+  };
+  if (a.Has("--width")) info.width = static_cast<int>(number("--width"));
+  if (a.Has("--height")) info.height = static_cast<int>(number("--height"));
+  if (a.Has("--fps")) info.fps = number("--fps");
+  if (a.Has("--first-frame")) info.firstFrame = number("--first-frame");
+  if (a.Has("--name")) info.name = a.Value("--name");
+  const std::string converted = RenderTrack(format->format, points, info, error);
+  if (!error.empty()) {
+    err << "tqhost: " << rest[0] << ": " << error << "\n";
+    return 1;
+  }
+  std::string output = a.Value("--output", "-");
+  if (output == "-") return (out << converted, 0);
+  if (!SaveText(output, converted, err)) return 1;
+  err << points.size() << (points.size() == 1 ? " frame" : " frames") << " converted to " << output
+      << "\n";
   return 0;
 }
 
@@ -603,7 +918,11 @@ void CheckOptionsOf(const std::string& command, const ParsedArgs& a) {
     allowed.insert(allowed.end(), {"--width", "--height"});
   }
   if (command == "import") allowed.push_back("--output");
-  for (const auto* table : {&ExportOptions(), &ImportOptions()}) {
+  if (command == "convert") {
+    take(ConvertOptions());
+    allowed.insert(allowed.end(), {"--width", "--height", "--fps", "--output"});
+  }
+  for (const auto* table : {&ExportOptions(), &ImportOptions(), &ConvertOptions()}) {
     for (const Option& o : *table) {
       if (a.Has(o.name) && std::find(allowed.begin(), allowed.end(), o.name) == allowed.end())
         throw UsageError{std::string(o.name) + " is not an option of " + command};
@@ -642,7 +961,8 @@ int Import(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostre
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   try {
-    const ParsedArgs a = ParseArgs(args, {&GlobalOptions(), &ExportOptions(), &ImportOptions()});
+    const ParsedArgs a =
+        ParseArgs(args, {&GlobalOptions(), &ExportOptions(), &ImportOptions(), &ConvertOptions()});
     const std::string command = a.positional.empty() ? "" : a.positional[0];
     const std::vector<std::string> rest(a.positional.begin() + (command.empty() ? 0 : 1),
                                         a.positional.end());
@@ -668,6 +988,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       if (help) return (out << kExportHead << OptionHelp(ExportOptions()) << kExportTail, 0);
       return Export(pluginPath, a, out, err);
     }
+    if (command == "convert") {
+      if (help) return (out << kConvertHead << OptionHelp(ConvertOptions()) << kConvertTail, 0);
+      return Convert(rest, a, out, err);
+    }
     if (command == "import") {
       if (help) return (out << kImportHead << OptionHelp(ImportOptions()) << kImportTail, 0);
       return Import(rest, a, out, err);
@@ -678,7 +1002,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     }
     throw UsageError{"unknown command '" + command +
                      "'; the commands are info, commands, "
-                     "export, dialog, import"};
+                     "export, dialog, import, convert"};
   } catch (const UsageError& e) {
     err << "tqhost: " << e.what << "\nTry 'tqhost --help'.\n";
     return 2;

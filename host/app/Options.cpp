@@ -21,7 +21,11 @@ const std::vector<Option>& ExportOptions() {
       {"--camera", nullptr, "NAME",
        "pick the camera (fills size and range from its output options); default: the first "
        "camera"},
-      {"--target", nullptr, "NAME", "pick the object to track; default: the first object"},
+      {"--target", nullptr, "NAME[:MODE[:GROUP_OR_BONE]]",
+       "pick the object to track; default: the first object. Given more than once, one run and "
+       "one file a target (a mode and a group or bone may follow its name)",
+       true},
+      {"--all-targets", nullptr, nullptr, "one run and one file for every listed object"},
       {"--mode", nullptr, "MODE",
        "origin | model-center | group-center | bone (the radio buttons; default: origin)"},
       {"--group", nullptr, "NAME", "pick the model's group (group-center; default: the first)"},
@@ -34,6 +38,12 @@ const std::vector<Option>& ExportOptions() {
        "choose the output file in the save request (default: TQmotion.txt in the current "
        "folder; - for standard output)"},
       {"--preview", nullptr, "FILE.svg", "also draw the track as an SVG picture"},
+      {"--also", nullptr, "FORMAT:FILE",
+       "also write the track in a compositor's format (nuke, ae, shake, 3de, csv, json), with "
+       "size, rate, start frame and name from the run",
+       true},
+      {"--clipboard", nullptr, nullptr,
+       "also put the track on the clipboard as After Effects keyframe data (xclip or wl-copy)"},
   };
   return options;
 }
@@ -43,6 +53,17 @@ const std::vector<Option>& ImportOptions() {
       {"--fps", nullptr, "F", "a glTF scene's frame rate: a frame is seconds x F (default 24)"},
       {"--animation", nullptr, "NAME|INDEX",
        "play one of a glTF scene's animations alone (default: all of them together)"},
+  };
+  return options;
+}
+
+const std::vector<Option>& ConvertOptions() {
+  static const std::vector<Option> options = {
+      {"--to", nullptr, "FORMAT", "the format: nuke, ae, shake, 3de, csv or json"},
+      {"--first-frame", nullptr, "N",
+       "the frame of the track's first line (default: its start frame, 0 for the plug-in's "
+       "file; plus 1 for shake and 3de)"},
+      {"--name", nullptr, "NAME", "the track's name (shake, 3de, json; default: the file's name)"},
   };
   return options;
 }
@@ -129,7 +150,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args,
     const Option* option = Find(spelling, tables);
     if (option == nullptr) throw UsageError{"unknown option " + spelling};
     const std::string name = option->name;
-    if (parsed.Has(name)) throw UsageError{name + " is given twice"};
+    if (parsed.Has(name) && !option->repeatable) throw UsageError{name + " is given twice"};
     if (option->value == nullptr) {
       if (hasAttached) throw UsageError{name + " takes no value"};
       parsed.values[name] = "";
@@ -140,6 +161,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args,
       if (i + 1 >= args.size()) throw UsageError{spelling + " needs a value"};
       parsed.values[name] = args[++i];
     }
+    if (option->repeatable) parsed.lists[name].push_back(parsed.values[name]);
   }
   return parsed;
 }

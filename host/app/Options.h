@@ -19,10 +19,11 @@ struct UsageError {
 };
 
 struct Option {
-  const char* name;   // "--camera"
-  const char* alias;  // another spelling ("-o" for "--output"), or null
-  const char* value;  // what the value is ("NAME"), or null for a switch
-  const char* help;   // one or more sentences, wrapped when shown
+  const char* name;         // "--camera"
+  const char* alias;        // another spelling ("-o" for "--output"), or null
+  const char* value;        // what the value is ("NAME"), or null for a switch
+  const char* help;         // one or more sentences, wrapped when shown
+  bool repeatable = false;  // may be given more than once (all values kept)
 };
 
 // Options of every command (--plugin, --verbose, --help, --version).
@@ -31,14 +32,21 @@ const std::vector<Option>& GlobalOptions();
 const std::vector<Option>& ExportOptions();
 // Options of reading a glTF scene (info, export, dialog, import).
 const std::vector<Option>& ImportOptions();
+// Options of tqhost convert (with --width, --height, --fps and -o).
+const std::vector<Option>& ConvertOptions();
 
 struct ParsedArgs {
-  std::map<std::string, std::string> values;  // by the option's name; "" for a switch
-  std::vector<std::string> positional;        // the command first
+  std::map<std::string, std::string> values;              // by the option's name; "" for a switch
+  std::map<std::string, std::vector<std::string>> lists;  // every value of a repeatable option
+  std::vector<std::string> positional;                    // the command first
   bool Has(const std::string& name) const { return values.count(name) != 0; }
   std::string Value(const std::string& name, const std::string& fallback = "") const {
     const auto it = values.find(name);
     return it == values.end() ? fallback : it->second;
+  }
+  std::vector<std::string> List(const std::string& name) const {
+    const auto it = lists.find(name);
+    return it == lists.end() ? std::vector<std::string>() : it->second;
   }
 };
 

@@ -56,6 +56,11 @@ bool ReadTrack(const std::string& text, std::vector<TrackPoint>& points, std::st
       if (r2.ec == std::errc() && r2.ptr < end && *r2.ptr == '\t') {
         auto r3 = std::from_chars(r2.ptr + 1, end, p.y);
         if (r3.ec == std::errc() && r3.ptr == end) {
+          if (p.index != number - 1) {
+            error = "line " + std::to_string(number) + " has the index " + std::to_string(p.index) +
+                    "; indices count from 0 (expected " + std::to_string(number - 1) + ")";
+            return false;
+          }
           points.push_back(p);
           continue;
         }

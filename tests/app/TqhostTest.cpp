@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -164,7 +165,14 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
        "tqhost: the settings dialog could not be shown\n"},
       {"frobnicate", 2,
        "tqhost: unknown command 'frobnicate'; the commands are info, commands, export, dialog, "
-       "import\n"},
+       "import, convert\n"},
+      {"export " + orbit + " --target A --target B -o same.txt", 2,
+       "tqhost: with several targets, -o needs {target} in its pattern"},
+      {"export " + orbit + " --target Robot --target Key -o -", 2,
+       "tqhost: -o - writes one track; with several targets give -o PATTERN with {target}\n"},
+      {"export " + orbit + " --target Robot --also word:x.txt", 2,
+       "tqhost: --also takes FORMAT:FILE, the format one of nuke, ae, shake, 3de, csv, json; "
+       "not 'word:x.txt'\n"},
       {"info " + orbit + " --camera Camera1", 2, "tqhost: --camera is not an option of info\n"},
       {"export " + orbit + " --preview=", 2, "tqhost: --preview needs a value\n"},
       {"export " + orbit + " --target=Robot -o", 2, "tqhost: -o needs a value\n"},
@@ -325,6 +333,69 @@ TEST(Tqhost, GltfShotToTrackAndImportRoundTrip) {
   EXPECT_EQ(ReadFile(dir / "from-glb.txt"), track);
   const Result fps = RunHost(dir, "export shot.gltf --fps 30 --target Target -o at30.txt");
   EXPECT_EQ(fps.out, "31 frames written to at30.txt\n");
+}
+
+// Three targets of the orbit example in one command, each with a nuke copy:
+// one file a target named by the pattern, one summary line each and a final
+// count; every track equals the one its own command writes, and every copy
+// has the track's lines as "frame x y" (the orbit starts at frame 0).
+TEST(Tqhost, ThreeTargetsWithNukeCopies) {
+  TempDir dir;
+  const std::string orbit = "'" + kExamples + "orbit.tqs.json'";
+  const Result r = RunHost(dir, "export " + orbit +
+                                    " --target Robot --target Key --target Robot:group-center:Roof"
+                                    " -o '{target}-{mode}.txt' --also 'nuke:{target}-{mode}.nk'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Robot: 121 frames written to Robot-origin.txt\n"
+            "Robot: nuke copy written to Robot-origin.nk\n"
+            "Key: 121 frames written to Key-origin.txt\n"
+            "Key: nuke copy written to Key-origin.nk\n"
+            "Robot: 121 frames written to Robot-group-center.txt\n"
+            "Robot: nuke copy written to Robot-group-center.nk\n"
+            "6 files written\n");
+  EXPECT_EQ(ReadFile(dir / "Robot-origin.txt"), ReadFile(kGolden + "orbit-robot-origin.txt"));
+  for (const char* target : {"Robot-origin", "Key-origin", "Robot-group-center"}) {
+    const std::string track = ReadFile(dir / (std::string(target) + ".txt"));
+    std::string expected;
+    std::istringstream lines(track);
+    for (std::string line; std::getline(lines, line);) {
+      std::replace(line.begin(), line.end(), '\t', ' ');
+      expected += line + "\n";
+    }
+    EXPECT_EQ(ReadFile(dir / (std::string(target) + ".nk")), expected) << target;
+  }
+  const Result single =
+      RunHost(dir, "export " + orbit + " --target Robot --mode group-center --group Roof -o g.txt");
+  EXPECT_EQ(ReadFile(dir / "g.txt"), ReadFile(dir / "Robot-group-center.txt"));
+  // One failed target fails the command, says which, and keeps the others.
+  const Result failing =
+      RunHost(dir, "export " + orbit + " --target Key --target Nope -o 'f-{target}.txt'");
+  EXPECT_EQ(failing.status, 1);
+  EXPECT_NE(failing.err.find("Nope: unknown target 'Nope'"), std::string::npos) << failing.err;
+  EXPECT_NE(failing.out.find("1 file written; failed: Nope"), std::string::npos) << failing.out;
+  EXPECT_TRUE(std::filesystem::exists(dir / "f-Key.txt"));
+}
+
+// convert reads the plug-in's track, csv and json, and writes nothing from
+// a bad track.
+TEST(Tqhost, ConvertAndItsRefusals) {
+  TempDir dir;
+  tq::testing::WriteFile(dir / "t.txt", "0\t100\t50\n1\t-3\t470\n");
+  const Result csv = RunHost(dir, "convert t.txt --to csv -o t.csv");
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  EXPECT_EQ(ReadFile(dir / "t.csv"), "frame,x,y\n0,100,50\n1,-3,470\n");
+  const Result nuke = RunHost(dir, "convert t.csv --to nuke --first-frame 1001");
+  EXPECT_EQ(nuke.out, "1001 100 50\n1002 -3 470\n");
+  const Result ae = RunHost(dir, "convert t.txt --to ae -o t.ae");
+  EXPECT_EQ(ae.status, 1);
+  EXPECT_EQ(ae.err, "tqhost: t.txt: the ae format needs --fps\n");
+  tq::testing::WriteFile(dir / "bad.txt", "0\t1\t2\nnot a line\n");
+  const Result bad = RunHost(dir, "convert bad.txt --to csv -o bad.csv");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.err, "tqhost: bad.txt: line 2 is not \"index<TAB>x<TAB>y\"\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "bad.csv"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "t.ae"));
 }
 
 }  // namespace

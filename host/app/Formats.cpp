@@ -1,0 +1,202 @@
+#include "host/app/Formats.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+namespace tq::app {
+namespace {
+
+std::string Number(double v, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, v);
+  return text;
+}
+
+// A frame as a compositor reads it: whole frames without a decimal part.
+std::string FrameText(double frame) {
+  if (frame == std::trunc(frame) && std::fabs(frame) < 1e15) {
+    return std::to_string(static_cast<long long>(frame));
+  }
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, frame).ptr;
+  return std::string(text, end);
+}
+
+double FrameOf(const TrackInfo& info, int index, bool fromOne) {
+  if (info.firstFrame) return *info.firstFrame + index;
+  return info.startFrame + index + (fromOne ? 1 : 0);
+}
+
+bool Need(bool present, const char* format, const char* flag, std::string& error) {
+  if (!present) error = std::string("the ") + format + " format needs " + flag;
+  return present;
+}
+
+}  // namespace
+
+const std::vector<FormatSpec>& Formats() {
+  static const std::vector<FormatSpec> formats = {
+      {Format::kNuke, "nuke", "Nuke: a Tracker's or Transform's curve editor, File > Import ascii"},
+      {Format::kAe, "ae",
+       "After Effects: select a layer's Position (or a null's) at the first frame and paste"},
+      {Format::kShake, "shake", "Shake: a Tracker's Load Track File"},
+      {Format::k3de, "3de", "3DEqualizer: Points > Import 2D Tracks (3DE format)"},
+      {Format::kCsv, "csv", "any spreadsheet or script"},
+      {Format::kJson, "json", "scripts (Python, Blender, Fusion, Houdini)"},
+  };
+  return formats;
+}
+
+const FormatSpec* FindFormat(const std::string& name) {
+  for (const FormatSpec& f : Formats()) {
+    if (name == f.name) return &f;
+  }
+  return nullptr;
+}
+
+std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, const TrackInfo& info,
+                        std::string& error) {
+  error.clear();
+  const bool needsFrames =
+      format == Format::kAe || format == Format::kShake || format == Format::k3de;
+  if (points.empty() && needsFrames) {
+    error = std::string("the ") + Formats()[static_cast<std::size_t>(format)].name +
+            " format needs frames, and the track has none";
+    return "";
+  }
+  std::ostringstream out;
+  switch (format) {
+    case Format::kNuke:
+      for (const TrackPoint& p : points)
+        out << FrameText(FrameOf(info, p.index, false)) << ' ' << p.x << ' ' << p.y << '\n';
+      break;
+    case Format::kCsv:
+      out << "frame,x,y\n";
+      for (const TrackPoint& p : points)
+        out << FrameText(FrameOf(info, p.index, false)) << ',' << p.x << ',' << p.y << '\n';
+      break;
+    case Format::kAe:
+      if (!Need(info.fps.has_value(), "ae", "--fps", error) ||
+          !Need(info.width.has_value(), "ae", "--width", error) ||
+          !Need(info.height.has_value(), "ae", "--height", error)) {
+        return "";
+      }
+      out << "Adobe After Effects 8.0 Keyframe Data\n\n"
+          << "\tUnits Per Second\t" << FrameText(*info.fps) << "\n"
+          << "\tSource Width\t" << *info.width << "\n"
+          << "\tSource Height\t" << *info.height << "\n"
+          << "\tSource Pixel Aspect Ratio\t1\n"
+          << "\tComp Pixel Aspect Ratio\t1\n\n"
+          << "Transform\tPosition\n"
+          << "\tFrame\tX pixels\tY pixels\tZ pixels\t\n";
+      // Origin top-left, Y down.
+      for (const TrackPoint& p : points) {
+        out << '\t' << FrameText(FrameOf(info, p.index, false)) << '\t' << p.x << '\t'
+            << static_cast<long long>(*info.height) - p.y << "\t0\t\n";
+      }
+      out << "\n\nEnd of Keyframe Data\n";
+      break;
+    case Format::kShake: {
+      out << "TrackName " << info.name << "\n"
+          << "   Frame             X             Y   Correlation\n";
+      for (const TrackPoint& p : points) {
+        char line[128];
+        std::snprintf(line, sizeof line, "%8.2f %13.3f %13.3f %13.3f\n",
+                      FrameOf(info, p.index, true), static_cast<double>(p.x),
+                      static_cast<double>(p.y), 1.0);
+        out << line;
+      }
+      break;
+    }
+    case Format::k3de:
+      out << "1\n" << info.name << "\n0\n" << points.size() << "\n";
+      for (const TrackPoint& p : points) {
+        out << FrameText(FrameOf(info, p.index, true)) << ' ' << Number(double(p.x), 15) << ' '
+            << Number(double(p.y), 15) << '\n';
+      }
+      break;
+    case Format::kJson: {
+      if (!Need(info.fps.has_value(), "json", "--fps", error) ||
+          !Need(info.width.has_value(), "json", "--width", error) ||
+          !Need(info.height.has_value(), "json", "--height", error)) {
+        return "";
+      }
+      nlohmann::ordered_json doc = {{"width", *info.width},
+                                    {"height", *info.height},
+                                    {"fps", *info.fps},
+                                    {"name", info.name},
+                                    {"frames", nlohmann::ordered_json::array()}};
+      for (const TrackPoint& p : points) {
+        doc["frames"].push_back({{"frame", FrameOf(info, p.index, false)}, {"x", p.x}, {"y", p.y}});
+      }
+      out << doc.dump(1) << "\n";
+      break;
+    }
+  }
+  return out.str();
+}
+
+namespace {
+
+bool ReadCsv(const std::string& text, std::vector<TrackPoint>& points, TrackInfo& info,
+             std::string& error) {
+  std::istringstream in(text);
+  std::string line;
+  std::getline(in, line);  // the header
+  for (int number = 2; std::getline(in, line); ++number) {
+    double frame = 0;
+    long x = 0, y = 0;
+    char tail = 0;
+    if (std::sscanf(line.c_str(), "%lf,%ld,%ld%c", &frame, &x, &y, &tail) != 3) {
+      error = "line " + std::to_string(number) + " is not \"frame,x,y\"";
+      return false;
+    }
+    if (points.empty()) info.startFrame = frame;
+    points.push_back({static_cast<int>(points.size()), x, y});
+  }
+  return true;
+}
+
+bool ReadJson(const std::string& text, std::vector<TrackPoint>& points, TrackInfo& info,
+              std::string& error) {
+  try {
+    const auto doc = nlohmann::json::parse(text);
+    info.width = doc.at("width").get<int>();
+    info.height = doc.at("height").get<int>();
+    info.fps = doc.at("fps").get<double>();
+    info.name = doc.at("name").get<std::string>();
+    const auto& frames = doc.at("frames");
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      if (i == 0) info.startFrame = frames[i].at("frame").get<double>();
+      points.push_back(
+          {static_cast<int>(i), frames[i].at("x").get<long>(), frames[i].at("y").get<long>()});
+    }
+  } catch (const nlohmann::json::exception& e) {
+    error = std::string("not a track of the json format: ") + e.what();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadAnyTrack(const std::string& text, const std::string& fileName,
+                  std::vector<TrackPoint>& points, TrackInfo& info, std::string& error) {
+  points.clear();
+  bool ok = false;
+  if (text.rfind("frame,x,y", 0) == 0) {
+    ok = ReadCsv(text, points, info, error);
+  } else if (!text.empty() && text[0] == '{') {
+    ok = ReadJson(text, points, info, error);
+  } else {
+    ok = ReadTrack(text, points, error);
+  }
+  if (!ok) error = fileName + ": " + error;
+  return ok;
+}
+
+}  // namespace tq::app
