@@ -143,6 +143,7 @@ class Importer {
     CheckExtensions();
     const std::vector<int> order = SceneNodes();
     ChooseAnimations();
+    CheckRange();
     scene_ = std::make_unique<Scene>("glTF", options_.fps, "Chor1");
     for (const int node : order) AddObject(node);
     return std::move(scene_);
@@ -375,6 +376,20 @@ class Importer {
 
   int FirstFrame() const { return static_cast<int>(std::floor(startSeconds_ * options_.fps)); }
   int LastFrame() const { return static_cast<int>(std::ceil(endSeconds_ * options_.fps)); }
+
+  // The frames sampled must be countable, and their times ticks.
+  void CheckRange() const {
+    if (!animated_) return;
+    const double first = std::floor(startSeconds_ * options_.fps);
+    const double last = std::ceil(endSeconds_ * options_.fps);
+    if (!(last - first <= kMaxAnimationFrames) || !FramesToTicks(first, options_.fps) ||
+        !FramesToTicks(last, options_.fps)) {
+      Fail("animations", "expected animations of at most " +
+                             std::to_string(static_cast<int>(kMaxAnimationFrames)) +
+                             " frames whose times fit the host's ticks");
+    }
+  }
+  static constexpr double kMaxAnimationFrames = 1000000;
 
   void SetTransform(HBone* object, int node) {
     if (!Animated(node)) {
