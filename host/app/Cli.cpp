@@ -283,7 +283,7 @@ int Commands(const std::string& pluginPath, std::ostream& out, std::ostream& err
 // What the dialog showed when it ended: the names and numbers the summary
 // and the preview need. ran stays false when no dialog came up.
 struct DialogOutcome {
-  std::string camera, target, file;
+  std::string camera, target, file, mode;
   int width = 0, height = 0;
   float start = 0, end = 0;
   INT_PTR result = -1;
@@ -301,6 +301,17 @@ struct DialogOutcome {
     end = framework::ParseFloat(GetWindowTextString(GetDlgItem(d, IDC_END_FRAME))).value_or(0);
     result = dialog.m_nModalResult;
     ran = true;
+    auto checked = [&](int id) {
+      return SendMessageA(GetDlgItem(d, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    };
+    auto selected = [&](int id) {
+      std::string text = GetWindowTextString(GetDlgItem(d, id));
+      return text.erase(0, text.find_first_not_of(' '));  // a bone's indentation
+    };
+    mode = checked(IDC_RADIO2)   ? "model centre"
+           : checked(IDC_RADIO3) ? "group " + selected(IDC_COMBO3)
+           : checked(IDC_RADIO4) ? "bone " + selected(IDC_COMBO4)
+                                 : "";
     focus = GetDlgCtrlID(GetFocus());
   }
 };
@@ -589,8 +600,8 @@ bool ReportFailures(const NotingDriver<framework::ScriptedDriver>& driver, const
 // replace as the track.
 bool WritePreview(const std::string& path, const std::vector<TrackPoint>& points,
                   const DialogOutcome& outcome, std::ostream& err) {
-  const std::string svg = RenderPreview(
-      points, {outcome.camera, outcome.target, outcome.width, outcome.height, outcome.start});
+  const std::string svg = RenderPreview(points, {outcome.camera, outcome.target, outcome.mode,
+                                                 outcome.width, outcome.height, outcome.start});
   FileStream file;
   String name(path.c_str());
   file.Open(name, 0);

@@ -74,7 +74,8 @@ bool ReadTrack(const std::string& text, std::vector<TrackPoint>& points, std::st
 
 namespace {
 
-// The picture being drawn: the image's size in pixels, the margin around it
+// The picture being drawn: the image's size in pixels, the region shown
+// (the image and as much of the track outside it as the picture can hold)
 // and the unit that strokes and text scale with.
 class SvgPreview {
  public:
@@ -83,9 +84,21 @@ class SvgPreview {
         info_(info),
         w_(std::max(info.width, 1)),
         h_(std::max(info.height, 1)),
-        margin_(std::max(w_, h_) * 0.08 + 40),
         unit_(std::max(w_, h_) / 400.0) {
     svg_.precision(6);
+    // The region: the image, grown to the projected frames (not beyond ten
+    // image sizes each way, where a point behind the camera may go).
+    left_ = 0, right_ = w_, top_ = 0, bottom_ = h_;
+    for (const TrackPoint& p : points_) {
+      if (Saturated(p)) continue;
+      left_ = std::min(left_, std::max(X(p.x), -10 * w_));
+      right_ = std::max(right_, std::min(X(p.x), 11 * w_));
+      top_ = std::min(top_, std::max(Y(p.y), -10 * h_));
+      bottom_ = std::max(bottom_, std::min(Y(p.y), 11 * h_));
+    }
+    const double margin = std::max(w_, h_) * 0.08 + 40;
+    left_ -= margin, right_ += margin, top_ -= margin + 30 * unit_, bottom_ += margin;
+    if (std::any_of(points_.begin(), points_.end(), Saturated)) bottom_ += 40 * unit_;
   }
 
   std::string Draw() {
@@ -96,38 +109,40 @@ class SvgPreview {
       Mark(points_.front(), "#1a9850", "first");
       Mark(points_.back(), "#d73027", "last");
     }
+    SaturatedFrames();
     svg_ << "</svg>\n";
     return svg_.str();
   }
 
  private:
-  // Points far outside the picture (a target behind or at the camera) are
-  // left out of the line.
-  bool Visible(const TrackPoint& p) const {
-    return std::fabs(static_cast<double>(p.x)) <= 4 * w_ &&
-           std::fabs(static_cast<double>(p.y)) <= 4 * h_;
+  // A frame the plug-in could not project writes the ends of the 32-bit range.
+  static bool Saturated(const TrackPoint& p) {
+    auto edge = [](long v) { return v <= -2147483648L || v >= 2147483647L; };
+    return edge(p.x) || edge(p.y);
   }
   double X(long x) const { return static_cast<double>(x); }
   double Y(long y) const { return h_ - static_cast<double>(y); }  // origin bottom-left
 
   void Heading() {
-    const std::string title = "Screen track of " + info_.target + " through " + info_.camera;
-    const double top = -margin_ - 30 * unit_;
-    const double width = w_ + 2 * margin_, height = h_ + 2 * margin_ + 30 * unit_;
-    svg_ << "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"" << -margin_ << " " << top << " "
+    const std::string mode = info_.mode.empty() ? "" : " (" + info_.mode + ")";
+    const std::string title = "Screen track of " + info_.target + mode + " through " + info_.camera;
+    const double width = right_ - left_, height = bottom_ - top_;
+    svg_ << "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"" << left_ << " " << top_ << " "
          << width << " " << height << "\" font-family=\"sans-serif\">\n";
     svg_ << "<title>" << Escape(title) << "</title>\n";
-    svg_ << "<rect x=\"" << -margin_ << "\" y=\"" << top << "\" width=\"" << width << "\" height=\""
+    svg_ << "<rect x=\"" << left_ << "\" y=\"" << top_ << "\" width=\"" << width << "\" height=\""
          << height << "\" fill=\"#f4f4f4\"/>\n";
-    svg_ << "<text x=\"" << -margin_ + 8 * unit_ << "\" y=\"" << -margin_ - 12 * unit_
-         << "\" font-size=\"" << 12 * unit_ << "\" font-weight=\"bold\">" << Escape(info_.target)
-         << " through " << Escape(info_.camera) << "</text>\n";
-    svg_ << "<text x=\"" << -margin_ + 8 * unit_ << "\" y=\"" << -margin_ + 4 * unit_
-         << "\" font-size=\"" << 9 * unit_ << "\" fill=\"#555\">" << info_.width << " x "
-         << info_.height << " pixels, " << points_.size()
-         << (points_.size() == 1 ? " frame" : " frames") << ", origin bottom-left</text>\n";
+    const double x = left_ + 8 * unit_;
+    svg_ << "<text x=\"" << x << "\" y=\"" << top_ + 18 * unit_ << "\" font-size=\"" << 12 * unit_
+         << "\" font-weight=\"bold\">" << Escape(info_.target) << Escape(mode) << " through "
+         << Escape(info_.camera) << "</text>\n";
+    svg_ << "<text x=\"" << x << "\" y=\"" << top_ + 32 * unit_ << "\" font-size=\"" << 9 * unit_
+         << "\" fill=\"#555\">" << info_.width << " x " << info_.height << " pixels, "
+         << points_.size() << (points_.size() == 1 ? " frame" : " frames")
+         << ", origin bottom-left; outside the image in grey</text>\n";
   }
 
+  // The image on top of the region, clear, with its corners named.
   void ImageFrame() {
     svg_ << "<rect x=\"0\" y=\"0\" width=\"" << w_ << "\" height=\"" << h_
          << "\" fill=\"white\" stroke=\"#333\" stroke-width=\"" << unit_ << "\"/>\n";
@@ -138,34 +153,60 @@ class SvgPreview {
          << info_.height << ")</text>\n";
   }
 
-  // The line, a dot per frame, and a label every 10th frame unless it would
-  // sit on a label already drawn.
+  // The line (broken where frames could not be projected), a dot per frame,
+  // and a label every 10th frame, moved aside (with a leader) rather than
+  // left out where it would sit on another.
   void Track() {
     svg_ << "<polyline fill=\"none\" stroke=\"#1f6fd1\" stroke-width=\"" << 1.5 * unit_
          << "\" points=\"";
     for (const TrackPoint& p : points_) {
-      if (Visible(p)) svg_ << X(p.x) << "," << Y(p.y) << " ";
+      if (Saturated(p)) {
+        svg_ << "\"/>\n<polyline fill=\"none\" stroke=\"#1f6fd1\" stroke-width=\"" << 1.5 * unit_
+             << "\" points=\"";
+        continue;
+      }
+      svg_ << X(p.x) << "," << Y(p.y) << " ";
     }
     svg_ << "\"/>\n";
-    std::vector<std::pair<double, double>> labels;
+    std::vector<std::pair<double, double>> taken;
     for (const TrackPoint& p : points_) {
-      if (!Visible(p)) continue;
+      if (Saturated(p)) continue;
       const std::string frame = FrameLabel(info_.startFrame, p.index);
       svg_ << "<circle cx=\"" << X(p.x) << "\" cy=\"" << Y(p.y) << "\" r=\"" << 2 * unit_
            << "\" fill=\"#1f6fd1\"><title>frame " << frame << ": (" << p.x << ", " << p.y
            << ")</title></circle>\n";
-      const bool crowded = std::any_of(labels.begin(), labels.end(), [&](const auto& l) {
-        return std::hypot(X(p.x) - l.first, Y(p.y) - l.second) < 16 * unit_;
-      });
-      if (p.index % 10 != 0 || crowded) continue;
-      labels.emplace_back(X(p.x), Y(p.y));
-      svg_ << "<text x=\"" << X(p.x) + 4 * unit_ << "\" y=\"" << Y(p.y) - 4 * unit_
-           << "\" font-size=\"" << 9 * unit_ << "\" fill=\"#555\">" << frame << "</text>\n";
+      if (p.index % 10 != 0) continue;
+      Label(X(p.x), Y(p.y), frame, taken);
     }
   }
 
+  // A label near (x, y): the first free place on rings around the point.
+  void Label(double x, double y, const std::string& text,
+             std::vector<std::pair<double, double>>& taken) {
+    const double step = 14 * unit_;
+    double lx = x + 4 * unit_, ly = y - 4 * unit_;
+    auto free = [&](double cx, double cy) {
+      return std::none_of(taken.begin(), taken.end(), [&](const auto& t) {
+        return std::fabs(cx - t.first) < 22 * unit_ && std::fabs(cy - t.second) < 11 * unit_;
+      });
+    };
+    for (int ring = 0; !free(lx, ly) && ring < 40; ++ring) {
+      const double angle = ring * 2.399963;  // the golden angle: rings that do not repeat
+      const double radius = step * (1 + ring / 4.0);
+      lx = x + radius * std::cos(angle);
+      ly = y + radius * std::sin(angle);
+    }
+    taken.emplace_back(lx, ly);
+    if (std::hypot(lx - x, ly - y) > 8 * unit_) {
+      svg_ << "<line x1=\"" << x << "\" y1=\"" << y << "\" x2=\"" << lx << "\" y2=\"" << ly
+           << "\" stroke=\"#bbb\" stroke-width=\"" << 0.5 * unit_ << "\"/>\n";
+    }
+    svg_ << "<text x=\"" << lx << "\" y=\"" << ly << "\" font-size=\"" << 9 * unit_
+         << "\" fill=\"#555\">" << text << "</text>\n";
+  }
+
   void Mark(const TrackPoint& p, const char* colour, const char* word) {
-    if (!Visible(p)) return;
+    if (Saturated(p)) return;
     svg_ << "<circle cx=\"" << X(p.x) << "\" cy=\"" << Y(p.y) << "\" r=\"" << 6 * unit_
          << "\" fill=\"none\" stroke=\"" << colour << "\" stroke-width=\"" << 2 * unit_ << "\"/>\n";
     svg_ << "<text x=\"" << X(p.x) + 8 * unit_ << "\" y=\"" << Y(p.y) + 14 * unit_
@@ -173,9 +214,31 @@ class SvgPreview {
          << FrameLabel(info_.startFrame, p.index) << ")</text>\n";
   }
 
+  // Frames that could not be projected, marked on a strip below the region
+  // at their place in the run.
+  void SaturatedFrames() {
+    const auto count = std::count_if(points_.begin(), points_.end(), Saturated);
+    if (count == 0) return;
+    const double y = bottom_ - 28 * unit_, span = right_ - left_ - 16 * unit_;
+    svg_ << "<text x=\"" << left_ + 8 * unit_ << "\" y=\"" << y - 4 * unit_ << "\" font-size=\""
+         << 9 * unit_ << "\" fill=\"#d73027\">" << count << " of " << points_.size()
+         << " frames could not be projected (the target at the camera or in its image "
+            "plane)</text>\n";
+    for (const TrackPoint& p : points_) {
+      if (!Saturated(p)) continue;
+      const double x =
+          left_ + 8 * unit_ +
+          span * (points_.size() > 1 ? double(p.index) / double(points_.size() - 1) : 0);
+      svg_ << "<rect class=\"saturated\" x=\"" << x - unit_ << "\" y=\"" << y << "\" width=\""
+           << 2 * unit_ << "\" height=\"" << 12 * unit_ << "\" fill=\"#d73027\"><title>frame "
+           << FrameLabel(info_.startFrame, p.index) << " could not be projected</title></rect>\n";
+    }
+  }
+
   const std::vector<TrackPoint>& points_;
   const PreviewInfo& info_;
-  const double w_, h_, margin_, unit_;
+  const double w_, h_, unit_;
+  double left_, right_, top_, bottom_;
   std::ostringstream svg_;
 };
 

@@ -1,7 +1,9 @@
 // An SVG picture of a screen track: the image frame (width by height, the
-// track file's coordinates with the origin bottom-left), the track as a line
-// with a dot per frame, a label every 10 frames, the first and last frame
-// marked, and the camera and target in a title.
+// track file's coordinates with the origin bottom-left) and around it as
+// much of the track outside the image as there is, the track as a line with
+// a dot per frame, a label every 10 frames (moved aside, never left out),
+// the first and last frame marked, frames that could not be projected
+// marked on a strip below, and the camera, target and mode in a title.
 #pragma once
 
 #include <string>
@@ -22,6 +24,7 @@ bool ReadTrack(const std::string& text, std::vector<TrackPoint>& points, std::st
 struct PreviewInfo {
   std::string camera;
   std::string target;
+  std::string mode;  // "model centre", "group Roof", "bone Spine"; "" for the origin
   int width;
   int height;
   float startFrame;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -95,10 +96,39 @@ TEST(Tqhost, DefaultsAndPreview) {
   EXPECT_EQ(std::count(track.begin(), track.end(), '\n'), 2);
   const std::string svg = ReadFile(dir / "p.svg");
   EXPECT_EQ(svg.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\"", 0), 0u);
-  EXPECT_NE(svg.find("Robot through Closeup"), std::string::npos);
+  EXPECT_NE(svg.find("Robot (group Roof) through Closeup"), std::string::npos);
   EXPECT_NE(svg.find("320 x 240 pixels, 2 frames"), std::string::npos);
   EXPECT_NE(svg.find("first (frame 12.5)"), std::string::npos);
   EXPECT_NE(svg.find("last (frame 13.5)"), std::string::npos);
+}
+
+// Every 10th frame keeps its label, however crowded the track (80 and 90
+// sit close together on the orbit), and the picture holds the track where it
+// leaves the image.
+TEST(Tqhost, PreviewKeepsEveryLabelAndTheTrackOutsideTheImage) {
+  TempDir dir;
+  const Result r = RunHost(dir, "export '" + kExamples +
+                                    "orbit.tqs.json' --target Robot --width 200 --height 150 "
+                                    "-o t.txt --preview p.svg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string svg = ReadFile(dir / "p.svg");
+  for (int frame = 0; frame <= 120; frame += 10) {
+    EXPECT_NE(svg.find(">" + std::to_string(frame) + "</text>"), std::string::npos) << frame;
+  }
+  // A target that runs out of a 64 x 48 image to X = 32 - (30 / -5) x 32 =
+  // 224: the picture reaches past it.
+  tq::testing::WriteFile(dir / "out.tqs.json", R"({"format": "tq-scene", "version": 1,
+    "project": {"fps": 24}, "chor": {"objects": [
+      {"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 10}},
+      {"type": "null", "name": "T", "translate": {"keys": [[0, [0, 0, -10]], [10, [30, 0, -10]]]}}]}})");
+  ASSERT_EQ(RunHost(dir, "export out.tqs.json --target T -o o.txt --preview o.svg").status, 0);
+  EXPECT_EQ(ReadFile(dir / "o.txt").substr(ReadFile(dir / "o.txt").rfind("10\t")), "10\t224\t24\n");
+  const std::string out = ReadFile(dir / "o.svg");
+  const auto box = out.find("viewBox=\"");
+  double left = 0, top = 0, width = 0, height = 0;
+  ASSERT_EQ(std::sscanf(out.c_str() + box + 9, "%lf %lf %lf %lf", &left, &top, &width, &height), 4);
+  EXPECT_GT(left + width, 224.0);
+  EXPECT_NE(out.find("cx=\"224\""), std::string::npos);  // the last frame is drawn
 }
 
 TEST(Tqhost, InfoAndCommands) {
@@ -201,9 +231,13 @@ TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
     "project": {"fps": 24}, "chor": {"objects": [
       {"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 2}},
       {"type": "null", "name": "T", "translate": {"keys": [[0, [0, 0, -10]], [2, [0, 0, 0]]]}}]}})");
-  const Result plane = RunHost(dir, "export plane.tqs.json --target T -o p.txt");
+  const Result plane = RunHost(dir, "export plane.tqs.json --target T -o p.txt --preview p.svg");
   EXPECT_EQ(plane.status, 0) << plane.err;
-  EXPECT_EQ(plane.out, "3 frames written to p.txt\n");
+  EXPECT_EQ(plane.out, "3 frames written to p.txt\npreview drawn in p.svg\n");
+  // The picture marks the frame it could not project.
+  const std::string svg = ReadFile(dir / "p.svg");
+  EXPECT_NE(svg.find("1 of 3 frames could not be projected"), std::string::npos);
+  EXPECT_NE(svg.find("<title>frame 2 could not be projected</title>"), std::string::npos);
   EXPECT_EQ(plane.err,
             "tqhost: warning: 1 of 3 frames could not be projected: the target is at the camera "
             "or in its image plane\n");
