@@ -411,6 +411,18 @@ TEST(Tqhost, ThreeTargetsWithNukeCopies) {
   EXPECT_TRUE(std::filesystem::exists(dir / "f-Key.txt"));
 }
 
+// Without a clipboard program the run says so, and still succeeds.
+TEST(Tqhost, ClipboardWithoutAProgramSaysSo) {
+  TempDir dir;
+  const std::string command = "cd '" + dir.path().string() + "' && PATH=/nonexistent '" + kHost +
+                              "' export '" + kExamples +
+                              "orbit.tqs.json' --target Robot --end 2 -o t.txt --clipboard 2>err";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(ReadFile(dir / "err"),
+            "tqhost: no clipboard program (install xclip or wl-clipboard); the keyframe data was "
+            "not put on the clipboard\n");
+}
+
 // convert reads the plug-in's track, csv and json, and writes nothing from
 // a bad track.
 TEST(Tqhost, ConvertAndItsRefusals) {
