@@ -146,23 +146,6 @@ tells how many frames were written to which file (on standard error when the
 track goes to standard output).
 )";
 
-const char* TypeName(int type) {
-  switch (type) {
-    case ObjectType::kModel:
-      return "model";
-    case ObjectType::kCamera:
-      return "camera";
-    case ObjectType::kLight:
-      return "light";
-    case ObjectType::kNull:
-      return "null";
-    case ObjectType::kFolder:
-      return "folder";
-    default:
-      return "object";
-  }
-}
-
 std::string Frames(Time ticks, float fps) {
   std::ostringstream s;
   s << tq::scene::TicksToFramesExact(ticks, fps);
@@ -190,6 +173,19 @@ void PrintOutputOptions(std::ostream& out, HTreeObject* owner, float fps) {
     }
     PrintOutputOptions(out, p, fps);
   }
+}
+
+// Saves text through the same never-half-written replace as a track; what
+// names the file in the message ("the preview ").
+bool SaveText(const std::string& path, const std::string& text, std::ostream& err,
+              const char* what = "") {
+  FileStream file;
+  String name(path.c_str());
+  file.Open(name, 0);
+  file.Write(text.data(), static_cast<unsigned long>(text.size()));
+  if (file.Close() != 0) return true;
+  err << "tqhost: cannot write " << what << path << ": " << file.Error() << "\n";
+  return false;
 }
 
 // A scene file, or a glTF file imported with the options given; the
@@ -240,7 +236,7 @@ int Info(const std::string& path, const ParsedArgs& a, std::ostream& out, std::o
   }
   out << "Objects:\n";
   for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling()) {
-    out << "  " << o->GetName() << " (" << TypeName(o->GetObjectType()) << ")\n";
+    out << "  " << o->GetName() << " (" << ObjectTypeName(o->GetObjectType()) << ")\n";
     if (o->GetObjectType() != ObjectType::kModel) continue;
     auto* model = static_cast<HModel*>(o);
     if (HGroupContainer* groups = model->GetChildGroupContainer()) {
@@ -602,13 +598,7 @@ bool WritePreview(const std::string& path, const std::vector<TrackPoint>& points
                   const DialogOutcome& outcome, std::ostream& err) {
   const std::string svg = RenderPreview(points, {outcome.camera, outcome.target, outcome.mode,
                                                  outcome.width, outcome.height, outcome.start});
-  FileStream file;
-  String name(path.c_str());
-  file.Open(name, 0);
-  file.Write(svg.data(), static_cast<unsigned long>(svg.size()));
-  if (file.Close() != 0) return true;
-  err << "tqhost: cannot write the preview " << path << ": " << file.Error() << "\n";
-  return false;
+  return SaveText(path, svg, err, "the preview ");
 }
 
 // --- export: many targets, other formats ------------------------------------
@@ -705,17 +695,6 @@ std::vector<AlsoSpec> AlsoSpecs(const ParsedArgs& a) {
     specs.push_back({format, given.substr(colon + 1)});
   }
   return specs;
-}
-
-// Saves text through the same never-half-written replace as a track.
-bool SaveText(const std::string& path, const std::string& text, std::ostream& err) {
-  FileStream file;
-  String name(path.c_str());
-  file.Open(name, 0);
-  file.Write(text.data(), static_cast<unsigned long>(text.size()));
-  if (file.Close() != 0) return true;
-  err << "tqhost: cannot write " << path << ": " << file.Error() << "\n";
-  return false;
 }
 
 // The track handed to a clipboard program, when one is installed.
@@ -951,15 +930,7 @@ int Import(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostre
   if (!a.Has("--output")) throw UsageError{"import needs -o FILE.tqs.json"};
   auto scene = LoadScene(rest[0], a, err);
   if (!scene) return 1;
-  const std::string text = tq::scene::WriteSceneText(*scene);
-  FileStream file;
-  String name(a.Value("--output").c_str());
-  file.Open(name, 0);
-  file.Write(text.data(), static_cast<unsigned long>(text.size()));
-  if (file.Close() == 0) {
-    err << "tqhost: cannot write " << a.Value("--output") << ": " << file.Error() << "\n";
-    return 1;
-  }
+  if (!SaveText(a.Value("--output"), tq::scene::WriteSceneText(*scene), err)) return 1;
   int objects = 0;
   for (HQuorObject* o = scene->Chor()->GetChild(); o != nullptr; o = o->GetSibling()) ++objects;
   out << objects << (objects == 1 ? " object" : " objects") << " imported to "

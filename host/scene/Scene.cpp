@@ -5,6 +5,23 @@ HProject* currentProject = nullptr;
 HWND mainWindow = nullptr;
 }  // namespace
 
+const char* ObjectTypeName(int type) {
+  switch (type) {
+    case ObjectType::kModel:
+      return "model";
+    case ObjectType::kCamera:
+      return "camera";
+    case ObjectType::kLight:
+      return "light";
+    case ObjectType::kNull:
+      return "null";
+    case ObjectType::kFolder:
+      return "folder";
+    default:
+      return "object";
+  }
+}
+
 HProject* GetHProject() {
   return currentProject;
 }

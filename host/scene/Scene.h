@@ -38,6 +38,9 @@ using HWND = HWND__*;
 struct ObjectType {
   enum : int { kOther = 0, kModel = 1, kCamera = 2, kLight = 3, kNull = 4, kFolder = 9 };
 };
+// The type's word in a scene file ("model", "camera", "light", "null",
+// "folder"), "object" for any other.
+const char* ObjectTypeName(int type);
 
 class HProject;
 class HChor;

@@ -76,7 +76,7 @@ class Writer {
   }
 
   json Object(HQuorObject* o) const {
-    json j = {{"type", TypeName(o->GetObjectType())}, {"name", o->GetName()}};
+    json j = {{"type", ObjectTypeName(o->GetObjectType())}, {"name", o->GetName()}};
     if (o->GetObjectType() == ObjectType::kFolder) return j;
     auto* bone = static_cast<HBone*>(o);
     HTransformProperty* t = bone->GetTransform();
@@ -86,21 +86,6 @@ class Writer {
     if (o->GetObjectType() == ObjectType::kCamera) Camera(static_cast<HCamera*>(o), j);
     if (o->GetObjectType() == ObjectType::kModel) Model(static_cast<HModel*>(o), j);
     return j;
-  }
-
-  static const char* TypeName(int type) {
-    switch (type) {
-      case ObjectType::kModel:
-        return "model";
-      case ObjectType::kCamera:
-        return "camera";
-      case ObjectType::kLight:
-        return "light";
-      case ObjectType::kFolder:
-        return "folder";
-      default:
-        return "null";
-    }
   }
 
   void Camera(HCamera* camera, json& j) const {

@@ -2,6 +2,7 @@
 // written as a .gltf with a data: URI or an external .bin, or as a .glb.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -144,5 +145,25 @@ class GltfBuilder {
     return out;
   }
 };
+
+// The shot several tests work by hand: a camera at the origin turning about
+// Y from 0 to 90 degrees over one second while a null rises from (0, 0, -10)
+// to (0, 5, -10). yfov = 2 atan(1/3) with aspect ratio 1.5 gives f = 17.5 /
+// (1.5 x 1/3) = 35; 1920 wide, 1280 high.
+inline GltfBuilder PanOverRisingNull() {
+  GltfBuilder b;
+  b.doc["cameras"] = nlohmann::json::array(
+      {{{"type", "perspective"},
+        {"perspective",
+         {{"yfov", 2 * std::atan(1.0 / 3.0)}, {"aspectRatio", 1.5}, {"znear", 0.1}}}}});
+  const int camera = b.Node({{"name", "Cam"}, {"camera", 0}});
+  const int null = b.Node({{"name", "Target"}, {"translation", {0, 0, -10}}});
+  const int times = b.Floats({0, 1}, "SCALAR");
+  const float s45 = static_cast<float>(std::sin(M_PI / 4));
+  const float c45 = static_cast<float>(std::cos(M_PI / 4));
+  b.Animation("Pan", {{camera, "rotation", times, b.Floats({0, 0, 0, 1, 0, s45, 0, c45}, "VEC4")},
+                      {null, "translation", times, b.Floats({0, 0, -10, 0, 5, -10}, "VEC3")}});
+  return b;
+}
 
 }  // namespace tq::testing

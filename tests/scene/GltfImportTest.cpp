@@ -14,6 +14,7 @@ namespace {
 using tq::scene::GltfOptions;
 using tq::scene::ImportGltfBytes;
 using tq::testing::GltfBuilder;
+using tq::testing::PanOverRisingNull;
 using json = nlohmann::json;
 
 // Float results of double arithmetic on the importer's side: a few float
@@ -30,26 +31,6 @@ HBone* Object(tq::scene::Scene& scene, const char* name) {
   auto* o = static_cast<HBone*>(scene.FindObject(name));
   EXPECT_NE(o, nullptr) << name;
   return o;
-}
-
-// A camera at the origin turning about Y from 0 to 90 degrees over one second
-// while a null rises from (0, 0, -10) to (0, 5, -10). yfov = 2 atan(1/3) with
-// aspect ratio 1.5 gives f = 17.5 / (1.5 x 1/3) = 35; 1920 wide, 1280 high.
-GltfBuilder PanOverRisingNull() {
-  GltfBuilder b;
-  b.doc["cameras"] =
-      json::array({{{"type", "perspective"},
-                    {"perspective",
-                     {{"yfov", 2 * std::atan(1.0 / 3.0)}, {"aspectRatio", 1.5}, {"znear", 0.1}}}}});
-  const int camera = b.Node({{"name", "Cam"}, {"camera", 0}});
-  const int null = b.Node({{"name", "Target"}, {"translation", {0, 0, -10}}});
-  const int times = b.Floats({0, 1}, "SCALAR");
-  const float s45 = static_cast<float>(std::sin(M_PI / 4)),
-              c45 = static_cast<float>(std::cos(M_PI / 4));
-  const int turn = b.Floats({0, 0, 0, 1, 0, s45, 0, c45}, "VEC4");
-  const int rise = b.Floats({0, 0, -10, 0, 5, -10}, "VEC3");
-  b.Animation("Pan", {{camera, "rotation", times, turn}, {null, "translation", times, rise}});
-  return b;
 }
 
 tq::scene::ImportResult Import(const std::string& bytes, const std::string& path = "t.gltf",
