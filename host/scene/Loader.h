@@ -2,8 +2,8 @@
 //
 // Every malformed file is refused with one message naming the file, the JSON
 // path of the fault and what was expected, for example
-//   orbit.tqs.json: chor.objects[2].patches[7][3]: expected an integer from 0
-//   to 13
+//   orbit.tqs.json: chor.objects[2].patches[2][3]: expected an integer from 0
+//   to 13 (line 88, column 60)
 // and nothing of it survives. Beyond the documented format the loader accepts
 // keys that begin with "_" anywhere (comments); any other unknown key is
 // refused, so that a misspelt key never passes unnoticed.
