@@ -57,6 +57,10 @@ std::string_view RawKey(od::field& field) {
   return {start, static_cast<std::size_t>(end - start)};
 }
 
+// Names already used, as views of the names the scene's objects keep (which
+// stay where they are for the scene's life): no copy of each name.
+using NameSet = std::unordered_set<std::string_view>;
+
 class Reader {
  public:
   explicit Reader(std::string_view text) : text_(text) {}
@@ -518,13 +522,12 @@ class Reader {
     {
       Enter at(*this, "name");
       name = Name(v);
-      if (!names_.insert(name).second)
-        Fail("expected a name not used before (\"" + name + "\" is)");
+      if (names_.count(name) != 0) Fail("expected a name not used before (\"" + name + "\" is)");
     }
     Check(o.reset().error());
     if (kind == "folder") {
       Fields(o, {"type", "name"}, [](std::string_view, od::value&) {});
-      scene_->AddFolder(name);
+      names_.insert(scene_->AddFolder(name)->GetName());
       return;
     }
     HBone* object = nullptr;
@@ -542,6 +545,7 @@ class Reader {
       Enter at(*this, "type");
       Fail("expected \"model\", \"camera\", \"light\", \"null\" or \"folder\"");
     }
+    names_.insert(object->GetName());
   }
 
   // The three transform channels, read wherever they stand.
@@ -789,7 +793,7 @@ class Reader {
     od::array groups = Array(value, "expected an array of groups");
     HGroupContainer* container = scene_->AddGroupContainer(model);
     const HModelCache* cache = model->GetCache();
-    std::unordered_set<std::string> groupNames;
+    NameSet groupNames;
     Elements(groups, [&](od::value& element, std::size_t) {
       od::object g = Object(element, "expected a group object");
       std::string name;
@@ -801,7 +805,7 @@ class Reader {
         if (key == "name") {
           name = Name(v);
           hasName = true;
-          if (!groupNames.insert(name).second) Fail("expected a group name not used before");
+          if (groupNames.count(name) != 0) Fail("expected a group name not used before");
         } else if (key == "pivot") {
           pivot = ReadVector(v);
         } else {
@@ -825,19 +829,18 @@ class Reader {
         center = Vector(static_cast<float>(sum[0] / c), static_cast<float>(sum[1] / c),
                         static_cast<float>(sum[2] / c));
       }
-      scene_->AddGroup(container, name, center);
+      groupNames.insert(scene_->AddGroup(container, name, center)->GetName());
     });
   }
 
   void ReadBones(od::value& value, HModel* model) {
     od::array bones = Array(value, "expected an array of bones");
     HBoneContainer* container = scene_->AddBoneContainer(model);
-    std::unordered_set<std::string> boneNames;
+    NameSet boneNames;
     Elements(bones, [&](od::value& b, std::size_t) { ReadBone(b, container, nullptr, boneNames); });
   }
 
-  void ReadBone(od::value& value, HBoneContainer* container, HBone* parent,
-                std::unordered_set<std::string>& boneNames) {
+  void ReadBone(od::value& value, HBoneContainer* container, HBone* parent, NameSet& boneNames) {
     od::object b = Object(value, "expected a bone object");
     od::value v;
     // The bone is made from its name and pivot before its children.
@@ -846,8 +849,7 @@ class Reader {
     {
       Enter at(*this, "name");
       name = Name(v);
-      if (!boneNames.insert(name).second)
-        Fail("expected a bone name not used before in this model");
+      if (boneNames.count(name) != 0) Fail("expected a bone name not used before in this model");
     }
     Vector pivot;
     Check(b.reset().error());
@@ -856,6 +858,7 @@ class Reader {
       pivot = ReadVector(v);
     }
     HBone* bone = scene_->AddBone(container, parent, name, pivot);
+    boneNames.insert(bone->GetName());
     Check(b.reset().error());
     Fields(b, {"name", "pivot", "children"}, [&](std::string_view key, od::value& v2) {
       if (key != "children") return;
@@ -872,7 +875,7 @@ class Reader {
   std::string projectName_ = "Project";
   Time projectTime_ = 0;
   std::unique_ptr<Scene> scene_;
-  std::unordered_set<std::string> names_;
+  NameSet names_;
 };
 
 // Why a text that failed is refused. A fault of the document as a whole
