@@ -58,14 +58,68 @@ const FormatSpec* FindFormat(const std::string& name) {
   return nullptr;
 }
 
+namespace {
+
+// After Effects keyframe data: origin top-left, Y down.
+void WriteAe(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info) {
+  out << "Adobe After Effects 8.0 Keyframe Data\n\n"
+      << "\tUnits Per Second\t" << FrameText(*info.fps) << "\n"
+      << "\tSource Width\t" << *info.width << "\n"
+      << "\tSource Height\t" << *info.height << "\n"
+      << "\tSource Pixel Aspect Ratio\t1\n"
+      << "\tComp Pixel Aspect Ratio\t1\n\n"
+      << "Transform\tPosition\n"
+      << "\tFrame\tX pixels\tY pixels\tZ pixels\t\n";
+  for (const TrackPoint& p : points) {
+    out << '\t' << FrameText(FrameOf(info, p.index, false)) << '\t' << p.x << '\t'
+        << static_cast<long long>(*info.height) - p.y << "\t0\t\n";
+  }
+  out << "\n\nEnd of Keyframe Data\n";
+}
+
+void WriteShake(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info) {
+  out << "TrackName " << info.name << "\n"
+      << "   Frame             X             Y   Correlation\n";
+  for (const TrackPoint& p : points) {
+    char line[128];
+    std::snprintf(line, sizeof line, "%8.2f %13.3f %13.3f %13.3f\n", FrameOf(info, p.index, true),
+                  static_cast<double>(p.x), static_cast<double>(p.y), 1.0);
+    out << line;
+  }
+}
+
+void WriteJson(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info) {
+  nlohmann::ordered_json doc = {{"width", *info.width},
+                                {"height", *info.height},
+                                {"fps", *info.fps},
+                                {"name", info.name},
+                                {"frames", nlohmann::ordered_json::array()}};
+  for (const TrackPoint& p : points) {
+    doc["frames"].push_back({{"frame", FrameOf(info, p.index, false)}, {"x", p.x}, {"y", p.y}});
+  }
+  out << doc.dump(1) << "\n";
+}
+
+// The size and rate a format needs; false with the flag in error.
+bool SizeAndRate(const char* format, const TrackInfo& info, std::string& error) {
+  return Need(info.fps.has_value(), format, "--fps", error) &&
+         Need(info.width.has_value(), format, "--width", error) &&
+         Need(info.height.has_value(), format, "--height", error);
+}
+
+}  // namespace
+
 std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, const TrackInfo& info,
                         std::string& error) {
   error.clear();
+  const char* name = Formats()[static_cast<std::size_t>(format)].name;
   const bool needsFrames =
       format == Format::kAe || format == Format::kShake || format == Format::k3de;
   if (points.empty() && needsFrames) {
-    error = std::string("the ") + Formats()[static_cast<std::size_t>(format)].name +
-            " format needs frames, and the track has none";
+    error = std::string("the ") + name + " format needs frames, and the track has none";
+    return "";
+  }
+  if ((format == Format::kAe || format == Format::kJson) && !SizeAndRate(name, info, error)) {
     return "";
   }
   std::ostringstream out;
@@ -80,38 +134,11 @@ std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, co
         out << FrameText(FrameOf(info, p.index, false)) << ',' << p.x << ',' << p.y << '\n';
       break;
     case Format::kAe:
-      if (!Need(info.fps.has_value(), "ae", "--fps", error) ||
-          !Need(info.width.has_value(), "ae", "--width", error) ||
-          !Need(info.height.has_value(), "ae", "--height", error)) {
-        return "";
-      }
-      out << "Adobe After Effects 8.0 Keyframe Data\n\n"
-          << "\tUnits Per Second\t" << FrameText(*info.fps) << "\n"
-          << "\tSource Width\t" << *info.width << "\n"
-          << "\tSource Height\t" << *info.height << "\n"
-          << "\tSource Pixel Aspect Ratio\t1\n"
-          << "\tComp Pixel Aspect Ratio\t1\n\n"
-          << "Transform\tPosition\n"
-          << "\tFrame\tX pixels\tY pixels\tZ pixels\t\n";
-      // Origin top-left, Y down.
-      for (const TrackPoint& p : points) {
-        out << '\t' << FrameText(FrameOf(info, p.index, false)) << '\t' << p.x << '\t'
-            << static_cast<long long>(*info.height) - p.y << "\t0\t\n";
-      }
-      out << "\n\nEnd of Keyframe Data\n";
+      WriteAe(out, points, info);
       break;
-    case Format::kShake: {
-      out << "TrackName " << info.name << "\n"
-          << "   Frame             X             Y   Correlation\n";
-      for (const TrackPoint& p : points) {
-        char line[128];
-        std::snprintf(line, sizeof line, "%8.2f %13.3f %13.3f %13.3f\n",
-                      FrameOf(info, p.index, true), static_cast<double>(p.x),
-                      static_cast<double>(p.y), 1.0);
-        out << line;
-      }
+    case Format::kShake:
+      WriteShake(out, points, info);
       break;
-    }
     case Format::k3de:
       out << "1\n" << info.name << "\n0\n" << points.size() << "\n";
       for (const TrackPoint& p : points) {
@@ -119,23 +146,9 @@ std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, co
             << Number(double(p.y), 15) << '\n';
       }
       break;
-    case Format::kJson: {
-      if (!Need(info.fps.has_value(), "json", "--fps", error) ||
-          !Need(info.width.has_value(), "json", "--width", error) ||
-          !Need(info.height.has_value(), "json", "--height", error)) {
-        return "";
-      }
-      nlohmann::ordered_json doc = {{"width", *info.width},
-                                    {"height", *info.height},
-                                    {"fps", *info.fps},
-                                    {"name", info.name},
-                                    {"frames", nlohmann::ordered_json::array()}};
-      for (const TrackPoint& p : points) {
-        doc["frames"].push_back({{"frame", FrameOf(info, p.index, false)}, {"x", p.x}, {"y", p.y}});
-      }
-      out << doc.dump(1) << "\n";
+    case Format::kJson:
+      WriteJson(out, points, info);
       break;
-    }
   }
   return out.str();
 }

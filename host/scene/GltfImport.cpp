@@ -237,7 +237,6 @@ class Importer {
     } else {
       for (int a = 0; a < count; ++a) chosen.push_back(a);
     }
-    bool first = true;
     for (const int a : chosen) {
       const tinygltf::Animation& anim = m_.animations[static_cast<std::size_t>(a)];
       for (std::size_t c = 0; c < anim.channels.size(); ++c) {
@@ -257,31 +256,37 @@ class Importer {
                              " does; the first in the file is kept");
           continue;
         }
-        if (ch.sampler < 0 || ch.sampler >= static_cast<int>(anim.samplers.size()))
-          Fail(where + ".sampler", "expected a sampler index");
-        Track track;
-        track.sampler = &anim.samplers[static_cast<std::size_t>(ch.sampler)];
-        track.where = where;
-        track.width = path == 1 ? 4 : 3;
-        const std::string samplerAt = At("animations", a) + "." + At("samplers", ch.sampler);
-        track.times = Floats(track.sampler->input, 1, samplerAt + ".input");
-        track.values = Floats(track.sampler->output, track.width, samplerAt + ".output");
-        const std::size_t per = track.sampler->interpolation == "CUBICSPLINE" ? 3 : 1;
-        if (track.times.empty() ||
-            track.values.size() != track.times.size() * per * static_cast<std::size_t>(track.width))
-          Fail(samplerAt, "expected as many outputs as inputs");
-        for (std::size_t k = 1; k < track.times.size(); ++k) {
-          if (!(track.times[k] > track.times[k - 1]))
-            Fail(samplerAt + ".input", "expected increasing times");
-        }
+        Track track = ReadTrack(anim, a, ch, path, where);
         const double t0 = track.times.front(), t1 = track.times.back();
-        startSeconds_ = first ? t0 : std::min(startSeconds_, t0);
-        endSeconds_ = first ? t1 : std::max(endSeconds_, t1);
-        first = false;
+        startSeconds_ = animated_ ? std::min(startSeconds_, t0) : t0;
+        endSeconds_ = animated_ ? std::max(endSeconds_, t1) : t1;
         animated_ = true;
         tracks_[key] = std::move(track);
       }
     }
+  }
+
+  // A channel's sampler: its key times (increasing) and values.
+  Track ReadTrack(const tinygltf::Animation& anim, int a, const tinygltf::AnimationChannel& ch,
+                  int path, const std::string& where) const {
+    if (ch.sampler < 0 || ch.sampler >= static_cast<int>(anim.samplers.size()))
+      Fail(where + ".sampler", "expected a sampler index");
+    Track track;
+    track.sampler = &anim.samplers[static_cast<std::size_t>(ch.sampler)];
+    track.where = where;
+    track.width = path == 1 ? 4 : 3;
+    const std::string samplerAt = At("animations", a) + "." + At("samplers", ch.sampler);
+    track.times = Floats(track.sampler->input, 1, samplerAt + ".input");
+    track.values = Floats(track.sampler->output, track.width, samplerAt + ".output");
+    const std::size_t per = track.sampler->interpolation == "CUBICSPLINE" ? 3 : 1;
+    if (track.times.empty() ||
+        track.values.size() != track.times.size() * per * static_cast<std::size_t>(track.width))
+      Fail(samplerAt, "expected as many outputs as inputs");
+    for (std::size_t k = 1; k < track.times.size(); ++k) {
+      if (!(track.times[k] > track.times[k - 1]))
+        Fail(samplerAt + ".input", "expected increasing times");
+    }
+    return track;
   }
 
   // A track's value at seconds: the end values outside its inputs; STEP,
