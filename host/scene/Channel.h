@@ -98,15 +98,30 @@ class Channel {
 
  private:
   // The first key after t, for t inside the keys. The segment asked last, or
-  // the one after it, is tried first (an export's times only ascend); else a
-  // binary search over the key times alone.
+  // the one after it, is tried first (an export's times only ascend); else
+  // the search starts where t would stand if the keys were evenly spaced (as
+  // keys set every frame are) and widens from there, then halves: a few
+  // steps near the answer instead of a walk down from the middle.
   std::size_t Segment(Time t) const noexcept {
     const std::size_t n = times_.size();
     std::size_t i = hint_;
     if (i < n && times_[i - 1] <= t && t < times_[i]) return i;
     if (i + 1 < n && times_[i] <= t && t < times_[i + 1]) return hint_ = i + 1;
-    i = static_cast<std::size_t>(std::upper_bound(times_.begin(), times_.end(), t) -
-                                 times_.begin());
+    // times_.front() < t < times_.back() here.
+    const double span = static_cast<double>(times_.back()) - static_cast<double>(times_.front());
+    const double at = (static_cast<double>(t) - static_cast<double>(times_.front())) / span;
+    const std::size_t guess =
+        std::min(n - 1, std::max<std::size_t>(1, static_cast<std::size_t>(at * double(n - 1)) + 1));
+    // Bracket [low, high) holding the first key after t, widening by doubling.
+    std::size_t low = guess, high = guess;
+    for (std::size_t step = 1; low > 1 && times_[low - 1] > t; step *= 2)
+      low = low > step ? low - step : 1;
+    for (std::size_t step = 1; high < n && times_[high] <= t; step *= 2)
+      high = std::min(n, high + step);
+    i = static_cast<std::size_t>(
+        std::upper_bound(times_.begin() + static_cast<std::ptrdiff_t>(low - 1),
+                         times_.begin() + static_cast<std::ptrdiff_t>(high), t) -
+        times_.begin());
     return hint_ = i;
   }
 

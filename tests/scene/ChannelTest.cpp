@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -90,25 +91,48 @@ TEST(Time, RunFramesAndTheirTicks) {
 // ascending, descending, repeated and random times give bit for bit what a
 // fresh channel (with nothing remembered) gives.
 TEST(Channel, RememberedSegmentGivesTheSameValues) {
-  std::vector<Key<float>> keys;
-  for (int i = 0; i < 50; ++i) keys.push_back({i * 100 + (i % 3) * 7, static_cast<float>(i * i)});
-  for (const Interpolation mode :
-       {Interpolation::kLinear, Interpolation::kStep, Interpolation::kSmooth}) {
-    const Channel<float> remembering(mode, keys);
-    std::mt19937 rng(3);
-    std::uniform_int_distribution<Time> any(-100, 5100);
-    std::vector<Time> times;
-    for (Time t = -50; t < 5100; t += 37) times.push_back(t);
-    for (Time t = 5100; t > -50; t -= 53) times.push_back(t);
-    for (int n = 0; n < 500; ++n) times.push_back(any(rng));
-    times.push_back(times.back());
-    for (const Time t : times) {
-      const Channel<float> fresh(mode, keys);
-      ASSERT_EQ(std::bit_cast<std::uint32_t>(remembering.Evaluate(t)),
-                std::bit_cast<std::uint32_t>(fresh.Evaluate(t)))
-          << t;
-    }
+  // Keys nearly evenly spaced, and keys crowded at the start (where a
+  // search that guesses from even spacing lands far off).
+  std::vector<Key<float>> even, crowded;
+  for (int i = 0; i < 50; ++i) {
+    even.push_back({i * 100 + (i % 3) * 7, static_cast<float>(i * i)});
+    crowded.push_back({i * i * 2 + i, static_cast<float>(i)});
   }
+  for (const auto& keys : {even, crowded})
+    for (const Interpolation mode :
+         {Interpolation::kLinear, Interpolation::kStep, Interpolation::kSmooth}) {
+      const Channel<float> remembering(mode, keys);
+      std::mt19937 rng(3);
+      std::uniform_int_distribution<Time> any(-100, 5100);
+      std::vector<Time> times;
+      for (Time t = -50; t < 5100; t += 37) times.push_back(t);
+      for (Time t = 5100; t > -50; t -= 53) times.push_back(t);
+      for (int n = 0; n < 500; ++n) times.push_back(any(rng));
+      times.push_back(times.back());
+      for (const Time t : times) {
+        const Channel<float> fresh(mode, keys);
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(remembering.Evaluate(t)),
+                  std::bit_cast<std::uint32_t>(fresh.Evaluate(t)))
+            << t;
+        if (mode != Interpolation::kLinear) continue;
+        // And what a plain binary search and the linear formula give.
+        float expected = keys.front().value;
+        if (t >= keys.back().time) {
+          expected = keys.back().value;
+        } else if (t > keys.front().time) {
+          const auto after =
+              std::upper_bound(keys.begin(), keys.end(), t,
+                               [](Time when, const Key<float>& k) { return when < k.time; });
+          const Key<float>& b = *(after - 1);
+          const Key<float>& c = *after;
+          const double u = static_cast<double>(t - b.time) / static_cast<double>(c.time - b.time);
+          expected = static_cast<float>(b.value + (static_cast<double>(c.value) - b.value) * u);
+        }
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(remembering.Evaluate(t)),
+                  std::bit_cast<std::uint32_t>(expected))
+            << t;
+      }
+    }
 }
 
 TEST(Channel, ConstantAndEnds) {
