@@ -625,48 +625,48 @@ std::string Expand(std::string pattern, const std::map<std::string, std::string>
 
 // A target as given: "NAME", or "NAME:MODE[:GROUP_OR_BONE]" unless the whole
 // text names an object.
-struct TargetSpec {
+struct TargetChoice {
   std::string name, mode, groupOrBone;
 };
 
-std::vector<TargetSpec> TargetSpecs(const ParsedArgs& a, const SceneNames& names) {
-  std::vector<TargetSpec> specs;
+std::vector<TargetChoice> TargetChoices(const ParsedArgs& a, const SceneNames& names) {
+  std::vector<TargetChoice> choices;
   if (a.Has("--all-targets")) {
     if (a.Has("--target")) throw UsageError{"--all-targets and --target exclude each other"};
     const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
     for (const std::string& o : names.objects) {
-      if (o != camera) specs.push_back({o, "", ""});  // the camera cannot track itself
+      if (o != camera) choices.push_back({o, "", ""});  // the camera cannot track itself
     }
-    return specs;
+    return choices;
   }
   for (const std::string& given : a.List("--target")) {
     if (Contains(names.objects, given) || given.find(':') == std::string::npos) {
-      specs.push_back({given, "", ""});
+      choices.push_back({given, "", ""});
       continue;
     }
     const auto first = given.find(':');
     const auto second = given.find(':', first + 1);
-    specs.push_back({given.substr(0, first),
-                     given.substr(first + 1, second == std::string::npos ? std::string::npos
-                                                                         : second - first - 1),
-                     second == std::string::npos ? "" : given.substr(second + 1)});
+    choices.push_back({given.substr(0, first),
+                       given.substr(first + 1, second == std::string::npos ? std::string::npos
+                                                                           : second - first - 1),
+                       second == std::string::npos ? "" : given.substr(second + 1)});
   }
-  if (specs.empty()) specs.push_back({"", "", ""});
-  return specs;
+  if (choices.empty()) choices.push_back({"", "", ""});
+  return choices;
 }
 
 // The options of one target's run: the command's, with the target, its mode
 // and its group or bone.
-ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetSpec& spec) {
+ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetChoice& choice) {
   ParsedArgs t = a;
-  if (!spec.name.empty()) t.values["--target"] = spec.name;
-  if (!spec.mode.empty()) t.values["--mode"] = spec.mode;
-  if (!spec.groupOrBone.empty()) {
+  if (!choice.name.empty()) t.values["--target"] = choice.name;
+  if (!choice.mode.empty()) t.values["--mode"] = choice.mode;
+  if (!choice.groupOrBone.empty()) {
     const std::string mode = t.Value("--mode");
     if (mode != "group-center" && mode != "bone")
-      throw UsageError{"--target " + spec.name + ":" + spec.mode + ":" + spec.groupOrBone +
+      throw UsageError{"--target " + choice.name + ":" + choice.mode + ":" + choice.groupOrBone +
                        ": a group or bone goes with group-center or bone"};
-    t.values[mode == "bone" ? "--bone" : "--group"] = spec.groupOrBone;
+    t.values[mode == "bone" ? "--bone" : "--group"] = choice.groupOrBone;
   }
   if (t.Has("--mode") && ModeRadios().count(t.Value("--mode")) == 0) {
     throw UsageError{"--mode must be origin, model-center, group-center or bone, not '" +
@@ -676,15 +676,15 @@ ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetSpec& spec) {
 }
 
 // --also FORMAT:FILE, checked before anything runs.
-struct AlsoSpec {
-  const FormatSpec* format;
+struct AlsoCopy {
+  const FormatInfo* format;
   std::string pattern;
 };
-std::vector<AlsoSpec> AlsoSpecs(const ParsedArgs& a) {
-  std::vector<AlsoSpec> specs;
+std::vector<AlsoCopy> AlsoCopies(const ParsedArgs& a) {
+  std::vector<AlsoCopy> copies;
   for (const std::string& given : a.List("--also")) {
     const auto colon = given.find(':');
-    const FormatSpec* format =
+    const FormatInfo* format =
         colon == std::string::npos ? nullptr : FindFormat(given.substr(0, colon));
     if (format == nullptr || colon + 1 >= given.size()) {
       throw UsageError{
@@ -692,9 +692,9 @@ std::vector<AlsoSpec> AlsoSpecs(const ParsedArgs& a) {
           "json; not '" +
           given + "'"};
     }
-    specs.push_back({format, given.substr(colon + 1)});
+    copies.push_back({format, given.substr(colon + 1)});
   }
-  return specs;
+  return copies;
 }
 
 // The track handed to a clipboard program, when one is installed.
@@ -725,7 +725,7 @@ struct RunResult {
 // its copies in other formats and its picture written.
 RunResult ExportTarget(ExportSession& session, tq::scene::Scene& scene, const ParsedArgs& t,
                        const std::string& output, const std::map<std::string, std::string>& fields,
-                       const std::vector<AlsoSpec>& also, const std::string& label,
+                       const std::vector<AlsoCopy>& also, const std::string& label,
                        std::ostream& summary, std::ostream& err) {
   RunResult result;
   result.ok = false;
@@ -766,14 +766,14 @@ RunResult ExportTarget(ExportSession& session, tq::scene::Scene& scene, const Pa
   info.fps = scene.Project()->GetFPS();
   info.startFrame = o.start;
   info.name = o.target;
-  for (const AlsoSpec& spec : also) {
-    const std::string path = Expand(spec.pattern, fields);
-    const std::string text = RenderTrack(spec.format->format, points, info, error);
+  for (const AlsoCopy& copy : also) {
+    const std::string path = Expand(copy.pattern, fields);
+    const std::string text = RenderTrack(copy.format->format, points, info, error);
     if (!error.empty()) {
       err << "tqhost: " << prefix << path << ": " << error << "\n";
       result.ok = false;
     } else if (SaveText(path, text, err)) {
-      summary << prefix << spec.format->name << " copy written to " << path << "\n";
+      summary << prefix << copy.format->name << " copy written to " << path << "\n";
       ++result.files;
     } else {
       result.ok = false;
@@ -803,11 +803,11 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   if (positional.size() > 2) {
     throw UsageError{"more than one scene given (" + positional[1] + ", " + positional[2] + ")"};
   }
-  const std::vector<AlsoSpec> also = AlsoSpecs(a);
+  const std::vector<AlsoCopy> also = AlsoCopies(a);
   auto scene = LoadScene(positional[1], a, err);
   if (!scene) return 1;
   const SceneNames names(scene->Chor(), "");
-  const std::vector<TargetSpec> targets = TargetSpecs(a, names);
+  const std::vector<TargetChoice> targets = TargetChoices(a, names);
   const bool many = targets.size() > 1;
   // "-" is standard output; the summary then goes to standard error.
   std::string pattern = a.Value("--output", many ? "TQmotion-{target}.txt" : "TQmotion.txt");
@@ -825,8 +825,8 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
   int files = 0;
   std::vector<std::string> failed;
-  for (const TargetSpec& spec : targets) {
-    const ParsedArgs t = ArgsOfTarget(a, spec);
+  for (const TargetChoice& choice : targets) {
+    const ParsedArgs t = ArgsOfTarget(a, choice);
     const std::string target =
         t.Value("--target", names.objects.empty() ? "" : names.objects.front());
     const std::map<std::string, std::string> fields = {
@@ -850,7 +850,7 @@ int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostr
   if (rest.size() != 1) throw UsageError{"convert needs exactly one track file"};
   if (!a.Has("--to"))
     throw UsageError{"convert needs --to FORMAT (nuke, ae, shake, 3de, csv, json)"};
-  const FormatSpec* format = FindFormat(a.Value("--to"));
+  const FormatInfo* format = FindFormat(a.Value("--to"));
   if (format == nullptr) {
     throw UsageError{"--to must be nuke, ae, shake, 3de, csv or json, not '" + a.Value("--to") +
                      "'"};

@@ -38,8 +38,8 @@ bool Need(bool present, const char* format, const char* flag, std::string& error
 
 }  // namespace
 
-const std::vector<FormatSpec>& Formats() {
-  static const std::vector<FormatSpec> formats = {
+const std::vector<FormatInfo>& Formats() {
+  static const std::vector<FormatInfo> formats = {
       {Format::kNuke, "nuke", "Nuke: a Tracker's or Transform's curve editor, File > Import ascii"},
       {Format::kAe, "ae",
        "After Effects: select a layer's Position (or a null's) at the first frame and paste"},
@@ -51,8 +51,8 @@ const std::vector<FormatSpec>& Formats() {
   return formats;
 }
 
-const FormatSpec* FindFormat(const std::string& name) {
-  for (const FormatSpec& f : Formats()) {
+const FormatInfo* FindFormat(const std::string& name) {
+  for (const FormatInfo& f : Formats()) {
     if (name == f.name) return &f;
   }
   return nullptr;

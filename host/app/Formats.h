@@ -26,14 +26,14 @@ namespace tq::app {
 
 enum class Format { kNuke, kAe, kShake, k3de, kCsv, kJson };
 
-struct FormatSpec {
+struct FormatInfo {
   Format format;
   const char* name;
   const char* where;  // the one place in the compositor where it goes
 };
-const std::vector<FormatSpec>& Formats();
+const std::vector<FormatInfo>& Formats();
 // The format of that name, or null.
-const FormatSpec* FindFormat(const std::string& name);
+const FormatInfo* FindFormat(const std::string& name);
 
 // What a track knows of its run.
 struct TrackInfo {
