@@ -38,6 +38,37 @@ bool Need(bool present, const char* format, const char* flag, std::string& error
 
 }  // namespace
 
+bool ReadTrack(const std::string& text, std::vector<TrackPoint>& points, std::string& error) {
+  std::istringstream in(text);
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    TrackPoint p{};
+    const char* s = line.data();
+    const char* end = s + line.size();
+    auto r1 = std::from_chars(s, end, p.index);
+    if (r1.ec == std::errc() && r1.ptr < end && *r1.ptr == '\t') {
+      auto r2 = std::from_chars(r1.ptr + 1, end, p.x);
+      if (r2.ec == std::errc() && r2.ptr < end && *r2.ptr == '\t') {
+        auto r3 = std::from_chars(r2.ptr + 1, end, p.y);
+        if (r3.ec == std::errc() && r3.ptr == end) {
+          if (p.index != number - 1) {
+            error = "line " + std::to_string(number) + " has the index " + std::to_string(p.index) +
+                    "; indices count from 0 (expected " + std::to_string(number - 1) + ")";
+            return false;
+          }
+          points.push_back(p);
+          continue;
+        }
+      }
+    }
+    error = "line " + std::to_string(number) + " is not \"index<TAB>x<TAB>y\"";
+    return false;
+  }
+  return true;
+}
+
 const std::vector<FormatInfo>& Formats() {
   static const std::vector<FormatInfo> formats = {
       {Format::kNuke, "nuke", "Nuke: a Tracker's or Transform's curve editor, File > Import ascii"},

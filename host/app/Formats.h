@@ -20,9 +20,18 @@
 #include <string>
 #include <vector>
 
-#include "host/app/Preview.h"
-
 namespace tq::app {
+
+// One line of the plug-in's track: its index, and X and Y in pixels.
+struct TrackPoint {
+  int index;
+  long x;
+  long y;
+};
+
+// Reads the plug-in's "index TAB x TAB y" lines, indices counting from 0;
+// false (with the line number in error) on anything else.
+bool ReadTrack(const std::string& text, std::vector<TrackPoint>& points, std::string& error);
 
 enum class Format { kNuke, kAe, kShake, k3de, kCsv, kJson };
 

@@ -9,17 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "host/app/Formats.h"
+
 namespace tq::app {
-
-struct TrackPoint {
-  int index;
-  long x;
-  long y;
-};
-
-// Reads "index TAB x TAB y" lines; false (with the line number in error) on
-// anything else.
-bool ReadTrack(const std::string& text, std::vector<TrackPoint>& points, std::string& error);
 
 struct PreviewInfo {
   std::string camera;

@@ -28,13 +28,9 @@ Vector Blend(Interpolation mode, const Vector& a, const Vector& b, const Vector&
           Blend(mode, a.z, b.z, c.z, d.z, u)};
 }
 
-// Spherical interpolation from b to c along the shorter arc; the neighbours
-// play no part.
-Quaternion Blend(Interpolation, const Quaternion&, const Quaternion& b, const Quaternion& c,
-                 const Quaternion&, double u) noexcept {
-  double q0[4] = {b.v.x, b.v.y, b.v.z, b.w};
-  double q1[4] = {c.v.x, c.v.y, c.v.z, c.w};
-  double dot = q0[0] * q1[0] + q0[1] * q1[1] + q0[2] * q1[2] + q0[3] * q1[3];
+void SlerpShorterArc(const double a[4], const double b[4], double u, double out[4]) noexcept {
+  double q1[4] = {b[0], b[1], b[2], b[3]};
+  double dot = a[0] * q1[0] + a[1] * q1[1] + a[2] * q1[2] + a[3] * q1[3];
   if (dot < 0.0) {
     for (double& e : q1) e = -e;
     dot = -dot;
@@ -48,15 +44,25 @@ Quaternion Blend(Interpolation, const Quaternion&, const Quaternion& b, const Qu
     w0 = std::sin((1.0 - u) * angle) / s;
     w1 = std::sin(u * angle) / s;
   }
-  double r[4];
   double norm = 0.0;
   for (int k = 0; k < 4; ++k) {
-    r[k] = w0 * q0[k] + w1 * q1[k];
-    norm += r[k] * r[k];
+    out[k] = w0 * a[k] + w1 * q1[k];
+    norm += out[k] * out[k];
   }
   norm = std::sqrt(norm);
-  return Quaternion(static_cast<float>(r[0] / norm), static_cast<float>(r[1] / norm),
-                    static_cast<float>(r[2] / norm), static_cast<float>(r[3] / norm));
+  for (int k = 0; k < 4; ++k) out[k] /= norm;
+}
+
+// Spherical interpolation from b to c along the shorter arc; the neighbours
+// play no part.
+Quaternion Blend(Interpolation, const Quaternion&, const Quaternion& b, const Quaternion& c,
+                 const Quaternion&, double u) noexcept {
+  const double q0[4] = {b.v.x, b.v.y, b.v.z, b.w};
+  const double q1[4] = {c.v.x, c.v.y, c.v.z, c.w};
+  double r[4];
+  SlerpShorterArc(q0, q1, u, r);
+  return Quaternion(static_cast<float>(r[0]), static_cast<float>(r[1]), static_cast<float>(r[2]),
+                    static_cast<float>(r[3]));
 }
 
 }  // namespace tq::scene

@@ -45,6 +45,10 @@ inline Quaternion StoredRotation(double x, double y, double z, double w) noexcep
   return q;
 }
 
+// Spherical interpolation of unit quaternions (x, y, z, w) from a to b along
+// the shorter arc, all in double, the result at unit length.
+void SlerpShorterArc(const double a[4], const double b[4], double u, double out[4]) noexcept;
+
 template <class T>
 struct Key {
   Time time;

@@ -113,25 +113,6 @@ Decomposed Decompose(const Mat4& m) {
           ToVector({s[0], s[1], s[2]})};
 }
 
-Quat Slerp(Quat a, Quat b, double u) {
-  double dot = a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3];
-  if (dot < 0) {
-    for (double& e : b) e = -e;
-    dot = -dot;
-  }
-  double w0 = 1 - u, w1 = u;
-  if (dot < 0.9999999) {
-    const double angle = std::acos(std::min(dot, 1.0));
-    w0 = std::sin((1 - u) * angle) / std::sin(angle);
-    w1 = std::sin(u * angle) / std::sin(angle);
-  }
-  Quat r;
-  for (int k = 0; k < 4; ++k) r[k] = w0 * a[k] + w1 * b[k];
-  const double n = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2] + r[3] * r[3]);
-  for (double& e : r) e /= n;
-  return r;
-}
-
 // --- reading the file --------------------------------------------------------
 
 class Importer {
@@ -325,8 +306,8 @@ class Importer {
       return r;
     }
     if (w == 4) {
-      const Quat q = Slerp({p0[0], p0[1], p0[2], p0[3]}, {p1[0], p1[1], p1[2], p1[3]}, u);
-      return {q[0], q[1], q[2], q[3]};
+      SlerpShorterArc(p0.data(), p1.data(), u, r.data());
+      return r;
     }
     for (std::size_t i = 0; i < w; ++i) r[i] = p0[i] + (p1[i] - p0[i]) * u;
     return r;
@@ -726,20 +707,22 @@ class Importer {
     }
   }
 
-  // The translation of the inverse of an inverse bind matrix.
+  // The translation of the inverse of an inverse bind matrix (column-major).
   static Vector BindPosition(const Mat4& m, const std::string& where) {
-    // An affine [A t]: the inverse's translation is -A^-1 t.
-    const double a = m[0], b = m[4], c = m[8], d = m[1], e = m[5], f = m[9], g = m[2], h = m[6],
-                 i = m[10];
-    const double det = a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
-    if (!(std::fabs(det) > 0)) Fail(where + ".inverseBindMatrices", "expected invertible matrices");
-    const double inv[9] = {(e * i - f * h) / det, (c * h - b * i) / det, (b * f - c * e) / det,
-                           (f * g - d * i) / det, (a * i - c * g) / det, (c * d - a * f) / det,
-                           (d * h - e * g) / det, (b * g - a * h) / det, (a * e - b * d) / det};
-    const double t[3] = {m[12], m[13], m[14]};
-    return ToVector({-(inv[0] * t[0] + inv[1] * t[1] + inv[2] * t[2]),
-                     -(inv[3] * t[0] + inv[4] * t[1] + inv[5] * t[2]),
-                     -(inv[6] * t[0] + inv[7] * t[1] + inv[8] * t[2])});
+    Matrix44 bind;
+    for (int r = 0; r < 4; ++r) {
+      bind.row[r] = Vector4(static_cast<float>(m[static_cast<std::size_t>(r)]),
+                            static_cast<float>(m[static_cast<std::size_t>(4 + r)]),
+                            static_cast<float>(m[static_cast<std::size_t>(8 + r)]),
+                            static_cast<float>(m[static_cast<std::size_t>(12 + r)]));
+    }
+    const Matrix44 inverse = bind.Inverse();
+    const Vector4& x = inverse.row[0];
+    const Vector4& y = inverse.row[1];
+    const Vector4& z = inverse.row[2];
+    if (std::isnan(x.w) || std::isnan(y.w) || std::isnan(z.w))
+      Fail(where + ".inverseBindMatrices", "expected invertible matrices");
+    return {x.w, y.w, z.w};
   }
 
   const tinygltf::Model& m_;
