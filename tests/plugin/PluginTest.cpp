@@ -282,24 +282,6 @@ TEST_F(PluginCopy, LinkedPluginTakesTheResourceLibraryBesideTheLink) {
   EXPECT_EQ(plugin->Commands().at(0).menuText, "Beside the link");
 }
 
-TEST_F(PluginCopy, ResourceLibraryWithoutTheDialogFallsBackWithAWarning) {
-  tq::testing::WriteFile(dir / "motion.lng", "STRINGTABLE BEGIN 1 \"Menu\" END\n");
-  std::string warning;
-  EXPECT_EQ(MenuText(&warning), "Export TQ motiondata...");
-  EXPECT_EQ(warning, dir / "motion.lng" +
-                         ": has no dialog 1000 (the settings dialog) "
-                         "(the plug-in uses its built-in resources)");
-}
-
-TEST_F(PluginCopy, BrokenResourceLibraryFallsBackWithAWarning) {
-  tq::testing::WriteFile(dir / "motion.lng", "STRINGTABLE BEGIN\n 1 broken\nEND\n");
-  std::string warning;
-  EXPECT_EQ(MenuText(&warning), "Export TQ motiondata...");
-  EXPECT_EQ(warning, dir / "motion.lng" +
-                         ":2: expected the string's text, found \"broken\" "
-                         "(the plug-in uses its built-in resources)");
-}
-
 // A cut plug-in is refused before the dynamic loader maps it (which would
 // fault with SIGBUS), whatever length it was cut to.
 TEST(PluginModule, RefusesATruncatedPluginBeforeLoadingIt) {
@@ -322,30 +304,36 @@ TEST(PluginModule, RefusesATruncatedPluginBeforeLoadingIt) {
                        ": not an ELF shared object of this machine");
 }
 
-// A resource library is read only from a regular file of at most 4 MiB: a
-// pipe of that name would block the host for ever, /dev/zero grow it without
-// end. Each is warned about, and the built-in resources serve.
-TEST_F(PluginCopy, ResourceLibraryThatIsNoFileOrTooLargeIsRefused) {
+// A resource library that cannot serve is warned about, with its name and
+// why, and the built-in resources serve: a broken script, one without the
+// dialog, and what is read only from a regular file of at most 4 MiB (a pipe
+// of that name would block the host for ever, /dev/zero grow it without end).
+TEST_F(PluginCopy, ResourceLibraryThatCannotServeFallsBackWithAWarning) {
+  auto text = [](std::string script) {
+    return [script](const std::string& p) { tq::testing::WriteFile(p, script); };
+  };
   struct Row {
     std::function<void(const std::string&)> make;
-    std::string why;
+    std::string why;  // what follows the library's path
   } rows[] = {
-      {[](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, "not a regular file"},
+      {text("STRINGTABLE BEGIN\n 1 broken\nEND\n"),
+       ":2: expected the string's text, found \"broken\""},
+      {text("STRINGTABLE BEGIN 1 \"Menu\" END\n"), ": has no dialog 1000 (the settings dialog)"},
+      {[](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, ": not a regular file"},
       {[](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); },
-       "not a regular file"},
+       ": not a regular file"},
       {[](const std::string& p) {
          tq::testing::WriteFile(
              p, tq::testing::TranslatedResources("Big") + std::string(std::size_t{4} << 20, ' '));
        },
-       "larger than 4 MiB"},
+       ": larger than 4 MiB"},
   };
   for (const Row& r : rows) {
     std::filesystem::remove(dir / "motion.lng");
     r.make(dir / "motion.lng");
     std::string warning;
     EXPECT_EQ(MenuText(&warning), "Export TQ motiondata...");
-    EXPECT_EQ(warning,
-              dir / "motion.lng" + ": " + r.why + " (the plug-in uses its built-in resources)");
+    EXPECT_EQ(warning, dir / "motion.lng" + r.why + " (the plug-in uses its built-in resources)");
   }
 }
 
