@@ -1,7 +1,7 @@
 # Shared by scripts/test and scripts/demo: the Debian packages the build
 # needs, installed only when missing, and one configured build tree.
 TQ_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-  libsimdjson-dev libtinygltf-dev help2man
+  libsimdjson-dev libtinygltf-dev help2man chromium python3
   libncurses-dev blender)
 
 tq_install_packages() {

@@ -22,6 +22,7 @@
 #include "dialog/ControlIds.h"
 #include "host/app/CursesTerminal.h"
 #include "host/app/Formats.h"
+#include "host/app/HtmlPreview.h"
 #include "host/app/Options.h"
 #include "host/app/PluginModule.h"
 #include "host/app/Preview.h"
@@ -715,10 +716,13 @@ void ToClipboard(const std::string& text, std::ostream& summary, std::ostream& e
          "not put on the clipboard\n";
 }
 
-// What one export run wrote, for the final count.
+// What one export run wrote, for the final count; a track for an HTML
+// preview waits for the run's other targets (page: its file name).
 struct RunResult {
   bool ok = true;
   int files = 0;
+  std::string page;
+  HtmlPage html;
 };
 
 // One target's run: the dialog worked, the track checked and summarised,
@@ -787,7 +791,11 @@ RunResult ExportTarget(ExportSession& session, tq::scene::Scene& scene, const Pa
       err << "tqhost: " << prefix << "--clipboard: " << error << "\n";
     }
   }
-  if (t.Has("--preview")) {
+  if (t.Has("--preview") && IsHtmlPath(Expand(t.Value("--preview"), fields))) {
+    result.page = Expand(t.Value("--preview"), fields);
+    result.html = {o.camera, o.width, o.height, info.fps.value_or(24), o.start, std::nullopt, {}};
+    result.html.tracks.push_back({o.target, o.mode, points, {}});
+  } else if (t.Has("--preview")) {
     const std::string path = Expand(t.Value("--preview"), fields);
     if (!WritePreview(path, points, o, err)) return result.ok = false, result;
     summary << prefix << "preview drawn in " << path << "\n";
@@ -804,6 +812,14 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
     throw UsageError{"more than one scene given (" + positional[1] + ", " + positional[2] + ")"};
   }
   const std::vector<AlsoCopy> also = AlsoCopies(a);
+  std::optional<PlatePattern> plate;
+  if (a.Has("--plate")) {
+    if (!IsHtmlPath(a.Value("--preview")))
+      throw UsageError{"--plate shows footage in an HTML preview: give --preview FILE.html"};
+    std::string why;
+    plate = ParsePlate(a.Value("--plate"), why);
+    if (!plate) throw UsageError{"--plate " + a.Value("--plate") + ": " + why};
+  }
   auto scene = LoadScene(positional[1], a, err);
   if (!scene) return 1;
   const SceneNames names(scene->Chor(), "");
@@ -825,6 +841,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
   int files = 0;
   std::vector<std::string> failed;
+  std::vector<std::pair<std::string, HtmlPage>> pages;  // in the order first named
   for (const TargetChoice& choice : targets) {
     const ParsedArgs t = ArgsOfTarget(a, choice);
     const std::string target =
@@ -835,6 +852,25 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
                                      many ? target : "", summary, err);
     files += r.files;
     if (!r.ok) failed.push_back(target);
+    if (r.page.empty()) continue;
+    const auto same = [&](const auto& page) { return page.first == r.page; };
+    if (const auto it = std::find_if(pages.begin(), pages.end(), same); it != pages.end()) {
+      it->second.tracks.push_back(r.html.tracks.front());
+    } else {
+      pages.emplace_back(r.page, r.html).second.plate = plate;
+    }
+  }
+  for (const auto& [path, page] : pages) {
+    if (!SaveText(path, RenderHtmlPreview(page), err, "the preview ")) {
+      failed.push_back(path);
+      continue;
+    }
+    const std::size_t n = page.tracks.size();
+    summary << (n > 1  ? "preview of " + std::to_string(n) + " targets drawn in "
+                : many ? page.tracks.front().target + ": preview drawn in "
+                       : "preview drawn in ")
+            << path << "\n";
+    ++files;
   }
   if (many || !also.empty()) {
     summary << files << (files == 1 ? " file" : " files") << " written";

@@ -37,7 +37,12 @@ const std::vector<Option>& ExportOptions() {
       {"--output", "-o", "FILE",
        "choose the output file in the save request (default: TQmotion.txt in the current "
        "folder; - for standard output)"},
-      {"--preview", nullptr, "FILE.svg", "also draw the track as an SVG picture"},
+      {"--preview", nullptr, "FILE.svg|FILE.html",
+       "also draw the track: an SVG picture, or (.html) a page to scrub it in a browser; "
+       "without {target}, one page holds every target"},
+      {"--plate", nullptr, "PATTERN",
+       "footage under the track in the HTML preview: an image sequence such as plate.####.jpg "
+       "or plate.%04d.jpg, relative to the page, numbered by the track's frames"},
       {"--also", nullptr, "FORMAT:FILE",
        "also write the track in a compositor's format (nuke, ae, shake, 3de, csv, json), with "
        "size, rate, start frame and name from the run",

@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""tqhost's HTML preview in a real browser: headless Chromium opens the pages
+tqhost writes and the test reads their readouts, marks and pixels.
+
+Usage: viewer_test.py TQHOST SOURCE_DIR [SCREENSHOT.png]
+(the third argument keeps the screenshot, as docs/viewer.png is made)."""
+import html, os, re, shutil, struct, subprocess, sys, tempfile, zlib
+
+HOST, SOURCE = os.path.abspath(sys.argv[1]), sys.argv[2]
+ORBIT = os.path.join(SOURCE, 'examples', 'orbit.tqs.json')
+BLUE = (0x4E, 0xA1, 0xFF)  # the first target's colour
+HOSTILE = '</script><script>alert(1)</script> "Tom\'s" $(date) ü'
+failures = []
+chromium = shutil.which('chromium')
+if not chromium:
+    sys.exit('FAIL: chromium is not installed (scripts/setup.sh installs it)')
+work = tempfile.mkdtemp()
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print('FAIL: ' + what)
+
+
+def host(*args):
+    r = subprocess.run([HOST, *args], cwd=work, capture_output=True, text=True)
+    if r.returncode != 0:
+        sys.exit('FAIL: tqhost %s: %s' % (' '.join(args), r.stderr))
+    return r.stdout
+
+
+def browse(page, frame, *flags):  # the page's DOM, or what flags ask for
+    profile = tempfile.mkdtemp()
+    url = 'file://' + os.path.join(work, page) + '#frame=%s' % frame
+    r = subprocess.run([chromium, '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic',
+                        '--no-first-run', '--disable-background-networking',
+                        '--disable-component-update', '--disable-sync',
+                        '--user-data-dir=' + profile, '--virtual-time-budget=1000',
+                        *(flags or ['--dump-dom']), url],
+                       capture_output=True, text=True, timeout=120)
+    shutil.rmtree(profile, ignore_errors=True)
+    return r.stdout
+
+
+def element(dom, id):  # (the element's start tag, its text)
+    m = re.search(r'(<[a-z]+ [^>]*\bid="%s"[^>]*>)([^<]*)<' % re.escape(id), dom)
+    return (m.group(1), html.unescape(m.group(2))) if m else ('', None)
+
+
+def lines(name, start):  # the track file's lines as the readout shows them
+    out = []
+    for line in open(os.path.join(work, name)):
+        i, x, y = line.split('\t')
+        f = start + int(i)
+        f = str(int(f)) if f == int(f) else repr(f)
+        out.append((f, 'frame %s  x %d  y %d' % (f, int(x), int(y))))
+    return out
+
+
+def colours(path):  # every RGB colour of an 8-bit RGB or RGBA PNG
+    data, pos, idat = open(path, 'rb').read(), 8, b''
+    while pos < len(data):
+        n, kind = struct.unpack('>I4s', data[pos:pos + 8])
+        if kind == b'IHDR':
+            w, h, _, ctype = struct.unpack('>IIBB', data[pos + 8:pos + 18])
+        idat += data[pos + 8:pos + 8 + n] if kind == b'IDAT' else b''
+        pos += 12 + n
+    bpp = {2: 3, 6: 4}[ctype]
+    raw, stride, prev, seen = zlib.decompress(idat), w * bpp, bytearray(w * bpp), set()
+    for row in range(h):
+        f, line = raw[row * (stride + 1)], bytearray(raw[row * (stride + 1) + 1:(row + 1) * (stride + 1)])
+        for i in range(stride):
+            a, b = line[i - bpp] if i >= bpp else 0, prev[i]
+            c = prev[i - bpp] if i >= bpp else 0
+            p = a + b - c
+            pred = (0, a, b, (a + b) // 2, a if abs(p - a) <= min(abs(p - b), abs(p - c))
+                    else b if abs(p - b) <= abs(p - c) else c)[f]
+            line[i] = (line[i] + pred) & 255
+        seen.update(tuple(line[i:i + 3]) for i in range(0, stride, bpp))
+        prev = line
+    return seen
+
+
+def png(path, rgb):
+    def chunk(kind, body):
+        return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body))
+    raw = b''.join(b'\0' + bytes(rgb) * 8 for _ in range(8))
+    with open(path, 'wb') as f:
+        f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 8, 8, 8, 2, 0, 0, 0))
+                + chunk(b'IDAT', zlib.compress(raw)) + chunk(b'IEND', b''))
+
+
+# One target from a fractional start: the first, a middle and the last frame.
+summary = host('export', ORBIT, '--target', 'Robot', '--start', '2.5', '--end', '100',
+               '-o', 'robot.txt', '--preview', 'robot.html')
+check(summary == '98 frames written to robot.txt\npreview drawn in robot.html\n', summary)
+robot = lines('robot.txt', 2.5)
+for frame, line in (robot[0], robot[len(robot) // 2], robot[-1]):
+    check(element(browse('robot.html', frame), 'readout')[1] == line, 'robot.html frame ' + frame)
+
+# Two targets in one page: each legend row reads its own track.
+summary = host('export', ORBIT, '--target', 'Robot', '--target', 'Marker', '--start', '7',
+               '-o', '{target}.txt', '--preview', 'both.html')
+check('preview of 2 targets drawn in both.html\n' in summary, 'summary: ' + summary)
+frame, line = lines('Robot.txt', 7)[40]
+dom = browse('both.html', frame)
+check(element(dom, 'readout')[1] == line, 'both.html readout')
+check(element(dom, 'readout-0')[1] == line, 'both.html Robot')
+check(element(dom, 'readout-1')[1] == lines('Marker.txt', 7)[40][1], 'both.html Marker')
+
+# A hostile name whose target reaches the camera's image plane at frame 2,
+# over a plate of which only frame 1 exists.
+with open(os.path.join(work, 'plane.tqs.json'), 'w') as f:
+    f.write('{"format": "tq-scene", "version": 1, "project": {"fps": 24}, "chor": {"objects": ['
+            '{"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 2}},'
+            '{"type": "null", "name": %s, "translate": {"keys": [[0, [0, 0, -10]], [2, [0, 0, 0]]]}}]}}'
+            % ('"' + HOSTILE.replace('"', '\\"') + '"'))
+os.mkdir(os.path.join(work, 'plates'))
+png(os.path.join(work, 'plates', 'p.0001.png'), (255, 0, 0))
+host('export', 'plane.tqs.json', '--target', HOSTILE, '-o', 'plane.txt', '--preview', 'plane.html',
+     '--plate', 'plates/p.####.png')
+dom = browse('plane.html', 2)
+tag, text = element(dom, 'readout')
+check(text == 'frame 2  x -2147483648  y -2147483648  could not be projected', 'mark: %s' % text)
+check('marked' in tag, 'readout not marked: ' + tag)
+check(dom.count('<script') == 2, 'a name broke out of its script element')
+check(re.search(r'<span class="name">([^<]*)</span>', dom).group(1) == html.escape(HOSTILE, False),
+      'the name shown')
+check('fill="#ff3b30"' in dom, 'no mark on the strip')
+check(re.search(r'<image id="plate"[^>]*href="plates/p.0002.png"[^>]*visibility: hidden', dom),
+      'a missing plate image is not hidden')
+check('visibility: visible' in browse('plane.html', 1), 'the plate of frame 1 is not shown')
+
+# A screenshot shows the track's colour.
+shot = os.path.join(work, 'shot.png')
+browse('robot.html', 30.5, '--screenshot=' + shot, '--window-size=900,860', '--hide-scrollbars')
+check(BLUE in colours(shot), 'the screenshot lacks the track colour')
+if len(sys.argv) > 3:
+    shutil.copy(shot, sys.argv[3])
+
+for page in ('robot.html', 'both.html', 'plane.html'):
+    check(not re.search(rb'https?:', open(os.path.join(work, page), 'rb').read(), re.I),
+          page + ' names http: or https:')
+shutil.rmtree(work)
+sys.exit('FAIL: %d checks' % len(failures) if failures else 0)
