@@ -166,4 +166,50 @@ inline GltfBuilder PanOverRisingNull() {
   return b;
 }
 
+// The shot bundled as examples/shot.gltf: a camera named Camera panning to
+// follow a ball named Ball (an octahedron) that rolls from x = -3 to 3 over
+// four seconds, bouncing twice, above a floor.
+inline GltfBuilder ShotExample() {
+  GltfBuilder b;
+  b.doc["asset"]["generator"] = "tqmotion's tests (GltfBuilder.h, ShotExample)";
+  b.doc["cameras"] = nlohmann::json::array(
+      {{{"name", "Camera"},
+        {"type", "perspective"},
+        {"perspective", {{"yfov", 0.6}, {"aspectRatio", 16.0 / 9.0}, {"znear", 0.1}}}}});
+  const int ball =
+      b.Floats({0, 0.5f, 0, 0.5f, 0, 0, 0, 0, 0.5f, -0.5f, 0, 0, 0, 0, -0.5f, 0, -0.5f, 0}, "VEC3");
+  const int floor = b.Floats({-5, 0, -5, 5, 0, -5, 5, 0, 5, -5, 0, 5}, "VEC3");
+  b.doc["materials"] = nlohmann::json::array({{{"name", "Rubber"}}, {{"name", "Concrete"}}});
+  b.doc["meshes"] = nlohmann::json::array(
+      {{{"name", "Ball"},
+        {"primitives",
+         {{{"attributes", {{"POSITION", ball}}},
+           {"indices",
+            b.Indices({0, 1, 2, 0, 2, 3, 0, 3, 4, 0, 4, 1, 5, 2, 1, 5, 3, 2, 5, 4, 3, 5, 1, 4})},
+           {"material", 0}}}}},
+       {{"name", "Floor"},
+        {"primitives",
+         {{{"attributes", {{"POSITION", floor}}},
+           {"indices", b.Indices({0, 2, 1, 0, 3, 2})},
+           {"material", 1}}}}}});
+  b.Node({{"name", "Floor"}, {"mesh", 1}});
+  const int node = b.Node({{"name", "Ball"}, {"mesh", 0}, {"translation", {-3, 0.5, 0}}});
+  const int camera = b.Node({{"name", "Camera"}, {"camera", 0}, {"translation", {0, 1.5, 8}}});
+  std::vector<float> times, path, turn;
+  for (int k = 0; k <= 8; ++k) {
+    const float t = 0.5f * static_cast<float>(k);
+    times.push_back(t);
+    const float x = -3 + 0.75f * static_cast<float>(k);
+    path.insert(path.end(), {x, k % 4 == 2 ? 1.5f : 0.5f, 0});
+    // Turned about Y to face the ball: half the angle atan(-x / 8).
+    const double half = std::atan2(-x, 8.0) / 2;
+    turn.insert(turn.end(),
+                {0, static_cast<float>(std::sin(half)), 0, static_cast<float>(std::cos(half))});
+  }
+  const int input = b.Floats(times, "SCALAR");
+  b.Animation("Roll", {{node, "translation", input, b.Floats(path, "VEC3")},
+                       {camera, "rotation", input, b.Floats(turn, "VEC4")}});
+  return b;
+}
+
 }  // namespace tq::testing

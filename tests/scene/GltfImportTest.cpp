@@ -4,6 +4,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "host/scene/GltfImport.h"
 #include "tests/fileio/TempDir.h"
@@ -176,7 +179,8 @@ TEST(GltfImport, AnimationsChosenAndNamesMadeUnique) {
   // Together: the first in the file wins, with a warning; the range is 2 s.
   auto both = Import(b.DataUri());
   ASSERT_TRUE(both) << both.error;
-  ASSERT_EQ(both.warnings.size(), 1u);
+  ASSERT_EQ(both.warnings.size(), 2u);
+  EXPECT_EQ(both.warnings[1], tq::scene::kGltfNoCamera);
   EXPECT_NE(both.warnings[0].find("animations[1].channels[0]"), std::string::npos);
   ExpectNear(Object(*both.scene, "Box")->GetTransform()->GetTranslate()->GetValue(48 * 5625),
              {1, 0, 0}, "Walk wins");
@@ -227,8 +231,60 @@ TEST(GltfImport, RefusesWithTheGltfPath) {
   } rows[] = {
       {"Draco",
        [](GltfBuilder& b) { b.doc["extensionsRequired"] = {"KHR_draco_mesh_compression"}; },
-       "t.gltf: extensionsRequired: the extension KHR_draco_mesh_compression is required, which "
-       "this importer does not support (Draco compression)"},
+       "t.gltf: extensionsRequired: the extension KHR_draco_mesh_compression (Draco mesh "
+       "compression) is required, which this importer does not read; export without compression "
+       "(in Blender: untick Data > Compression)"},
+      {"meshopt", [](GltfBuilder& b) { b.doc["extensionsRequired"] = {"EXT_meshopt_compression"}; },
+       "t.gltf: extensionsRequired: the extension EXT_meshopt_compression (meshopt compression) "
+       "is required, which this importer does not read; export without it (gltfpack without -c)"},
+      {"glTF 1.0", [](GltfBuilder& b) { b.doc["asset"]["version"] = "1.0"; },
+       "t.gltf: asset.version: glTF 1.0 is not read; export glTF 2.0"},
+      {"yfov of pi",
+       [](GltfBuilder& b) {
+         b.doc["cameras"] = {
+             {{"type", "perspective"}, {"perspective", {{"yfov", M_PI}, {"znear", 1}}}}};
+       },
+       "t.gltf: cameras[0].perspective.yfov: expected a field of view above 0 and below pi "
+       "(radians)"},
+      {"aspect ratio 0",
+       [](GltfBuilder& b) {
+         b.doc["cameras"] = {
+             {{"type", "perspective"}, {"perspective", {{"yfov", 1}, {"aspectRatio", 0}}}}};
+       },
+       "t.gltf: cameras[0].perspective.aspectRatio: expected a number above 0, or none (the "
+       "image's width over its height)"},
+      {"zero rotation",
+       [](GltfBuilder& b) {
+         b.Node({{"rotation", {0, 0, 0, 0}}});
+       },
+       "t.gltf: nodes[0].rotation: expected a rotation of non-zero length"},
+      {"zero rotation key",
+       [](GltfBuilder& b) {
+         b.Animation("Spin", {{b.Node(json::object()), "rotation", b.Floats({0, 1}, "SCALAR"),
+                               b.Floats({0, 0, 0, 1, 0, 0, 0, 0}, "VEC4")}});
+       },
+       "t.gltf: animations[0].samplers[0].output: expected rotations of non-zero length (key 1)"},
+      {"16 M zeros from 1 kB",
+       [](GltfBuilder& b) {
+         b.doc["accessors"] = {{{"componentType", 5126}, {"count", 16777216}, {"type", "VEC3"}}};
+       },
+       "t.gltf: accessors[0]: expected an accessor without a bufferView to have no more elements "
+       "than the file and its buffers have bytes (140)"},
+      {"2^27 indices",
+       [](GltfBuilder& b) {
+         b.Indices({0, 1, 2});
+         b.doc["accessors"][0]["count"] = 1 << 27;
+       },
+       "t.gltf: accessors[0]: expected 134217728 elements of 2 bytes within its bufferView's 6"},
+      {"40 children over 360,001 frames",
+       [](GltfBuilder& b) {
+         const int root = b.Node(json::object());
+         for (int i = 0; i < 40; ++i) b.Node(json::object(), root);
+         b.Animation("Long", {{root, "translation", b.Floats({0, 15000}, "SCALAR"),
+                               b.Floats({0, 0, 0, 1, 0, 0}, "VEC3")}});
+       },
+       "t.gltf: animations[0] (Long): 41 animated objects x 360001 keys would be more than the "
+       "2000000 keys imported; import one animation (--animation) or at a lower --fps"},
       {"node cycle",
        [](GltfBuilder& b) {
          const int n = b.Node({{"name", "A"}});
@@ -270,6 +326,274 @@ TEST(GltfImport, RefusesWithTheGltfPath) {
         << uri << ": " << imported.error;
   }
   EXPECT_EQ(Import("{not json").error.rfind("t.gltf: (document): not valid JSON", 0), 0u);
+  for (const char version : {1, 3}) {
+    std::string glb = PanOverRisingNull().Glb();
+    glb[4] = version;
+    EXPECT_EQ(Import(glb, "t.glb").error,
+              version == 1 ? "t.glb: (document): glTF 1.0 is not read; export glTF 2.0"
+                           : "t.glb: (document): GLB version 3 is not read; export glTF 2.0");
+  }
+}
+
+// Buffers and images beside a shot, each named by a URI: only regular files
+// inside the glTF's folder are read, and images never.
+TEST(GltfImport, ReadsOnlyRegularFilesInsideItsFolder) {
+  tq::testing::TempDir dir;
+  const std::filesystem::path shot = dir.path() / "shot";
+  std::filesystem::create_directories(shot / "sub");
+  GltfBuilder b = PanOverRisingNull();
+  tq::testing::WriteFile(dir / "secret.bin", b.bin);
+  tq::testing::WriteFile(shot / "pan.bin", b.bin);
+  std::filesystem::create_symlink(dir / "secret.bin", shot / "link.bin");
+  ASSERT_EQ(::mkfifo((shot / "fifo.bin").c_str(), 0600), 0);
+  const std::string outside = "expected a file inside the glTF's folder (" + shot.string() + ")";
+  const std::string real = std::filesystem::canonical(dir.path()).string();
+  struct Row {
+    std::string buffer, image, error;  // error: what follows "buffers[0].uri: ", "" to import
+  } rows[] = {
+      {"pan.bin", "fifo.bin", ""},
+      {"pan.bin", "%2e%2e/secret.bin", ""},
+      {"pan.bin", "data:image/png;base64,AAAA", ""},
+      {"p%61n.bin", "/dev/zero", ""},
+      {"%2e%2e/secret.bin", "", outside + ", not ../secret.bin"},
+      {"sub/%2e%2e/%2e%2e/secret.bin", "", outside + ", not sub/../../secret.bin"},
+      {"link.bin", "", outside + "; 'link.bin' is " + real + "/secret.bin"},
+      {"fifo.bin", "",
+       "cannot read " + real +
+           "/shot/fifo.bin: not a regular file (a FIFO or a "
+           "device)"},
+      {"sub", "", "cannot read " + real + "/shot/sub: a folder, not a file"},
+      {"/dev/zero", "", "expected a data: URI or a file relative to the glTF's folder"},
+      {"file:///etc/passwd", "", "expected a data: URI or a file relative to the glTF's folder"},
+  };
+  for (const Row& r : rows) {
+    GltfBuilder with = b;
+    if (!r.image.empty()) with.doc["images"] = {{{"uri", r.image}}};
+    tq::testing::WriteFile(shot / "t.gltf", with.External(r.buffer));
+    const auto imported = tq::scene::ImportGltfFile(shot / "t.gltf", {});
+    EXPECT_EQ(imported.error,
+              r.error.empty() ? "" : (shot / "t.gltf").string() + ": buffers[0].uri: " + r.error)
+        << r.buffer << " " << r.image;
+  }
+  EXPECT_EQ(
+      tq::scene::ImportGltfFile(shot / "fifo.bin", {}).error,
+      (shot / "fifo.bin").string() + ": cannot read: not a regular file (a FIFO or a device)");
 }
 
 }  // namespace
+
+namespace faithful {
+
+Vector At(tq::scene::Scene& scene, const char* name, double frame, float fps = 24) {
+  return Object(scene, name)
+      ->GetTransform()
+      ->GetTranslate()
+      ->GetValue(tq::scene::RunFrameTicks(static_cast<float>(frame), fps));
+}
+bool Warned(const std::vector<std::string>& warnings, const std::string& text) {
+  for (const std::string& w : warnings) {
+    if (w.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+// A pointer channel: animation a's channel c aims at pointer.
+void Point(GltfBuilder& b, int a, int c, const std::string& pointer) {
+  b.doc["animations"][a]["channels"][c]["target"] = {
+      {"path", "pointer"}, {"extensions", {{"KHR_animation_pointer", {{"pointer", pointer}}}}}};
+}
+const double kThird = 2 * std::atan(1.0 / 3.0);  // f = 35 at aspect 1.5 (see PanOverRisingNull)
+
+}  // namespace faithful
+
+// Each row a shot and what its import must hold, against values worked by
+// hand from the glTF's own definitions.
+TEST(GltfImport, FollowsWhatTheFileMeans) {
+  using namespace faithful;
+  struct Row {
+    const char* label;
+    std::function<void(GltfBuilder&)> build;
+    std::function<void(tq::scene::Scene&, const std::vector<std::string>&)> check;
+    std::optional<double> firstFrame = std::nullopt;
+    bool camera = true;  // a camera added, so that only the row's own warnings show
+  } rows[] = {
+      {"a scaled mesh's points hold the scale; its centre sits on the mesh",
+       [](GltfBuilder& b) {
+         b.doc["meshes"] = {
+             {{"primitives",
+               {{{"attributes", {{"POSITION", b.Floats({1, 0, 0, 3, 0, 0, 2, 4, 0}, "VEC3")}}}}}}}};
+         const int root = b.Node({{"scale", {100, 100, 100}}});
+         b.Node({{"name", "M"}, {"mesh", 0}, {"scale", {1, 2, 1}}}, root);
+       },
+       [](tq::scene::Scene& s, const std::vector<std::string>& w) {
+         auto* m = static_cast<HModel*>(Object(s, "M"));
+         EXPECT_EQ(m->GetCache()->Point(2)->GetModelPosition(), Vector(200, 800, 0));
+         EXPECT_EQ(m->GetTransform()->GetScale()->GetValue(0), Vector(1, 1, 1));
+         EXPECT_EQ(m->GetChildGroupContainer()->GetChildGroup()->GetMatrix().GetTranslate(),
+                   Vector(200, 800.0f / 3, 0));
+         EXPECT_TRUE(w.empty());
+       }},
+      {"an animated scale is warned about",
+       [](GltfBuilder& b) {
+         b.doc["meshes"] = {
+             {{"primitives", {{{"attributes", {{"POSITION", b.Floats({1, 0, 0}, "VEC3")}}}}}}}};
+         b.Animation("Grow", {{b.Node({{"name", "M"}, {"mesh", 0}}), "scale",
+                               b.Floats({0, 1}, "SCALAR"), b.Floats({2, 2, 2, 4, 4, 4}, "VEC3")}});
+       },
+       [](tq::scene::Scene& s, const std::vector<std::string>& w) {
+         EXPECT_EQ(static_cast<HModel*>(Object(s, "M"))->GetCache()->Point(0)->GetModelPosition(),
+                   Vector(2, 0, 0));
+         EXPECT_EQ(Object(s, "M")->GetTransform()->GetScale()->GetValue(135000), Vector(2, 2, 2));
+         EXPECT_TRUE(Warned(w, "nodes[0] (M): its scale is animated")) << w.size();
+       }},
+      {"a shear is warned about by node",
+       [](GltfBuilder& b) {
+         const int p = b.Node({{"scale", {1, 3, 1}}});
+         b.Node({{"name", "Tilted"}, {"rotation", {0, 0, std::sin(M_PI / 8), std::cos(M_PI / 8)}}},
+                p);
+       },
+       [](tq::scene::Scene&, const std::vector<std::string>& w) {
+         ASSERT_EQ(w.size(), 1u);
+         EXPECT_EQ(w[0].rfind("nodes[1] (Tilted): its world matrix is sheared at frame 0 ", 0), 0u)
+             << w[0];
+       }},
+      {"a step stays a step between frames",
+       [](GltfBuilder& b) {
+         b.Animation("Jump", {{b.Node({{"name", "A"}}), "translation", b.Floats({0, 1}, "SCALAR"),
+                               b.Floats({0, 0, 0, 5, 0, 0}, "VEC3"), "STEP"}});
+       },
+       [](tq::scene::Scene& s, const std::vector<std::string>&) {
+         EXPECT_EQ(At(s, "A", 23.5), Vector(0, 0, 0));
+         EXPECT_EQ(At(s, "A", 23.9999), Vector(0, 0, 0));
+         EXPECT_EQ(At(s, "A", 24), Vector(5, 0, 0));
+       }},
+      {"a run from frame 1.5 reads the curve at its own frames",
+       [](GltfBuilder& b) {
+         b.Animation("Dash",
+                     {{b.Node({{"name", "A"}}), "translation", b.Floats({0, 0.05f, 1}, "SCALAR"),
+                       b.Floats({0, 0, 0, 10, 0, 0, 10, 0, 0}, "VEC3")}});
+       },
+       [](tq::scene::Scene& s, const std::vector<std::string>&) {
+         EXPECT_EQ(At(s, "A", 1.5), Vector(10, 0, 0));  // 0.0625 s, past the key at 0.05 s
+         // Frame 0.5 is tick 2813 (2812.5 rounded), on the line from 0 to 10 over 0.05 s.
+         EXPECT_EQ(At(s, "A", 0.5).x, static_cast<float>(10 * (2813 / 135000.0) / double{0.05f}));
+       },
+       1.5},
+      {"a skinned mesh follows its root joint, not its own node",
+       [](GltfBuilder& b) {
+         b.doc["meshes"] = {
+             {{"primitives", {{{"attributes", {{"POSITION", b.Floats({0, 0, 0}, "VEC3")}}}}}}}};
+         const int hip = b.Node({{"name", "Hip"}, {"translation", {0, 0, 5}}});
+         b.doc["skins"] = {{{"joints", {hip}},
+                            {"inverseBindMatrices",
+                             b.Floats({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -4, 1}, "MAT4")}}};
+         b.Node({{"name", "Body"}, {"mesh", 0}, {"skin", 0}, {"translation", {100, 0, 0}}});
+         b.Animation("Walk", {{hip, "translation", b.Floats({0, 1}, "SCALAR"),
+                               b.Floats({0, 0, 5, 0, 2, 5}, "VEC3")}});
+       },
+       [](tq::scene::Scene& s, const std::vector<std::string>&) {
+         EXPECT_EQ(At(s, "Body", 0), Vector(0, 0, 1));
+         EXPECT_EQ(At(s, "Body", 12), Vector(0, 1, 1));
+       }},
+      {"rotations stored as normalized shorts",
+       [](GltfBuilder& b) {
+         const int out = b.Indices({0, 0, 0, 32767, 0, 32767, 0, 0});
+         b.doc["accessors"][out].update(
+             {{"componentType", 5122}, {"type", "VEC4"}, {"count", 2}, {"normalized", true}});
+         b.Animation("Turn",
+                     {{b.Node({{"name", "A"}}), "rotation", b.Floats({0, 1}, "SCALAR"), out}});
+       },
+       [](tq::scene::Scene& s, const std::vector<std::string>&) {
+         const Quaternion q = Object(s, "A")->GetTransform()->GetRotate()->GetValue(135000);
+         EXPECT_EQ(q.v.y, 1.0f);
+         EXPECT_EQ(q.w, 0.0f);
+       }},
+      {"a zoom through KHR_animation_pointer is the focal length; an aspect change is warned",
+       [](GltfBuilder& b) {
+         b.doc["cameras"] = {
+             {{"type", "perspective"},
+              {"perspective", {{"yfov", kThird}, {"aspectRatio", 1.5}, {"znear", 1}}}}};
+         b.doc["extensionsRequired"] = {"KHR_animation_pointer", "KHR_texture_transform"};
+         const int cam = b.Node({{"name", "Cam"}, {"camera", 0}});
+         const int t = b.Floats({0, 1}, "SCALAR");
+         b.Animation(
+             "Zoom",
+             {{cam, "translation", t,
+               b.Floats({static_cast<float>(kThird), static_cast<float>(2 * std::atan(1.0 / 6.0))},
+                        "SCALAR")},
+              {cam, "translation", t, b.Floats({1, 2}, "SCALAR")}});
+         Point(b, 0, 0, "/cameras/0/perspective/yfov");
+         Point(b, 0, 1, "/cameras/0/perspective/aspectRatio");
+       },
+       [](tq::scene::Scene& s, const std::vector<std::string>& w) {
+         auto* cam = static_cast<HCamera*>(Object(s, "Cam"));
+         EXPECT_NEAR(cam->GetFocalLength()->GetValue(0), 35, 1e-5);
+         EXPECT_NEAR(cam->GetFocalLength()->GetValue(135000), 70, 1e-5);
+         ASSERT_EQ(w.size(), 1u);
+         EXPECT_EQ(w[0],
+                   "animations[0].channels[1] animates /cameras/0/perspective/aspectRatio, which "
+                   "is not read");
+       }},
+      {"a file without a camera says what to do; a long name is cut between characters",
+       [](GltfBuilder& b) {
+         std::string name = "a";
+         for (int i = 0; i < 600; ++i) name += "\u00e9";
+         b.Node({{"name", name}});
+       },
+       [](tq::scene::Scene& s, const std::vector<std::string>& w) {
+         std::string name = "a";
+         for (int i = 0; i < 503; ++i) name += "\u00e9";
+         EXPECT_EQ(s.Chor()->GetChild()->GetName(), name);
+         EXPECT_EQ(w, std::vector<std::string>{"the file has no camera; export the shot's camera "
+                                               "with it (in Blender: Include > Cameras)"});
+       },
+       std::nullopt, false},
+  };
+  for (const Row& r : rows) {
+    GltfBuilder b;
+    r.build(b);
+    if (r.camera && !b.doc.contains("cameras")) {
+      b.doc["cameras"] = {{{"type", "perspective"}, {"perspective", {{"yfov", 1}, {"znear", 1}}}}};
+      b.Node({{"name", "Shot camera"}, {"camera", 0}});
+    }
+    GltfOptions options;
+    options.firstFrame = r.firstFrame;
+    auto imported = Import(b.DataUri(), "t.gltf", options);
+    ASSERT_TRUE(imported) << r.label << ": " << imported.error;
+    SCOPED_TRACE(r.label);
+    r.check(*imported.scene, imported.warnings);
+  }
+}
+
+// Every animation with its frames at the rate asked, chosen or not.
+TEST(GltfImport, ListsAnimationsWithTheirFrames) {
+  GltfBuilder b;
+  const int a = b.Node({{"name", "A"}});
+  b.Animation("Walk", {{a, "translation", b.Floats({0, 2}, "SCALAR"),
+                        b.Floats({0, 0, 0, 1, 0, 0}, "VEC3")}});
+  b.Animation("",
+              {{a, "scale", b.Floats({0.5f, 1}, "SCALAR"), b.Floats({1, 1, 1, 2, 2, 2}, "VEC3")}});
+  GltfOptions options;
+  options.fps = 23.976f;
+  options.animation = "1";
+  const auto imported = Import(b.DataUri(), "t.gltf", options);
+  ASSERT_TRUE(imported) << imported.error;
+  ASSERT_EQ(imported.animations.size(), 2u);
+  EXPECT_EQ(imported.animations[0].name, "Walk");
+  EXPECT_EQ(imported.animations[0].lastFrame, 48);   // 2 s x 23.976 = 47.95...
+  EXPECT_EQ(imported.animations[1].firstFrame, 11);  // 11.98...
+  EXPECT_EQ(imported.animations[1].lastFrame, 24);   // 23.976
+}
+
+// The bundled example is what its generator makes: regenerate it with
+// TQ_WRITE_EXAMPLES=1 after changing ShotExample.
+TEST(GltfImport, BundledShotIsTheGeneratorsOwn) {
+  const std::string path = TQ_SOURCE_DIR "/examples/shot.gltf";
+  const std::string made = tq::testing::ShotExample().DataUri() + "\n";
+  if (std::getenv("TQ_WRITE_EXAMPLES") != nullptr) tq::testing::WriteFile(path, made);
+  EXPECT_EQ(tq::testing::ReadFile(path), made);
+  const auto imported = tq::scene::ImportGltfFile(path, {});
+  ASSERT_TRUE(imported) << imported.error;
+  EXPECT_TRUE(imported.warnings.empty());
+  EXPECT_EQ(imported.scene->Chor()->GetChildCamera()->GetName(), std::string("Camera"));
+  EXPECT_EQ(faithful::At(*imported.scene, "Ball", 24), Vector(-1.5f, 1.5f, 0));  // the first bounce
+}

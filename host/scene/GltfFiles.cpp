@@ -1,0 +1,379 @@
+#include "host/scene/GltfFiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include <nlohmann/json.hpp>
+
+#include "host/scene/GltfImport.h"
+
+namespace tq::scene::gltf {
+namespace {
+
+using nlohmann::json;
+
+// The name tinygltf is given for buffer i: a folder of our own that no
+// fallback can find on disk.
+constexpr const char* kBase = "(buffers)";
+std::string Token(std::size_t i) {
+  return "tq" + std::to_string(i);
+}
+
+bool EndsWith(std::string text, const char* end) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::size_t n = std::strlen(end);
+  return text.size() >= n && text.compare(text.size() - n, n, end) == 0;
+}
+
+std::uint32_t Word(const std::string& bytes, std::size_t at) {
+  std::uint32_t v = 0;
+  std::memcpy(&v, bytes.data() + at, 4);
+  return v;
+}
+
+void PutWord(std::string& out, std::uint32_t v) {
+  char b[4];
+  std::memcpy(b, &v, 4);
+  out.append(b, 4);
+}
+
+// A URI's %XX escapes decoded (RFC 3986: '+' stays '+'); a stray '%' or an
+// escaped NUL is refused.
+std::string PercentDecoded(const std::string& uri, const std::string& at) {
+  auto hex = [](char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+  };
+  std::string out;
+  for (std::size_t i = 0; i < uri.size(); ++i) {
+    if (uri[i] != '%') {
+      out += uri[i];
+      continue;
+    }
+    const int hi = i + 2 < uri.size() ? hex(uri[i + 1]) : -1;
+    const int lo = i + 2 < uri.size() ? hex(uri[i + 2]) : -1;
+    if (hi < 0 || lo < 0 || (hi == 0 && lo == 0))
+      Fail(at, "expected a URI ('%' then two hex digits)");
+    out += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  if (out.find('\0') != std::string::npos) Fail(at, "expected a URI without NUL");
+  return out;
+}
+
+std::string RealPath(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (real == nullptr) return "";
+  std::string out(real);
+  std::free(real);
+  return out;
+}
+
+// An opened regular file and its size; -1 with why otherwise.
+int OpenRegular(const std::string& path, std::uint64_t& size, std::string& why) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = S_ISDIR(st.st_mode) ? "a folder, not a file" : "not a regular file (a FIFO or a device)";
+    ::close(fd);
+    return -1;
+  }
+  size = static_cast<std::uint64_t>(st.st_size);
+  return fd;
+}
+
+bool ReadAll(int fd, char* data, std::size_t n, std::string& why) {
+  for (std::size_t done = 0; done < n;) {
+    const ssize_t got = ::read(fd, data + done, n - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      why = got < 0 ? std::strerror(errno) : "the file was cut short while read";
+      return false;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+void CheckVersion(const json& doc) {
+  std::string version;
+  const auto asset = doc.find("asset");
+  if (asset != doc.end() && asset->is_object()) {
+    const auto v = asset->find("version");
+    if (v != asset->end() && v->is_string()) version = v->get<std::string>();
+  }
+  if (version.rfind("2.", 0) == 0) return;
+  if (version.empty() || version[0] == '1')
+    Fail("asset.version", "glTF 1.0 is not read; export glTF 2.0");
+  Fail("asset.version", "glTF " + version + " is not read; export glTF 2.0");
+}
+
+void CheckExtensions(const json& doc) {
+  const auto required = doc.find("extensionsRequired");
+  if (required == doc.end() || !required->is_array()) return;
+  for (const json& e : *required) {
+    if (!e.is_string()) continue;
+    const std::string name = e.get<std::string>();
+    // Textures and materials never move a track; lights are read and so are
+    // animation pointers.
+    if (name.rfind("KHR_materials_", 0) == 0 || name.rfind("KHR_texture_", 0) == 0 ||
+        name.rfind("EXT_texture_", 0) == 0 || name == "KHR_lights_punctual" ||
+        name == "KHR_animation_pointer")
+      continue;
+    if (name == "KHR_draco_mesh_compression") {
+      Fail("extensionsRequired",
+           "the extension " + name +
+               " (Draco mesh compression) is required, which this importer does not read; "
+               "export without compression (in Blender: untick Data > Compression)");
+    }
+    if (name == "EXT_meshopt_compression" || name == "KHR_meshopt_compression") {
+      Fail("extensionsRequired",
+           "the extension " + name +
+               " (meshopt compression) is required, which this importer does not read; "
+               "export without it (gltfpack without -c)");
+    }
+    Fail("extensionsRequired",
+         "the extension " + name + " is required, which this importer does not read");
+  }
+}
+
+void CheckCameras(const json& doc) {
+  const auto cameras = doc.find("cameras");
+  if (cameras == doc.end() || !cameras->is_array()) return;
+  for (std::size_t i = 0; i < cameras->size(); ++i) {
+    const json& c = (*cameras)[i];
+    if (!c.is_object() || !c.contains("perspective") || !c["perspective"].is_object()) continue;
+    const json& p = c["perspective"];
+    if (p.contains("aspectRatio") && !(p["aspectRatio"].is_number() && p["aspectRatio"] > 0.0)) {
+      Fail(At("cameras", static_cast<int>(i)) + ".perspective.aspectRatio",
+           "expected a number above 0, or none (the image's width over its height)");
+    }
+  }
+}
+
+// Reads external buffers; true when the document was changed.
+bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prepared& p) {
+  const auto buffers = doc.find("buffers");
+  if (buffers == doc.end() || !buffers->is_array()) return false;
+  std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (folder.empty()) folder = ".";
+  std::string realFolder;
+  bool changed = false;
+  std::uint64_t total = fileBytes;
+  p.files.resize(buffers->size());
+  for (std::size_t i = 0; i < buffers->size(); ++i) {
+    json& b = (*buffers)[i];
+    const std::string at = At("buffers", static_cast<int>(i));
+    if (!b.is_object()) continue;
+    std::uint64_t length = 0;
+    if (b.contains("byteLength") && b["byteLength"].is_number_unsigned()) {
+      length = b["byteLength"].get<std::uint64_t>();
+      if (length > kMaxGltfBytes || total + length > kMaxGltfBytes)
+        Fail(at + ".byteLength", "expected the file and its buffers within 1 GiB in all");
+      total += length;
+    }
+    if (!b.contains("uri") || !b["uri"].is_string()) continue;
+    const std::string uri = b["uri"];
+    if (uri.rfind("data:", 0) == 0) continue;
+    const std::string name = PercentDecoded(uri, at + ".uri");
+    const std::size_t colon = name.find(':');
+    if (name.empty() || name[0] == '/' || name[0] == '\\' ||
+        (colon != std::string::npos && colon < name.find('/')))  // http:, file:, C:, ...
+      Fail(at + ".uri", "expected a data: URI or a file relative to the glTF's folder");
+    const std::filesystem::path relative = std::filesystem::path(name).lexically_normal();
+    if (relative.empty() || *relative.begin() == "..")
+      Fail(at + ".uri",
+           "expected a file inside the glTF's folder (" + folder.string() + "), not " + name);
+    if (realFolder.empty()) realFolder = RealPath(folder.string());
+    const std::string real = realFolder.empty() ? "" : RealPath((folder / name).string());
+    if (real.empty())
+      Fail(at + ".uri", "no file '" + name + "' in the glTF's folder (" + folder.string() + ")");
+    const std::string inside = realFolder == "/" ? "/" : realFolder + "/";
+    if (real.compare(0, inside.size(), inside) != 0)
+      Fail(at + ".uri", "expected a file inside the glTF's folder (" + folder.string() + "); '" +
+                            uri + "' is " + real);
+    std::uint64_t size = 0;
+    std::string why;
+    const int fd = OpenRegular(real, size, why);
+    if (fd < 0) Fail(at + ".uri", "cannot read " + real + ": " + why);
+    if (size < length) {
+      ::close(fd);
+      Fail(at + ".uri", real + " has " + std::to_string(size) + " bytes; byteLength is " +
+                            std::to_string(length));
+    }
+    p.files[i].resize(static_cast<std::size_t>(length));
+    const bool read = ReadAll(fd, reinterpret_cast<char*>(p.files[i].data()),
+                              static_cast<std::size_t>(length), why);
+    ::close(fd);
+    if (!read) Fail(at + ".uri", "cannot read " + real + ": " + why);
+    b["uri"] = Token(i);
+    changed = true;
+  }
+  return changed;
+}
+
+// Images play no part in a track: a data: URI is dropped before it is
+// decoded; a file is named to tinygltf as one that does not exist.
+bool DropImages(json& doc) {
+  const auto images = doc.find("images");
+  if (images == doc.end() || !images->is_array()) return false;
+  bool changed = false;
+  for (json& image : *images) {
+    if (image.is_object() && image.contains("uri") && image["uri"].is_string() &&
+        image["uri"].get_ref<const std::string&>().rfind("data:", 0) == 0) {
+      image["uri"] = "(image)";
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+bool TakePointers(json& doc, Prepared& p) {
+  const auto animations = doc.find("animations");
+  if (animations == doc.end() || !animations->is_array()) return false;
+  bool changed = false;
+  for (std::size_t a = 0; a < animations->size(); ++a) {
+    json& anim = (*animations)[a];
+    if (!anim.is_object() || !anim.contains("channels") || !anim["channels"].is_array()) continue;
+    json& channels = anim["channels"];
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+      json& ch = channels[c];
+      if (!ch.is_object() || !ch.contains("target") || !ch["target"].is_object()) continue;
+      json& target = ch["target"];
+      const json* pointer = nullptr;
+      if (target.contains("extensions") && target["extensions"].is_object() &&
+          target["extensions"].contains("KHR_animation_pointer")) {
+        const json& ext = target["extensions"]["KHR_animation_pointer"];
+        if (ext.is_object() && ext.contains("pointer") && ext["pointer"].is_string())
+          pointer = &ext["pointer"];
+      }
+      if (pointer == nullptr || target.contains("node")) continue;
+      p.pointers[{static_cast<int>(a), static_cast<int>(c)}] = pointer->get<std::string>();
+      target = {{"node", -1}, {"path", kPointerPath}};
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+}  // namespace
+
+bool ReadRegularFile(const std::string& path, std::size_t limit, std::string& bytes,
+                     std::string& why) {
+  std::uint64_t size = 0;
+  const int fd = OpenRegular(path, size, why);
+  if (fd < 0) return false;
+  if (size > limit) {
+    ::close(fd);
+    why = "expected a file of at most 1 GiB";
+    return false;
+  }
+  bytes.assign(static_cast<std::size_t>(size), '\0');
+  const bool read = ReadAll(fd, bytes.data(), bytes.size(), why);
+  ::close(fd);
+  return read;
+}
+
+Prepared Prepare(const std::string& bytes, const std::string& path) {
+  Prepared p;
+  p.binary = EndsWith(path, ".glb");
+  p.base = kBase;
+  std::string text = bytes;
+  std::string rest;  // the GLB's chunks after its JSON
+  if (p.binary) {
+    if (bytes.size() < 20 || bytes.compare(0, 4, "glTF") != 0) Fail("(document)", "not a GLB file");
+    const std::uint32_t version = Word(bytes, 4);
+    if (version == 1) Fail("(document)", "glTF 1.0 is not read; export glTF 2.0");
+    if (version != 2)
+      Fail("(document)",
+           "GLB version " + std::to_string(version) + " is not read; export glTF 2.0");
+    const std::uint32_t length = Word(bytes, 12);
+    if (length > bytes.size() - 20) Fail("(document)", "a GLB whose JSON chunk is cut short");
+    text = bytes.substr(20, length);
+    rest = bytes.substr(20 + length);
+  }
+  json doc;
+  try {
+    doc = json::parse(text);
+  } catch (const json::exception& e) {
+    Fail("(document)", std::string("not valid JSON: ") + e.what());
+  }
+  if (!doc.is_object()) Fail("(document)", "expected a glTF object");
+  CheckVersion(doc);
+  CheckExtensions(doc);
+  CheckCameras(doc);
+  bool changed = ReadBuffers(doc, path, bytes.size(), p);
+  changed = DropImages(doc) || changed;
+  changed = TakePointers(doc, p) || changed;
+  if (!changed) {
+    p.document = bytes;
+  } else if (!p.binary) {
+    p.document = doc.dump();
+  } else {
+    std::string chunk = doc.dump();
+    while (chunk.size() % 4 != 0) chunk += ' ';
+    p.document = "glTF";
+    PutWord(p.document, 2);
+    PutWord(p.document, static_cast<std::uint32_t>(20 + chunk.size() + rest.size()));
+    PutWord(p.document, static_cast<std::uint32_t>(chunk.size()));
+    PutWord(p.document, 0x4E4F534A);  // JSON
+    p.document += chunk;
+    p.document += rest;
+  }
+  return p;
+}
+
+tinygltf::FsCallbacks Callbacks(Prepared& prepared) {
+  // The buffer a path names, or -1.
+  static constexpr auto Index = [](const std::string& path, const Prepared& p) -> long {
+    const std::string head = std::string(kBase) + "/tq";
+    if (path.compare(0, head.size(), head) != 0) return -1;
+    const std::string digits = path.substr(head.size());
+    if (digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+      return -1;
+    const long i = std::stol(digits);
+    return i < static_cast<long>(p.files.size()) &&
+                   Token(static_cast<std::size_t>(i)) == path.substr(std::strlen(kBase) + 1)
+               ? i
+               : -1;
+  };
+  tinygltf::FsCallbacks fs{};
+  fs.user_data = &prepared;
+  fs.ExpandFilePath = [](const std::string& path, void*) { return path; };
+  fs.FileExists = [](const std::string& path, void* data) {
+    return Index(path, *static_cast<Prepared*>(data)) >= 0;
+  };
+  fs.ReadWholeFile = [](std::vector<unsigned char>* out, std::string* err, const std::string& path,
+                        void* data) {
+    Prepared& p = *static_cast<Prepared*>(data);
+    const long i = Index(path, p);
+    if (i < 0) {
+      if (err != nullptr) *err += "not a buffer of this file";
+      return false;
+    }
+    out->swap(p.files[static_cast<std::size_t>(i)]);
+    return true;
+  };
+  fs.WriteWholeFile = [](std::string* err, const std::string&, const std::vector<unsigned char>&,
+                         void*) {
+    if (err != nullptr) *err += "the importer writes nothing";
+    return false;
+  };
+  return fs;
+}
+
+}  // namespace tq::scene::gltf
