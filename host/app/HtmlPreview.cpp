@@ -98,7 +98,7 @@ body { margin: 0; padding: 12px 16px; background: #1e1e1e; color: #ddd;
   font: 14px/1.4 system-ui, sans-serif; }
 h1 { font-size: 16px; margin: 0 0 2px; }
 #info, #help { color: #999; margin: 0 0 8px; font-size: 12px; }
-#view { display: block; width: 100%; max-height: 72vh; background: #151515; }
+#view { display: block; width: 100%; max-height: 72vh; }
 #controls { display: flex; align-items: center; gap: 10px; margin: 8px 0 2px; }
 #controls button { width: 64px; }
 #slider { flex: 1; }
@@ -108,7 +108,8 @@ h1 { font-size: 16px; margin: 0 0 2px; }
 #legend { list-style: none; padding: 0; margin: 8px 0; }
 #legend li { display: flex; align-items: center; gap: 8px; padding: 1px 4px; }
 #legend li.active { background: #333; }
-#legend .name { cursor: pointer; }
+#legend .name { cursor: pointer; min-width: 14ch; }
+#active { color: #999; }
 .swatch { display: inline-block; width: 14px; height: 4px; border-radius: 2px; }
 .line { font: 13px/1.4 ui-monospace, monospace; white-space: pre; color: #aaa; }
 </style>
@@ -127,7 +128,7 @@ h1 { font-size: 16px; margin: 0 0 2px; }
 <div id="controls">
 <button id="play" type="button">Play</button>
 <input id="slider" type="range" min="0" max="0" step="1" value="0" aria-label="frame">
-<span id="readout"></span>
+<span id="active"></span><span id="readout"></span>
 </div>
 <svg id="strip" preserveAspectRatio="none" aria-hidden="true"></svg>
 <ul id="legend"></ul>
@@ -245,7 +246,8 @@ const char kTail[] = R"page(</script>
   document.title = $('title').textContent;
   $('info').textContent = data.width + ' x ' + data.height + ' pixels, ' + count +
     (count === 1 ? ' frame' : ' frames') + (count ? ' (' + frameText(0) + ' to ' +
-    frameText(count - 1) + ')' : '') + ' at ' + fps + ' fps, origin bottom-left';
+    frameText(count - 1) + ')' : '') + ' at ' + Number(fps.toPrecision(7)) +
+    ' fps, origin bottom-left';
   var active = 0, legend = $('legend');
   tracks.forEach(function (t, k) {
     var li = document.createElement('li'), box = document.createElement('input');
@@ -286,6 +288,7 @@ const char kTail[] = R"page(</script>
   var current = 0;
   function show(i, remember) {
     if (!count) {
+      tracks.forEach(function (t) { t.dot.style.display = 'none'; });
       readout.textContent = 'no frames';
       slider.disabled = play.disabled = true;
       return;
@@ -302,6 +305,7 @@ const char kTail[] = R"page(</script>
       t.line.classList.toggle('marked', flag !== 0);
       t.row.classList.toggle('active', k === active && tracks.length > 1);
       if (k === active) {
+        if (tracks.length > 1) $('active').textContent = t.name;
         readout.textContent = text;
         readout.classList.toggle('marked', flag !== 0);
       }
@@ -329,16 +333,19 @@ const char kTail[] = R"page(</script>
     return true;
   }
 
-  var playing = false, t0 = 0, i0 = 0;
-  function tick(now) {
-    if (!playing) return;
-    var i = (i0 + Math.floor((now - t0) * fps / 1000)) % count;
+  // Playing: frame i0 + k at k / fps seconds after t0, found again at each
+  // timer so late timers skip frames and the rate stays the scene's.
+  var playing = false, t0 = 0, i0 = 0, timer = 0;
+  function tick() {
+    var elapsed = performance.now() - t0, k = Math.floor(elapsed * fps / 1000);
+    var i = (i0 + k) % count;
     if (i !== current) show(i, false);
-    requestAnimationFrame(tick);
+    timer = setTimeout(tick, Math.max(1, (k + 1) * 1000 / fps - elapsed));
   }
   function pause() {
     if (!playing) return;
     playing = false;
+    clearTimeout(timer);
     play.textContent = 'Play';
     show(current, true);
   }
@@ -348,7 +355,7 @@ const char kTail[] = R"page(</script>
     play.textContent = 'Pause';
     i0 = current === count - 1 ? 0 : current;
     t0 = performance.now();
-    requestAnimationFrame(tick);
+    tick();
   }
   function go(i) { pause(); show(i, true); }
 

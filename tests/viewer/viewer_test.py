@@ -30,13 +30,13 @@ def host(*args):
     return r.stdout
 
 
-def browse(page, frame, *flags):  # the page's DOM, or what flags ask for
+def browse(page, frame, *flags, budget=1000):  # the page's DOM, or what flags ask for
     profile = tempfile.mkdtemp()
     url = 'file://' + os.path.join(work, page) + '#frame=%s' % frame
     r = subprocess.run([chromium, '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic',
                         '--no-first-run', '--disable-background-networking',
                         '--disable-component-update', '--disable-sync',
-                        '--user-data-dir=' + profile, '--virtual-time-budget=1000',
+                        '--user-data-dir=' + profile, '--virtual-time-budget=%d' % budget,
                         *(flags or ['--dump-dom']), url],
                        capture_output=True, text=True, timeout=120)
     shutil.rmtree(profile, ignore_errors=True)
@@ -99,6 +99,27 @@ robot = lines('robot.txt', 2.5)
 for frame, line in (robot[0], robot[len(robot) // 2], robot[-1]):
     check(element(browse('robot.html', frame), 'readout')[1] == line, 'robot.html frame ' + frame)
 
+# Keys, the address and play at the scene's 30 fps, by a probe added to a copy
+# of the page (it presses keys and reads the readout after each).
+probe = '''<pre id="log"></pre><script>
+var log = [];
+function key(k, shift) {
+  document.body.dispatchEvent(new KeyboardEvent('keydown', {key: k, shiftKey: shift, bubbles: true}));
+  log.push(document.getElementById('readout').textContent);
+}
+key('ArrowRight'); key('ArrowRight', true); key('End'); key('Home'); key('ArrowLeft');
+location.hash = '#frame=60.5';
+setTimeout(function () {
+  key(' ');
+  setTimeout(function () { key(' '); document.getElementById('log').textContent = log.join('|') + '|' + location.hash; }, 1010);
+}, 10);
+</script></body>'''
+page = open(os.path.join(work, 'robot.html')).read().replace('</body>', probe)
+open(os.path.join(work, 'probe.html'), 'w').write(page)
+_, log = element(browse('probe.html', 12.5, budget=3000), 'log')
+want = [robot[i][1] for i in (11, 21, -1, 0, 0, 58, 88)] + ['#frame=' + robot[88][0]]
+check(log == '|'.join(want), 'keys and play: %s' % log)
+
 # Two targets in one page: each legend row reads its own track.
 summary = host('export', ORBIT, '--target', 'Robot', '--target', 'Marker', '--start', '7',
                '-o', '{target}.txt', '--preview', 'both.html')
@@ -134,7 +155,7 @@ check('visibility: visible' in browse('plane.html', 1), 'the plate of frame 1 is
 
 # A screenshot shows the track's colour.
 shot = os.path.join(work, 'shot.png')
-browse('robot.html', 30.5, '--screenshot=' + shot, '--window-size=900,860', '--hide-scrollbars')
+browse('both.html', 47, '--screenshot=' + shot, '--window-size=900,760', '--hide-scrollbars')
 check(BLUE in colours(shot), 'the screenshot lacks the track colour')
 if len(sys.argv) > 3:
     shutil.copy(shot, sys.argv[3])
