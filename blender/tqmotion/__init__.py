@@ -31,12 +31,12 @@ import bpy
 import mathutils
 from bpy.props import EnumProperty, PointerProperty, StringProperty
 
-# tqhost's format name, the label, the end of the copy's file name.
+# tqhost's format name, the button's label, the end of the copy's file name.
 FORMATS = (
     ("nuke", "Nuke", ".nk.txt"),
-    ("ae", "After Effects", ".ae.txt"),
+    ("ae", "AE", ".ae.txt"),
     ("shake", "Shake", ".shk.txt"),
-    ("3de", "3DEqualizer", ".3de.txt"),
+    ("3de", "3DE", ".3de.txt"),
     ("csv", "CSV", ".csv"),
     ("json", "JSON", ".json"),
 )
@@ -190,11 +190,15 @@ def resolve_targets(context, text, camera):
     for t in picked:
         if t[1] == camera and t[2] is None:
             raise ExportError(f"'{camera.name}' is the scene camera; it cannot track itself")
-        if t[0] in [u[0] for u in unique] + [camera.name]:
+        if t[0] in [u[0] for u in unique] + [camera.name if camera else None]:
             if any(u[1:] == t[1:] for u in unique):
                 continue  # named twice
             raise ExportError(f"Two targets are named '{t[0]}'; rename one")
         unique.append(t)
+    for name in [u[0] for u in unique] + [camera.name if camera else ""]:
+        if any(ord(c) < 32 for c in name):
+            raise ExportError(f"The name {name!r} holds a control character, which scene files "
+                              "refuse; rename it")
     if not unique:
         raise ExportError("Nothing to track: select objects (or bones in pose mode), or name "
                           "the targets")
@@ -415,7 +419,8 @@ class TQMOTION_AP_preferences(bpy.types.AddonPreferences):
 
 
 def format_items():
-    return [(n, label, f"Also write a copy for {label} ({suffix})") for n, label, suffix in FORMATS]
+    return [(n, label, f"Also write a copy in tqhost's {n} format, {{target}}{suffix}")
+            for n, label, suffix in FORMATS]
 
 
 class TQMOTION_PG_settings(bpy.types.PropertyGroup):
@@ -448,30 +453,33 @@ class TQMOTION_OT_export_tracks(bpy.types.Operator):
 
     def invoke(self, context, event):
         settings = context.scene.tqmotion
-        for name in ("directory", "mode", "pattern"):
+        for name in ("mode", "pattern"):
             if not self.properties.is_property_set(name):
                 setattr(self, name, getattr(settings, name))
-        if not self.properties.is_property_set("formats"):
-            self.formats = ",".join(n for n, _, _ in FORMATS if n in settings.formats)
+        if not self.properties.is_property_set("directory"):
+            relative = settings.directory.startswith("//") and not bpy.data.filepath
+            self.directory = "" if relative else bpy.path.abspath(settings.directory)
         context.window_manager.fileselect_add(self)
         return {"RUNNING_MODAL"}
 
     def draw(self, context):
-        for name in ("targets", "mode", "pattern", "formats"):
+        for name in ("targets", "mode", "pattern"):
             self.layout.prop(self, name)
+        self.layout.label(text="Compositor copies:")
+        grid = self.layout.grid_flow(columns=3, even_columns=True, align=True)
+        grid.prop(context.scene.tqmotion, "formats", expand=True)
 
     def execute(self, context):
         settings = context.scene.tqmotion
         value = lambda name: (getattr(self, name) if self.properties.is_property_set(name)
                               else getattr(settings, name))
-        if self.properties.is_property_set("formats"):
+        if self.properties.is_property_set("formats") and not self.options.is_invoke:
             formats = [f.strip() for f in self.formats.split(",") if f.strip()]
-        else:
+        else:  # File > Export edits the scene's copies in its side bar
             formats = [n for n, _, _ in FORMATS if n in settings.formats]
         directory, mode, pattern = value("directory"), value("mode"), value("pattern")
         if self.options.is_invoke:  # from File > Export: remembered for the next time
             settings.directory, settings.mode, settings.pattern = directory, mode, pattern
-            settings.formats = {f for f in formats if f in (n for n, _, _ in FORMATS)}
         try:
             summary, warnings = export_tracks(context, directory, self.targets, mode, formats,
                                               pattern)
@@ -495,35 +503,38 @@ class VIEW3D_PT_tqmotion(bpy.types.Panel):
         settings = scene.tqmotion
         width, height = image_size(scene.render)
         start, end = shot_range(scene)
-        box = layout.box()
-        box.label(text=f"Camera: {scene.camera.name if scene.camera else 'none'}",
+        box = layout.box().column(align=True)
+        box.label(text=scene.camera.name if scene.camera else "No scene camera",
                   icon="CAMERA_DATA" if scene.camera else "ERROR")
-        box.label(text=f"Frames {start} to {end} at {frame_rate(scene.render):.6g} fps")
-        box.label(text=f"Image {width} x {height}")
-        if context.mode == "POSE":
-            names = [pb.name for ob in context.view_layer.objects if ob.mode == "POSE"
-                     for pb in ob.pose.bones if pb.bone.select and not pb.bone.hide]
-            kind = "bone"
-        else:
-            names = sorted(ob.name for ob in context.view_layer.objects
-                           if ob.select_get() and ob != scene.camera)
-            kind = "object"
+        box.label(text=f"{start}-{end} at {frame_rate(scene.render):.6g} fps", icon="TIME")
+        box.label(text=f"{width} x {height} px", icon="IMAGE_DATA")
+        try:
+            find_tqhost(context)
+        except ExportError:
+            box.label(text="tqhost not found: see the add-on's preferences", icon="ERROR")
+        try:
+            targets, problem = resolve_targets(context, "", scene.camera), None
+        except ExportError as e:
+            targets, problem = [], str(e)
         col = layout.column(align=True)
-        col.label(text=f"Targets: {len(names)} selected {kind}{'s' if len(names) != 1 else ''}")
-        for name in names[:6]:
-            col.label(text="  " + name, icon="BONE_DATA" if kind == "bone" else "OBJECT_DATA")
-        if len(names) > 6:
-            col.label(text=f"  and {len(names) - 6} more")
+        col.label(text=f"Targets: {len(targets)} selected" if targets else problem,
+                  icon="NONE" if targets else "INFO")
+        icons = bpy.types.UILayout.bl_rna.functions["label"].parameters["icon"].enum_items.keys()
+        for name, ob, bone in targets[:6]:
+            icon = "BONE_DATA" if bone else "OUTLINER_OB_" + ob.type
+            col.label(text=bone or name, icon=icon if icon in icons else "OBJECT_DATA")
+        if len(targets) > 6:
+            col.label(text=f"and {len(targets) - 6} more")
         layout.prop(settings, "mode", expand=True)
         layout.prop(settings, "directory")
         layout.prop(settings, "pattern")
-        layout.label(text="Copies:")
+        layout.label(text="Compositor copies:")
         grid = layout.grid_flow(columns=3, even_columns=True, align=True)
         grid.prop(settings, "formats", expand=True)
         row = layout.row()
         row.scale_y = 1.4
         row.operator_context = "EXEC_DEFAULT"
-        row.enabled = bool(names) and scene.camera is not None
+        row.enabled = bool(targets) and scene.camera is not None
         row.operator(TQMOTION_OT_export_tracks.bl_idname, icon="EXPORT")
 
 

@@ -22,6 +22,8 @@ failures = []
 def check(ok, what):
     print("ok   " + what[:100] if ok else "FAIL " + what)
     ok or failures.append(what)
+check(os.path.realpath(sys.modules["tqmotion"].__file__).startswith(
+    os.path.realpath(os.path.dirname(__file__) + "/../..")), "the add-on is the repository's")
 
 
 def run(**kw):
@@ -86,8 +88,7 @@ arm.rotation_mode = "XYZ"
 key(arm, "rotation_euler", [(1, (0, 0, 0)), (48, (1.1, 0, 0.7))])
 
 
-def half_away(v):
-    return math.floor(v + 0.5) if v >= 0 else math.ceil(v - 0.5)
+half_away = lambda v: math.floor(v + 0.5) if v >= 0 else math.ceil(v - 0.5)
 
 
 def compare(path, point, what):
@@ -163,10 +164,12 @@ at_cam.parent = cam
 open(TMP + "/file", "w").close()
 twin = bpy.data.objects.new(safe(kid.name), None)
 scene.collection.objects.link(twin)
+scene.collection.objects.link(bpy.data.objects.new("tab\tname", None))
 # (what is changed first, targets, report kind, its text)
 for owner, change, targets, kind, text in (
         (None, {}, "At camera", "Warning", "of 48 frames could not be projected: the target is at"),
         (None, {}, "Nope", "Error", "No object or bone (Armature:Bone) named 'Nope'"),
+        (None, {}, "tab\tname", "Error", "The name 'tab\\tname' holds a control character"),
         (None, {}, f"{kid.name},{twin.name}", "Error",
          f"'{kid.name}' and '{twin.name}' would both be written to"),
         (scene, {"frame_end": 10002, "frame_start": 10001}, "Rig", "Error", f"tqhost ({TQHOST}) "
