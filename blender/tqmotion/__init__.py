@@ -391,6 +391,9 @@ def export_tracks(context, directory, targets_text, mode, formats, pattern):
         why = "; ".join(lines) or out.strip() or "no message"
         how = f"was ended by signal {-status}" if status < 0 else f"exited with status {status}"
         raise ExportError(f"tqhost ({tqhost}) {how}: {why}")
+    missing = [path for path in written if not os.path.exists(path)]
+    if missing:
+        raise ExportError(f"tqhost ({tqhost}) exited with status 0 but did not write {missing[0]}")
     warnings += [ln.replace("warning: ", "", 1) for ln in lines if "warning" in ln]
     where = os.path.commonpath(list(written)) if len(written) > 1 else os.path.dirname(
         next(iter(written)))

@@ -176,6 +176,8 @@ for owner, change, targets, kind, text in (
          "exited with status 1: --end 10002: Please enter an integer between 0 and 10000."),
         (PREFS, {"tqhost": "/bin/false"}, "Rig", "Error",
          "tqhost (/bin/false) exited with status 1: no message"),
+        (PREFS, {"tqhost": "/bin/true"}, "Rig", "Error", "tqhost (/bin/true) exited with status 0 "
+         f"but did not write {TMP}/kept/{safe(cam.name)}+Rig.trk"),
         (scene.tqmotion, {"directory": TMP + "/file/x"}, "Rig", "Error",
          f"The folder {TMP}/file/x cannot be made: Not a directory"),
         (PREFS, {"tqhost": TMP + "/no tq$(x)"}, "Rig", "Error", f"tqhost not found at '{TMP}/no tq$(x)'"),
