@@ -188,6 +188,9 @@ def resolve_targets(context, text, camera):
                          if ob.select_get() and ob != camera), key=lambda t: t[0])
     unique = []
     for t in picked:
+        if t[1].name not in context.view_layer.objects:
+            raise ExportError(f"'{t[1].name}' is not in the view layer (an excluded collection?), "
+                              "so Blender does not animate it")
         if t[1] == camera and t[2] is None:
             raise ExportError(f"'{camera.name}' is the scene camera; it cannot track itself")
         if t[0] in [u[0] for u in unique] + [camera.name if camera else None]:
@@ -245,7 +248,10 @@ def bake_shot(context, camera, targets, mode):
     cam_keys = {"translate": [], "rotate": [], "focalLength": []}
     target_keys = [{"translate": [], "rotate": []} for _ in targets]
     models, stretches, warnings = {}, {}, []
+    progress = context.window_manager
+    progress.progress_begin(start, end)
     for frame in range(start, end + 1):
+        progress.progress_update(frame)
         scene.frame_set(frame)
         cam = camera.data
         if cam.type != "PERSP":
@@ -381,6 +387,7 @@ def export_tracks(context, directory, targets_text, mode, formats, pattern):
     except ValueError as e:
         raise ExportError(f"The shot holds a value that is not a number ({e})")
     finally:
+        context.window_manager.progress_end()
         shutil.rmtree(folder, ignore_errors=True)
         scene.frame_set(saved[0], subframe=saved[1])
     if out:
@@ -395,6 +402,9 @@ def export_tracks(context, directory, targets_text, mode, formats, pattern):
     if missing:
         raise ExportError(f"tqhost ({tqhost}) exited with status 0 but did not write {missing[0]}")
     warnings += [ln.replace("warning: ", "", 1) for ln in lines if "warning" in ln]
+    if width % 2 or height % 2:
+        warnings.append(f"The image is {width} x {height}: the export halves an odd size in "
+                        "whole pixels, so its tracks are half a pixel off Blender's centre")
     where = os.path.commonpath(list(written)) if len(written) > 1 else os.path.dirname(
         next(iter(written)))
     n = len(targets)

@@ -102,7 +102,8 @@ def compare(path, point, what):
         scene.frame_set(start + i)
         v = world_to_camera_view(scene, scene.camera, point())
         got = [int(n) for n in line.split("\t")]
-        d = max(abs(got[1] - half_away(v.x * w)), abs(got[2] - half_away(v.y * h)), 9 * (got[0] != i))
+        d = max(abs(got[1] - half_away(v.x * w)), abs(got[2] - half_away(v.y * h)),
+                9 * (got[0] != i))
         exact, worst = exact + (d == 0), max(worst, d)
     check(len(lines) == end - start + 1 and exact >= 0.99 * len(lines) and worst <= 1,
           f"{what}: {len(lines)} lines, {exact} exact, worst {worst} px")
@@ -154,7 +155,7 @@ scene.use_preview_range = False
 
 # Settings kept with the scene; refusals and warnings as reports.
 s = scene.tqmotion
-s.directory, s.pattern, s.formats, s.mode = TMP + "/kept", "{camera}+{target}.trk", {"csv"}, "ORIGIN"
+s.directory, s.pattern, s.formats = TMP + "/kept", "{camera}+{target}.trk", {"csv"}
 result, said = run(targets=f"Rig:tip, {empty.name}")
 check(os.path.exists(f"{TMP}/kept/{safe(cam.name)}+Rig_tip.trk") and
       os.path.exists(f"{TMP}/kept/{safe(cam.name)}+{safe(empty.name)}.csv"), f"settings: {said}")
@@ -165,24 +166,27 @@ open(TMP + "/file", "w").close()
 twin = bpy.data.objects.new(safe(kid.name), None)
 scene.collection.objects.link(twin)
 scene.collection.objects.link(bpy.data.objects.new("tab\tname", None))
-# (what is changed first, targets, report kind, its text)
-for owner, change, targets, kind, text in (
-        (None, {}, "At camera", "Warning", "of 48 frames could not be projected: the target is at"),
-        (None, {}, "Nope", "Error", "No object or bone (Armature:Bone) named 'Nope'"),
-        (None, {}, "tab\tname", "Error", "The name 'tab\\tname' holds a control character"),
-        (None, {}, f"{kid.name},{twin.name}", "Error",
-         f"'{kid.name}' and '{twin.name}' would both be written to"),
-        (scene, {"frame_end": 10002, "frame_start": 10001}, "Rig", "Error", f"tqhost ({TQHOST}) "
-         "exited with status 1: --end 10002: Please enter an integer between 0 and 10000."),
-        (PREFS, {"tqhost": "/bin/false"}, "Rig", "Error",
+# (what is changed first, as (owner, property, value), targets, report kind, its text)
+for change, targets, kind, text in (
+        ([], "At camera", "Warning", "of 48 frames could not be projected: the target is at"),
+        ([], "Nope", "Error", "No object or bone (Armature:Bone) named 'Nope'"),
+        ([], "tab\tname", "Error", "The name 'tab\\tname' holds a control character"),
+        ([], f"{kid.name},{twin.name}", "Error", f"'{kid.name}' and '{twin.name}' would both be"),
+        ([(cam.data, "shift_y", 0.1)], "Rig", "Error", f"'{cam.name}' has a lens shift at frame 1"),
+        ([(cam.data, "shift_y", 0), (scene, "frame_end", 10002), (scene, "frame_start", 10001)],
+         "Rig",
+         "Error", f"tqhost ({TQHOST}) exited with status 1: --end 10002: Please enter an integer "
+         "between 0 and 10000."),
+        ([(PREFS, "tqhost", "/bin/false")], "Rig", "Error",
          "tqhost (/bin/false) exited with status 1: no message"),
-        (PREFS, {"tqhost": "/bin/true"}, "Rig", "Error", "tqhost (/bin/true) exited with status 0 "
-         f"but did not write {TMP}/kept/{safe(cam.name)}+Rig.trk"),
-        (scene.tqmotion, {"directory": TMP + "/file/x"}, "Rig", "Error",
+        ([(PREFS, "tqhost", "/bin/true")], "Rig", "Error", "tqhost (/bin/true) exited with status 0"
+         f" but did not write {TMP}/kept/{safe(cam.name)}+Rig.trk"),
+        ([(scene.tqmotion, "directory", TMP + "/file/x")], "Rig", "Error",
          f"The folder {TMP}/file/x cannot be made: Not a directory"),
-        (PREFS, {"tqhost": TMP + "/no tq$(x)"}, "Rig", "Error", f"tqhost not found at '{TMP}/no tq$(x)'"),
-        (scene, {"camera": None}, "Rig", "Error", "Scene 'Shot' has no camera")):
-    for name, value in change.items():
+        ([(PREFS, "tqhost", TMP + "/no tq$(x)")], "Rig", "Error",
+         f"tqhost not found at '{TMP}/no tq$(x)'"),
+        ([(scene, "camera", None)], "Rig", "Error", "Scene 'Shot' has no camera")):
+    for owner, name, value in change:
         setattr(owner, name, value)
     result, said = run(targets=targets)
     check(any(ln.startswith(kind + ": ") and text in ln for ln in said.splitlines()) and
