@@ -339,10 +339,11 @@ def export_tracks(context, directory, targets_text, mode, formats, pattern):
         raise ExportError(f"Scene '{scene.name}' has no camera: set one in Scene Properties")
     if camera.type != "CAMERA":
         raise ExportError(f"The scene camera '{camera.name}' is not a camera object")
+    directory = directory or "//"
     if directory.startswith("//") and not bpy.data.filepath:
         raise ExportError(f"The output folder '{directory}' is relative to the .blend file, "
                           "which is not saved yet: save it or choose a folder")
-    directory = os.path.abspath(bpy.path.abspath(os.path.expanduser(directory or "//")))
+    directory = os.path.abspath(bpy.path.abspath(os.path.expanduser(directory)))
     if not pattern:
         raise ExportError("The file pattern is empty (for example {target}.txt)")
     unknown = [f for f in formats if f not in (n for n, _, _ in FORMATS)]
