@@ -36,7 +36,7 @@ check() {
 for bc in "" /usr/share/bash-completion/bash_completion; do
   [[ -z $bc || -f $bc ]] || { echo "note: no bash-completion here, its pass skipped"; continue; }
   check "\$(touch PWNED)|Cam B|a b|  lead (x)|\`touch PWNED2\`|\$HOME|it's|\"quoted\"|Würfel|*|Props (folder)" 'tqhost export s.tqs.json --target '
-  check '$(touch PWNED)|Cam B' "tqhost --verbose export \"$dir/my dir/s.tqs.json\" --camera "
+  check '$(touch PWNED)|Cam B' "tqhost --verbose export -oout.txt \"$dir/my dir/s.tqs.json\" --camera "
   check "it's" "tqhost export s.tqs.json --target it"
   check "it's" "tqhost export s.tqs.json --target 'it" it
   check '"quoted"' 'tqhost export s.tqs.json --target "\"' '\"'
