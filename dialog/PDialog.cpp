@@ -21,10 +21,12 @@ int TruncateForRangeCheck(float frame) {
 }
 
 // Ticks to frames: seconds in single precision first, then fps times seconds
-// in double, stored as a float.
+// in double, stored as a float; a reading that is a whole frame's ticks is
+// that whole frame.
 float TicksToFramesViaSeconds(Time ticks, float fps) {
   const float seconds = static_cast<float>(static_cast<double>(ticks) / tq::scene::kTicksPerSecond);
-  return static_cast<float>(static_cast<double>(fps) * static_cast<double>(seconds));
+  const float read = static_cast<float>(static_cast<double>(fps) * static_cast<double>(seconds));
+  return tq::scene::WholeFrameOfTicks(read, ticks, fps);
 }
 
 }  // namespace
@@ -112,7 +114,16 @@ BOOL PDialog::OnInitDialog() {
     CString name(child->GetName());
     AddEntry(objects, name, child);
   }
-  ::SendMessageA(objects, CB_SETCURSEL, 0, 0);
+  // The first object that is not the selected camera: a camera cannot track
+  // itself, so the state the dialog opens in can be confirmed as it is.
+  const HQuorObject* camera = static_cast<HCamera*>(SelectedData(IDC_COMBO1));
+  const LRESULT count = ::SendMessageA(objects, CB_GETCOUNT, 0, 0);
+  LRESULT first = 0;
+  while (first + 1 < count &&
+         reinterpret_cast<const void*>(::SendMessageA(objects, CB_GETITEMDATA, first, 0)) ==
+             static_cast<const void*>(camera))
+    ++first;
+  ::SendMessageA(objects, CB_SETCURSEL, static_cast<WPARAM>(first), 0);
 
   // Without a camera or a target there is nothing to export.
   const char* missing = nullptr;

@@ -5,7 +5,9 @@
 // - FramesToTicks: frame / fps * 135000 (the division first), rounded half
 //   away from zero; nothing when it does not fit. The scene loader's.
 // - RunFrameTicks: the same with single-precision frame and rate, saturating.
-//   The export's, and so the rule of which frames a run visits.
+//   The export's.
+// - WholeFrameOfTicks: a frame read back from ticks, taken as the whole frame
+//   whose export ticks they are. The dialog's, for a camera's range.
 // - TicksToFramesExact: fps * (ticks / 135000), all in double. For showing.
 #pragma once
 
@@ -45,32 +47,31 @@ inline Time RunFrameTicks(float frame, float fps) noexcept {
   return RoundToInt32(static_cast<double>(frame) / static_cast<double>(fps) * kTicksPerSecond);
 }
 
-// The end of a run in ticks: the tick time of the end frame raised by two
-// units in the last place. An end frame read from a camera's range comes
-// through single-precision seconds, which can take up to two units off a
-// whole frame (63 at 30 fps reads as 62.999996, 1925 as 1924.99988, a whole
-// half tick short); raised by two it is back on its frame's tick, while a
-// typed end such as 10.5 keeps its tick.
-inline Time RunEndTicks(float end, float fps) noexcept {
-  const float raised = std::nextafter(std::nextafter(end, INFINITY), INFINITY);
-  return RunFrameTicks(raised, fps);
+// A frame read back from a tick time through single-precision seconds (fps
+// times seconds, as a camera's range is shown) can fall a little off its
+// frame: 1 at 29.97 fps is 4505 ticks and reads 1.00011, 1925 at 30 fps
+// reads 1924.99988. When the nearest whole frame's export ticks are these
+// very ticks, that whole frame is the one meant; otherwise the reading stands
+// (10 seconds at 29.97 fps stay 299.69998).
+inline float WholeFrameOfTicks(float read, Time ticks, float fps) noexcept {
+  const float whole = std::round(read);
+  if (std::isfinite(whole) && whole != read && RunFrameTicks(whole, fps) == ticks) return whole;
+  return read;
 }
 
 // Visits the frames of a run, visit(index, frame, ticks), from start in steps
-// of 1.0 in single precision, while the frame's tick time is not after
-// RunEndTicks. Ends early when a step no longer moves the frame (at 2^24 and
-// beyond), and falls back to comparing frames when the end's tick time
-// saturates, so that neither can run on for ever. Answers the number of
-// frames visited.
+// of 1.0 in single precision while the end is not below the frame, compared
+// in single precision. Ends early when a step no longer moves the frame (at
+// 2^24 and beyond), so that it cannot run on for ever. A camera's range
+// reaches this on its whole frames (the dialog takes a range read back from
+// ticks as the whole frame whose ticks it holds), so comparing frames drops
+// no last frame and adds none to a typed range. Answers the number of frames
+// visited.
 template <class Visit>
 int ForEachRunFrame(float start, float end, float fps, Visit&& visit) {
-  const Time endTicks = RunEndTicks(end, fps);
-  const bool endSaturated = endTicks == INT32_MIN || endTicks == INT32_MAX;
   int index = 0;
-  for (float frame = start;;) {
-    const Time t = RunFrameTicks(frame, fps);
-    if (endSaturated ? !(end >= frame) : t > endTicks) break;
-    visit(index, frame, t);
+  for (float frame = start; end >= frame;) {
+    visit(index, frame, RunFrameTicks(frame, fps));
     ++index;
     const float next = frame + 1.0f;
     if (next == frame) break;

@@ -1,5 +1,7 @@
 #include <bit>
+#include <cmath>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -47,14 +49,18 @@ class PDialogTest : public ::testing::Test {
   }
 
   HCamera* CameraWith(const std::string& name, std::vector<std::pair<std::string, int>> values) {
-    HCamera* camera = scene.AddCamera(name);
-    HProperty* options = scene.AddProperty(camera, "OutputOptions", HProperty::Kind::kGroup);
-    HProperty* resolution = scene.AddProperty(options, "Resolution", HProperty::Kind::kGroup);
-    HProperty* range = scene.AddProperty(options, "Range", HProperty::Kind::kGroup);
+    return CameraIn(scene, name, std::move(values));
+  }
+  static HCamera* CameraIn(tq::scene::Scene& in, const std::string& name,
+                           std::vector<std::pair<std::string, int>> values) {
+    HCamera* camera = in.AddCamera(name);
+    HProperty* options = in.AddProperty(camera, "OutputOptions", HProperty::Kind::kGroup);
+    HProperty* resolution = in.AddProperty(options, "Resolution", HProperty::Kind::kGroup);
+    HProperty* range = in.AddProperty(options, "Range", HProperty::Kind::kGroup);
     for (const auto& [key, value] : values) {
       const bool size = key == "Width" || key == "Height";
-      scene.AddProperty(size ? resolution : range, key,
-                        size ? HProperty::Kind::kInt : HProperty::Kind::kTime, value);
+      in.AddProperty(size ? resolution : range, key,
+                     size ? HProperty::Kind::kInt : HProperty::Kind::kTime, value);
     }
     return camera;
   }
@@ -92,6 +98,52 @@ TEST_F(PDialogTest, CameraOutputOptionsFillTheRecordInFrames) {
     scene.MakeCurrent();
   }
   EXPECT_EQ(Bits(299.69998f), Bits(299.7f) - 1);  // not 299.7
+}
+
+// A camera's whole range S..E, read back from its ticks, runs exactly the
+// frames S to E: E - S + 1 of them, the first on S itself. Every S in 0..60
+// and a sample up to 10000, every E - S in 0..40, at the rates footage runs at,
+// odd ones and a hundred random ones (29.97 reads frame 1 back as 1.00011).
+TEST_F(PDialogTest, CameraRangesRunEveryFrameAtEveryRate) {
+  std::vector<float> rates = {23.976f, 24, 25, 29.97f, 30, 48, 50, 59.94f, 60, 7, 12.3f};
+  std::mt19937 random(18);
+  while (rates.size() < 111) rates.push_back(std::uniform_real_distribution<float>(1, 240)(random));
+  std::vector<int> starts;
+  for (int s = 0; s <= 60; ++s) starts.push_back(s);
+  for (int s : {89, 299, 1001, 1925, 4096, 7919, 9959}) starts.push_back(s);
+  for (const float fps : rates) {
+    tq::scene::Scene local("P", fps, "C");
+    local.MakeCurrent();
+    std::vector<std::pair<int, int>> ranges;
+    for (const int s : starts) {
+      for (int e = s; e <= s + 40; ++e) {
+        auto ticks = [&](int frame) {
+          return static_cast<int>(std::floor(frame / static_cast<double>(fps) * 135000.0 + 0.5));
+        };
+        CameraIn(local, "C",
+                 {{"Width", 2}, {"Height", 2}, {"StartFrame", ticks(s)}, {"EndFrame", ticks(e)}});
+        ranges.emplace_back(s, e);
+      }
+    }
+    local.AddObject("N", 4);
+    Defaults(fps);
+    record.chor = local.Chor();
+    ProbeDriver driver({Action::Cancel()});
+    driver.atStart = [&](HWND d) {
+      HWND cameras = GetDlgItem(d, IDC_COMBO1);
+      for (std::size_t i = 0; i < ranges.size(); ++i) {
+        SendMessageA(cameras, CB_SETCURSEL, i, 0);
+        SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_COMBO1, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(cameras));
+        const auto [s, e] = ranges[i];
+        ASSERT_EQ(record.startFrame, static_cast<float>(s)) << fps << " fps, " << s << ".." << e;
+        ASSERT_EQ(tq::scene::RunFrameCount(record.startFrame, record.endFrame, fps), e - s + 1)
+            << fps << " fps, " << s << ".." << e;
+      }
+    };
+    Run(driver);
+    scene.MakeCurrent();
+  }
 }
 
 TEST_F(PDialogTest, InitialisationShowsTheRecordAndMode0) {
@@ -392,7 +444,14 @@ TEST_F(PDialogTest, CameraAsItsOwnTargetIsRefusedOnOk) {
   CameraWith("Cam", {{"Width", 64}, {"Height", 48}});
   scene.AddObject("N", 4);
   Defaults(30);
-  ProbeDriver driver({Action::Ok(), Action::SelectText(IDC_COMBO2, "N"), Action::Ok()});
+  // It opens on the first object that is not the camera, so OK takes it as
+  // it stands.
+  ProbeDriver plain({Action::Ok()});
+  EXPECT_EQ(Run(plain), IDOK);
+  EXPECT_STREQ(record.object->GetName(), "N");
+  Defaults(30);
+  ProbeDriver driver({Action::SelectText(IDC_COMBO2, "Cam"), Action::Ok(),
+                      Action::SelectText(IDC_COMBO2, "N"), Action::Ok()});
   EXPECT_EQ(Run(driver), IDOK);
   EXPECT_EQ(driver.messages,
             std::vector<std::string>{"The target is the camera itself. Choose another object."});

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -140,48 +141,44 @@ TEST_F(CommandTest, ReplaysASession) {
   EXPECT_EQ(ReadFile(out), "0\t400\t307\n1\t433\t307\n2\t467\t307\n");
 }
 
-// A camera range read by the dialog comes back through single-precision
-// seconds, often just under its whole end frame (63 at 30 fps reads as
-// 62.999996, 300 at 29.97 as 299.99994); the export still ends on that frame.
-// Every end frame from 1 to 10000 whose reading falls short is run through
-// the whole command at each rate, up to 40 of them, with a few whole ones.
-TEST(CommandRoundTrip, CameraRangeEndsOnItsLastFrameAtEveryRate) {
-  for (const float fps : {24.0f, 25.0f, 29.97f, 30.0f, 60.0f}) {
-    std::vector<int> ends = {2, 100, 10000};
-    int short_ = 0;
-    for (int end = 3; end <= 10000; ++end) {
-      const Time ticks = *tq::scene::FramesToTicks(end, fps);
-      const float seconds = static_cast<float>(static_cast<double>(ticks) / 135000.0);
-      const float read = static_cast<float>(static_cast<double>(fps) * seconds);
-      if (read < static_cast<float>(end)) {
-        ++short_;
-        if (ends.size() < 43) ends.push_back(end);
-      }
-    }
-    if (fps != 24.0f && fps != 60.0f) {
-      EXPECT_GT(short_, 0) << fps;  // the case is exercised
-    }
-    for (const int end : ends) {
+// A camera's range S..E, read by the dialog back from ticks, is exported
+// whole through the command: E - S + 1 lines, and a step key on frame S (the
+// target jumps from the axis to x = 1) is seen on the first line.
+TEST(CommandRoundTrip, CameraRangeRunsWholeWithItsFirstKeyAtEveryRate) {
+  const std::pair<int, int> ranges[] = {{1, 1},       {1, 2},    {1, 5},       {1, 10},
+                                        {1001, 1004}, {89, 104}, {1925, 1965}, {0, 40},
+                                        {9959, 9999}, {299, 300}};
+  for (const float fps :
+       {23.976f, 24.0f, 25.0f, 29.97f, 30.0f, 48.0f, 50.0f, 59.94f, 60.0f, 7.0f, 12.3f}) {
+    for (const auto& [s, e] : ranges) {
+      auto ticks = [&](int frame) {
+        return static_cast<Time>(std::floor(frame / static_cast<double>(fps) * 135000.0 + 0.5));
+      };
       tq::scene::Scene scene("P", fps, "C");
       scene.MakeCurrent();
-      scene.AddObject("N", 4);
+      auto* target = static_cast<HBone*>(scene.AddObject("N", 4));
+      scene.SetTransform(target,
+                         Channel<Vector>(Interpolation::kStep, {{ticks(s) - 1, Vector(0, 0, -10)},
+                                                                {ticks(s), Vector(1, 0, -10)}}),
+                         Channel<Quaternion>(Quaternion()));
       HCamera* camera = scene.AddCamera("Cam");
       HProperty* options = scene.AddProperty(camera, "OutputOptions", HProperty::Kind::kGroup);
       HProperty* resolution = scene.AddProperty(options, "Resolution", HProperty::Kind::kGroup);
       scene.AddProperty(resolution, "Width", HProperty::Kind::kInt, 64);
       scene.AddProperty(resolution, "Height", HProperty::Kind::kInt, 48);
       HProperty* range = scene.AddProperty(options, "Range", HProperty::Kind::kGroup);
-      scene.AddProperty(range, "StartFrame", HProperty::Kind::kTime,
-                        *tq::scene::FramesToTicks(end - 2, fps));
-      scene.AddProperty(range, "EndFrame", HProperty::Kind::kTime,
-                        *tq::scene::FramesToTicks(end, fps));
+      scene.AddProperty(range, "StartFrame", HProperty::Kind::kTime, ticks(s));
+      scene.AddProperty(range, "EndFrame", HProperty::Kind::kTime, ticks(e));
       tq::testing::PluginHarness harness;
       TempDir dir;
       ProbeDriver driver(
           {Action::Click(IDC_BUTTON1), Action::AnswerSave(dir / "t.txt"), Action::Ok()});
       harness.Command(scene.Chor(), driver);
       const std::string track = ReadFile(dir / "t.txt");
-      EXPECT_EQ(std::count(track.begin(), track.end(), '\n'), 3) << fps << " fps, end " << end;
+      EXPECT_EQ(std::count(track.begin(), track.end(), '\n'), e - s + 1)
+          << fps << " fps, " << s << ".." << e;
+      // On the axis X would be 32; at x = 1 it is off it on every line.
+      EXPECT_EQ(track.find("\t32\t"), std::string::npos) << fps << " fps, " << s << ".." << e;
     }
   }
 }
@@ -194,10 +191,12 @@ TEST_F(CommandTest, TypedEndFramesEndWhereTheySay) {
   struct Row {
     const char *start, *end;
     int lines;
-  } rows[] = {{"0", "10.5", 11}, {"0.5", "2", 2}, {"5", "4", 0}, {"7", "7", 1}};
+  } rows[] = {{"0", "10.5", 11}, {"0.5", "2", 2},      {"5", "4", 0},
+              {"7", "7", 1},     {"0", "10.9999", 11}, {"0.0001", "10", 10}};
   for (const Row& r : rows) {
     const std::string out = dir / "t.txt";
-    ProbeDriver driver({Action::SelectText(IDC_COMBO2, "N"), Action::SetText(IDC_START_FRAME, r.start),
+    ProbeDriver driver({Action::SelectText(IDC_COMBO2, "N"),
+                        Action::SetText(IDC_START_FRAME, r.start),
                         Action::SetText(IDC_END_FRAME, r.end), Action::Click(IDC_BUTTON1),
                         Action::AnswerSave(out), Action::Ok()});
     EXPECT_EQ(harness.Command(scene.Chor(), driver), 1);
