@@ -160,7 +160,17 @@ const char kTail[] = R"page(</script>
     if (parent) parent.appendChild(e);
     return e;
   }
-  function frameText(i) { return String(start + i); }
+  // A frame as tqhost prints frames: a value that is exactly a float in
+  // the float's shortest digits (0.1, not 0.10000000149011612), else the
+  // double's.
+  function frameText(i) {
+    var f = start + i;
+    for (var p = 1; p < 10 && Math.fround(f) === f; ++p) {
+      var s = Number(f.toPrecision(p));
+      if (Math.fround(s) === f) return String(s);
+    }
+    return String(f);
+  }
 
   // Tracks: flag 1 could not be projected, 2 behind the camera.
   var tracks = data.targets.map(function (t, k) {
