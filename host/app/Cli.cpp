@@ -191,8 +191,9 @@ bool SaveText(const std::string& path, const std::string& text, std::ostream& er
 
 // A scene file, or a glTF file imported with the options given; the
 // importer's warnings are printed.
-std::unique_ptr<tq::scene::Scene> LoadScene(const std::string& path, const ParsedArgs& a,
-                                            std::ostream& err) {
+std::unique_ptr<tq::scene::Scene> LoadScene(
+    const std::string& path, const ParsedArgs& a, std::ostream& err,
+    std::vector<tq::scene::GltfAnimation>* animations = nullptr) {
   if (!tq::scene::IsGltfPath(path)) {
     auto loaded = tq::scene::LoadSceneFile(path);
     if (!loaded) err << "tqhost: " << loaded.error << "\n";
@@ -213,7 +214,12 @@ std::unique_ptr<tq::scene::Scene> LoadScene(const std::string& path, const Parse
     if (!n || *n <= 0) throw UsageError{std::string(option) + " must be a whole number above 0"};
     (option[2] == 'w' ? options.width : options.height.emplace()) = *n;
   }
+  // A run from --start reads the glTF's curves at its own frames.
+  if (a.Has("--start")) {
+    if (const auto start = framework::ParseFloat(a.Value("--start"))) options.firstFrame = *start;
+  }
   auto imported = tq::scene::ImportGltfFile(path, options);
+  if (animations != nullptr) *animations = imported.animations;
   for (const std::string& warning : imported.warnings)
     err << "tqhost: warning: " << warning << "\n";
   if (!imported) err << "tqhost: " << imported.error << "\n";
@@ -221,7 +227,8 @@ std::unique_ptr<tq::scene::Scene> LoadScene(const std::string& path, const Parse
 }
 
 int Info(const std::string& path, const ParsedArgs& a, std::ostream& out, std::ostream& err) {
-  auto scene = LoadScene(path, a, err);
+  std::vector<tq::scene::GltfAnimation> animations;
+  auto scene = LoadScene(path, a, err, &animations);
   if (!scene) return 1;
   HProject* project = scene->Project();
   HChor* chor = scene->Chor();
@@ -250,6 +257,13 @@ int Info(const std::string& path, const ParsedArgs& a, std::ostream& out, std::o
       out << "    bones:\n";
       PrintBones(out, bones->GetChildBone(), 0);
     }
+  }
+  if (!animations.empty()) out << "Animations:\n";
+  for (const tq::scene::GltfAnimation& an : animations) {
+    char range[96];
+    std::snprintf(range, sizeof range, "frames %.0f to %.0f", an.firstFrame, an.lastFrame);
+    out << "  " << (an.name.empty() ? "animation " + std::to_string(an.index) : an.name) << ": "
+        << range << "\n";
   }
   return 0;
 }
@@ -966,7 +980,10 @@ int Import(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostre
   if (!a.Has("--output")) throw UsageError{"import needs -o FILE.tqs.json"};
   auto scene = LoadScene(rest[0], a, err);
   if (!scene) return 1;
-  if (!SaveText(a.Value("--output"), tq::scene::WriteSceneText(*scene), err)) return 1;
+  std::string why;  // a scene the loader would refuse is not written
+  const std::string text = tq::scene::ImportedSceneText(*scene, rest[0], why);
+  if (text.empty()) return (err << "tqhost: " << why << "\n", 1);
+  if (!SaveText(a.Value("--output"), text, err)) return 1;
   int objects = 0;
   for (HQuorObject* o = scene->Chor()->GetChild(); o != nullptr; o = o->GetSibling()) ++objects;
   out << objects << (objects == 1 ? " object" : " objects") << " imported to "
