@@ -99,16 +99,18 @@ body { margin: 0; padding: 12px 16px; background: #1e1e1e; color: #ddd;
 h1 { font-size: 16px; margin: 0 0 2px; }
 #info, #help { color: #999; margin: 0 0 8px; font-size: 12px; }
 #view { display: block; width: 100%; max-height: 72vh; }
-#controls { display: flex; align-items: center; gap: 10px; margin: 8px 0 2px; }
+#controls { display: flex; flex-wrap: wrap; align-items: center; gap: 4px 10px;
+  margin: 8px 0 2px; }
 #controls button { width: 64px; }
-#slider { flex: 1; }
+#slider { flex: 1 1 240px; }
 #readout { font: 14px/1.4 ui-monospace, monospace; white-space: pre; min-width: 26ch; }
 #readout.marked, .line.marked { color: #ff5a4e; }
 #strip { display: block; width: 100%; height: 6px; background: #2a2a2a; }
 #legend { list-style: none; padding: 0; margin: 8px 0; }
-#legend li { display: flex; align-items: center; gap: 8px; padding: 1px 4px; }
+#legend li { display: flex; flex-wrap: wrap; align-items: center; gap: 8px; padding: 1px 4px; }
 #legend li.active { background: #333; }
-#legend .name { cursor: pointer; min-width: 14ch; }
+#legend .name { cursor: pointer; width: 16ch; white-space: pre; overflow: hidden;
+  text-overflow: ellipsis; flex: none; }
 #active { color: #999; }
 .swatch { display: inline-block; width: 14px; height: 4px; border-radius: 2px; }
 .line { font: 13px/1.4 ui-monospace, monospace; white-space: pre; color: #aaa; }
@@ -269,7 +271,7 @@ const char kTail[] = R"page(</script>
     });
     var swatch = document.createElement('span'), name = document.createElement('span');
     swatch.className = 'swatch'; swatch.style.background = t.colour;
-    name.className = 'name'; name.textContent = described(t);
+    name.className = 'name'; name.textContent = name.title = described(t);
     name.addEventListener('click', function () { active = k; show(current, false); });
     t.line = document.createElement('span');
     t.line.className = 'line'; t.line.id = 'readout-' + k;

@@ -126,7 +126,7 @@ dom = browse('plane.html', 2)
 check(element(dom, 'readout') == ('<span id="readout" class="marked">', 'frame 2  x -2147483648  '
                                   'y -2147483648  could not be projected'), 'the mark')
 check(dom.count('<script') == 2, 'a name broke out of its script element')
-check(re.search(r'<span class="name">([^<]*)</span>', dom).group(1) == html.escape(HOSTILE, False),
+check(re.search(r'<span class="name" title="[^"]*">([^<]*)</span>', dom).group(1) == html.escape(HOSTILE, False),
       'the name shown')
 check('fill="#ff3b30"' in dom, 'no mark on the strip')
 check(re.search(r'<image id="plate"[^>]*href="plates/p.0002.png"[^>]*visibility: hidden', dom),
