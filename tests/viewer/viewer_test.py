@@ -111,12 +111,13 @@ check(BLUE in colours(shot), 'the screenshot lacks the track colour')
 if len(sys.argv) > 3:
     shutil.copy(shot, sys.argv[3])
 
-# A hostile name whose target reaches the camera's image plane at frame 2,
-# over a plate of which only frame 1 exists.
+# A hostile name whose target reaches the camera's image plane at frame 2
+# and is behind it at 3 and 4, over a plate of which only frame 1 exists.
 with open(os.path.join(work, 'plane.tqs.json'), 'w') as f:
     f.write('{"format": "tq-scene", "version": 1, "project": {"fps": 24}, "chor": {"objects": ['
-            '{"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 2}},'
-            '{"type": "null", "name": %s, "translate": {"keys": [[0, [0, 0, -10]], [2, [0, 0, 0]]]}}]}}'
+            '{"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 4}},'
+            '{"type": "null", "name": %s, "translate": {"keys": [[0, [1, 0, -10]], [2, [1, 0, 0]], '
+            '[4, [1, 0, 10]]]}}]}}'
             % ('"' + HOSTILE.replace('"', '\\"') + '"'))
 os.mkdir(os.path.join(work, 'plates'))
 shutil.copy(shot, os.path.join(work, 'plates', 'p.0001.png'))
@@ -125,10 +126,13 @@ host('export', 'plane.tqs.json', '--target', HOSTILE, '-o', 'plane.txt', '--prev
 dom = browse('plane.html', 2)
 check(element(dom, 'readout') == ('<span id="readout" class="marked">', 'frame 2  x -2147483648  '
                                   'y -2147483648  could not be projected'), 'the mark')
+_, x, y = open(os.path.join(work, 'plane.txt')).read().split('\n')[3].split('\t')
+check(element(browse('plane.html', 3), 'readout')[1] == 'frame 3  x %s  y %s  behind the camera'
+      % (x, y), 'behind the camera')
 check(dom.count('<script') == 2, 'a name broke out of its script element')
-check(re.search(r'<span class="name" title="[^"]*">([^<]*)</span>', dom).group(1) == html.escape(HOSTILE, False),
-      'the name shown')
-check('fill="#ff3b30"' in dom, 'no mark on the strip')
+name = re.search(r'<span class="name" title="[^"]*">([^<]*)</span>', dom).group(1)
+check(name == html.escape(HOSTILE, False), 'the name shown')
+check('fill="#ff3b30"' in dom and 'fill="#ff9500"' in dom, 'no marks on the strip')
 check(re.search(r'<image id="plate"[^>]*href="plates/p.0002.png"[^>]*visibility: hidden', dom),
       'a missing plate image is not hidden')
 check('visibility: visible' in browse('plane.html', 1), 'the plate of frame 1 is not shown')
