@@ -126,7 +126,10 @@ struct Track {
 };
 
 // A track's value at seconds: the end values outside its inputs; STEP,
-// LINEAR (spherical for rotations, shorter arc) or CUBICSPLINE between.
+// LINEAR (spherical for rotations, shorter arc) or CUBICSPLINE between. The
+// segment is found in single precision, as key times are written: a key an
+// exporter wrote at float(frame / fps) is reached on that frame, even when
+// the rounding put it a little after the frame's time.
 std::array<double, 4> Sample(const Track& track, double seconds) {
   const std::size_t w = static_cast<std::size_t>(track.width);
   const bool cubic = track.interp == Interp::kCubic;
@@ -138,12 +141,13 @@ std::array<double, 4> Sample(const Track& track, double seconds) {
     return v;
   };
   const std::size_t n = track.times.size();
-  if (seconds <= track.times.front()) return value(0, 1);
-  if (seconds >= track.times.back()) return value(n - 1, 1);
+  const float at = static_cast<float>(seconds);
+  if (at <= track.times.front()) return value(0, 1);
+  if (at >= track.times.back()) return value(n - 1, 1);
   const std::size_t k = static_cast<std::size_t>(
-      std::upper_bound(track.times.begin(), track.times.end(), seconds) - track.times.begin());
+      std::upper_bound(track.times.begin(), track.times.end(), at) - track.times.begin());
   const double t0 = track.times[k - 1], t1 = track.times[k];
-  const double dt = t1 - t0, u = (seconds - t0) / dt;
+  const double dt = t1 - t0, u = std::clamp((seconds - t0) / dt, 0.0, 1.0);
   const auto p0 = value(k - 1, 1), p1 = value(k, 1);
   if (track.interp == Interp::kStep) return p0;
   std::array<double, 4> r{};
@@ -614,8 +618,9 @@ class Importer {
       if (track.interp != Interp::kStep) continue;
       for (std::size_t k = 1; k < track.times.size(); ++k) {
         // The first tick that shows key k's value, and the one before.
-        double t = std::ceil(track.times[k] * kTicksPerSecond);
-        if (t / kTicksPerSecond < track.times[k]) t += 1;
+        // (Reached as Sample reaches it: in single precision.)
+        double t = std::ceil(track.times[k] * kTicksPerSecond) + 1;
+        while (static_cast<float>((t - 1) / kTicksPerSecond) >= track.times[k]) t -= 1;
         if (t - 1 < ticks.front() || t > ticks.back()) continue;
         ticks.push_back(static_cast<Time>(t));
         ticks.push_back(static_cast<Time>(t - 1));

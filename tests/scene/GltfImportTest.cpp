@@ -458,13 +458,19 @@ TEST(GltfImport, FollowsWhatTheFileMeans) {
        }},
       {"a step stays a step between frames",
        [](GltfBuilder& b) {
-         b.Animation("Jump", {{b.Node({{"name", "A"}}), "translation", b.Floats({0, 1}, "SCALAR"),
-                               b.Floats({0, 0, 0, 5, 0, 0}, "VEC3"), "STEP"}});
+         b.Animation("Jump",
+                     {{b.Node({{"name", "A"}}), "translation", b.Floats({0, 1}, "SCALAR"),
+                       b.Floats({0, 0, 0, 5, 0, 0}, "VEC3"), "STEP"},
+                      {b.Node({{"name", "B"}}), "translation", b.Floats({0, 1.0f / 24}, "SCALAR"),
+                       b.Floats({0, 0, 0, 0, 7, 0}, "VEC3"), "STEP"}});
        },
        [](tq::scene::Scene& s, const std::vector<std::string>&) {
          EXPECT_EQ(At(s, "A", 23.5), Vector(0, 0, 0));
          EXPECT_EQ(At(s, "A", 23.9999), Vector(0, 0, 0));
          EXPECT_EQ(At(s, "A", 24), Vector(5, 0, 0));
+         // A key written at float(1 / 24), a little after frame 1, shows on frame 1.
+         EXPECT_EQ(At(s, "B", 0.999), Vector(0, 0, 0));
+         EXPECT_EQ(At(s, "B", 1), Vector(0, 7, 0));
        }},
       {"a run from frame 1.5 reads the curve at its own frames",
        [](GltfBuilder& b) {
