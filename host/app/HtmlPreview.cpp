@@ -136,8 +136,8 @@ h1 { font-size: 16px; margin: 0 0 2px; }
 <ul id="legend"></ul>
 <p id="help">Left / Right: step (Shift: 10 frames) &middot; Home / End: first / last frame &middot;
 Space: play / pause &middot; red rings: frames behind the camera and the ends of gaps where frames
-could not be projected (red on the strip; orange: behind the camera) &middot; #frame=N in the
-address opens frame N</p>
+could not be projected; dashed red: the path behind the camera; on the strip red: not projected,
+orange: behind the camera &middot; #frame=N in the address opens frame N</p>
 </main>
 <script type="application/json" id="data">)page";
 
@@ -216,7 +216,7 @@ const char kTail[] = R"page(</script>
   }
   var layers = $('tracks');
   tracks.forEach(function (t) {
-    var d = [], marks = [], pen = false;
+    var d = [], marks = [], behind = [], pen = false;
     for (var i = 0; i < t.n; ++i) {
       if (t.flag[i] === 1) {
         if (pen) marks.push([t.x[i - 1], H - t.y[i - 1]]);
@@ -225,12 +225,17 @@ const char kTail[] = R"page(</script>
       }
       if (!pen && i > 0) marks.push([t.x[i], H - t.y[i]]);  // a gap's end
       if (t.flag[i] === 2) marks.push([t.x[i], H - t.y[i]]);
+      if (pen && (t.flag[i] === 2 || t.flag[i - 1] === 2)) {  // a step to or from behind
+        behind.push('M' + t.x[i - 1] + ' ' + (H - t.y[i - 1]) + 'L' + t.x[i] + ' ' + (H - t.y[i]));
+      }
       d.push((pen ? 'L' : 'M') + t.x[i] + ' ' + (H - t.y[i]));
       pen = true;
     }
     t.layer = svg('g', {}, layers);
     svg('path', { d: d.join(''), fill: 'none', stroke: t.colour, 'stroke-width': 2,
       'stroke-linejoin': 'round', 'vector-effect': 'non-scaling-stroke' }, t.layer);
+    svg('path', { d: behind.join(''), fill: 'none', stroke: '#ff5a4e', 'stroke-width': 2,
+      'stroke-dasharray': '5 4', 'vector-effect': 'non-scaling-stroke' }, t.layer);
     svg('path', { d: rings(marks, 4 * unit), fill: 'none', stroke: '#ff5a4e', 'stroke-width': 1.5,
       'vector-effect': 'non-scaling-stroke', 'class': 'marks' }, t.layer);
     t.dot = svg('circle', { r: 7 * unit, fill: t.colour, stroke: '#fff', 'stroke-width': 1.5,
