@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,10 +24,34 @@ struct Row {
   std::string unit;
   double goal;  // the largest ratio (or, additive, difference) that meets the goal
   std::string note;
-  bool additive = false;  // the goal is measured - floor, not measured / floor
+  enum class Goal { kRatio, kAdditive, kAbsolute };
+  // kRatio: the goal bounds measured / floor; kAdditive: measured - floor;
+  // kAbsolute: measured itself (the floor is shown beside it).
+  Goal kind = Goal::kRatio;
   double Ratio() const { return measured / floor; }
-  bool Meets() const { return additive ? measured - floor <= goal : Ratio() <= goal; }
+  bool Meets() const {
+    switch (kind) {
+      case Goal::kAdditive:
+        return measured - floor <= goal;
+      case Goal::kAbsolute:
+        return measured <= goal;
+      default:
+        return Ratio() <= goal;
+    }
+  }
 };
+
+// Set (TQ_BENCH_QUICK in the environment) when a benchmark runs once as a
+// test: every row does its work on a small input, a few rounds, so that the
+// test proves it runs; its figures mean nothing.
+inline bool Quick() {
+  static const bool quick = std::getenv("TQ_BENCH_QUICK") != nullptr;
+  return quick;
+}
+// rounds, or 1 when quick.
+inline int Rounds(int rounds) {
+  return Quick() ? 1 : rounds;
+}
 
 inline std::vector<Row>& Rows() {
   static std::vector<Row> rows;
@@ -55,12 +80,12 @@ inline double Median(std::vector<double> v) {
   return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
-// Runs work and floor alternately, rounds times each, and answers the
-// medians in seconds.
+// Runs work and floor alternately, rounds times each (once when quick), and
+// answers the medians in seconds.
 inline std::pair<double, double> Alternate(int rounds, const std::function<void()>& work,
                                            const std::function<void()>& floor) {
   std::vector<double> w, f;
-  for (int i = 0; i < rounds; ++i) {
+  for (int i = 0; i < Rounds(rounds); ++i) {
     w.push_back(Seconds(work));
     f.push_back(Seconds(floor));
   }
@@ -81,9 +106,12 @@ inline void PrintRows() {
     // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict)
     // about "literal" + std::string temporaries.
     std::string goal = "at most ", ratio;
-    if (r.additive) {
+    if (r.kind == Row::Goal::kAdditive) {
       goal.append("+").append(Format(r.goal)).append(" ").append(r.unit);
       ratio.append("+").append(Format(r.measured - r.floor)).append(" ").append(r.unit);
+    } else if (r.kind == Row::Goal::kAbsolute) {
+      goal.append(Format(r.goal)).append(" ").append(r.unit);
+      ratio.append(Format(r.Ratio())).append("x");
     } else {
       goal.append(Format(r.goal)).append("x");
       ratio.append(Format(r.Ratio())).append("x");

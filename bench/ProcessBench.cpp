@@ -1,11 +1,19 @@
-// tqhost as a whole process: exporting the orbit example to /dev/null
-// against asking tqhost for its version, run alternately; the difference is
-// what loading the scene and the plug-in and exporting cost a user.
+// tqhost as a whole process, as a user runs it, against a minimal process
+// (copy_floor) that reads the same scene and writes the same bytes the same
+// durable way, run alternately:
+// - a 1.8 MB scene with keys on every object, one target exported to a file;
+// - --all-targets, 1,000 targets of 10,000 frames each, against the same
+//   files written by the floor, and against 100 targets (linear in targets).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,6 +23,9 @@
 extern char** environ;
 
 namespace {
+
+const std::string kHost = TQ_BIN_DIR "/tqhost";
+const std::string kFloor = TQ_BIN_DIR "/copy_floor";
 
 void Run(std::vector<std::string> args) {
   std::vector<char*> argv;
@@ -32,28 +43,139 @@ void Run(std::vector<std::string> args) {
   }
 }
 
-void BM_TqhostExport(benchmark::State& state) {
-  const std::string host = TQ_BIN_DIR "/tqhost";
-  const std::string orbit = TQ_SOURCE_DIR "/examples/orbit.tqs.json";
+// A folder of its own for a benchmark's files, removed with it.
+struct Folder {
+  std::string path;
+  Folder() {
+    char name[] = "/tmp/tqprocess.XXXXXX";
+    path = mkdtemp(name);
+  }
+  ~Folder() { std::filesystem::remove_all(path); }
+};
+
+void Append(std::string& s, const char* format, double a, double b = 0, double c = 0,
+            double d = 0) {
+  char text[128];
+  std::snprintf(text, sizeof text, format, a, b, c, d);
+  s += text;
+}
+
+// A key list of translations or rotations (about Y), one key every `every`
+// frames from 0 to last.
+void Keys(std::string& s, bool rotation, int every, int last, double seed) {
+  s += "{\"interpolation\": \"smooth\", \"keys\": [";
+  for (int f = 0; f <= last; f += every) {
+    if (f > 0) s += ",\n";
+    const double a = seed + f * 0.01;
+    if (rotation) {
+      Append(s, "[%g, [0, %.6f, 0, %.6f]]", f, std::sin(a * 0.05), std::cos(a * 0.05));
+    } else {
+      Append(s, "[%g, [%.4f, %.4f, %.4f]]", f, 3 * std::sin(a), std::cos(a), -25 + std::sin(a * 3));
+    }
+  }
+  s += "]}";
+}
+
+// A scene of a keyed camera and `objects` nulls, each keyed every `every`
+// frames from 0 to last.
+std::string KeyedScene(int objects, int every, int last) {
+  std::string s =
+      R"({"format": "tq-scene", "version": 1, "project": {"fps": 30}, "chor": {"objects": [)";
+  s += "\n{\"type\": \"camera\", \"name\": \"Cam\", \"output\": {\"width\": 1920, "
+       "\"height\": 1080}, \"translate\": ";
+  Keys(s, false, every, last, 0.5);
+  s += ", \"rotate\": ";
+  Keys(s, true, every, last, 0.5);
+  s += "}";
+  for (int i = 0; i < objects; ++i) {
+    s += ",\n{\"type\": \"null\", \"name\": \"N" + std::to_string(i) + "\", \"translate\": ";
+    Keys(s, false, every, last, i);
+    s += ", \"rotate\": ";
+    Keys(s, true, every, last, i);
+    s += "}";
+  }
+  s += "]}}\n";
+  return s;
+}
+
+void Save(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+void BM_KeyedShot(benchmark::State& state) {
+  const Folder folder;
+  const std::string scene = folder.path + "/shot.tqs.json";
+  const std::string track = folder.path + "/track.txt", copy = folder.path + "/copy.txt";
+  // 50 keyed nulls and the camera, a key every 2 frames over 1,000 frames.
+  Save(scene, KeyedScene(tq::bench::Quick() ? 4 : 50, 2, 1000));
+  const double megabytes = static_cast<double>(std::filesystem::file_size(scene)) / 1e6;
+  const std::vector<std::string> work = {kHost,   "export", scene, "--target", "N3",
+                                         "--end", "999",    "-o",  track};
   for (auto _ : state) {
     try {
+      Run(work);  // the track the floor copies
       const auto r = tq::bench::Alternate(
-          31,
+          31, [&] { Run(work); },
           [&] {
-            Run({host, "export", orbit, "--target", "Robot", "-o", "/dev/null"});
-          },
-          [&] {
-            Run({host, "--version"});
+            Run({kFloor, scene, track, copy});
           });
-      tq::bench::Rows().push_back({"tqhost export of the orbit example -o /dev/null, whole process",
-                                   r.first * 1e3, r.second * 1e3, "ms", 2.0,
-                                   "floor: tqhost --version", true});
+      std::string name = "tqhost export of a keyed shot (";
+      name.append(tq::bench::Format(megabytes))
+          .append(" MB, 51 keyed objects, 1,000 frames) to a file, whole process");
+      tq::bench::Rows().push_back(
+          {name, r.first * 1e3, r.second * 1e3, "ms", 12.0,
+           "floor: a minimal process reading the scene and saving the same track bytes durably",
+           tq::bench::Row::Goal::kAbsolute});
     } catch (const std::exception& e) {
       tq::bench::Fail(state, e.what());
     }
   }
 }
-BENCHMARK(BM_TqhostExport)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeyedShot)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_AllTargets(benchmark::State& state) {
+  const bool quick = tq::bench::Quick();
+  const int many = quick ? 20 : 1000, few = quick ? 2 : 100;
+  const std::string end = quick ? "99" : "9999";
+  const Folder folder;
+  const std::string manyScene = folder.path + "/many.tqs.json";
+  const std::string fewScene = folder.path + "/few.tqs.json";
+  // Every object keyed every 500 frames: the run, not the scene, is large.
+  Save(manyScene, KeyedScene(many, 500, 10000));
+  Save(fewScene, KeyedScene(few, 500, 10000));
+  auto command = [&](const std::string& scene, const std::string& out) {
+    return std::vector<std::string>{
+        kHost,   "export", scene, "--all-targets",
+        "--end", end,      "-o",  folder.path + "/" + out + "-{target}.txt"};
+  };
+  std::vector<std::string> floor = {kFloor, manyScene, folder.path + "/many-N0.txt"};
+  for (int i = 0; i < many; ++i)
+    floor.push_back(folder.path + "/floor-N" + std::to_string(i) + ".txt");
+  for (auto _ : state) {
+    try {
+      Run(command(manyScene, "many"));  // the files the floor copies
+      std::vector<double> manyTimes, fewTimes, floorTimes;
+      for (int round = 0; round < tq::bench::Rounds(3); ++round) {
+        manyTimes.push_back(tq::bench::Seconds([&] { Run(command(manyScene, "many")); }) / many);
+        fewTimes.push_back(tq::bench::Seconds([&] { Run(command(fewScene, "few")); }) / few);
+        floorTimes.push_back(tq::bench::Seconds([&] { Run(floor); }) / many);
+      }
+      const double perFile = tq::bench::Median(manyTimes);
+      std::string note = "files/s: ";
+      note.append(tq::bench::Format(1.0 / perFile))
+          .append("; floor: a minimal process saving the same bytes to as many files durably");
+      tq::bench::Rows().push_back({"--all-targets, 1,000 targets of 10,000 frames, per file",
+                                   perFile * 1e3, tq::bench::Median(floorTimes) * 1e3, "ms",
+                                   1000.0 / 462, std::move(note), tq::bench::Row::Goal::kAbsolute});
+      tq::bench::Rows().push_back({"--all-targets, 1,000 targets against 100, per file",
+                                   perFile * 1e3, tq::bench::Median(fewTimes) * 1e3, "ms", 1.2,
+                                   "floor: 100 targets of a scene of 100 objects, per file"});
+    } catch (const std::exception& e) {
+      tq::bench::Fail(state, e.what());
+    }
+  }
+}
+BENCHMARK(BM_AllTargets)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
