@@ -4,12 +4,14 @@
 // the shorter arc), Step (hold the earlier key), Smooth (Catmull-Rom for
 // vectors and floats, spherical for rotations). Before the first key and
 // after the last the channel holds the end key. Evaluation starts at the key
-// segment asked last (O(1) for ascending times), else a binary search,
-// O(log keys). Values are interpolated in double and rounded to float once.
+// segment asked last (O(1) for ascending times), else at the keys of t's
+// bucket of ticks (O(1) for keys spaced evenly or at random, O(log keys) at
+// worst). Values are interpolated in double and rounded to float once.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -75,6 +77,7 @@ class Channel {
       times_.push_back(k.time);
       values_.push_back(k.value);
     }
+    IndexBuckets();
   }
 
   T Evaluate(Time t) const noexcept {
@@ -103,36 +106,56 @@ class Channel {
  private:
   // The first key after t, for t inside the keys. The segment asked last, or
   // the one after it, is tried first (an export's times only ascend); else
-  // the search starts where t would stand if the keys were evenly spaced (as
-  // keys set every frame are) and widens from there, then halves: a few
-  // steps near the answer instead of a walk down from the middle.
+  // the bucket of t's span of ticks gives the keys it may lie between, and a
+  // binary search among those (few unless keys crowd) finds it: a lookup or
+  // two however the keys are spaced, where a search from the middle, or from
+  // where even spacing would put t, reads a dozen scattered keys.
   std::size_t Segment(Time t) const noexcept {
     const std::size_t n = times_.size();
     std::size_t i = hint_;
     if (i < n && times_[i - 1] <= t && t < times_[i]) return i;
     if (i + 1 < n && times_[i] <= t && t < times_[i + 1]) return hint_ = i + 1;
     // times_.front() < t < times_.back() here.
-    const double span = static_cast<double>(times_.back()) - static_cast<double>(times_.front());
-    const double at = (static_cast<double>(t) - static_cast<double>(times_.front())) / span;
-    const std::size_t guess =
-        std::min(n - 1, std::max<std::size_t>(1, static_cast<std::size_t>(at * double(n - 1)) + 1));
-    // Bracket [low, high) holding the first key after t, widening by doubling.
-    std::size_t low = guess, high = guess;
-    for (std::size_t step = 1; low > 1 && times_[low - 1] > t; step *= 2)
-      low = low > step ? low - step : 1;
-    for (std::size_t step = 1; high < n && times_[high] <= t; step *= 2)
-      high = std::min(n, high + step);
+    std::size_t low = 1, high = n;
+    if (!first_.empty()) {
+      const std::size_t b = static_cast<std::size_t>(
+          static_cast<std::uint64_t>(std::int64_t{t} - times_.front()) >> shift_);
+      low = first_[b];
+      high = first_[b + 1];
+    }
     i = static_cast<std::size_t>(
-        std::upper_bound(times_.begin() + static_cast<std::ptrdiff_t>(low - 1),
+        std::upper_bound(times_.begin() + static_cast<std::ptrdiff_t>(low),
                          times_.begin() + static_cast<std::ptrdiff_t>(high), t) -
         times_.begin());
     return hint_ = i;
+  }
+
+  // The buckets: the keys' span cut into 2^shift_ ticks each, at most as many
+  // as there are keys; first_[b] is the first key after the start of bucket
+  // b (first_[b + 1] the first after its end), so a time in bucket b has its
+  // next key from first_[b] to first_[b + 1]. None for a few keys.
+  void IndexBuckets() {
+    const std::size_t n = times_.size();
+    if (n < 16) return;
+    const auto span = static_cast<std::uint64_t>(std::int64_t{times_.back()} - times_.front());
+    while ((span >> shift_) > n) ++shift_;
+    const std::size_t buckets = static_cast<std::size_t>(span >> shift_) + 1;
+    first_.resize(buckets + 1);
+    std::size_t i = 0;
+    for (std::size_t b = 0; b <= buckets; ++b) {
+      const std::int64_t start =
+          std::int64_t{times_.front()} + static_cast<std::int64_t>(std::uint64_t{b} << shift_);
+      while (i < n && times_[i] <= start) ++i;
+      first_[b] = static_cast<std::uint32_t>(i);
+    }
   }
 
   T constant_{};
   Interpolation mode_ = Interpolation::kLinear;
   std::vector<Time> times_;
   std::vector<T> values_;
+  std::vector<std::uint32_t> first_;
+  unsigned shift_ = 0;
   mutable std::size_t hint_ = 1;  // always from 1 to the key count - 1
 };
 

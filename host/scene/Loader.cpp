@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <cstring>
 #include <filesystem>
@@ -14,7 +15,7 @@
 #include <limits>
 #include <string_view>
 #include <type_traits>
-#include <unordered_set>
+#include <functional>
 #include <vector>
 
 #include <simdjson.h>
@@ -58,8 +59,58 @@ std::string_view RawKey(od::field& field) {
 }
 
 // Names already used, as views of the names the scene's objects keep (which
-// stay where they are for the scene's life): no copy of each name.
-using NameSet = std::unordered_set<std::string_view>;
+// stay where they are for the scene's life): no copy of each name. One flat
+// table probed in order from the name's hash, each slot keeping part of the
+// hash so that a probe compares text only when the hashes agree; at most
+// half full, so a probe ends within a slot or two and loading many names
+// touches one slot each, not a node and a bucket. The part kept is the low
+// 32 bits, from which the first slot is taken, so growing moves slots
+// without reading a name again.
+class NameSet {
+ public:
+  std::size_t count(std::string_view name) const {
+    if (slots_.empty()) return 0;
+    const std::uint32_t tag = Tag(name);
+    for (std::size_t i = tag & mask_;; i = (i + 1) & mask_) {
+      const Slot& s = slots_[i];
+      if (s.data == nullptr) return 0;
+      if (s.tag == tag && s.size == name.size() && std::memcmp(s.data, name.data(), s.size) == 0)
+        return 1;
+    }
+  }
+  // Adds a name not yet in the set; it must stay where it is for the set's life.
+  void insert(std::string_view name) {
+    if ((used_ + 1) * 2 > slots_.size()) Grow();
+    Place({name.data(), static_cast<std::uint32_t>(name.size()), Tag(name)});
+    ++used_;
+  }
+
+ private:
+  struct Slot {
+    const char* data = nullptr;
+    std::uint32_t size = 0;
+    std::uint32_t tag = 0;
+  };
+  static std::uint32_t Tag(std::string_view name) {
+    return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
+  }
+  void Place(const Slot& slot) {
+    std::size_t i = slot.tag & mask_;
+    while (slots_[i].data != nullptr) i = (i + 1) & mask_;
+    slots_[i] = slot;
+  }
+  void Grow() {
+    std::vector<Slot> old(std::max<std::size_t>(16, slots_.size() * 2));
+    old.swap(slots_);
+    mask_ = slots_.size() - 1;
+    for (const Slot& s : old) {
+      if (s.data != nullptr) Place(s);
+    }
+  }
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
+  std::size_t used_ = 0;
+};
 
 class Reader {
  public:
@@ -155,17 +206,27 @@ class Reader {
   // key given twice, are refused.
   template <class Visit>
   void Fields(od::object& object, std::initializer_list<const char*> allowed, Visit&& visit) {
-    std::vector<std::string_view> seen;
+    // The keys met so far: the first few in place (an object of the format
+    // has at most eleven), any more in a vector, so that reading an object
+    // allocates nothing.
+    std::string_view first[16];
+    std::size_t count = 0;
+    std::vector<std::string_view> more;
     for (auto result : object) {
       od::field field;
       Check(std::move(result).get(field));
       const std::string_view key = RawKey(field);
       Enter at(*this, key);
       where_ = field.key().raw() - 1;
-      for (const std::string_view& s : seen) {
-        if (s == key) Fail("expected each key once in an object");
+      for (std::size_t i = 0; i < count; ++i) {
+        if ((i < 16 ? first[i] : more[i - 16]) == key) Fail("expected each key once in an object");
       }
-      seen.push_back(key);
+      if (count < 16) {
+        first[count] = key;
+      } else {
+        more.push_back(key);
+      }
+      ++count;
       if (!key.empty() && key[0] == '_') continue;
       bool known = false;
       for (const char* k : allowed) known = known || key == k;

@@ -165,6 +165,31 @@ Scene::Scene(std::string projectName, float fps, std::string chorName)
 
 Scene::~Scene() {
   if (currentProject == project_.get()) currentProject = nullptr;
+  for (auto o = objects_.rbegin(); o != objects_.rend(); ++o) (*o)->~HTreeObject();
+}
+
+namespace {
+constexpr std::size_t kBlockBytes = 64 * 1024;
+}
+
+void* Scene::Place(std::size_t size) {
+  constexpr std::size_t align = alignof(std::max_align_t);
+  size = (size + align - 1) / align * align;
+  auto block = [](std::size_t bytes) { return std::unique_ptr<std::byte[]>(new std::byte[bytes]); };
+  if (size > kBlockBytes) {
+    // An object larger than a block has one of its own, kept before the
+    // block being filled (or, as the only block, marked full).
+    if (blocks_.empty()) used_ = kBlockBytes;
+    blocks_.insert(blocks_.begin(), block(size));
+    return blocks_.front().get();
+  }
+  if (blocks_.empty() || used_ + size > kBlockBytes) {
+    blocks_.push_back(block(kBlockBytes));
+    used_ = 0;
+  }
+  void* at = blocks_.back().get() + used_;
+  used_ += size;
+  return at;
 }
 
 void Scene::MakeCurrent() {

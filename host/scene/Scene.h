@@ -17,11 +17,14 @@
 // Handles are plain pointers the Scene owns; they stay valid for its life.
 #pragma once
 
-#include <deque>
+#include <bit>
+#include <cstddef>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "host/scene/Channel.h"
@@ -259,9 +262,61 @@ class HPatch5 : public HPatch {
   HPatch5* next_ = nullptr;
 };
 
+// Values kept in blocks that never move, so that a handle stays valid as
+// more are added: block b holds 2^(b + 4) values, so a model of a few points
+// costs a few, a million-point one about twenty allocations (where a
+// std::deque makes one every 512 bytes), and the i-th value is found with a
+// bit scan.
+template <class T>
+class Blocks {
+ public:
+  Blocks() = default;
+  Blocks(const Blocks&) = delete;
+  Blocks& operator=(const Blocks&) = delete;
+  ~Blocks() {
+    if constexpr (!std::is_trivially_destructible_v<T>) {
+      for (std::size_t i = size_; i-- > 0;) (*this)[i].~T();
+    }
+    for (T* block : blocks_) ::operator delete(block);
+  }
+
+  template <class... Args>
+  T& emplace_back(Args&&... args) {
+    const Where w = Find(size_);
+    if (w.block == blocks_.size()) {
+      blocks_.reserve(blocks_.size() + 1);
+      blocks_.push_back(static_cast<T*>(::operator new(sizeof(T) << (w.block + kFirstShift))));
+    }
+    T* at = new (blocks_[w.block] + w.offset) T(std::forward<Args>(args)...);
+    ++size_;
+    return *at;
+  }
+  T& operator[](std::size_t i) const {
+    const Where w = Find(i);
+    return blocks_[w.block][w.offset];
+  }
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  T& front() const { return (*this)[0]; }
+  T& back() const { return (*this)[size_ - 1]; }
+
+ private:
+  static constexpr unsigned kFirstShift = 4;
+  struct Where {
+    std::size_t block, offset;
+  };
+  static Where Find(std::size_t i) noexcept {
+    const std::size_t j = i + (std::size_t{1} << kFirstShift);
+    const std::size_t top = static_cast<std::size_t>(std::bit_width(j)) - 1;
+    return {top - kFirstShift, j - (std::size_t{1} << top)};
+  }
+  std::vector<T*> blocks_;
+  std::size_t size_ = 0;
+};
+
 // A model's geometry. Its patch lists are built by FindPatches: before that
 // call the cache reports no patch at all. Points and patches are stored by
-// value in blocks (std::deque), so a handle stays valid as more are added
+// value in blocks that never move, so a handle stays valid as more are added
 // and a million-patch model costs close to its packed size.
 class HModelCache {
  public:
@@ -282,9 +337,9 @@ class HModelCache {
  private:
   bool found_ = false;
   // Handles to the geometry are the host's to hand out from a const cache.
-  mutable std::deque<HCP> points_;
-  mutable std::deque<HPatch> patches_;
-  mutable std::deque<HPatch5> patches5_;
+  Blocks<HCP> points_;
+  Blocks<HPatch> patches_;
+  Blocks<HPatch5> patches5_;
 };
 
 class HAnimObject : public HBone {
@@ -454,13 +509,23 @@ class Scene {
   HQuorObject* FindObject(const std::string& name) const;
 
  private:
+  // Makes an object in the scene's blocks (one allocation for many objects,
+  // not one each: a scene of a million small objects costs their size, and
+  // loading it does not wait on the allocator); destroyed with the scene, in
+  // reverse order of making.
   template <class T, class... Args>
   T* Own(Args&&... args) {
-    auto owned = std::make_unique<T>(std::forward<Args>(args)...);
-    T* raw = owned.get();
-    objects_.push_back(std::move(owned));
+    static_assert(alignof(T) <= alignof(std::max_align_t));
+    // Room for the handle before the object is placed: nothing to undo when
+    // growing throws.
+    if (objects_.size() == objects_.capacity()) objects_.reserve(2 * objects_.size() + 16);
+    T* raw = new (Place(sizeof(T))) T(std::forward<Args>(args)...);
+    objects_.push_back(raw);
     return raw;
   }
+  // sizeof bytes of the current block, aligned for any object; a new block
+  // when it is full.
+  void* Place(std::size_t size);
   HTransformProperty* MakeTransform(HTreeObject* owner, tq::scene::Channel<Vector> translate,
                                     tq::scene::Channel<Quaternion> rotate,
                                     tq::scene::Channel<Vector> scale);
@@ -469,7 +534,9 @@ class Scene {
 
   std::unique_ptr<HProject> project_;
   HChor* chor_ = nullptr;
-  std::vector<std::unique_ptr<HTreeObject>> objects_;
+  std::vector<HTreeObject*> objects_;  // in the blocks, in order of making
+  std::vector<std::unique_ptr<std::byte[]>> blocks_;
+  std::size_t used_ = 0;  // bytes of the last block in use
 };
 
 }  // namespace tq::scene
