@@ -469,9 +469,20 @@ struct SceneNames {
     for (HCamera* c = chor->GetChildCamera(); c != nullptr; c = c->GetNextCameraInChor())
       cameras.push_back(c->GetName());
     for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling()) {
+      if (o->GetObjectType() != ObjectType::kFolder) objects.push_back(o->GetName());
+    }
+    Aim(chor, targetName);
+  }
+  // The names of another target (its groups and bones); the lists of the
+  // scene are kept, not listed again for each target of a run.
+  void Aim(HChor* chor, const std::string& targetName) {
+    target = nullptr;
+    groups.clear();
+    bones.clear();
+    for (HQuorObject* o = chor->GetChild(); o != nullptr && target == nullptr;
+         o = o->GetSibling()) {
       if (o->GetObjectType() == ObjectType::kFolder) continue;
-      objects.push_back(o->GetName());
-      if (target == nullptr && (targetName.empty() || targetName == o->GetName())) target = o;
+      if (targetName.empty() || targetName == o->GetName()) target = o;
     }
     if (target == nullptr || target->GetObjectType() != ObjectType::kModel) return;
     auto* model = static_cast<HModel*>(target);
@@ -741,15 +752,16 @@ struct RunResult {
 
 // One target's run: the dialog worked, the track checked and summarised,
 // its copies in other formats and its picture written.
-RunResult ExportTarget(ExportSession& session, tq::scene::Scene& scene, const ParsedArgs& t,
-                       const std::string& output, const std::map<std::string, std::string>& fields,
+RunResult ExportTarget(ExportSession& session, tq::scene::Scene& scene, SceneNames& names,
+                       const ParsedArgs& t, const std::string& output,
+                       const std::map<std::string, std::string>& fields,
                        const std::vector<AlsoCopy>& also, const std::string& label,
                        std::ostream& summary, std::ostream& err) {
   RunResult result;
   result.ok = false;
   const std::string prefix = label.empty() ? "" : label + ": ";
-  if (const std::string wrong = CheckNames(t, SceneNames(scene.Chor(), t.Value("--target")));
-      !wrong.empty()) {
+  names.Aim(scene.Chor(), t.Value("--target"));
+  if (const std::string wrong = CheckNames(t, names); !wrong.empty()) {
     err << "tqhost: " << prefix << wrong << "\n";
     return result;
   }
@@ -836,7 +848,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   }
   auto scene = LoadScene(positional[1], a, err);
   if (!scene) return 1;
-  const SceneNames names(scene->Chor(), "");
+  SceneNames names(scene->Chor(), "");
   const std::vector<TargetChoice> targets = TargetChoices(a, names);
   const bool many = targets.size() > 1;
   // "-" is standard output; the summary then goes to standard error.
@@ -862,8 +874,8 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
         t.Value("--target", names.objects.empty() ? "" : names.objects.front());
     const std::map<std::string, std::string> fields = {
         {"target", target}, {"camera", camera}, {"mode", t.Value("--mode", "origin")}};
-    const RunResult r = ExportTarget(session, *scene, t, Expand(pattern, fields), fields, also,
-                                     many ? target : "", summary, err);
+    const RunResult r = ExportTarget(session, *scene, names, t, Expand(pattern, fields), fields,
+                                     also, many ? target : "", summary, err);
     files += r.files;
     if (!r.ok) failed.push_back(target);
     if (r.page.empty()) continue;
