@@ -291,8 +291,8 @@ Prepared Prepare(const std::string& bytes, const std::string& path) {
   Prepared p;
   p.binary = EndsWith(path, ".glb");
   p.base = kBase;
-  std::string text = bytes;
-  std::string rest;  // the GLB's chunks after its JSON
+  std::string_view text = bytes;
+  std::string_view rest;  // the GLB's chunks after its JSON
   if (p.binary) {
     if (bytes.size() < 20 || bytes.compare(0, 4, "glTF") != 0) Fail("(document)", "not a GLB file");
     const std::uint32_t version = Word(bytes, 4);
@@ -302,12 +302,12 @@ Prepared Prepare(const std::string& bytes, const std::string& path) {
            "GLB version " + std::to_string(version) + " is not read; export glTF 2.0");
     const std::uint32_t length = Word(bytes, 12);
     if (length > bytes.size() - 20) Fail("(document)", "a GLB whose JSON chunk is cut short");
-    text = bytes.substr(20, length);
-    rest = bytes.substr(20 + length);
+    text = text.substr(20, length);
+    rest = std::string_view(bytes).substr(20 + length);
   }
   json doc;
   try {
-    doc = json::parse(text);
+    doc = json::parse(text.begin(), text.end());
   } catch (const json::exception& e) {
     Fail("(document)", std::string("not valid JSON: ") + e.what());
   }
@@ -318,20 +318,19 @@ Prepared Prepare(const std::string& bytes, const std::string& path) {
   bool changed = ReadBuffers(doc, path, bytes.size(), p);
   changed = DropImages(doc) || changed;
   changed = TakePointers(doc, p) || changed;
-  if (!changed) {
-    p.document = bytes;
-  } else if (!p.binary) {
-    p.document = doc.dump();
+  if (!changed) return p;
+  if (!p.binary) {
+    p.rewritten = doc.dump();
   } else {
     std::string chunk = doc.dump();
     while (chunk.size() % 4 != 0) chunk += ' ';
-    p.document = "glTF";
-    PutWord(p.document, 2);
-    PutWord(p.document, static_cast<std::uint32_t>(20 + chunk.size() + rest.size()));
-    PutWord(p.document, static_cast<std::uint32_t>(chunk.size()));
-    PutWord(p.document, 0x4E4F534A);  // JSON
-    p.document += chunk;
-    p.document += rest;
+    p.rewritten = "glTF";
+    PutWord(p.rewritten, 2);
+    PutWord(p.rewritten, static_cast<std::uint32_t>(20 + chunk.size() + rest.size()));
+    PutWord(p.rewritten, static_cast<std::uint32_t>(chunk.size()));
+    PutWord(p.rewritten, 0x4E4F534A);  // JSON
+    p.rewritten += chunk;
+    p.rewritten += rest;
   }
   return p;
 }

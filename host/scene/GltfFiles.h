@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -43,7 +44,7 @@ inline std::string At(const char* list, int i) {
 inline constexpr const char* kPointerPath = "pointer";
 
 struct Prepared {
-  std::string document;  // what tinygltf reads: the file, or it rewritten
+  std::string rewritten;  // the document rewritten, "" when tinygltf reads the file as it is
   bool binary = false;
   std::string base;                                     // the folder given to tinygltf
   std::vector<std::vector<unsigned char>> files;        // external buffers, by buffer index

@@ -841,6 +841,16 @@ class Importer {
   // normalized set normalized integers of 8 or 16 bits too; sparse values
   // applied. Bounds were checked by Validate.
   std::vector<double> Numbers(int index, int width, bool normalized) const {
+    std::vector<double> out;
+    ForEachElement(index, width, normalized,
+                   [&](std::size_t, const double* v) { out.insert(out.end(), v, v + width); });
+    return out;
+  }
+
+  // Each element in turn, visit(i, values), read in place: nothing the size
+  // of the accessor is made.
+  template <class Visit>
+  void ForEachElement(int index, int width, bool normalized, Visit&& visit) const {
     const tinygltf::Accessor& a = m_.accessors[static_cast<std::size_t>(index)];
     const std::string at = At("accessors", index);
     const bool floats = a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT;
@@ -863,29 +873,39 @@ class Importer {
         } else {
           out[k] = Normalized(p + component * k, a.componentType);
         }
+        if (!std::isfinite(out[k]) || std::fabs(out[k]) > 3.4e38)
+          Fail(at, "expected finite numbers");
       }
     };
-    std::vector<double> out(a.count * w, 0.0);
-    if (a.bufferView >= 0) {
-      const std::size_t stride = m_.bufferViews[static_cast<std::size_t>(a.bufferView)].byteStride;
-      for (std::size_t i = 0; i < a.count; ++i)
-        read(Element(a.bufferView, a.byteOffset, stride != 0 ? stride : size, i), &out[i * w]);
-    }
+    // Sparse values by element, the last of a repeated index winning.
+    std::vector<std::pair<std::size_t, std::size_t>> sparse;  // element, value
     if (a.sparse.isSparse) {
       const std::vector<std::size_t> targets = Indices(
           a.sparse.indices.bufferView, static_cast<std::size_t>(a.sparse.indices.byteOffset),
           a.sparse.indices.componentType, static_cast<std::size_t>(a.sparse.count));
       for (std::size_t k = 0; k < targets.size(); ++k) {
         if (targets[k] >= a.count) Fail(at + ".sparse.indices", "expected indices within count");
-        read(Element(a.sparse.values.bufferView,
-                     static_cast<std::size_t>(a.sparse.values.byteOffset), size, k),
-             &out[targets[k] * w]);
+        sparse.push_back({targets[k], k});
       }
+      std::stable_sort(sparse.begin(), sparse.end(),
+                       [](const auto& x, const auto& y) { return x.first < y.first; });
     }
-    for (const double v : out) {
-      if (!std::isfinite(v) || std::fabs(v) > 3.4e38) Fail(at, "expected finite numbers");
+    const std::size_t stride =
+        a.bufferView < 0 ? 0 : m_.bufferViews[static_cast<std::size_t>(a.bufferView)].byteStride;
+    double v[16] = {};
+    auto next = sparse.begin();
+    for (std::size_t i = 0; i < a.count; ++i) {
+      if (a.bufferView >= 0)
+        read(Element(a.bufferView, a.byteOffset, stride != 0 ? stride : size, i), v);
+      bool replaced = false;
+      for (; next != sparse.end() && next->first == i; ++next, replaced = true) {
+        read(Element(a.sparse.values.bufferView,
+                     static_cast<std::size_t>(a.sparse.values.byteOffset), size, next->second),
+             v);
+      }
+      visit(i, v);
+      if (replaced && a.bufferView < 0) std::fill(v, v + w, 0.0);
     }
-    return out;
   }
 
   // Unsigned integers (their type checked by Validate or here).
@@ -904,14 +924,10 @@ class Importer {
     return out;
   }
 
-  // A primitive's vertex indices: its index accessor, or 0, 1, 2, ...
+  // A primitive's vertex indices: its index accessor's, or none.
   std::vector<std::size_t> PrimitiveIndices(const tinygltf::Primitive& p,
                                             std::size_t vertices) const {
-    if (p.indices < 0) {
-      std::vector<std::size_t> all(vertices);
-      for (std::size_t i = 0; i < vertices; ++i) all[i] = i;
-      return all;
-    }
+    if (p.indices < 0) return {};
     const tinygltf::Accessor& a = m_.accessors[static_cast<std::size_t>(p.indices)];
     const std::string at = At("accessors", p.indices);
     const std::size_t size = ComponentSize(a.componentType);
@@ -1060,34 +1076,36 @@ class Importer {
       const std::string at = At("meshes", n.mesh) + "." + At("primitives", static_cast<int>(pi));
       const auto position = p.attributes.find("POSITION");
       if (position == p.attributes.end()) continue;
-      const std::vector<double> xyz = Numbers(position->second, 3, false);
-      const std::size_t base = cache->PointCount(), vertices = xyz.size() / 3;
+      const std::size_t base = cache->PointCount();
       double sum[3] = {0, 0, 0};
-      for (std::size_t v = 0; v < vertices; ++v) {
-        const Vector point = scaled(xyz[3 * v], xyz[3 * v + 1], xyz[3 * v + 2]);
+      ForEachElement(position->second, 3, false, [&](std::size_t, const double* xyz) {
+        const Vector point = scaled(xyz[0], xyz[1], xyz[2]);
         cache->AddPoint(point);
         sum[0] += point.x;
         sum[1] += point.y;
         sum[2] += point.z;
-      }
-      const std::vector<std::size_t> idx = PrimitiveIndices(p, vertices);
+      });
+      const std::size_t vertices = cache->PointCount() - base;
+      // Its index accessor, or 0, 1, 2, ... (not made).
+      const std::vector<std::size_t> indices = PrimitiveIndices(p, vertices);
+      const std::size_t count = p.indices < 0 ? vertices : indices.size();
+      auto idx = [&](std::size_t i) { return p.indices < 0 ? i : indices[i]; };
       auto triangle = [&](std::size_t a, std::size_t b, std::size_t c) {
         HCP* cc = cache->Point(base + c);
         cache->AddPatch(cache->Point(base + a), cache->Point(base + b), cc, cc);
       };
       if (p.mode == TINYGLTF_MODE_TRIANGLES) {
-        for (std::size_t i = 0; i + 2 < idx.size(); i += 3)
-          triangle(idx[i], idx[i + 1], idx[i + 2]);
+        for (std::size_t i = 0; i + 2 < count; i += 3) triangle(idx(i), idx(i + 1), idx(i + 2));
       } else if (p.mode == TINYGLTF_MODE_TRIANGLE_STRIP) {
-        for (std::size_t i = 0; i + 2 < idx.size(); ++i) {
+        for (std::size_t i = 0; i + 2 < count; ++i) {
           if (i % 2 == 0) {
-            triangle(idx[i], idx[i + 1], idx[i + 2]);
+            triangle(idx(i), idx(i + 1), idx(i + 2));
           } else {
-            triangle(idx[i + 1], idx[i], idx[i + 2]);
+            triangle(idx(i + 1), idx(i), idx(i + 2));
           }
         }
       } else if (p.mode == TINYGLTF_MODE_TRIANGLE_FAN) {
-        for (std::size_t i = 1; i + 1 < idx.size(); ++i) triangle(idx[0], idx[i], idx[i + 1]);
+        for (std::size_t i = 1; i + 1 < count; ++i) triangle(idx(0), idx(i), idx(i + 1));
       }
       std::string group = "primitive" + std::to_string(pi);
       if (p.material >= 0 && !m_.materials[static_cast<std::size_t>(p.material)].name.empty())
@@ -1213,13 +1231,13 @@ ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
     loader.SetFsCallbacks(gltf::Callbacks(prepared));
     tinygltf::Model model;
     std::string err, warn;
-    const auto* data = reinterpret_cast<const unsigned char*>(prepared.document.data());
-    const auto size = static_cast<unsigned>(prepared.document.size());
+    const std::string& document = prepared.rewritten.empty() ? bytes : prepared.rewritten;
+    const auto* data = reinterpret_cast<const unsigned char*>(document.data());
+    const auto size = static_cast<unsigned>(document.size());
     const bool ok =
         prepared.binary
             ? loader.LoadBinaryFromMemory(&model, &err, &warn, data, size, prepared.base)
-            : loader.LoadASCIIFromString(&model, &err, &warn, prepared.document.data(), size,
-                                         prepared.base);
+            : loader.LoadASCIIFromString(&model, &err, &warn, document.data(), size, prepared.base);
     if (!ok) {
       while (!err.empty() && err.back() == '\n') err.pop_back();
       Fail("(document)", "not valid glTF: " + err);
