@@ -108,7 +108,15 @@ Decomposed Decompose(const Mat4& m) {
   return {{m[12], m[13], m[14]}, FromRotation(c), s, sheared};
 }
 
-Vector ToVector(const Vec3& v) {
+// A vector as the scene holds it, in single precision: refused (naming
+// where) when a component is beyond it.
+Vector ToVector(const Vec3& v, const std::string& where) {
+  for (const double c : v) {
+    if (!(std::fabs(c) <= 3.4e38))
+      Fail(where,
+           "expected values within single precision (a position, scale or point "
+           "beyond 3.4e38)");
+  }
   return {static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2])};
 }
 
@@ -763,9 +771,9 @@ class Importer {
         Decomposed d = Decompose(ObjectMatrix(node));
         if (d.sheared && !sheared_.count(node)) Sheared(node, tick);
         for (int k = 0; k < 3; ++k) d.scale[k] /= b.pointScale[k];
-        b.t.push_back({tick, ToVector(d.translate)});
+        b.t.push_back({tick, ToVector(d.translate, At("nodes", node))});
         b.r.push_back({tick, StoredRotation(d.rotate[0], d.rotate[1], d.rotate[2], d.rotate[3])});
-        b.s.push_back({tick, ToVector(d.scale)});
+        b.s.push_back({tick, ToVector(d.scale, At("nodes", node))});
         const Vector& s = b.s.back().value;
         if (m_.nodes[static_cast<std::size_t>(node)].mesh >= 0 &&
             scaleWarned[static_cast<std::size_t>(node)] == 0 &&
@@ -1004,9 +1012,9 @@ class Importer {
       Vec3 s = b.constant.scale;
       for (int k = 0; k < 3; ++k) s[k] /= b.pointScale[k];
       const Quat& q = b.constant.rotate;
-      scene_->SetTransform(object, Channel<Vector>(ToVector(b.constant.translate)),
+      scene_->SetTransform(object, Channel<Vector>(ToVector(b.constant.translate, where)),
                            Channel<Quaternion>(StoredRotation(q[0], q[1], q[2], q[3])),
-                           Channel<Vector>(ToVector(s)));
+                           Channel<Vector>(ToVector(s, where)));
       return;
     }
     scene_->SetTransform(object, Channel<Vector>(Interpolation::kLinear, b.t),
@@ -1021,8 +1029,9 @@ class Importer {
   float Focal(double aspect, double yfov, const std::string& at) const {
     const int width = options_.width;
     if (aspect <= 0) aspect = double(width) / double(Height(aspect, at));
-    const float focal = static_cast<float>(FocalLength(aspect, yfov));
-    if (!(focal > 0) || !std::isfinite(focal))
+    const double exact = FocalLength(aspect, yfov);
+    const float focal = exact > 0 && exact <= 3.4e38 ? static_cast<float>(exact) : 0.0f;
+    if (!(focal > 0))
       Fail(at + ".perspective",
            "expected a field of view and aspect ratio that give a focal length");
     return focal;
@@ -1064,8 +1073,7 @@ class Importer {
     const tinygltf::Mesh& mesh = m_.meshes[static_cast<std::size_t>(n.mesh)];
     const Vec3& scale = baked_[static_cast<std::size_t>(node)].pointScale;
     auto scaled = [&](double x, double y, double z) {
-      return Vector(static_cast<float>(x * scale[0]), static_cast<float>(y * scale[1]),
-                    static_cast<float>(z * scale[2]));
+      return ToVector({x * scale[0], y * scale[1], z * scale[2]}, At("meshes", n.mesh));
     };
     HModel* model = scene_->AddModel(name);
     HModelCache* cache = model->GetCache();
@@ -1143,8 +1151,7 @@ class Importer {
       Vector pivot;
       if (!inverseBind.empty()) {
         const Vector bind = BindPosition(&inverseBind[j * 16], at);
-        pivot = {static_cast<float>(bind.x * scale[0]), static_cast<float>(bind.y * scale[1]),
-                 static_cast<float>(bind.z * scale[2])};
+        pivot = ToVector({bind.x * scale[0], bind.y * scale[1], bind.z * scale[2]}, at);
       }
       const int p = parent_[static_cast<std::size_t>(joint)];
       const auto parent = bones.find(p);

@@ -253,6 +253,12 @@ TEST(GltfImport, RefusesWithTheGltfPath) {
        },
        "t.gltf: cameras[0].perspective.aspectRatio: expected a number above 0, or none (the "
        "image's width over its height)"},
+      {"beyond single precision",
+       [](GltfBuilder& b) {
+         b.Node({{"translation", {3e38, 0, 0}}}, b.Node({{"translation", {3e38, 0, 0}}}));
+       },
+       "t.gltf: nodes[1]: expected values within single precision (a position, scale or point "
+       "beyond 3.4e38)"},
       {"zero rotation",
        [](GltfBuilder& b) {
          b.Node({{"rotation", {0, 0, 0, 0}}});
