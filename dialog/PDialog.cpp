@@ -114,16 +114,7 @@ BOOL PDialog::OnInitDialog() {
     CString name(child->GetName());
     AddEntry(objects, name, child);
   }
-  // The first object that is not the selected camera: a camera cannot track
-  // itself, so the state the dialog opens in can be confirmed as it is.
-  const HQuorObject* camera = static_cast<HCamera*>(SelectedData(IDC_COMBO1));
-  const LRESULT count = ::SendMessageA(objects, CB_GETCOUNT, 0, 0);
-  LRESULT first = 0;
-  while (first + 1 < count &&
-         reinterpret_cast<const void*>(::SendMessageA(objects, CB_GETITEMDATA, first, 0)) ==
-             static_cast<const void*>(camera))
-    ++first;
-  ::SendMessageA(objects, CB_SETCURSEL, static_cast<WPARAM>(first), 0);
+  ::SendMessageA(objects, CB_SETCURSEL, static_cast<WPARAM>(FirstTarget(objects)), 0);
 
   // Without a camera or a target there is nothing to export.
   const char* missing = nullptr;
@@ -144,6 +135,21 @@ BOOL PDialog::OnInitDialog() {
   fileName.Format("%s", parameters_->fileName.Get());
   ::SetDlgItemTextA(m_hWnd, IDC_FILE_NAME, fileName);
   return TRUE;
+}
+
+// The entry the object list opens on: the first object that is not a
+// camera, else the first that is not the selected camera (a camera cannot
+// track itself), so that the dialog can be confirmed as it opens.
+LRESULT PDialog::FirstTarget(HWND objects) {
+  const void* camera = SelectedData(IDC_COMBO1);
+  const LRESULT count = ::SendMessageA(objects, CB_GETCOUNT, 0, 0);
+  LRESULT fallback = -1;
+  for (LRESULT i = 0; i < count; ++i) {
+    auto* object = reinterpret_cast<HQuorObject*>(::SendMessageA(objects, CB_GETITEMDATA, i, 0));
+    if (object->GetObjectType() != ObjectType::kCamera) return i;
+    if (fallback < 0 && static_cast<const void*>(object) != camera) fallback = i;
+  }
+  return fallback < 0 ? 0 : fallback;
 }
 
 void PDialog::OnOK() {

@@ -7,7 +7,6 @@
 #include "dialog/PluginDialog.h"
 #include "export/Parameters.h"
 
-
 class PDialog : public CPluginDialog {
   DECLARE_MESSAGE_MAP()
  public:
@@ -43,6 +42,7 @@ class PDialog : public CPluginDialog {
   void* SelectedData(int id);
   // Adds an entry and attaches data to it.
   void AddEntry(HWND list, LPCSTR text, const void* data);
+  LRESULT FirstTarget(HWND objects);
 
   PParameters* parameters_;
 };

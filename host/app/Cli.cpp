@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "dialog/ControlIds.h"
+#include "host/app/BehindCamera.h"
 #include "host/app/CursesTerminal.h"
 #include "host/app/Formats.h"
 #include "host/app/HtmlPreview.h"
@@ -112,7 +113,8 @@ compositor's import format, on standard output without -o:
 const char kConvertTail[] = R"(  --width N, --height N, --fps F
                       the track's image size and rate (ae and json need them)
 
-Frames are the start frame plus the line index (shake and 3de count from 1).
+Frames are the scene's: the start frame plus the line index. 3de counts whole
+frames from 1: a track that starts below 1 moves so that it starts at 1.
 )";
 
 const char kDialogUsage[] = R"(Usage: tqhost [--plugin PATH] dialog SCENE
@@ -148,9 +150,7 @@ track goes to standard output).
 )";
 
 std::string Frames(Time ticks, float fps) {
-  std::ostringstream s;
-  s << tq::scene::TicksToFramesExact(ticks, fps);
-  return s.str();
+  return FrameText(tq::scene::TicksToFramesExact(ticks, fps));
 }
 
 // --- info ------------------------------------------------------------------
@@ -197,6 +197,10 @@ std::unique_ptr<tq::scene::Scene> LoadScene(
   if (!tq::scene::IsGltfPath(path)) {
     auto loaded = tq::scene::LoadSceneFile(path);
     if (!loaded) err << "tqhost: " << loaded.error << "\n";
+    if (loaded && a.Has("--fps")) {
+      throw UsageError{"--fps applies to glTF files; this scene runs at " +
+                       FrameText(loaded.scene->Project()->GetFPS()) + " fps"};
+    }
     return std::move(loaded.scene);
   }
   tq::scene::GltfOptions options;
@@ -233,8 +237,8 @@ int Info(const std::string& path, const ParsedArgs& a, std::ostream& out, std::o
   HProject* project = scene->Project();
   HChor* chor = scene->Chor();
   const float fps = project->GetFPS();
-  out << "Project \"" << project->GetName() << "\": " << fps << " fps, time " << project->GetTime()
-      << " ticks (frame " << Frames(project->GetTime(), fps) << ")\n";
+  out << "Project \"" << project->GetName() << "\": " << FrameText(fps) << " fps, time "
+      << project->GetTime() << " ticks (frame " << Frames(project->GetTime(), fps) << ")\n";
   out << "Choreography \"" << chor->GetName() << "\": time " << chor->GetTime() << " ticks (frame "
       << Frames(chor->GetTime(), fps) << ")\n";
   out << "Cameras:\n";
@@ -398,22 +402,29 @@ const char kNoDialog[] = "the settings dialog could not be shown";
 
 // The summary of a run that ended with OK, from the lines it wrote: how many,
 // and why there are none or why some could not be projected.
-void Summarise(const std::vector<TrackPoint>& points, const std::string& file, const char* verb,
-               std::ostream& out, std::ostream& err) {
+void Summarise(const std::vector<TrackPoint>& points, const std::vector<bool>& behind,
+               const std::string& file, const char* verb, std::ostream& out, std::ostream& err) {
   const std::size_t frames = points.size();
   if (frames == 0) {
     out << "0 frames " << verb << " (the start frame is after the end frame)\n";
     return;
   }
   out << frames << (frames == 1 ? " frame " : " frames ") << verb << " to " << file << "\n";
-  const auto saturated = std::count_if(points.begin(), points.end(), [](const TrackPoint& p) {
-    auto edge = [](long v) { return v == INT32_MIN || v == INT32_MAX; };
-    return edge(p.x) || edge(p.y);
-  });
+  const auto saturated = std::count_if(points.begin(), points.end(), Unprojected);
   if (saturated > 0) {
     err << "tqhost: warning: " << saturated << " of " << frames
         << " frames could not be projected: the target is at the camera or in its image plane\n";
   }
+  if (const auto n = std::count(behind.begin(), behind.end(), true); n > 0) {
+    err << "tqhost: warning: " << n << " of " << frames
+        << " frames: the target is behind the camera; those values are mirrored\n";
+  }
+}
+
+// The frames of a run's track that lie behind its camera.
+std::vector<bool> Behind(tq::scene::Scene& scene, const DialogOutcome& o, std::size_t frames) {
+  return FramesBehindCamera(scene, {o.camera, o.target, o.mode}, o.start, frames,
+                            scene.Project()->GetFPS());
 }
 
 int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, const ParsedArgs& a,
@@ -426,11 +437,12 @@ int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, 
   DialogOutcome outcome;
   TrackTap tap;
   bool ran = false;
+  std::unique_ptr<tq::scene::Scene> scene;
   {
     CursesTerminal terminal;
     NotingDriver<framework::TerminalDriver> driver(terminal);
     std::ostringstream problems;
-    auto scene = LoadScene(args[0], a, problems);
+    scene = LoadScene(args[0], a, problems);
     ran = scene && RunExportCommand(pluginPath, *scene, driver, tap, problems);
     outcome = driver.outcome;
     if (!ran) err << problems.str();
@@ -447,7 +459,7 @@ int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, 
   std::vector<TrackPoint> points;
   std::string error;
   ReadTrack(tap.text, points, error);
-  Summarise(points, outcome.file, "exported", out, err);
+  Summarise(points, Behind(*scene, outcome, points.size()), outcome.file, "exported", out, err);
   return 0;
 }
 
@@ -621,9 +633,11 @@ bool ReportFailures(const NotingDriver<framework::ScriptedDriver>& driver, const
 // Saves the picture of the track through the same never-half-written
 // replace as the track.
 bool WritePreview(const std::string& path, const std::vector<TrackPoint>& points,
-                  const DialogOutcome& outcome, std::ostream& err) {
-  const std::string svg = RenderPreview(points, {outcome.camera, outcome.target, outcome.mode,
-                                                 outcome.width, outcome.height, outcome.start});
+                  const std::vector<bool>& behind, const DialogOutcome& outcome,
+                  std::ostream& err) {
+  const std::string svg =
+      RenderPreview(points, {outcome.camera, outcome.target, outcome.mode, outcome.width,
+                             outcome.height, outcome.start, behind});
   return SaveText(path, svg, err, "the preview ");
 }
 
@@ -655,7 +669,21 @@ struct TargetChoice {
   std::string name, mode, groupOrBone;
 };
 
-std::vector<TargetChoice> TargetChoices(const ParsedArgs& a, const SceneNames& names) {
+// The object the dialog opens on: the first listed one that is not a
+// camera, else the first that is not the run's camera (a camera cannot
+// track itself); "" when there is none.
+std::string DefaultTarget(HChor* chor, const SceneNames& names, const ParsedArgs& a) {
+  const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
+  std::string fallback;
+  for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling()) {
+    if (o->GetObjectType() == ObjectType::kFolder) continue;
+    if (o->GetObjectType() != ObjectType::kCamera) return o->GetName();
+    if (fallback.empty() && camera != o->GetName()) fallback = o->GetName();
+  }
+  return fallback.empty() && !names.objects.empty() ? names.objects.front() : fallback;
+}
+
+std::vector<TargetChoice> TargetChoices(HChor* chor, const ParsedArgs& a, const SceneNames& names) {
   std::vector<TargetChoice> choices;
   if (a.Has("--all-targets")) {
     if (a.Has("--target")) throw UsageError{"--all-targets and --target exclude each other"};
@@ -677,7 +705,7 @@ std::vector<TargetChoice> TargetChoices(const ParsedArgs& a, const SceneNames& n
                                                                            : second - first - 1),
                        second == std::string::npos ? "" : given.substr(second + 1)});
   }
-  if (choices.empty()) choices.push_back({"", "", ""});
+  if (choices.empty()) choices.push_back({DefaultTarget(chor, names, a), "", ""});
   return choices;
 }
 
@@ -685,6 +713,7 @@ std::vector<TargetChoice> TargetChoices(const ParsedArgs& a, const SceneNames& n
 // and its group or bone.
 ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetChoice& choice) {
   ParsedArgs t = a;
+  if (a.Has("--target") || a.Has("--all-targets")) t.values["--target-given"] = "";
   if (!choice.name.empty()) t.values["--target"] = choice.name;
   if (!choice.mode.empty()) t.values["--mode"] = choice.mode;
   if (!choice.groupOrBone.empty()) {
@@ -694,6 +723,9 @@ ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetChoice& choice) {
                        ": a group or bone goes with group-center or bone"};
     t.values[mode == "bone" ? "--bone" : "--group"] = choice.groupOrBone;
   }
+  // A group or a bone given alone says the mode.
+  if (!t.Has("--mode") && t.Has("--group")) t.values["--mode"] = "group-center";
+  if (!t.Has("--mode") && t.Has("--bone")) t.values["--mode"] = "bone";
   if (t.Has("--mode") && ModeRadios().count(t.Value("--mode")) == 0) {
     throw UsageError{"--mode must be origin, model-center, group-center or bone, not '" +
                      t.Value("--mode") + "'"};
@@ -784,8 +816,11 @@ RunResult ExportTarget(ExportSession& session, tq::scene::Scene& scene, SceneNam
     return result;
   }
   const bool toStdout = output == "/dev/stdout";
+  const std::vector<bool> behind = Behind(scene, driver.outcome, points.size());
+  if (!t.Has("--target-given"))
+    summary << "tracked " << driver.outcome.target << ", the first object that is not the camera\n";
   summary << prefix;
-  Summarise(points, toStdout ? "standard output" : output, "written", summary, err);
+  Summarise(points, behind, toStdout ? "standard output" : output, "written", summary, err);
   result.ok = true;
   result.files = 1;
   // Copies in compositors' formats, with what the run knew.
@@ -798,12 +833,14 @@ RunResult ExportTarget(ExportSession& session, tq::scene::Scene& scene, SceneNam
   info.name = o.target;
   for (const AlsoCopy& copy : also) {
     const std::string path = Expand(copy.pattern, fields);
-    const std::string text = RenderTrack(copy.format->format, points, info, error);
+    std::string note;
+    const std::string text = RenderTrack(copy.format->format, points, info, error, &note);
     if (!error.empty()) {
       err << "tqhost: " << prefix << path << ": " << error << "\n";
       result.ok = false;
     } else if (SaveText(path, text, err)) {
-      summary << prefix << copy.format->name << " copy written to " << path << "\n";
+      summary << prefix << copy.format->name << " copy written to " << path
+              << (note.empty() ? "" : " (" + note + ")") << "\n";
       ++result.files;
     } else {
       result.ok = false;
@@ -820,10 +857,10 @@ RunResult ExportTarget(ExportSession& session, tq::scene::Scene& scene, SceneNam
   if (t.Has("--preview") && IsHtmlPath(Expand(t.Value("--preview"), fields))) {
     result.page = Expand(t.Value("--preview"), fields);
     result.html = {o.camera, o.width, o.height, info.fps.value_or(24), o.start, std::nullopt, {}};
-    result.html.tracks.push_back({o.target, o.mode, points, {}});
+    result.html.tracks.push_back({o.target, o.mode, points, behind});
   } else if (t.Has("--preview")) {
     const std::string path = Expand(t.Value("--preview"), fields);
-    if (!WritePreview(path, points, o, err)) return result.ok = false, result;
+    if (!WritePreview(path, points, behind, o, err)) return result.ok = false, result;
     summary << prefix << "preview drawn in " << path << "\n";
     ++result.files;
   }
@@ -849,7 +886,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   auto scene = LoadScene(positional[1], a, err);
   if (!scene) return 1;
   SceneNames names(scene->Chor(), "");
-  const std::vector<TargetChoice> targets = TargetChoices(a, names);
+  const std::vector<TargetChoice> targets = TargetChoices(scene->Chor(), a, names);
   const bool many = targets.size() > 1;
   // "-" is standard output; the summary then goes to standard error.
   std::string pattern = a.Value("--output", many ? "TQmotion-{target}.txt" : "TQmotion.txt");
@@ -943,11 +980,13 @@ int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostr
   if (a.Has("--fps")) info.fps = number("--fps");
   if (a.Has("--first-frame")) info.firstFrame = number("--first-frame");
   if (a.Has("--name")) info.name = a.Value("--name");
-  const std::string converted = RenderTrack(format->format, points, info, error);
+  std::string note;
+  const std::string converted = RenderTrack(format->format, points, info, error, &note);
   if (!error.empty()) {
     err << "tqhost: " << rest[0] << ": " << error << "\n";
     return 1;
   }
+  if (!note.empty()) err << "tqhost: " << note << "\n";
   std::string output = a.Value("--output", "-");
   if (output == "-") return (out << converted, 0);
   if (!SaveText(output, converted, err)) return 1;

@@ -16,19 +16,17 @@ std::string Number(double v, int decimals) {
   return text;
 }
 
-// A frame as a compositor reads it: whole frames without a decimal part.
-std::string FrameText(double frame) {
-  if (frame == std::trunc(frame) && std::fabs(frame) < 1e15) {
-    return std::to_string(static_cast<long long>(frame));
-  }
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, frame).ptr;
-  return std::string(text, end);
+double FrameOf(const TrackInfo& info, int index, double shift = 0) {
+  return (info.firstFrame ? *info.firstFrame : info.startFrame + shift) + index;
 }
 
-double FrameOf(const TrackInfo& info, int index, bool fromOne) {
-  if (info.firstFrame) return *info.firstFrame + index;
-  return info.startFrame + index + (fromOne ? 1 : 0);
+// A rate as a number that prints as the shortest text of its float (23.976,
+// not 23.97599983215332).
+double RateValue(double fps) {
+  double value = fps;
+  const std::string text = FrameText(fps);
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
 }
 
 bool Need(bool present, const char* format, const char* flag, std::string& error) {
@@ -37,6 +35,15 @@ bool Need(bool present, const char* format, const char* flag, std::string& error
 }
 
 }  // namespace
+
+std::string FrameText(double frame) {
+  char text[400];
+  const float single = static_cast<float>(frame);
+  const auto end = static_cast<double>(single) == frame
+                       ? std::to_chars(text, text + sizeof text, single, std::chars_format::fixed)
+                       : std::to_chars(text, text + sizeof text, frame, std::chars_format::fixed);
+  return std::string(text, end.ptr);
+}
 
 bool ReadTrack(const std::string& text, std::vector<TrackPoint>& points, std::string& error) {
   std::istringstream in(text);
@@ -94,7 +101,7 @@ namespace {
 // After Effects keyframe data: origin top-left, Y down.
 void WriteAe(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info) {
   out << "Adobe After Effects 8.0 Keyframe Data\n\n"
-      << "\tUnits Per Second\t" << FrameText(*info.fps) << "\n"
+      << "\tUnits Per Second\t" << FrameText(RateValue(*info.fps)) << "\n"
       << "\tSource Width\t" << *info.width << "\n"
       << "\tSource Height\t" << *info.height << "\n"
       << "\tSource Pixel Aspect Ratio\t1\n"
@@ -102,7 +109,7 @@ void WriteAe(std::ostream& out, const std::vector<TrackPoint>& points, const Tra
       << "Transform\tPosition\n"
       << "\tFrame\tX pixels\tY pixels\tZ pixels\t\n";
   for (const TrackPoint& p : points) {
-    out << '\t' << FrameText(FrameOf(info, p.index, false)) << '\t' << p.x << '\t'
+    out << '\t' << FrameText(FrameOf(info, p.index)) << '\t' << p.x << '\t'
         << static_cast<long long>(*info.height) - p.y << "\t0\t\n";
   }
   out << "\n\nEnd of Keyframe Data\n";
@@ -113,7 +120,7 @@ void WriteShake(std::ostream& out, const std::vector<TrackPoint>& points, const 
       << "   Frame             X             Y   Correlation\n";
   for (const TrackPoint& p : points) {
     char line[128];
-    std::snprintf(line, sizeof line, "%8.2f %13.3f %13.3f %13.3f\n", FrameOf(info, p.index, true),
+    std::snprintf(line, sizeof line, "%8.2f %13.3f %13.3f %13.3f\n", FrameOf(info, p.index),
                   static_cast<double>(p.x), static_cast<double>(p.y), 1.0);
     out << line;
   }
@@ -122,11 +129,11 @@ void WriteShake(std::ostream& out, const std::vector<TrackPoint>& points, const 
 void WriteJson(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info) {
   nlohmann::ordered_json doc = {{"width", *info.width},
                                 {"height", *info.height},
-                                {"fps", *info.fps},
+                                {"fps", RateValue(*info.fps)},
                                 {"name", info.name},
                                 {"frames", nlohmann::ordered_json::array()}};
   for (const TrackPoint& p : points) {
-    doc["frames"].push_back({{"frame", FrameOf(info, p.index, false)}, {"x", p.x}, {"y", p.y}});
+    doc["frames"].push_back({{"frame", FrameOf(info, p.index)}, {"x", p.x}, {"y", p.y}});
   }
   out << doc.dump(1) << "\n";
 }
@@ -141,7 +148,7 @@ bool SizeAndRate(const char* format, const TrackInfo& info, std::string& error) 
 }  // namespace
 
 std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, const TrackInfo& info,
-                        std::string& error) {
+                        std::string& error, std::string* note) {
   error.clear();
   const char* name = Formats()[static_cast<std::size_t>(format)].name;
   const bool needsFrames =
@@ -153,16 +160,46 @@ std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, co
   if ((format == Format::kAe || format == Format::kJson) && !SizeAndRate(name, info, error)) {
     return "";
   }
+  // Formats with a name line cannot hold a line break (or any control
+  // character) in it.
+  if (format == Format::kShake || format == Format::k3de) {
+    for (const char c : info.name) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+        error = std::string("the ") + name +
+                " format cannot hold a name with a line break or another control character; "
+                "give --name NAME";
+        return "";
+      }
+    }
+  }
+  // 3DEqualizer counts whole frames from 1: a track that starts below 1
+  // moves as a whole so that its first frame is 1.
+  double shift = 0;
+  if (format == Format::k3de) {
+    const double first = FrameOf(info, 0);
+    if (first != std::floor(first)) {
+      error = "the 3de format needs whole frames, and the track starts at frame " +
+              FrameText(first) + "; give --first-frame N";
+      return "";
+    }
+    if (!info.firstFrame && first < 1) {
+      shift = 1 - first;
+      if (note != nullptr) {
+        *note = "frames moved by " + FrameText(shift) + " so that the first is 1 (3DEqualizer " +
+                "counts from 1)";
+      }
+    }
+  }
   std::ostringstream out;
   switch (format) {
     case Format::kNuke:
       for (const TrackPoint& p : points)
-        out << FrameText(FrameOf(info, p.index, false)) << ' ' << p.x << ' ' << p.y << '\n';
+        out << FrameText(FrameOf(info, p.index)) << ' ' << p.x << ' ' << p.y << '\n';
       break;
     case Format::kCsv:
       out << "frame,x,y\n";
       for (const TrackPoint& p : points)
-        out << FrameText(FrameOf(info, p.index, false)) << ',' << p.x << ',' << p.y << '\n';
+        out << FrameText(FrameOf(info, p.index)) << ',' << p.x << ',' << p.y << '\n';
       break;
     case Format::kAe:
       WriteAe(out, points, info);
@@ -173,7 +210,7 @@ std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, co
     case Format::k3de:
       out << "1\n" << info.name << "\n0\n" << points.size() << "\n";
       for (const TrackPoint& p : points) {
-        out << FrameText(FrameOf(info, p.index, true)) << ' ' << Number(double(p.x), 15) << ' '
+        out << FrameText(FrameOf(info, p.index, shift)) << ' ' << Number(double(p.x), 15) << ' '
             << Number(double(p.y), 15) << '\n';
       }
       break;

@@ -5,15 +5,16 @@
 //   nuke   "frame x y" lines, origin bottom-left
 //   ae     After Effects keyframe data as the clipboard carries it (tabs;
 //          origin top-left: y' = height - y); needs the size and the rate
-//   shake  TrackName, a column header, "Frame X Y Correlation" rows, frames
-//          from 1, three decimals
+//   shake  TrackName, a column header, "Frame X Y Correlation" rows, three
+//          decimals
 //   3de    3DEqualizer's 2D points: count, name, colour, frame count, then
-//          "frame x y" rows, frames from 1
+//          "frame x y" rows; whole frames from 1
 //   csv    "frame,x,y" with a header line, origin bottom-left
 //   json   {"width", "height", "fps", "name", "frames": [{"frame", "x", "y"}]}
 //
-// Frame numbers are the start frame plus the line index (a format that
-// counts from 1 adds 1), unless a first frame is given.
+// Frame numbers are the scene's: the start frame plus the line index, unless
+// a first frame is given. Only 3de, which counts whole frames from 1, moves
+// a track that starts below 1 so that it starts at 1.
 #pragma once
 
 #include <optional>
@@ -28,6 +29,13 @@ struct TrackPoint {
   long x;
   long y;
 };
+
+// A frame the plug-in could not project: it writes the ends of the 32-bit
+// range for it.
+inline bool Unprojected(const TrackPoint& p) {
+  auto edge = [](long v) { return v <= -2147483648L || v >= 2147483647L; };
+  return edge(p.x) || edge(p.y);
+}
 
 // Reads the plug-in's "index TAB x TAB y" lines, indices counting from 0;
 // false (with the line number in error) on anything else.
@@ -49,14 +57,20 @@ struct TrackInfo {
   std::optional<int> width, height;
   std::optional<double> fps;
   double startFrame = 0;             // the frame of line 0
-  std::optional<double> firstFrame;  // overrides the start frame (and the 1 of 1-based formats)
+  std::optional<double> firstFrame;  // overrides the start frame
   std::string name = "track";
 };
 
 // The track in a format; "" with why in error when the format needs a value
 // the info lacks ("the ae format needs --width"), or frames and has none.
+// A format that has to move the frames says so in note.
 std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, const TrackInfo& info,
-                        std::string& error);
+                        std::string& error, std::string* note = nullptr);
+
+// A frame number as every output prints it: plain decimals, never an
+// exponent; whole frames without a decimal point; a frame that is a float
+// as the shortest text that reads back as that float (299.69998, 23.976).
+std::string FrameText(double frame);
 
 // Reads a track: the plug-in's text, or a csv or json file made by
 // RenderTrack (whose values also fill info). False with the file, the line

@@ -67,7 +67,7 @@ const std::vector<Option>& ConvertOptions() {
       {"--to", nullptr, "FORMAT", "the format: nuke, ae, shake, 3de, csv or json"},
       {"--first-frame", nullptr, "N",
        "the frame of the track's first line (default: its start frame, 0 for the plug-in's "
-       "file; plus 1 for shake and 3de)"},
+       "file; 3de moves a track that starts below 1 to start at 1)"},
       {"--name", nullptr, "NAME", "the track's name (shake, 3de, json; default: the file's name)"},
   };
   return options;

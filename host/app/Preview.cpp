@@ -32,10 +32,7 @@ std::string Escape(const std::string& text) {
 }
 
 std::string FrameLabel(float start, int index) {
-  const double frame = static_cast<double>(start) + index;
-  std::ostringstream s;
-  s << frame;
-  return s.str();
+  return FrameText(static_cast<double>(start) + index);
 }
 
 }  // namespace
@@ -83,10 +80,10 @@ class SvgPreview {
   }
 
  private:
-  // A frame the plug-in could not project writes the ends of the 32-bit range.
-  static bool Saturated(const TrackPoint& p) {
-    auto edge = [](long v) { return v <= -2147483648L || v >= 2147483647L; };
-    return edge(p.x) || edge(p.y);
+  static bool Saturated(const TrackPoint& p) { return Unprojected(p); }
+  bool Behind(const TrackPoint& p) const {
+    const auto i = static_cast<std::size_t>(p.index);
+    return i < info_.behind.size() && info_.behind[i];
   }
   double X(long x) const { return static_cast<double>(x); }
   double Y(long y) const { return h_ - static_cast<double>(y); }  // origin bottom-left
@@ -140,9 +137,11 @@ class SvgPreview {
     for (const TrackPoint& p : points_) {
       if (Saturated(p)) continue;
       const std::string frame = FrameLabel(info_.startFrame, p.index);
-      svg_ << "<circle cx=\"" << X(p.x) << "\" cy=\"" << Y(p.y) << "\" r=\"" << 2 * unit_
-           << "\" fill=\"#1f6fd1\"><title>frame " << frame << ": (" << p.x << ", " << p.y
-           << ")</title></circle>\n";
+      const bool behind = Behind(p);
+      svg_ << "<circle" << (behind ? " class=\"behind\"" : "") << " cx=\"" << X(p.x) << "\" cy=\""
+           << Y(p.y) << "\" r=\"" << 2 * unit_ << "\" fill=\"" << (behind ? "#f08c00" : "#1f6fd1")
+           << "\"><title>frame " << frame << ": (" << p.x << ", " << p.y << ")"
+           << (behind ? " behind the camera: mirrored" : "") << "</title></circle>\n";
       if (p.index % 10 != 0) continue;
       Label(X(p.x), Y(p.y), frame, taken);
     }

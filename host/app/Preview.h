@@ -3,7 +3,8 @@
 // much of the track outside the image as there is, the track as a line with
 // a dot per frame, a label every 10 frames (moved aside, never left out),
 // the first and last frame marked, frames that could not be projected
-// marked on a strip below, and the camera, target and mode in a title.
+// marked on a strip below, frames behind the camera in another colour, and
+// the camera, target and mode in a title.
 #pragma once
 
 #include <string>
@@ -20,6 +21,7 @@ struct PreviewInfo {
   int width;
   int height;
   float startFrame;
+  std::vector<bool> behind = {};  // per line: the target behind the camera (drawn apart)
 };
 
 std::string RenderPreview(const std::vector<TrackPoint>& points, const PreviewInfo& info);

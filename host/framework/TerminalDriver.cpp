@@ -1,6 +1,7 @@
 #include "host/framework/TerminalDriver.h"
 
 #include <algorithm>
+#include <map>
 #include <string_view>
 
 #include "host/framework/Dialog.h"
@@ -73,7 +74,15 @@ void TerminalDriver::Draw(HWND dialog, HWND focus) {
     width = Column(t->cx) + 2;
     height = Row(t->cy) + 2;
   }
-  DrawFrame(kTop, kLeft, std::max(height, 3), std::max(width, 20), d.text);
+  // Each control at its place, but never over the one before it on its row:
+  // a label is shown whole, and what follows it moves right.
+  struct Placed {
+    int row, col;
+    std::string text;
+    int attributes;
+  };
+  std::vector<Placed> placed;
+  std::map<int, int> free;  // by row: the first column after the last control
   std::size_t index = 0;
   for (HWND child : Children(dialog)) {
     const WindowInfo c = DescribeWindow(child);
@@ -108,8 +117,13 @@ void TerminalDriver::Draw(HWND dialog, HWND focus) {
     } else {
       text = Fit(c.text, std::max(cells, c.text.size()));  // labels show whole
     }
-    terminal_.Put(row, col, text, attributes);
+    const int at = std::max(col, free[row]);
+    free[row] = at + static_cast<int>(text.size()) + 1;
+    width = std::max(width, free[row] - kLeft);
+    placed.push_back({row, at, std::move(text), attributes});
   }
+  DrawFrame(kTop, kLeft, std::max(height, 3), std::max(width, 20), d.text);
+  for (const Placed& p : placed) terminal_.Put(p.row, p.col, p.text, p.attributes);
   const int statusRow = kTop + std::max(height, 3);
   terminal_.Put(statusRow, kLeft,
                 status_.empty()

@@ -528,8 +528,10 @@ class Reader {
     if (!Lookup(project, "fps", v)) Fail(PathText("fps"), "missing");
     {
       Enter at(*this, "fps");
-      const double fps = Number(v);
-      // A rate above one frame per tick cannot place its frames on ticks.
+      // The rate is checked as the project keeps it, in single precision
+      // (1e-300 is 0 there). A rate above one frame per tick cannot place its
+      // frames on ticks.
+      const double fps = static_cast<float>(Number(v));
       if (!(fps > 0.0) || fps > kTicksPerSecond)
         Fail("expected a positive frame rate of at most 135000");
       // Every time in the file becomes ticks at the rate the project answers,

@@ -1,7 +1,7 @@
 // Tracks in compositors' formats, each from the same hand-worked track:
 // three lines at start frame 10 of a 640 x 480 image at 24 fps, "Ball".
 //   line 0: (100, 50)   line 1: (-3, 470)   line 2: (120, 0)
-// Frames: 10, 11, 12; shake and 3de count from 1: 11, 12, 13. After Effects
+// Frames: 10, 11, 12, the scene's, in every format. After Effects
 // has Y down: 480 - 50 = 430, 480 - 470 = 10, 480 - 0 = 480.
 #include <string>
 #include <vector>
@@ -43,12 +43,12 @@ TEST(Formats, GoldenFilesFromAHandWorkedTrack) {
        "\t10\t100\t430\t0\t\n\t11\t-3\t10\t0\t\n\t12\t120\t480\t0\t\n\n\nEnd of Keyframe Data\n"},
       {Format::kShake,
        "TrackName Ball\n   Frame             X             Y   Correlation\n"
-       "   11.00       100.000        50.000         1.000\n"
-       "   12.00        -3.000       470.000         1.000\n"
-       "   13.00       120.000         0.000         1.000\n"},
+       "   10.00       100.000        50.000         1.000\n"
+       "   11.00        -3.000       470.000         1.000\n"
+       "   12.00       120.000         0.000         1.000\n"},
       {Format::k3de,
-       "1\nBall\n0\n3\n11 100.000000000000000 50.000000000000000\n"
-       "12 -3.000000000000000 470.000000000000000\n13 120.000000000000000 0.000000000000000\n"},
+       "1\nBall\n0\n3\n10 100.000000000000000 50.000000000000000\n"
+       "11 -3.000000000000000 470.000000000000000\n12 120.000000000000000 0.000000000000000\n"},
       {Format::kJson,
        "{\n \"width\": 640,\n \"height\": 480,\n \"fps\": 24.0,\n \"name\": \"Ball\",\n"
        " \"frames\": [\n  {\n   \"frame\": 10.0,\n   \"x\": 100,\n   \"y\": 50\n  },\n"
@@ -68,6 +68,66 @@ TEST(Formats, GoldenFilesFromAHandWorkedTrack) {
   EXPECT_EQ(tq::app::RenderTrack(Format::kNuke, kTrack, first, error),
             "1001 100 50\n1002 -3 470\n1003 120 0\n");
   EXPECT_EQ(tq::app::RenderTrack(Format::k3de, kTrack, first, error).substr(11, 5), "1001 ");
+}
+
+// Where a format cannot hold the track as it is: 3DEqualizer counts whole
+// frames from 1, and a name line holds no line break.
+TEST(Formats, WhatAFormatCannotHold) {
+  struct Row {
+    Format format;
+    double start;
+    std::string name, begins, note, error;
+  } rows[] = {
+      {Format::k3de, 0, "Ball", "1\nBall\n0\n3\n1 100.",
+       "frames moved by 1 so that the first is 1 (3DEqualizer counts from 1)", ""},
+      {Format::k3de, -4, "Ball", "1\nBall\n0\n3\n1 100.",
+       "frames moved by 5 so that the first is 1 (3DEqualizer counts from 1)", ""},
+      {Format::k3de, 1, "Ball", "1\nBall\n0\n3\n1 100.", "", ""},
+      {Format::kShake, 0, "Ball",
+       "TrackName Ball\n   Frame             X             Y   Correlation\n    0.00", "", ""},
+      {Format::k3de, 1.5, "Ball", "", "",
+       "the 3de format needs whole frames, and the track starts at frame 1.5; give --first-frame "
+       "N"},
+      {Format::k3de, 1, "Ball\n2", "", "",
+       "the 3de format cannot hold a name with a line break or another control character; give "
+       "--name NAME"},
+      {Format::kShake, 1, "Ball\r", "", "",
+       "the shake format cannot hold a name with a line break or another control character; give "
+       "--name NAME"},
+      {Format::kNuke, 0.5, "Ball\n2", "0.5 100 50\n", "", ""},
+  };
+  for (const Row& r : rows) {
+    TrackInfo info = Info();
+    info.startFrame = r.start;
+    info.name = r.name;
+    std::string error, note;
+    const std::string text = tq::app::RenderTrack(r.format, kTrack, info, error, &note);
+    EXPECT_EQ(text.substr(0, r.begins.size()), r.begins) << r.start;
+    EXPECT_EQ(text.empty(), !r.error.empty()) << r.start;
+    EXPECT_EQ(note, r.note) << r.start;
+    EXPECT_EQ(error, r.error) << r.start;
+  }
+  // Rates print as the float they are: 23.976, not 23.97599983215332.
+  TrackInfo film = Info();
+  film.fps = static_cast<double>(23.976f);
+  std::string error;
+  EXPECT_NE(tq::app::RenderTrack(Format::kAe, kTrack, film, error).find("Second\t23.976\n"),
+            std::string::npos);
+  EXPECT_NE(tq::app::RenderTrack(Format::kJson, kTrack, film, error).find("\"fps\": 23.976,"),
+            std::string::npos);
+}
+
+TEST(Formats, FrameTextIsPlainAndShortest) {
+  const std::pair<double, const char*> rows[] = {{1234567, "1234567"},
+                                                 {1e15, "1000000000000000"},
+                                                 {299.69998f, "299.69998"},
+                                                 {12.5, "12.5"},
+                                                 {-0.5, "-0.5"},
+                                                 {0.1, "0.1"},
+                                                 {static_cast<double>(0.1f), "0.1"},
+                                                 {1e-5, "0.00001"},
+                                                 {2e9 + 0.5, "2000000000.5"}};
+  for (const auto& [frame, text] : rows) EXPECT_EQ(tq::app::FrameText(frame), text) << text;
 }
 
 // csv and json read back to the same track and what it knows.

@@ -191,8 +191,10 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
        "tqhost: --mode must be origin, model-center, group-center or bone, not 'middle'\n"},
       {"export " + orbit + " --width", 2, "tqhost: --width needs a value\n"},
       {"export " + orbit + " --colour red", 2, "tqhost: unknown option --colour\n"},
-      {"export " + orbit, 1,
-       "tqhost: --target: The target is the camera itself. Choose another object.\n"},
+      {"export " + orbit + " --target Camera1", 1,
+       "tqhost: --target Camera1: The target is the camera itself. Choose another object.\n"},
+      {"export " + orbit + " --fps 25", 2,
+       "tqhost: --fps applies to glTF files; this scene runs at 30 fps\n"},
       {"--plugin '" + std::string(TQ_BIN_DIR) + "/nodialog.plg' export " + orbit, 1,
        "tqhost: the settings dialog could not be shown\n"},
       {"frobnicate", 2,
@@ -224,6 +226,28 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
   EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion.txt"));  // nothing refused wrote a file
 }
 
+// Without options the run tracks the first object that is not a camera and
+// says so; a group or a bone given alone says the mode.
+TEST(Tqhost, DefaultsThatWork) {
+  TempDir dir;
+  const std::string orbit = "'" + kExamples + "orbit.tqs.json'";
+  const Result plain = RunHost(dir, "export " + orbit);
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(plain.out,
+            "tracked Robot, the first object that is not the camera\n"
+            "121 frames written to TQmotion.txt\n");
+  EXPECT_EQ(ReadFile(dir / "TQmotion.txt"), ReadFile(kGolden + "orbit-robot-origin.txt"));
+  for (const char* given : {"--group Roof", "--bone Neck"}) {
+    const std::string mode = given[2] == 'g' ? "--mode group-center " : "--mode bone ";
+    ASSERT_EQ(RunHost(dir, "export " + orbit + " --target Robot " + given + " -o a.txt").status, 0);
+    ASSERT_EQ(
+        RunHost(dir, "export " + orbit + " --target Robot " + mode + given + " -o b.txt").status,
+        0);
+    EXPECT_EQ(ReadFile(dir / "a.txt"), ReadFile(dir / "b.txt")) << given;
+    EXPECT_NE(ReadFile(dir / "a.txt"), ReadFile(kGolden + "orbit-robot-origin.txt")) << given;
+  }
+}
+
 // A run that writes nothing, or frames that could not be projected, says so.
 TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
   TempDir dir;
@@ -248,6 +272,27 @@ TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
             "tqhost: warning: 1 of 3 frames could not be projected: the target is at the camera "
             "or in its image plane\n");
   EXPECT_EQ(ReadFile(dir / "p.txt"), "0\t32\t24\n1\t32\t24\n2\t-2147483648\t-2147483648\n");
+  // Past the plane the target is behind the camera at frames 3 and 4
+  // (z = 5, 10): the values are mirrored, kept, warned about and marked.
+  tq::testing::WriteFile(dir / "behind.tqs.json", R"({"format": "tq-scene", "version": 1,
+    "project": {"fps": 24}, "chor": {"objects": [
+      {"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 4}},
+      {"type": "null", "name": "T", "translate": {"keys": [[0, [1, 0, -10]], [4, [1, 0, 10]]]}}]}})");
+  const Result behind = RunHost(dir, "export behind.tqs.json -o b.txt --preview b.svg");
+  EXPECT_EQ(behind.status, 0) << behind.err;
+  EXPECT_NE(behind.err.find("tqhost: warning: 2 of 5 frames: the target is behind the camera; "
+                            "those values are mirrored\n"),
+            std::string::npos)
+      << behind.err;
+  // X = 32 - (1 / (0.5 z)) * 32: 38.4 at z = -10, and at z = 5 19.2, where
+  // in front (z = -5) it would be 44.8.
+  EXPECT_EQ(ReadFile(dir / "b.txt").substr(0, 8), "0\t38\t24\n");
+  EXPECT_NE(ReadFile(dir / "b.txt").find("\n3\t19\t24\n"), std::string::npos);
+  const std::string marked = ReadFile(dir / "b.svg");
+  std::size_t behindDots = 0;
+  for (std::size_t at = 0; (at = marked.find("class=\"behind\"", at)) != std::string::npos; ++at)
+    ++behindDots;
+  EXPECT_EQ(behindDots, 2u);
 }
 
 // Runs a shell script in dir, with tqhost as $HOST and the orbit example as

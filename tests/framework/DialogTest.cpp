@@ -38,6 +38,8 @@ BEGIN
   PUSHBUTTON "Throw", 1008, 50, 65, 40, 14
   DEFPUSHBUTTON "OK", IDOK, 100, 80, 40, 14
   PUSHBUTTON "Cancel", IDCANCEL, 150, 80, 40, 14
+  LTEXT "Long label:", -1, 5, 84, 20, 8
+  EDITTEXT 1009, 25, 82, 40, 14
 END
 )";
 
@@ -333,6 +335,7 @@ TEST_F(TerminalDialogTest, DrawsTheTemplate) {
   EXPECT_NE(screen.find("[12"), std::string::npos) << screen;         // the number field
   EXPECT_NE(screen.find("[299.69998"), std::string::npos) << screen;  // the float field
   EXPECT_NE(screen.find("<<OK>>"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("Long label: ["), std::string::npos) << screen;  // whole, then its field
   EXPECT_EQ(terminal.reversed.front().rfind("[", 0), 0u);  // the first list has the focus
 }
 

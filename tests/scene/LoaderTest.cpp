@@ -206,6 +206,8 @@ TEST(Loader, RefusesBadFilesWithPathAndExpectation) {
        "chor.objects[0].type: expected \"model\", \"camera\", \"light\", \"null\" or \"folder\""},
       {"fps 0", SceneWith("", "0"), "project.fps: expected a positive frame rate"},
       {"fps negative", SceneWith("", "-24"), "project.fps: expected a positive frame rate"},
+      {"fps 0 in single precision", SceneWith("", "1e-300"),
+       "project.fps: expected a positive frame rate"},
       {"non-increasing keys",
        SceneWith(
            R"({"type": "null", "name": "A", "translate": {"keys": [[5, [0,0,0]], [5, [1,1,1]]]}})"),

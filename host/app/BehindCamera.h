@@ -1,0 +1,28 @@
+// Which frames of a run lie behind the camera. The export projects such a
+// point all the same, and its pixel values are mirrored through the image
+// centre: they look valid and are not. tqhost warns about them and the
+// previews mark them; the track file stays as the export writes it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/scene/Scene.h"
+
+namespace tq::app {
+
+// The run as its dialog ended: the names shown in the camera and object
+// lists, and the mode ("" for the origin, "model centre", "group NAME",
+// "bone NAME").
+struct RunTarget {
+  std::string camera, target, mode;
+};
+
+// For each of count frames from start (steps of 1.0 in single precision, at
+// the export's tick times): whether the tracked point, in the camera's
+// space, lies behind it (z above 0; the camera looks down -Z). Empty when a
+// name cannot be found.
+std::vector<bool> FramesBehindCamera(tq::scene::Scene& scene, const RunTarget& run, float start,
+                                     std::size_t count, float fps);
+
+}  // namespace tq::app
