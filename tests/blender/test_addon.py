@@ -134,7 +134,7 @@ for fit, rx, ry, pct, preview in (("AUTO", 1280, 720, 75, None), ("VERTICAL", 72
     nuke = open(f"{out}/{safe(kid.name)}.nk.txt").readline().split()
     copy = json.load(open(f"{out}/{safe(empty.name)}.json"))
     check(nuke[0] == str((preview or (1,))[0]) and copy["name"] == empty.name and
-          copy["fps"] == ctypes.c_float(24000 / 1001).value, f"{shot}: copies {nuke} {copy['fps']}")
+          ctypes.c_float(copy["fps"]).value == ctypes.c_float(24000 / 1001).value, f"{shot}: copies {nuke} {copy['fps']}")
     # The model centre: the mean of the face corners, carried by the parents.
     corners = [v for p in kid.data.polygons for v in p.vertices]
     centre = sum((kid.data.vertices[i].co for i in corners), Vector()) / len(corners)
