@@ -61,16 +61,19 @@ void Append(std::string& s, const char* format, double a, double b = 0, double c
 }
 
 // A key list of translations or rotations (about Y), one key every `every`
-// frames from 0 to last.
-void Keys(std::string& s, bool rotation, int every, int last, double seed) {
+// frames from 0 to last: the objects wander about z = -25, the camera about
+// z = 10, turning a few degrees either way, so that every target is ahead.
+void Keys(std::string& s, bool rotation, bool camera, int every, int last, double seed) {
   s += "{\"interpolation\": \"smooth\", \"keys\": [";
   for (int f = 0; f <= last; f += every) {
     if (f > 0) s += ",\n";
     const double a = seed + f * 0.01;
     if (rotation) {
-      Append(s, "[%g, [0, %.6f, 0, %.6f]]", f, std::sin(a * 0.05), std::cos(a * 0.05));
+      const double half = camera ? 0.04 * std::sin(a) : 0.05 * a;
+      Append(s, "[%g, [0, %.6f, 0, %.6f]]", f, std::sin(half), std::cos(half));
     } else {
-      Append(s, "[%g, [%.4f, %.4f, %.4f]]", f, 3 * std::sin(a), std::cos(a), -25 + std::sin(a * 3));
+      Append(s, "[%g, [%.4f, %.4f, %.4f]]", f, 3 * std::sin(a), std::cos(a),
+             (camera ? 10 : -25) + std::sin(a * 3));
     }
   }
   s += "]}";
@@ -83,15 +86,15 @@ std::string KeyedScene(int objects, int every, int last) {
       R"({"format": "tq-scene", "version": 1, "project": {"fps": 30}, "chor": {"objects": [)";
   s += "\n{\"type\": \"camera\", \"name\": \"Cam\", \"output\": {\"width\": 1920, "
        "\"height\": 1080}, \"translate\": ";
-  Keys(s, false, every, last, 0.5);
+  Keys(s, false, true, every, last, 0.5);
   s += ", \"rotate\": ";
-  Keys(s, true, every, last, 0.5);
+  Keys(s, true, true, every, last, 0.5);
   s += "}";
   for (int i = 0; i < objects; ++i) {
     s += ",\n{\"type\": \"null\", \"name\": \"N" + std::to_string(i) + "\", \"translate\": ";
-    Keys(s, false, every, last, i);
+    Keys(s, false, false, every, last, i);
     s += ", \"rotate\": ";
-    Keys(s, true, every, last, i);
+    Keys(s, true, false, every, last, i);
     s += "}";
   }
   s += "]}}\n";
