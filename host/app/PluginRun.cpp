@@ -1,0 +1,60 @@
+#include "host/app/PluginRun.h"
+
+#include <algorithm>
+#include <ostream>
+
+#include "dialog/ControlIds.h"
+#include "host/app/BehindCamera.h"
+#include "host/framework/Window.h"
+
+namespace tq::app {
+
+std::unique_ptr<PluginModule> LoadPlugin(const std::string& path, std::ostream& err) {
+  std::string error, warning;
+  auto plugin = PluginModule::Load(path, error, &warning);
+  if (!plugin) {
+    err << "tqhost: " << error << "\n";
+    return nullptr;
+  }
+  if (!warning.empty()) err << "tqhost: warning: " << warning << "\n";
+  return plugin;
+}
+
+// One run of the export command on a loaded scene; false (with the reason on
+// err) when the plug-in cannot be loaded.
+bool RunExportCommand(const std::string& pluginPath, tq::scene::Scene& scene,
+                      framework::UiDriver& driver, TrackTap& tap, std::ostream& err) {
+  ExportSession session(pluginPath, scene, err);
+  if (!session.Loaded()) return false;
+  session.Run(driver, tap);
+  return true;
+}
+
+// The summary of a run that ended with OK, from the lines it wrote: how many,
+// and why there are none or why some could not be projected.
+void Summarise(const std::vector<TrackPoint>& points, const std::vector<bool>& behind,
+               const std::string& file, const char* verb, std::ostream& out, std::ostream& err) {
+  const std::size_t frames = points.size();
+  if (frames == 0) {
+    out << "0 frames " << verb << " (the start frame is after the end frame)\n";
+    return;
+  }
+  out << frames << (frames == 1 ? " frame " : " frames ") << verb << " to " << file << "\n";
+  const auto saturated = std::count_if(points.begin(), points.end(), Unprojected);
+  if (saturated > 0) {
+    err << "tqhost: warning: " << saturated << " of " << frames
+        << " frames could not be projected: the target is at the camera or in its image plane\n";
+  }
+  if (const auto n = std::count(behind.begin(), behind.end(), true); n > 0) {
+    err << "tqhost: warning: " << n << " of " << frames
+        << " frames: the target is behind the camera; those values are mirrored\n";
+  }
+}
+
+// The frames of a run's track that lie behind its camera.
+std::vector<bool> Behind(tq::scene::Scene& scene, const DialogOutcome& o, std::size_t frames) {
+  return FramesBehindCamera(scene, {o.camera, o.target, o.mode}, o.start, frames,
+                            scene.Project()->GetFPS());
+}
+
+}  // namespace tq::app

@@ -1,0 +1,66 @@
+#include "host/app/SceneInput.h"
+
+#include <ostream>
+
+#include "host/app/Formats.h"
+#include "host/fileio/FileStream.h"
+#include "host/framework/Dialog.h"
+#include "host/scene/Loader.h"
+
+namespace tq::app {
+
+// Saves text through the same never-half-written replace as a track; what
+// names the file in the message ("the preview ").
+bool SaveText(const std::string& path, const std::string& text, std::ostream& err,
+              const char* what) {
+  FileStream file;
+  String name(path.c_str());
+  file.Open(name, 0);
+  file.Write(text.data(), static_cast<unsigned long>(text.size()));
+  if (file.Close() != 0) return true;
+  err << "tqhost: cannot write " << what << path << ": " << file.Error() << "\n";
+  return false;
+}
+
+// A scene file, or a glTF file imported with the options given; the
+// importer's warnings are printed.
+std::unique_ptr<tq::scene::Scene> LoadScene(const std::string& path, const ParsedArgs& a,
+                                            std::ostream& err,
+                                            std::vector<tq::scene::GltfAnimation>* animations) {
+  if (!tq::scene::IsGltfPath(path)) {
+    auto loaded = tq::scene::LoadSceneFile(path);
+    if (!loaded) err << "tqhost: " << loaded.error << "\n";
+    if (loaded && a.Has("--fps")) {
+      throw UsageError{"--fps applies to glTF files; this scene runs at " +
+                       FrameText(loaded.scene->Project()->GetFPS()) + " fps"};
+    }
+    return std::move(loaded.scene);
+  }
+  tq::scene::GltfOptions options;
+  if (a.Has("--fps")) {
+    const auto fps = framework::ParseFloat(a.Value("--fps"));
+    if (!fps || !(*fps > 0.0f) || *fps > 135000.0f)
+      throw UsageError{"--fps must be a frame rate above 0 and at most 135000, not '" +
+                       a.Value("--fps") + "'"};
+    options.fps = *fps;
+  }
+  if (a.Has("--animation")) options.animation = a.Value("--animation");
+  for (const char* option : {"--width", "--height"}) {
+    if (!a.Has(option)) continue;
+    const auto n = framework::ParseInt(a.Value(option));
+    if (!n || *n <= 0) throw UsageError{std::string(option) + " must be a whole number above 0"};
+    (option[2] == 'w' ? options.width : options.height.emplace()) = *n;
+  }
+  // A run from --start reads the glTF's curves at its own frames.
+  if (a.Has("--start")) {
+    if (const auto start = framework::ParseFloat(a.Value("--start"))) options.firstFrame = *start;
+  }
+  auto imported = tq::scene::ImportGltfFile(path, options);
+  if (animations != nullptr) *animations = imported.animations;
+  for (const std::string& warning : imported.warnings)
+    err << "tqhost: warning: " << warning << "\n";
+  if (!imported) err << "tqhost: " << imported.error << "\n";
+  return std::move(imported.scene);
+}
+
+}  // namespace tq::app

@@ -1,0 +1,28 @@
+// What every command does with its files: reads a shot (a scene file, or a
+// glTF file with the options given) and saves text through the durable,
+// never-half-written replace a track gets.
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/app/Options.h"
+#include "host/scene/GltfImport.h"
+#include "host/scene/Scene.h"
+
+namespace tq::app {
+
+// The scene of path, or null with the reason on err; a glTF file's warnings
+// are printed, and its animations listed in animations when asked.
+std::unique_ptr<tq::scene::Scene> LoadScene(
+    const std::string& path, const ParsedArgs& a, std::ostream& err,
+    std::vector<tq::scene::GltfAnimation>* animations = nullptr);
+
+// Saves text; false with the file and reason on err (what names the file:
+// "the preview ").
+bool SaveText(const std::string& path, const std::string& text, std::ostream& err,
+              const char* what = "");
+
+}  // namespace tq::app

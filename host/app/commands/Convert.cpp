@@ -1,0 +1,104 @@
+// tqhost convert: a track file in a compositor's format.
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+
+#include "host/app/Command.h"
+#include "host/app/Formats.h"
+#include "host/app/SceneInput.h"
+#include "host/framework/Dialog.h"
+
+namespace tq::app {
+namespace {
+
+const char kConvertHead[] = R"(Usage: tqhost convert TRACK --to FORMAT [-o FILE] [OPTIONS]
+
+Writes a track file (the plug-in's, or a csv or json made by convert) in a
+compositor's import format, on standard output without -o:
+
+  nuke   "frame x y" lines: a Tracker's or Transform's curve, File > Import
+  ae     After Effects keyframe data: paste it on a layer's Position
+  shake  a Shake track file: a Tracker's Load Track File
+  3de    3DEqualizer 2D points: Points > Import 2D Tracks
+  csv    "frame,x,y" with a header
+  json   {"width", "height", "fps", "name", "frames": [{"frame", "x", "y"}]}
+
+)";
+
+const char kConvertTail[] = R"(  --width N, --height N, --fps F
+                      the track's image size and rate (ae and json need them)
+
+Frames are the scene's: the start frame plus the line index. 3de counts whole
+frames from 1: a track that starts below 1 moves so that it starts at 1.
+)";
+
+// tqhost convert: a track file in a compositor's format.
+int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostream& out,
+            std::ostream& err) {
+  if (rest.size() != 1) throw UsageError{"convert needs exactly one track file"};
+  if (!a.Has("--to"))
+    throw UsageError{"convert needs --to FORMAT (nuke, ae, shake, 3de, csv, json)"};
+  const FormatInfo* format = FindFormat(a.Value("--to"));
+  if (format == nullptr) {
+    throw UsageError{"--to must be nuke, ae, shake, 3de, csv or json, not '" + a.Value("--to") +
+                     "'"};
+  }
+  std::ifstream in(rest[0], std::ios::binary);
+  if (!in) {
+    err << "tqhost: " << rest[0] << ": cannot read: " << std::strerror(errno) << "\n";
+    return 1;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::vector<TrackPoint> points;
+  TrackInfo info;
+  info.name = std::filesystem::path(rest[0]).stem().string();
+  std::string error;
+  if (!ReadAnyTrack(text.str(), rest[0], points, info, error)) {
+    err << "tqhost: " << error << "\n";
+    return 1;
+  }
+  auto number = [&](const char* option) {
+    const auto v = framework::ParseFloat(a.Value(option));
+    if (!v)
+      throw UsageError{std::string(option) + " must be a number, not '" + a.Value(option) + "'"};
+    return static_cast<double>(*v);
+  };
+  if (a.Has("--width")) info.width = static_cast<int>(number("--width"));
+  if (a.Has("--height")) info.height = static_cast<int>(number("--height"));
+  if (a.Has("--fps")) info.fps = number("--fps");
+  if (a.Has("--first-frame")) info.firstFrame = number("--first-frame");
+  if (a.Has("--name")) info.name = a.Value("--name");
+  std::string note;
+  const std::string converted = RenderTrack(format->format, points, info, error, &note);
+  if (!error.empty()) {
+    err << "tqhost: " << rest[0] << ": " << error << "\n";
+    return 1;
+  }
+  if (!note.empty()) err << "tqhost: " << note << "\n";
+  std::string output = a.Value("--output", "-");
+  if (output == "-") return (out << converted, 0);
+  if (!SaveText(output, converted, err)) return 1;
+  err << points.size() << (points.size() == 1 ? " frame" : " frames") << " converted to " << output
+      << "\n";
+  return 0;
+}
+
+}  // namespace
+
+const Command& ConvertCommand() {
+  static const Command command = {
+      "convert",
+      "  convert TRACK     writes a track in a compositor's format; see\n"
+      "                    'tqhost convert --help'\n",
+      [] { return kConvertHead + OptionHelp(ConvertOptions()) + kConvertTail; },
+      {&ConvertOptions()},
+      {"--width", "--height", "--fps", "--output"},
+      [](const CommandCall& c) { return Convert(c.rest, c.args, c.out, c.err); }};
+  return command;
+}
+
+}  // namespace tq::app

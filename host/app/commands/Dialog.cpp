@@ -1,0 +1,81 @@
+// tqhost dialog: the plug-in's settings dialog drawn in the terminal.
+#include <unistd.h>
+
+#include <ostream>
+#include <sstream>
+
+#include "host/app/Command.h"
+#include "host/app/CursesTerminal.h"
+#include "host/app/PluginRun.h"
+#include "host/app/SceneInput.h"
+#include "host/framework/TerminalDriver.h"
+
+namespace tq::app {
+namespace {
+
+const char kDialogUsage[] = R"(Usage: tqhost [--plugin PATH] dialog SCENE
+
+Runs the plug-in's export command on the scene with its settings dialog drawn
+in the terminal:
+
+  Tab, Down / Shift-Tab, Up   move between the controls
+  Left, Right                 choose in a list
+  letters, digits, Backspace  edit a field
+  Space                       press a button or choose a radio button
+  Enter                       press the button in focus; elsewhere: OK
+  Esc                         Cancel
+
+The file button asks for the output path on one line. Needs a terminal.
+)";
+
+int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, const ParsedArgs& a,
+           std::ostream& out, std::ostream& err) {
+  if (args.size() != 1) throw UsageError{"dialog needs exactly one scene file"};
+  if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) {
+    err << "tqhost: dialog needs a terminal; use 'tqhost export' to run without one\n";
+    return 1;
+  }
+  DialogOutcome outcome;
+  TrackTap tap;
+  bool ran = false;
+  std::unique_ptr<tq::scene::Scene> scene;
+  {
+    CursesTerminal terminal;
+    NotingDriver<framework::TerminalDriver> driver(terminal);
+    std::ostringstream problems;
+    scene = LoadScene(args[0], a, problems);
+    ran = scene && RunExportCommand(pluginPath, *scene, driver, tap, problems);
+    outcome = driver.outcome;
+    if (!ran) err << problems.str();
+  }
+  if (!ran) return 1;
+  if (!outcome.ran) {
+    err << "tqhost: " << kNoDialog << "\n";
+    return 1;
+  }
+  if (outcome.result != IDOK) {
+    out << "cancelled; nothing was written\n";
+    return 0;
+  }
+  std::vector<TrackPoint> points;
+  std::string error;
+  ReadTrack(tap.text, points, error);
+  Summarise(points, Behind(*scene, outcome, points.size()), outcome.file, "exported", out, err);
+  return 0;
+}
+
+}  // namespace
+
+const Command& DialogCommand() {
+  static const Command command = {
+      "dialog",
+      "  dialog SCENE      runs the export command with its settings dialog drawn\n"
+      "                    in the terminal, for a person to work\n",
+      [] { return std::string(kDialogUsage); },
+      {&ImportOptions()},
+      {"--width", "--height"},
+      [](const CommandCall& c) { return Dialog(c.pluginPath, c.rest, c.args, c.out, c.err); }};
+  return command;
+}
+
+}  // namespace tq::app

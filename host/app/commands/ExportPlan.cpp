@@ -1,0 +1,224 @@
+#include "host/app/commands/ExportPlan.h"
+
+#include <algorithm>
+#include <ostream>
+
+#include "dialog/ControlIds.h"
+
+namespace tq::app {
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string list;
+  for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+  return list.empty() ? "none" : list;
+}
+
+bool Contains(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// A name or mode the scene cannot give, in the user's words; "" when all fit.
+std::string CheckNames(const ParsedArgs& a, const SceneNames& n) {
+  const std::string camera = a.Value("--camera"), target = a.Value("--target");
+  if (a.Has("--camera") && !Contains(n.cameras, camera))
+    return "unknown camera '" + camera + "'; the cameras are " + Joined(n.cameras);
+  if (a.Has("--target") && !Contains(n.objects, target))
+    return "unknown target '" + target + "'; the objects are " + Joined(n.objects);
+  if (n.target == nullptr) return "";  // the dialog says what is missing
+  const std::string of = std::string(" of '") + n.target->GetName() + "'";
+  const std::string mode = a.Value("--mode", "origin");
+  const bool model = n.target->GetObjectType() == ObjectType::kModel;
+  std::vector<std::string> offered = {"origin"};
+  if (model) offered.push_back("model-center");
+  if (n.HasGroups()) offered.push_back("group-center");
+  if (n.HasBones()) offered.push_back("bone");
+  if (!Contains(offered, mode)) {
+    return "--mode " + mode + ": the target '" + n.target->GetName() + "' offers " +
+           Joined(offered);
+  }
+  if (a.Has("--group") && !Contains(n.groups, a.Value("--group")))
+    return "unknown group '" + a.Value("--group") + "'" + of + "; its groups are " +
+           Joined(n.groups);
+  if (a.Has("--bone") && !Contains(n.bones, a.Value("--bone")))
+    return "unknown bone '" + a.Value("--bone") + "'" + of + "; its bones are " + Joined(n.bones);
+  return "";
+}
+
+const std::map<std::string, int>& ModeRadios() {
+  static const std::map<std::string, int> radios = {{"origin", IDC_RADIO1},
+                                                    {"model-center", IDC_RADIO2},
+                                                    {"group-center", IDC_RADIO3},
+                                                    {"bone", IDC_RADIO4}};
+  return radios;
+}
+
+// The dialog worked as the options say, in the order of the option table,
+// then OK.
+std::vector<framework::Action> DialogActions(const ParsedArgs& a, const std::string& output) {
+  using framework::Action;
+  std::vector<Action> actions;
+  auto select = [&](const char* option, int id) {
+    if (a.Has(option)) actions.push_back(Action::SelectText(id, a.Value(option)));
+  };
+  auto type = [&](const char* option, int id) {
+    if (a.Has(option)) actions.push_back(Action::SetText(id, a.Value(option)));
+  };
+  select("--camera", IDC_COMBO1);
+  select("--target", IDC_COMBO2);
+  if (a.Has("--mode")) actions.push_back(Action::Click(ModeRadios().at(a.Value("--mode"))));
+  select("--group", IDC_COMBO3);
+  select("--bone", IDC_COMBO4);
+  type("--width", IDC_WIDTH);
+  type("--height", IDC_HEIGHT);
+  type("--start", IDC_START_FRAME);
+  type("--end", IDC_END_FRAME);
+  if (a.Has("--output")) {
+    actions.push_back(Action::Click(IDC_BUTTON1));
+    actions.push_back(Action::AnswerSave(output));
+  }
+  actions.push_back(Action::Ok());
+  return actions;
+}
+
+// The option that fills a control, for messages about that control.
+std::string OptionOfControl(int id, const ParsedArgs& a) {
+  static const std::map<int, std::string> options = {
+      {IDC_COMBO1, "--camera"},     {IDC_COMBO2, "--target"}, {IDC_COMBO3, "--group"},
+      {IDC_COMBO4, "--bone"},       {IDC_WIDTH, "--width"},   {IDC_HEIGHT, "--height"},
+      {IDC_START_FRAME, "--start"}, {IDC_END_FRAME, "--end"}};
+  const auto it = options.find(id);
+  if (it == options.end()) return "";
+  return a.Has(it->second) ? it->second + " " + a.Value(it->second) : it->second;
+}
+
+// Reports what kept the run from success; false when nothing did. Message
+// boxes are the dialog's own words, named by the option of the control they
+// are about; the driver's failures show the dialog only with --verbose.
+bool ReportFailures(const NotingDriver<framework::ScriptedDriver>& driver, const ParsedArgs& a,
+                    std::ostream& err) {
+  bool failed = false;
+  for (const auto& message : driver.messages) {
+    const std::string option = OptionOfControl(driver.outcome.focus, a);
+    err << "tqhost: " << (option.empty() ? "" : option + ": ") << message << "\n";
+    failed = true;
+  }
+  if (!failed) {
+    for (const auto& failure : driver.Failures()) {
+      err << "tqhost: "
+          << (a.Has("--verbose") ? failure : failure.substr(0, failure.find('\n') + 1));
+      failed = true;
+    }
+  }
+  const DialogOutcome& outcome = driver.outcome;
+  if (!failed && !outcome.ran) {
+    err << "tqhost: " << kNoDialog << "\n";
+    failed = true;
+  } else if (!failed && outcome.result != IDOK) {
+    err << "tqhost: the settings dialog did not end with OK; nothing was written\n";
+    failed = true;
+  }
+  return failed;
+}
+
+// A name made safe for a file name: letters, digits, '.', '-' and '_' stay.
+std::string SafeForFileName(const std::string& name) {
+  std::string safe;
+  for (const char c : name) {
+    const bool ok = std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+    safe += ok ? c : '_';
+  }
+  return safe.empty() || safe == "." || safe == ".." ? "_" : safe;
+}
+
+// A pattern with {target}, {camera} and {mode} filled in.
+std::string Expand(std::string pattern, const std::map<std::string, std::string>& fields) {
+  for (const auto& [key, value] : fields) {
+    const std::string field = "{" + key + "}";
+    for (std::size_t at; (at = pattern.find(field)) != std::string::npos;)
+      pattern.replace(at, field.size(), SafeForFileName(value));
+  }
+  return pattern;
+}
+
+// The object the dialog opens on: the first listed one that is not a
+// camera, else the first that is not the run's camera (a camera cannot
+// track itself); "" when there is none.
+std::string DefaultTarget(HChor* chor, const SceneNames& names, const ParsedArgs& a) {
+  const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
+  std::string fallback;
+  for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling()) {
+    if (o->GetObjectType() == ObjectType::kFolder) continue;
+    if (o->GetObjectType() != ObjectType::kCamera) return o->GetName();
+    if (fallback.empty() && camera != o->GetName()) fallback = o->GetName();
+  }
+  return fallback.empty() && !names.objects.empty() ? names.objects.front() : fallback;
+}
+
+std::vector<TargetChoice> TargetChoices(HChor* chor, const ParsedArgs& a, const SceneNames& names) {
+  std::vector<TargetChoice> choices;
+  if (a.Has("--all-targets")) {
+    if (a.Has("--target")) throw UsageError{"--all-targets and --target exclude each other"};
+    const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
+    for (const std::string& o : names.objects) {
+      if (o != camera) choices.push_back({o, "", ""});  // the camera cannot track itself
+    }
+    return choices;
+  }
+  for (const std::string& given : a.List("--target")) {
+    if (Contains(names.objects, given) || given.find(':') == std::string::npos) {
+      choices.push_back({given, "", ""});
+      continue;
+    }
+    const auto first = given.find(':');
+    const auto second = given.find(':', first + 1);
+    choices.push_back({given.substr(0, first),
+                       given.substr(first + 1, second == std::string::npos ? std::string::npos
+                                                                           : second - first - 1),
+                       second == std::string::npos ? "" : given.substr(second + 1)});
+  }
+  if (choices.empty()) choices.push_back({DefaultTarget(chor, names, a), "", ""});
+  return choices;
+}
+
+// The options of one target's run: the command's, with the target, its mode
+// and its group or bone.
+ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetChoice& choice) {
+  ParsedArgs t = a;
+  if (a.Has("--target") || a.Has("--all-targets")) t.values["--target-given"] = "";
+  if (!choice.name.empty()) t.values["--target"] = choice.name;
+  if (!choice.mode.empty()) t.values["--mode"] = choice.mode;
+  if (!choice.groupOrBone.empty()) {
+    const std::string mode = t.Value("--mode");
+    if (mode != "group-center" && mode != "bone")
+      throw UsageError{"--target " + choice.name + ":" + choice.mode + ":" + choice.groupOrBone +
+                       ": a group or bone goes with group-center or bone"};
+    t.values[mode == "bone" ? "--bone" : "--group"] = choice.groupOrBone;
+  }
+  // A group or a bone given alone says the mode.
+  if (!t.Has("--mode") && t.Has("--group")) t.values["--mode"] = "group-center";
+  if (!t.Has("--mode") && t.Has("--bone")) t.values["--mode"] = "bone";
+  if (t.Has("--mode") && ModeRadios().count(t.Value("--mode")) == 0) {
+    throw UsageError{"--mode must be origin, model-center, group-center or bone, not '" +
+                     t.Value("--mode") + "'"};
+  }
+  return t;
+}
+
+std::vector<AlsoCopy> AlsoCopies(const ParsedArgs& a) {
+  std::vector<AlsoCopy> copies;
+  for (const std::string& given : a.List("--also")) {
+    const auto colon = given.find(':');
+    const FormatInfo* format =
+        colon == std::string::npos ? nullptr : FindFormat(given.substr(0, colon));
+    if (format == nullptr || colon + 1 >= given.size()) {
+      throw UsageError{
+          "--also takes FORMAT:FILE, the format one of nuke, ae, shake, 3de, csv, "
+          "json; not '" +
+          given + "'"};
+    }
+    copies.push_back({format, given.substr(colon + 1)});
+  }
+  return copies;
+}
+
+}  // namespace tq::app

@@ -1,0 +1,121 @@
+// What tqhost export's options ask of a scene, worked out before anything
+// runs: the names checked against what the dialog lists, the targets and
+// their options, the dialog's actions, and the file patterns filled in.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/app/Formats.h"
+#include "host/app/Options.h"
+#include "host/app/PluginRun.h"
+#include "host/framework/ScriptedDriver.h"
+#include "host/scene/Scene.h"
+
+namespace tq::app {
+
+// What the dialog lists: cameras, objects (no folders), and of a model its
+// groups and the bones of its first top-level bone, in pre-order.
+struct SceneNames {
+  std::vector<std::string> cameras, objects, groups, bones;
+  HQuorObject* target = nullptr;
+
+  SceneNames(HChor* chor, const std::string& targetName) {
+    for (HCamera* c = chor->GetChildCamera(); c != nullptr; c = c->GetNextCameraInChor())
+      cameras.push_back(c->GetName());
+    for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling()) {
+      if (o->GetObjectType() != ObjectType::kFolder) objects.push_back(o->GetName());
+    }
+    Aim(chor, targetName);
+  }
+  // The names of another target (its groups and bones); the lists of the
+  // scene are kept, not listed again for each target of a run.
+  void Aim(HChor* chor, const std::string& targetName) {
+    target = nullptr;
+    groups.clear();
+    bones.clear();
+    for (HQuorObject* o = chor->GetChild(); o != nullptr && target == nullptr;
+         o = o->GetSibling()) {
+      if (o->GetObjectType() == ObjectType::kFolder) continue;
+      if (targetName.empty() || targetName == o->GetName()) target = o;
+    }
+    if (target == nullptr || target->GetObjectType() != ObjectType::kModel) return;
+    auto* model = static_cast<HModel*>(target);
+    if (HGroupContainer* g = model->GetChildGroupContainer()) {
+      for (HQuorObject* group = g->GetChildGroup(); group != nullptr; group = group->GetSibling())
+        groups.push_back(group->GetName());
+    }
+    if (HBoneContainer* b = model->GetChildBoneContainer()) {
+      if (HBone* first = b->GetChildBone()) AddBones(first);
+    }
+  }
+  void AddBones(HBone* bone) {
+    bones.push_back(bone->GetName());
+    for (HBone* child = bone->GetChildBone(); child != nullptr; child = child->GetSiblingBone())
+      AddBones(child);
+  }
+  bool HasGroups() const {
+    return target != nullptr && target->GetObjectType() == ObjectType::kModel &&
+           static_cast<HModel*>(target)->GetChildGroupContainer() != nullptr;
+  }
+  bool HasBones() const {
+    return target != nullptr && target->GetObjectType() == ObjectType::kModel &&
+           static_cast<HModel*>(target)->GetChildBoneContainer() != nullptr;
+  }
+};
+
+// A target as given: "NAME", or "NAME:MODE[:GROUP_OR_BONE]" unless the whole
+// text names an object.
+struct TargetChoice {
+  std::string name, mode, groupOrBone;
+};
+
+// --also FORMAT:FILE, checked before anything runs.
+struct AlsoCopy {
+  const FormatInfo* format;
+  std::string pattern;
+};
+
+std::string Joined(const std::vector<std::string>& names);
+
+bool Contains(const std::vector<std::string>& names, const std::string& name);
+
+// A name or mode the scene cannot give, in the user's words; "" when all fit.
+std::string CheckNames(const ParsedArgs& a, const SceneNames& n);
+
+const std::map<std::string, int>& ModeRadios();
+
+// The dialog worked as the options say, in the order of the option table,
+// then OK.
+std::vector<framework::Action> DialogActions(const ParsedArgs& a, const std::string& output);
+
+// The option that fills a control, for messages about that control.
+std::string OptionOfControl(int id, const ParsedArgs& a);
+
+// Reports what kept the run from success; false when nothing did. Message
+// boxes are the dialog's own words, named by the option of the control they
+// are about; the driver's failures show the dialog only with --verbose.
+bool ReportFailures(const NotingDriver<framework::ScriptedDriver>& driver, const ParsedArgs& a,
+                    std::ostream& err);
+
+// A name made safe for a file name: letters, digits, '.', '-' and '_' stay.
+std::string SafeForFileName(const std::string& name);
+
+// A pattern with {target}, {camera} and {mode} filled in.
+std::string Expand(std::string pattern, const std::map<std::string, std::string>& fields);
+
+// The object the dialog opens on: the first listed one that is not a
+// camera, else the first that is not the run's camera (a camera cannot
+// track itself); "" when there is none.
+std::string DefaultTarget(HChor* chor, const SceneNames& names, const ParsedArgs& a);
+
+std::vector<TargetChoice> TargetChoices(HChor* chor, const ParsedArgs& a, const SceneNames& names);
+
+// The options of one target's run: the command's, with the target, its mode
+// and its group or bone.
+ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetChoice& choice);
+
+std::vector<AlsoCopy> AlsoCopies(const ParsedArgs& a);
+
+}  // namespace tq::app
