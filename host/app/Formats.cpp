@@ -76,19 +76,6 @@ bool ReadTrack(const std::string& text, std::vector<TrackPoint>& points, std::st
   return true;
 }
 
-const std::vector<FormatInfo>& Formats() {
-  static const std::vector<FormatInfo> formats = {
-      {Format::kNuke, "nuke", "Nuke: a Tracker's or Transform's curve editor, File > Import ascii"},
-      {Format::kAe, "ae",
-       "After Effects: select a layer's Position (or a null's) at the first frame and paste"},
-      {Format::kShake, "shake", "Shake: a Tracker's Load Track File"},
-      {Format::k3de, "3de", "3DEqualizer: Points > Import 2D Tracks (3DE format)"},
-      {Format::kCsv, "csv", "any spreadsheet or script"},
-      {Format::kJson, "json", "scripts (Python, Blender, Fusion, Houdini)"},
-  };
-  return formats;
-}
-
 const FormatInfo* FindFormat(const std::string& name) {
   for (const FormatInfo& f : Formats()) {
     if (name == f.name) return &f;
@@ -99,7 +86,8 @@ const FormatInfo* FindFormat(const std::string& name) {
 namespace {
 
 // After Effects keyframe data: origin top-left, Y down.
-void WriteAe(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info) {
+void WriteAe(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info,
+             double) {
   out << "Adobe After Effects 8.0 Keyframe Data\n\n"
       << "\tUnits Per Second\t" << FrameText(RateValue(*info.fps)) << "\n"
       << "\tSource Width\t" << *info.width << "\n"
@@ -115,7 +103,8 @@ void WriteAe(std::ostream& out, const std::vector<TrackPoint>& points, const Tra
   out << "\n\nEnd of Keyframe Data\n";
 }
 
-void WriteShake(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info) {
+void WriteShake(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info,
+                double) {
   out << "TrackName " << info.name << "\n"
       << "   Frame             X             Y   Correlation\n";
   for (const TrackPoint& p : points) {
@@ -126,7 +115,8 @@ void WriteShake(std::ostream& out, const std::vector<TrackPoint>& points, const 
   }
 }
 
-void WriteJson(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info) {
+void WriteJson(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info,
+               double) {
   nlohmann::ordered_json doc = {{"width", *info.width},
                                 {"height", *info.height},
                                 {"fps", RateValue(*info.fps)},
@@ -136,6 +126,28 @@ void WriteJson(std::ostream& out, const std::vector<TrackPoint>& points, const T
     doc["frames"].push_back({{"frame", FrameOf(info, p.index)}, {"x", p.x}, {"y", p.y}});
   }
   out << doc.dump(1) << "\n";
+}
+
+void WriteNuke(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info,
+               double) {
+  for (const TrackPoint& p : points)
+    out << FrameText(FrameOf(info, p.index)) << ' ' << p.x << ' ' << p.y << '\n';
+}
+
+void WriteCsv(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info,
+              double) {
+  out << "frame,x,y\n";
+  for (const TrackPoint& p : points)
+    out << FrameText(FrameOf(info, p.index)) << ',' << p.x << ',' << p.y << '\n';
+}
+
+void Write3de(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info,
+              double shift) {
+  out << "1\n" << info.name << "\n0\n" << points.size() << "\n";
+  for (const TrackPoint& p : points) {
+    out << FrameText(FrameOf(info, p.index, shift)) << ' ' << Number(double(p.x), 15) << ' '
+        << Number(double(p.y), 15) << '\n';
+  }
 }
 
 // The size and rate a format needs; false with the flag in error.
@@ -150,74 +162,44 @@ bool SizeAndRate(const char* format, const TrackInfo& info, std::string& error) 
 std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, const TrackInfo& info,
                         std::string& error, std::string* note) {
   error.clear();
-  const char* name = Formats()[static_cast<std::size_t>(format)].name;
-  const bool needsFrames =
-      format == Format::kAe || format == Format::kShake || format == Format::k3de;
-  if (points.empty() && needsFrames) {
-    error = std::string("the ") + name + " format needs frames, and the track has none";
+  const FormatInfo& row = Formats()[static_cast<std::size_t>(format)];
+  const std::string name = row.name;
+  if (points.empty() && row.needsFrames) {
+    error = "the " + name + " format needs frames, and the track has none";
     return "";
   }
-  if ((format == Format::kAe || format == Format::kJson) && !SizeAndRate(name, info, error)) {
-    return "";
-  }
-  // Formats with a name line cannot hold a line break (or any control
-  // character) in it.
-  if (format == Format::kShake || format == Format::k3de) {
+  if (row.needsSizeAndRate && !SizeAndRate(row.name, info, error)) return "";
+  // A name line cannot hold a line break (or any control character).
+  if (row.nameLine) {
     for (const char c : info.name) {
       if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-        error = std::string("the ") + name +
+        error = "the " + name +
                 " format cannot hold a name with a line break or another control character; "
                 "give --name NAME";
         return "";
       }
     }
   }
-  // 3DEqualizer counts whole frames from 1: a track that starts below 1
-  // moves as a whole so that its first frame is 1.
+  // A format that counts whole frames from 1 moves a track that starts
+  // below 1 as a whole, so that its first frame is 1.
   double shift = 0;
-  if (format == Format::k3de) {
+  if (row.wholeFramesFromOne) {
     const double first = FrameOf(info, 0);
     if (first != std::floor(first)) {
-      error = "the 3de format needs whole frames, and the track starts at frame " +
+      error = "the " + name + " format needs whole frames, and the track starts at frame " +
               FrameText(first) + "; give --first-frame N";
       return "";
     }
     if (!info.firstFrame && first < 1) {
       shift = 1 - first;
       if (note != nullptr) {
-        *note = "frames moved by " + FrameText(shift) + " so that the first is 1 (3DEqualizer " +
-                "counts from 1)";
+        *note = "frames moved by " + FrameText(shift) + " so that the first is 1 (" +
+                row.application + " counts from 1)";
       }
     }
   }
   std::ostringstream out;
-  switch (format) {
-    case Format::kNuke:
-      for (const TrackPoint& p : points)
-        out << FrameText(FrameOf(info, p.index)) << ' ' << p.x << ' ' << p.y << '\n';
-      break;
-    case Format::kCsv:
-      out << "frame,x,y\n";
-      for (const TrackPoint& p : points)
-        out << FrameText(FrameOf(info, p.index)) << ',' << p.x << ',' << p.y << '\n';
-      break;
-    case Format::kAe:
-      WriteAe(out, points, info);
-      break;
-    case Format::kShake:
-      WriteShake(out, points, info);
-      break;
-    case Format::k3de:
-      out << "1\n" << info.name << "\n0\n" << points.size() << "\n";
-      for (const TrackPoint& p : points) {
-        out << FrameText(FrameOf(info, p.index, shift)) << ' ' << Number(double(p.x), 15) << ' '
-            << Number(double(p.y), 15) << '\n';
-      }
-      break;
-    case Format::kJson:
-      WriteJson(out, points, info);
-      break;
-  }
+  row.write(out, points, info, shift);
   return out.str();
 }
 
@@ -264,6 +246,41 @@ bool ReadJson(const std::string& text, std::vector<TrackPoint>& points, TrackInf
 }
 
 }  // namespace
+
+const std::vector<FormatInfo>& Formats() {
+  static const std::vector<FormatInfo> formats = {
+      {Format::kNuke, "nuke", "Nuke",
+       "Nuke: a Tracker's or Transform's curve editor, File > Import ascii",
+       "\"frame x y\" lines: a Tracker's or Transform's curve, File > Import", false, false, false,
+       false, WriteNuke, nullptr},
+      {Format::kAe, "ae", "After Effects",
+       "After Effects: select a layer's Position (or a null's) at the first frame and paste",
+       "After Effects keyframe data: paste it on a layer's Position", true, true, false, false,
+       WriteAe, nullptr},
+      {Format::kShake, "shake", "Shake", "Shake: a Tracker's Load Track File",
+       "a Shake track file: a Tracker's Load Track File", false, true, false, true, WriteShake,
+       nullptr},
+      {Format::k3de, "3de", "3DEqualizer", "3DEqualizer: Points > Import 2D Tracks (3DE format)",
+       "3DEqualizer 2D points: Points > Import 2D Tracks", false, true, true, true, Write3de,
+       nullptr},
+      {Format::kCsv, "csv", "a spreadsheet", "any spreadsheet or script",
+       "\"frame,x,y\" with a header", false, false, false, false, WriteCsv, ReadCsv},
+      {Format::kJson, "json", "a script", "scripts (Python, Blender, Fusion, Houdini)",
+       "{\"width\", \"height\", \"fps\", \"name\", \"frames\": [{\"frame\", \"x\", \"y\"}]}", true,
+       false, false, false, WriteJson, ReadJson},
+  };
+  return formats;
+}
+
+std::string FormatNames(const char* last) {
+  std::string names;
+  const auto& formats = Formats();
+  for (std::size_t i = 0; i < formats.size(); ++i) {
+    names += i == 0 ? "" : i + 1 == formats.size() && last != nullptr ? last : ", ";
+    names += formats[i].name;
+  }
+  return names;
+}
 
 bool ReadAnyTrack(const std::string& text, const std::string& fileName,
                   std::vector<TrackPoint>& points, TrackInfo& info, std::string& error) {

@@ -17,6 +17,7 @@
 // a track that starts below 1 so that it starts at 1.
 #pragma once
 
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,12 +44,31 @@ bool ReadTrack(const std::string& text, std::vector<TrackPoint>& points, std::st
 
 enum class Format { kNuke, kAe, kShake, k3de, kCsv, kJson };
 
+// What a track knows of its run.
+struct TrackInfo;
+
+// A compositor's format as one row: a new format is one row and one writer.
 struct FormatInfo {
   Format format;
-  const char* name;
-  const char* where;  // the one place in the compositor where it goes
+  const char* name;         // as --to and --also take it
+  const char* application;  // who reads it
+  const char* where;        // the one place in the compositor where it goes
+  const char* summary;      // its line in tqhost convert --help
+  bool needsSizeAndRate;    // width, height and fps
+  bool needsFrames;         // refuses a track without frames
+  bool wholeFramesFromOne;  // whole frames from 1: a track starting below 1 moves
+  bool nameLine;            // the track's name on a line of its own
+  void (*write)(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info,
+                double shift);
+  // Reads a file of the format back (with what it knows into info); null
+  // for formats that are only written.
+  bool (*read)(const std::string& text, std::vector<TrackPoint>& points, TrackInfo& info,
+               std::string& error);
 };
 const std::vector<FormatInfo>& Formats();
+// The names, "nuke, ae, shake, 3de, csv, json" (with last, such as " or ",
+// before the last one).
+std::string FormatNames(const char* last = nullptr);
 // The format of that name, or null.
 const FormatInfo* FindFormat(const std::string& name);
 

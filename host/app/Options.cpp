@@ -1,5 +1,7 @@
 #include "host/app/Options.h"
 
+#include "host/app/Formats.h"
+
 #include <algorithm>
 #include <sstream>
 
@@ -17,19 +19,25 @@ const std::vector<Option>& GlobalOptions() {
 }
 
 const std::vector<Option>& ExportOptions() {
+  static const std::string modeHelp = ModeNames(" | ") + " (the radio buttons; default: origin)";
+  static const std::string alsoHelp = "also write the track in a compositor's format (" +
+                                      FormatNames() +
+                                      "), with size, rate, start frame and name from the run";
   static const std::vector<Option> options = {
       {"--camera", nullptr, "NAME",
        "pick the camera (fills size and range from its output options); default: the first "
        "camera"},
       {"--target", nullptr, "NAME[:MODE[:GROUP_OR_BONE]]",
-       "pick the object to track; default: the first object. Given more than once, one run and "
+       "pick the object to track; default: the first object that is not a camera. Given more "
+       "than once, one run and "
        "one file a target (a mode and a group or bone may follow its name)",
        true},
       {"--all-targets", nullptr, nullptr, "one run and one file for every listed object"},
-      {"--mode", nullptr, "MODE",
-       "origin | model-center | group-center | bone (the radio buttons; default: origin)"},
-      {"--group", nullptr, "NAME", "pick the model's group (group-center; default: the first)"},
-      {"--bone", nullptr, "NAME", "pick the model's bone (bone; default: the first)"},
+      {"--mode", nullptr, "MODE", modeHelp.c_str()},
+      {"--group", nullptr, "NAME",
+       "pick the model's group (alone, it means --mode group-center; default: the first)"},
+      {"--bone", nullptr, "NAME",
+       "pick the model's bone (alone, it means --mode bone; default: the first)"},
       {"--width", nullptr, "N", "type the image width"},
       {"--height", nullptr, "N", "type the image height"},
       {"--start", nullptr, "F", "type the first frame (may be fractional)"},
@@ -43,10 +51,7 @@ const std::vector<Option>& ExportOptions() {
       {"--plate", nullptr, "PATTERN",
        "footage under the track in the HTML preview: an image sequence such as plate.####.jpg "
        "or plate.%04d.jpg, relative to the page, numbered by the track's frames"},
-      {"--also", nullptr, "FORMAT:FILE",
-       "also write the track in a compositor's format (nuke, ae, shake, 3de, csv, json), with "
-       "size, rate, start frame and name from the run",
-       true},
+      {"--also", nullptr, "FORMAT:FILE", alsoHelp.c_str(), true},
       {"--clipboard", nullptr, nullptr,
        "also put the track on the clipboard as After Effects keyframe data (xclip or wl-copy)"},
   };
@@ -63,14 +68,30 @@ const std::vector<Option>& ImportOptions() {
 }
 
 const std::vector<Option>& ConvertOptions() {
+  static const std::string toHelp = "the format: " + FormatNames(" or ");
   static const std::vector<Option> options = {
-      {"--to", nullptr, "FORMAT", "the format: nuke, ae, shake, 3de, csv or json"},
+      {"--to", nullptr, "FORMAT", toHelp.c_str()},
       {"--first-frame", nullptr, "N",
        "the frame of the track's first line (default: its start frame, 0 for the plug-in's "
        "file; 3de moves a track that starts below 1 to start at 1)"},
       {"--name", nullptr, "NAME", "the track's name (shake, 3de, json; default: the file's name)"},
   };
   return options;
+}
+
+const std::vector<std::string>& Modes() {
+  static const std::vector<std::string> modes = {"origin", "model-center", "group-center", "bone"};
+  return modes;
+}
+
+std::string ModeNames(const char* separator, const char* last) {
+  std::string names;
+  const auto& modes = Modes();
+  for (std::size_t i = 0; i < modes.size(); ++i) {
+    if (i > 0) names += i + 1 == modes.size() && last != nullptr ? last : separator;
+    names += modes[i];
+  }
+  return names;
 }
 
 std::string OptionUsage(const Option& option) {

@@ -19,14 +19,17 @@ const char kConvertHead[] = R"(Usage: tqhost convert TRACK --to FORMAT [-o FILE]
 Writes a track file (the plug-in's, or a csv or json made by convert) in a
 compositor's import format, on standard output without -o:
 
-  nuke   "frame x y" lines: a Tracker's or Transform's curve, File > Import
-  ae     After Effects keyframe data: paste it on a layer's Position
-  shake  a Shake track file: a Tracker's Load Track File
-  3de    3DEqualizer 2D points: Points > Import 2D Tracks
-  csv    "frame,x,y" with a header
-  json   {"width", "height", "fps", "name", "frames": [{"frame", "x", "y"}]}
-
 )";
+
+// The formats, one line each: "  nuke   ...".
+std::string FormatLines() {
+  std::string lines;
+  for (const FormatInfo& f : Formats()) {
+    lines += "  " + std::string(f.name) + std::string(7 - std::string(f.name).size(), ' ') +
+             f.summary + "\n";
+  }
+  return lines + "\n";
+}
 
 const char kConvertTail[] = R"(  --width N, --height N, --fps F
                       the track's image size and rate (ae and json need them)
@@ -39,12 +42,10 @@ frames from 1: a track that starts below 1 moves so that it starts at 1.
 int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostream& out,
             std::ostream& err) {
   if (rest.size() != 1) throw UsageError{"convert needs exactly one track file"};
-  if (!a.Has("--to"))
-    throw UsageError{"convert needs --to FORMAT (nuke, ae, shake, 3de, csv, json)"};
+  if (!a.Has("--to")) throw UsageError{"convert needs --to FORMAT (" + FormatNames() + ")"};
   const FormatInfo* format = FindFormat(a.Value("--to"));
   if (format == nullptr) {
-    throw UsageError{"--to must be nuke, ae, shake, 3de, csv or json, not '" + a.Value("--to") +
-                     "'"};
+    throw UsageError{"--to must be " + FormatNames(" or ") + ", not '" + a.Value("--to") + "'"};
   }
   std::ifstream in(rest[0], std::ios::binary);
   if (!in) {
@@ -94,7 +95,7 @@ const Command& ConvertCommand() {
       "convert",
       "  convert TRACK     writes a track in a compositor's format; see\n"
       "                    'tqhost convert --help'\n",
-      [] { return kConvertHead + OptionHelp(ConvertOptions()) + kConvertTail; },
+      [] { return kConvertHead + FormatLines() + OptionHelp(ConvertOptions()) + kConvertTail; },
       {&ConvertOptions()},
       {"--width", "--height", "--fps", "--output"},
       [](const CommandCall& c) { return Convert(c.rest, c.args, c.out, c.err); }};

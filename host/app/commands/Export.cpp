@@ -200,7 +200,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
     const std::string target =
         t.Value("--target", names.objects.empty() ? "" : names.objects.front());
     const std::map<std::string, std::string> fields = {
-        {"target", target}, {"camera", camera}, {"mode", t.Value("--mode", "origin")}};
+        {"target", target}, {"camera", camera}, {"mode", t.Value("--mode", Modes()[0])}};
     const RunResult r = ExportTarget(session, *scene, names, t, Expand(pattern, fields), fields,
                                      also, many ? target : "", summary, err);
     files += r.files;

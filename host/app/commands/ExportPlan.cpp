@@ -26,12 +26,12 @@ std::string CheckNames(const ParsedArgs& a, const SceneNames& n) {
     return "unknown target '" + target + "'; the objects are " + Joined(n.objects);
   if (n.target == nullptr) return "";  // the dialog says what is missing
   const std::string of = std::string(" of '") + n.target->GetName() + "'";
-  const std::string mode = a.Value("--mode", "origin");
+  const std::string mode = a.Value("--mode", Modes()[0]);
   const bool model = n.target->GetObjectType() == ObjectType::kModel;
-  std::vector<std::string> offered = {"origin"};
-  if (model) offered.push_back("model-center");
-  if (n.HasGroups()) offered.push_back("group-center");
-  if (n.HasBones()) offered.push_back("bone");
+  std::vector<std::string> offered = {Modes()[0]};
+  if (model) offered.push_back(Modes()[1]);
+  if (n.HasGroups()) offered.push_back(Modes()[2]);
+  if (n.HasBones()) offered.push_back(Modes()[3]);
   if (!Contains(offered, mode)) {
     return "--mode " + mode + ": the target '" + n.target->GetName() + "' offers " +
            Joined(offered);
@@ -45,10 +45,10 @@ std::string CheckNames(const ParsedArgs& a, const SceneNames& n) {
 }
 
 const std::map<std::string, int>& ModeRadios() {
-  static const std::map<std::string, int> radios = {{"origin", IDC_RADIO1},
-                                                    {"model-center", IDC_RADIO2},
-                                                    {"group-center", IDC_RADIO3},
-                                                    {"bone", IDC_RADIO4}};
+  static const std::map<std::string, int> radios = {{Modes()[0], IDC_RADIO1},
+                                                    {Modes()[1], IDC_RADIO2},
+                                                    {Modes()[2], IDC_RADIO3},
+                                                    {Modes()[3], IDC_RADIO4}};
   return radios;
 }
 
@@ -198,8 +198,8 @@ ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetChoice& choice) {
   if (!t.Has("--mode") && t.Has("--group")) t.values["--mode"] = "group-center";
   if (!t.Has("--mode") && t.Has("--bone")) t.values["--mode"] = "bone";
   if (t.Has("--mode") && ModeRadios().count(t.Value("--mode")) == 0) {
-    throw UsageError{"--mode must be origin, model-center, group-center or bone, not '" +
-                     t.Value("--mode") + "'"};
+    throw UsageError{"--mode must be " + ModeNames(", ", " or ") + ", not '" + t.Value("--mode") +
+                     "'"};
   }
   return t;
 }
@@ -211,10 +211,8 @@ std::vector<AlsoCopy> AlsoCopies(const ParsedArgs& a) {
     const FormatInfo* format =
         colon == std::string::npos ? nullptr : FindFormat(given.substr(0, colon));
     if (format == nullptr || colon + 1 >= given.size()) {
-      throw UsageError{
-          "--also takes FORMAT:FILE, the format one of nuke, ae, shake, 3de, csv, "
-          "json; not '" +
-          given + "'"};
+      throw UsageError{"--also takes FORMAT:FILE, the format one of " + FormatNames() + "; not '" +
+                       given + "'"};
     }
     copies.push_back({format, given.substr(colon + 1)});
   }
