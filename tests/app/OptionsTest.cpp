@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "host/app/Formats.h"
 #include "host/app/Options.h"
 
 namespace {
@@ -106,6 +107,11 @@ TEST(Options, ReadmeReferenceMatchesTheTable) {
     const std::string usage = line.substr(3, line.find('`', 3) - 3);
     EXPECT_NE(std::find(usages.begin(), usages.end(), usage), usages.end())
         << "README names an option the table does not have: " << usage;
+  }
+  // Every format has its row in the formats table, with its first-frame rule.
+  for (const tq::app::FormatInfo& f : tq::app::Formats()) {
+    EXPECT_NE(all.find("| `" + std::string(f.name) + "` |"), std::string::npos)
+        << "README lacks the row of the format " << f.name;
   }
 }
 
