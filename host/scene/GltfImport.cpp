@@ -14,6 +14,7 @@
 
 #include "host/scene/GltfFiles.h"
 #include "host/scene/SceneWriter.h"
+#include "host/scene/UniqueNames.h"
 
 namespace tq::scene {
 namespace {
@@ -967,7 +968,7 @@ class Importer {
 
   // --- objects -----------------------------------------------------------------
 
-  std::set<std::string> usedNames_;
+  UniqueNames usedNames_;
 
   // The loader's rules for names: not empty, no control characters, at most
   // 1024 bytes (cut at a UTF-8 character's start), unique ("name.2", ...).
@@ -982,16 +983,11 @@ class Importer {
     }
     return name.empty() ? fallback : name;
   }
-  static std::string Unique(const std::string& name, std::set<std::string>& used) {
-    std::string candidate = name;
-    for (int k = 2; !used.insert(candidate).second; ++k) candidate = name + "." + std::to_string(k);
-    return candidate;
-  }
 
   void AddObject(int node) {
     const tinygltf::Node& n = m_.nodes[static_cast<std::size_t>(node)];
     const std::string where = At("nodes", node);
-    const std::string name = Unique(Clean(n.name, "node" + std::to_string(node)), usedNames_);
+    const std::string name = usedNames_.Take(Clean(n.name, "node" + std::to_string(node)));
     HBone* object = nullptr;
     if (n.camera >= 0) {
       const tinygltf::Camera& camera = m_.cameras[static_cast<std::size_t>(n.camera)];
@@ -1078,7 +1074,7 @@ class Importer {
     HModel* model = scene_->AddModel(name);
     HModelCache* cache = model->GetCache();
     HGroupContainer* groups = scene_->AddGroupContainer(model);
-    std::set<std::string> groupNames;
+    UniqueNames groupNames;
     for (std::size_t pi = 0; pi < mesh.primitives.size(); ++pi) {
       const tinygltf::Primitive& p = mesh.primitives[pi];
       const std::string at = At("meshes", n.mesh) + "." + At("primitives", static_cast<int>(pi));
@@ -1124,7 +1120,7 @@ class Importer {
         center = {static_cast<float>(sum[0] / c), static_cast<float>(sum[1] / c),
                   static_cast<float>(sum[2] / c)};
       }
-      scene_->AddGroup(groups, Unique(group, groupNames), center);
+      scene_->AddGroup(groups, groupNames.Take(group), center);
     }
     if (n.skin >= 0) AddBones(model, n.skin, scale);
     return model;
@@ -1138,7 +1134,7 @@ class Importer {
     const std::vector<double> inverseBind = InverseBinds(skinIndex);
     HBoneContainer* container = scene_->AddBoneContainer(model);
     std::map<int, HBone*> bones;
-    std::set<std::string> boneNames;
+    UniqueNames boneNames;
     // Parents before children.
     std::vector<std::size_t> order(skin.joints.size());
     for (std::size_t j = 0; j < order.size(); ++j) order[j] = j;
@@ -1155,9 +1151,8 @@ class Importer {
       }
       const int p = parent_[static_cast<std::size_t>(joint)];
       const auto parent = bones.find(p);
-      const std::string name = Unique(
-          Clean(m_.nodes[static_cast<std::size_t>(joint)].name, "node" + std::to_string(joint)),
-          boneNames);
+      const std::string name = boneNames.Take(
+          Clean(m_.nodes[static_cast<std::size_t>(joint)].name, "node" + std::to_string(joint)));
       bones[joint] =
           scene_->AddBone(container, parent != bones.end() ? parent->second : nullptr, name, pivot);
     }

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "host/scene/GltfImport.h"
+#include "host/scene/UniqueNames.h"
 #include "tests/fileio/TempDir.h"
 #include "tests/scene/GltfBuilder.h"
 
@@ -165,6 +166,23 @@ TEST(GltfImport, BufferFormsGiveTheSameScene) {
   }
   EXPECT_EQ(rises[0], rises[1]);
   EXPECT_EQ(rises[0], rises[2]);
+}
+
+// A repeat takes the first free "name.k", stepping over a file's own
+// "Box.3"; a run of repeats tries each name at most twice, not once for every
+// earlier repeat.
+TEST(UniqueNames, RepeatsNumberedInOrderEachTriedAtMostTwice) {
+  tq::scene::UniqueNames names;
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"Box", "Box"},           {"Box.3", "Box.3"},        {"Box", "Box.2"},
+      {"Box", "Box.4"},         {"Box.3", "Box.3.2"},      {"Box", "Box.5"},
+      {"Lid $(x)", "Lid $(x)"}, {"Lid $(x)", "Lid $(x).2"}};
+  for (const auto& [in, out] : rows) EXPECT_EQ(names.Take(in), out) << in;
+  tq::scene::UniqueNames many;
+  const std::size_t n = 2000;
+  for (std::size_t i = 1; i <= n; ++i)
+    ASSERT_EQ(many.Take("Null"), i == 1 ? "Null" : "Null." + std::to_string(i));
+  EXPECT_LE(many.Tries(), 2 * n);
 }
 
 TEST(GltfImport, AnimationsChosenAndNamesMadeUnique) {
