@@ -14,7 +14,7 @@ namespace tq::app {
 bool SaveText(const std::string& path, const std::string& text, std::ostream& err,
               const char* what) {
   FileStream file;
-  String name(path.c_str());
+  String name(path == "-" ? "/dev/stdout" : path.c_str());  // "-": standard output, in place
   file.Open(name, 0);
   file.Write(text.data(), static_cast<unsigned long>(text.size()));
   if (file.Close() != 0) return true;

@@ -216,6 +216,19 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export " + orbit + " --target=Robot -o", 2, "tqhost: -o needs a value\n"},
       {"export " + orbit + " --help=yes", 2, "tqhost: --help takes no value\n"},
       {"", 2, "tqhost: no command given\n"},
+      {"export " + orbit + " --target Robot -o r.txt --also nuke:./r.txt", 2,
+       "tqhost: -o and --also nuke both name ./r.txt; each output needs a file of its own\n"},
+      {"export " + orbit + " -o " + orbit, 2,
+       "tqhost: -o " + kExamples + "orbit.tqs.json: that is the scene file\n"},
+      {"export " + orbit + " --target Robot --target Key --also nuke:n.txt", 2,
+       "tqhost: with several targets, --also needs {target} in its pattern\n"},
+      {"export " + orbit + " --target Robot --target Key --preview p.svg", 2,
+       "tqhost: with several targets, --preview needs {target} in its pattern\n"},
+      {"export " + orbit + " -o '{foo}.txt'", 2,
+       "tqhost: -o {foo}.txt: unknown field {foo}; the fields are {target}, {camera} and {mode}\n"},
+      {"export " + orbit + " -o - --also nuke:-", 2,
+       "tqhost: -o and --also nuke both write to standard output; at most one output may go "
+       "there\n"},
   };
   for (const Row& row : rows) {
     const Result r = RunHost(dir, row.args);
@@ -246,6 +259,47 @@ TEST(Tqhost, DefaultsThatWork) {
     EXPECT_EQ(ReadFile(dir / "a.txt"), ReadFile(dir / "b.txt")) << given;
     EXPECT_NE(ReadFile(dir / "a.txt"), ReadFile(kGolden + "orbit-robot-origin.txt")) << given;
   }
+}
+
+// Several targets, named as strangers name them, each in a file of its own
+// that the summary names: no two merge, and nothing is run or hidden.
+TEST(Tqhost, SeveralTargetsNeverShareAFile) {
+  TempDir dir;
+  const std::vector<std::string> names = {"Ball 1",         "Ball_1",  "W\u00fcrfel", "W\u00e4rfel",
+                                          "$(touch PWNED)", ".hidden", "-dash",       "a/b"};
+  std::string objects;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    objects += R"(, {"type": "null", "name": ")" + names[i] + R"(", "translate": [)" +
+               std::to_string(i) + ", 0, -10]}";
+  }
+  tq::testing::WriteFile(dir / "s.tqs.json", R"({"format": "tq-scene", "version": 1,
+    "project": {"fps": 24}, "chor": {"objects": [
+      {"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 1}})" +
+                                                 objects + "]}}");
+  const Result r = RunHost(dir, "export s.tqs.json --all-targets");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::size_t tracks = 0;
+  for (std::string line; std::getline(lines, line);) {
+    const auto at = line.find(": 2 frames written to ");
+    if (at == std::string::npos) continue;
+    const std::string name = line.substr(0, at), file = line.substr(at + 22);
+    const auto i =
+        static_cast<std::size_t>(std::find(names.begin(), names.end(), name) - names.begin());
+    ASSERT_LT(i, names.size()) << line;
+    // X = 32 - (i / -5) * 32 for the target at (i, 0, -10), on both frames.
+    const long x = std::lround(32 + 6.4 * static_cast<double>(i));
+    EXPECT_EQ(ReadFile(dir / file),
+              "0\t" + std::to_string(x) + "\t24\n1\t" + std::to_string(x) + "\t24\n")
+        << line;
+    ++tracks;
+  }
+  EXPECT_EQ(tracks, names.size()) << r.out;
+  EXPECT_NE(r.out.find(std::to_string(names.size()) + " files written"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(dir / "TQmotion-Ball 1.txt"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "TQmotion-a_b.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "PWNED"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion.txt"));
 }
 
 // A run that writes nothing, or frames that could not be projected, says so.
@@ -452,15 +506,51 @@ TEST(Tqhost, ThreeTargetsWithNukeCopies) {
 }
 
 // Without a clipboard program the run says so, and still succeeds.
-TEST(Tqhost, ClipboardWithoutAProgramSaysSo) {
-  TempDir dir;
-  const std::string command = "cd '" + dir.path().string() + "' && PATH=/nonexistent '" + kHost +
-                              "' export '" + kExamples +
-                              "orbit.tqs.json' --target Robot --end 2 -o t.txt --clipboard 2>err";
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  EXPECT_EQ(ReadFile(dir / "err"),
-            "tqhost: no clipboard program (install xclip or wl-clipboard); the keyframe data was "
-            "not put on the clipboard\n");
+// A clipboard program that is missing, fails, never reads or keeps its
+// output open: the track is written all the same, tqhost neither dies nor
+// hangs, tries the next program, and fails with why when none took it.
+TEST(Tqhost, ClipboardProgramsCannotKillOrHangTheExport) {
+  struct Row {
+    std::string wlcopy, xclip;  // the programs' scripts; "" for none
+    int status;
+    std::string says;
+  } rows[] = {
+      {"", "", 1,
+       "tqhost: --clipboard: no clipboard program (install wl-copy or xclip); the keyframe data is "
+       "not on the clipboard\n"},
+      {"exit 3", "cat >clip", 0, "put on the clipboard (xclip)"},
+      {"exec <&-; sleep 1; exit 0", "", 0, "put on the clipboard (wl-copy)"},
+      {"sleep 30", "cat >clip", 0, "put on the clipboard (xclip)"},
+      {"cat >clip; (sleep 30 &) ", "", 0, "put on the clipboard (wl-copy)"},
+      {"kill -9 $$", "exit 1", 1,
+       "tqhost: --clipboard: wl-copy: it was ended by signal 9; xclip: it failed with exit status "
+       "1"},
+  };
+  for (const Row& r : rows) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "bin");
+    for (const auto& [name, script] : {std::pair{"wl-copy", r.wlcopy}, {"xclip", r.xclip}}) {
+      if (script.empty()) continue;
+      const std::string program = dir / "bin" + "/" + name;
+      tq::testing::WriteFile(program, "#!/bin/sh\n" + script + "\n");
+      std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    }
+    // Piped through cat: a program that kept the output open would hang it.
+    const std::string command = "cd '" + dir.path().string() + "' && PATH='" + (dir / "bin") +
+                                ":/usr/bin:/bin' timeout 20 '" + kHost + "' export '" + kExamples +
+                                "orbit.tqs.json' --target Robot --end 2 -o t.txt --clipboard 2>err "
+                                "| cat >out";
+    const int raw = std::system(("bash -o pipefail -c \"" + command + "\"").c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, r.status)
+        << r.wlcopy << ReadFile(dir / "err");
+    EXPECT_NE((ReadFile(dir / "out") + ReadFile(dir / "err")).find(r.says), std::string::npos)
+        << r.wlcopy << "\n"
+        << ReadFile(dir / "err");
+    EXPECT_EQ(ReadFile(dir / "t.txt").substr(0, 9), "0\t194\t240") << r.wlcopy;
+    const bool copied = (r.wlcopy + r.xclip).find("cat >clip") != std::string::npos;
+    EXPECT_EQ(ReadFile(dir / "clip").find("Keyframe Data") != std::string::npos, copied)
+        << r.wlcopy;
+  }
 }
 
 // convert reads the plug-in's track, csv and json, and writes nothing from

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "host/app/Clipboard.h"
 #include "host/app/Command.h"
 #include "host/app/HtmlPreview.h"
 #include "host/app/Preview.h"
@@ -43,24 +44,6 @@ bool WritePreview(const std::string& path, const std::vector<TrackPoint>& points
       RenderPreview(points, {outcome.camera, outcome.target, outcome.mode, outcome.width,
                              outcome.height, outcome.start, behind});
   return SaveText(path, svg, err, "the preview ");
-}
-
-// The track handed to a clipboard program, when one is installed.
-void ToClipboard(const std::string& text, std::ostream& summary, std::ostream& err) {
-  for (const char* command : {"wl-copy", "xclip -selection clipboard"}) {
-    const std::string program = std::string(command).substr(0, std::string(command).find(' '));
-    if (std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) != 0) continue;
-    FILE* pipe = popen(command, "w");
-    if (pipe != nullptr && std::fwrite(text.data(), 1, text.size(), pipe) == text.size() &&
-        pclose(pipe) == 0) {
-      summary << "After Effects keyframe data put on the clipboard (" << program << ")\n";
-      return;
-    }
-    err << "tqhost: " << program << " could not take the clipboard data\n";
-    return;
-  }
-  err << "tqhost: no clipboard program (install xclip or wl-clipboard); the keyframe data was "
-         "not put on the clipboard\n";
 }
 
 // What one export run wrote, for the final count; a track for an HTML
@@ -129,8 +112,9 @@ RunResult ExportTarget(ExportSession& session, tq::scene::Scene& scene, SceneNam
       err << "tqhost: " << prefix << path << ": " << error << "\n";
       result.ok = false;
     } else if (SaveText(path, text, err)) {
-      summary << prefix << copy.format->name << " copy written to " << path
-              << (note.empty() ? "" : " (" + note + ")") << "\n";
+      summary << prefix << copy.format->name << " copy written to "
+              << (path == "-" ? "standard output" : path) << (note.empty() ? "" : " (" + note + ")")
+              << "\n";
       ++result.files;
     } else {
       result.ok = false;
@@ -138,10 +122,13 @@ RunResult ExportTarget(ExportSession& session, tq::scene::Scene& scene, SceneNam
   }
   if (t.Has("--clipboard")) {
     const std::string text = RenderTrack(Format::kAe, points, info, error);
-    if (error.empty()) {
-      ToClipboard(text, summary, err);
+    const std::string program = error.empty() ? CopyToClipboard(text, error) : "";
+    if (!program.empty()) {
+      summary << prefix << "After Effects keyframe data put on the clipboard (" << program << ")\n";
     } else {
-      err << "tqhost: " << prefix << "--clipboard: " << error << "\n";
+      err << "tqhost: " << prefix << "--clipboard: " << error
+          << "; the keyframe data is not on the clipboard\n";
+      result.ok = false;
     }
   }
   if (t.Has("--preview") && IsHtmlPath(Expand(t.Value("--preview"), fields))) {
@@ -176,33 +163,55 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   auto scene = LoadScene(positional[1], a, err);
   if (!scene) return 1;
   SceneNames names(scene->Chor(), "");
-  const std::vector<TargetChoice> targets = TargetChoices(scene->Chor(), a, names);
+  std::vector<TargetChoice> targets;
+  for (const TargetChoice& c : TargetChoices(scene->Chor(), a, names)) {
+    const auto same = [&](const TargetChoice& d) {
+      return d.name == c.name && d.mode == c.mode && d.groupOrBone == c.groupOrBone;
+    };
+    if (std::none_of(targets.begin(), targets.end(), same)) targets.push_back(c);  // once each
+  }
   const bool many = targets.size() > 1;
-  // "-" is standard output; the summary then goes to standard error.
   std::string pattern = a.Value("--output", many ? "TQmotion-{target}.txt" : "TQmotion.txt");
-  if (pattern == "-") pattern = "/dev/stdout";
-  if (many && pattern == "/dev/stdout")
+  if (many && pattern == "-")
     throw UsageError{"-o - writes one track; with several targets give -o PATTERN with {target}"};
-  if (many && pattern.find("{target}") == std::string::npos)
-    throw UsageError{
-        "with several targets, -o needs {target} in its pattern (for example "
-        "-o {target}.txt)"};
-  std::ostream& summary = pattern == "/dev/stdout" ? err : out;
+  CheckPattern("-o", pattern, many);
+  for (const AlsoCopy& copy : also) CheckPattern("--also", copy.pattern, many);
+  const std::string preview = a.Value("--preview");
+  if (a.Has("--preview")) CheckPattern("--preview", preview, many && !IsHtmlPath(preview));
+  const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
+
+  // Every path of the command, expanded and checked before anything runs.
+  auto output = [](const std::string& path) { return path == "-" ? "/dev/stdout" : path; };
+  FilePlan plan;
+  std::vector<std::pair<ParsedArgs, std::map<std::string, std::string>>> runs;
+  for (const TargetChoice& choice : targets) {
+    ParsedArgs t = ArgsOfTarget(a, choice);
+    const std::string target = t.Value("--target");
+    std::map<std::string, std::string> fields = {
+        {"target", target}, {"camera", camera}, {"mode", t.Value("--mode", Modes()[0])}};
+    t.values["--output"] = output(Expand(pattern, fields));
+    plan.Add("-o", t.values["--output"], positional[1]);
+    for (const AlsoCopy& copy : also) {
+      plan.Add(std::string("--also ") + copy.format->name, output(Expand(copy.pattern, fields)),
+               positional[1]);
+    }
+    const std::string page = Expand(preview, fields);
+    const bool shared =
+        IsHtmlPath(page) && !runs.empty() && Expand(preview, runs[0].second) == page;
+    if (a.Has("--preview") && !shared) plan.Add("--preview", output(page), positional[1]);
+    runs.emplace_back(std::move(t), std::move(fields));
+  }
+  std::ostream& summary = plan.stdoutBy.empty() ? out : err;
 
   ExportSession session(pluginPath, *scene, err);
   if (!session.Loaded()) return 1;
-  const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
   int files = 0;
   std::vector<std::string> failed;
   std::vector<std::pair<std::string, HtmlPage>> pages;  // in the order first named
-  for (const TargetChoice& choice : targets) {
-    const ParsedArgs t = ArgsOfTarget(a, choice);
-    const std::string target =
-        t.Value("--target", names.objects.empty() ? "" : names.objects.front());
-    const std::map<std::string, std::string> fields = {
-        {"target", target}, {"camera", camera}, {"mode", t.Value("--mode", Modes()[0])}};
-    const RunResult r = ExportTarget(session, *scene, names, t, Expand(pattern, fields), fields,
-                                     also, many ? target : "", summary, err);
+  for (const auto& [t, fields] : runs) {
+    const std::string target = t.Value("--target");
+    const RunResult r = ExportTarget(session, *scene, names, t, t.Value("--output"), fields, also,
+                                     many ? target : "", summary, err);
     files += r.files;
     if (!r.ok) failed.push_back(target);
     if (r.page.empty()) continue;

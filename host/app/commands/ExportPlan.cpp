@@ -1,6 +1,7 @@
 #include "host/app/commands/ExportPlan.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <ostream>
 
 #include "dialog/ControlIds.h"
@@ -122,22 +123,66 @@ bool ReportFailures(const NotingDriver<framework::ScriptedDriver>& driver, const
 
 // A name made safe for a file name: letters, digits, '.', '-' and '_' stay.
 std::string SafeForFileName(const std::string& name) {
-  std::string safe;
-  for (const char c : name) {
-    const bool ok = std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
-    safe += ok ? c : '_';
+  std::string safe = name;
+  for (char& c : safe) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '/' || u < 0x20 || u == 0x7f) c = '_';
   }
-  return safe.empty() || safe == "." || safe == ".." ? "_" : safe;
+  if (!safe.empty() && (safe[0] == '.' || safe[0] == '-')) safe[0] = '_';
+  return safe.empty() ? "_" : safe;
 }
 
-// A pattern with {target}, {camera} and {mode} filled in.
 std::string Expand(std::string pattern, const std::map<std::string, std::string>& fields) {
   for (const auto& [key, value] : fields) {
     const std::string field = "{" + key + "}";
-    for (std::size_t at; (at = pattern.find(field)) != std::string::npos;)
-      pattern.replace(at, field.size(), SafeForFileName(value));
+    for (std::size_t at = 0; (at = pattern.find(field, at)) != std::string::npos;) {
+      const std::string safe = SafeForFileName(value);
+      pattern.replace(at, field.size(), safe);
+      at += safe.size();
+    }
   }
   return pattern;
+}
+
+void CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget) {
+  for (std::size_t at = 0; (at = pattern.find('{', at)) != std::string::npos; ++at) {
+    const std::size_t end = pattern.find('}', at);
+    const std::string field = pattern.substr(at, end == std::string::npos ? end : end - at + 1);
+    if (field != "{target}" && field != "{camera}" && field != "{mode}") {
+      throw UsageError{option + " " + pattern + ": unknown field " + field +
+                       "; the fields are {target}, {camera} and {mode}"};
+    }
+  }
+  if (needsTarget && pattern.find("{target}") == std::string::npos) {
+    throw UsageError{"with several targets, " + option + " needs {target} in its pattern" +
+                     (option == "-o" ? " (for example -o {target}.txt)" : "")};
+  }
+}
+
+void FilePlan::Add(const std::string& option, const std::string& path, const std::string& scene) {
+  if (path == "/dev/stdout") {
+    if (!stdoutBy.empty()) {
+      throw UsageError{stdoutBy + " and " + option +
+                       " both write to standard output; at most one output may go there"};
+    }
+    stdoutBy = option;
+    return;
+  }
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  auto key = [&](const std::string& p) {
+    const fs::path canonical = fs::weakly_canonical(fs::absolute(p, ec), ec);
+    return ec ? fs::absolute(p, ec).lexically_normal().string() : canonical.string();
+  };
+  const std::string k = key(path);
+  if (k == key(scene)) throw UsageError{option + " " + path + ": that is the scene file"};
+  for (const auto& [other, otherOption] : files) {
+    if (other.first == k) {
+      throw UsageError{otherOption + " and " + option + " both name " + path +
+                       "; each output needs a file of its own"};
+    }
+  }
+  files.push_back({{k, path}, option});
 }
 
 // The object the dialog opens on: the first listed one that is not a

@@ -99,11 +99,26 @@ std::string OptionOfControl(int id, const ParsedArgs& a);
 bool ReportFailures(const NotingDriver<framework::ScriptedDriver>& driver, const ParsedArgs& a,
                     std::ostream& err);
 
-// A name made safe for a file name: letters, digits, '.', '-' and '_' stay.
+// A name as a file name: kept as it is (UTF-8 letters, spaces and all), but
+// for what a file name cannot hold: '/', NUL and control characters become
+// '_', and so does a leading '.' or '-'; "" becomes "_".
 std::string SafeForFileName(const std::string& name);
 
 // A pattern with {target}, {camera} and {mode} filled in.
 std::string Expand(std::string pattern, const std::map<std::string, std::string>& fields);
+
+// A usage error for a field other than {target}, {camera} and {mode}, or
+// (needsTarget) a pattern without {target}; option names it ("-o").
+void CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget);
+
+// Every file a run will write, added before anything is written: two outputs
+// that name one file (after links and "..", however written), an output that
+// is the scene file, or two outputs to standard output are usage errors.
+struct FilePlan {
+  void Add(const std::string& option, const std::string& path, const std::string& scene);
+  std::vector<std::pair<std::pair<std::string, std::string>, std::string>> files;
+  std::string stdoutBy;  // the option writing to standard output, if one does
+};
 
 // The object the dialog opens on: the first listed one that is not a
 // camera, else the first that is not the run's camera (a camera cannot

@@ -3,6 +3,7 @@
 
 #include "host/app/Command.h"
 #include "host/app/SceneInput.h"
+#include "host/app/commands/ExportPlan.h"
 #include "host/scene/SceneWriter.h"
 
 namespace tq::app {
@@ -29,16 +30,19 @@ int Import(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostre
   if (!tq::scene::IsGltfPath(rest[0]))
     throw UsageError{"import reads .gltf and .glb files, not '" + rest[0] + "'"};
   if (!a.Has("--output")) throw UsageError{"import needs -o FILE.tqs.json"};
+  const std::string output = a.Value("--output");
+  FilePlan().Add("-o", output == "-" ? "/dev/stdout" : output, rest[0]);  // not the glTF itself
   auto scene = LoadScene(rest[0], a, err);
   if (!scene) return 1;
   std::string why;  // a scene the loader would refuse is not written
   const std::string text = tq::scene::ImportedSceneText(*scene, rest[0], why);
   if (text.empty()) return (err << "tqhost: " << why << "\n", 1);
-  if (!SaveText(a.Value("--output"), text, err)) return 1;
+  if (!SaveText(output, text, err)) return 1;
   int objects = 0;
   for (HQuorObject* o = scene->Chor()->GetChild(); o != nullptr; o = o->GetSibling()) ++objects;
-  out << objects << (objects == 1 ? " object" : " objects") << " imported to "
-      << a.Value("--output") << "\n";
+  (output == "-" ? err : out) << objects << (objects == 1 ? " object" : " objects")
+                              << " imported to " << (output == "-" ? "standard output" : output)
+                              << "\n";
   return 0;
 }
 

@@ -1,0 +1,132 @@
+#include "host/app/Clipboard.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+namespace tq::app {
+namespace {
+
+// The program's path on PATH, or "".
+std::string FindOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+  for (std::size_t start = 0; start <= dirs.size();) {
+    std::size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    const std::string candidate =
+        (end == start ? "." : dirs.substr(start, end - start)) + "/" + name;
+    struct stat st {};
+    if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+    start = end + 1;
+  }
+  return "";
+}
+
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Runs one program with text on its standard input; "" when it took it all
+// and exited 0 in time, else why.
+std::string Feed(const std::string& path, const ClipboardProgram& program, const std::string& text,
+                 int seconds) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return std::strerror(errno);
+  const pid_t child = fork();
+  if (child < 0) {
+    close(fds[0]), close(fds[1]);
+    return std::strerror(errno);
+  }
+  if (child == 0) {
+    // Its output goes nowhere: a program that keeps it open (xclip stays to
+    // serve the selection) must not hold the caller's pipe open.
+    const int null = open("/dev/null", O_RDWR);
+    dup2(fds[0], STDIN_FILENO);
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    setsid();
+    std::vector<char*> argv = {const_cast<char*>(path.c_str())};
+    for (const std::string& a : program.args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(path.c_str(), argv.data());
+    _exit(127);
+  }
+  close(fds[0]);
+  // A reader that is gone is an error of the write, not a SIGPIPE.
+  struct sigaction ignore {
+  }, previous{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previous);
+  fcntl(fds[1], F_SETFL, O_NONBLOCK);
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
+  std::string why;
+  for (std::size_t sent = 0; sent < text.size() && why.empty();) {
+    pollfd p{fds[1], POLLOUT, 0};
+    if (poll(&p, 1, MillisecondsLeft(deadline)) <= 0) {
+      why = "it did not read the data within " + std::to_string(seconds) + " seconds";
+      break;
+    }
+    const ssize_t n = write(fds[1], text.data() + sent, text.size() - sent);
+    if (n > 0) sent += static_cast<std::size_t>(n);
+    if (n < 0 && errno != EAGAIN && errno != EINTR)
+      why = errno == EPIPE ? "it exited without reading the data" : std::strerror(errno);
+  }
+  close(fds[1]);
+  sigaction(SIGPIPE, &previous, nullptr);
+  int status = 0;
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (MillisecondsLeft(deadline) == 0) {
+      kill(-child, SIGKILL);
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      return why.empty() ? "it did not finish within " + std::to_string(seconds) + " seconds" : why;
+    }
+    poll(nullptr, 0, 10);
+  }
+  if (!why.empty()) return why;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
+  if (WIFEXITED(status)) return "it failed with exit status " + std::to_string(WEXITSTATUS(status));
+  return std::string("it was ended by signal ") + std::to_string(WTERMSIG(status));
+}
+
+}  // namespace
+
+const std::vector<ClipboardProgram>& ClipboardPrograms() {
+  static const std::vector<ClipboardProgram> programs = {{"wl-copy", {}},
+                                                         {"xclip", {"-selection", "clipboard"}}};
+  return programs;
+}
+
+std::string CopyToClipboard(const std::string& text, std::string& error,
+                            const std::vector<ClipboardProgram>& programs, int seconds) {
+  error.clear();
+  for (const ClipboardProgram& program : programs) {
+    const std::string path = FindOnPath(program.name);
+    if (path.empty()) continue;
+    const std::string why = Feed(path, program, text, seconds);
+    if (why.empty()) return program.name;
+    error += (error.empty() ? "" : "; ") + program.name + ": " + why;
+  }
+  if (error.empty()) {
+    std::string names;
+    for (const ClipboardProgram& p : programs) names += (names.empty() ? "" : " or ") + p.name;
+    error = "no clipboard program (install " + names + ")";
+  }
+  return "";
+}
+
+}  // namespace tq::app
