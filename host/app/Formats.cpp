@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
@@ -214,7 +215,8 @@ bool ReadCsv(const std::string& text, std::vector<TrackPoint>& points, TrackInfo
     double frame = 0;
     long x = 0, y = 0;
     char tail = 0;
-    if (std::sscanf(line.c_str(), "%lf,%ld,%ld%c", &frame, &x, &y, &tail) != 3) {
+    if (std::sscanf(line.c_str(), "%lf,%ld,%ld%c", &frame, &x, &y, &tail) != 3 ||
+        !std::isfinite(frame)) {
       error = "line " + std::to_string(number) + " is not \"frame,x,y\"";
       return false;
     }
@@ -228,17 +230,35 @@ bool ReadJson(const std::string& text, std::vector<TrackPoint>& points, TrackInf
               std::string& error) {
   try {
     const auto doc = nlohmann::json::parse(text);
-    info.width = doc.at("width").get<int>();
-    info.height = doc.at("height").get<int>();
+    // Read as numbers first: a value out of range is refused, not cast.
+    auto whole = [&](const char* key) {
+      const double v = doc.at(key).get<double>();
+      if (!(v >= 1 && v <= 1e9) || v != std::floor(v))
+        throw std::out_of_range(std::string(key) + " is not a whole number above 0");
+      return static_cast<int>(v);
+    };
+    info.width = whole("width");
+    info.height = whole("height");
     info.fps = doc.at("fps").get<double>();
+    if (!(*info.fps > 0) || !std::isfinite(*info.fps))
+      throw std::out_of_range("fps is not above 0");
     info.name = doc.at("name").get<std::string>();
     const auto& frames = doc.at("frames");
     for (std::size_t i = 0; i < frames.size(); ++i) {
-      if (i == 0) info.startFrame = frames[i].at("frame").get<double>();
-      points.push_back(
-          {static_cast<int>(i), frames[i].at("x").get<long>(), frames[i].at("y").get<long>()});
+      const double frame = frames[i].at("frame").get<double>();
+      if (!std::isfinite(frame)) throw std::out_of_range("a frame is not a finite number");
+      if (i == 0) info.startFrame = frame;
+      auto pixel = [&](const char* key) {
+        const auto& v = frames[i].at(key);
+        if (!v.is_number_integer()) throw std::out_of_range(std::string(key) + " is not whole");
+        return v.get<long>();
+      };
+      points.push_back({static_cast<int>(i), pixel("x"), pixel("y")});
     }
   } catch (const nlohmann::json::exception& e) {
+    error = std::string("not a track of the json format: ") + e.what();
+    return false;
+  } catch (const std::out_of_range& e) {
     error = std::string("not a track of the json format: ") + e.what();
     return false;
   }

@@ -1,4 +1,5 @@
 // tqhost as a user runs it: the built binary, its output and exit status.
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -572,6 +573,33 @@ TEST(Tqhost, ConvertAndItsRefusals) {
   EXPECT_EQ(bad.err, "tqhost: bad.txt: line 2 is not \"index<TAB>x<TAB>y\"\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "bad.csv"));
   EXPECT_FALSE(std::filesystem::exists(dir / "t.ae"));
+  // Only what a track can be is read, and only values a track can hold.
+  std::filesystem::create_directory(dir / "folder");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  tq::testing::WriteFile(dir / "nan.csv", "frame,x,y\nnan,1,2\n");
+  tq::testing::WriteFile(dir / "huge.json",
+                         R"({"width": 1e30, "height": 2, "fps": 24, "name": "n", "frames": []})");
+  const std::pair<std::string, std::string> refusals[] = {
+      {"convert /dev/zero --to nuke", "tqhost: /dev/zero: not a regular file (a device)\n"},
+      {"convert folder --to nuke", "tqhost: folder: not a regular file (a folder)\n"},
+      {"convert fifo --to nuke", "tqhost: fifo: not a regular file (a FIFO)\n"},
+      {"convert nan.csv --to nuke", "tqhost: nan.csv: line 2 is not \"frame,x,y\"\n"},
+      {"convert huge.json --to nuke",
+       "tqhost: huge.json: not a track of the json format: width is not a whole number above 0\n"},
+      {"convert t.txt --to ae --fps 0 --width 9 --height 9",
+       "tqhost: --fps must be a number above 0, not '0'\nTry 'tqhost --help'.\n"},
+      {"convert t.txt --to ae --fps inf --width 9 --height 9",
+       "tqhost: --fps must be a number above 0, not 'inf'\nTry 'tqhost --help'.\n"},
+      {"convert t.txt --to ae --fps 24 --width 1e10 --height 9",
+       "tqhost: --width must be a whole number above 0\nTry 'tqhost --help'.\n"},
+      {"convert t.txt --to json --fps 24 --width 9 --height 0",
+       "tqhost: --height must be a whole number above 0\nTry 'tqhost --help'.\n"},
+  };
+  for (const auto& [args, says] : refusals) {
+    const Result r = RunHost(dir, args);
+    EXPECT_NE(r.status, 0) << args;
+    EXPECT_EQ(r.err, says) << args;
+  }
 }
 
 }  // namespace

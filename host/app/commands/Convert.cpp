@@ -1,5 +1,5 @@
 // tqhost convert: a track file in a compositor's format.
-#include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -9,7 +9,9 @@
 #include "host/app/Command.h"
 #include "host/app/Formats.h"
 #include "host/app/SceneInput.h"
+#include "host/fileio/InputFile.h"
 #include "host/framework/Dialog.h"
+#include "host/scene/Time.h"
 
 namespace tq::app {
 namespace {
@@ -47,31 +49,38 @@ int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostr
   if (format == nullptr) {
     throw UsageError{"--to must be " + FormatNames(" or ") + ", not '" + a.Value("--to") + "'"};
   }
-  std::ifstream in(rest[0], std::ios::binary);
+  // A regular file (or "-") of at most 64 MiB: never a folder, a FIFO or
+  // /dev/zero, and never more kept than that.
+  const fileio::InputFile in = fileio::ReadInputFile(rest[0]);
   if (!in) {
-    err << "tqhost: " << rest[0] << ": cannot read: " << std::strerror(errno) << "\n";
+    err << "tqhost: " << in.error << "\n";
     return 1;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
   std::vector<TrackPoint> points;
   TrackInfo info;
   info.name = std::filesystem::path(rest[0]).stem().string();
   std::string error;
-  if (!ReadAnyTrack(text.str(), rest[0], points, info, error)) {
+  if (!ReadAnyTrack(in.text, rest[0], points, info, error)) {
     err << "tqhost: " << error << "\n";
     return 1;
   }
-  auto number = [&](const char* option) {
+  auto number = [&](const char* option, double above, double most) {
     const auto v = framework::ParseFloat(a.Value(option));
-    if (!v)
-      throw UsageError{std::string(option) + " must be a number, not '" + a.Value(option) + "'"};
+    if (!v || !(*v > above) || !(*v <= most)) {
+      throw UsageError{std::string(option) + " must be a number" +
+                       (above > -HUGE_VAL ? " above 0" : "") + ", not '" + a.Value(option) + "'"};
+    }
     return static_cast<double>(*v);
   };
-  if (a.Has("--width")) info.width = static_cast<int>(number("--width"));
-  if (a.Has("--height")) info.height = static_cast<int>(number("--height"));
-  if (a.Has("--fps")) info.fps = number("--fps");
-  if (a.Has("--first-frame")) info.firstFrame = number("--first-frame");
+  auto size = [&](const char* option) {
+    const auto n = framework::ParseInt(a.Value(option));
+    if (!n || *n <= 0) throw UsageError{std::string(option) + " must be a whole number above 0"};
+    return *n;
+  };
+  if (a.Has("--width")) info.width = size("--width");
+  if (a.Has("--height")) info.height = size("--height");
+  if (a.Has("--fps")) info.fps = number("--fps", 0, tq::scene::kTicksPerSecond);
+  if (a.Has("--first-frame")) info.firstFrame = number("--first-frame", -HUGE_VAL, HUGE_VAL / 2);
   if (a.Has("--name")) info.name = a.Value("--name");
   std::string note;
   const std::string converted = RenderTrack(format->format, points, info, error, &note);
