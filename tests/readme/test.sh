@@ -57,6 +57,9 @@ for section in "${sections[@]}"; do
   grep -qxF "## $section" "$readme" || { fail "no such section in $readme"; continue; }
   while IFS= read -r cmd; do
     found=$((found + 1))
+    for word in $(grep -o 'examples/[^ '"'"'"]*' <<<"$cmd"); do
+      [[ -f $examples/${word#examples/} ]] || fail "$word is not in the repository's examples/"
+    done
     run=$(mktemp -d "$work/run.XXXXXX")
     cp -r "$examples" "$run/examples"
     (cd "$run" && bash -c "$cmd") >"$work/out" 2>&1 </dev/null
