@@ -67,37 +67,79 @@ std::string TemporaryName(const std::string& directory, const std::string& base)
 
 // --- named temporaries and signals ------------------------------------------
 //
-// Where a temporary must have a name while it is written, SIGINT, SIGTERM and
-// SIGHUP remove it before the signal takes its course (the handler that was
-// there before, or the default, which ends the process).
+// Where a temporary must have a name while it is written, every signal whose
+// default action ends the process removes it before the signal takes its
+// course (the handler that was there before, or the default). A signal the
+// process ignores stays ignored: it ends nothing (tqhost ignores SIGXFSZ to
+// see EFBIG, a program may ignore SIGPIPE), and the temporary is still in use.
+// A fault an instruction raised (SIGSEGV, SIGBUS, SIGFPE, SIGILL) is not
+// raised again: the handler returns and the instruction faults anew under
+// the action restored, so that what handles it (a sanitizer, a debugger, a
+// core dump) sees the fault itself.
 
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Term or Core by default on Linux (signal(7)); the real-time signals, also
+// Term, are added when the handlers are installed.
+constexpr int kCleanupSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1, SIGSEGV,
+    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
 constexpr std::size_t kSlots = 4;
 char pendingNames[kSlots][PATH_MAX];
 volatile std::sig_atomic_t pendingUsed[kSlots];
-struct sigaction previousActions[3];
-bool handlersInstalled = false;
+struct sigaction previousActions[NSIG];
+volatile std::sig_atomic_t guarded[NSIG];
 
-void RemovePendingAndRaise(int signal) {
+void RemovePendingAndRaise(int signal, siginfo_t* info, void*) {
+  const int savedErrno = errno;
   for (std::size_t i = 0; i < kSlots; ++i) {
     if (pendingUsed[i] != 0) unlink(pendingNames[i]);
   }
-  for (std::size_t i = 0; i < 3; ++i) {
-    if (kCleanupSignals[i] == signal) sigaction(signal, &previousActions[i], nullptr);
+  if (signal > 0 && signal < NSIG && guarded[signal] != 0) {
+    sigaction(signal, &previousActions[signal], nullptr);
+    guarded[signal] = 0;
   }
-  raise(signal);
+  const bool fault =
+      (signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL) &&
+      info != nullptr && info->si_code > 0 && info->si_code != SI_KERNEL;
+  if (!fault) raise(signal);
+  errno = savedErrno;
+}
+
+// Takes over every such signal the process does not ignore and has not given
+// to RemovePendingAndRaise already (again each time: an action the program
+// set since is kept to be restored).
+void InstallHandlers() {
+  struct sigaction action {};
+  action.sa_sigaction = &RemovePendingAndRaise;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;  // on the alternate stack, where there is one
+  sigemptyset(&action.sa_mask);
+  auto guard = [&action](int signal) {
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) != 0) return;
+    const bool info = (current.sa_flags & SA_SIGINFO) != 0;
+    if (info && current.sa_sigaction == &RemovePendingAndRaise) return;
+    if (!info && current.sa_handler == SIG_IGN) {
+      guarded[signal] = 0;
+      return;
+    }
+    previousActions[signal] = current;
+    guarded[signal] = 1;
+    sigaction(signal, &action, nullptr);
+  };
+  for (const int signal : kCleanupSignals) guard(signal);
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) guard(signal);
 }
 
 // Registers a temporary's name for removal on those signals; -1 when every
 // slot is taken or the name is too long (the temporary is then unguarded).
 int GuardName(const std::string& name) {
-  if (!handlersInstalled) {
-    struct sigaction action {};
-    action.sa_handler = &RemovePendingAndRaise;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < 3; ++i) sigaction(kCleanupSignals[i], &action, &previousActions[i]);
-    handlersInstalled = true;
-  }
+  InstallHandlers();
   if (name.size() >= PATH_MAX) return -1;
   for (std::size_t i = 0; i < kSlots; ++i) {
     if (pendingUsed[i] != 0) continue;

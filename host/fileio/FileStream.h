@@ -6,8 +6,11 @@
 // existing file exactly as it was and no temporary behind:
 // - the temporary is created unnamed (O_TMPFILE) where the file system
 //   allows, and only given a name once its data is complete, so not even
-//   SIGKILL leaves one behind; elsewhere it is named, and SIGINT, SIGTERM and
-//   SIGHUP remove it before the signal takes its course;
+//   SIGKILL leaves one behind; elsewhere it is named, and every signal whose
+//   default action ends the process (SIGINT, SIGTERM, SIGHUP, SIGQUIT,
+//   SIGPIPE, SIGALRM, SIGUSR1, SIGSEGV, ..., the real-time ones) removes it
+//   before the signal takes its course; a signal the process ignores stays
+//   ignored;
 // - an existing file the user may not write is refused ("Permission denied")
 //   as an in-place write would be; the new file keeps the old one's mode, and
 //   its owner and group where the process may set them.

@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -282,13 +284,24 @@ TEST(FileStream, EveryFailingCallKeepsTheOldFile) {
 
 // A run interrupted by a signal leaves the old file and no temporary: an
 // unnamed temporary has no name to leave (even after SIGKILL); a named one
-// is removed before the signal takes its course.
+// is removed before any signal whose default ends the process takes its
+// course, raised or (SIGSEGV on a page it may not write) a real fault. A
+// signal the process ignores stays ignored, and the file is written.
 TEST(FileStream, InterruptedWriteLeavesNoTemporary) {
+  enum How { kRaise, kFault, kIgnored };
   struct Row {
     int signal;
     bool named;
-  } rows[] = {{SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGKILL, false},
-              {SIGINT, true},  {SIGTERM, true},  {SIGHUP, true}};
+    How how = kRaise;
+  } rows[] = {
+      {SIGINT, false},         {SIGTERM, false},         {SIGHUP, false},   {SIGKILL, false},
+      {SIGINT, true},          {SIGTERM, true},          {SIGHUP, true},    {SIGQUIT, true},
+      {SIGILL, true},          {SIGTRAP, true},          {SIGABRT, true},   {SIGBUS, true},
+      {SIGFPE, true},          {SIGUSR1, true},          {SIGSEGV, true},   {SIGUSR2, true},
+      {SIGPIPE, true},         {SIGALRM, true},          {SIGSTKFLT, true}, {SIGXCPU, true},
+      {SIGXFSZ, true},         {SIGVTALRM, true},        {SIGPROF, true},   {SIGIO, true},
+      {SIGPWR, true},          {SIGSYS, true},           {SIGRTMIN, true},  {SIGRTMAX, true},
+      {SIGSEGV, true, kFault}, {SIGPIPE, true, kIgnored}};
   for (const Row& r : rows) {
     TempDir dir;
     const std::string path = dir / "out.txt";
@@ -296,19 +309,31 @@ TEST(FileStream, InterruptedWriteLeavesNoTemporary) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      prctl(PR_SET_DUMPABLE, 0);  // no core files from the rows that dump one
+      signal(r.signal, r.how == kIgnored ? SIG_IGN : SIG_DFL);  // not a sanitizer's handler
       if (r.named) tq::fileio::SetSystemCalls(NamedTemporariesOnly());
       String name(path.c_str());
       FileStream f;
       if (f.Open(name, 0) != 1) _exit(3);
       f.Write(std::string(1 << 17, 'x').data(), 1 << 17);
-      raise(r.signal);
-      _exit(4);  // not reached: the signal ends the process
+      if (r.how == kFault) {
+        void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        *static_cast<volatile char*>(page) = 1;
+      } else {
+        raise(r.signal);
+      }
+      _exit(r.how == kIgnored && f.Close() == 1 ? 0 : 4);  // reached when ignored
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == r.signal)
-        << strsignal(r.signal) << " status " << status;
-    EXPECT_EQ(ReadFile(path), "old\n") << strsignal(r.signal);
+    const std::string kept = r.how == kIgnored ? std::string(1 << 17, 'x') : "old\n";
+    if (r.how == kIgnored) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == r.signal)
+          << strsignal(r.signal) << " status " << status;
+    }
+    EXPECT_TRUE(ReadFile(path) == kept) << strsignal(r.signal);
     EXPECT_EQ(dir.Count(), 1) << strsignal(r.signal) << (r.named ? " named" : " unnamed");
   }
 }

@@ -1,0 +1,39 @@
+// Bounded reading of a text input: a regular file, or standard input for "-".
+//
+// ReadInputFile never waits on what is not a file and never keeps more than
+// its limit: the path is opened non-blocking (O_NONBLOCK, so a FIFO with no
+// writer or a serial line answers at once; O_NOCTTY, so a terminal never
+// becomes the process's) and checked with fstat before a byte is read.
+// Refused, each with a message that names the file and the problem:
+//   t.txt: No such file or directory
+//   t.txt: not a regular file (a folder)      (also a FIFO, a device, a socket)
+//   t.txt: larger than the 64 MiB a track may be
+// A regular file larger than the limit is refused from its size, unread. A
+// file that grows while read, or one whose size says nothing (/proc), is
+// read to at most one byte past the limit. Standard input is read as the
+// stream it is (a pipe, a terminal, a redirected file), to at most one byte
+// past the limit too: a never-ending stream (< /dev/zero) is refused after
+// limit + 1 bytes, with "standard input" as its name.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace tq::fileio {
+
+// The largest input read by default, as large as a scene file may be.
+inline constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
+
+struct InputFile {
+  std::string text;   // the whole input; "" on failure
+  std::string error;  // "NAME: problem", "" on success
+  explicit operator bool() const { return error.empty(); }
+};
+
+// path: a file, or "-" for standard input. limit: the most bytes accepted;
+// what: what the input is, for the message on one too large ("a track":
+// "larger than the 64 MiB a track may be").
+InputFile ReadInputFile(const std::string& path, std::size_t limit = kMaxInputBytes,
+                        const char* what = "a track");
+
+}  // namespace tq::fileio
