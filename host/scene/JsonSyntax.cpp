@@ -1,5 +1,6 @@
 #include "host/scene/JsonSyntax.h"
 
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -184,27 +185,99 @@ std::string DescribeJsonSyntaxError(std::string_view text) {
   return Checker(text).Run();
 }
 
-int LineNestingDeeperThan(std::string_view text, int limit) {
-  int depth = 0, line = 1;
-  bool inString = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\n') ++line;
-    if (inString) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        inString = false;
+namespace {
+
+// The end of the string whose opening quote is at p[-1]: past its closing
+// quote, or end when it has none.
+const char* StringEnd(const char* p, const char* end) {
+  for (;;) {
+    const void* quote = std::memchr(p, '"', static_cast<std::size_t>(end - p));
+    if (quote == nullptr) return end;
+    const char* q = static_cast<const char*>(quote);
+    std::size_t backslashes = 0;
+    while (q - backslashes > p && q[-1 - static_cast<std::ptrdiff_t>(backslashes)] == '\\')
+      ++backslashes;
+    p = q + 1;
+    if (backslashes % 2 == 0) return p;
+  }
+}
+
+// The JSON path of the value at offset, read from the text before it.
+std::string PathAt(std::string_view text, std::size_t offset) {
+  struct Step {
+    bool isIndex;
+    std::size_t index = 0;
+    std::string_view key;
+    bool keyNext = true;
+  };
+  std::vector<Step> steps;
+  const char* const begin = text.data();
+  for (const char* p = begin; p < begin + offset;) {
+    const char c = *p++;
+    if (c == '"') {
+      const char* e = StringEnd(p, begin + offset);
+      if (!steps.empty() && !steps.back().isIndex && steps.back().keyNext) {
+        steps.back().key = std::string_view(p, static_cast<std::size_t>(e - 1 - p));
+        steps.back().keyNext = false;
       }
-    } else if (c == '"') {
-      inString = true;
-    } else if ((c == '[' || c == '{') && ++depth > limit) {
-      return line;
-    } else if (c == ']' || c == '}') {
-      --depth;
+      p = e;
+    } else if (c == '[' || c == '{') {
+      steps.push_back({c == '[', 0, {}, true});
+    } else if ((c == ']' || c == '}') && !steps.empty()) {
+      steps.pop_back();
+    } else if (c == ',' && !steps.empty()) {
+      ++steps.back().index;
+      steps.back().keyNext = true;
     }
   }
-  return 0;
+  // The first four steps and the last two, when there are more than eight.
+  std::string path;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    if (steps.size() > 8 && i == 4) {
+      path += "...";
+      i = steps.size() - 2;
+    }
+    if (steps[i].isIndex) {
+      path += '[';
+      path += std::to_string(steps[i].index);
+      path += ']';
+    } else {
+      if (!path.empty() && path.back() != '.') path += '.';
+      path += steps[i].key;
+    }
+  }
+  return path.empty() ? "(document)" : path;
+}
+
+}  // namespace
+
+DeepNesting NestingDeeperThan(std::string_view text, int limit) {
+  // What each byte does to the depth: +1, -1, or 2 for a quote that opens a
+  // string (a table: the scan runs over every scene loaded).
+  static const auto kKinds = [] {
+    std::array<signed char, 256> kinds{};
+    kinds['['] = kinds['{'] = 1;
+    kinds[']'] = kinds['}'] = -1;
+    kinds['"'] = 2;
+    return kinds;
+  }();
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  int depth = 0;
+  for (const char* p = begin; p < end; ++p) {
+    const int kind = kKinds[static_cast<unsigned char>(*p)];
+    if (kind == 0) continue;
+    if (kind == 2) {
+      p = StringEnd(p + 1, end) - 1;  // on the closing quote
+      continue;
+    }
+    depth += kind;
+    if (depth > limit) {
+      const std::size_t offset = static_cast<std::size_t>(p - begin);
+      return {offset, PathAt(text, offset)};
+    }
+  }
+  return {};
 }
 
 }  // namespace tq::scene

@@ -13,8 +13,16 @@ namespace tq::scene {
 // that is one JSON value (with blanks around it).
 std::string DescribeJsonSyntaxError(std::string_view text);
 
-// The deepest nesting of arrays and objects in a JSON text, and the line at
-// which it first goes deeper than limit (0 when it never does).
-int LineNestingDeeperThan(std::string_view text, int limit);
+// Where a JSON text first nests deeper than limit arrays and objects: the
+// offset of the '[' or '{' that opens the level past limit (npos when none)
+// and the JSON path of the value it opens, its middle elided when long
+// ("chor.objects[0].bones[0]...children[0].children"). Brackets in strings do
+// not count; the text need not be valid JSON. One pass over the text; the
+// path is read only when there is one to name.
+struct DeepNesting {
+  std::size_t offset = std::string_view::npos;
+  std::string path;
+};
+DeepNesting NestingDeeperThan(std::string_view text, int limit);
 
 }  // namespace tq::scene

@@ -942,13 +942,9 @@ class Reader {
 };
 
 // Why a text that failed is refused. A fault of the document as a whole
-// comes first, as a reader of the whole text would see it: nesting too deep,
-// then the first place that is not JSON; only then the fault the walk met.
+// comes first, as a reader of the whole text would see it: the first place
+// that is not JSON; only then the fault the walk met.
 Fault DocumentFault(std::string_view text, Fault walked) {
-  if (const int line = LineNestingDeeperThan(text, kMaxNesting); line != 0) {
-    return {"(document)", "nesting deeper than " + std::to_string(kMaxNesting) +
-                              " levels at line " + std::to_string(line)};
-  }
   if (std::string syntax = DescribeJsonSyntaxError(text); !syntax.empty())
     return {"(document)", "not valid JSON: " + syntax};
   return walked;
@@ -960,6 +956,13 @@ LoadResult Load(const simdjson::padded_string& text, const std::string& fileName
   try {
     if (view.find_first_not_of(" \t\r\n") == std::string_view::npos) {
       throw Fault{"(document)", "the file is empty; expected a scene object"};
+    }
+    // Nesting too deep is refused before the parse, wherever it is (in a
+    // comment too), and named by the path of the value that goes too deep.
+    if (const DeepNesting deep = NestingDeeperThan(view, kMaxNesting);
+        deep.offset != std::string_view::npos) {
+      throw Fault{deep.path, "nested deeper than " + std::to_string(kMaxNesting) + " levels",
+                  view.data() + deep.offset};
     }
     od::parser parser;
     od::document doc;

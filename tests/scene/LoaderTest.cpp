@@ -188,6 +188,9 @@ struct BadFile {
 TEST(Loader, RefusesBadFilesWithPathAndExpectation) {
   const std::string model = R"({"type": "model", "name": "M", "points": [[0,0,0],[1,0,0]], )";
   const std::string deep = std::string(10000, '[') + std::string(10000, ']');
+  std::string bones = R"({"name": "b 40"})";  // 40 bones, each the child of the next
+  for (int i = 39; i > 0; --i)
+    bones = R"({"name": "b )" + std::to_string(i) + R"(", "children": [)" + bones + "]}";
   const BadFile rows[] = {
       {"not JSON", "{format: 1}", "(document): not valid JSON: parse error at line 1, column 3"},
       {"empty", "", "(document): the file is empty; expected a scene object"},
@@ -226,7 +229,13 @@ TEST(Loader, RefusesBadFilesWithPathAndExpectation) {
       {"number too large",
        SceneWith(R"({"type": "null", "name": "A", "translate": [1e400, 0, 0]})"),
        "(document): not valid JSON: number overflow parsing '1e400'"},
-      {"nesting 10000 deep", deep, "(document): nesting deeper than 64 levels at line 1"},
+      {"nesting 10000 deep", deep,
+       "[0][0][0][0]...[0][0]: nested deeper than 64 levels (line 1, column 65)"},
+      {"bones nested 40 deep", SceneWith(model + R"("bones": [)" + bones + "]}"),
+       "chor.objects[0].bones...[0].children: nested deeper than 64 levels"},
+      {"comment nested 100 deep",
+       SceneWith(R"({"type": "null", "name": "A", "_c": )" + deep.substr(9900, 200) + "}"),
+       "chor.objects[0]._c...[0][0]: nested deeper than 64 levels"},
       {"unknown key", SceneWith(R"({"type": "null", "name": "A", "focal": 3})"),
        "chor.objects[0].focal: unknown key (expected one of: type, name, translate, rotate, "
        "scale)"},
