@@ -105,11 +105,13 @@ def host_focal_length(cam, width, height):
 
 
 def safe_for_file_name(name):
-    """The name as tqhost puts it into {target}: bytes other than ASCII
-    letters, digits, '.', '-' and '_' become '_'."""
-    keep = set(b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_")
-    safe = "".join(chr(b) if b in keep else "_" for b in name.encode("utf-8"))
-    return "_" if safe in ("", ".", "..") else safe
+    """The name as tqhost puts it into {target}: kept as it is, but for what
+    a file name cannot hold: '/' and control characters become '_', and so
+    does a leading '.' or '-'."""
+    safe = "".join("_" if c == "/" or ord(c) < 0x20 or ord(c) == 0x7F else c for c in name)
+    if safe[:1] in (".", "-"):
+        safe = "_" + safe[1:]
+    return safe or "_"
 
 
 def expand(pattern, fields):

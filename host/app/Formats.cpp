@@ -176,7 +176,7 @@ std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, co
       if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
         error = "the " + name +
                 " format cannot hold a name with a line break or another control character; "
-                "give --name NAME";
+                "give --name a name without them";
         return "";
       }
     }

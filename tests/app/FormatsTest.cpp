@@ -90,10 +90,10 @@ TEST(Formats, WhatAFormatCannotHold) {
        "N"},
       {Format::k3de, 1, "Ball\n2", "", "",
        "the 3de format cannot hold a name with a line break or another control character; give "
-       "--name NAME"},
+       "--name a name without them"},
       {Format::kShake, 1, "Ball\r", "", "",
        "the shake format cannot hold a name with a line break or another control character; give "
-       "--name NAME"},
+       "--name a name without them"},
       {Format::kNuke, 0.5, "Ball\n2", "0.5 100 50\n", "", ""},
   };
   for (const Row& r : rows) {

@@ -109,7 +109,7 @@ def compare(path, point, what):
           f"{what}: {len(lines)} lines, {exact} exact, worst {worst} px")
 
 
-safe = lambda name: re.sub(rb"[^A-Za-z0-9._-]", b"_", name.encode()).decode()
+safe = lambda name: re.sub(r"^[.-]", "_", re.sub(r"[/\x00-\x1f\x7f]", "_", name)) or "_"
 PREFS.tqhost = TQHOST
 # Shots: sensor fit, resolution, percentage, preview range.
 for fit, rx, ry, pct, preview in (("AUTO", 1280, 720, 75, None), ("VERTICAL", 720, 1280, 50, None),
@@ -157,7 +157,7 @@ scene.use_preview_range = False
 s = scene.tqmotion
 s.directory, s.pattern, s.formats = TMP + "/kept", "{camera}+{target}.trk", {"csv"}
 result, said = run(targets=f"Rig:tip, {empty.name}")
-check(os.path.exists(f"{TMP}/kept/{safe(cam.name)}+Rig_tip.trk") and
+check(os.path.exists(f"{TMP}/kept/{safe(cam.name)}+{safe('Rig:tip')}.trk") and
       os.path.exists(f"{TMP}/kept/{safe(cam.name)}+{safe(empty.name)}.csv"), f"settings: {said}")
 at_cam = bpy.data.objects.new("At camera", None)
 scene.collection.objects.link(at_cam)
