@@ -23,7 +23,7 @@
 #include <string>
 
 #include "bench/Floors.h"
-#include "bench/PluginRun.h"
+#include "plugin/Harness.h"
 #include "export/ReferencePoints.h"
 #include "host/framework/RecordingDriver.h"
 #include "math/Rounding.h"
@@ -206,14 +206,14 @@ std::string ReadWhole(const std::string& path) {
 
 void BM_Export(benchmark::State& state) {
   Shot s;
-  tq::bench::PluginRun run;
+  tq::testing::PluginHarness run;
   tq::framework::RecordingDriver driver;
   char folderName[] = "/tmp/tqbench.XXXXXX";
   const std::string folder = mkdtemp(folderName);
   const float last = float(Frames() - 1);
-  auto toNull = tq::bench::Record(s.scene.Chor(), s.camera, s.model, kFps, 0, last, kWidth, kHeight,
+  auto toNull = tq::testing::Record(s.scene.Chor(), s.camera, s.model, kFps, 0, last, kWidth, kHeight,
                                   "/dev/null", TargetMode::kModelCenter);
-  auto toDisk = tq::bench::Record(s.scene.Chor(), s.camera, s.model, kFps, 0, last, kWidth, kHeight,
+  auto toDisk = tq::testing::Record(s.scene.Chor(), s.camera, s.model, kFps, 0, last, kWidth, kHeight,
                                   folder + "/track.txt", TargetMode::kModelCenter);
   for (auto _ : state) {
     // The direct loop must say what the export says, byte for byte, with

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "math/Rounding.h"
-#include "tests/export/Harness.h"
+#include "plugin/Harness.h"
 #include "tests/fileio/TempDir.h"
 
 namespace {

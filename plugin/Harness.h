@@ -1,8 +1,10 @@
-// Runs the plug-in's export in-process, as the plug-in module would: a DLL
+// Runs the plug-in's command in-process, as the plug-in module would: a DLL
 // module state of its own (with a window procedure that makes it current),
-// the plug-in's application registered there and its resource script loaded.
+// an application registered there, and the plug-in's resource script. For
+// the tests and the benchmarks, which drive the plug-in's code linked in.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "export/Parameters.h"
@@ -11,31 +13,40 @@
 #include "host/framework/Window.h"
 #include "plugin/PluginApp.h"
 
-namespace tq::bench {
+namespace tq::testing {
 
-class PluginRun {
+class PluginHarness {
  public:
-  PluginRun() {
+  PluginHarness() {
     current_ = this;
     resources_ = LoadLibraryA(TQ_SOURCE_DIR "/dialog/tqmotion.rc");
     state_.m_hCurrentResourceHandle = resources_;
   }
-  ~PluginRun() {
+  ~PluginHarness() {
     FreeLibrary(resources_);
     current_ = nullptr;
   }
-  PluginRun(const PluginRun&) = delete;
-  PluginRun& operator=(const PluginRun&) = delete;
+  PluginHarness(const PluginHarness&) = delete;
+  PluginHarness& operator=(const PluginHarness&) = delete;
 
-  // The export alone, on a filled record.
+  // The command as KfxOnCommand runs it.
+  int Command(HChor* chor, framework::UiDriver& driver) {
+    framework::ScopedUiDriver use(&driver);
+    AFX_MAINTAIN_STATE keep(&state_);
+    return app.OnChor(chor);
+  }
+
+  // The export alone, on a record the test fills.
   int Export(HChor* chor, PParameters& record, framework::UiDriver& driver) {
     framework::ScopedUiDriver use(&driver);
     AFX_MAINTAIN_STATE keep(&state_);
-    app_.parameters = &record;
-    const int result = app_.ChorWorking(chor);
-    app_.parameters = nullptr;
+    app.parameters = &record;
+    const int result = app.ChorWorking(chor);
+    app.parameters = nullptr;
     return result;
   }
+
+  AFX_MODULE_STATE* State() { return &state_; }
 
  private:
   static LRESULT WndProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -43,15 +54,19 @@ class PluginRun {
     return AfxWndProc(h, message, wParam, lParam);
   }
 
-  static inline PluginRun* current_ = nullptr;
+  static inline PluginHarness* current_ = nullptr;
   AFX_MODULE_STATE state_{TRUE, &WndProc, 0x0400};
-  CTQMotionApp app_;  // registers with state_, constructed just after it
+
+ public:
+  CTQMotionApp app;  // registers with state_, constructed just before it
+
+ private:
   HMODULE resources_ = nullptr;
 };
 
 // A record with every field set, for driving the export directly.
 inline PParameters Record(HChor* chor, HCamera* camera, HQuorObject* object, float fps, float start,
-                          float end, int width, int height, const std::string& file, int mode) {
+                          float end, int width, int height, const std::string& file, int mode = 0) {
   PParameters p;
   p.chor = chor;
   p.camera = camera;
@@ -68,4 +83,4 @@ inline PParameters Record(HChor* chor, HCamera* camera, HQuorObject* object, flo
   return p;
 }
 
-}  // namespace tq::bench
+}  // namespace tq::testing
