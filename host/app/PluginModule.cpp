@@ -31,7 +31,6 @@ std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::s
     return nullptr;
   }
   std::unique_ptr<PluginModule> plugin(new PluginModule);
-  plugin->path_ = path;
   plugin->module_ = LoadLibraryA(path.c_str());
   if (plugin->module_ == nullptr) {
     error = "cannot load the plug-in " + path + ": " + framework::LastLoadError();

@@ -39,13 +39,11 @@ class PluginModule {
   // Every command the plug-in lists (indices from 0 until it says no).
   std::vector<Command> Commands() const;
   int Run(HChor* chor, int index) const { return onCommand_(chor, index); }
-  const std::string& Path() const { return path_; }
   HMODULE Handle() const { return module_; }
 
  private:
   PluginModule() = default;
 
-  std::string path_;
   HMODULE module_ = nullptr;
   LoadCommandEntry loadCommandEntry_ = nullptr;
   OnAddCommandMenu onAddCommandMenu_ = nullptr;

@@ -637,13 +637,11 @@ class Reader {
   HBone* ReadCamera(od::object& o, const std::string& name) {
     HCamera* camera = scene_->AddCamera(name);
     Transform transform;
-    bool hasOutput = false;
     od::value v;
     // The output options come before the free properties, whatever the file's order.
     if (Lookup(o, "output", v)) {
       Enter at(*this, "output");
       ReadOutput(v, camera);
-      hasOutput = true;
     }
     Check(o.reset().error());
     Fields(o,
@@ -654,7 +652,6 @@ class Reader {
                scene_->SetFocalLength(camera, ReadChannel<float>(value, true));
              if (key == "properties") ReadProperties(value, camera);
            });
-    (void)hasOutput;
     transform.Apply(*scene_, camera);
     return camera;
   }

@@ -77,7 +77,6 @@ class HTreeObject {
   void SetParent(HTreeObject* parent) { parent_ = parent; }
   // Lists property as this object's next child property.
   void AddProperty(HProperty* property);
-  int PropertyCount() const { return static_cast<int>(properties_.size()); }
 
  protected:
   explicit HTreeObject(std::string name) : name_(std::move(name)) {}
