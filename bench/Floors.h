@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "host/fileio/Concat.h"
+
 namespace tq::bench {
 
 struct Row {
@@ -103,18 +105,17 @@ inline void PrintRows() {
   std::printf("| row | measured | floor | ratio | goal | verdict |\n");
   std::printf("|---|---|---|---|---|---|\n");
   for (const Row& r : Rows()) {
-    // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict)
-    // about "literal" + std::string temporaries.
-    std::string goal = "at most ", ratio;
+    using tq::fileio::Concat;
+    std::string goal, ratio;
     if (r.kind == Row::Goal::kAdditive) {
-      goal.append("+").append(Format(r.goal)).append(" ").append(r.unit);
-      ratio.append("+").append(Format(r.measured - r.floor)).append(" ").append(r.unit);
+      goal = Concat({"at most +", Format(r.goal), " ", r.unit});
+      ratio = Concat({"+", Format(r.measured - r.floor), " ", r.unit});
     } else if (r.kind == Row::Goal::kAbsolute) {
-      goal.append(Format(r.goal)).append(" ").append(r.unit);
-      ratio.append(Format(r.Ratio())).append("x");
+      goal = Concat({"at most ", Format(r.goal), " ", r.unit});
+      ratio = Concat({Format(r.Ratio()), "x"});
     } else {
-      goal.append(Format(r.goal)).append("x");
-      ratio.append(Format(r.Ratio())).append("x");
+      goal = Concat({"at most ", Format(r.goal), "x"});
+      ratio = Concat({Format(r.Ratio()), "x"});
     }
     std::printf("| %s | %s %s | %s %s | %s | %s | %s%s%s |\n", r.name.c_str(),
                 Format(r.measured).c_str(), r.unit.c_str(), Format(r.floor).c_str(), r.unit.c_str(),

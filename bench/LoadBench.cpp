@@ -34,8 +34,7 @@ namespace {
 enum Shape { kHeads, kObjects, kBones, kGroups };
 const char* const kShapeNames[] = {"heads chain", "objects", "bones", "groups"};
 
-// The scene text, built by appending (GCC 12 at -O3 warns falsely about
-// "literal" + std::string temporaries).
+// The scene text, built by appending (see host/fileio/Concat.h).
 std::string Scene(Shape shape, int n) {
   std::string s =
       R"({"format": "tq-scene", "version": 1, "project": {"fps": 30}, "chor": {"objects": [)";
@@ -85,7 +84,7 @@ std::string Scene(Shape shape, int n) {
 
 // The large scene of the loading rows: 1M points, 900k four-sided and 100k
 // five-sided patches, 50k keys, about 50 MB. Deterministic; built by
-// appending (GCC 12 at -O3 warns falsely about "literal" + std::string).
+// appending (see host/fileio/Concat.h).
 std::string LargeScene() {
   const int scale = tq::bench::Quick() ? 100 : 1;
   std::uint64_t state = 12345;

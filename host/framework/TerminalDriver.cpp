@@ -4,6 +4,7 @@
 #include <map>
 #include <string_view>
 
+#include "host/fileio/Concat.h"
 #include "host/framework/Dialog.h"
 #include "host/framework/Kernel32.h"
 #include "host/framework/Window.h"
@@ -17,15 +18,6 @@ int Column(int x) {
 }
 int Row(int y) {
   return y / 8;
-}
-
-// open + body + close, built by appending: GCC 12 at -O3 warns falsely
-// (-Wrestrict) about "literal" + std::string temporaries.
-std::string Enclose(std::string_view open, std::string_view body, std::string_view close) {
-  std::string out;
-  out.reserve(open.size() + body.size() + close.size());
-  out.append(open).append(body).append(close);
-  return out;
 }
 
 std::string Fit(const std::string& text, std::size_t width) {
@@ -58,7 +50,8 @@ void TerminalDriver::DrawFrame(int top, int left, int height, int width,
   const std::string rule(static_cast<std::size_t>(std::max(width - 2, 0)), '-');
   terminal_.Put(top, left, "+" + rule + "+", Terminal::kNormal);
   for (int r = top + 1; r < top + height - 1; ++r) {
-    terminal_.Put(r, left, Enclose("|", std::string(rule.size(), ' '), "|"), Terminal::kNormal);
+    terminal_.Put(r, left, fileio::Concat({"|", std::string(rule.size(), ' '), "|"}),
+                  Terminal::kNormal);
   }
   terminal_.Put(top + height - 1, left, "+" + rule + "+", Terminal::kNormal);
   if (!caption.empty()) terminal_.Put(top, left + 2, " " + caption + " ", Terminal::kBold);
@@ -97,9 +90,9 @@ void TerminalDriver::Draw(HWND dialog, HWND focus) {
     if (child == focus) attributes |= Terminal::kReverse;
     std::string text;
     if (c.className == "Edit") {
-      text = Enclose("[", Fit(c.text, cells - 2), "]");
+      text = fileio::Concat({"[", Fit(c.text, cells - 2), "]"});
     } else if (c.className == "ComboBox") {
-      text = Enclose("[", Fit(c.text, cells - 4), " v]");
+      text = fileio::Concat({"[", Fit(c.text, cells - 4), " v]"});
     } else if (c.className == "Button") {
       const DWORD type = c.style & BS_TYPEMASK;
       const bool checked = SendMessageA(child, BM_GETCHECK, 0, 0) == BST_CHECKED;

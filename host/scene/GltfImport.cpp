@@ -12,6 +12,7 @@
 
 #include <tiny_gltf.h>
 
+#include "host/fileio/Concat.h"
 #include "host/scene/GltfFiles.h"
 #include "host/scene/SceneWriter.h"
 #include "host/scene/UniqueNames.h"
@@ -466,11 +467,8 @@ class Importer {
       if (!names.empty()) names += ", ";
       names += name.empty() ? std::to_string(a) : name;
     }
-    // Appended: GCC 12 at -O3 warns falsely (-Wrestrict) about "literal"
-    // + std::string temporaries.
-    std::string what = "no animation '";
-    what.append(want).append("'; the file has ").append(names.empty() ? "none" : names);
-    Fail("animations", what);
+    Fail("animations", fileio::Concat({"no animation '", want, "'; the file has ",
+                                       names.empty() ? std::string_view("none") : names}));
   }
 
   // What a channel animates: a node's property, a camera's yfov, or nothing

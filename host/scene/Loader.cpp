@@ -20,6 +20,7 @@
 
 #include <simdjson.h>
 
+#include "host/fileio/Concat.h"
 #include "host/scene/JsonSyntax.h"
 
 namespace tq::scene {
@@ -139,12 +140,8 @@ class Reader {
   std::string PathText(std::string_view last = {}) const {
     std::string path;
     for (const Step& s : path_) {
-      // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict)
-      // about "literal" + std::string temporaries.
       if (s.isIndex) {
-        path += '[';
-        path += std::to_string(s.index);
-        path += ']';
+        path += fileio::Concat({"[", std::to_string(s.index), "]"});
       } else {
         if (!path.empty()) path += '.';
         path += s.key;

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "host/fileio/Concat.h"
 #include "tests/fileio/TempDir.h"
 #include "tests/scene/GltfBuilder.h"
 
@@ -114,8 +115,7 @@ TEST(Tqhost, PreviewKeepsEveryLabelAndTheTrackOutsideTheImage) {
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string svg = ReadFile(dir / "p.svg");
   for (int frame = 0; frame <= 120; frame += 10) {
-    std::string label = ">";  // appended: GCC 12 -O3 warns falsely on "literal" + string
-    label.append(std::to_string(frame)).append("</text>");
+    const std::string label = tq::fileio::Concat({">", std::to_string(frame), "</text>"});
     EXPECT_NE(svg.find(label), std::string::npos) << frame;
   }
   // A target that runs out of a 64 x 48 image to X = 32 - (30 / -5) x 32 =
