@@ -3,9 +3,11 @@
 #include <ostream>
 
 #include "host/app/Formats.h"
+#include "host/fileio/Concat.h"
 #include "host/fileio/FileStream.h"
 #include "host/framework/Dialog.h"
 #include "host/scene/Loader.h"
+#include "host/scene/Time.h"
 
 namespace tq::app {
 
@@ -39,9 +41,9 @@ std::unique_ptr<tq::scene::Scene> LoadScene(const std::string& path, const Parse
   tq::scene::GltfOptions options;
   if (a.Has("--fps")) {
     const auto fps = framework::ParseFloat(a.Value("--fps"));
-    if (!fps || !(*fps > 0.0f) || *fps > 135000.0f)
-      throw UsageError{"--fps must be a frame rate above 0 and at most 135000, not '" +
-                       a.Value("--fps") + "'"};
+    if (!fps || !scene::IsFrameRate(*fps))
+      throw UsageError{fileio::Concat(
+          {"--fps must be ", scene::kFrameRateRule, ", not '", a.Value("--fps"), "'"})};
     options.fps = *fps;
   }
   if (a.Has("--animation")) options.animation = a.Value("--animation");

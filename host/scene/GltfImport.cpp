@@ -1218,8 +1218,7 @@ ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
   ImportResult result;
   try {
     if (bytes.size() > kMaxGltfBytes) Fail("(document)", "expected a file of at most 1 GiB");
-    if (!(options.fps > 0.0f) || options.fps > static_cast<float>(kTicksPerSecond))
-      Fail("(options)", "expected a frame rate above 0 and at most 135000");
+    if (!IsFrameRate(options.fps)) Fail("(options)", fileio::Concat({"expected ", kFrameRateRule}));
     if (options.firstFrame && !std::isfinite(*options.firstFrame))
       Fail("(options)", "expected a finite first frame");
     gltf::Prepared prepared = gltf::Prepare(bytes, path);

@@ -529,8 +529,7 @@ class Reader {
       // (1e-300 is 0 there). A rate above one frame per tick cannot place its
       // frames on ticks.
       const double fps = static_cast<float>(Number(v));
-      if (!(fps > 0.0) || fps > kTicksPerSecond)
-        Fail("expected a positive frame rate of at most 135000");
+      if (!IsFrameRate(fps)) Fail(fileio::Concat({"expected ", kFrameRateRule}));
       // Every time in the file becomes ticks at the rate the project answers,
       // the one the export uses, so that keys fall on the frames they name.
       fps_ = static_cast<float>(fps);

@@ -23,6 +23,14 @@ namespace tq::scene {
 
 inline constexpr double kTicksPerSecond = 135000.0;
 
+// A frame rate is above 0 and at most one frame a tick (NaN is none). Every
+// place that takes a rate checks it here and words a refusal with
+// kFrameRateRule.
+inline constexpr bool IsFrameRate(double fps) noexcept {
+  return fps > 0.0 && fps <= kTicksPerSecond;
+}
+inline constexpr const char* kFrameRateRule = "a frame rate above 0 and at most 135000";
+
 // Rounds half away from zero to the nearest integer, in double.
 inline double RoundHalfAway(double h) noexcept {
   return h < 0.0 ? std::ceil(h - 0.5) : std::floor(h + 0.5);
