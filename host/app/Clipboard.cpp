@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -65,8 +67,9 @@ std::string Feed(const std::string& path, const ClipboardProgram& program, const
     execv(path.c_str(), argv.data());
     _exit(127);
   }
-  close(fds[0]);
-  // A reader that is gone is an error of the write, not a SIGPIPE.
+  // The read end stays open here too: when the program has ended, what it
+  // left in the pipe tells whether it took the data, whatever it answered.
+  // A write then never meets a gone reader, and SIGPIPE is ignored anyway.
   struct sigaction ignore {
   }, previous{};
   ignore.sa_handler = SIG_IGN;
@@ -74,29 +77,39 @@ std::string Feed(const std::string& path, const ClipboardProgram& program, const
   fcntl(fds[1], F_SETFL, O_NONBLOCK);
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
   std::string why;
+  int status = 0;
+  bool ended = false;
   for (std::size_t sent = 0; sent < text.size() && why.empty();) {
     pollfd p{fds[1], POLLOUT, 0};
-    if (poll(&p, 1, MillisecondsLeft(deadline)) <= 0) {
-      why = "it did not read the data within " + std::to_string(seconds) + " seconds";
-      break;
+    if (poll(&p, 1, std::min(MillisecondsLeft(deadline), 50)) > 0) {
+      const ssize_t n = write(fds[1], text.data() + sent, text.size() - sent);
+      if (n > 0) sent += static_cast<std::size_t>(n);
+      if (n < 0 && errno != EAGAIN && errno != EINTR) why = std::strerror(errno);
     }
-    const ssize_t n = write(fds[1], text.data() + sent, text.size() - sent);
-    if (n > 0) sent += static_cast<std::size_t>(n);
-    if (n < 0 && errno != EAGAIN && errno != EINTR)
-      why = errno == EPIPE ? "it exited without reading the data" : std::strerror(errno);
+    if (sent < text.size() && waitpid(child, &status, WNOHANG) == child) {
+      ended = true;
+      why = "it exited without reading the data";
+    } else if (sent < text.size() && MillisecondsLeft(deadline) == 0) {
+      why = "it did not read the data within " + std::to_string(seconds) + " seconds";
+    }
   }
   close(fds[1]);
   sigaction(SIGPIPE, &previous, nullptr);
-  int status = 0;
-  while (waitpid(child, &status, WNOHANG) == 0) {
+  while (!ended && waitpid(child, &status, WNOHANG) == 0) {
     if (MillisecondsLeft(deadline) == 0) {
       kill(-child, SIGKILL);
       kill(child, SIGKILL);
       waitpid(child, &status, 0);
+      close(fds[0]);
       return why.empty() ? "it did not finish within " + std::to_string(seconds) + " seconds" : why;
     }
     poll(nullptr, 0, 10);
   }
+  int unread = 0;
+  const bool left = ioctl(fds[0], FIONREAD, &unread) == 0 && unread > 0;
+  close(fds[0]);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && why.empty() && left)
+    return "it exited without reading all the data";
   if (!why.empty()) return why;
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
   if (WIFEXITED(status)) return "it failed with exit status " + std::to_string(WEXITSTATUS(status));

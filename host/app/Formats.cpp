@@ -188,7 +188,13 @@ std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, co
     const double first = FrameOf(info, 0);
     if (first != std::floor(first)) {
       error = "the " + name + " format needs whole frames, and the track starts at frame " +
-              FrameText(first) + "; give --first-frame N";
+              FrameText(first) +
+              "; start it on a whole frame (--start, or --first-frame in convert)";
+      return "";
+    }
+    if (info.firstFrame && first < 1) {
+      error = std::string("the ") + name + " format counts frames from 1: --first-frame " +
+              FrameText(first) + " is below it";
       return "";
     }
     if (!info.firstFrame && first < 1) {
@@ -221,6 +227,14 @@ bool ReadCsv(const std::string& text, std::vector<TrackPoint>& points, TrackInfo
       return false;
     }
     if (points.empty()) info.startFrame = frame;
+    // A track's frames follow one another: a gap or a step back would be
+    // lost in the copy, so it is refused.
+    if (frame != info.startFrame + static_cast<double>(points.size())) {
+      error = "line " + std::to_string(number) + " has the frame " + FrameText(frame) +
+              "; a track's frames follow one another (expected " +
+              FrameText(info.startFrame + static_cast<double>(points.size())) + ")";
+      return false;
+    }
     points.push_back({static_cast<int>(points.size()), x, y});
   }
   return true;
@@ -248,6 +262,9 @@ bool ReadJson(const std::string& text, std::vector<TrackPoint>& points, TrackInf
       const double frame = frames[i].at("frame").get<double>();
       if (!std::isfinite(frame)) throw std::out_of_range("a frame is not a finite number");
       if (i == 0) info.startFrame = frame;
+      if (frame != info.startFrame + static_cast<double>(i))
+        throw std::out_of_range("frames[" + std::to_string(i) + "] is frame " + FrameText(frame) +
+                                "; a track's frames follow one another");
       auto pixel = [&](const char* key) {
         const auto& v = frames[i].at(key);
         if (!v.is_number_integer()) throw std::out_of_range(std::string(key) + " is not whole");

@@ -86,8 +86,8 @@ TEST(Formats, WhatAFormatCannotHold) {
       {Format::kShake, 0, "Ball",
        "TrackName Ball\n   Frame             X             Y   Correlation\n    0.00", "", ""},
       {Format::k3de, 1.5, "Ball", "", "",
-       "the 3de format needs whole frames, and the track starts at frame 1.5; give --first-frame "
-       "N"},
+       "the 3de format needs whole frames, and the track starts at frame 1.5; start it on a whole "
+       "frame (--start, or --first-frame in convert)"},
       {Format::k3de, 1, "Ball\n2", "", "",
        "the 3de format cannot hold a name with a line break or another control character; give "
        "--name a name without them"},

@@ -157,6 +157,10 @@ TEST(Tqhost, InfoAndCommands) {
 TEST(Tqhost, FailuresAndTheirExitStatus) {
   TempDir dir;
   tq::testing::WriteFile(dir / "broken.tqs.json", "{\"format\": \"tq-scene\", \"version\": 2}");
+  tq::testing::WriteFile(dir / "cams.tqs.json", R"({"format": "tq-scene", "version": 1,
+    "project": {"fps": 24}, "chor": {"objects": [{"type": "camera", "name": "Cam"}]}})");
+  tq::testing::WriteFile(dir / "t.txt", "0\t1\t2\n");
+  std::filesystem::create_symlink("y.txt", dir / "x.txt");  // dangling: it writes y.txt
   const std::string orbit = "'" + kExamples + "orbit.tqs.json'";
   struct Row {
     std::string args;
@@ -217,6 +221,15 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export " + orbit + " --target=Robot -o", 2, "tqhost: -o needs a value\n"},
       {"export " + orbit + " --help=yes", 2, "tqhost: --help takes no value\n"},
       {"", 2, "tqhost: no command given\n"},
+      {"export " + orbit + " --target Robot -o x.txt --also nuke:y.txt", 2,
+       "tqhost: -o and --also nuke both name y.txt; each output needs a file of its own\n"},
+      {"export " + orbit + " --target Robot -o /dev/fd/1 --also nuke:-", 2,
+       "tqhost: -o and --also nuke both write to standard output"},
+      {"export cams.tqs.json --all-targets", 2,
+       "tqhost: the scene has no object to track (cameras and folders are not targets)\n"},
+      {"convert t.txt --to nuke -o t.txt", 2, "tqhost: -o t.txt: that is the track it reads\n"},
+      {"convert t.txt --to 3de --first-frame -5", 1,
+       "tqhost: t.txt: the 3de format counts frames from 1: --first-frame -5 is below it\n"},
       {"export " + orbit + " --target Robot -o r.txt --also nuke:./r.txt", 2,
        "tqhost: -o and --also nuke both name ./r.txt; each output needs a file of its own\n"},
       {"export " + orbit + " -o " + orbit, 2,
@@ -520,7 +533,8 @@ TEST(Tqhost, ClipboardProgramsCannotKillOrHangTheExport) {
        "tqhost: --clipboard: no clipboard program (install wl-copy or xclip); the keyframe data is "
        "not on the clipboard\n"},
       {"exit 3", "cat >clip", 0, "put on the clipboard (xclip)"},
-      {"exec <&-; sleep 1; exit 0", "", 0, "put on the clipboard (wl-copy)"},
+      {"exec <&-; sleep 1; exit 0", "cat >clip", 0, "put on the clipboard (xclip)"},
+      {"exit 0", "", 1, "wl-copy: it exited without reading all the data"},
       {"sleep 30", "cat >clip", 0, "put on the clipboard (xclip)"},
       {"cat >clip; (sleep 30 &) ", "", 0, "put on the clipboard (wl-copy)"},
       {"kill -9 $$", "exit 1", 1,
@@ -579,7 +593,11 @@ TEST(Tqhost, ConvertAndItsRefusals) {
   tq::testing::WriteFile(dir / "nan.csv", "frame,x,y\nnan,1,2\n");
   tq::testing::WriteFile(dir / "huge.json",
                          R"({"width": 1e30, "height": 2, "fps": 24, "name": "n", "frames": []})");
+  tq::testing::WriteFile(dir / "gap.csv", "frame,x,y\n0,1,2\n10,3,4\n");
   const std::pair<std::string, std::string> refusals[] = {
+      {"convert gap.csv --to nuke",
+       "tqhost: gap.csv: line 3 has the frame 10; a track's frames follow one another (expected "
+       "1)\n"},
       {"convert /dev/zero --to nuke", "tqhost: /dev/zero: not a regular file (a device)\n"},
       {"convert folder --to nuke", "tqhost: folder: not a regular file (a folder)\n"},
       {"convert fifo --to nuke", "tqhost: fifo: not a regular file (a FIFO)\n"},

@@ -1,4 +1,5 @@
 // tqhost convert: a track file in a compositor's format.
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include "host/app/Command.h"
 #include "host/app/Formats.h"
 #include "host/app/SceneInput.h"
+#include "host/app/commands/ExportPlan.h"
 #include "host/fileio/InputFile.h"
 #include "host/framework/Dialog.h"
 #include "host/scene/Time.h"
@@ -80,7 +82,16 @@ int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostr
   if (a.Has("--width")) info.width = size("--width");
   if (a.Has("--height")) info.height = size("--height");
   if (a.Has("--fps")) info.fps = number("--fps", 0, tq::scene::kTicksPerSecond);
-  if (a.Has("--first-frame")) info.firstFrame = number("--first-frame", -HUGE_VAL, HUGE_VAL / 2);
+  if (a.Has("--first-frame")) {
+    // Read as the double it is written as: 16777217 stays 16777217.
+    const std::string text = a.Value("--first-frame");
+    double first = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), first);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(first) ||
+        std::fabs(first) > 1e15)
+      throw UsageError{"--first-frame must be a frame number, not '" + text + "'"};
+    info.firstFrame = first;
+  }
   if (a.Has("--name")) info.name = a.Value("--name");
   std::string note;
   const std::string converted = RenderTrack(format->format, points, info, error, &note);
@@ -90,6 +101,7 @@ int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostr
   }
   if (!note.empty()) err << "tqhost: " << note << "\n";
   std::string output = a.Value("--output", "-");
+  if (output != "-") FilePlan().Add("-o", output, rest[0], "the track it reads");
   if (output == "-") return (out << converted, 0);
   if (!SaveText(output, converted, err)) return 1;
   err << points.size() << (points.size() == 1 ? " frame" : " frames") << " converted to " << output

@@ -46,103 +46,227 @@ bool WritePreview(const std::string& path, const std::vector<TrackPoint>& points
   return SaveText(path, svg, err, "the preview ");
 }
 
-// What one export run wrote, for the final count; a track for an HTML
-// preview waits for the run's other targets (page: its file name).
-struct RunResult {
-  bool ok = true;
-  int files = 0;
-  std::string page;
-  HtmlPage html;
+// One target's run, its options (--output always set) and the fields of its
+// file patterns.
+struct TargetRun {
+  ParsedArgs args;
+  std::map<std::string, std::string> fields;
 };
 
-// One target's run: the dialog worked, the track checked and summarised,
-// its copies in other formats and its picture written.
-RunResult ExportTarget(ExportSession& session, tq::scene::Scene& scene, SceneNames& names,
-                       const ParsedArgs& t, const std::string& output,
-                       const std::map<std::string, std::string>& fields,
-                       const std::vector<AlsoCopy>& also, const std::string& label,
-                       std::ostream& summary, std::ostream& err) {
-  RunResult result;
-  result.ok = false;
-  const std::string prefix = label.empty() ? "" : label + ": ";
-  names.Aim(scene.Chor(), t.Value("--target"));
-  if (const std::string wrong = CheckNames(t, names); !wrong.empty()) {
-    err << "tqhost: " << prefix << wrong << "\n";
-    return result;
+// The targets of the command, once each, with every path expanded and
+// checked before anything runs.
+std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
+                                const SceneNames& names, const std::vector<AlsoCopy>& also,
+                                FilePlan& plan) {
+  // The same target given twice is one target.
+  std::vector<TargetChoice> targets;
+  bool modes = false;  // one name with different modes
+  auto mode = [&](const TargetChoice& c) {
+    return c.mode.empty() ? a.Value("--mode", Modes()[0]) : c.mode;
+  };
+  for (const TargetChoice& c : TargetChoices(scene.Chor(), a, names)) {
+    const auto same = [&](const TargetChoice& d) {
+      return d.name == c.name && mode(d) == mode(c) && d.groupOrBone == c.groupOrBone;
+    };
+    const auto named = [&](const TargetChoice& d) { return d.name == c.name; };
+    if (std::any_of(targets.begin(), targets.end(), same)) continue;
+    modes = modes || std::any_of(targets.begin(), targets.end(), named);
+    targets.push_back(c);
   }
-  NotingDriver<framework::ScriptedDriver> driver(DialogActions(t, output));
-  TrackTap tap;
-  session.Run(driver, tap);
-  std::ostringstream problems;
-  if (ReportFailures(driver, t, problems)) {
-    std::istringstream lines(problems.str());
-    for (std::string line; std::getline(lines, line);) {
-      err << (line.rfind("tqhost: ", 0) == 0 ? "tqhost: " + prefix + line.substr(8) : line) << "\n";
+  if (targets.empty() || targets.front().name.empty())
+    throw UsageError{"the scene has no object to track (cameras and folders are not targets)"};
+  const bool many = targets.size() > 1;
+  const std::string pattern = a.Value("--output", !many   ? "TQmotion.txt"
+                                                  : modes ? "TQmotion-{target}-{mode}.txt"
+                                                          : "TQmotion-{target}.txt");
+  if (many && pattern == "-")
+    throw UsageError{"-o - writes one track; with several targets give -o PATTERN with {target}"};
+  CheckPattern("-o", pattern, many);
+  for (const AlsoCopy& copy : also) CheckPattern("--also", copy.pattern, many);
+  const std::string preview = a.Value("--preview"), scenePath = a.positional[1];
+  if (a.Has("--preview")) CheckPattern("--preview", preview, many && !IsHtmlPath(preview));
+  const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
+  auto output = [](const std::string& path) { return path == "-" ? "/dev/stdout" : path; };
+  std::vector<TargetRun> runs;
+  for (const TargetChoice& choice : targets) {
+    TargetRun run{ArgsOfTarget(a, choice), {}};
+    run.fields = {{"target", run.args.Value("--target")},
+                  {"camera", camera},
+                  {"mode", run.args.Value("--mode", Modes()[0])}};
+    run.args.values["--output"] = output(Expand(pattern, run.fields));
+    plan.Add("-o", run.args.values["--output"], scenePath);
+    for (const AlsoCopy& copy : also) {
+      plan.Add(std::string("--also ") + copy.format->name, output(Expand(copy.pattern, run.fields)),
+               scenePath);
     }
-    return result;
+    // An HTML page without {target} is one page for every target.
+    const std::string page = Expand(preview, run.fields);
+    const bool shared = IsHtmlPath(page) && std::any_of(runs.begin(), runs.end(), [&](auto& r) {
+                          return Expand(preview, r.fields) == page;
+                        });
+    if (a.Has("--preview") && !shared) plan.Add("--preview", output(page), scenePath);
+    runs.push_back(std::move(run));
   }
-  std::vector<TrackPoint> points;
-  std::string error;
-  if (!ReadTrack(tap.text, points, error)) {
-    err << "tqhost: " << prefix << "the plug-in wrote an unreadable track to " << output << ": "
-        << error << "\n";
-    return result;
+  return runs;
+}
+
+// The runs of one command on its scene: each target's dialog worked and its
+// files written, the HTML pages after them, and the count.
+class ExportRuns {
+ public:
+  ExportRuns(ExportSession& session, tq::scene::Scene& scene, SceneNames& names,
+             const std::vector<AlsoCopy>& also, bool many, std::ostream& summary, std::ostream& err)
+      : session_(session),
+        scene_(scene),
+        names_(names),
+        also_(also),
+        many_(many),
+        summary_(summary),
+        err_(err) {}
+
+  void Run(const TargetRun& run, const std::optional<PlatePattern>& plate) {
+    const std::string target = run.args.Value("--target");
+    prefix_ = many_ ? target + ": " : "";
+    if (!RunTarget(run, plate)) failed_.push_back(target);
   }
-  const bool toStdout = output == "/dev/stdout";
-  const std::vector<bool> behind = Behind(scene, driver.outcome, points.size());
-  if (!t.Has("--target-given"))
-    summary << "tracked " << driver.outcome.target << ", the first object that is not the camera\n";
-  summary << prefix;
-  Summarise(points, behind, toStdout ? "standard output" : output, "written", summary, err);
-  result.ok = true;
-  result.files = 1;
-  // Copies in compositors' formats, with what the run knew.
-  const DialogOutcome& o = driver.outcome;
-  TrackInfo info;
-  info.width = o.width;
-  info.height = o.height;
-  info.fps = scene.Project()->GetFPS();
-  info.startFrame = o.start;
-  info.name = o.target;
-  for (const AlsoCopy& copy : also) {
-    const std::string path = Expand(copy.pattern, fields);
-    std::string note;
-    const std::string text = RenderTrack(copy.format->format, points, info, error, &note);
-    if (!error.empty()) {
-      err << "tqhost: " << prefix << path << ": " << error << "\n";
-      result.ok = false;
-    } else if (SaveText(path, text, err)) {
-      summary << prefix << copy.format->name << " copy written to "
-              << (path == "-" ? "standard output" : path) << (note.empty() ? "" : " (" + note + ")")
-              << "\n";
-      ++result.files;
-    } else {
-      result.ok = false;
+
+  int Finish() {
+    for (const auto& [path, page] : pages_) {
+      if (!SaveText(path, RenderHtmlPreview(page), err_, "the preview ")) {
+        failed_.push_back(path);
+        continue;
+      }
+      const std::size_t n = page.tracks.size();
+      summary_ << (n > 1   ? "preview of " + std::to_string(n) + " targets drawn in "
+                   : many_ ? page.tracks.front().target + ": preview drawn in "
+                           : "preview drawn in ")
+               << path << "\n";
+      ++files_;
     }
+    if (many_ || !also_.empty()) {
+      summary_ << files_ << (files_ == 1 ? " file" : " files") << " written";
+      if (!failed_.empty()) summary_ << "; failed: " << Joined(failed_);
+      summary_ << "\n";
+    }
+    return failed_.empty() ? 0 : 1;
   }
-  if (t.Has("--clipboard")) {
+
+ private:
+  // The dialog worked and the track read back; false (said on err) when the
+  // run did not end with a track.
+  bool Dialog(const ParsedArgs& t, NotingDriver<framework::ScriptedDriver>& driver,
+              std::vector<TrackPoint>& points) {
+    names_.Aim(scene_.Chor(), t.Value("--target"));
+    if (const std::string wrong = CheckNames(t, names_); !wrong.empty()) {
+      err_ << "tqhost: " << prefix_ << wrong << "\n";
+      return false;
+    }
+    TrackTap tap;
+    session_.Run(driver, tap);
+    std::ostringstream problems;
+    if (ReportFailures(driver, t, problems)) {
+      std::istringstream lines(problems.str());
+      for (std::string line; std::getline(lines, line);) {
+        err_ << (line.rfind("tqhost: ", 0) == 0 ? "tqhost: " + prefix_ + line.substr(8) : line)
+             << "\n";
+      }
+      return false;
+    }
+    std::string error;
+    if (ReadTrack(tap.text, points, error)) return true;
+    err_ << "tqhost: " << prefix_ << "the plug-in wrote an unreadable track to "
+         << t.Value("--output") << ": " << error << "\n";
+    return false;
+  }
+
+  bool RunTarget(const TargetRun& run, const std::optional<PlatePattern>& plate) {
+    const ParsedArgs& t = run.args;
+    const std::string output = t.Value("--output");
+    NotingDriver<framework::ScriptedDriver> driver(DialogActions(t, output));
+    std::vector<TrackPoint> points;
+    if (!Dialog(t, driver, points)) return false;
+    const DialogOutcome& o = driver.outcome;
+    const std::vector<bool> behind = Behind(scene_, o, points.size());
+    if (!t.Has("--target-given"))
+      summary_ << "tracked " << o.target << ", the first object that is not the camera\n";
+    summary_ << prefix_;
+    Summarise(points, behind, output == "/dev/stdout" ? "standard output" : output, "written",
+              summary_, err_);
+    ++files_;
+    TrackInfo info;  // what the run knew, for the copies
+    info.width = o.width;
+    info.height = o.height;
+    info.fps = scene_.Project()->GetFPS();
+    info.startFrame = o.start;
+    info.name = o.target;
+    bool ok = Copies(run, points, info);
+    if (t.Has("--clipboard")) ok = Clipboard(points, info) && ok;
+    if (!t.Has("--preview")) return ok;
+    const std::string path = Expand(t.Value("--preview"), run.fields);
+    if (IsHtmlPath(path)) {
+      const auto same = [&](const auto& page) { return page.first == path; };
+      auto it = std::find_if(pages_.begin(), pages_.end(), same);
+      if (it == pages_.end()) {
+        pages_.push_back({path, {o.camera, o.width, o.height, *info.fps, o.start, plate, {}}});
+        it = pages_.end() - 1;
+      }
+      it->second.tracks.push_back({o.target, o.mode, points, behind});
+      return ok;
+    }
+    if (!WritePreview(path, points, behind, o, err_)) return false;
+    summary_ << prefix_ << "preview drawn in " << path << "\n";
+    ++files_;
+    return ok;
+  }
+
+  // Copies in compositors' formats.
+  bool Copies(const TargetRun& run, const std::vector<TrackPoint>& points, const TrackInfo& info) {
+    bool ok = true;
+    for (const AlsoCopy& copy : also_) {
+      const std::string path = Expand(copy.pattern, run.fields);
+      std::string error, note;
+      const std::string text = RenderTrack(copy.format->format, points, info, error, &note);
+      if (!error.empty()) {
+        err_ << "tqhost: " << prefix_ << path << ": " << error << "\n";
+        ok = false;
+      } else if (SaveText(path, text, err_)) {
+        summary_ << prefix_ << copy.format->name << " copy written to "
+                 << (path == "-" ? "standard output" : path)
+                 << (note.empty() ? "" : " (" + note + ")") << "\n";
+        ++files_;
+      } else {
+        ok = false;
+      }
+    }
+    return ok;
+  }
+
+  bool Clipboard(const std::vector<TrackPoint>& points, const TrackInfo& info) {
+    std::string error;
     const std::string text = RenderTrack(Format::kAe, points, info, error);
     const std::string program = error.empty() ? CopyToClipboard(text, error) : "";
     if (!program.empty()) {
-      summary << prefix << "After Effects keyframe data put on the clipboard (" << program << ")\n";
-    } else {
-      err << "tqhost: " << prefix << "--clipboard: " << error
-          << "; the keyframe data is not on the clipboard\n";
-      result.ok = false;
+      summary_ << prefix_ << "After Effects keyframe data put on the clipboard (" << program
+               << ")\n";
+      return true;
     }
+    err_ << "tqhost: " << prefix_ << "--clipboard: " << error
+         << "; the keyframe data is not on the clipboard\n";
+    return false;
   }
-  if (t.Has("--preview") && IsHtmlPath(Expand(t.Value("--preview"), fields))) {
-    result.page = Expand(t.Value("--preview"), fields);
-    result.html = {o.camera, o.width, o.height, info.fps.value_or(24), o.start, std::nullopt, {}};
-    result.html.tracks.push_back({o.target, o.mode, points, behind});
-  } else if (t.Has("--preview")) {
-    const std::string path = Expand(t.Value("--preview"), fields);
-    if (!WritePreview(path, points, behind, o, err)) return result.ok = false, result;
-    summary << prefix << "preview drawn in " << path << "\n";
-    ++result.files;
-  }
-  return result;
-}
+
+  ExportSession& session_;
+  tq::scene::Scene& scene_;
+  SceneNames& names_;
+  const std::vector<AlsoCopy>& also_;
+  const bool many_;
+  std::ostream& summary_;
+  std::ostream& err_;
+  std::string prefix_;
+  int files_ = 0;
+  std::vector<std::string> failed_;
+  std::vector<std::pair<std::string, HtmlPage>> pages_;  // in the order first named
+};
 
 int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out,
            std::ostream& err) {
@@ -163,83 +287,14 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   auto scene = LoadScene(positional[1], a, err);
   if (!scene) return 1;
   SceneNames names(scene->Chor(), "");
-  std::vector<TargetChoice> targets;
-  for (const TargetChoice& c : TargetChoices(scene->Chor(), a, names)) {
-    const auto same = [&](const TargetChoice& d) {
-      return d.name == c.name && d.mode == c.mode && d.groupOrBone == c.groupOrBone;
-    };
-    if (std::none_of(targets.begin(), targets.end(), same)) targets.push_back(c);  // once each
-  }
-  const bool many = targets.size() > 1;
-  std::string pattern = a.Value("--output", many ? "TQmotion-{target}.txt" : "TQmotion.txt");
-  if (many && pattern == "-")
-    throw UsageError{"-o - writes one track; with several targets give -o PATTERN with {target}"};
-  CheckPattern("-o", pattern, many);
-  for (const AlsoCopy& copy : also) CheckPattern("--also", copy.pattern, many);
-  const std::string preview = a.Value("--preview");
-  if (a.Has("--preview")) CheckPattern("--preview", preview, many && !IsHtmlPath(preview));
-  const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
-
-  // Every path of the command, expanded and checked before anything runs.
-  auto output = [](const std::string& path) { return path == "-" ? "/dev/stdout" : path; };
   FilePlan plan;
-  std::vector<std::pair<ParsedArgs, std::map<std::string, std::string>>> runs;
-  for (const TargetChoice& choice : targets) {
-    ParsedArgs t = ArgsOfTarget(a, choice);
-    const std::string target = t.Value("--target");
-    std::map<std::string, std::string> fields = {
-        {"target", target}, {"camera", camera}, {"mode", t.Value("--mode", Modes()[0])}};
-    t.values["--output"] = output(Expand(pattern, fields));
-    plan.Add("-o", t.values["--output"], positional[1]);
-    for (const AlsoCopy& copy : also) {
-      plan.Add(std::string("--also ") + copy.format->name, output(Expand(copy.pattern, fields)),
-               positional[1]);
-    }
-    const std::string page = Expand(preview, fields);
-    const bool shared =
-        IsHtmlPath(page) && !runs.empty() && Expand(preview, runs[0].second) == page;
-    if (a.Has("--preview") && !shared) plan.Add("--preview", output(page), positional[1]);
-    runs.emplace_back(std::move(t), std::move(fields));
-  }
+  const std::vector<TargetRun> runs = PlanRuns(a, *scene, names, also, plan);
   std::ostream& summary = plan.stdoutBy.empty() ? out : err;
-
   ExportSession session(pluginPath, *scene, err);
   if (!session.Loaded()) return 1;
-  int files = 0;
-  std::vector<std::string> failed;
-  std::vector<std::pair<std::string, HtmlPage>> pages;  // in the order first named
-  for (const auto& [t, fields] : runs) {
-    const std::string target = t.Value("--target");
-    const RunResult r = ExportTarget(session, *scene, names, t, t.Value("--output"), fields, also,
-                                     many ? target : "", summary, err);
-    files += r.files;
-    if (!r.ok) failed.push_back(target);
-    if (r.page.empty()) continue;
-    const auto same = [&](const auto& page) { return page.first == r.page; };
-    if (const auto it = std::find_if(pages.begin(), pages.end(), same); it != pages.end()) {
-      it->second.tracks.push_back(r.html.tracks.front());
-    } else {
-      pages.emplace_back(r.page, r.html).second.plate = plate;
-    }
-  }
-  for (const auto& [path, page] : pages) {
-    if (!SaveText(path, RenderHtmlPreview(page), err, "the preview ")) {
-      failed.push_back(path);
-      continue;
-    }
-    const std::size_t n = page.tracks.size();
-    summary << (n > 1  ? "preview of " + std::to_string(n) + " targets drawn in "
-                : many ? page.tracks.front().target + ": preview drawn in "
-                       : "preview drawn in ")
-            << path << "\n";
-    ++files;
-  }
-  if (many || !also.empty()) {
-    summary << files << (files == 1 ? " file" : " files") << " written";
-    if (!failed.empty()) summary << "; failed: " << Joined(failed);
-    summary << "\n";
-  }
-  return failed.empty() ? 0 : 1;
+  ExportRuns exports(session, *scene, names, also, runs.size() > 1, summary, err);
+  for (const TargetRun& run : runs) exports.Run(run, plate);
+  return exports.Finish();
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "host/app/commands/ExportPlan.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <ostream>
@@ -133,15 +136,21 @@ std::string SafeForFileName(const std::string& name) {
 }
 
 std::string Expand(std::string pattern, const std::map<std::string, std::string>& fields) {
-  for (const auto& [key, value] : fields) {
-    const std::string field = "{" + key + "}";
-    for (std::size_t at = 0; (at = pattern.find(field, at)) != std::string::npos;) {
-      const std::string safe = SafeForFileName(value);
-      pattern.replace(at, field.size(), safe);
-      at += safe.size();
+  std::string out;
+  for (std::size_t at = 0; at < pattern.size();) {
+    const std::size_t open = pattern.find('{', at), close = pattern.find('}', open);
+    const auto field = close == std::string::npos
+                           ? fields.end()
+                           : fields.find(pattern.substr(open + 1, close - open - 1));
+    if (field == fields.end()) {
+      out += pattern.substr(at, open == std::string::npos ? open : open + 1 - at);
+      at = open == std::string::npos ? pattern.size() : open + 1;
+      continue;
     }
+    out += pattern.substr(at, open - at) + SafeForFileName(field->second);  // once, left to right
+    at = close + 1;
   }
-  return pattern;
+  return out;
 }
 
 void CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget) {
@@ -159,8 +168,38 @@ void CheckPattern(const std::string& option, const std::string& pattern, bool ne
   }
 }
 
-void FilePlan::Add(const std::string& option, const std::string& path, const std::string& scene) {
-  if (path == "/dev/stdout") {
+namespace {
+
+// The file a path names: symbolic links followed to the end (a dangling one
+// too, to where it would write), then made absolute and normal.
+std::string FileKey(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path p = fs::absolute(path, ec);
+  for (int links = 0; links < 40 && fs::is_symlink(fs::symlink_status(p, ec)); ++links) {
+    const fs::path target = fs::read_symlink(p, ec);
+    if (ec) break;
+    p = target.is_absolute() ? target : p.parent_path() / target;
+  }
+  const fs::path canonical = fs::weakly_canonical(p, ec);
+  return ec ? p.lexically_normal().string() : canonical.string();
+}
+
+// Whether path is this process's standard output however it is written
+// (/dev/stdout, /dev/fd/1, /proc/self/fd/1, the terminal or file it is).
+bool IsStandardOutput(const std::string& path) {
+  struct stat out {
+  }, named{};
+  return path == "/dev/stdout" ||
+         (fstat(STDOUT_FILENO, &out) == 0 && stat(path.c_str(), &named) == 0 &&
+          out.st_dev == named.st_dev && out.st_ino == named.st_ino && !S_ISCHR(named.st_mode));
+}
+
+}  // namespace
+
+void FilePlan::Add(const std::string& option, const std::string& path, const std::string& scene,
+                   const char* what) {
+  if (IsStandardOutput(path) || path == "/dev/fd/1" || path == "/proc/self/fd/1") {
     if (!stdoutBy.empty()) {
       throw UsageError{stdoutBy + " and " + option +
                        " both write to standard output; at most one output may go there"};
@@ -168,14 +207,10 @@ void FilePlan::Add(const std::string& option, const std::string& path, const std
     stdoutBy = option;
     return;
   }
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  auto key = [&](const std::string& p) {
-    const fs::path canonical = fs::weakly_canonical(fs::absolute(p, ec), ec);
-    return ec ? fs::absolute(p, ec).lexically_normal().string() : canonical.string();
-  };
-  const std::string k = key(path);
-  if (k == key(scene)) throw UsageError{option + " " + path + ": that is the scene file"};
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) return;  // /dev/null and the like
+  const std::string k = FileKey(path);
+  if (k == FileKey(scene)) throw UsageError{option + " " + path + ": that is " + what};
   for (const auto& [other, otherOption] : files) {
     if (other.first == k) {
       throw UsageError{otherOption + " and " + option + " both name " + path +

@@ -115,7 +115,8 @@ void CheckPattern(const std::string& option, const std::string& pattern, bool ne
 // that name one file (after links and "..", however written), an output that
 // is the scene file, or two outputs to standard output are usage errors.
 struct FilePlan {
-  void Add(const std::string& option, const std::string& path, const std::string& scene);
+  void Add(const std::string& option, const std::string& path, const std::string& scene,
+           const char* what = "the scene file");
   std::vector<std::pair<std::pair<std::string, std::string>, std::string>> files;
   std::string stdoutBy;  // the option writing to standard output, if one does
 };
