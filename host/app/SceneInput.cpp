@@ -28,7 +28,8 @@ bool SaveText(const std::string& path, const std::string& text, std::ostream& er
 // importer's warnings are printed.
 std::unique_ptr<tq::scene::Scene> LoadScene(const std::string& path, const ParsedArgs& a,
                                             std::ostream& err,
-                                            std::vector<tq::scene::GltfAnimation>* animations) {
+                                            std::vector<tq::scene::GltfAnimation>* animations,
+                                            std::vector<std::string>* inputs) {
   if (!tq::scene::IsGltfPath(path)) {
     auto loaded = tq::scene::LoadSceneFile(path);
     if (!loaded) err << "tqhost: " << loaded.error << "\n";
@@ -59,6 +60,7 @@ std::unique_ptr<tq::scene::Scene> LoadScene(const std::string& path, const Parse
   }
   auto imported = tq::scene::ImportGltfFile(path, options);
   if (animations != nullptr) *animations = imported.animations;
+  if (inputs != nullptr) *inputs = imported.inputs;
   for (const std::string& warning : imported.warnings)
     err << "tqhost: warning: " << warning << "\n";
   if (!imported) err << "tqhost: " << imported.error << "\n";

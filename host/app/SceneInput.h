@@ -18,7 +18,8 @@ namespace tq::app {
 // are printed, and its animations listed in animations when asked.
 std::unique_ptr<tq::scene::Scene> LoadScene(
     const std::string& path, const ParsedArgs& a, std::ostream& err,
-    std::vector<tq::scene::GltfAnimation>* animations = nullptr);
+    std::vector<tq::scene::GltfAnimation>* animations = nullptr,
+    std::vector<std::string>* inputs = nullptr);
 
 // Saves text; false with the file and reason on err (what names the file:
 // "the preview ").

@@ -219,6 +219,7 @@ bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prep
                               static_cast<std::size_t>(length), why);
     ::close(fd);
     if (!read) Fail(at + ".uri", "cannot read " + real + ": " + why);
+    p.paths.push_back(real);
     b["uri"] = Token(i);
     changed = true;
   }

@@ -48,6 +48,7 @@ struct Prepared {
   bool binary = false;
   std::string base;                                     // the folder given to tinygltf
   std::vector<std::vector<unsigned char>> files;        // external buffers, by buffer index
+  std::vector<std::string> paths;                       // the files they were read from
   std::map<std::pair<int, int>, std::string> pointers;  // (animation, channel): pointer
 };
 

@@ -1245,6 +1245,7 @@ ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
     result.scene = importer.Import();
     result.warnings = std::move(importer.warnings);
     result.animations = std::move(importer.animations);
+    result.inputs = prepared.paths;
   } catch (const Fault& fault) {
     result.scene.reset();
     result.error = path + ": " + fault.path + ": " + fault.what;
@@ -1262,7 +1263,7 @@ ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
 ImportResult ImportGltfFile(const std::string& path, const GltfOptions& options) {
   std::string bytes, why;
   if (!gltf::ReadRegularFile(path, kMaxGltfBytes, bytes, why)) {
-    return {nullptr, path + ": cannot read: " + why, {}, {}};
+    return {nullptr, path + ": cannot read: " + why, {}, {}, {}};
   }
   return ImportGltfBytes(bytes, path, options);
 }

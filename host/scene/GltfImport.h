@@ -66,6 +66,7 @@ struct ImportResult {
   std::string error;                      // "" on success
   std::vector<std::string> warnings;      // what was imported otherwise than written
   std::vector<GltfAnimation> animations;  // every animation of the file
+  std::vector<std::string> inputs;        // the files its buffers were read from
   explicit operator bool() const { return scene != nullptr; }
 };
 

@@ -161,6 +161,11 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
     "project": {"fps": 24}, "chor": {"objects": [{"type": "camera", "name": "Cam"}]}})");
   tq::testing::WriteFile(dir / "t.txt", "0\t1\t2\n");
   std::filesystem::create_symlink("y.txt", dir / "x.txt");  // dangling: it writes y.txt
+  tq::testing::WriteFile(dir / "b.bin", "data");
+  tq::testing::WriteFile(dir / "ext.gltf", R"({"asset": {"version": "2.0"},
+    "buffers": [{"uri": "b.bin", "byteLength": 4}], "scenes": [{"nodes": [0, 1]}],
+    "cameras": [{"type": "perspective", "perspective": {"yfov": 0.8, "znear": 0.1}}],
+    "nodes": [{"name": "Cam", "camera": 0}, {"name": "N"}]})");
   const std::string orbit = "'" + kExamples + "orbit.tqs.json'";
   struct Row {
     std::string args;
@@ -228,6 +233,10 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export cams.tqs.json --all-targets", 2,
        "tqhost: the scene has no object to track (cameras and folders are not targets)\n"},
       {"convert t.txt --to nuke -o t.txt", 2, "tqhost: -o t.txt: that is the track it reads\n"},
+      {"import ext.gltf -o ./b.bin", 2,
+       "tqhost: -o ./b.bin: the scene's data is read from that file\n"},
+      {"export ext.gltf -o b.bin", 2,
+       "tqhost: -o b.bin: the scene's data is read from that file\n"},
       {"convert t.txt --to 3de --first-frame -5", 1,
        "tqhost: t.txt: the 3de format counts frames from 1: --first-frame -5 is below it\n"},
       {"export " + orbit + " --target Robot -o r.txt --also nuke:./r.txt", 2,
@@ -251,6 +260,7 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
     EXPECT_EQ(r.out, "") << row.args;
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion.txt"));  // nothing refused wrote a file
+  EXPECT_EQ(ReadFile(dir / "b.bin"), "data");
 }
 
 // Without options the run tracks the first object that is not a camera and

@@ -284,10 +284,10 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
     plate = ParsePlate(a.Value("--plate"), why);
     if (!plate) throw UsageError{"--plate " + a.Value("--plate") + ": " + why};
   }
-  auto scene = LoadScene(positional[1], a, err);
+  FilePlan plan;
+  auto scene = LoadScene(positional[1], a, err, nullptr, &plan.inputs);
   if (!scene) return 1;
   SceneNames names(scene->Chor(), "");
-  FilePlan plan;
   const std::vector<TargetRun> runs = PlanRuns(a, *scene, names, also, plan);
   std::ostream& summary = plan.stdoutBy.empty() ? out : err;
   ExportSession session(pluginPath, *scene, err);

@@ -211,6 +211,10 @@ void FilePlan::Add(const std::string& option, const std::string& path, const std
   if (stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) return;  // /dev/null and the like
   const std::string k = FileKey(path);
   if (k == FileKey(scene)) throw UsageError{option + " " + path + ": that is " + what};
+  for (const std::string& input : inputs) {
+    if (k == FileKey(input))
+      throw UsageError{option + " " + path + ": the scene's data is read from that file"};
+  }
   for (const auto& [other, otherOption] : files) {
     if (other.first == k) {
       throw UsageError{otherOption + " and " + option + " both name " + path +

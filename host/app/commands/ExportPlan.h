@@ -119,6 +119,7 @@ struct FilePlan {
            const char* what = "the scene file");
   std::vector<std::pair<std::pair<std::string, std::string>, std::string>> files;
   std::string stdoutBy;  // the option writing to standard output, if one does
+  std::vector<std::string> inputs;  // files the scene was read from besides itself
 };
 
 // The object the dialog opens on: the first listed one that is not a

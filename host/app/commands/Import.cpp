@@ -31,8 +31,9 @@ int Import(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostre
     throw UsageError{"import reads .gltf and .glb files, not '" + rest[0] + "'"};
   if (!a.Has("--output")) throw UsageError{"import needs -o FILE.tqs.json"};
   const std::string output = a.Value("--output");
-  FilePlan().Add("-o", output == "-" ? "/dev/stdout" : output, rest[0]);  // not the glTF itself
-  auto scene = LoadScene(rest[0], a, err);
+  FilePlan plan;  // never the glTF or a file it reads
+  auto scene = LoadScene(rest[0], a, err, nullptr, &plan.inputs);
+  if (scene) plan.Add("-o", output == "-" ? "/dev/stdout" : output, rest[0]);
   if (!scene) return 1;
   std::string why;  // a scene the loader would refuse is not written
   const std::string text = tq::scene::ImportedSceneText(*scene, rest[0], why);
