@@ -232,6 +232,8 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
        "tqhost: -o and --also nuke both write to standard output"},
       {"export cams.tqs.json --all-targets", 2,
        "tqhost: the scene has no object to track (cameras and folders are not targets)\n"},
+      {"export cams.tqs.json", 2,
+       "tqhost: the scene has no object to track (cameras and folders are not targets)\n"},
       {"convert t.txt --to nuke -o t.txt", 2, "tqhost: -o t.txt: that is the track it reads\n"},
       {"import ext.gltf -o ./b.bin", 2,
        "tqhost: -o ./b.bin: the scene's data is read from that file\n"},

@@ -235,7 +235,7 @@ std::string DefaultTarget(HChor* chor, const SceneNames& names, const ParsedArgs
     if (o->GetObjectType() != ObjectType::kCamera) return o->GetName();
     if (fallback.empty() && camera != o->GetName()) fallback = o->GetName();
   }
-  return fallback.empty() && !names.objects.empty() ? names.objects.front() : fallback;
+  return fallback;  // "" when every object is the camera: nothing to track
 }
 
 std::vector<TargetChoice> TargetChoices(HChor* chor, const ParsedArgs& a, const SceneNames& names) {
