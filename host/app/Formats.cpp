@@ -98,8 +98,10 @@ void WriteAe(std::ostream& out, const std::vector<TrackPoint>& points, const Tra
       << "Transform\tPosition\n"
       << "\tFrame\tX pixels\tY pixels\tZ pixels\t\n";
   for (const TrackPoint& p : points) {
-    out << '\t' << FrameText(FrameOf(info, p.index)) << '\t' << p.x << '\t'
-        << static_cast<long long>(*info.height) - p.y << "\t0\t\n";
+    out << '\t' << FrameText(FrameOf(info, p.index)) << '\t' << p.x
+        << '\t'
+        // A frame that could not be projected keeps its marker values.
+        << (Unprojected(p) ? p.y : static_cast<long long>(*info.height) - p.y) << "\t0\t\n";
   }
   out << "\n\nEnd of Keyframe Data\n";
 }

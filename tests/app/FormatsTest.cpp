@@ -117,6 +117,16 @@ TEST(Formats, WhatAFormatCannotHold) {
             std::string::npos);
 }
 
+// A frame that could not be projected keeps its marker values when After
+// Effects' Y is turned down.
+TEST(Formats, UnprojectedFramesKeepTheirMarkers) {
+  std::string error;
+  const std::string ae = tq::app::RenderTrack(
+      Format::kAe, {{0, -2147483648L, -2147483648L}, {1, 5, 80}}, Info(), error);
+  EXPECT_NE(ae.find("\t10\t-2147483648\t-2147483648\t0\t\n\t11\t5\t400\t0"), std::string::npos)
+      << ae;
+}
+
 TEST(Formats, FrameTextIsPlainAndShortest) {
   const std::pair<double, const char*> rows[] = {{1234567, "1234567"},
                                                  {1e15, "1000000000000000"},

@@ -400,6 +400,10 @@ TEST(Tqhost, StandardOutputIsWrittenInPlace) {
   ASSERT_EQ(RunScript(dir, run + " -o - > dash.txt 2>err.txt"), 0);
   EXPECT_EQ(ReadFile(dir / "dash.txt"), track);
   EXPECT_EQ(ReadFile(dir / "err.txt"), "3 frames written to standard output\n");
+  // A summary that cannot be written is a failure, not success.
+  EXPECT_EQ(RunScript(dir, run + " -o t.txt > /dev/full 2>err.txt"), 1);
+  EXPECT_EQ(ReadFile(dir / "err.txt"),
+            "tqhost: cannot write standard output: No space left on device\n");
 }
 
 // A pipe as the output, with a picture: the picture is drawn from the lines
