@@ -78,34 +78,32 @@ std::string RealPath(const std::string& path) {
   return out;
 }
 
-// An opened regular file and its size; -1 with why otherwise.
-int OpenRegular(const std::string& path, std::uint64_t& size, std::string& why) {
+// An opened regular file and its size.
+struct OpenFile {
+  int fd;
+  std::uint64_t size;
+};
+Result<OpenFile> OpenRegular(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    why = std::strerror(errno);
-    return -1;
-  }
+  if (fd < 0) return scene::Fail(std::strerror(errno));
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    why = S_ISDIR(st.st_mode) ? "a folder, not a file" : "not a regular file (a FIFO or a device)";
     ::close(fd);
-    return -1;
+    return scene::Fail(S_ISDIR(st.st_mode) ? "a folder, not a file"
+                                           : "not a regular file (a FIFO or a device)");
   }
-  size = static_cast<std::uint64_t>(st.st_size);
-  return fd;
+  return OpenFile{fd, static_cast<std::uint64_t>(st.st_size)};
 }
 
-bool ReadAll(int fd, char* data, std::size_t n, std::string& why) {
+Status ReadAll(int fd, char* data, std::size_t n) {
   for (std::size_t done = 0; done < n;) {
     const ssize_t got = ::read(fd, data + done, n - done);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      why = got < 0 ? std::strerror(errno) : "the file was cut short while read";
-      return false;
-    }
+    if (got <= 0)
+      return scene::Fail(got < 0 ? std::strerror(errno) : "the file was cut short while read");
     done += static_cast<std::size_t>(got);
   }
-  return true;
+  return {};
 }
 
 void CheckVersion(const json& doc) {
@@ -205,20 +203,18 @@ bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prep
     if (real.compare(0, inside.size(), inside) != 0)
       Fail(at + ".uri", "expected a file inside the glTF's folder (" + folder.string() + "); '" +
                             uri + "' is " + real);
-    std::uint64_t size = 0;
-    std::string why;
-    const int fd = OpenRegular(real, size, why);
-    if (fd < 0) Fail(at + ".uri", "cannot read " + real + ": " + why);
-    if (size < length) {
-      ::close(fd);
-      Fail(at + ".uri", real + " has " + std::to_string(size) + " bytes; byteLength is " +
+    const Result<OpenFile> file = OpenRegular(real);
+    if (!file) Fail(at + ".uri", "cannot read " + real + ": " + file.error);
+    if (file->size < length) {
+      ::close(file->fd);
+      Fail(at + ".uri", real + " has " + std::to_string(file->size) + " bytes; byteLength is " +
                             std::to_string(length));
     }
     p.files[i].resize(static_cast<std::size_t>(length));
-    const bool read = ReadAll(fd, reinterpret_cast<char*>(p.files[i].data()),
-                              static_cast<std::size_t>(length), why);
-    ::close(fd);
-    if (!read) Fail(at + ".uri", "cannot read " + real + ": " + why);
+    const Status read = ReadAll(file->fd, reinterpret_cast<char*>(p.files[i].data()),
+                                static_cast<std::size_t>(length));
+    ::close(file->fd);
+    if (!read) Fail(at + ".uri", "cannot read " + real + ": " + read.error);
     p.paths.push_back(real);
     b["uri"] = Token(i);
     changed = true;
@@ -272,20 +268,18 @@ bool TakePointers(json& doc, Prepared& p) {
 
 }  // namespace
 
-bool ReadRegularFile(const std::string& path, std::size_t limit, std::string& bytes,
-                     std::string& why) {
-  std::uint64_t size = 0;
-  const int fd = OpenRegular(path, size, why);
-  if (fd < 0) return false;
-  if (size > limit) {
-    ::close(fd);
-    why = "expected a file of at most 1 GiB";
-    return false;
+Result<std::string> ReadRegularFile(const std::string& path, std::size_t limit) {
+  const Result<OpenFile> file = OpenRegular(path);
+  if (!file) return scene::Fail(file.error);
+  if (file->size > limit) {
+    ::close(file->fd);
+    return scene::Fail("expected a file of at most 1 GiB");
   }
-  bytes.assign(static_cast<std::size_t>(size), '\0');
-  const bool read = ReadAll(fd, bytes.data(), bytes.size(), why);
-  ::close(fd);
-  return read;
+  std::string bytes(static_cast<std::size_t>(file->size), '\0');
+  const Status read = ReadAll(file->fd, bytes.data(), bytes.size());
+  ::close(file->fd);
+  if (!read) return scene::Fail(read.error);
+  return bytes;
 }
 
 Prepared Prepare(const std::string& bytes, const std::string& path) {

@@ -24,6 +24,8 @@
 
 #include <tiny_gltf.h>
 
+#include "host/scene/Result.h"
+
 namespace tq::scene::gltf {
 
 struct Fault {
@@ -60,8 +62,7 @@ Prepared Prepare(const std::string& bytes, const std::string& path);
 tinygltf::FsCallbacks Callbacks(Prepared& prepared);
 
 // The whole of a regular file (opened non-blocking: a FIFO or a device is
-// refused, never waited on), at most limit bytes; false with why otherwise.
-bool ReadRegularFile(const std::string& path, std::size_t limit, std::string& bytes,
-                     std::string& why);
+// refused, never waited on), at most limit bytes.
+Result<std::string> ReadRegularFile(const std::string& path, std::size_t limit);
 
 }  // namespace tq::scene::gltf

@@ -1187,19 +1187,17 @@ bool SkipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int
 
 }  // namespace
 
-std::string ImportedSceneText(const Scene& scene, const std::string& path, std::string& error) {
+Result<std::string> ImportedSceneText(const Scene& scene, const std::string& path) {
   std::string text = WriteSceneText(scene);
   if (text.size() > kMaxSceneBytes) {
-    error = path + ": the scene would be " + std::to_string(text.size() >> 20) +
-            " MiB, over the 64 MiB a scene file may have; import one animation (--animation) or "
-            "at a lower --fps";
-    return "";
+    return scene::Fail(
+        path + ": the scene would be " + std::to_string(text.size() >> 20) +
+        " MiB, over the 64 MiB a scene file may have; import one animation (--animation) or "
+        "at a lower --fps");
   }
   const LoadResult loaded = LoadSceneText(text, path);
-  if (!loaded) {
-    error = "the scene imported from " + path + " would not load: " + loaded.error;
-    return "";
-  }
+  if (!loaded)
+    return scene::Fail("the scene imported from " + path + " would not load: " + loaded.error);
   return text;
 }
 
@@ -1261,11 +1259,9 @@ ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
 }
 
 ImportResult ImportGltfFile(const std::string& path, const GltfOptions& options) {
-  std::string bytes, why;
-  if (!gltf::ReadRegularFile(path, kMaxGltfBytes, bytes, why)) {
-    return {nullptr, path + ": cannot read: " + why, {}, {}, {}};
-  }
-  return ImportGltfBytes(bytes, path, options);
+  const Result<std::string> bytes = gltf::ReadRegularFile(path, kMaxGltfBytes);
+  if (!bytes) return {nullptr, path + ": cannot read: " + bytes.error, {}, {}, {}};
+  return ImportGltfBytes(*bytes, path, options);
 }
 
 }  // namespace tq::scene

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "host/scene/Loader.h"
+#include "host/scene/Result.h"
 
 namespace tq::scene {
 
@@ -77,9 +78,9 @@ ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
                              const GltfOptions& options);
 
 // The scene file text of an imported scene, read back by the loader before
-// it is given: "" with error set when the loader would refuse it (over the
-// loader's 64 MiB, say), so that an import never writes what cannot load.
-std::string ImportedSceneText(const Scene& scene, const std::string& path, std::string& error);
+// it is given, refused when the loader would refuse it (over the loader's
+// 64 MiB, say), so that an import never writes what cannot load.
+Result<std::string> ImportedSceneText(const Scene& scene, const std::string& path);
 
 // True for a name ending in .gltf or .glb (any case).
 bool IsGltfPath(const std::string& path);

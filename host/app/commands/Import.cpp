@@ -35,10 +35,10 @@ int Import(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostre
   auto scene = LoadScene(rest[0], a, err, nullptr, &plan.inputs);
   if (scene) plan.Add("-o", output == "-" ? "/dev/stdout" : output, rest[0]);
   if (!scene) return 1;
-  std::string why;  // a scene the loader would refuse is not written
-  const std::string text = tq::scene::ImportedSceneText(*scene, rest[0], why);
-  if (text.empty()) return (err << "tqhost: " << why << "\n", 1);
-  if (!SaveText(output, text, err)) return 1;
+  // A scene the loader would refuse is not written.
+  const auto text = tq::scene::ImportedSceneText(*scene, rest[0]);
+  if (!text) return (err << "tqhost: " << text.error << "\n", 1);
+  if (!SaveText(output, *text, err)) return 1;
   int objects = 0;
   for (HQuorObject* o = scene->Chor()->GetChild(); o != nullptr; o = o->GetSibling()) ++objects;
   (output == "-" ? err : out) << objects << (objects == 1 ? " object" : " objects")
