@@ -13,6 +13,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "host/fileio/SaveBatch.h"
+#include "host/fileio/Temporaries.h"
+
 namespace {
 
 constexpr unsigned long kFlushAt = 1u << 16;
@@ -24,12 +27,8 @@ void WriteDecimal(QuorStream& stream, Integer value) {
   stream.Write(text, static_cast<unsigned long>(result.ptr - text));
 }
 
-std::string DirectoryOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
+using tq::fileio::detail::DirectoryOf;
+using tq::fileio::detail::Unguard;
 
 std::string BaseOf(const std::string& path) {
   const auto slash = path.rfind('/');
@@ -89,7 +88,8 @@ constexpr int kCleanupSignals[] = {
     SIGPWR,
 #endif
 };
-constexpr std::size_t kSlots = 4;
+// A few streams open at once, and every named temporary a batch holds.
+constexpr std::size_t kSlots = tq::fileio::SaveBatch::kMaxChunk + 8;
 char pendingNames[kSlots][PATH_MAX];
 volatile std::sig_atomic_t pendingUsed[kSlots];
 struct sigaction previousActions[NSIG];
@@ -150,12 +150,6 @@ int GuardName(const std::string& name) {
   return -1;
 }
 
-void Unguard(const std::string& name) {
-  for (std::size_t i = 0; i < kSlots; ++i) {
-    if (pendingUsed[i] != 0 && name == pendingNames[i]) pendingUsed[i] = 0;
-  }
-}
-
 // --- the system calls -------------------------------------------------------
 
 tq::fileio::SystemCalls& Calls() {
@@ -166,6 +160,37 @@ tq::fileio::SystemCalls& Calls() {
 tq::fileio::StreamTap* tap = nullptr;
 
 }  // namespace
+
+std::string tq::fileio::detail::DirectoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+void tq::fileio::detail::Unguard(const std::string& name) {
+  for (std::size_t i = 0; i < kSlots; ++i) {
+    if (pendingUsed[i] != 0 && name == pendingNames[i]) pendingUsed[i] = 0;
+  }
+}
+
+int tq::fileio::detail::NameUnnamed(int fd, const std::string& target, std::string& name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  const std::string directory = DirectoryOf(target);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string candidate = TemporaryName(directory, BaseOf(target));
+    GuardName(candidate);
+    if (Calls().linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) ==
+        0) {
+      name = candidate;
+      return 0;
+    }
+    const int err = errno;
+    Unguard(candidate);
+    if (err != EEXIST) return err;
+  }
+  return EEXIST;
+}
 
 tq::fileio::SystemCalls tq::fileio::RealSystemCalls() {
   return {[](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
@@ -243,6 +268,7 @@ int FileStream::Open(String& name, long /*mode*/) {
   unnamed_ = false;
   error_.clear();
   target_ = name.Get();
+  path_ = target_;
   if (tap != nullptr) tap->Opened(target_);
   if (target_.empty()) {
     Fail(ENOENT);
@@ -375,26 +401,23 @@ bool FileStream::Flush() {
 
 // Gives an unnamed temporary, now complete, a fresh name beside the target.
 bool FileStream::NameTemporary() {
-  const tq::fileio::SystemCalls& sys = Calls();
-  if (unnamed_) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-    const std::string directory = DirectoryOf(target_);
-    for (int attempt = 0; temporary_.empty() && attempt < 100; ++attempt) {
-      const std::string name = TemporaryName(directory, BaseOf(target_));
-      GuardName(name);
-      if (sys.linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-        temporary_ = name;
-      } else {
-        Unguard(name);
-        if (errno != EEXIST) break;
-      }
-    }
-    if (temporary_.empty()) {
-      Fail(errno);
-      return false;
-    }
+  if (!unnamed_) return true;
+  if (const int err = tq::fileio::detail::NameUnnamed(fd_, target_, temporary_); err != 0) {
+    Fail(err);
+    return false;
   }
   return true;
+}
+
+// The temporary, complete, handed to the batch: its writing to the disk
+// started, the sync and the rename left to the batch's commit.
+int FileStream::HandOver(tq::fileio::SaveBatch& batch) {
+  sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  tq::fileio::SaveBatch::Waiting file{fd_, unnamed_, std::move(temporary_), target_, path_};
+  fd_ = -1;
+  temporary_.clear();
+  batch.Add(std::move(file));
+  return 1;
 }
 
 int FileStream::Close() {
@@ -404,6 +427,8 @@ int FileStream::Close() {
     return 0;
   }
   if (!failed_) Flush();
+  tq::fileio::SaveBatch* batch = tq::fileio::CurrentSaveBatch();
+  if (!failed_ && replace_ && batch != nullptr) return HandOver(*batch);
   if (!failed_ && replace_ && Calls().fsync(fd_) != 0) Fail(errno);
   if (!failed_ && replace_) NameTemporary();
   const int fd = fd_;

@@ -24,6 +24,12 @@
 // Failures are never reported as success: Open answers 0 when the file cannot
 // be created, and the stream then takes writes harmlessly; Close answers 0 when
 // anything could not be written. Error() gives the reason in words.
+//
+// Each Close syncs its file, one disk flush per file. A host program saving
+// many files installs a SaveBatch (SaveBatch.h): Close then hands the
+// complete temporary to the batch, which syncs many together before putting
+// each in place, with the same guarantees; Close's answer then covers the
+// bytes reaching the temporary, and the batch's Commit answers the rest.
 #pragma once
 
 #include <string>
@@ -85,6 +91,8 @@ class StreamTap {
 // Installs a tap (null removes it); answers the previous one.
 StreamTap* SetStreamTap(StreamTap* tap);
 
+class SaveBatch;
+
 }  // namespace tq::fileio
 
 class FileStream : public QuorStream {
@@ -96,7 +104,8 @@ class FileStream : public QuorStream {
   // Opens name for writing text; mode is unused (the plug-in passes 0).
   // Answers 1 when open, 0 when the file cannot be created.
   int Open(String& name, long mode);
-  // Flushes and closes; answers 1 when every byte reached the file.
+  // Flushes and closes; answers 1 when every byte reached the file (with a
+  // save batch installed, a file it replaces: the temporary the batch saves).
   int Close();
 
   void Write(const char* data, unsigned long n) override;
@@ -112,12 +121,14 @@ class FileStream : public QuorStream {
   int OpenInPlace(int fd);
   int OpenReplacement(const std::string& file, const struct stat* old);
   bool NameTemporary();
+  int HandOver(tq::fileio::SaveBatch& batch);
 
   int fd_ = -1;
   bool failed_ = false;
   bool replace_ = false;   // write a temporary, rename on Close
   bool unnamed_ = false;   // the temporary has no name yet (O_TMPFILE)
   std::string target_;     // the file finally written
+  std::string path_;       // the name it was opened with
   std::string temporary_;  // the temporary's name, once it has one
   std::string pending_;    // bytes not yet written
   std::string error_;

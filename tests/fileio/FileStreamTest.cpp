@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "host/fileio/FileStream.h"
+#include "host/fileio/SaveBatch.h"
 #include "tests/fileio/TempDir.h"
 
 namespace {
@@ -404,6 +405,155 @@ TEST(FileStream, DescriptorPathsAreWrittenInPlace) {
   close(appending);
   close(pipeEnds[0]);
   close(pipeEnds[1]);
+}
+
+// --- saving in a batch ---------------------------------------------------------
+
+// Installs a batch for a scope.
+struct ScopedBatch {
+  tq::fileio::SaveBatch batch;
+  explicit ScopedBatch(std::size_t chunk) : batch(chunk) { tq::fileio::SetSaveBatch(&batch); }
+  ~ScopedBatch() { tq::fileio::SetSaveBatch(nullptr); }
+};
+
+// Writes `text` to each of `names` in dir through a FileStream; answers the
+// Closes' answers, one digit each.
+std::string SaveAll(const TempDir& dir, const std::vector<std::string>& names) {
+  std::string closes;
+  for (const std::string& n : names) {
+    String name((dir / n).c_str());
+    FileStream f;
+    f.Open(name, 0);
+    f.Write(n.data(), n.size());
+    closes += std::to_string(f.Close());
+  }
+  return closes;
+}
+
+std::size_t OpenDescriptors() {
+  const auto fds = std::filesystem::directory_iterator("/proc/self/fd");
+  return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
+}
+
+// Seven files with a chunk of three: six are committed as they come, each
+// three together, and no more than three descriptors are ever held; every
+// file is in place once committed, the last one only at Commit.
+TEST(SaveBatch, CommitsEveryFileAChunkAtATime) {
+  TempDir dir;
+  const std::vector<std::string> names = {"a b.txt", "$(x).txt", "é.txt", "'q'.txt",
+                                          "e.txt",   "f.txt",    "g.txt"};
+  WriteFile(dir / "g.txt", "old\n");
+  ScopedBatch scoped(3);
+  const std::size_t before = OpenDescriptors();
+  EXPECT_EQ(SaveAll(dir, names), "1111111");
+  EXPECT_EQ(OpenDescriptors(), before + 1);
+  EXPECT_EQ(ReadFile(dir / "f.txt"), "f.txt");
+  EXPECT_EQ(ReadFile(dir / "g.txt"), "old\n");
+  EXPECT_EQ(scoped.batch.Size(), 7u);
+  const auto saved = scoped.batch.Commit();
+  ASSERT_EQ(saved.size(), 7u);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(saved[i].path, dir / names[i]);
+    EXPECT_EQ(saved[i].error, "");
+    EXPECT_EQ(ReadFile(dir / names[i]), names[i]);
+  }
+  EXPECT_EQ(dir.Count(), 7);
+  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(scoped.batch.Size(), 0u);
+}
+
+// A sync or a naming that fails for one file of three: that file keeps its
+// old content, no temporary is left, the others are saved, and Commit says
+// which failed and why; with unnamed and with named temporaries.
+TEST(SaveBatch, AFailedFileKeepsItsTargetAndTheOthersAreSaved) {
+  using Calls = tq::fileio::SystemCalls;
+  static int calls = 0;
+  struct Row {
+    const char* call;
+    void (*breakIt)(Calls&);
+    int errorNumber;
+    bool named;
+  } rows[] = {
+      {"fsync", [](Calls& c) { c.fsync = [](int) { return ++calls == 2 ? errno = EIO, -1 : 0; }; },
+       EIO, false},
+      {"fsync", [](Calls& c) { c.fsync = [](int) { return ++calls == 2 ? errno = EIO, -1 : 0; }; },
+       EIO, true},
+      {"linkat",
+       [](Calls& c) {
+         c.linkat = [](int a, const char* from, int b, const char* to, int flags) {
+           return std::strstr(to, "/.b.txt") ? errno = ENOSPC, -1 : ::linkat(a, from, b, to, flags);
+         };
+       },
+       ENOSPC, false},
+      {"rename",
+       [](Calls& c) {
+         c.rename = [](const char* from, const char* to) {
+           return std::strstr(to, "/b.txt") ? errno = EXDEV, -1 : ::rename(from, to);
+         };
+       },
+       EXDEV, true},
+  };
+  for (const Row& r : rows) {
+    TempDir dir;
+    for (const char* n : {"a.txt", "b.txt", "c.txt"}) WriteFile(dir / n, "old\n");
+    Calls broken = r.named ? NamedTemporariesOnly() : tq::fileio::RealSystemCalls();
+    r.breakIt(broken);
+    ScopedCalls use(broken);
+    ScopedBatch scoped(128);
+    calls = 0;
+    EXPECT_EQ(SaveAll(dir, {"a.txt", "b.txt", "c.txt"}), "111") << r.call;
+    const auto saved = scoped.batch.Commit();
+    ASSERT_EQ(saved.size(), 3u);
+    EXPECT_EQ(saved[0].error + "|" + saved[1].error + "|" + saved[2].error,
+              std::string("|") + std::strerror(r.errorNumber) + "|")
+        << r.call;
+    EXPECT_EQ(saved[1].path, dir / "b.txt");
+    EXPECT_EQ(ReadFile(dir / "a.txt") + ReadFile(dir / "b.txt") + ReadFile(dir / "c.txt"),
+              "a.txtold\nc.txt")
+        << r.call << (r.named ? " named" : "");
+    EXPECT_EQ(dir.Count(), 3) << r.call << (r.named ? " named" : "");
+  }
+}
+
+// A stream destroyed without Close, and a batch destroyed with files still
+// waiting (named ones too), leave the targets as they were and nothing else;
+// so does a signal that ends the process while named temporaries wait, more
+// of them than streams are ever open at once.
+TEST(SaveBatch, AbandonedFilesLeaveNothing) {
+  for (const bool named : {false, true}) {
+    TempDir dir;
+    WriteFile(dir / "a.txt", "old\n");
+    ScopedCalls use(named ? NamedTemporariesOnly() : tq::fileio::RealSystemCalls());
+    {
+      ScopedBatch scoped(128);
+      {
+        String name((dir / "a.txt").c_str());
+        FileStream f;
+        ASSERT_EQ(f.Open(name, 0), 1);
+        WriteLine(f, 0, 1, 2);
+      }
+      EXPECT_EQ(scoped.batch.Size(), 0u);
+      EXPECT_EQ(SaveAll(dir, {"a.txt", "b.txt"}), "11");
+      EXPECT_EQ(dir.Count(), named ? 3 : 1);
+    }
+    EXPECT_EQ(ReadFile(dir / "a.txt"), "old\n");
+    EXPECT_EQ(dir.Count(), 1);
+  }
+  TempDir dir;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGTERM, SIG_DFL);
+    tq::fileio::SetSystemCalls(NamedTemporariesOnly());
+    ScopedBatch scoped(128);
+    SaveAll(dir, {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"});
+    raise(SIGTERM);
+    _exit(4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ(dir.Count(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,80 @@
+// Host-side tooling: saves many files durably together instead of one by one.
+//
+// While a batch is installed, FileStream::Close of a file it replaces (a
+// regular file, or a name that does not exist yet) writes every byte to the
+// temporary, starts writing it to the disk and hands the temporary, still
+// open and not yet in place, to the batch; Close then answers 1 when every
+// byte reached the temporary. Commit makes the files handed over durable
+// together and only then puts each over its target, so the cost of a sync is
+// paid once for many files rather than once for each:
+// - every temporary is synced (the disk's journal commit, the costly part,
+//   is shared: one commit carries the metadata of every file written since
+//   the last), then each is given its name by a rename over the target, and
+//   each folder is synced once for all its renames;
+// - a file that fails leaves its target exactly as it was and no temporary
+//   behind, and Commit says which file failed and why; the others are saved;
+// - at most `chunk` files wait at once (each holds a descriptor): the file
+//   that reaches it commits them all, so a batch never depends on the
+//   process's descriptor limit. Their results wait for the next Commit;
+// - a temporary that must have a name while it waits (where the file system
+//   has no unnamed files) is removed by every signal that ends the process,
+//   as FileStream's are; an unnamed one has no name to leave behind.
+// Files written in place (standard output, devices, pipes, descriptors) are
+// never batched: they are written as they go. A batch destroyed with files
+// still waiting abandons them: their targets stay untouched.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace tq::fileio {
+
+class SaveBatch {
+ public:
+  // The most files that wait at once, whatever chunk is asked.
+  static constexpr std::size_t kMaxChunk = 128;
+
+  explicit SaveBatch(std::size_t chunk = kMaxChunk);
+  SaveBatch(const SaveBatch&) = delete;
+  SaveBatch& operator=(const SaveBatch&) = delete;
+  ~SaveBatch();
+
+  // One file handed over: the name it was opened with, and why it could not
+  // be saved ("" when it was).
+  struct Saved {
+    std::string path;
+    std::string error;
+  };
+
+  // Files handed over since the last Commit, committed or still waiting.
+  std::size_t Size() const noexcept { return pending_.size() + done_.size(); }
+  // Commits the files still waiting; answers every file handed over since
+  // the last Commit, in the order their streams were closed.
+  std::vector<Saved> Commit();
+
+  // A temporary complete on disk but not yet in place (FileStream's part).
+  struct Waiting {
+    int fd;
+    bool unnamed;           // no name yet (O_TMPFILE)
+    std::string temporary;  // its name when it has one
+    std::string target;     // the file it replaces, links resolved
+    std::string path;       // the name it was opened with
+  };
+  void Add(Waiting file);
+
+ private:
+  void CommitWaiting();
+
+  std::size_t chunk_;
+  std::vector<Waiting> pending_;
+  std::vector<Saved> done_;
+};
+
+// Installs a batch for every FileStream (null removes it); answers the
+// previous one.
+SaveBatch* SetSaveBatch(SaveBatch* batch);
+// The batch installed, or null.
+SaveBatch* CurrentSaveBatch();
+
+}  // namespace tq::fileio

@@ -1,0 +1,17 @@
+// The temporaries FileStream and SaveBatch share (the file library's own).
+#pragma once
+
+#include <string>
+
+namespace tq::fileio::detail {
+
+// The folder of a path ("." when it names none).
+std::string DirectoryOf(const std::string& path);
+// Gives the unnamed temporary open on fd a fresh name beside target,
+// registered for removal on the signals that end the process; answers 0, or
+// the errno of the failure (name is then unchanged).
+int NameUnnamed(int fd, const std::string& target, std::string& name);
+// Drops a temporary's name from those removed on a signal.
+void Unguard(const std::string& name);
+
+}  // namespace tq::fileio::detail
