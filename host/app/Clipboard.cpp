@@ -42,16 +42,16 @@ int MillisecondsLeft(Clock::time_point deadline) {
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// Runs one program with text on its standard input; "" when it took it all
-// and exited 0 in time, else why.
-std::string Feed(const std::string& path, const ClipboardProgram& program, const std::string& text,
-                 int seconds) {
+// Runs one program with text on its standard input: it must take it all and
+// exit 0 in time.
+scene::Status Feed(const std::string& path, const ClipboardProgram& program,
+                   const std::string& text, int seconds) {
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return std::strerror(errno);
+  if (pipe2(fds, O_CLOEXEC) != 0) return scene::Fail(std::strerror(errno));
   const pid_t child = fork();
   if (child < 0) {
     close(fds[0]), close(fds[1]);
-    return std::strerror(errno);
+    return scene::Fail(std::strerror(errno));
   }
   if (child == 0) {
     // Its output goes nowhere: a program that keeps it open (xclip stays to
@@ -101,7 +101,8 @@ std::string Feed(const std::string& path, const ClipboardProgram& program, const
       kill(child, SIGKILL);
       waitpid(child, &status, 0);
       close(fds[0]);
-      return why.empty() ? "it did not finish within " + std::to_string(seconds) + " seconds" : why;
+      return scene::Fail(
+          why.empty() ? "it did not finish within " + std::to_string(seconds) + " seconds" : why);
     }
     poll(nullptr, 0, 10);
   }
@@ -109,11 +110,12 @@ std::string Feed(const std::string& path, const ClipboardProgram& program, const
   const bool left = ioctl(fds[0], FIONREAD, &unread) == 0 && unread > 0;
   close(fds[0]);
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && why.empty() && left)
-    return "it exited without reading all the data";
-  if (!why.empty()) return why;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
-  if (WIFEXITED(status)) return "it failed with exit status " + std::to_string(WEXITSTATUS(status));
-  return std::string("it was ended by signal ") + std::to_string(WTERMSIG(status));
+    return scene::Fail("it exited without reading all the data");
+  if (!why.empty()) return scene::Fail(why);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {};
+  if (WIFEXITED(status))
+    return scene::Fail("it failed with exit status " + std::to_string(WEXITSTATUS(status)));
+  return scene::Fail("it was ended by signal " + std::to_string(WTERMSIG(status)));
 }
 
 }  // namespace
@@ -124,22 +126,23 @@ const std::vector<ClipboardProgram>& ClipboardPrograms() {
   return programs;
 }
 
-std::string CopyToClipboard(const std::string& text, std::string& error,
-                            const std::vector<ClipboardProgram>& programs, int seconds) {
-  error.clear();
+scene::Result<std::string> CopyToClipboard(const std::string& text,
+                                           const std::vector<ClipboardProgram>& programs,
+                                           int seconds) {
+  std::string error;
   for (const ClipboardProgram& program : programs) {
     const std::string path = FindOnPath(program.name);
     if (path.empty()) continue;
-    const std::string why = Feed(path, program, text, seconds);
-    if (why.empty()) return program.name;
-    error += (error.empty() ? "" : "; ") + program.name + ": " + why;
+    const scene::Status fed = Feed(path, program, text, seconds);
+    if (fed) return program.name;
+    error += (error.empty() ? "" : "; ") + program.name + ": " + fed.error;
   }
   if (error.empty()) {
     std::string names;
     for (const ClipboardProgram& p : programs) names += (names.empty() ? "" : " or ") + p.name;
     error = "no clipboard program (install " + names + ")";
   }
-  return "";
+  return scene::Fail(error);
 }
 
 }  // namespace tq::app

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "host/scene/Result.h"
+
 namespace tq::app {
 
 struct ClipboardProgram {
@@ -19,10 +21,10 @@ struct ClipboardProgram {
 const std::vector<ClipboardProgram>& ClipboardPrograms();
 
 // Hands text to the first program that takes it whole and exits 0 within
-// seconds; answers its name, or "" with why (every program's failure, or
-// that none is installed) in error.
-std::string CopyToClipboard(const std::string& text, std::string& error,
-                            const std::vector<ClipboardProgram>& programs = ClipboardPrograms(),
-                            int seconds = 5);
+// seconds; answers its name, or why not (every program's failure, or that
+// none is installed).
+scene::Result<std::string> CopyToClipboard(
+    const std::string& text, const std::vector<ClipboardProgram>& programs = ClipboardPrograms(),
+    int seconds = 5);
 
 }  // namespace tq::app

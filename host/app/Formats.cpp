@@ -30,9 +30,9 @@ double RateValue(double fps) {
   return value;
 }
 
-bool Need(bool present, const char* format, const char* flag, std::string& error) {
-  if (!present) error = std::string("the ") + format + " format needs " + flag;
-  return present;
+scene::Status Need(bool present, const char* format, const char* flag) {
+  if (present) return {};
+  return scene::Fail(std::string("the ") + format + " format needs " + flag);
 }
 
 }  // namespace
@@ -46,7 +46,8 @@ std::string FrameText(double frame) {
   return std::string(text, end.ptr);
 }
 
-bool ReadTrack(const std::string& text, std::vector<TrackPoint>& points, std::string& error) {
+scene::Result<std::vector<TrackPoint>> ReadTrack(const std::string& text) {
+  std::vector<TrackPoint> points;
   std::istringstream in(text);
   std::string line;
   int number = 0;
@@ -62,19 +63,18 @@ bool ReadTrack(const std::string& text, std::vector<TrackPoint>& points, std::st
         auto r3 = std::from_chars(r2.ptr + 1, end, p.y);
         if (r3.ec == std::errc() && r3.ptr == end) {
           if (p.index != number - 1) {
-            error = "line " + std::to_string(number) + " has the index " + std::to_string(p.index) +
-                    "; indices count from 0 (expected " + std::to_string(number - 1) + ")";
-            return false;
+            return scene::Fail("line " + std::to_string(number) + " has the index " +
+                               std::to_string(p.index) + "; indices count from 0 (expected " +
+                               std::to_string(number - 1) + ")");
           }
           points.push_back(p);
           continue;
         }
       }
     }
-    error = "line " + std::to_string(number) + " is not \"index<TAB>x<TAB>y\"";
-    return false;
+    return scene::Fail("line " + std::to_string(number) + " is not \"index<TAB>x<TAB>y\"");
   }
-  return true;
+  return points;
 }
 
 const FormatInfo* FindFormat(const std::string& name) {
@@ -153,33 +153,32 @@ void Write3de(std::ostream& out, const std::vector<TrackPoint>& points, const Tr
   }
 }
 
-// The size and rate a format needs; false with the flag in error.
-bool SizeAndRate(const char* format, const TrackInfo& info, std::string& error) {
-  return Need(info.fps.has_value(), format, "--fps", error) &&
-         Need(info.width.has_value(), format, "--width", error) &&
-         Need(info.height.has_value(), format, "--height", error);
+// The size and rate a format needs; refused naming the first flag missing.
+scene::Status SizeAndRate(const char* format, const TrackInfo& info) {
+  if (auto fps = Need(info.fps.has_value(), format, "--fps"); !fps) return fps;
+  if (auto width = Need(info.width.has_value(), format, "--width"); !width) return width;
+  return Need(info.height.has_value(), format, "--height");
 }
 
 }  // namespace
 
-std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, const TrackInfo& info,
-                        std::string& error, std::string* note) {
-  error.clear();
+scene::Result<std::string> RenderTrack(Format format, const std::vector<TrackPoint>& points,
+                                       const TrackInfo& info, std::string* note) {
   const FormatInfo& row = Formats()[static_cast<std::size_t>(format)];
   const std::string name = row.name;
-  if (points.empty() && row.needsFrames) {
-    error = "the " + name + " format needs frames, and the track has none";
-    return "";
+  if (points.empty() && row.needsFrames)
+    return scene::Fail("the " + name + " format needs frames, and the track has none");
+  if (row.needsSizeAndRate) {
+    if (scene::Status needs = SizeAndRate(row.name, info); !needs) return scene::Fail(needs.error);
   }
-  if (row.needsSizeAndRate && !SizeAndRate(row.name, info, error)) return "";
   // A name line cannot hold a line break (or any control character).
   if (row.nameLine) {
     for (const char c : info.name) {
       if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-        error = "the " + name +
-                " format cannot hold a name with a line break or another control character; "
-                "give --name a name without them";
-        return "";
+        return scene::Fail(
+            "the " + name +
+            " format cannot hold a name with a line break or another control character; "
+            "give --name a name without them");
       }
     }
   }
@@ -189,15 +188,14 @@ std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, co
   if (row.wholeFramesFromOne) {
     const double first = FrameOf(info, 0);
     if (first != std::floor(first)) {
-      error = "the " + name + " format needs whole frames, and the track starts at frame " +
-              FrameText(first) +
-              "; start it on a whole frame (--start, or --first-frame in convert)";
-      return "";
+      return scene::Fail(
+          "the " + name + " format needs whole frames, and the track starts at frame " +
+          FrameText(first) + "; start it on a whole frame (--start, or --first-frame in convert)");
     }
     if (info.firstFrame && first < 1) {
-      error = std::string("the ") + name + " format counts frames from 1: --first-frame " +
-              FrameText(first) + " is below it";
-      return "";
+      return scene::Fail(std::string("the ") + name +
+                         " format counts frames from 1: --first-frame " + FrameText(first) +
+                         " is below it");
     }
     if (!info.firstFrame && first < 1) {
       shift = 1 - first;
@@ -214,8 +212,8 @@ std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, co
 
 namespace {
 
-bool ReadCsv(const std::string& text, std::vector<TrackPoint>& points, TrackInfo& info,
-             std::string& error) {
+scene::Result<Track> ReadCsv(const std::string& text, TrackInfo info) {
+  std::vector<TrackPoint> points;
   std::istringstream in(text);
   std::string line;
   std::getline(in, line);  // the header
@@ -225,25 +223,23 @@ bool ReadCsv(const std::string& text, std::vector<TrackPoint>& points, TrackInfo
     char tail = 0;
     if (std::sscanf(line.c_str(), "%lf,%ld,%ld%c", &frame, &x, &y, &tail) != 3 ||
         !std::isfinite(frame)) {
-      error = "line " + std::to_string(number) + " is not \"frame,x,y\"";
-      return false;
+      return scene::Fail("line " + std::to_string(number) + " is not \"frame,x,y\"");
     }
     if (points.empty()) info.startFrame = frame;
     // A track's frames follow one another: a gap or a step back would be
     // lost in the copy, so it is refused.
     if (frame != info.startFrame + static_cast<double>(points.size())) {
-      error = "line " + std::to_string(number) + " has the frame " + FrameText(frame) +
-              "; a track's frames follow one another (expected " +
-              FrameText(info.startFrame + static_cast<double>(points.size())) + ")";
-      return false;
+      return scene::Fail("line " + std::to_string(number) + " has the frame " + FrameText(frame) +
+                         "; a track's frames follow one another (expected " +
+                         FrameText(info.startFrame + static_cast<double>(points.size())) + ")");
     }
     points.push_back({static_cast<int>(points.size()), x, y});
   }
-  return true;
+  return Track{std::move(points), std::move(info)};
 }
 
-bool ReadJson(const std::string& text, std::vector<TrackPoint>& points, TrackInfo& info,
-              std::string& error) {
+scene::Result<Track> ReadJson(const std::string& text, TrackInfo info) {
+  std::vector<TrackPoint> points;
   try {
     const auto doc = nlohmann::json::parse(text);
     // Read as numbers first: a value out of range is refused, not cast.
@@ -275,13 +271,11 @@ bool ReadJson(const std::string& text, std::vector<TrackPoint>& points, TrackInf
       points.push_back({static_cast<int>(i), pixel("x"), pixel("y")});
     }
   } catch (const nlohmann::json::exception& e) {
-    error = std::string("not a track of the json format: ") + e.what();
-    return false;
+    return scene::Fail(std::string("not a track of the json format: ") + e.what());
   } catch (const std::out_of_range& e) {
-    error = std::string("not a track of the json format: ") + e.what();
-    return false;
+    return scene::Fail(std::string("not a track of the json format: ") + e.what());
   }
-  return true;
+  return Track{std::move(points), std::move(info)};
 }
 
 }  // namespace
@@ -321,19 +315,20 @@ std::string FormatNames(const char* last) {
   return names;
 }
 
-bool ReadAnyTrack(const std::string& text, const std::string& fileName,
-                  std::vector<TrackPoint>& points, TrackInfo& info, std::string& error) {
-  points.clear();
-  bool ok = false;
+scene::Result<Track> ReadAnyTrack(const std::string& text, const std::string& fileName,
+                                  TrackInfo info) {
+  scene::Result<Track> track = scene::Fail("no track");
   if (text.rfind("frame,x,y", 0) == 0) {
-    ok = ReadCsv(text, points, info, error);
+    track = ReadCsv(text, std::move(info));
   } else if (!text.empty() && text[0] == '{') {
-    ok = ReadJson(text, points, info, error);
+    track = ReadJson(text, std::move(info));
+  } else if (auto points = ReadTrack(text)) {
+    track = Track{std::move(*points), std::move(info)};
   } else {
-    ok = ReadTrack(text, points, error);
+    track = scene::Fail(points.error);
   }
-  if (!ok) error = fileName + ": " + error;
-  return ok;
+  if (!track) track.error = fileName + ": " + track.error;
+  return track;
 }
 
 }  // namespace tq::app

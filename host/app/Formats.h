@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "host/scene/Result.h"
+
 namespace tq::app {
 
 // One line of the plug-in's track: its index, and X and Y in pixels.
@@ -39,13 +41,15 @@ inline bool Unprojected(const TrackPoint& p) {
 }
 
 // Reads the plug-in's "index TAB x TAB y" lines, indices counting from 0;
-// false (with the line number in error) on anything else.
-bool ReadTrack(const std::string& text, std::vector<TrackPoint>& points, std::string& error);
+// anything else is refused with its line number.
+scene::Result<std::vector<TrackPoint>> ReadTrack(const std::string& text);
 
 enum class Format { kNuke, kAe, kShake, k3de, kCsv, kJson };
 
 // What a track knows of its run.
 struct TrackInfo;
+// A track read back, with what its file knows.
+struct Track;
 
 // A compositor's format as one row: a new format is one row and one writer.
 struct FormatInfo {
@@ -60,10 +64,9 @@ struct FormatInfo {
   bool nameLine;            // the track's name on a line of its own
   void (*write)(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info,
                 double shift);
-  // Reads a file of the format back (with what it knows into info); null
+  // Reads a file of the format back, adding what it knows to info; null
   // for formats that are only written.
-  bool (*read)(const std::string& text, std::vector<TrackPoint>& points, TrackInfo& info,
-               std::string& error);
+  scene::Result<Track> (*read)(const std::string& text, TrackInfo info);
 };
 const std::vector<FormatInfo>& Formats();
 // The names, "nuke, ae, shake, 3de, csv, json" (with last, such as " or ",
@@ -81,11 +84,16 @@ struct TrackInfo {
   std::string name = "track";
 };
 
-// The track in a format; "" with why in error when the format needs a value
-// the info lacks ("the ae format needs --width"), or frames and has none.
-// A format that has to move the frames says so in note.
-std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, const TrackInfo& info,
-                        std::string& error, std::string* note = nullptr);
+struct Track {
+  std::vector<TrackPoint> points;
+  TrackInfo info;
+};
+
+// The track in a format; refused when the format needs a value the info
+// lacks ("the ae format needs --width"), or frames and has none. A format
+// that has to move the frames says so in note.
+scene::Result<std::string> RenderTrack(Format format, const std::vector<TrackPoint>& points,
+                                       const TrackInfo& info, std::string* note = nullptr);
 
 // A frame number as every output prints it: plain decimals, never an
 // exponent; whole frames without a decimal point; a frame that is a float
@@ -93,9 +101,9 @@ std::string RenderTrack(Format format, const std::vector<TrackPoint>& points, co
 std::string FrameText(double frame);
 
 // Reads a track: the plug-in's text, or a csv or json file made by
-// RenderTrack (whose values also fill info). False with the file, the line
-// and the reason in error.
-bool ReadAnyTrack(const std::string& text, const std::string& fileName,
-                  std::vector<TrackPoint>& points, TrackInfo& info, std::string& error);
+// RenderTrack (whose values are added to info); refused with the file, the
+// line and the reason.
+scene::Result<Track> ReadAnyTrack(const std::string& text, const std::string& fileName,
+                                  TrackInfo info = {});
 
 }  // namespace tq::app

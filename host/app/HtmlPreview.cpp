@@ -84,7 +84,7 @@ std::string PageData(const HtmlPage& page) {
 
 }  // namespace
 
-std::optional<PlatePattern> ParsePlate(const std::string& pattern, std::string& error) {
+scene::Result<PlatePattern> ParsePlate(const std::string& pattern) {
   PlatePattern plate;
   std::string head, tail;
   std::string* part = &head;
@@ -107,8 +107,7 @@ std::optional<PlatePattern> ParsePlate(const std::string& pattern, std::string& 
           pattern.substr(i + 1 + (zero ? 1 : 0), end - i - 1 - (zero ? 1 : 0));
       if (end >= pattern.size() || pattern[end] != 'd' || (!zero && !width.empty()) ||
           (zero && width.empty())) {
-        error = "a '%' must begin %d, %0Nd or %% (write '%%' for a '%' of the name)";
-        return std::nullopt;
+        return scene::Fail("a '%' must begin %d, %0Nd or %% (write '%%' for a '%' of the name)");
       }
       ++end;
       digits = width.empty() ? 0 : (width.size() > 2 ? 99 : std::stoi(width));
@@ -117,12 +116,10 @@ std::optional<PlatePattern> ParsePlate(const std::string& pattern, std::string& 
       continue;
     }
     if (part == &tail) {
-      error = "more than one frame field (#### or %04d)";
-      return std::nullopt;
+      return scene::Fail("more than one frame field (#### or %04d)");
     }
     if (digits > 32) {
-      error = "a frame field of more than 32 digits";
-      return std::nullopt;
+      return scene::Fail("a frame field of more than 32 digits");
     }
     plate.digits = digits;
     part = &tail;

@@ -11,31 +11,25 @@ constexpr unsigned int kAttach = 1;
 constexpr unsigned int kDetach = 0;
 constexpr int kMaxCommands = 256;
 
+// Resolves an entry point; the first name missing is kept in missing.
 template <class F>
-bool Resolve(HMODULE module, const char* name, F& out, std::string& missing) {
+void Resolve(HMODULE module, const char* name, F& out, std::string& missing) {
   out = reinterpret_cast<F>(GetProcAddress(module, name));
   if (out == nullptr && missing.empty()) missing = name;
-  return out != nullptr;
 }
 }  // namespace
 
-std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::string& error,
-                                                 std::string* warning) {
+scene::Result<std::unique_ptr<PluginModule>> PluginModule::Load(const std::string& path,
+                                                                std::string* warning) {
+  auto cannot = [&](const std::string& why) {
+    return scene::Fail("cannot load the plug-in " + path + ": " + why);
+  };
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    error = "cannot load the plug-in " + path + ": no such file";
-    return nullptr;
-  }
-  if (const std::string why = framework::UnfitSharedObject(path); !why.empty()) {
-    error = "cannot load the plug-in " + path + ": " + why;
-    return nullptr;
-  }
+  if (stat(path.c_str(), &st) != 0) return cannot("no such file");
+  if (const std::string why = framework::UnfitSharedObject(path); !why.empty()) return cannot(why);
   std::unique_ptr<PluginModule> plugin(new PluginModule);
   plugin->module_ = LoadLibraryA(path.c_str());
-  if (plugin->module_ == nullptr) {
-    error = "cannot load the plug-in " + path + ": " + framework::LastLoadError();
-    return nullptr;
-  }
+  if (plugin->module_ == nullptr) return cannot(framework::LastLoadError());
   std::string missing;
   Resolve(plugin->module_, "KfxLoadCommandEntry", plugin->loadCommandEntry_, missing);
   Resolve(plugin->module_, "KfxOnAddCommandMenu", plugin->onAddCommandMenu_, missing);
@@ -44,10 +38,9 @@ std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::s
   Resolve(plugin->module_, "DllMain", plugin->dllMain_, missing);
   // From here on a failure closes the library without the unload hooks.
   auto refuse = [&](const std::string& why) {
-    error = "cannot load the plug-in " + path + ": " + why;
     FreeLibrary(plugin->module_);
     plugin->module_ = nullptr;
-    return nullptr;
+    return cannot(why);
   };
   if (!missing.empty()) return refuse("it has no entry point " + missing);
   if (plugin->rawDllMain_(plugin->module_, kAttach, nullptr) == 0)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/framework/Types.h"
+#include "host/scene/Result.h"
 #include "host/scene/Scene.h"
 #include "math/String.h"
 
@@ -25,12 +26,12 @@ class PluginModule {
   };
 
   // Loads the file, resolves the five entry points and runs RawDllMain and
-  // DllMain with reason 1. Null (and the reason in error) when the file is
-  // missing or not a shared object, lacks an entry point or a hook fails; a
-  // plug-in whose hook failed is closed again without further calls.
+  // DllMain with reason 1. Refused when the file is missing or not a shared
+  // object, lacks an entry point or a hook fails; a plug-in whose hook failed
+  // is closed again without further calls.
   // warning: set when the plug-in's resource library exists but was refused.
-  static std::unique_ptr<PluginModule> Load(const std::string& path, std::string& error,
-                                            std::string* warning = nullptr);
+  static scene::Result<std::unique_ptr<PluginModule>> Load(const std::string& path,
+                                                           std::string* warning = nullptr);
   // Runs DllMain and RawDllMain with reason 0, then closes the library.
   ~PluginModule();
   PluginModule(const PluginModule&) = delete;

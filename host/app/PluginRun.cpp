@@ -10,14 +10,14 @@
 namespace tq::app {
 
 std::unique_ptr<PluginModule> LoadPlugin(const std::string& path, std::ostream& err) {
-  std::string error, warning;
-  auto plugin = PluginModule::Load(path, error, &warning);
+  std::string warning;
+  auto plugin = PluginModule::Load(path, &warning);
   if (!plugin) {
-    err << "tqhost: " << error << "\n";
+    err << "tqhost: " << plugin.error << "\n";
     return nullptr;
   }
   if (!warning.empty()) err << "tqhost: warning: " << warning << "\n";
-  return plugin;
+  return std::move(*plugin);
 }
 
 // One run of the export command on a loaded scene; false (with the reason on

@@ -13,27 +13,24 @@ namespace tq::app {
 
 // Saves text through the same never-half-written replace as a track; what
 // names the file in the message ("the preview ").
-bool SaveText(const std::string& path, const std::string& text, std::ostream& err,
-              const char* what) {
+scene::Status SaveText(const std::string& path, const std::string& text, const char* what) {
   FileStream file;
   String name(path == "-" ? "/dev/stdout" : path.c_str());  // "-": standard output, in place
   file.Open(name, 0);
   file.Write(text.data(), static_cast<unsigned long>(text.size()));
-  if (file.Close() != 0) return true;
-  err << "tqhost: cannot write " << what << path << ": " << file.Error() << "\n";
-  return false;
+  if (file.Close() != 0) return {};
+  return scene::Fail(fileio::Concat({"cannot write ", what, path, ": ", file.Error()}));
 }
 
 // A scene file, or a glTF file imported with the options given; the
 // importer's warnings are printed.
-std::unique_ptr<tq::scene::Scene> LoadScene(const std::string& path, const ParsedArgs& a,
-                                            std::ostream& err,
-                                            std::vector<tq::scene::GltfAnimation>* animations,
-                                            std::vector<std::string>* inputs) {
+scene::Result<std::unique_ptr<tq::scene::Scene>> LoadScene(
+    const std::string& path, const ParsedArgs& a, std::ostream& err,
+    std::vector<tq::scene::GltfAnimation>* animations, std::vector<std::string>* inputs) {
   if (!tq::scene::IsGltfPath(path)) {
     auto loaded = tq::scene::LoadSceneFile(path);
-    if (!loaded) err << "tqhost: " << loaded.error << "\n";
-    if (loaded && a.Has("--fps")) {
+    if (!loaded) return scene::Fail(loaded.error);
+    if (a.Has("--fps")) {
       throw UsageError{"--fps applies to glTF files; this scene runs at " +
                        FrameText(loaded.scene->Project()->GetFPS()) + " fps"};
     }
@@ -63,7 +60,7 @@ std::unique_ptr<tq::scene::Scene> LoadScene(const std::string& path, const Parse
   if (inputs != nullptr) *inputs = imported.inputs;
   for (const std::string& warning : imported.warnings)
     err << "tqhost: warning: " << warning << "\n";
-  if (!imported) err << "tqhost: " << imported.error << "\n";
+  if (!imported) return scene::Fail(imported.error);
   return std::move(imported.scene);
 }
 

@@ -16,6 +16,11 @@ using tq::app::Format;
 using tq::app::TrackInfo;
 using tq::app::TrackPoint;
 
+// A rendering as text, or "refused: " and why.
+std::string Text(const tq::scene::Result<std::string>& r) {
+  return r ? *r : "refused: " + r.error;
+}
+
 const std::vector<TrackPoint> kTrack = {{0, 100, 50}, {1, -3, 470}, {2, 120, 0}};
 
 TrackInfo Info() {
@@ -56,18 +61,15 @@ TEST(Formats, GoldenFilesFromAHandWorkedTrack) {
        "  {\n   \"frame\": 12.0,\n   \"x\": 120,\n   \"y\": 0\n  }\n ]\n}\n"},
   };
   for (const Row& r : rows) {
-    std::string error;
-    EXPECT_EQ(tq::app::RenderTrack(r.format, kTrack, Info(), error), r.text)
+    EXPECT_EQ(Text(tq::app::RenderTrack(r.format, kTrack, Info())), r.text)
         << tq::app::Formats()[static_cast<std::size_t>(r.format)].name;
-    EXPECT_EQ(error, "");
   }
   // A first frame given: frames from it, in every format.
   TrackInfo first = Info();
   first.firstFrame = 1001;
-  std::string error;
-  EXPECT_EQ(tq::app::RenderTrack(Format::kNuke, kTrack, first, error),
+  EXPECT_EQ(Text(tq::app::RenderTrack(Format::kNuke, kTrack, first)),
             "1001 100 50\n1002 -3 470\n1003 120 0\n");
-  EXPECT_EQ(tq::app::RenderTrack(Format::k3de, kTrack, first, error).substr(11, 5), "1001 ");
+  EXPECT_EQ(Text(tq::app::RenderTrack(Format::k3de, kTrack, first)).substr(11, 5), "1001 ");
 }
 
 // Where a format cannot hold the track as it is: 3DEqualizer counts whole
@@ -100,29 +102,26 @@ TEST(Formats, WhatAFormatCannotHold) {
     TrackInfo info = Info();
     info.startFrame = r.start;
     info.name = r.name;
-    std::string error, note;
-    const std::string text = tq::app::RenderTrack(r.format, kTrack, info, error, &note);
-    EXPECT_EQ(text.substr(0, r.begins.size()), r.begins) << r.start;
-    EXPECT_EQ(text.empty(), !r.error.empty()) << r.start;
+    std::string note;
+    const auto text = tq::app::RenderTrack(r.format, kTrack, info, &note);
+    EXPECT_EQ(text ? text->substr(0, r.begins.size()) : "", r.begins) << r.start;
     EXPECT_EQ(note, r.note) << r.start;
-    EXPECT_EQ(error, r.error) << r.start;
+    EXPECT_EQ(text.error, r.error) << r.start;
   }
   // Rates print as the float they are: 23.976, not 23.97599983215332.
   TrackInfo film = Info();
   film.fps = static_cast<double>(23.976f);
-  std::string error;
-  EXPECT_NE(tq::app::RenderTrack(Format::kAe, kTrack, film, error).find("Second\t23.976\n"),
+  EXPECT_NE(Text(tq::app::RenderTrack(Format::kAe, kTrack, film)).find("Second\t23.976\n"),
             std::string::npos);
-  EXPECT_NE(tq::app::RenderTrack(Format::kJson, kTrack, film, error).find("\"fps\": 23.976,"),
+  EXPECT_NE(Text(tq::app::RenderTrack(Format::kJson, kTrack, film)).find("\"fps\": 23.976,"),
             std::string::npos);
 }
 
 // A frame that could not be projected keeps its marker values when After
 // Effects' Y is turned down.
 TEST(Formats, UnprojectedFramesKeepTheirMarkers) {
-  std::string error;
-  const std::string ae = tq::app::RenderTrack(
-      Format::kAe, {{0, -2147483648L, -2147483648L}, {1, 5, 80}}, Info(), error);
+  const std::string ae = Text(
+      tq::app::RenderTrack(Format::kAe, {{0, -2147483648L, -2147483648L}, {1, 5, 80}}, Info()));
   EXPECT_NE(ae.find("\t10\t-2147483648\t-2147483648\t0\t\n\t11\t5\t400\t0"), std::string::npos)
       << ae;
 }
@@ -143,11 +142,11 @@ TEST(Formats, FrameTextIsPlainAndShortest) {
 // csv and json read back to the same track and what it knows.
 TEST(Formats, CsvAndJsonReadBack) {
   for (const Format format : {Format::kCsv, Format::kJson}) {
-    std::string error;
-    const std::string text = tq::app::RenderTrack(format, kTrack, Info(), error);
-    std::vector<TrackPoint> points;
-    TrackInfo info;
-    ASSERT_TRUE(tq::app::ReadAnyTrack(text, "t", points, info, error)) << error;
+    const std::string text = Text(tq::app::RenderTrack(format, kTrack, Info()));
+    const auto track = tq::app::ReadAnyTrack(text, "t");
+    ASSERT_TRUE(track) << track.error;
+    const std::vector<TrackPoint>& points = track->points;
+    const TrackInfo& info = track->info;
     ASSERT_EQ(points.size(), kTrack.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
       EXPECT_EQ(points[i].index, kTrack[i].index);
@@ -156,7 +155,7 @@ TEST(Formats, CsvAndJsonReadBack) {
     }
     EXPECT_EQ(info.startFrame, 10.0);
     // Written again, the same bytes.
-    EXPECT_EQ(tq::app::RenderTrack(format, points, format == Format::kJson ? info : Info(), error),
+    EXPECT_EQ(Text(tq::app::RenderTrack(format, points, format == Format::kJson ? info : Info())),
               text);
   }
 }
@@ -172,23 +171,19 @@ TEST(Formats, RefusalsNameTheFileLineAndFlag) {
       {"frame,x,y\n1,2\n", "t.txt: line 2 is not \"frame,x,y\""},
   };
   for (const Row& r : rows) {
-    std::vector<TrackPoint> points;
-    TrackInfo info;
-    std::string error;
-    EXPECT_FALSE(tq::app::ReadAnyTrack(r.text, "t.txt", points, info, error));
-    EXPECT_EQ(error, r.error);
+    const auto track = tq::app::ReadAnyTrack(r.text, "t.txt");
+    EXPECT_FALSE(track);
+    EXPECT_EQ(track.error, r.error);
   }
   TrackInfo bare;
-  std::string error;
-  EXPECT_EQ(tq::app::RenderTrack(Format::kAe, kTrack, bare, error), "");
-  EXPECT_EQ(error, "the ae format needs --fps");
+  EXPECT_EQ(Text(tq::app::RenderTrack(Format::kAe, kTrack, bare)),
+            "refused: the ae format needs --fps");
   bare.fps = 24;
-  tq::app::RenderTrack(Format::kJson, kTrack, bare, error);
-  EXPECT_EQ(error, "the json format needs --width");
-  EXPECT_EQ(tq::app::RenderTrack(Format::kShake, {}, Info(), error), "");
-  EXPECT_EQ(error, "the shake format needs frames, and the track has none");
-  EXPECT_EQ(tq::app::RenderTrack(Format::kNuke, {}, Info(), error), "");
-  EXPECT_EQ(error, "");
+  EXPECT_EQ(Text(tq::app::RenderTrack(Format::kJson, kTrack, bare)),
+            "refused: the json format needs --width");
+  EXPECT_EQ(Text(tq::app::RenderTrack(Format::kShake, {}, Info())),
+            "refused: the shake format needs frames, and the track has none");
+  EXPECT_EQ(Text(tq::app::RenderTrack(Format::kNuke, {}, Info())), "");
 }
 
 }  // namespace

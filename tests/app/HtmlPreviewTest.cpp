@@ -56,9 +56,8 @@ TEST(HtmlPreview, PlatePatterns) {
       {"p.%040d", "a frame field of more than 32 digits"},
   };
   for (const auto& [pattern, expected] : rows) {
-    std::string error;
-    const auto p = tq::app::ParsePlate(pattern, error);
-    EXPECT_EQ(p ? p->head + "|" + p->tail + "|" + std::to_string(p->digits) : error, expected)
+    const auto p = tq::app::ParsePlate(pattern);
+    EXPECT_EQ(p ? p->head + "|" + p->tail + "|" + std::to_string(p->digits) : p.error, expected)
         << pattern;
   }
 }

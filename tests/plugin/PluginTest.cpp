@@ -32,6 +32,12 @@ using tq::testing::TempDir;
 
 const std::string kPlugin = std::string(TQ_BIN_DIR) + "/tqmotion.plg";
 
+// Why the plug-in at path is refused; "" when it loads.
+std::string Refusal(const std::string& path) {
+  auto plugin = PluginModule::Load(path);
+  return plugin ? "" : plugin.error;
+}
+
 using Hook = int (*)(HINSTANCE, unsigned int, void*);
 
 // The plug-in loaded, its hooks not yet run.
@@ -139,9 +145,9 @@ class Ready : public ::testing::Test {
     scene.MakeCurrent();
     scene.AddObject("N", 4);  // listed first: the default target
     scene.AddCamera("Cam");
-    std::string error;
-    plugin = PluginModule::Load(kPlugin, error);
-    ASSERT_NE(plugin, nullptr) << error;
+    auto loaded = PluginModule::Load(kPlugin);
+    ASSERT_TRUE(loaded) << loaded.error;
+    plugin = std::move(*loaded);
     using Entry = int (*)(int, int*);
     loadCommandEntry =
         reinterpret_cast<Entry>(GetProcAddress(plugin->Handle(), "KfxLoadCommandEntry"));
@@ -249,11 +255,10 @@ class PluginCopy : public ::testing::Test {
     std::filesystem::copy_file(kPlugin, dir / "motion.plg");
   }
   std::string MenuText(std::string* warning = nullptr) {
-    std::string error;
-    auto plugin = PluginModule::Load(dir / "motion.plg", error, warning);
-    EXPECT_NE(plugin, nullptr) << error;
+    auto plugin = PluginModule::Load(dir / "motion.plg", warning);
+    EXPECT_TRUE(plugin) << plugin.error;
     if (!plugin) return "";
-    return plugin->Commands().at(0).menuText;
+    return (*plugin)->Commands().at(0).menuText;
   }
   tq::scene::Scene scene{"P", 30, "C"};
   TempDir dir;
@@ -276,10 +281,9 @@ TEST_F(PluginCopy, LinkedPluginTakesTheResourceLibraryBesideTheLink) {
   std::filesystem::create_symlink(dir / "motion.plg", links / "linked.plg");
   tq::testing::WriteFile(links / "linked.lng", tq::testing::TranslatedResources("Beside the link"));
   tq::testing::WriteFile(dir / "motion.lng", tq::testing::TranslatedResources("Beside the file"));
-  std::string error;
-  auto plugin = PluginModule::Load(links / "linked.plg", error);
-  ASSERT_NE(plugin, nullptr) << error;
-  EXPECT_EQ(plugin->Commands().at(0).menuText, "Beside the link");
+  auto plugin = PluginModule::Load(links / "linked.plg");
+  ASSERT_TRUE(plugin) << plugin.error;
+  EXPECT_EQ((*plugin)->Commands().at(0).menuText, "Beside the link");
 }
 
 // A cut plug-in is refused before the dynamic loader maps it (which would
@@ -291,17 +295,13 @@ TEST(PluginModule, RefusesATruncatedPluginBeforeLoadingIt) {
        {std::size_t{10}, std::size_t{64}, std::size_t{4096}, std::size_t{20000}}) {
     const std::string cut = dir / ("cut" + std::to_string(length) + ".plg");
     tq::testing::WriteFile(cut, whole.substr(0, length));
-    std::string error;
-    EXPECT_EQ(PluginModule::Load(cut, error), nullptr);
-    EXPECT_EQ(error, "cannot load the plug-in " + cut + ": the file is truncated");
+    EXPECT_EQ(Refusal(cut), "cannot load the plug-in " + cut + ": the file is truncated");
   }
   std::string other = whole;
   other[EI_CLASS] = ELFCLASS32;  // another machine's object
   tq::testing::WriteFile(dir / "other.plg", other);
-  std::string error;
-  EXPECT_EQ(PluginModule::Load(dir / "other.plg", error), nullptr);
-  EXPECT_EQ(error, "cannot load the plug-in " + dir / "other.plg" +
-                       ": not an ELF shared object of this machine");
+  EXPECT_EQ(Refusal(dir / "other.plg"), "cannot load the plug-in " + dir / "other.plg" +
+                                            ": not an ELF shared object of this machine");
 }
 
 // A resource library that cannot serve is warned about, with its name and
@@ -340,19 +340,17 @@ TEST_F(PluginCopy, ResourceLibraryThatCannotServeFallsBackWithAWarning) {
 TEST(PluginModule, RefusesWhatIsNotAPlugin) {
   TempDir dir;
   tq::testing::WriteFile(dir / "text.plg", "not a shared object");
-  std::string error;
-  EXPECT_EQ(PluginModule::Load(dir / "missing.plg", error), nullptr);
-  EXPECT_EQ(error, "cannot load the plug-in " + dir / "missing.plg" + ": no such file");
-  EXPECT_EQ(PluginModule::Load(dir / "text.plg", error), nullptr);
-  EXPECT_NE(error.find("text.plg"), std::string::npos);
+  EXPECT_EQ(Refusal(dir / "missing.plg"),
+            "cannot load the plug-in " + dir / "missing.plg" + ": no such file");
+  EXPECT_NE(Refusal(dir / "text.plg").find("text.plg"), std::string::npos);
   // A shared object without the entry points.
-  EXPECT_EQ(PluginModule::Load(std::string(TQ_BIN_DIR) + "/testmodule.so", error), nullptr);
-  EXPECT_EQ(error, "cannot load the plug-in " + std::string(TQ_BIN_DIR) +
-                       "/testmodule.so: it has no entry point KfxLoadCommandEntry");
+  EXPECT_EQ(Refusal(std::string(TQ_BIN_DIR) + "/testmodule.so"),
+            "cannot load the plug-in " + std::string(TQ_BIN_DIR) +
+                "/testmodule.so: it has no entry point KfxLoadCommandEntry");
   tq::framework::SetLocalAllocFails(true);
-  EXPECT_EQ(PluginModule::Load(kPlugin, error), nullptr);
+  const std::string hookFailed = Refusal(kPlugin);
   tq::framework::SetLocalAllocFails(false);
-  EXPECT_EQ(error, "cannot load the plug-in " + kPlugin + ": its load hook RawDllMain failed");
+  EXPECT_EQ(hookFailed, "cannot load the plug-in " + kPlugin + ": its load hook RawDllMain failed");
 }
 
 }  // namespace

@@ -58,14 +58,15 @@ int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostr
     err << "tqhost: " << in.error << "\n";
     return 1;
   }
-  std::vector<TrackPoint> points;
-  TrackInfo info;
-  info.name = std::filesystem::path(rest[0]).stem().string();
-  std::string error;
-  if (!ReadAnyTrack(in.text, rest[0], points, info, error)) {
-    err << "tqhost: " << error << "\n";
+  TrackInfo known;
+  known.name = std::filesystem::path(rest[0]).stem().string();
+  auto track = ReadAnyTrack(in.text, rest[0], known);
+  if (!track) {
+    err << "tqhost: " << track.error << "\n";
     return 1;
   }
+  const std::vector<TrackPoint>& points = track->points;
+  TrackInfo& info = track->info;
   auto number = [&](const char* option, double above, double most) {
     const auto v = framework::ParseFloat(a.Value(option));
     if (!v || !(*v > above) || !(*v <= most)) {
@@ -94,16 +95,17 @@ int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostr
   }
   if (a.Has("--name")) info.name = a.Value("--name");
   std::string note;
-  const std::string converted = RenderTrack(format->format, points, info, error, &note);
-  if (!error.empty()) {
-    err << "tqhost: " << rest[0] << ": " << error << "\n";
+  const auto converted = RenderTrack(format->format, points, info, &note);
+  if (!converted) {
+    err << "tqhost: " << rest[0] << ": " << converted.error << "\n";
     return 1;
   }
   if (!note.empty()) err << "tqhost: " << note << "\n";
   std::string output = a.Value("--output", "-");
   if (output != "-") FilePlan().Add("-o", output, rest[0], "the track it reads");
-  if (output == "-") return (out << converted, 0);
-  if (!SaveText(output, converted, err)) return 1;
+  if (output == "-") return (out << *converted, 0);
+  if (const auto saved = SaveText(output, *converted); !saved)
+    return (err << "tqhost: " << saved.error << "\n", 1);
   err << points.size() << (points.size() == 1 ? " frame" : " frames") << " converted to " << output
       << "\n";
   return 0;

@@ -43,8 +43,13 @@ int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, 
     CursesTerminal terminal;
     NotingDriver<framework::TerminalDriver> driver(terminal);
     std::ostringstream problems;
-    scene = LoadScene(args[0], a, problems);
-    ran = scene && RunExportCommand(pluginPath, *scene, driver, tap, problems);
+    auto loaded = LoadScene(args[0], a, problems);
+    if (loaded) {
+      scene = std::move(*loaded);
+      ran = RunExportCommand(pluginPath, *scene, driver, tap, problems);
+    } else {
+      problems << "tqhost: " << loaded.error << "\n";
+    }
     outcome = driver.outcome;
     if (!ran) err << problems.str();
   }
@@ -57,9 +62,9 @@ int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, 
     out << "cancelled; nothing was written\n";
     return 0;
   }
-  std::vector<TrackPoint> points;
-  std::string error;
-  ReadTrack(tap.text, points, error);
+  // The plug-in's own lines; a track it could not have written counts no frames.
+  const auto track = ReadTrack(tap.text);
+  const std::vector<TrackPoint> points = track ? *track : std::vector<TrackPoint>{};
   Summarise(points, Behind(*scene, outcome, points.size()), outcome.file, "exported", out, err);
   return 0;
 }

@@ -37,13 +37,12 @@ track goes to standard output).
 
 // Saves the picture of the track through the same never-half-written
 // replace as the track.
-bool WritePreview(const std::string& path, const std::vector<TrackPoint>& points,
-                  const std::vector<bool>& behind, const DialogOutcome& outcome,
-                  std::ostream& err) {
+scene::Status WritePreview(const std::string& path, const std::vector<TrackPoint>& points,
+                           const std::vector<bool>& behind, const DialogOutcome& outcome) {
   const std::string svg =
       RenderPreview(points, {outcome.camera, outcome.target, outcome.mode, outcome.width,
                              outcome.height, outcome.start, behind});
-  return SaveText(path, svg, err, "the preview ");
+  return SaveText(path, svg, "the preview ");
 }
 
 // One target's run, its options (--output always set) and the fields of its
@@ -132,7 +131,8 @@ class ExportRuns {
 
   int Finish() {
     for (const auto& [path, page] : pages_) {
-      if (!SaveText(path, RenderHtmlPreview(page), err_, "the preview ")) {
+      if (const auto saved = SaveText(path, RenderHtmlPreview(page), "the preview "); !saved) {
+        err_ << "tqhost: " << saved.error << "\n";
         failed_.push_back(path);
         continue;
       }
@@ -157,25 +157,27 @@ class ExportRuns {
   bool Dialog(const ParsedArgs& t, NotingDriver<framework::ScriptedDriver>& driver,
               std::vector<TrackPoint>& points) {
     names_.Aim(scene_.Chor(), t.Value("--target"));
-    if (const std::string wrong = CheckNames(t, names_); !wrong.empty()) {
-      err_ << "tqhost: " << prefix_ << wrong << "\n";
+    if (const scene::Status names = CheckNames(t, names_); !names) {
+      err_ << "tqhost: " << prefix_ << names.error << "\n";
       return false;
     }
     TrackTap tap;
     session_.Run(driver, tap);
-    std::ostringstream problems;
-    if (ReportFailures(driver, t, problems)) {
-      std::istringstream lines(problems.str());
+    if (const scene::Status ran = RunSucceeded(driver, t); !ran) {
+      std::istringstream lines(ran.error);
       for (std::string line; std::getline(lines, line);) {
         err_ << (line.rfind("tqhost: ", 0) == 0 ? "tqhost: " + prefix_ + line.substr(8) : line)
              << "\n";
       }
       return false;
     }
-    std::string error;
-    if (ReadTrack(tap.text, points, error)) return true;
+    auto track = ReadTrack(tap.text);
+    if (track) {
+      points = std::move(*track);
+      return true;
+    }
     err_ << "tqhost: " << prefix_ << "the plug-in wrote an unreadable track to "
-         << t.Value("--output") << ": " << error << "\n";
+         << t.Value("--output") << ": " << track.error << "\n";
     return false;
   }
 
@@ -213,7 +215,10 @@ class ExportRuns {
       it->second.tracks.push_back({o.target, o.mode, points, behind});
       return ok;
     }
-    if (!WritePreview(path, points, behind, o, err_)) return false;
+    if (const auto saved = WritePreview(path, points, behind, o); !saved) {
+      err_ << "tqhost: " << saved.error << "\n";
+      return false;
+    }
     summary_ << prefix_ << "preview drawn in " << path << "\n";
     ++files_;
     return ok;
@@ -224,33 +229,33 @@ class ExportRuns {
     bool ok = true;
     for (const AlsoCopy& copy : also_) {
       const std::string path = Expand(copy.pattern, run.fields);
-      std::string error, note;
-      const std::string text = RenderTrack(copy.format->format, points, info, error, &note);
-      if (!error.empty()) {
-        err_ << "tqhost: " << prefix_ << path << ": " << error << "\n";
+      std::string note;
+      const auto text = RenderTrack(copy.format->format, points, info, &note);
+      if (!text) {
+        err_ << "tqhost: " << prefix_ << path << ": " << text.error << "\n";
         ok = false;
-      } else if (SaveText(path, text, err_)) {
+      } else if (const auto saved = SaveText(path, *text); !saved) {
+        err_ << "tqhost: " << saved.error << "\n";
+        ok = false;
+      } else {
         summary_ << prefix_ << copy.format->name << " copy written to "
                  << (path == "-" ? "standard output" : path)
                  << (note.empty() ? "" : " (" + note + ")") << "\n";
         ++files_;
-      } else {
-        ok = false;
       }
     }
     return ok;
   }
 
   bool Clipboard(const std::vector<TrackPoint>& points, const TrackInfo& info) {
-    std::string error;
-    const std::string text = RenderTrack(Format::kAe, points, info, error);
-    const std::string program = error.empty() ? CopyToClipboard(text, error) : "";
-    if (!program.empty()) {
-      summary_ << prefix_ << "After Effects keyframe data put on the clipboard (" << program
+    const auto text = RenderTrack(Format::kAe, points, info);
+    const auto program = text ? CopyToClipboard(*text) : scene::Fail(text.error);
+    if (program) {
+      summary_ << prefix_ << "After Effects keyframe data put on the clipboard (" << *program
                << ")\n";
       return true;
     }
-    err_ << "tqhost: " << prefix_ << "--clipboard: " << error
+    err_ << "tqhost: " << prefix_ << "--clipboard: " << program.error
          << "; the keyframe data is not on the clipboard\n";
     return false;
   }
@@ -280,13 +285,14 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   if (a.Has("--plate")) {
     if (!IsHtmlPath(a.Value("--preview")))
       throw UsageError{"--plate shows footage in an HTML preview: give --preview FILE.html"};
-    std::string why;
-    plate = ParsePlate(a.Value("--plate"), why);
-    if (!plate) throw UsageError{"--plate " + a.Value("--plate") + ": " + why};
+    auto parsed = ParsePlate(a.Value("--plate"));
+    if (!parsed) throw UsageError{"--plate " + a.Value("--plate") + ": " + parsed.error};
+    plate = std::move(*parsed);
   }
   FilePlan plan;
-  auto scene = LoadScene(positional[1], a, err, nullptr, &plan.inputs);
-  if (!scene) return 1;
+  auto loaded = LoadScene(positional[1], a, err, nullptr, &plan.inputs);
+  if (!loaded) return (err << "tqhost: " << loaded.error << "\n", 1);
+  std::unique_ptr<tq::scene::Scene> scene = std::move(*loaded);
   SceneNames names(scene->Chor(), "");
   const std::vector<TargetRun> runs = PlanRuns(a, *scene, names, also, plan);
   std::ostream& summary = plan.stdoutBy.empty() ? out : err;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <ostream>
+#include <sstream>
 
 #include "dialog/ControlIds.h"
 
@@ -21,14 +22,14 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-// A name or mode the scene cannot give, in the user's words; "" when all fit.
-std::string CheckNames(const ParsedArgs& a, const SceneNames& n) {
+// Refuses a name or mode the scene cannot give, in the user's words.
+scene::Status CheckNames(const ParsedArgs& a, const SceneNames& n) {
   const std::string camera = a.Value("--camera"), target = a.Value("--target");
   if (a.Has("--camera") && !Contains(n.cameras, camera))
-    return "unknown camera '" + camera + "'; the cameras are " + Joined(n.cameras);
+    return scene::Fail("unknown camera '" + camera + "'; the cameras are " + Joined(n.cameras));
   if (a.Has("--target") && !Contains(n.objects, target))
-    return "unknown target '" + target + "'; the objects are " + Joined(n.objects);
-  if (n.target == nullptr) return "";  // the dialog says what is missing
+    return scene::Fail("unknown target '" + target + "'; the objects are " + Joined(n.objects));
+  if (n.target == nullptr) return {};  // the dialog says what is missing
   const std::string of = std::string(" of '") + n.target->GetName() + "'";
   const std::string mode = a.Value("--mode", Modes()[0]);
   const bool model = n.target->GetObjectType() == ObjectType::kModel;
@@ -37,15 +38,16 @@ std::string CheckNames(const ParsedArgs& a, const SceneNames& n) {
   if (n.HasGroups()) offered.push_back(Modes()[2]);
   if (n.HasBones()) offered.push_back(Modes()[3]);
   if (!Contains(offered, mode)) {
-    return "--mode " + mode + ": the target '" + n.target->GetName() + "' offers " +
-           Joined(offered);
+    return scene::Fail("--mode " + mode + ": the target '" + n.target->GetName() + "' offers " +
+                       Joined(offered));
   }
   if (a.Has("--group") && !Contains(n.groups, a.Value("--group")))
-    return "unknown group '" + a.Value("--group") + "'" + of + "; its groups are " +
-           Joined(n.groups);
+    return scene::Fail("unknown group '" + a.Value("--group") + "'" + of + "; its groups are " +
+                       Joined(n.groups));
   if (a.Has("--bone") && !Contains(n.bones, a.Value("--bone")))
-    return "unknown bone '" + a.Value("--bone") + "'" + of + "; its bones are " + Joined(n.bones);
-  return "";
+    return scene::Fail("unknown bone '" + a.Value("--bone") + "'" + of + "; its bones are " +
+                       Joined(n.bones));
+  return {};
 }
 
 const std::map<std::string, int>& ModeRadios() {
@@ -95,11 +97,9 @@ std::string OptionOfControl(int id, const ParsedArgs& a) {
   return a.Has(it->second) ? it->second + " " + a.Value(it->second) : it->second;
 }
 
-// Reports what kept the run from success; false when nothing did. Message
-// boxes are the dialog's own words, named by the option of the control they
-// are about; the driver's failures show the dialog only with --verbose.
-bool ReportFailures(const NotingDriver<framework::ScriptedDriver>& driver, const ParsedArgs& a,
-                    std::ostream& err) {
+scene::Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver,
+                           const ParsedArgs& a) {
+  std::ostringstream err;
   bool failed = false;
   for (const auto& message : driver.messages) {
     const std::string option = OptionOfControl(driver.outcome.focus, a);
@@ -121,7 +121,8 @@ bool ReportFailures(const NotingDriver<framework::ScriptedDriver>& driver, const
     err << "tqhost: the settings dialog did not end with OK; nothing was written\n";
     failed = true;
   }
-  return failed;
+  if (failed) return scene::Fail(err.str());
+  return {};
 }
 
 // A name made safe for a file name: letters, digits, '.', '-' and '_' stay.

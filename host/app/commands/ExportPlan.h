@@ -81,8 +81,8 @@ std::string Joined(const std::vector<std::string>& names);
 
 bool Contains(const std::vector<std::string>& names, const std::string& name);
 
-// A name or mode the scene cannot give, in the user's words; "" when all fit.
-std::string CheckNames(const ParsedArgs& a, const SceneNames& n);
+// Refuses a name or mode the scene cannot give, in the user's words.
+scene::Status CheckNames(const ParsedArgs& a, const SceneNames& n);
 
 const std::map<std::string, int>& ModeRadios();
 
@@ -93,11 +93,12 @@ std::vector<framework::Action> DialogActions(const ParsedArgs& a, const std::str
 // The option that fills a control, for messages about that control.
 std::string OptionOfControl(int id, const ParsedArgs& a);
 
-// Reports what kept the run from success; false when nothing did. Message
-// boxes are the dialog's own words, named by the option of the control they
-// are about; the driver's failures show the dialog only with --verbose.
-bool ReportFailures(const NotingDriver<framework::ScriptedDriver>& driver, const ParsedArgs& a,
-                    std::ostream& err);
+// Whether the run ended with a track, or what kept it from that as lines to
+// print: message boxes in the dialog's own words, named by the option of the
+// control they are about; the driver's failures show the dialog only with
+// --verbose.
+scene::Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver,
+                           const ParsedArgs& a);
 
 // A name as a file name: kept as it is (UTF-8 letters, spaces and all), but
 // for what a file name cannot hold: '/', NUL and control characters become
@@ -118,7 +119,7 @@ struct FilePlan {
   void Add(const std::string& option, const std::string& path, const std::string& scene,
            const char* what = "the scene file");
   std::vector<std::pair<std::pair<std::string, std::string>, std::string>> files;
-  std::string stdoutBy;  // the option writing to standard output, if one does
+  std::string stdoutBy;             // the option writing to standard output, if one does
   std::vector<std::string> inputs;  // files the scene was read from besides itself
 };
 

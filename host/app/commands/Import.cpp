@@ -32,13 +32,15 @@ int Import(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostre
   if (!a.Has("--output")) throw UsageError{"import needs -o FILE.tqs.json"};
   const std::string output = a.Value("--output");
   FilePlan plan;  // never the glTF or a file it reads
-  auto scene = LoadScene(rest[0], a, err, nullptr, &plan.inputs);
-  if (scene) plan.Add("-o", output == "-" ? "/dev/stdout" : output, rest[0]);
-  if (!scene) return 1;
+  auto loaded = LoadScene(rest[0], a, err, nullptr, &plan.inputs);
+  if (!loaded) return (err << "tqhost: " << loaded.error << "\n", 1);
+  plan.Add("-o", output == "-" ? "/dev/stdout" : output, rest[0]);
+  const tq::scene::Scene* scene = loaded->get();
   // A scene the loader would refuse is not written.
   const auto text = tq::scene::ImportedSceneText(*scene, rest[0]);
   if (!text) return (err << "tqhost: " << text.error << "\n", 1);
-  if (!SaveText(output, *text, err)) return 1;
+  if (const auto saved = SaveText(output, *text); !saved)
+    return (err << "tqhost: " << saved.error << "\n", 1);
   int objects = 0;
   for (HQuorObject* o = scene->Chor()->GetChild(); o != nullptr; o = o->GetSibling()) ++objects;
   (output == "-" ? err : out) << objects << (objects == 1 ? " object" : " objects")

@@ -43,8 +43,9 @@ void PrintOutputOptions(std::ostream& out, HTreeObject* owner, float fps) {
 
 int Info(const std::string& path, const ParsedArgs& a, std::ostream& out, std::ostream& err) {
   std::vector<tq::scene::GltfAnimation> animations;
-  auto scene = LoadScene(path, a, err, &animations);
-  if (!scene) return 1;
+  const auto loaded = LoadScene(path, a, err, &animations);
+  if (!loaded) return (err << "tqhost: " << loaded.error << "\n", 1);
+  const tq::scene::Scene* scene = loaded->get();
   HProject* project = scene->Project();
   HChor* chor = scene->Chor();
   const float fps = project->GetFPS();
