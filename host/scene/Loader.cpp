@@ -157,8 +157,16 @@ class Reader {
   // Enters a key or an array for the life of the object.
   class Enter {
    public:
-    Enter(Reader& r, std::string_view key) : r_(r) { r.path_.push_back({key, 0, false}); }
-    Enter(Reader& r, std::size_t index) : r_(r) { r.path_.push_back({{}, index, true}); }
+    // A step is a level of nesting: a path longer than the most levels
+    // allowed stops the walk (the refusal then names the deepest value).
+    Enter(Reader& r, std::string_view key) : r_(r) {
+      r.path_.push_back({key, 0, false});
+      r.CheckDepth();
+    }
+    Enter(Reader& r, std::size_t index) : r_(r) {
+      r.path_.push_back({{}, index, true});
+      r.CheckDepth();
+    }
     ~Enter() { r_.path_.pop_back(); }
     void Index(std::size_t i) { r_.path_.back().index = i; }
     Enter(const Enter&) = delete;
@@ -167,6 +175,13 @@ class Reader {
    private:
     Reader& r_;
   };
+
+  void CheckDepth() const {
+    if (path_.size() > static_cast<std::size_t>(kMaxNesting)) Fail(TooDeep());
+  }
+  static std::string TooDeep() {
+    return "nested deeper than " + std::to_string(kMaxNesting) + " levels";
+  }
 
   [[noreturn]] void Fail(std::string path, std::string what) const {
     throw Fault{std::move(path), std::move(what), where_};
@@ -224,7 +239,20 @@ class Reader {
         more.push_back(key);
       }
       ++count;
-      if (!key.empty() && key[0] == '_') continue;
+      if (!key.empty() && key[0] == '_') {
+        // A comment is not read, but it is measured: nesting too deep is
+        // refused wherever it is.
+        std::string_view raw;
+        od::value& comment = field.value();
+        if (const json_type type = TypeOf(comment); type == json_type::array) {
+          Check(Array(comment, "").raw_json().get(raw));
+        } else if (type == json_type::object) {
+          Check(Object(comment, "").raw_json().get(raw));
+        }
+        const int levels = kMaxNesting - static_cast<int>(path_.size());
+        if (NestingDeeperThan(raw, levels).offset != std::string_view::npos) Fail(TooDeep());
+        continue;
+      }
       bool known = false;
       for (const char* k : allowed) known = known || key == k;
       if (!known) {
@@ -950,13 +978,6 @@ LoadResult Load(const simdjson::padded_string& text, const std::string& fileName
     if (view.find_first_not_of(" \t\r\n") == std::string_view::npos) {
       throw Fault{"(document)", "the file is empty; expected a scene object"};
     }
-    // Nesting too deep is refused before the parse, wherever it is (in a
-    // comment too), and named by the path of the value that goes too deep.
-    if (const DeepNesting deep = NestingDeeperThan(view, kMaxNesting);
-        deep.offset != std::string_view::npos) {
-      throw Fault{deep.path, "nested deeper than " + std::to_string(kMaxNesting) + " levels",
-                  view.data() + deep.offset};
-    }
     od::parser parser;
     od::document doc;
     if (parser.iterate(text).get(doc) != simdjson::SUCCESS) {
@@ -972,7 +993,17 @@ LoadResult Load(const simdjson::padded_string& text, const std::string& fileName
     } catch (const Fault& fault) {
       throw DocumentFault(view, fault);
     }
-  } catch (const Fault& fault) {
+  } catch (const Fault& found) {
+    // Nesting too deep comes before any other fault, wherever it is (in a
+    // comment too), named by the path of the value that goes too deep. The
+    // walk reads at most that deep and measures the comments it skips, so
+    // a text that loads is never measured twice; a refused one is, here.
+    Fault fault = found;
+    if (const DeepNesting deep = NestingDeeperThan(view, kMaxNesting);
+        deep.offset != std::string_view::npos) {
+      fault = Fault{deep.path, "nested deeper than " + std::to_string(kMaxNesting) + " levels",
+                    view.data() + deep.offset};
+    }
     result.scene.reset();
     result.error =
         fileName + ": " + fault.path + ": " + fault.what + LineAndColumn(view, fault.where);
