@@ -199,7 +199,11 @@ tq::fileio::SystemCalls tq::fileio::RealSystemCalls() {
           ::rename,
           ::linkat,
           ::access,
-          ::fchown};
+          ::fchown,
+          [](int fd, off_t offset, off_t n, unsigned int flags) {
+            return ::sync_file_range(fd, offset, n, flags);
+          },
+          ::syncfs};
 }
 
 const tq::fileio::SystemCalls& tq::fileio::Sys() {
@@ -412,7 +416,7 @@ bool FileStream::NameTemporary() {
 // The temporary, complete, handed to the batch: its writing to the disk
 // started, the sync and the rename left to the batch's commit.
 int FileStream::HandOver(tq::fileio::SaveBatch& batch) {
-  sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  Calls().syncFileRange(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
   tq::fileio::SaveBatch::Waiting file{fd_, unnamed_, std::move(temporary_), target_, path_};
   fd_ = -1;
   temporary_.clear();

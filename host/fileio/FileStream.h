@@ -71,6 +71,8 @@ struct SystemCalls {
   int (*linkat)(int fromDir, const char* from, int toDir, const char* to, int flags);
   int (*access)(const char* path, int mode);
   int (*fchown)(int fd, uid_t owner, gid_t group);
+  int (*syncFileRange)(int fd, off_t offset, off_t n, unsigned int flags);
+  int (*syncfs)(int fd);
 };
 // The calls in use; the system's own unless a test installed others.
 const SystemCalls& Sys();

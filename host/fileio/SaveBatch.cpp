@@ -1,6 +1,7 @@
 #include "host/fileio/SaveBatch.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,11 +49,31 @@ std::vector<SaveBatch::Saved> SaveBatch::Commit() {
 
 void SaveBatch::CommitWaiting() {
   const SystemCalls& sys = Sys();
-  // Every file on the disk first: their writing has been under way since
-  // each was closed, and the first sync's journal commit carries the others'.
+  // Every file's bytes on the disk, each file's write errors answered; their
+  // writing has been under way since each was closed.
+  constexpr unsigned kWritten =
+      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
   std::vector<int> errors(pending_.size(), 0);
   for (std::size_t i = 0; i < pending_.size(); ++i) {
-    if (sys.fsync(pending_[i].fd) != 0) errors[i] = errno;
+    if (sys.syncFileRange(pending_[i].fd, 0, 0, kWritten) != 0) errors[i] = errno;
+  }
+  // Then durable, with what describes them: one sync of each file system
+  // they are on (a journal commit and a disk flush for them all, where a sync
+  // of each file would flush the disk once each); a file alone, or on a file
+  // system whose sync fails, is synced by itself.
+  std::vector<std::pair<dev_t, bool>> systems;  // each, and whether its sync succeeded
+  for (std::size_t i = 0; i < pending_.size(); ++i) {
+    if (errors[i] != 0) continue;
+    struct stat st;
+    bool synced = false;
+    if (pending_.size() > 1 && fstat(pending_[i].fd, &st) == 0) {
+      auto it = std::find_if(systems.begin(), systems.end(),
+                             [&](const auto& s) { return s.first == st.st_dev; });
+      if (it == systems.end())
+        it = systems.insert(it, {st.st_dev, sys.syncfs(pending_[i].fd) == 0});
+      synced = it->second;
+    }
+    if (!synced && sys.fsync(pending_[i].fd) != 0) errors[i] = errno;
   }
   // Then each in place, a failed one removed.
   std::vector<std::string> folders;

@@ -7,10 +7,13 @@
 // byte reached the temporary. Commit makes the files handed over durable
 // together and only then puts each over its target, so the cost of a sync is
 // paid once for many files rather than once for each:
-// - every temporary is synced (the disk's journal commit, the costly part,
-//   is shared: one commit carries the metadata of every file written since
-//   the last), then each is given its name by a rename over the target, and
-//   each folder is synced once for all its renames;
+// - every temporary's bytes are written out and its write errors checked,
+//   then the file system they are on is synced once for them all (one
+//   journal commit and one flush of the disk's cache, where syncing each
+//   file flushes the cache once per file: 5 to 10 ms each on some disks);
+//   a file alone, or on a file system whose sync fails, is synced by itself.
+//   Only then is each renamed over its target, and each folder synced once
+//   for all its renames;
 // - a file that fails leaves its target exactly as it was and no temporary
 //   behind, and Commit says which file failed and why; the others are saved;
 // - at most `chunk` files wait at once (each holds a descriptor): the file
