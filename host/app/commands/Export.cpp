@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -14,6 +15,8 @@
 #include "host/app/Preview.h"
 #include "host/app/SceneInput.h"
 #include "host/app/commands/ExportPlan.h"
+#include "host/fileio/Concat.h"
+#include "host/fileio/SaveBatch.h"
 
 namespace tq::app {
 namespace {
@@ -110,23 +113,30 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
 }
 
 // The runs of one command on its scene: each target's dialog worked and its
-// files written, the HTML pages after them, and the count.
+// files written, the HTML pages after them, and the count. With several
+// files to write (batch), they are saved durably together, a chunk at a
+// time, and the summary names a file only once it is in place.
 class ExportRuns {
  public:
   ExportRuns(ExportSession& session, tq::scene::Scene& scene, SceneNames& names,
-             const std::vector<AlsoCopy>& also, bool many, std::ostream& summary, std::ostream& err)
+             const std::vector<AlsoCopy>& also, bool many, bool batch, std::ostream& summary,
+             std::ostream& err)
       : session_(session),
         scene_(scene),
         names_(names),
         also_(also),
         many_(many),
         summary_(summary),
-        err_(err) {}
+        err_(err),
+        batch_(batch ? std::make_unique<fileio::SaveBatch>() : nullptr) {
+    if (batch_) fileio::SetSaveBatch(batch_.get());
+  }
 
   void Run(const TargetRun& run, const std::optional<PlatePattern>& plate) {
-    const std::string target = run.args.Value("--target");
-    prefix_ = many_ ? target + ": " : "";
-    if (!RunTarget(run, plate)) failed_.push_back(target);
+    target_ = run.args.Value("--target");
+    prefix_ = many_ ? target_ + ": " : "";
+    if (!RunTarget(run, plate)) Failed(target_);
+    if (batch_ && batch_->Size() >= fileio::SaveBatch::kMaxChunk) Commit();
   }
 
   int Finish() {
@@ -137,12 +147,13 @@ class ExportRuns {
         continue;
       }
       const std::size_t n = page.tracks.size();
-      summary_ << (n > 1   ? "preview of " + std::to_string(n) + " targets drawn in "
-                   : many_ ? page.tracks.front().target + ": preview drawn in "
-                           : "preview drawn in ")
-               << path << "\n";
-      ++files_;
+      Say((n > 1   ? "preview of " + std::to_string(n) + " targets drawn in "
+           : many_ ? page.tracks.front().target + ": preview drawn in "
+                   : "preview drawn in ") +
+              path + "\n",
+          path, path);
     }
+    Commit();
     if (many_ || !also_.empty()) {
       summary_ << files_ << (files_ == 1 ? " file" : " files") << " written";
       if (!failed_.empty()) summary_ << "; failed: " << Joined(failed_);
@@ -152,6 +163,46 @@ class ExportRuns {
   }
 
  private:
+  struct Held {
+    std::string line;  // for the summary
+    std::string path;  // the file it says was written, or ""
+    std::string who;   // what failed when that file could not be: its target or page
+  };
+
+  // A line of the summary, said once every file held before it is in place
+  // (at once without a batch); a line that names a file is counted with it.
+  void Say(std::string line, std::string path = "", std::string who = "") {
+    held_.push_back({std::move(line), std::move(path), std::move(who)});
+    if (!batch_) Commit();
+  }
+
+  void Failed(const std::string& who) {
+    if (std::find(failed_.begin(), failed_.end(), who) == failed_.end()) failed_.push_back(who);
+  }
+
+  // The batch's files put in place, then the lines held: a file that could
+  // not be saved is named on err with the reason, its line left out, and its
+  // target or page failed.
+  void Commit() {
+    std::vector<fileio::SaveBatch::Saved> saved;
+    if (batch_) saved = batch_->Commit();
+    std::vector<std::string> lost;
+    for (const fileio::SaveBatch::Saved& file : saved) {
+      if (file.error.empty()) continue;
+      err_ << "tqhost: cannot write " << file.path << ": " << file.error << "\n";
+      lost.push_back(file.path);
+      const auto held = std::find_if(held_.begin(), held_.end(),
+                                     [&](const Held& h) { return h.path == file.path; });
+      Failed(held == held_.end() ? file.path : held->who);
+    }
+    for (const Held& h : held_) {
+      if (!h.path.empty() && std::find(lost.begin(), lost.end(), h.path) != lost.end()) continue;
+      summary_ << h.line;
+      if (!h.path.empty()) ++files_;
+    }
+    held_.clear();
+  }
+
   // The dialog worked and the track read back; false (said on err) when the
   // run did not end with a track.
   bool Dialog(const ParsedArgs& t, NotingDriver<framework::ScriptedDriver>& driver,
@@ -190,12 +241,13 @@ class ExportRuns {
     const DialogOutcome& o = driver.outcome;
     const std::vector<bool> behind = Behind(scene_, o, points.size());
     if (!t.Has("--target-given"))
-      summary_ << "tracked " << o.target << ", the first object that is not the camera\n";
-    summary_ << prefix_;
-    Summarise(points, behind, output == "/dev/stdout" ? "standard output" : output, "written",
-              summary_, err_);
-    ++files_;
-    TrackInfo info;  // what the run knew, for the copies
+      Say(fileio::Concat({"tracked ", o.target, ", the first object that is not the camera\n"}));
+    std::ostringstream line, warnings;
+    Summarise(points, behind, output == "/dev/stdout" ? "standard output" : output, "written", line,
+              warnings);
+    Say(prefix_ + line.str(), output, target_);
+    if (!warnings.str().empty()) err_ << warnings.str();  // (writing err flushes out)
+    TrackInfo info;                                       // what the run knew, for the copies
     info.width = o.width;
     info.height = o.height;
     info.fps = scene_.Project()->GetFPS();
@@ -219,8 +271,7 @@ class ExportRuns {
       err_ << "tqhost: " << saved.error << "\n";
       return false;
     }
-    summary_ << prefix_ << "preview drawn in " << path << "\n";
-    ++files_;
+    Say(prefix_ + "preview drawn in " + path + "\n", path, target_);
     return ok;
   }
 
@@ -238,10 +289,10 @@ class ExportRuns {
         err_ << "tqhost: " << saved.error << "\n";
         ok = false;
       } else {
-        summary_ << prefix_ << copy.format->name << " copy written to "
-                 << (path == "-" ? "standard output" : path)
-                 << (note.empty() ? "" : " (" + note + ")") << "\n";
-        ++files_;
+        Say(fileio::Concat({prefix_, copy.format->name, " copy written to ",
+                            path == "-" ? "standard output" : path,
+                            note.empty() ? "" : " (" + note + ")", "\n"}),
+            path, target_);
       }
     }
     return ok;
@@ -251,8 +302,7 @@ class ExportRuns {
     const auto text = RenderTrack(Format::kAe, points, info);
     const auto program = text ? CopyToClipboard(*text) : scene::Fail(text.error);
     if (program) {
-      summary_ << prefix_ << "After Effects keyframe data put on the clipboard (" << *program
-               << ")\n";
+      Say(prefix_ + "After Effects keyframe data put on the clipboard (" + *program + ")\n");
       return true;
     }
     err_ << "tqhost: " << prefix_ << "--clipboard: " << program.error
@@ -267,7 +317,9 @@ class ExportRuns {
   const bool many_;
   std::ostream& summary_;
   std::ostream& err_;
-  std::string prefix_;
+  std::unique_ptr<fileio::SaveBatch> batch_;  // installed while the runs last
+  std::vector<Held> held_;                    // the summary's lines not yet said
+  std::string target_, prefix_;
   int files_ = 0;
   std::vector<std::string> failed_;
   std::vector<std::pair<std::string, HtmlPage>> pages_;  // in the order first named
@@ -298,7 +350,10 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   std::ostream& summary = plan.stdoutBy.empty() ? out : err;
   ExportSession session(pluginPath, *scene, err);
   if (!session.Loaded()) return 1;
-  ExportRuns exports(session, *scene, names, also, runs.size() > 1, summary, err);
+  // Files saved durably together when there are several; a run that writes
+  // to standard output (its summary on standard error) saves one by one.
+  const bool batch = plan.files.size() > 1 && plan.stdoutBy.empty();
+  ExportRuns exports(session, *scene, names, also, runs.size() > 1, batch, summary, err);
   for (const TargetRun& run : runs) exports.Run(run, plate);
   return exports.Finish();
 }
