@@ -1,13 +1,18 @@
 // The floor of a whole tqhost process: the least a process must do for the
-// same result. Reads the scene file, then writes the bytes of the track file
-// to each output the durable way tqhost does (a temporary, fsync, rename,
-// fsync of the folder).
+// same result. Reads the scene file, then saves the bytes of the track file
+// to each output durably, the best simple way: one output through a
+// temporary, fsync, rename and a sync of its folder; several with every
+// temporary written first, then one sync of the file system for them all
+// (syncfs: one journal commit and one flush of the disk, where an fsync each
+// flushes the disk once per file), then each renamed over its output and
+// each folder synced once.
 //
 //   copy_floor SCENE TRACK OUTPUT...
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
 
 namespace {
@@ -20,17 +25,24 @@ bool ReadAll(const char* path, std::string& text) {
   return close(fd) == 0;
 }
 
-bool SaveDurably(const std::string& path, const std::string& text) {
-  const std::string folder = path.find('/') == std::string::npos
-                                 ? "."
-                                 : path.substr(0, path.rfind('/') == 0 ? 1 : path.rfind('/'));
-  const std::string temporary = path + ".tmp";
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
-      fsync(fd) != 0 || close(fd) != 0 || rename(temporary.c_str(), path.c_str()) != 0)
-    return false;
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+// A temporary beside path holding text, synced when alone.
+bool WriteTemporary(const std::string& path, const std::string& text, bool alone) {
+  const int fd = open((path + ".tmp").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const bool written = fd >= 0 &&
+                       write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+                       (!alone || fsync(fd) == 0);
+  return fd >= 0 && close(fd) == 0 && written;
+}
+
+// Syncs a folder, or with all, the file system it is on.
+bool Sync(const std::string& folder, bool all) {
   const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  const bool synced = dir >= 0 && fsync(dir) == 0;
+  const bool synced = dir >= 0 && (all ? syncfs(dir) : fsync(dir)) == 0;
   if (dir >= 0) close(dir);
   return synced;
 }
@@ -43,11 +55,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "copy_floor: cannot read the scene or the track\n");
     return 1;
   }
+  const bool alone = argc == 4;
+  std::set<std::string> folders;
   for (int i = 3; i < argc; ++i) {
-    if (!SaveDurably(argv[i], track)) {
+    folders.insert(FolderOf(argv[i]));
+    if (!WriteTemporary(argv[i], track, alone)) {
       std::fprintf(stderr, "copy_floor: cannot write %s\n", argv[i]);
       return 1;
     }
+  }
+  if (!alone && !Sync(*folders.begin(), true)) return 1;
+  for (int i = 3; i < argc; ++i) {
+    if (rename((std::string(argv[i]) + ".tmp").c_str(), argv[i]) != 0) return 1;
+  }
+  for (const std::string& folder : folders) {
+    if (!Sync(folder, false)) return 1;
   }
   return 0;
 }

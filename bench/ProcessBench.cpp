@@ -164,12 +164,18 @@ void BM_AllTargets(benchmark::State& state) {
         floorTimes.push_back(tq::bench::Seconds([&] { Run(floor); }) / many);
       }
       const double perFile = tq::bench::Median(manyTimes);
+      const double floorPerFile = tq::bench::Median(floorTimes);
       std::string note = "files/s: ";
       note.append(tq::bench::Format(1.0 / perFile))
-          .append("; floor: a minimal process saving the same bytes to as many files durably");
+          .append(", the floor's ")
+          .append(tq::bench::Format(1.0 / floorPerFile))
+          .append(
+              "; floor: a minimal process saving the same bytes to as many files durably, the "
+              "best simple way (every temporary written, one sync of the file system for all, "
+              "then each renamed and the folder synced once)");
       tq::bench::Rows().push_back({"--all-targets, 1,000 targets of 10,000 frames, per file",
-                                   perFile * 1e3, tq::bench::Median(floorTimes) * 1e3, "ms",
-                                   1000.0 / 462, std::move(note), tq::bench::Row::Goal::kAbsolute});
+                                   perFile * 1e3, floorPerFile * 1e3, "ms", 1000.0 / 462,
+                                   std::move(note), tq::bench::Row::Goal::kAbsolute});
       tq::bench::Rows().push_back({"--all-targets, 1,000 targets against 100, per file",
                                    perFile * 1e3, tq::bench::Median(fewTimes) * 1e3, "ms", 1.2,
                                    "floor: 100 targets of a scene of 100 objects, per file"});
