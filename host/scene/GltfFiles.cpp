@@ -32,7 +32,9 @@ bool EndsWith(std::string text, const char* end) {
   return text.size() >= n && text.compare(text.size() - n, n, end) == 0;
 }
 
-std::uint32_t Word(const std::string& bytes, std::size_t at) {
+constexpr std::uint32_t kJsonChunk = 0x4E4F534A, kBinChunk = 0x004E4942;
+
+std::uint32_t Word(std::string_view bytes, std::size_t at) {
   std::uint32_t v = 0;
   std::memcpy(&v, bytes.data() + at, 4);
   return v;
@@ -172,6 +174,7 @@ bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prep
   bool changed = false;
   std::uint64_t total = fileBytes;
   p.files.resize(buffers->size());
+  p.spans.resize(buffers->size());
   for (std::size_t i = 0; i < buffers->size(); ++i) {
     json& b = (*buffers)[i];
     const std::string at = At("buffers", static_cast<int>(i));
@@ -210,13 +213,18 @@ bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prep
       Fail(at + ".uri", real + " has " + std::to_string(file->size) + " bytes; byteLength is " +
                             std::to_string(length));
     }
-    p.files[i].resize(static_cast<std::size_t>(length));
-    const Status read = ReadAll(file->fd, reinterpret_cast<char*>(p.files[i].data()),
-                                static_cast<std::size_t>(length));
+    Bytes& bytes = p.files[i];
+    bytes.size = static_cast<std::size_t>(length);
+    bytes.data = std::make_unique_for_overwrite<char[]>(bytes.size);
+    const Status read = ReadAll(file->fd, bytes.data.get(), bytes.size);
     ::close(file->fd);
     if (!read) Fail(at + ".uri", "cannot read " + real + ": " + read.error);
     p.paths.push_back(real);
     b["uri"] = Token(i);
+    if (length > 0) {  // (a file of none is tinygltf's to refuse)
+      p.spans[i] = {reinterpret_cast<const unsigned char*>(bytes.data.get()), bytes.size};
+      b["byteLength"] = 1;
+    }
     changed = true;
   }
   return changed;
@@ -266,30 +274,133 @@ bool TakePointers(json& doc, Prepared& p) {
   return changed;
 }
 
+// The BIN chunk as tinygltf judges a GLB: the document it was handed
+// before buffers were resolved here (the file as it is when nothing in it
+// changed; else the rewritten JSON chunk, then the file's chunks after its
+// own). Not valid: tinygltf refuses the file, which is handed over as it was
+// for tinygltf to say why.
+struct BinChunk {
+  bool valid = false;
+  bool aligned = true;  // the JSON chunk ends on a 4-byte boundary (else tinygltf notes it)
+  bool present = false;
+  std::uint64_t claimed = 0;  // the length its header gives
+  Span bytes;                 // what of it the file holds
+};
+BinChunk ReadBinChunk(std::string_view bytes, std::string_view rest, bool changed) {
+  BinChunk bin;
+  std::uint64_t after = rest.size();  // the bytes after the JSON chunk, by the header
+  if (!changed) {
+    const std::uint64_t length = Word(bytes, 8), json = 20 + std::uint64_t{Word(bytes, 12)};
+    if (length > bytes.size() || json > length || Word(bytes, 16) != kJsonChunk) return bin;
+    after = length - json;
+    bin.aligned = json % 4 == 0;
+  }
+  if (after != 0) {
+    if (after < 12) return bin;
+    const std::uint32_t length = Word(rest, 0);
+    if (length < 4 || length % 4 != 0 || length > after || Word(rest, 4) != kBinChunk) return bin;
+    const std::string_view held = rest.substr(8, length);
+    bin.present = true;
+    bin.claimed = length;
+    bin.bytes = {reinterpret_cast<const unsigned char*>(held.data()), held.size()};
+  }
+  bin.valid = true;
+  return bin;
+}
+
+bool Unsigned(const json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_number_unsigned();
+}
+
+// A GLB's buffers without a URI: the BIN chunk's first byteLength bytes,
+// each handed to tinygltf as one byte (changed set when one is). False when
+// tinygltf must have the chunks, to refuse the file or a buffer (before it
+// reads any of the chunk's bytes).
+bool ResolveBinBuffers(json& doc, const BinChunk& bin, Prepared& p, bool& changed) {
+  if (!bin.valid) return false;
+  const auto buffers = doc.find("buffers");
+  if (buffers == doc.end() || !buffers->is_array()) return true;
+  bool all = true;
+  for (std::size_t i = 0; i < buffers->size(); ++i) {
+    json& b = (*buffers)[i];
+    // Not an object, a byteLength tinygltf refuses before the chunk, or a
+    // URI (a file's or data): not the chunk's.
+    if (!b.is_object() || !Unsigned(b, "byteLength") || (b.contains("uri") && b["uri"].is_string()))
+      continue;
+    const std::uint64_t length = b["byteLength"].get<std::uint64_t>();
+    if (!bin.present || length == 0 || length > bin.claimed) {
+      all = false;
+      continue;
+    }
+    if (length > bin.bytes.size() && !p.afterLoad) {
+      p.afterLoad = Fault{At("buffers", static_cast<int>(i)) + ".byteLength",
+                          "expected at most the " + std::to_string(bin.bytes.size()) +
+                              " bytes the GLB's BIN chunk holds (its header says " +
+                              std::to_string(bin.claimed) + ")"};
+    }
+    p.spans[i] = bin.bytes.first(std::min<std::size_t>(length, bin.bytes.size()));
+    b["uri"] = Token(i);
+    b["byteLength"] = 1;
+    changed = true;
+  }
+  return all;
+}
+
+// An image in a buffer resolved here names a file that does not exist
+// instead, as tinygltf would otherwise point into the one byte it holds.
+// Only where tinygltf would find the image's bufferView and its buffer.
+bool DropBufferImages(json& doc, const Prepared& p) {
+  const auto images = doc.find("images"), views = doc.find("bufferViews");
+  if (images == doc.end() || !images->is_array() || views == doc.end() || !views->is_array())
+    return false;
+  auto index = [](const json& v) {  // as tinygltf reads an integer
+    return v.is_number_integer() ? static_cast<int>(v.get<std::int64_t>()) : -1;
+  };
+  bool changed = false;
+  for (json& image : *images) {
+    if (!image.is_object() || !image.contains("bufferView") || image.contains("uri")) continue;
+    const int view = index(image["bufferView"]);
+    if (view < 0 || static_cast<std::size_t>(view) >= views->size()) continue;
+    const json& v = (*views)[static_cast<std::size_t>(view)];
+    if (!v.is_object() || !v.contains("buffer")) continue;
+    const int buffer = index(v["buffer"]);
+    if (buffer < 0 || static_cast<std::size_t>(buffer) >= p.spans.size() ||
+        p.spans[static_cast<std::size_t>(buffer)].empty())
+      continue;
+    image.erase("bufferView");
+    image["uri"] = "(image)";
+    changed = true;
+  }
+  return changed;
+}
+
 }  // namespace
 
-Result<std::string> ReadRegularFile(const std::string& path, std::size_t limit) {
+Result<Bytes> ReadRegularFile(const std::string& path, std::size_t limit) {
   const Result<OpenFile> file = OpenRegular(path);
   if (!file) return scene::Fail(file.error);
   if (file->size > limit) {
     ::close(file->fd);
     return scene::Fail("expected a file of at most 1 GiB");
   }
-  std::string bytes(static_cast<std::size_t>(file->size), '\0');
-  const Status read = ReadAll(file->fd, bytes.data(), bytes.size());
+  Bytes bytes;
+  bytes.size = static_cast<std::size_t>(file->size);
+  bytes.data = std::make_unique_for_overwrite<char[]>(bytes.size);
+  const Status read = ReadAll(file->fd, bytes.data.get(), bytes.size);
   ::close(file->fd);
   if (!read) return scene::Fail(read.error);
   return bytes;
 }
 
-Prepared Prepare(const std::string& bytes, const std::string& path) {
+Prepared Prepare(std::string_view bytes, const std::string& path) {
   Prepared p;
   p.binary = EndsWith(path, ".glb");
   p.base = kBase;
   std::string_view text = bytes;
   std::string_view rest;  // the GLB's chunks after its JSON
   if (p.binary) {
-    if (bytes.size() < 20 || bytes.compare(0, 4, "glTF") != 0) Fail("(document)", "not a GLB file");
+    if (bytes.size() < 20 || bytes.substr(0, 4) != "glTF") Fail("(document)", "not a GLB file");
     const std::uint32_t version = Word(bytes, 4);
     if (version == 1) Fail("(document)", "glTF 1.0 is not read; export glTF 2.0");
     if (version != 2)
@@ -298,7 +409,7 @@ Prepared Prepare(const std::string& bytes, const std::string& path) {
     const std::uint32_t length = Word(bytes, 12);
     if (length > bytes.size() - 20) Fail("(document)", "a GLB whose JSON chunk is cut short");
     text = text.substr(20, length);
-    rest = std::string_view(bytes).substr(20 + length);
+    rest = bytes.substr(20 + length);
   }
   json doc;
   try {
@@ -313,19 +424,32 @@ Prepared Prepare(const std::string& bytes, const std::string& path) {
   bool changed = ReadBuffers(doc, path, bytes.size(), p);
   changed = DropImages(doc) || changed;
   changed = TakePointers(doc, p) || changed;
+  // A GLB's chunks go to tinygltf only when it must refuse something in
+  // them; else its buffers are the file's bytes.
+  bool chunks = false;
+  BinChunk bin;
+  if (p.binary) {
+    bin = ReadBinChunk(bytes, rest, changed);
+    chunks = !ResolveBinBuffers(doc, bin, p, changed);
+  }
+  changed = DropBufferImages(doc, p) || changed;
   if (!changed) return p;
   if (!p.binary) {
     p.rewritten = doc.dump();
   } else {
     std::string chunk = doc.dump();
-    while (chunk.size() % 4 != 0) chunk += ' ';
+    // Padded as tinygltf expects; left unaligned when the file's own JSON
+    // chunk was, which tinygltf notes in any refusal.
+    while (bin.aligned && chunk.size() % 4 != 0) chunk += ' ';
+    if (!bin.aligned && chunk.size() % 4 == 0) chunk += ' ';
+    const std::string_view after = chunks ? rest : std::string_view();
     p.rewritten = "glTF";
     PutWord(p.rewritten, 2);
-    PutWord(p.rewritten, static_cast<std::uint32_t>(20 + chunk.size() + rest.size()));
+    PutWord(p.rewritten, static_cast<std::uint32_t>(20 + chunk.size() + after.size()));
     PutWord(p.rewritten, static_cast<std::uint32_t>(chunk.size()));
-    PutWord(p.rewritten, 0x4E4F534A);  // JSON
+    PutWord(p.rewritten, kJsonChunk);
     p.rewritten += chunk;
-    p.rewritten += rest;
+    p.rewritten += after;
   }
   return p;
 }
@@ -340,7 +464,7 @@ tinygltf::FsCallbacks Callbacks(Prepared& prepared) {
         digits.find_first_not_of("0123456789") != std::string::npos)
       return -1;
     const long i = std::stol(digits);
-    return i < static_cast<long>(p.files.size()) &&
+    return i < static_cast<long>(p.spans.size()) &&
                    Token(static_cast<std::size_t>(i)) == path.substr(std::strlen(kBase) + 1)
                ? i
                : -1;
@@ -359,7 +483,9 @@ tinygltf::FsCallbacks Callbacks(Prepared& prepared) {
       if (err != nullptr) *err += "not a buffer of this file";
       return false;
     }
-    out->swap(p.files[static_cast<std::size_t>(i)]);
+    // One byte for a buffer resolved here; none for a file of none, which
+    // tinygltf refuses.
+    out->assign(p.spans[static_cast<std::size_t>(i)].empty() ? 0 : 1, 0);
     return true;
   };
   fs.WriteWholeFile = [](std::string* err, const std::string&, const std::vector<unsigned char>&,

@@ -8,8 +8,13 @@
 // - resolves every external buffer against the glTF's folder alone: the URI
 //   percent-decoded, its real path (symbolic links followed) inside the
 //   folder's, a regular file (opened non-blocking, checked with fstat) of at
-//   least byteLength bytes, read here and handed to tinygltf through its
-//   file-system callbacks under a name of our own;
+//   least byteLength bytes, read here;
+// - resolves every buffer it can to bytes of our own, never copied: a file's
+//   to the bytes read, a GLB's binary chunk to the file's own bytes. tinygltf
+//   is handed each such buffer as one byte under a name of our own (served by
+//   the file-system callbacks), so that it parses the document and checks it
+//   as before but copies no buffer; a buffer it would refuse is left as the
+//   file has it, and it refuses it in its own words;
 // - keeps images from being read (data: URIs dropped, no file ever opened);
 // - takes KHR_animation_pointer channels out of tinygltf's sight (it wants a
 //   node), noting their pointers for the importer.
@@ -17,6 +22,9 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -45,24 +53,40 @@ inline std::string At(const char* list, int i) {
 // model (its node is -1).
 inline constexpr const char* kPointerPath = "pointer";
 
+// A file's bytes, read without first being zero-filled.
+struct Bytes {
+  std::unique_ptr<char[]> data;
+  std::size_t size = 0;
+  std::string_view View() const { return {data.get(), size}; }
+};
+
+using Span = std::span<const unsigned char>;
+
 struct Prepared {
   std::string rewritten;  // the document rewritten, "" when tinygltf reads the file as it is
   bool binary = false;
   std::string base;                                     // the folder given to tinygltf
-  std::vector<std::vector<unsigned char>> files;        // external buffers, by buffer index
+  std::vector<Bytes> files;                             // external buffers, by buffer index
   std::vector<std::string> paths;                       // the files they were read from
   std::map<std::pair<int, int>, std::string> pointers;  // (animation, channel): pointer
+  // By buffer index: the bytes of a buffer handed to tinygltf as one byte;
+  // empty where tinygltf holds the buffer's data itself.
+  std::vector<Span> spans;
+  // A refusal that waits until tinygltf has read the document, so that what
+  // tinygltf refuses first is said first.
+  std::optional<Fault> afterLoad;
 };
 
-// bytes: the file's; path names it (a .glb by its extension, or by its
-// magic) and its folder holds its buffers.
-Prepared Prepare(const std::string& bytes, const std::string& path);
+// bytes: the file's, which must outlive the Prepared (its spans point into
+// them); path names it (a .glb by its extension) and its folder holds its
+// buffers.
+Prepared Prepare(std::string_view bytes, const std::string& path);
 
-// Callbacks that serve the buffers Prepare read, and nothing else.
+// Callbacks that serve the buffers Prepare named, and nothing else.
 tinygltf::FsCallbacks Callbacks(Prepared& prepared);
 
 // The whole of a regular file (opened non-blocking: a FIFO or a device is
 // refused, never waited on), at most limit bytes.
-Result<std::string> ReadRegularFile(const std::string& path, std::size_t limit);
+Result<Bytes> ReadRegularFile(const std::string& path, std::size_t limit);
 
 }  // namespace tq::scene::gltf

@@ -110,15 +110,16 @@ Decomposed Decompose(const Mat4& m) {
   return {{m[12], m[13], m[14]}, FromRotation(c), s, sheared};
 }
 
+[[noreturn, gnu::cold, gnu::noinline]] void BeyondSinglePrecision(const char* list, int index) {
+  Fail(At(list, index),
+       "expected values within single precision (a position, scale or point beyond 3.4e38)");
+}
+
 // A vector as the scene holds it, in single precision: refused (naming
-// where) when a component is beyond it.
-Vector ToVector(const Vec3& v, const std::string& where) {
-  for (const double c : v) {
-    if (!(std::fabs(c) <= 3.4e38))
-      Fail(where,
-           "expected values within single precision (a position, scale or point "
-           "beyond 3.4e38)");
-  }
+// list[index]) when a component is beyond it.
+inline Vector ToVector(const Vec3& v, const char* list, int index) {
+  if (!(std::fabs(v[0]) <= 3.4e38) || !(std::fabs(v[1]) <= 3.4e38) || !(std::fabs(v[2]) <= 3.4e38))
+    BeyondSinglePrecision(list, index);
   return {static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2])};
 }
 
@@ -204,7 +205,13 @@ class Importer {
  public:
   Importer(const tinygltf::Model& model, const gltf::Prepared& prepared, const GltfOptions& options,
            std::size_t dataBytes)
-      : m_(model), prepared_(prepared), options_(options), dataBytes_(dataBytes) {}
+      : m_(model), prepared_(prepared), options_(options), dataBytes_(dataBytes) {
+    // Each buffer's bytes: resolved by Prepare, else tinygltf's.
+    for (std::size_t i = 0; i < m_.buffers.size(); ++i) {
+      const bool ours = i < prepared_.spans.size() && !prepared_.spans[i].empty();
+      buffers_.push_back(ours ? prepared_.spans[i] : gltf::Span(m_.buffers[i].data));
+    }
+  }
 
   std::unique_ptr<Scene> Import() {
     Validate();
@@ -299,7 +306,7 @@ class Importer {
       const tinygltf::BufferView& bv = m_.bufferViews[v];
       const std::string at = At("bufferViews", static_cast<int>(v));
       Index(bv.buffer, m_.buffers.size(), at + ".buffer", "a buffer", false);
-      const std::size_t size = m_.buffers[static_cast<std::size_t>(bv.buffer)].data.size();
+      const std::size_t size = buffers_[static_cast<std::size_t>(bv.buffer)].size();
       if (bv.byteOffset > size || bv.byteLength > size - bv.byteOffset)
         Fail(at, "expected its bytes within its buffer's " + std::to_string(size));
     }
@@ -770,9 +777,9 @@ class Importer {
         Decomposed d = Decompose(ObjectMatrix(node));
         if (d.sheared && !sheared_.count(node)) Sheared(node, tick);
         for (int k = 0; k < 3; ++k) d.scale[k] /= b.pointScale[k];
-        b.t.push_back({tick, ToVector(d.translate, At("nodes", node))});
+        b.t.push_back({tick, ToVector(d.translate, "nodes", node)});
         b.r.push_back({tick, StoredRotation(d.rotate[0], d.rotate[1], d.rotate[2], d.rotate[3])});
-        b.s.push_back({tick, ToVector(d.scale, At("nodes", node))});
+        b.s.push_back({tick, ToVector(d.scale, "nodes", node)});
         const Vector& s = b.s.back().value;
         if (m_.nodes[static_cast<std::size_t>(node)].mesh >= 0 &&
             scaleWarned[static_cast<std::size_t>(node)] == 0 &&
@@ -820,7 +827,7 @@ class Importer {
   const unsigned char* Element(int view, std::size_t offset, std::size_t stride,
                                std::size_t i) const {
     const tinygltf::BufferView& bv = m_.bufferViews[static_cast<std::size_t>(view)];
-    return m_.buffers[static_cast<std::size_t>(bv.buffer)].data.data() + bv.byteOffset + offset +
+    return buffers_[static_cast<std::size_t>(bv.buffer)].data() + bv.byteOffset + offset +
            i * stride;
   }
 
@@ -854,6 +861,10 @@ class Importer {
     return out;
   }
 
+  [[noreturn, gnu::cold, gnu::noinline]] static void NotFinite(const std::string& at) {
+    Fail(at, "expected finite numbers");
+  }
+
   // Each element in turn, visit(i, values), read in place: nothing the size
   // of the accessor is made.
   template <class Visit>
@@ -880,8 +891,7 @@ class Importer {
         } else {
           out[k] = Normalized(p + component * k, a.componentType);
         }
-        if (!std::isfinite(out[k]) || std::fabs(out[k]) > 3.4e38)
-          Fail(at, "expected finite numbers");
+        if (!(std::fabs(out[k]) <= 3.4e38)) NotFinite(at);
       }
     };
     // Sparse values by element, the last of a repeated index winning.
@@ -899,11 +909,28 @@ class Importer {
     }
     const std::size_t stride =
         a.bufferView < 0 ? 0 : m_.bufferViews[static_cast<std::size_t>(a.bufferView)].byteStride;
+    const std::size_t step = stride != 0 ? stride : size;
+    const bool viewed = a.bufferView >= 0;
+    const unsigned char* data =
+        viewed && a.count > 0 ? Element(a.bufferView, a.byteOffset, step, 0) : nullptr;
+    if (floats && w == 3 && viewed && sparse.empty()) {
+      // Positions, translations and scales: the same reading, kept in
+      // registers.
+      for (std::size_t i = 0; i < a.count; ++i) {
+        float f[3];
+        std::memcpy(f, data + i * step, sizeof f);
+        const double e[3] = {f[0], f[1], f[2]};
+        for (const double x : e) {
+          if (!(std::fabs(x) <= 3.4e38)) NotFinite(at);
+        }
+        visit(i, static_cast<const double*>(e));
+      }
+      return;
+    }
     double v[16] = {};
     auto next = sparse.begin();
     for (std::size_t i = 0; i < a.count; ++i) {
-      if (a.bufferView >= 0)
-        read(Element(a.bufferView, a.byteOffset, stride != 0 ? stride : size, i), v);
+      if (viewed) read(data + i * step, v);
       bool replaced = false;
       for (; next != sparse.end() && next->first == i; ++next, replaced = true) {
         read(Element(a.sparse.values.bufferView,
@@ -915,25 +942,35 @@ class Importer {
     }
   }
 
-  // Unsigned integers (their type checked by Validate or here).
-  std::vector<std::size_t> Indices(int view, std::size_t offset, int componentType,
-                                   std::size_t count) const {
-    const std::size_t size = ComponentSize(componentType);
-    std::vector<std::size_t> out(count);
-    for (std::size_t i = 0; i < count; ++i) {
-      const unsigned char* p = Element(view, offset, size, i);
+  // Unsigned integers of 1, 2 or 4 bytes, read in place.
+  struct UnsignedList {
+    const unsigned char* data = nullptr;
+    std::size_t size = 0, count = 0;
+    std::size_t operator[](std::size_t i) const {
+      const unsigned char* p = data + i * size;
       std::uint32_t v = 0;
       if (size == 1) v = p[0];
       if (size == 2) v = static_cast<std::uint32_t>(p[0] | p[1] << 8);
       if (size == 4) std::memcpy(&v, p, 4);
-      out[i] = v;
+      return v;
     }
+  };
+  // Their type checked by Validate or here.
+  UnsignedList Unsigneds(int view, std::size_t offset, int componentType, std::size_t count) const {
+    const std::size_t size = ComponentSize(componentType);
+    return {count == 0 ? nullptr : Element(view, offset, size, 0), size, count};
+  }
+  std::vector<std::size_t> Indices(int view, std::size_t offset, int componentType,
+                                   std::size_t count) const {
+    const UnsignedList list = Unsigneds(view, offset, componentType, count);
+    std::vector<std::size_t> out;
+    out.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) out.push_back(list[i]);
     return out;
   }
 
   // A primitive's vertex indices: its index accessor's, or none.
-  std::vector<std::size_t> PrimitiveIndices(const tinygltf::Primitive& p,
-                                            std::size_t vertices) const {
+  UnsignedList PrimitiveIndices(const tinygltf::Primitive& p, std::size_t vertices) const {
     if (p.indices < 0) return {};
     const tinygltf::Accessor& a = m_.accessors[static_cast<std::size_t>(p.indices)];
     const std::string at = At("accessors", p.indices);
@@ -946,9 +983,9 @@ class Importer {
       Fail(at, "expected unsigned integer indices");
     const std::size_t stride = m_.bufferViews[static_cast<std::size_t>(a.bufferView)].byteStride;
     if (stride != 0 && stride != size) Fail(at, "expected tightly packed indices");
-    std::vector<std::size_t> out = Indices(a.bufferView, a.byteOffset, a.componentType, a.count);
-    for (const std::size_t i : out) {
-      if (i >= vertices)
+    const UnsignedList out = Unsigneds(a.bufferView, a.byteOffset, a.componentType, a.count);
+    for (std::size_t i = 0; i < out.count; ++i) {
+      if (out[i] >= vertices)
         Fail(at,
              "expected indices below the primitive's " + std::to_string(vertices) + " vertices");
     }
@@ -1006,9 +1043,9 @@ class Importer {
       Vec3 s = b.constant.scale;
       for (int k = 0; k < 3; ++k) s[k] /= b.pointScale[k];
       const Quat& q = b.constant.rotate;
-      scene_->SetTransform(object, Channel<Vector>(ToVector(b.constant.translate, where)),
+      scene_->SetTransform(object, Channel<Vector>(ToVector(b.constant.translate, "nodes", node)),
                            Channel<Quaternion>(StoredRotation(q[0], q[1], q[2], q[3])),
-                           Channel<Vector>(ToVector(s, where)));
+                           Channel<Vector>(ToVector(s, "nodes", node)));
       return;
     }
     scene_->SetTransform(object, Channel<Vector>(Interpolation::kLinear, b.t),
@@ -1067,7 +1104,7 @@ class Importer {
     const tinygltf::Mesh& mesh = m_.meshes[static_cast<std::size_t>(n.mesh)];
     const Vec3& scale = baked_[static_cast<std::size_t>(node)].pointScale;
     auto scaled = [&](double x, double y, double z) {
-      return ToVector({x * scale[0], y * scale[1], z * scale[2]}, At("meshes", n.mesh));
+      return ToVector({x * scale[0], y * scale[1], z * scale[2]}, "meshes", n.mesh);
     };
     HModel* model = scene_->AddModel(name);
     HModelCache* cache = model->GetCache();
@@ -1089,8 +1126,8 @@ class Importer {
       });
       const std::size_t vertices = cache->PointCount() - base;
       // Its index accessor, or 0, 1, 2, ... (not made).
-      const std::vector<std::size_t> indices = PrimitiveIndices(p, vertices);
-      const std::size_t count = p.indices < 0 ? vertices : indices.size();
+      const UnsignedList indices = PrimitiveIndices(p, vertices);
+      const std::size_t count = p.indices < 0 ? vertices : indices.count;
       auto idx = [&](std::size_t i) { return p.indices < 0 ? i : indices[i]; };
       auto triangle = [&](std::size_t a, std::size_t b, std::size_t c) {
         HCP* cc = cache->Point(base + c);
@@ -1145,7 +1182,8 @@ class Importer {
       Vector pivot;
       if (!inverseBind.empty()) {
         const Vector bind = BindPosition(&inverseBind[j * 16], at);
-        pivot = ToVector({bind.x * scale[0], bind.y * scale[1], bind.z * scale[2]}, at);
+        pivot =
+            ToVector({bind.x * scale[0], bind.y * scale[1], bind.z * scale[2]}, "skins", skinIndex);
       }
       const int p = parent_[static_cast<std::size_t>(joint)];
       const auto parent = bones.find(p);
@@ -1175,6 +1213,7 @@ class Importer {
 
   const tinygltf::Model& m_;
   const gltf::Prepared& prepared_;
+  std::vector<gltf::Span> buffers_;  // by buffer index
   const GltfOptions& options_;
   const std::size_t dataBytes_;
   std::unique_ptr<Scene> scene_;
@@ -1211,8 +1250,9 @@ bool IsGltfPath(const std::string& path) {
   return ends(".gltf") || ends(".glb");
 }
 
-ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
-                             const GltfOptions& options) {
+namespace {
+
+ImportResult Import(std::string_view bytes, const std::string& path, const GltfOptions& options) {
   ImportResult result;
   try {
     if (bytes.size() > kMaxGltfBytes) Fail("(document)", "expected a file of at most 1 GiB");
@@ -1221,14 +1261,14 @@ ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
       Fail("(options)", "expected a finite first frame");
     gltf::Prepared prepared = gltf::Prepare(bytes, path);
     std::size_t dataBytes = bytes.size();
-    for (const auto& file : prepared.files) dataBytes += file.size();
+    for (const auto& file : prepared.files) dataBytes += file.size;
 
     tinygltf::TinyGLTF loader;
     loader.SetImageLoader(&SkipImage, nullptr);
     loader.SetFsCallbacks(gltf::Callbacks(prepared));
     tinygltf::Model model;
     std::string err, warn;
-    const std::string& document = prepared.rewritten.empty() ? bytes : prepared.rewritten;
+    const std::string_view document = prepared.rewritten.empty() ? bytes : prepared.rewritten;
     const auto* data = reinterpret_cast<const unsigned char*>(document.data());
     const auto size = static_cast<unsigned>(document.size());
     const bool ok =
@@ -1239,6 +1279,7 @@ ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
       while (!err.empty() && err.back() == '\n') err.pop_back();
       Fail("(document)", "not valid glTF: " + err);
     }
+    if (prepared.afterLoad) throw *prepared.afterLoad;
     Importer importer(model, prepared, options, dataBytes);
     result.scene = importer.Import();
     result.warnings = std::move(importer.warnings);
@@ -1258,10 +1299,17 @@ ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
   return result;
 }
 
+}  // namespace
+
+ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
+                             const GltfOptions& options) {
+  return Import(bytes, path, options);
+}
+
 ImportResult ImportGltfFile(const std::string& path, const GltfOptions& options) {
-  const Result<std::string> bytes = gltf::ReadRegularFile(path, kMaxGltfBytes);
+  const Result<gltf::Bytes> bytes = gltf::ReadRegularFile(path, kMaxGltfBytes);
   if (!bytes) return {nullptr, path + ": cannot read: " + bytes.error, {}, {}, {}};
-  return ImportGltfBytes(*bytes, path, options);
+  return Import(bytes->View(), path, options);
 }
 
 }  // namespace tq::scene

@@ -1,6 +1,8 @@
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -40,6 +42,22 @@ HBone* Object(tq::scene::Scene& scene, const char* name) {
 tq::scene::ImportResult Import(const std::string& bytes, const std::string& path = "t.gltf",
                                GltfOptions options = {}) {
   return ImportGltfBytes(bytes, path, options);
+}
+
+// A .glb of doc as it is (buffers too) and bin, whose BIN chunk header
+// claims claim bytes.
+std::string GlbOf(const json& doc, std::string bin, std::uint32_t claim) {
+  std::string text = doc.dump(), out = "glTF";
+  while (text.size() % 4 != 0) text += ' ';
+  while (bin.size() % 4 != 0) bin += '\0';
+  for (const std::size_t word :
+       {std::size_t{2}, 28 + text.size() + bin.size(), text.size(), std::size_t{0x4E4F534A}}) {
+    out.append(reinterpret_cast<const char*>(&word), 4);  // little-endian
+  }
+  out += text;
+  for (const std::uint32_t word : {claim, std::uint32_t{0x004E4942}})
+    out.append(reinterpret_cast<const char*>(&word), 4);
+  return out + bin;
 }
 
 TEST(GltfImport, CameraPanningOverAnimatedNull) {
@@ -148,8 +166,9 @@ TEST(GltfImport, SkinnedTwoJointMesh) {
   EXPECT_EQ(imported.scene->FindObject("Knee")->GetObjectType(), ObjectType::kNull);
 }
 
-// The same scene as a .gltf with a data: URI, a .gltf with an external .bin
-// and a .glb imports to the same values.
+// The same scene as a .gltf with a data: URI, a .gltf with an external .bin,
+// a .glb, and a .glb whose null's keys are 16 bytes into a file beside its
+// BIN chunk imports to the same values.
 TEST(GltfImport, BufferFormsGiveTheSameScene) {
   tq::testing::TempDir dir;
   GltfBuilder b = PanOverRisingNull();
@@ -157,8 +176,15 @@ TEST(GltfImport, BufferFormsGiveTheSameScene) {
   tq::testing::WriteFile(dir / "pan.gltf", b.External("pan.bin"));
   tq::testing::WriteFile(dir / "pan.glb", b.Glb());
   tq::testing::WriteFile(dir / "inline.gltf", b.DataUri());
+  json mixed = b.doc;
+  mixed["buffers"] = {{{"byteLength", b.bin.size()}},
+                      {{"byteLength", 16 + b.bin.size()}, {"uri", "more%20b\u00efn.bin"}}};
+  mixed["bufferViews"][2]["buffer"] = 1;
+  mixed["bufferViews"][2]["byteOffset"] = 16 + mixed["bufferViews"][2]["byteOffset"].get<int>();
+  tq::testing::WriteFile(dir / "more b\u00efn.bin", std::string(16, 'x') + b.bin);
+  tq::testing::WriteFile(dir / "mixed.glb", GlbOf(mixed, b.bin, 64));
   std::vector<Vector> rises;
-  for (const char* name : {"pan.gltf", "pan.glb", "inline.gltf"}) {
+  for (const char* name : {"pan.gltf", "pan.glb", "inline.gltf", "mixed.glb"}) {
     auto imported = tq::scene::ImportGltfFile(dir / name, {});
     ASSERT_TRUE(imported) << imported.error;
     rises.push_back(
@@ -166,6 +192,7 @@ TEST(GltfImport, BufferFormsGiveTheSameScene) {
   }
   EXPECT_EQ(rises[0], rises[1]);
   EXPECT_EQ(rises[0], rises[2]);
+  EXPECT_EQ(rises[0], rises[3]);
 }
 
 // A repeat takes the first free "name.k", stepping over a file's own
@@ -356,6 +383,20 @@ TEST(GltfImport, RefusesWithTheGltfPath) {
     EXPECT_EQ(Import(glb, "t.glb").error,
               version == 1 ? "t.glb: (document): glTF 1.0 is not read; export glTF 2.0"
                            : "t.glb: (document): GLB version 3 is not read; export glTF 2.0");
+  }
+  // The 64-byte BIN chunk against a buffer's byteLength, and a chunk whose
+  // header claims more than the file holds.
+  for (const auto& [length, claim, error] : std::vector<std::tuple<int, int, std::string>>{
+           {68, 64,
+            "(document): not valid glTF: Invalid `byteLength'. Must be equal or less than binary "
+            "size: `byteLength' = 68, binary size = 64"},
+           {68, 72,
+            "buffers[0].byteLength: expected at most the 64 bytes the GLB's BIN chunk holds (its "
+            "header says 72)"}}) {
+    json doc = PanOverRisingNull().doc;
+    doc["buffers"] = {{{"byteLength", length}}};
+    EXPECT_EQ(Import(GlbOf(doc, PanOverRisingNull().bin, claim), "t.glb").error, "t.glb: " + error)
+        << claim;
   }
 }
 
