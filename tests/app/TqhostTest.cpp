@@ -288,10 +288,9 @@ TEST(Tqhost, DefaultsThatWork) {
 }
 
 // Several targets, named as strangers name them, each in a file of its own
-// that the summary names: no two merge, and nothing is run or hidden. More
-// targets than are saved together at once; the one whose file cannot be put
-// in place (no temporary name fits beside it) is named with the reason,
-// failed, and left out of the summary.
+// that the summary names: no two merge, and nothing is run or hidden; more
+// than are saved together at once, and one whose file cannot be put in place
+// (no temporary name fits beside it) named, failed and left out.
 TEST(Tqhost, SeveralTargetsNeverShareAFile) {
   TempDir dir;
   std::vector<std::string> names = {"Ball 1",         "Ball_1",  "W\u00fcrfel", "W\u00e4rfel",
