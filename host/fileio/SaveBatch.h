@@ -10,8 +10,10 @@
 // - every temporary's bytes are written out and its write errors checked,
 //   then the file system they are on is synced once for them all (one
 //   journal commit and one flush of the disk's cache, where syncing each
-//   file flushes the cache once per file: 5 to 10 ms each on some disks);
-//   a file alone, or on a file system whose sync fails, is synced by itself.
+//   file flushes the cache once per file: 5 to 10 ms each on some disks;
+//   the sync also writes out whatever else waits to be written there, once
+//   a chunk); a file alone, or on a file system whose sync fails, is synced
+//   by itself.
 //   Only then is each renamed over its target, and each folder synced once
 //   for all its renames;
 // - a file that fails leaves its target exactly as it was and no temporary
