@@ -53,7 +53,9 @@ int NamedDescriptor(const std::string& path) {
   return -1;
 }
 
-// A name for a temporary beside base that no file has: ".BASE.tmpXXXXXX".
+// A name for a temporary beside base that no file has: ".BASE.tmpXXXXXX",
+// BASE cut to 200 bytes, so that the temporary of a file whose name is as
+// long as a folder entry may be (255 bytes) still has a name that fits.
 std::string TemporaryName(const std::string& directory, const std::string& base) {
   static std::atomic<unsigned> counter{0};
   static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -61,7 +63,7 @@ std::string TemporaryName(const std::string& directory, const std::string& base)
                          static_cast<unsigned long long>(getpid()) << 20 ^ counter++ * 7919u;
   std::string suffix;
   for (int i = 0; i < 6; ++i, n /= 36) suffix += kDigits[n % 36];
-  return directory + "/." + base + ".tmp" + suffix;
+  return directory + "/." + base.substr(0, 200) + ".tmp" + suffix;
 }
 
 // --- named temporaries and signals ------------------------------------------

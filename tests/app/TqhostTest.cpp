@@ -289,14 +289,16 @@ TEST(Tqhost, DefaultsThatWork) {
 
 // Several targets, named as strangers name them, each in a file of its own
 // that the summary names: no two merge, and nothing is run or hidden; more
-// than are saved together at once, and one whose file cannot be put in place
-// (no temporary name fits beside it) named, failed and left out.
+// than are saved together at once, one whose file name is as long as a
+// folder entry may be, and one whose name is too long for a file named,
+// failed and left out.
 TEST(Tqhost, SeveralTargetsNeverShareAFile) {
   TempDir dir;
   std::vector<std::string> names = {"Ball 1",         "Ball_1",  "W\u00fcrfel", "W\u00e4rfel",
                                     "$(touch PWNED)", ".hidden", "-dash",       "a/b"};
-  while (names.size() < 140) names.push_back("n" + std::to_string(names.size()));
-  const std::string longName(240, 'L');
+  while (names.size() < 139) names.push_back("n" + std::to_string(names.size()));
+  names.push_back(std::string(255 - 13, 'F'));  // TQmotion-F...F.txt: 255 bytes
+  const std::string longName(250, 'L');
   std::string objects =
       R"(, {"type": "null", "name": ")" + longName + R"(", "translate": [0, 0, -10]})";
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -309,7 +311,8 @@ TEST(Tqhost, SeveralTargetsNeverShareAFile) {
                                                  objects + "]}}");
   const Result r = RunHost(dir, "export s.tqs.json --all-targets");
   ASSERT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(r.err, "tqhost: cannot write TQmotion-" + longName + ".txt: File name too long\n");
+  EXPECT_EQ(r.err, "tqhost: " + longName + ": The motion data could not be written to \"TQmotion-" +
+                       longName + ".txt\": File name too long. No file was written.\n");
   std::istringstream lines(r.out);
   std::size_t tracks = 0;
   for (std::string line; std::getline(lines, line);) {
