@@ -62,27 +62,37 @@ bool Offset(HQuorObject* object, const std::string& mode, Vector& offset) {
 }  // namespace
 
 std::vector<bool> FramesBehindCamera(tq::scene::Scene& scene, const RunTarget& run, float start,
-                                     std::size_t count, float fps) {
+                                     std::size_t count, float fps, CameraFrames* kept) {
   HCamera* camera = scene.Chor()->GetChildCamera();
   while (camera != nullptr && run.camera != camera->GetName())
     camera = camera->GetNextCameraInChor();
   auto* object = static_cast<HBone*>(scene.FindObject(run.target));
   Vector offset;
   if (camera == nullptr || object == nullptr || !Offset(object, run.mode, offset)) return {};
-  HTransformProperty* c = camera->GetTransform();
+  CameraFrames own;
+  CameraFrames& frames = kept != nullptr ? *kept : own;
+  if (frames.camera != camera || frames.start != start || frames.fps != fps ||
+      frames.inverses.size() < count) {
+    frames = {camera, start, fps, {}};
+    frames.inverses.reserve(count);
+    HTransformProperty* c = camera->GetTransform();
+    float frame = start;
+    for (std::size_t i = 0; i < count; ++i, frame += 1.0f) {
+      const Time t = tq::scene::RunFrameTicks(frame, fps);
+      c->GetTranslate()->GetValue(t);
+      c->GetRotate()->GetValue(t);
+      frames.inverses.push_back(camera->GetLocalMatrix().Inverse());
+    }
+  }
   HTransformProperty* o = object->GetTransform();
   std::vector<bool> behind;
   behind.reserve(count);
   float frame = start;
   for (std::size_t i = 0; i < count; ++i, frame += 1.0f) {
     const Time t = tq::scene::RunFrameTicks(frame, fps);
-    c->GetTranslate()->GetValue(t);
-    c->GetRotate()->GetValue(t);
-    Matrix34 m;
-    m = camera->GetLocalMatrix();
     Vector point = o->GetTranslate()->GetValue(t);
     if (!run.mode.empty()) point += Matrix34(o->GetRotate()->GetValue(t)) * offset;
-    behind.push_back((m.Inverse() * point).z > 0.0f);
+    behind.push_back((frames.inverses[i] * point).z > 0.0f);
   }
   return behind;
 }

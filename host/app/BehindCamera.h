@@ -18,11 +18,21 @@ struct RunTarget {
   std::string camera, target, mode;
 };
 
+// A camera's inverse matrices at a run's frames, kept for the next run of
+// the same camera over the same frames: the runs of many targets work the
+// camera out once.
+struct CameraFrames {
+  HCamera* camera = nullptr;
+  float start = 0, fps = 0;
+  std::vector<Matrix34> inverses;
+};
+
 // For each of count frames from start (steps of 1.0 in single precision, at
 // the export's tick times): whether the tracked point, in the camera's
 // space, lies behind it (z above 0; the camera looks down -Z). Empty when a
-// name cannot be found.
+// name cannot be found. kept, when given, holds the camera's frames between
+// calls.
 std::vector<bool> FramesBehindCamera(tq::scene::Scene& scene, const RunTarget& run, float start,
-                                     std::size_t count, float fps);
+                                     std::size_t count, float fps, CameraFrames* kept = nullptr);
 
 }  // namespace tq::app

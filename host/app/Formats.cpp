@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 #include <stdexcept>
 
@@ -48,14 +49,16 @@ std::string FrameText(double frame) {
 
 scene::Result<std::vector<TrackPoint>> ReadTrack(const std::string& text) {
   std::vector<TrackPoint> points;
-  std::istringstream in(text);
-  std::string line;
   int number = 0;
-  while (std::getline(in, line)) {
+  // Line by line, as getline reads them: a last line needs no line break.
+  for (const char *next = text.data(), *stop = next + text.size(); next < stop;) {
     ++number;
+    const char* s = next;
+    const auto* br =
+        static_cast<const char*>(std::memchr(s, '\n', static_cast<std::size_t>(stop - s)));
+    const char* end = br != nullptr ? br : stop;
+    next = br != nullptr ? br + 1 : stop;
     TrackPoint p{};
-    const char* s = line.data();
-    const char* end = s + line.size();
     auto r1 = std::from_chars(s, end, p.index);
     if (r1.ec == std::errc() && r1.ptr < end && *r1.ptr == '\t') {
       auto r2 = std::from_chars(r1.ptr + 1, end, p.x);

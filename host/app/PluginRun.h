@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dialog/ControlIds.h"
+#include "host/app/BehindCamera.h"
 #include "host/app/Formats.h"
 #include "host/app/PluginModule.h"
 #include "host/fileio/FileStream.h"
@@ -129,6 +130,7 @@ void Summarise(const std::vector<TrackPoint>& points, const std::vector<bool>& b
                const std::string& file, const char* verb, std::ostream& out, std::ostream& err);
 
 // The frames of a run's track that lie behind its camera.
-std::vector<bool> Behind(tq::scene::Scene& scene, const DialogOutcome& o, std::size_t frames);
+std::vector<bool> Behind(tq::scene::Scene& scene, const DialogOutcome& o, std::size_t frames,
+                         CameraFrames* kept = nullptr);
 
 }  // namespace tq::app

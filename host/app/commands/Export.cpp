@@ -239,7 +239,7 @@ class ExportRuns {
     std::vector<TrackPoint> points;
     if (!Dialog(t, driver, points)) return false;
     const DialogOutcome& o = driver.outcome;
-    const std::vector<bool> behind = Behind(scene_, o, points.size());
+    const std::vector<bool> behind = Behind(scene_, o, points.size(), &camera_);
     if (!t.Has("--target-given"))
       Say(fileio::Concat({"tracked ", o.target, ", the first object that is not the camera\n"}));
     std::ostringstream line, warnings;
@@ -322,6 +322,7 @@ class ExportRuns {
   std::string target_, prefix_;
   int files_ = 0;
   std::vector<std::string> failed_;
+  CameraFrames camera_;  // the camera worked out once for every target
   std::vector<std::pair<std::string, HtmlPage>> pages_;  // in the order first named
 };
 
