@@ -383,6 +383,18 @@ TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
   for (std::size_t at = 0; (at = marked.find("class=\"behind\"", at)) != std::string::npos; ++at)
     ++behindDots;
   EXPECT_EQ(behindDots, 2u);
+  // Two targets of one run, the camera worked out once for both: each its
+  // own frames, its warnings named by it. U is behind at frame 0 (z = 5).
+  tq::testing::WriteFile(dir / "two.tqs.json", R"({"format": "tq-scene", "version": 1,
+    "project": {"fps": 24}, "chor": {"objects": [
+      {"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 4}},
+      {"type": "null", "name": "T", "translate": {"keys": [[0, [1, 0, -10]], [4, [1, 0, 10]]]}},
+      {"type": "null", "name": "U", "translate": {"keys": [[0, [1, 0, 5]], [4, [1, 0, -15]]]}}]}})");
+  const Result two = RunHost(dir, "export two.tqs.json --all-targets -o '{target}.txt'");
+  EXPECT_EQ(two.status, 0) << two.err;
+  for (const char* warning : {"tqhost: T: warning: 2 of 5 frames: the target is behind the camera",
+                              "tqhost: U: warning: 1 of 5 frames: the target is behind the camera"})
+    EXPECT_NE(two.err.find(warning), std::string::npos) << two.err;
 }
 
 // Runs a shell script in dir, with tqhost as $HOST and the orbit example as

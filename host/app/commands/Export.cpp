@@ -215,11 +215,7 @@ class ExportRuns {
     TrackTap tap;
     session_.Run(driver, tap);
     if (const scene::Status ran = RunSucceeded(driver, t); !ran) {
-      std::istringstream lines(ran.error);
-      for (std::string line; std::getline(lines, line);) {
-        err_ << (line.rfind("tqhost: ", 0) == 0 ? "tqhost: " + prefix_ + line.substr(8) : line)
-             << "\n";
-      }
+      Tell(ran.error);
       return false;
     }
     auto track = ReadTrack(tap.text);
@@ -230,6 +226,17 @@ class ExportRuns {
     err_ << "tqhost: " << prefix_ << "the plug-in wrote an unreadable track to "
          << t.Value("--output") << ": " << track.error << "\n";
     return false;
+  }
+
+  // Says lines on err, each of tqhost's own named by the target when the
+  // run has several ("tqhost: Ball: warning: ..."). Nothing is written for
+  // no lines: writing err flushes out.
+  void Tell(const std::string& lines) {
+    std::istringstream in(lines);
+    for (std::string line; std::getline(in, line);) {
+      err_ << (line.rfind("tqhost: ", 0) == 0 ? "tqhost: " + prefix_ + line.substr(8) : line)
+           << "\n";
+    }
   }
 
   bool RunTarget(const TargetRun& run, const std::optional<PlatePattern>& plate) {
@@ -246,8 +253,8 @@ class ExportRuns {
     Summarise(points, behind, output == "/dev/stdout" ? "standard output" : output, "written", line,
               warnings);
     Say(prefix_ + line.str(), output, target_);
-    if (!warnings.str().empty()) err_ << warnings.str();  // (writing err flushes out)
-    TrackInfo info;                                       // what the run knew, for the copies
+    Tell(warnings.str());
+    TrackInfo info;  // what the run knew, for the copies
     info.width = o.width;
     info.height = o.height;
     info.fps = scene_.Project()->GetFPS();
