@@ -1227,13 +1227,17 @@ bool SkipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int
 }  // namespace
 
 Result<std::string> ImportedSceneText(const Scene& scene, const std::string& path) {
+  auto over = [&](const char* size, std::size_t bytes) {
+    return scene::Fail(path + ": the scene would be " + size + std::to_string(bytes >> 20) +
+                       " MiB, over the 64 MiB a scene file may have; import one animation "
+                       "(--animation) or at a lower --fps");
+  };
+  // Far over, it is refused before its text is made (a million points take
+  // hundreds of bytes each while they are written).
+  if (const std::size_t least = SceneTextAtLeast(scene); least > kMaxSceneBytes)
+    return over("at least ", least);
   std::string text = WriteSceneText(scene);
-  if (text.size() > kMaxSceneBytes) {
-    return scene::Fail(
-        path + ": the scene would be " + std::to_string(text.size() >> 20) +
-        " MiB, over the 64 MiB a scene file may have; import one animation (--animation) or "
-        "at a lower --fps");
-  }
+  if (text.size() > kMaxSceneBytes) return over("", text.size());
   const LoadResult loaded = LoadSceneText(text, path);
   if (!loaded)
     return scene::Fail("the scene imported from " + path + " would not load: " + loaded.error);

@@ -1,5 +1,6 @@
 #include "host/scene/SceneWriter.h"
 
+#include <charconv>
 #include <cmath>
 #include <string_view>
 #include <unordered_map>
@@ -208,6 +209,30 @@ void Print(const json& v, int indent, std::string& out) {
 }
 
 }  // namespace
+
+std::size_t SceneTextAtLeast(const Scene& scene) {
+  // A number takes at least its shortest text (the writer's may be longer).
+  auto digits = [](float f) {
+    char text[64];
+    return static_cast<std::size_t>(
+        std::to_chars(text, text + sizeof text, static_cast<double>(f)).ptr - text);
+  };
+  std::size_t bytes = 0;
+  for (HQuorObject* o = scene.Chor()->GetChild(); o != nullptr; o = o->GetSibling()) {
+    if (o->GetObjectType() != ObjectType::kModel) continue;
+    HModelCache* cache = static_cast<HModel*>(o)->GetCache();
+    for (std::size_t i = 0; i < cache->PointCount(); ++i) {
+      const Vector v = cache->Point(i)->GetModelPosition();
+      bytes += 7 + digits(v.x) + digits(v.y) + digits(v.z);  // "[x, y, z],"
+    }
+    cache->FindPatches();
+    std::size_t fives = 0;
+    for (const HPatch5* p = cache->GetHeadPatch5(); p != nullptr; p = p->GetNextPatch5()) ++fives;
+    // "[0, 0, 0, 0]," and "[0, 0, 0, 0, 0]," at their shortest.
+    bytes += static_cast<std::size_t>(cache->GetPatchCount()) * 13 + fives * 16;
+  }
+  return bytes;
+}
 
 std::string WriteSceneText(const Scene& scene) {
   std::string out;

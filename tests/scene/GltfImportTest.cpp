@@ -137,6 +137,21 @@ TEST(GltfImport, MeshOfTwoMaterials) {
   EXPECT_EQ(static_cast<HGroup*>(red->GetSibling())->GetMatrix().GetTranslate(), Vector(1, 0, 4));
 }
 
+// A mesh whose scene text would be far over 64 MiB (1.2M points of about 60
+// bytes each) is refused from its points, before its text is made.
+TEST(GltfImport, SceneFarOverTheLimitIsRefusedUnwritten) {
+  GltfBuilder b;
+  std::vector<float> xyz(3 * 1200000);
+  for (std::size_t i = 0; i < xyz.size(); ++i) xyz[i] = 0.1f * static_cast<float>(i % 1000) + 0.01f;
+  b.doc["meshes"] =
+      json::array({{{"primitives", {{{"attributes", {{"POSITION", b.Floats(xyz, "VEC3")}}}}}}}});
+  b.Node({{"name", "Mesh"}, {"mesh", 0}});
+  const auto imported = Import(b.Glb(), "t.glb");
+  ASSERT_TRUE(imported) << imported.error;
+  const auto text = tq::scene::ImportedSceneText(*imported.scene, "t.glb");
+  EXPECT_EQ(text.error.rfind("t.glb: the scene would be at least ", 0), 0u) << text.error;
+}
+
 // Two joints, the second a child of the first two units up: bones nested the
 // same way, pivots at the bind positions (the inverse bind matrices' inverse
 // translations).
