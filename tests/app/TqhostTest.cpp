@@ -296,7 +296,8 @@ TEST(Tqhost, SeveralTargetsNeverShareAFile) {
   TempDir dir;
   std::vector<std::string> names = {"Ball 1",         "Ball_1",  "W\u00fcrfel", "W\u00e4rfel",
                                     "$(touch PWNED)", ".hidden", "-dash",       "a/b"};
-  while (names.size() < 139) names.push_back("n" + std::to_string(names.size()));
+  while (names.size() < 139)
+    names.push_back(tq::fileio::Concat({"n", std::to_string(names.size())}));
   names.push_back(std::string(255 - 13, 'F'));  // TQmotion-F...F.txt: 255 bytes
   const std::string longName(250, 'L');
   std::string objects =
