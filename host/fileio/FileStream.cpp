@@ -161,6 +161,16 @@ tq::fileio::SystemCalls& Calls() {
 
 tq::fileio::StreamTap* tap = nullptr;
 
+// Opens through the seam; a process out of descriptors while a batch holds
+// files waiting commits them, freeing their descriptors, and tries again.
+int OpenFreeing(const char* path, int flags, mode_t mode) {
+  const int fd = Calls().open(path, flags, mode);
+  if (fd >= 0 || errno != EMFILE) return fd;
+  tq::fileio::SaveBatch* batch = tq::fileio::CurrentSaveBatch();
+  if (batch == nullptr || !batch->Release()) return (errno = EMFILE, -1);
+  return Calls().open(path, flags, mode);
+}
+
 }  // namespace
 
 std::string tq::fileio::detail::DirectoryOf(const std::string& path) {
@@ -298,7 +308,7 @@ int FileStream::Open(String& name, long /*mode*/) {
       return 0;
     }
     if (!S_ISREG(st.st_mode))
-      return OpenInPlace(sys.open(target_.c_str(), O_WRONLY | O_CLOEXEC, 0));
+      return OpenInPlace(OpenFreeing(target_.c_str(), O_WRONLY | O_CLOEXEC, 0));
     // The file the path opens to, links resolved by the system.
     char real[PATH_MAX];
     if (realpath(target_.c_str(), real) == nullptr) {
@@ -321,7 +331,8 @@ int FileStream::Open(String& name, long /*mode*/) {
   if (lstat(target_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
     // A dangling link: creating through it makes the file it names; there is
     // no old file to keep.
-    return OpenInPlace(sys.open(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    return OpenInPlace(
+        OpenFreeing(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   }
   return OpenReplacement(target_, nullptr);
 }
@@ -350,7 +361,7 @@ int FileStream::OpenReplacement(const std::string& file, const struct stat* old)
     mode = 0666 & ~mask;
   }
   const std::string directory = DirectoryOf(target_);
-  fd_ = sys.open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  fd_ = OpenFreeing(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   unnamed_ = fd_ >= 0;
   if (fd_ < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
     Fail(errno);
@@ -360,7 +371,7 @@ int FileStream::OpenReplacement(const std::string& file, const struct stat* old)
   for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
     const std::string name = TemporaryName(directory, BaseOf(target_));
     GuardName(name);
-    fd_ = sys.open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    fd_ = OpenFreeing(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd_ >= 0) {
       temporary_ = name;
     } else {

@@ -47,6 +47,12 @@ std::vector<SaveBatch::Saved> SaveBatch::Commit() {
   return std::exchange(done_, {});
 }
 
+bool SaveBatch::Release() {
+  if (pending_.empty()) return false;
+  CommitWaiting();
+  return true;
+}
+
 void SaveBatch::CommitWaiting() {
   const SystemCalls& sys = Sys();
   // Every file's bytes on the disk, each file's write errors answered; their

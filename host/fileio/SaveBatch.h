@@ -57,6 +57,9 @@ class SaveBatch {
   // Commits the files still waiting; answers every file handed over since
   // the last Commit, in the order their streams were closed.
   std::vector<Saved> Commit();
+  // Commits the files still waiting, their answers kept for the next Commit;
+  // answers whether any waited (a process out of descriptors frees them so).
+  bool Release();
 
   // A temporary complete on disk but not yet in place (FileStream's part).
   struct Waiting {

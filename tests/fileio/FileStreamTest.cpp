@@ -1,10 +1,12 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -449,6 +451,37 @@ TEST(SaveBatch, CommitsEveryFileAChunkAtATime) {
   EXPECT_EQ(ReadFile(dir / "a b") + ReadFile(dir / "é") + ReadFile(dir / "g"), "a bég");
   EXPECT_EQ(dir.Count(), 7);
   EXPECT_EQ(fds(), before);
+}
+
+// A process allowed a few descriptors more than it holds, fewer than a
+// chunk: a file that finds none free commits those waiting, and all twenty
+// are saved.
+TEST(SaveBatch, TooFewDescriptorsForAChunkCommitEarly) {
+  TempDir dir;
+  std::vector<std::string> names;
+  std::string answers;
+  for (int i = 0; i < 20; ++i) {
+    names.push_back("f " + std::to_string(i));
+    answers += "/f " + std::to_string(i) + ": \n";
+  }
+  std::vector<int> open;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
+    open.push_back(std::stoi(fd.path().filename().string()));
+  int limit = 0;
+  for (int free = 0; free < 3; ++limit) free += std::count(open.begin(), open.end(), limit) == 0;
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  rlimit low = old;
+  low.rlim_cur = static_cast<rlim_t>(limit);
+  tq::fileio::SaveBatch batch;
+  tq::fileio::SetSaveBatch(&batch);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  const std::string closes = SaveAll(dir, names);
+  setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_EQ(closes, std::string(20, '1'));
+  EXPECT_EQ(Answers(dir, batch), answers);
+  EXPECT_EQ(ReadFile(dir / "f 19"), "f 19");
+  EXPECT_EQ(dir.Count(), 20);
 }
 
 // A sync or a naming that fails for one file of three (b, EIO): that file
