@@ -980,7 +980,8 @@ LoadResult Load(const simdjson::padded_string& text, const std::string& fileName
     }
     od::parser parser;
     od::document doc;
-    if (parser.iterate(text).get(doc) != simdjson::SUCCESS) {
+    if (const auto error = parser.iterate(text).get(doc); error != simdjson::SUCCESS) {
+      if (error == simdjson::MEMALLOC) throw std::bad_alloc();  // no room for its index
       throw DocumentFault(view, {"(document)", "not valid JSON"});
     }
     try {

@@ -1,4 +1,8 @@
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -298,6 +302,27 @@ TEST(Loader, RefusesOversizedFileBeforeReadingIt) {
   EXPECT_FALSE(loaded);
   EXPECT_NE(loaded.error.find(path + ": (document): expected at most 64 MiB"), std::string::npos)
       << loaded.error;
+}
+
+// A valid text the parser finds no memory to index (four bytes a byte) is
+// refused for want of memory, not as a text that is not JSON.
+TEST(Loader, NoMemoryToIndexTheTextIsSaidSo) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's allocator ends the process when it is out of memory";
+#endif
+  const std::string text =
+      SceneWith(R"({"type": "null", "name": "N", "_c": ")" + std::string(32 << 20, 'a') + "\"}");
+  long pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+  rlimit low = old;
+  low.rlim_cur =
+      static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t{64} << 20);
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &low), 0);
+  const auto loaded = LoadSceneText(text, "big.json");
+  setrlimit(RLIMIT_AS, &old);
+  EXPECT_EQ(loaded.error, "big.json: (document): not enough memory to read the file");
 }
 
 TEST(Loader, MissingFileNamesItAndTheReason) {
