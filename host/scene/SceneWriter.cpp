@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 
 #include <nlohmann/json.hpp>
@@ -211,14 +212,45 @@ void Print(const json& v, int indent, std::string& out) {
 }  // namespace
 
 std::size_t SceneTextAtLeast(const Scene& scene) {
-  // A number takes at least its shortest text (the writer's may be longer).
-  auto digits = [](float f) {
+  // A number takes at least its shortest text (the writer's may be longer;
+  // a zero is "0" there, whatever its sign).
+  auto digits = [](double d) {
     char text[64];
-    return static_cast<std::size_t>(
-        std::to_chars(text, text + sizeof text, static_cast<double>(f)).ptr - text);
+    if (d == 0) return std::size_t{1};
+    return static_cast<std::size_t>(std::to_chars(text, text + sizeof text, d).ptr - text);
   };
+  const float fps = scene.Project()->GetFPS();
   std::size_t bytes = 0;
+  // A channel's keys, "[F,V]" each: F the frame as the writer gives it (whole
+  // when that gives its ticks back), V a number, "[x,y,z]" or "[x,y,z,w]".
+  // Twenty keys never fit a line: each then stands on a line of its own,
+  // below an object of chor.objects and its channel (12 spaces before it).
+  auto keys = [&](const auto& channel) {
+    const std::vector<Time>& times = channel.Times();
+    const std::size_t line = times.size() >= 20 ? 13 : 0;
+    for (std::size_t i = 0; i < times.size(); ++i) {
+      const double exact = TicksToFramesExact(times[i], fps);
+      const double whole = std::round(exact);
+      bytes += line + 3 + digits(FramesToTicks(whole, fps) == times[i] ? whole : exact);
+      const auto& v = channel.Values()[i];
+      using T = std::decay_t<decltype(v)>;
+      if constexpr (std::is_same_v<T, float>) {
+        bytes += digits(v);
+      } else if constexpr (std::is_same_v<T, Vector>) {
+        bytes += 4 + digits(v.x) + digits(v.y) + digits(v.z);
+      } else {
+        bytes += 5 + digits(v.v.x) + digits(v.v.y) + digits(v.v.z) + digits(v.w);
+      }
+    }
+  };
   for (HQuorObject* o = scene.Chor()->GetChild(); o != nullptr; o = o->GetSibling()) {
+    if (o->GetObjectType() == ObjectType::kFolder) continue;
+    HTransformProperty* t = static_cast<HBone*>(o)->GetTransform();
+    keys(t->GetTranslate()->GetChannel());
+    keys(t->GetRotate()->GetChannel());
+    keys(t->GetScale()->GetChannel());
+    if (o->GetObjectType() == ObjectType::kCamera)
+      keys(static_cast<HCamera*>(o)->GetFocalLength()->GetChannel());
     if (o->GetObjectType() != ObjectType::kModel) continue;
     HModelCache* cache = static_cast<HModel*>(o)->GetCache();
     for (std::size_t i = 0; i < cache->PointCount(); ++i) {

@@ -13,9 +13,9 @@ namespace tq::scene {
 // (a group keeps its centre, not its points).
 std::string WriteSceneText(const Scene& scene);
 
-// The fewest bytes the scene's text can take (its points and patches at
-// their shortest, "[0, 0, 0]"), known without writing it: a scene far over
-// a limit is refused before its text is made.
+// The fewest bytes the scene's text can take (its points, patches and keys
+// at their shortest, "[0, 0, 0]"), known without writing it: a scene far
+// over a limit is refused before its text is made.
 std::size_t SceneTextAtLeast(const Scene& scene);
 
 }  // namespace tq::scene

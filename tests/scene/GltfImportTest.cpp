@@ -137,19 +137,45 @@ TEST(GltfImport, MeshOfTwoMaterials) {
   EXPECT_EQ(static_cast<HGroup*>(red->GetSibling())->GetMatrix().GetTranslate(), Vector(1, 0, 4));
 }
 
-// A mesh whose scene text would be far over 64 MiB (1.2M points of about 60
-// bytes each) is refused from its points, before its text is made.
+// A scene whose text would be far over 64 MiB is refused before its text is
+// made: a mesh of 1.2M points of about 60 bytes each, and two nodes moving
+// for 9.9 seconds at 100000 fps (2M keys of about 55 bytes each).
 TEST(GltfImport, SceneFarOverTheLimitIsRefusedUnwritten) {
-  GltfBuilder b;
-  std::vector<float> xyz(3 * 1200000);
-  for (std::size_t i = 0; i < xyz.size(); ++i) xyz[i] = 0.1f * static_cast<float>(i % 1000) + 0.01f;
-  b.doc["meshes"] =
-      json::array({{{"primitives", {{{"attributes", {{"POSITION", b.Floats(xyz, "VEC3")}}}}}}}});
-  b.Node({{"name", "Mesh"}, {"mesh", 0}});
-  const auto imported = Import(b.Glb(), "t.glb");
-  ASSERT_TRUE(imported) << imported.error;
-  const auto text = tq::scene::ImportedSceneText(*imported.scene, "t.glb");
-  EXPECT_EQ(text.error.rfind("t.glb: the scene would be at least ", 0), 0u) << text.error;
+  struct Row {
+    const char* what;
+    std::function<void(GltfBuilder&)> build;
+    float fps;
+  } rows[] = {
+      {"1.2M points",
+       [](GltfBuilder& b) {
+         std::vector<float> xyz(3 * 1200000);
+         for (std::size_t i = 0; i < xyz.size(); ++i)
+           xyz[i] = 0.1f * static_cast<float>(i % 1000) + 0.01f;
+         b.doc["meshes"] = json::array(
+             {{{"primitives", {{{"attributes", {{"POSITION", b.Floats(xyz, "VEC3")}}}}}}}});
+         b.Node({{"name", "Mesh"}, {"mesh", 0}});
+       },
+       24},
+      {"two nodes of 990001 keys",
+       [](GltfBuilder& b) {
+         const int times = b.Floats({0, 9.9f}, "SCALAR");
+         const int a = b.Node({{"name", "A"}}), c = b.Node({{"name", "C"}});
+         b.Animation("Long", {{a, "translation", times, b.Floats({0, 0, 0, 1, 2, 3}, "VEC3")},
+                              {c, "translation", times, b.Floats({0, 0, 0, 3, 2, 1}, "VEC3")}});
+       },
+       100000},
+  };
+  for (const Row& row : rows) {
+    GltfBuilder b;
+    row.build(b);
+    GltfOptions options;
+    options.fps = row.fps;
+    const auto imported = Import(b.Glb(), "t.glb", options);
+    ASSERT_TRUE(imported) << row.what << ": " << imported.error;
+    const auto text = tq::scene::ImportedSceneText(*imported.scene, "t.glb");
+    EXPECT_EQ(text.error.rfind("t.glb: the scene would be at least ", 0), 0u)
+        << row.what << ": " << text.error;
+  }
 }
 
 // Two joints, the second a child of the first two units up: bones nested the
