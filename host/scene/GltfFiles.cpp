@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/scene/GltfImport.h"
+#include "host/scene/JsonSyntax.h"
 
 namespace tq::scene::gltf {
 namespace {
@@ -411,6 +412,11 @@ Prepared Prepare(std::string_view bytes, const std::string& path) {
     text = text.substr(20, length);
     rest = bytes.substr(20 + length);
   }
+  // Nesting is measured first: tinygltf reads nested values recursively,
+  // and a file nested a hundred thousand levels deep would end the process.
+  if (const DeepNesting deep = NestingDeeperThan(text, kMaxNesting);
+      deep.offset != std::string_view::npos)
+    Fail(deep.path, "nested deeper than " + std::to_string(kMaxNesting) + " levels");
   json doc;
   try {
     doc = json::parse(text.begin(), text.end());

@@ -401,6 +401,13 @@ TEST(GltfImport, RefusesWithTheGltfPath) {
          b.Node({{"mesh", 0}});
        },
        "t.gltf: accessors[0]: expected 32-bit floats (componentType 5126)"},
+      {"extras 65 levels deep",
+       [](GltfBuilder& b) {
+         json deep = json::array();
+         for (int i = 0; i < 63; ++i) deep = json::array({deep});
+         b.doc["extras"] = deep;
+       },
+       "t.gltf: extras[0][0][0]...[0][0]: nested deeper than 64 levels"},
   };
   for (const Row& r : rows) {
     GltfBuilder b;
