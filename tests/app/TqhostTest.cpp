@@ -339,6 +339,22 @@ TEST(Tqhost, SeveralTargetsNeverShareAFile) {
   EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion.txt"));
 }
 
+// A folder reached by two paths (a bind mount) is one folder: the scene
+// named through the other path is refused, not replaced by the track.
+TEST(Tqhost, OneFolderByTwoPathsIsOneFolder) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "a");
+  std::filesystem::create_directory(dir / "b");
+  const std::string bind = "mount --bind '" + (dir / "a") + "' '" + (dir / "b") + "' 2>/dev/null";
+  if (std::system(bind.c_str()) != 0) GTEST_SKIP() << "bind mounts need root";
+  std::filesystem::copy_file(kExamples + "orbit.tqs.json", dir / "a/s.json");
+  const Result r = RunHost(dir, "export a/s.json --target Robot -o b/s.json");
+  EXPECT_EQ(std::system(("umount '" + (dir / "b") + "'").c_str()), 0);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "tqhost: -o b/s.json: that is the scene file\nTry 'tqhost --help'.\n");
+  EXPECT_EQ(ReadFile(dir / "a/s.json"), ReadFile(kExamples + "orbit.tqs.json"));
+}
+
 // A run that writes nothing, or frames that could not be projected, says so.
 TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
   TempDir dir;

@@ -183,7 +183,13 @@ std::string FileKey(const std::string& path) {
     p = target.is_absolute() ? target : p.parent_path() / target;
   }
   const fs::path canonical = fs::weakly_canonical(p, ec);
-  return ec ? p.lexically_normal().string() : canonical.string();
+  const fs::path file = ec ? p.lexically_normal() : canonical;
+  // Its folder by what it is, not by its path: a folder that two paths reach
+  // (a bind mount) is one folder.
+  struct stat folder {};
+  if (stat(file.parent_path().c_str(), &folder) != 0) return file.string();
+  return std::to_string(folder.st_dev) + ":" + std::to_string(folder.st_ino) + "/" +
+         file.filename().string();
 }
 
 // Whether path is this process's standard output however it is written
