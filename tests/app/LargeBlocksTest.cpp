@@ -12,7 +12,7 @@
 namespace {
 
 // The VmFlags of the mapping that holds address, "" when none does.
-std::string FlagsOfMapping(const void* address) {
+[[maybe_unused]] std::string FlagsOfMapping(const void* address) {
   const auto at = reinterpret_cast<std::uintptr_t>(address);
   std::ifstream smaps("/proc/self/smaps");
   bool inside = false;
