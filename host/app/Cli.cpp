@@ -1,6 +1,7 @@
 #include "host/app/Cli.h"
 
 #include <algorithm>
+#include <new>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -107,6 +108,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   } catch (const UsageError& e) {
     err << "tqhost: " << e.what << "\nTry 'tqhost --help'.\n";
     return 2;
+  } catch (const std::bad_alloc&) {
+    // Every file is replaced only once complete: none is half-written.
+    err << "tqhost: not enough memory to finish; no file was left half-written\n";
+    return 1;
   }
 }
 

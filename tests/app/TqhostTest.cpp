@@ -423,6 +423,23 @@ int RunScript(const TempDir& dir, const std::string& script) {
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
+// Memory running out mid-import (ulimit -v) ends the run with a message and
+// nothing half-written, never an abort.
+TEST(Tqhost, OutOfMemoryEndsWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#else
+  TempDir dir;
+  const std::string shot = kExamples + "shot.gltf";
+  EXPECT_EQ(RunScript(dir, "ulimit -v 100000; \"$HOST\" import \"" + shot +
+                               "\" --fps 10000 -o x.tqs.json 2> err.txt"),
+            1);
+  EXPECT_NE(ReadFile(dir / "err.txt").find("not enough memory"), std::string::npos)
+      << ReadFile(dir / "err.txt");
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.tqs.json"));
+#endif
+}
+
 // Standard output as the track: appended to what a log already holds, into
 // a pipe, and as "-"; the summary then goes to standard error.
 TEST(Tqhost, StandardOutputIsWrittenInPlace) {
