@@ -87,6 +87,11 @@ void CheckOptionsOf(const Command& command, const ParsedArgs& a) {
 
 }  // namespace
 
+int Refuse(std::ostream& err, const std::string& why) {
+  err << "tqhost: " << why << "\n";
+  return 1;
+}
+
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   try {

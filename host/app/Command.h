@@ -31,6 +31,10 @@ struct Command {
   int (*run)(const CommandCall& call);
 };
 
+// Says why a command failed, once, as "tqhost: WHY"; answers its exit
+// status, 1.
+int Refuse(std::ostream& err, const std::string& why);
+
 // The rows, one file each under commands/.
 const Command& InfoCommand();
 const Command& CommandsCommand();

@@ -54,17 +54,11 @@ int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostr
   // A regular file (or "-") of at most 64 MiB: never a folder, a FIFO or
   // /dev/zero, and never more kept than that.
   const fileio::InputFile in = fileio::ReadInputFile(rest[0]);
-  if (!in) {
-    err << "tqhost: " << in.error << "\n";
-    return 1;
-  }
+  if (!in) return Refuse(err, in.error);
   TrackInfo known;
   known.name = std::filesystem::path(rest[0]).stem().string();
   auto track = ReadAnyTrack(in.text, rest[0], known);
-  if (!track) {
-    err << "tqhost: " << track.error << "\n";
-    return 1;
-  }
+  if (!track) return Refuse(err, track.error);
   const std::vector<TrackPoint>& points = track->points;
   TrackInfo& info = track->info;
   auto number = [&](const char* option, double above, double most) {
@@ -104,8 +98,7 @@ int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostr
   std::string output = a.Value("--output", "-");
   if (output != "-") FilePlan().Add("-o", output, rest[0], "the track it reads");
   if (output == "-") return (out << *converted, 0);
-  if (const auto saved = SaveText(output, *converted); !saved)
-    return (err << "tqhost: " << saved.error << "\n", 1);
+  if (const auto saved = SaveText(output, *converted); !saved) return Refuse(err, saved.error);
   err << points.size() << (points.size() == 1 ? " frame" : " frames") << " converted to " << output
       << "\n";
   return 0;

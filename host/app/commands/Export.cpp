@@ -351,7 +351,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   }
   FilePlan plan;
   auto loaded = LoadScene(positional[1], a, err, nullptr, &plan.inputs);
-  if (!loaded) return (err << "tqhost: " << loaded.error << "\n", 1);
+  if (!loaded) return Refuse(err, loaded.error);
   std::unique_ptr<tq::scene::Scene> scene = std::move(*loaded);
   SceneNames names(scene->Chor(), "");
   const std::vector<TargetRun> runs = PlanRuns(a, *scene, names, also, plan);

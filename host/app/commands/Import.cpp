@@ -33,14 +33,13 @@ int Import(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostre
   const std::string output = a.Value("--output");
   FilePlan plan;  // never the glTF or a file it reads
   auto loaded = LoadScene(rest[0], a, err, nullptr, &plan.inputs);
-  if (!loaded) return (err << "tqhost: " << loaded.error << "\n", 1);
+  if (!loaded) return Refuse(err, loaded.error);
   plan.Add("-o", output == "-" ? "/dev/stdout" : output, rest[0]);
   const tq::scene::Scene* scene = loaded->get();
   // A scene the loader would refuse is not written.
   const auto text = tq::scene::ImportedSceneText(*scene, rest[0]);
-  if (!text) return (err << "tqhost: " << text.error << "\n", 1);
-  if (const auto saved = SaveText(output, *text); !saved)
-    return (err << "tqhost: " << saved.error << "\n", 1);
+  if (!text) return Refuse(err, text.error);
+  if (const auto saved = SaveText(output, *text); !saved) return Refuse(err, saved.error);
   int objects = 0;
   for (HQuorObject* o = scene->Chor()->GetChild(); o != nullptr; o = o->GetSibling()) ++objects;
   (output == "-" ? err : out) << objects << (objects == 1 ? " object" : " objects")

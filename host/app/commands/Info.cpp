@@ -44,7 +44,7 @@ void PrintOutputOptions(std::ostream& out, HTreeObject* owner, float fps) {
 int Info(const std::string& path, const ParsedArgs& a, std::ostream& out, std::ostream& err) {
   std::vector<tq::scene::GltfAnimation> animations;
   const auto loaded = LoadScene(path, a, err, &animations);
-  if (!loaded) return (err << "tqhost: " << loaded.error << "\n", 1);
+  if (!loaded) return Refuse(err, loaded.error);
   const tq::scene::Scene* scene = loaded->get();
   HProject* project = scene->Project();
   HChor* chor = scene->Chor();
