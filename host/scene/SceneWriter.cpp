@@ -33,6 +33,14 @@ json Value(const Quaternion& q) {
   return json::array({Number(q.v.x), Number(q.v.y), Number(q.v.z), Number(q.w)});
 }
 
+// A tick time as frames: a whole frame when it gives the same ticks back,
+// else the exact conversion (which does).
+double FrameOfTicks(Time ticks, float fps) {
+  const double exact = TicksToFramesExact(ticks, fps);
+  const double whole = std::round(exact);
+  return FramesToTicks(whole, fps) == ticks ? whole : exact;
+}
+
 class Writer {
  public:
   explicit Writer(const Scene& scene) : scene_(scene), fps_(scene.Project()->GetFPS()) {}
@@ -55,13 +63,10 @@ class Writer {
   }
 
  private:
-  // A tick time as frames: a whole frame when it gives the same ticks back,
-  // else the exact conversion (which does).
   json Frame(Time ticks) const {
-    const double exact = TicksToFramesExact(ticks, fps_);
-    const double whole = std::round(exact);
-    if (FramesToTicks(whole, fps_) == ticks) return static_cast<long long>(whole);
-    return exact;
+    const double frame = FrameOfTicks(ticks, fps_);
+    if (frame == std::round(frame)) return static_cast<long long>(frame);
+    return frame;
   }
 
   template <class T>
@@ -229,9 +234,7 @@ std::size_t SceneTextAtLeast(const Scene& scene) {
     const std::vector<Time>& times = channel.Times();
     const std::size_t line = times.size() >= 20 ? 13 : 0;
     for (std::size_t i = 0; i < times.size(); ++i) {
-      const double exact = TicksToFramesExact(times[i], fps);
-      const double whole = std::round(exact);
-      bytes += line + 3 + digits(FramesToTicks(whole, fps) == times[i] ? whole : exact);
+      bytes += line + 3 + digits(FrameOfTicks(times[i], fps));
       const auto& v = channel.Values()[i];
       using T = std::decay_t<decltype(v)>;
       if constexpr (std::is_same_v<T, float>) {
