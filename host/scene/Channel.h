@@ -5,8 +5,9 @@
 // vectors and floats, spherical for rotations). Before the first key and
 // after the last the channel holds the end key. Evaluation starts at the key
 // segment asked last (O(1) for ascending times), else at the keys of t's
-// bucket of ticks (O(1) for keys spaced evenly or at random, O(log keys) at
-// worst). Values are interpolated in double and rounded to float once.
+// bucket of ticks (O(1) for keys spaced evenly or at random, and for keys
+// crowded evenly within a bucket; O(log keys) at worst). Values are
+// interpolated in double and rounded to float once.
 #pragma once
 
 #include <algorithm>
@@ -122,12 +123,36 @@ class Channel {
           static_cast<std::uint64_t>(std::int64_t{t} - times_.front()) >> shift_);
       low = first_[b];
       high = first_[b + 1];
+      // The values at either end of the bucket's keys, fetched while its
+      // times are searched: in a long channel both are far from the cache,
+      // and waiting for one before asking for the other doubles the wait.
+      __builtin_prefetch(&values_[low - 1]);
+      __builtin_prefetch(&values_[std::min(high + 1, n - 1)]);
+      if (high - low > kCrowd) Narrow(t, low, high);
     }
-    i = static_cast<std::size_t>(
+    return hint_ = Following(t, low, high);
+  }
+
+  // The first key from low to high after t (high when none).
+  std::size_t Following(Time t, std::size_t low, std::size_t high) const noexcept {
+    return static_cast<std::size_t>(
         std::upper_bound(times_.begin() + static_cast<std::ptrdiff_t>(low),
                          times_.begin() + static_cast<std::ptrdiff_t>(high), t) -
         times_.begin());
-    return hint_ = i;
+  }
+
+  // Keys crowded into one bucket (many within a few ticks): where t would
+  // lie among them were they even, and the keys about there, when they
+  // bracket t; else the bucket is searched whole.
+  void Narrow(Time t, std::size_t& low, std::size_t& high) const noexcept {
+    const Time first = times_[low], last = times_[high - 1];
+    if (t < first || t >= last) return;
+    const auto guess = low + static_cast<std::size_t>(static_cast<double>(t - first) /
+                                                      static_cast<double>(last - first) *
+                                                      static_cast<double>(high - 1 - low));
+    const std::size_t from = std::max(low, guess - std::min(guess, kNear));
+    const std::size_t to = std::min(high - 1, guess + kNear);
+    if (times_[from] <= t && t < times_[to]) low = from + 1, high = to;
   }
 
   // The buckets: the keys' span cut into 2^shift_ ticks each, at most as many
@@ -149,6 +174,8 @@ class Channel {
       first_[b] = static_cast<std::uint32_t>(i);
     }
   }
+
+  static constexpr std::size_t kCrowd = 32, kNear = 8;
 
   T constant_{};
   Interpolation mode_ = Interpolation::kLinear;
