@@ -75,23 +75,28 @@ TEST(Time, RunFramesAndTheirTicks) {
 // ascending, descending, repeated and random times give bit for bit what a
 // fresh channel (with nothing remembered) gives.
 TEST(Channel, RememberedSegmentGivesTheSameValues) {
-  // Keys nearly evenly spaced, and keys crowded at the start (where a
-  // search that guesses from even spacing lands far off).
-  std::vector<Key<float>> even, crowded;
+  // Keys nearly evenly spaced, keys crowded at the start (where a search
+  // that guesses from even spacing lands far off), and a crowd of keys one
+  // tick apart between keys far apart (many keys in one span of ticks).
+  std::vector<Key<float>> even, crowded, bunched;
   for (int i = 0; i < 50; ++i) {
     even.push_back({i * 100 + (i % 3) * 7, static_cast<float>(i * i)});
     crowded.push_back({i * i * 2 + i, static_cast<float>(i)});
   }
-  for (const auto& keys : {even, crowded})
+  for (int i = 0; i < 200; ++i)
+    bunched.push_back({i < 20 ? i * 97 : i < 120 ? 1900 + i : i * 997, static_cast<float>(i % 9)});
+  for (const auto& keys : {even, crowded, bunched})
     for (const Interpolation mode :
          {Interpolation::kLinear, Interpolation::kStep, Interpolation::kSmooth}) {
       const Channel<float> remembering(mode, keys);
       std::mt19937 rng(3);
-      std::uniform_int_distribution<Time> any(-100, 5100);
+      std::uniform_int_distribution<Time> any(-100, keys.back().time + 100);
       std::vector<Time> times;
       for (Time t = -50; t < 5100; t += 37) times.push_back(t);
       for (Time t = 5100; t > -50; t -= 53) times.push_back(t);
       for (int n = 0; n < 500; ++n) times.push_back(any(rng));
+      for (const Key<float>& k : keys)
+        for (Time t = k.time - 1; t <= k.time + 1; ++t) times.push_back(t);
       times.push_back(times.back());
       for (const Time t : times) {
         const Channel<float> fresh(mode, keys);
