@@ -1,4 +1,4 @@
-// tqhost's allocation policy: a block of 2 MiB or more starts on a 2 MiB
+// tqhost's allocation policy: a block of 1 MiB or more starts on a 2 MiB
 // boundary and its mapping is advised for huge pages (the "hg" flag of
 // /proc/self/smaps); a small block is left to malloc.
 #include <gtest/gtest.h>
@@ -35,7 +35,11 @@ TEST(LargeBlocks, LargeBlocksAreAdvisedForHugePages) {
   struct Row {
     std::size_t bytes;
     bool huge;
-  } rows[] = {{std::size_t{2} << 20, true}, {(std::size_t{5} << 20) + 3, true}, {4096, false}};
+  } rows[] = {{std::size_t{2} << 20, true},
+              {(std::size_t{5} << 20) + 3, true},
+              {std::size_t{1} << 20, true},
+              {(std::size_t{1} << 20) - 16, false},
+              {4096, false}};
   for (const Row& r : rows) {
     const std::unique_ptr<char[]> block(new char[r.bytes]);
     const bool aligned =
