@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "host/scene/Time.h"
@@ -48,9 +49,21 @@ inline Quaternion StoredRotation(double x, double y, double z, double w) noexcep
   return q;
 }
 
+// The angle of an arc between unit quaternions whose dot product is dot (at
+// most 1), and its sine.
+struct Arc {
+  double angle = 0.0, sine = 0.0;
+};
+inline Arc ArcOf(double dot) noexcept {
+  const double angle = std::acos(std::min(dot, 1.0));
+  return {angle, std::sin(angle)};
+}
+
 // Spherical interpolation of unit quaternions (x, y, z, w) from a to b along
-// the shorter arc, all in double, the result at unit length.
-void SlerpShorterArc(const double a[4], const double b[4], double u, double out[4]) noexcept;
+// the shorter arc, all in double, the result at unit length. `known`, when
+// given, is the arc from a to b as ArcOf gives it, computed once for many u.
+void SlerpShorterArc(const double a[4], const double b[4], double u, double out[4],
+                     const Arc* known = nullptr) noexcept;
 
 template <class T>
 struct Key {
@@ -60,11 +73,26 @@ struct Key {
 
 // The value at u in [0, 1] between b and c, with neighbours a and d (the
 // outer keys of a Catmull-Rom segment; ignored by the linear form).
-float Blend(Interpolation mode, float a, float b, float c, float d, double u) noexcept;
-Vector Blend(Interpolation mode, const Vector& a, const Vector& b, const Vector& c, const Vector& d,
-             double u) noexcept;
+inline float Blend(Interpolation mode, float a, float b, float c, float d, double u) noexcept {
+  if (mode != Interpolation::kSmooth)
+    return static_cast<float>(b + (c - static_cast<double>(b)) * u);
+  const double u2 = u * u, u3 = u2 * u;
+  const double A = a, B = b, C = c, D = d;
+  return static_cast<float>(0.5 *
+                            ((2.0 * B) + (C - A) * u + (2.0 * A - 5.0 * B + 4.0 * C - D) * u2 +
+                             (3.0 * B - A - 3.0 * C + D) * u3));
+}
+inline Vector Blend(Interpolation mode, const Vector& a, const Vector& b, const Vector& c,
+                    const Vector& d, double u) noexcept {
+  return {Blend(mode, a.x, b.x, c.x, d.x, u), Blend(mode, a.y, b.y, c.y, d.y, u),
+          Blend(mode, a.z, b.z, c.z, d.z, u)};
+}
+// Spherical interpolation from b to c along the shorter arc (the arc from b
+// to c, when known); the neighbours play no part.
 Quaternion Blend(Interpolation mode, const Quaternion& a, const Quaternion& b, const Quaternion& c,
-                 const Quaternion& d, double u) noexcept;
+                 const Quaternion& d, double u, const Arc* known = nullptr) noexcept;
+// The arc from b to c that Blend follows.
+Arc ArcBetween(const Quaternion& b, const Quaternion& c) noexcept;
 
 template <class T>
 class Channel {
@@ -94,7 +122,14 @@ class Channel {
     const T& d = i + 1 < values_.size() ? values_[i + 1] : c;
     const double u =
         static_cast<double>(t - times_[i - 1]) / static_cast<double>(times_[i] - times_[i - 1]);
-    return Blend(mode_, a, b, c, d, u);
+    if constexpr (std::is_same_v<T, Quaternion>) {
+      // The arc of a segment is the same for every time inside it: its
+      // angle and sine are worked out once for the times asked in a row.
+      if (arcSegment_ != i) arc_ = ArcBetween(b, c), arcSegment_ = i;
+      return Blend(mode_, a, b, c, d, u, &arc_);
+    } else {
+      return Blend(mode_, a, b, c, d, u);
+    }
   }
 
   bool IsAnimated() const noexcept { return !times_.empty(); }
@@ -183,7 +218,9 @@ class Channel {
   std::vector<T> values_;
   std::vector<std::uint32_t> first_;
   unsigned shift_ = 0;
-  mutable std::size_t hint_ = 1;  // always from 1 to the key count - 1
+  mutable std::size_t hint_ = 1;        // always from 1 to the key count - 1
+  mutable std::size_t arcSegment_ = 0;  // the segment arc_ is of, 0 for none
+  mutable Arc arc_;
 };
 
 }  // namespace tq::scene
