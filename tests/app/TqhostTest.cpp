@@ -251,6 +251,10 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
        "tqhost: with several targets, --preview needs {target} in its pattern\n"},
       {"export " + orbit + " -o '{foo}.txt'", 2,
        "tqhost: -o {foo}.txt: unknown field {foo}; the fields are {target}, {camera} and {mode}\n"},
+      {"export " + orbit + " --jobs 0", 2,
+       "tqhost: --jobs 0: give a count of processes from 1 to 64\n"},
+      {"export " + orbit + " --jobs 2x", 2,
+       "tqhost: --jobs 2x: give a count of processes from 1 to 64\n"},
       {"export " + orbit + " -o - --also nuke:-", 2,
        "tqhost: -o and --also nuke both write to standard output; at most one output may go "
        "there\n"},
@@ -337,6 +341,23 @@ TEST(Tqhost, SeveralTargetsNeverShareAFile) {
   EXPECT_TRUE(std::filesystem::exists(dir / "TQmotion-a_b.txt"));
   EXPECT_FALSE(std::filesystem::exists(dir / "PWNED"));
   EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion.txt"));
+  // The same run in one process and shared by three: the same files, and
+  // the same lines in the same order.
+  for (const char* jobs : {"1", "3"}) {
+    TempDir again;
+    std::filesystem::copy_file(dir / "s.tqs.json", again / "s.tqs.json");
+    const Result same =
+        RunHost(again, std::string("export s.tqs.json --all-targets --jobs ") + jobs);
+    EXPECT_EQ(same.status, r.status);
+    EXPECT_EQ(same.out, r.out) << jobs;
+    EXPECT_EQ(same.err, r.err) << jobs;
+    EXPECT_EQ(again.Count(), dir.Count());
+    for (const auto& file : std::filesystem::directory_iterator(dir.path())) {
+      const std::string name = file.path().filename().string();
+      if (name == "stdout" || name == "stderr") continue;
+      EXPECT_EQ(ReadFile(again / name), ReadFile(file.path())) << jobs << " " << name;
+    }
+  }
 }
 
 // A folder reached by two paths (a bind mount) is one folder: the scene

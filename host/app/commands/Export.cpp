@@ -14,6 +14,7 @@
 #include "host/app/HtmlPreview.h"
 #include "host/app/Preview.h"
 #include "host/app/SceneInput.h"
+#include "host/app/Workers.h"
 #include "host/app/commands/ExportPlan.h"
 #include "host/fileio/Concat.h"
 #include "host/fileio/SaveBatch.h"
@@ -48,70 +49,6 @@ scene::Status WritePreview(const std::string& path, const std::vector<TrackPoint
   return SaveText(path, svg, "the preview ");
 }
 
-// One target's run, its options (--output always set) and the fields of its
-// file patterns.
-struct TargetRun {
-  ParsedArgs args;
-  std::map<std::string, std::string> fields;
-};
-
-// The targets of the command, once each, with every path expanded and
-// checked before anything runs.
-std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
-                                const SceneNames& names, const std::vector<AlsoCopy>& also,
-                                FilePlan& plan) {
-  // The same target given twice is one target.
-  std::vector<TargetChoice> targets;
-  bool modes = false;  // one name with different modes
-  auto mode = [&](const TargetChoice& c) {
-    return c.mode.empty() ? a.Value("--mode", Modes()[0]) : c.mode;
-  };
-  for (const TargetChoice& c : TargetChoices(scene.Chor(), a, names)) {
-    const auto same = [&](const TargetChoice& d) {
-      return d.name == c.name && mode(d) == mode(c) && d.groupOrBone == c.groupOrBone;
-    };
-    const auto named = [&](const TargetChoice& d) { return d.name == c.name; };
-    if (std::any_of(targets.begin(), targets.end(), same)) continue;
-    modes = modes || std::any_of(targets.begin(), targets.end(), named);
-    targets.push_back(c);
-  }
-  if (targets.empty() || targets.front().name.empty())
-    throw UsageError{"the scene has no object to track (cameras and folders are not targets)"};
-  const bool many = targets.size() > 1;
-  const std::string pattern = a.Value("--output", !many   ? "TQmotion.txt"
-                                                  : modes ? "TQmotion-{target}-{mode}.txt"
-                                                          : "TQmotion-{target}.txt");
-  if (many && pattern == "-")
-    throw UsageError{"-o - writes one track; with several targets give -o PATTERN with {target}"};
-  CheckPattern("-o", pattern, many);
-  for (const AlsoCopy& copy : also) CheckPattern("--also", copy.pattern, many);
-  const std::string preview = a.Value("--preview"), scenePath = a.positional[1];
-  if (a.Has("--preview")) CheckPattern("--preview", preview, many && !IsHtmlPath(preview));
-  const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
-  auto output = [](const std::string& path) { return path == "-" ? "/dev/stdout" : path; };
-  std::vector<TargetRun> runs;
-  for (const TargetChoice& choice : targets) {
-    TargetRun run{ArgsOfTarget(a, choice), {}};
-    run.fields = {{"target", run.args.Value("--target")},
-                  {"camera", camera},
-                  {"mode", run.args.Value("--mode", Modes()[0])}};
-    run.args.values["--output"] = output(Expand(pattern, run.fields));
-    plan.Add("-o", run.args.values["--output"], scenePath);
-    for (const AlsoCopy& copy : also) {
-      plan.Add(std::string("--also ") + copy.format->name, output(Expand(copy.pattern, run.fields)),
-               scenePath);
-    }
-    // An HTML page without {target} is one page for every target.
-    const std::string page = Expand(preview, run.fields);
-    const bool shared = IsHtmlPath(page) && std::any_of(runs.begin(), runs.end(), [&](auto& r) {
-                          return Expand(preview, r.fields) == page;
-                        });
-    if (a.Has("--preview") && !shared) plan.Add("--preview", output(page), scenePath);
-    runs.push_back(std::move(run));
-  }
-  return runs;
-}
-
 // The runs of one command on its scene: each target's dialog worked and its
 // files written, the HTML pages after them, and the count. With several
 // files to write (batch), they are saved durably together, a chunk at a
@@ -140,6 +77,12 @@ class ExportRuns {
   }
 
   int Finish() {
+    Conclude();
+    return Totals();
+  }
+
+  // The pages drawn and every file put in place, the lines held said.
+  void Conclude() {
     for (const auto& [path, page] : pages_) {
       if (const auto saved = SaveText(path, RenderHtmlPreview(page), "the preview "); !saved) {
         err_ << "tqhost: " << saved.error << "\n";
@@ -154,12 +97,52 @@ class ExportRuns {
           path, path);
     }
     Commit();
+  }
+
+  // The count of files written and the targets that failed; the status.
+  int Totals() {
     if (many_ || !also_.empty()) {
       summary_ << files_ << (files_ == 1 ? " file" : " files") << " written";
       if (!failed_.empty()) summary_ << "; failed: " << Joined(failed_);
       summary_ << "\n";
     }
     return failed_.empty() ? 0 : 1;
+  }
+
+  // What a concluded run in another process hands back: the lines it said
+  // (said, errors), its count of files and its failed targets, each field
+  // its length, ':' and its bytes.
+  std::string Report(const std::string& said, const std::string& errors) const {
+    std::string report;
+    for (const std::string* field : {&said, &errors}) Field(report, *field);
+    Field(report, std::to_string(files_));
+    for (const std::string& who : failed_) Field(report, who);
+    return report;
+  }
+
+  // Says another process's report after the lines said here; false when it
+  // cannot be read.
+  bool Absorb(const std::string& report) {
+    std::vector<std::string> fields;
+    for (std::size_t at = 0; at < report.size();) {
+      const std::size_t colon = report.find(':', at);
+      if (colon == std::string::npos) return false;
+      const std::size_t length = std::strtoull(report.c_str() + at, nullptr, 10);
+      if (length > report.size() - colon - 1) return false;
+      fields.push_back(report.substr(colon + 1, length));
+      at = colon + 1 + length;
+    }
+    if (fields.size() < 3) return false;
+    Commit();
+    summary_ << fields[0];
+    err_ << fields[1];
+    files_ += std::atoi(fields[2].c_str());
+    for (std::size_t i = 3; i < fields.size(); ++i) Failed(fields[i]);
+    return true;
+  }
+
+  void Failed(const std::string& who) {
+    if (std::find(failed_.begin(), failed_.end(), who) == failed_.end()) failed_.push_back(who);
   }
 
  private:
@@ -176,8 +159,8 @@ class ExportRuns {
     if (!batch_) Commit();
   }
 
-  void Failed(const std::string& who) {
-    if (std::find(failed_.begin(), failed_.end(), who) == failed_.end()) failed_.push_back(who);
+  static void Field(std::string& report, const std::string& text) {
+    report.append(std::to_string(text.size())).append(":").append(text);
   }
 
   // The batch's files put in place, then the lines held: a file that could
@@ -361,8 +344,36 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   // Files saved durably together when there are several; a run that writes
   // to standard output (its summary on standard error) saves one by one.
   const bool batch = plan.files.size() > 1 && plan.stdoutBy.empty();
+  const std::size_t jobs = Jobs(a, runs.size(), batch);
+  // Slice k of the targets: from runs[First(k)] to before runs[First(k + 1)].
+  const auto first = [&](std::size_t k) { return runs.size() * k / jobs; };
+  const auto runSlice = [&](ExportRuns& exports, std::size_t k) {
+    for (std::size_t i = first(k); i < first(k + 1); ++i) exports.Run(runs[i], plate);
+  };
+  Workers workers(jobs, [&](std::size_t k) {
+    std::ostringstream said, errors;
+    ExportRuns mine(session, *scene, names, also, true, batch, said, errors);
+    runSlice(mine, k);
+    mine.Conclude();
+    return mine.Report(said.str(), errors.str());
+  });
   ExportRuns exports(session, *scene, names, also, runs.size() > 1, batch, summary, err);
-  for (const TargetRun& run : runs) exports.Run(run, plate);
+  runSlice(exports, 0);
+  for (std::size_t k = 1; k < jobs; ++k) {
+    if (!workers.Forked(k)) {
+      runSlice(exports, k);
+      continue;
+    }
+    const auto report = workers.Report(k);
+    if (report && exports.Absorb(*report)) continue;
+    const std::string from = runs[first(k)].args.Value("--target");
+    const std::string to = runs[first(k + 1) - 1].args.Value("--target");
+    err << "tqhost: the export of the targets from " << from << " to " << to
+        << " stopped: " << (report ? "its report could not be read" : report.error)
+        << "; the summary does not name their files\n";
+    for (std::size_t i = first(k); i < first(k + 1); ++i)
+      exports.Failed(runs[i].args.Value("--target"));
+  }
   return exports.Finish();
 }
 

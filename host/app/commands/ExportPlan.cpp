@@ -4,11 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <ostream>
 #include <sstream>
 
 #include "dialog/ControlIds.h"
+#include "host/app/HtmlPreview.h"
+#include "host/app/Workers.h"
 
 namespace tq::app {
 
@@ -308,6 +311,76 @@ std::vector<AlsoCopy> AlsoCopies(const ParsedArgs& a) {
     copies.push_back({format, given.substr(colon + 1)});
   }
   return copies;
+}
+
+std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
+                                const SceneNames& names, const std::vector<AlsoCopy>& also,
+                                FilePlan& plan) {
+  // The same target given twice is one target.
+  std::vector<TargetChoice> targets;
+  bool modes = false;  // one name with different modes
+  auto mode = [&](const TargetChoice& c) {
+    return c.mode.empty() ? a.Value("--mode", Modes()[0]) : c.mode;
+  };
+  for (const TargetChoice& c : TargetChoices(scene.Chor(), a, names)) {
+    const auto same = [&](const TargetChoice& d) {
+      return d.name == c.name && mode(d) == mode(c) && d.groupOrBone == c.groupOrBone;
+    };
+    const auto named = [&](const TargetChoice& d) { return d.name == c.name; };
+    if (std::any_of(targets.begin(), targets.end(), same)) continue;
+    modes = modes || std::any_of(targets.begin(), targets.end(), named);
+    targets.push_back(c);
+  }
+  if (targets.empty() || targets.front().name.empty())
+    throw UsageError{"the scene has no object to track (cameras and folders are not targets)"};
+  const bool many = targets.size() > 1;
+  const std::string pattern = a.Value("--output", !many   ? "TQmotion.txt"
+                                                  : modes ? "TQmotion-{target}-{mode}.txt"
+                                                          : "TQmotion-{target}.txt");
+  if (many && pattern == "-")
+    throw UsageError{"-o - writes one track; with several targets give -o PATTERN with {target}"};
+  CheckPattern("-o", pattern, many);
+  for (const AlsoCopy& copy : also) CheckPattern("--also", copy.pattern, many);
+  const std::string preview = a.Value("--preview"), scenePath = a.positional[1];
+  if (a.Has("--preview")) CheckPattern("--preview", preview, many && !IsHtmlPath(preview));
+  const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
+  auto output = [](const std::string& path) { return path == "-" ? "/dev/stdout" : path; };
+  std::vector<TargetRun> runs;
+  for (const TargetChoice& choice : targets) {
+    TargetRun run{ArgsOfTarget(a, choice), {}};
+    run.fields = {{"target", run.args.Value("--target")},
+                  {"camera", camera},
+                  {"mode", run.args.Value("--mode", Modes()[0])}};
+    run.args.values["--output"] = output(Expand(pattern, run.fields));
+    plan.Add("-o", run.args.values["--output"], scenePath);
+    for (const AlsoCopy& copy : also) {
+      plan.Add(std::string("--also ") + copy.format->name, output(Expand(copy.pattern, run.fields)),
+               scenePath);
+    }
+    // An HTML page without {target} is one page for every target.
+    const std::string page = Expand(preview, run.fields);
+    const bool shared = IsHtmlPath(page) && std::any_of(runs.begin(), runs.end(), [&](auto& r) {
+                          return Expand(preview, r.fields) == page;
+                        });
+    if (a.Has("--preview") && !shared) plan.Add("--preview", output(page), scenePath);
+    runs.push_back(std::move(run));
+  }
+  return runs;
+}
+
+std::size_t Jobs(const ParsedArgs& a, std::size_t targets, bool batch) {
+  std::size_t jobs = std::min(Processors(), targets / 8);
+  if (a.Has("--jobs")) {
+    const std::string text = a.Value("--jobs");
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > 64)
+      throw UsageError{"--jobs " + text + ": give a count of processes from 1 to 64"};
+    jobs = value;
+  }
+  const bool oneProcess =
+      !batch || a.Has("--clipboard") || (a.Has("--preview") && IsHtmlPath(a.Value("--preview")));
+  return oneProcess ? 1 : std::clamp<std::size_t>(jobs, 1, targets);
 }
 
 }  // namespace tq::app

@@ -136,4 +136,22 @@ ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetChoice& choice);
 
 std::vector<AlsoCopy> AlsoCopies(const ParsedArgs& a);
 
+// One target's run, its options (--output always set) and the fields of its
+// file patterns.
+struct TargetRun {
+  ParsedArgs args;
+  std::map<std::string, std::string> fields;
+};
+
+// The targets of the command, once each, with every path expanded and
+// checked before anything runs.
+std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
+                                const SceneNames& names, const std::vector<AlsoCopy>& also,
+                                FilePlan& plan);
+
+// How many processes share the targets: --jobs, else one for each
+// processor with 8 targets or more. One for a run whose tracks all go to
+// one place (standard output, the clipboard, an HTML page).
+std::size_t Jobs(const ParsedArgs& a, std::size_t targets, bool batch);
+
 }  // namespace tq::app
