@@ -830,7 +830,7 @@ class Reader {
       std::size_t point = 0;
       const bool digits = !key.empty() && key.size() < 10 &&
                           key.find_first_not_of("0123456789") == std::string_view::npos;
-      if (digits) point = std::stoul(std::string(key));
+      if (digits) std::from_chars(key.data(), key.data() + key.size(), point);
       if (!digits || point >= n) {
         Fail("expected a key naming a control point index from 0 to " +
              std::to_string(n == 0 ? 0 : n - 1));
