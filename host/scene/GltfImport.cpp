@@ -115,11 +115,15 @@ Decomposed Decompose(const Mat4& m) {
        "expected values within single precision (a position, scale or point beyond 3.4e38)");
 }
 
+// A number within single precision's range (not NaN, not beyond 3.4e38).
+inline bool InSingle(double x) {
+  return std::fabs(x) <= 3.4e38;
+}
+
 // A vector as the scene holds it, in single precision: refused (naming
 // list[index]) when a component is beyond it.
 inline Vector ToVector(const Vec3& v, const char* list, int index) {
-  if (!(std::fabs(v[0]) <= 3.4e38) || !(std::fabs(v[1]) <= 3.4e38) || !(std::fabs(v[2]) <= 3.4e38))
-    BeyondSinglePrecision(list, index);
+  if (!InSingle(v[0]) || !InSingle(v[1]) || !InSingle(v[2])) BeyondSinglePrecision(list, index);
   return {static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2])};
 }
 
@@ -865,6 +869,17 @@ class Importer {
     Fail(at, "expected finite numbers");
   }
 
+  // Three 32-bit floats read in place, refused (naming at) when one is not
+  // finite or beyond 3.4e38.
+  static void FloatTriple(const unsigned char* p, double xyz[3], const std::string& at) {
+    for (int k = 0; k < 3; ++k) {
+      float f;
+      std::memcpy(&f, p + 4 * k, 4);
+      xyz[k] = f;
+      if (!InSingle(xyz[k])) NotFinite(at);
+    }
+  }
+
   // Each element in turn, visit(i, values), read in place: nothing the size
   // of the accessor is made.
   template <class Visit>
@@ -891,7 +906,7 @@ class Importer {
         } else {
           out[k] = Normalized(p + component * k, a.componentType);
         }
-        if (!(std::fabs(out[k]) <= 3.4e38)) NotFinite(at);
+        if (!InSingle(out[k])) NotFinite(at);
       }
     };
     // Sparse values by element, the last of a repeated index winning.
@@ -917,12 +932,8 @@ class Importer {
       // Positions, translations and scales: the same reading, kept in
       // registers.
       for (std::size_t i = 0; i < a.count; ++i) {
-        float f[3];
-        std::memcpy(f, data + i * step, sizeof f);
-        const double e[3] = {f[0], f[1], f[2]};
-        for (const double x : e) {
-          if (!(std::fabs(x) <= 3.4e38)) NotFinite(at);
-        }
+        double e[3];
+        FloatTriple(data + i * step, e, at);
         visit(i, static_cast<const double*>(e));
       }
       return;
@@ -1103,9 +1114,6 @@ class Importer {
     const tinygltf::Node& n = m_.nodes[static_cast<std::size_t>(node)];
     const tinygltf::Mesh& mesh = m_.meshes[static_cast<std::size_t>(n.mesh)];
     const Vec3& scale = baked_[static_cast<std::size_t>(node)].pointScale;
-    auto scaled = [&](double x, double y, double z) {
-      return ToVector({x * scale[0], y * scale[1], z * scale[2]}, "meshes", n.mesh);
-    };
     HModel* model = scene_->AddModel(name);
     HModelCache* cache = model->GetCache();
     HGroupContainer* groups = scene_->AddGroupContainer(model);
@@ -1116,36 +1124,11 @@ class Importer {
       const auto position = p.attributes.find("POSITION");
       if (position == p.attributes.end()) continue;
       const std::size_t base = cache->PointCount();
-      double sum[3] = {0, 0, 0};
-      ForEachElement(position->second, 3, false, [&](std::size_t, const double* xyz) {
-        const Vector point = scaled(xyz[0], xyz[1], xyz[2]);
-        cache->AddPoint(point);
-        sum[0] += point.x;
-        sum[1] += point.y;
-        sum[2] += point.z;
-      });
+      const std::array<double, 3> sum = AddPositions(cache, position->second, n.mesh, scale);
       const std::size_t vertices = cache->PointCount() - base;
       // Its index accessor, or 0, 1, 2, ... (not made).
       const UnsignedList indices = PrimitiveIndices(p, vertices);
-      const std::size_t count = p.indices < 0 ? vertices : indices.count;
-      auto idx = [&](std::size_t i) { return p.indices < 0 ? i : indices[i]; };
-      auto triangle = [&](std::size_t a, std::size_t b, std::size_t c) {
-        HCP* cc = cache->Point(base + c);
-        cache->AddPatch(cache->Point(base + a), cache->Point(base + b), cc, cc);
-      };
-      if (p.mode == TINYGLTF_MODE_TRIANGLES) {
-        for (std::size_t i = 0; i + 2 < count; i += 3) triangle(idx(i), idx(i + 1), idx(i + 2));
-      } else if (p.mode == TINYGLTF_MODE_TRIANGLE_STRIP) {
-        for (std::size_t i = 0; i + 2 < count; ++i) {
-          if (i % 2 == 0) {
-            triangle(idx(i), idx(i + 1), idx(i + 2));
-          } else {
-            triangle(idx(i + 1), idx(i), idx(i + 2));
-          }
-        }
-      } else if (p.mode == TINYGLTF_MODE_TRIANGLE_FAN) {
-        for (std::size_t i = 1; i + 1 < count; ++i) triangle(idx(0), idx(i), idx(i + 1));
-      }
+      AddTriangles(cache, p.mode, base, p.indices < 0 ? nullptr : &indices, vertices);
       std::string group = "primitive" + std::to_string(pi);
       if (p.material >= 0 && !m_.materials[static_cast<std::size_t>(p.material)].name.empty())
         group = Clean(m_.materials[static_cast<std::size_t>(p.material)].name, group);
@@ -1159,6 +1142,177 @@ class Importer {
     }
     if (n.skin >= 0) AddBones(model, n.skin, scale);
     return model;
+  }
+
+  // A primitive's positions as the model's next points, scaled; answers
+  // their sum, added up in double in order (the group's centre). Float
+  // triples are read in place, a block of points at a time, by TightPoints;
+  // a point it stops at (near the range's edge or beyond it) is read the
+  // exact way, refused or kept. Any other accessor goes through
+  // ForEachElement (which refuses what is not float VEC3).
+  std::array<double, 3> AddPositions(HModelCache* cache, int index, int mesh,
+                                     const Vec3& scale) const {
+    const tinygltf::Accessor& a = m_.accessors[static_cast<std::size_t>(index)];
+    if (a.componentType != TINYGLTF_COMPONENT_TYPE_FLOAT || a.bufferView < 0 || a.sparse.isSparse ||
+        tinygltf::GetNumComponentsInType(static_cast<uint32_t>(a.type)) != 3) {
+      std::array<double, 3> sum = {0, 0, 0};
+      ForEachElement(index, 3, false, [&](std::size_t, const double* xyz) {
+        const Vector point = Scaled(xyz, scale, mesh);
+        cache->AddPoint(point);
+        sum[0] += point.x;
+        sum[1] += point.y;
+        sum[2] += point.z;
+      });
+      return sum;
+    }
+    const std::string at = At("accessors", index);
+    const std::size_t stride = m_.bufferViews[static_cast<std::size_t>(a.bufferView)].byteStride;
+    const std::size_t step = stride != 0 ? stride : 12;
+    const unsigned char* data =
+        a.count > 0 ? Element(a.bufferView, a.byteOffset, step, 0) : nullptr;
+    const bool unit = scale[0] == 1 && scale[1] == 1 && scale[2] == 1;
+    const float bounds[3] = {ScaledBound(scale[0]), ScaledBound(scale[1]), ScaledBound(scale[2])};
+    std::array<double, 3> sum = {0, 0, 0};
+    cache->AddPoints(a.count, [&](HCP* out, std::size_t first, std::size_t count) {
+      const unsigned char* p = data + first * step;
+      for (std::size_t i = 0; i < count;) {
+        i += unit ? TightPoints<true>(out + i, p + i * step, step, count - i, bounds, scale, sum)
+                  : TightPoints<false>(out + i, p + i * step, step, count - i, bounds, scale, sum);
+        if (i == count) break;
+        double xyz[3];
+        FloatTriple(p + i * step, xyz, at);
+        const Vector point = Scaled(xyz, scale, mesh);
+        new (out + i) HCP(point);
+        sum = {sum[0] + point.x, sum[1] + point.y, sum[2] + point.z};
+        ++i;
+      }
+    });
+    return sum;
+  }
+
+  // A position scaled as the scene holds it (refused naming the mesh when
+  // beyond single precision). Not inlined, so that its callers sum the
+  // floats it answers, never the products (see TightPoints).
+  [[gnu::noinline]] static Vector Scaled(const double* xyz, const Vec3& scale, int mesh) {
+    return ToVector({xyz[0] * scale[0], xyz[1] * scale[1], xyz[2] * scale[2]}, "meshes", mesh);
+  }
+
+  // The largest float whose product with scale, in double, is surely within
+  // single precision's range (the margin, 2^-30, far wider than the rounding
+  // of the quotient and of the product; with scale 1, exactly the floats
+  // within it); -1 (none) for a scale that is not a finite non-zero number.
+  static float ScaledBound(double scale) {
+    if (!std::isfinite(scale) || scale == 0) return -1;
+    const double limit =
+        scale == 1 ? 3.4e38 : std::min(3.4e38, 3.4e38 / std::fabs(scale) * (1 - 0x1p-30));
+    float bound = static_cast<float>(limit);
+    if (bound > limit) bound = std::nextafter(bound, 0.0f);
+    return bound;
+  }
+
+  // Float triples, step bytes apart from p, as points at out, scaled (not
+  // with Unit: a scale of 1 changes no float) and added to sum in order,
+  // until count or the first triple with a component beyond its bound (or
+  // NaN); answers how many were made. Calls nothing, so that the sums stay
+  // in registers (and is not inlined, where they did not).
+  //
+  // Scaled points are summed as stored, a few at a time in a loop of their
+  // own: GCC 12 at -O2 and above, pairing a point's x and y in one vector,
+  // adds the double products where it should add the floats they round to
+  // ((double)(float)d taken for d), which moved the group's centre.
+  template <bool Unit>
+  [[gnu::noinline]] static std::size_t TightPoints(HCP* out, const unsigned char* p,
+                                                   std::size_t step, std::size_t count,
+                                                   const float bounds[3], const Vec3& scale,
+                                                   std::array<double, 3>& sum) {
+    const float bx = bounds[0], by = bounds[1], bz = bounds[2];
+    const double sx = scale[0], sy = scale[1], sz = scale[2];
+    double x = sum[0], y = sum[1], z = sum[2];
+    constexpr std::size_t kFew = Unit ? SIZE_MAX : 64;
+    std::size_t made = 0;
+    for (bool refused = false; made < count && !refused;) {
+      const std::size_t few = std::min(kFew, count - made);
+      std::size_t i = 0;
+      for (; i < few; ++i, p += step) {
+        float f[3];
+        std::memcpy(f, p, sizeof f);
+        if (!((std::fabs(f[0]) <= bx) & (std::fabs(f[1]) <= by) & (std::fabs(f[2]) <= bz))) {
+          refused = true;
+          break;
+        }
+        if constexpr (Unit) {
+          new (out + made + i) HCP(Vector(f[0], f[1], f[2]));
+          x += f[0];
+          y += f[1];
+          z += f[2];
+        } else {
+          new (out + made + i)
+              HCP(Vector(static_cast<float>(f[0] * sx), static_cast<float>(f[1] * sy),
+                         static_cast<float>(f[2] * sz)));
+        }
+      }
+      if constexpr (!Unit) {
+        for (const HCP* point = out + made; point != out + made + i; ++point) {
+          const Vector v = point->GetModelPosition();
+          x += v.x;
+          y += v.y;
+          z += v.z;
+        }
+      }
+      made += i;
+    }
+    sum = {x, y, z};
+    return made;
+  }
+
+  // A primitive's triangles as patches [a, b, c, c] of the points from
+  // base: its vertices by indices (or 0, 1, 2, ... without), read as
+  // triangles, a strip or a fan (other modes make none).
+  void AddTriangles(HModelCache* cache, int mode, std::size_t base, const UnsignedList* indices,
+                    std::size_t vertices) const {
+    const std::size_t count = indices != nullptr ? indices->count : vertices;
+    auto point = [&](std::size_t i) {
+      return cache->Point(base + (indices != nullptr ? (*indices)[i] : i));
+    };
+    // Patch i of n made as corners(i, a, b, c).
+    auto patches = [&](std::size_t n, auto corners) {
+      cache->AddPatches(n, [&](HPatch* out, std::size_t first, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+          HCP *a, *b, *c;
+          corners(first + i, a, b, c);
+          new (out + i) HPatch(a, b, c, c);
+        }
+      });
+    };
+    if (mode == TINYGLTF_MODE_TRIANGLES) {
+      if (count < 3) return;
+      if (indices == nullptr) {  // the points in turn
+        HModelCache::PointCursor next = cache->Points(base);
+        patches(count / 3, [&](std::size_t, HCP*& a, HCP*& b, HCP*& c) {
+          a = next.Next();
+          b = next.Next();
+          c = next.Next();
+        });
+        return;
+      }
+      patches(count / 3, [&](std::size_t t, HCP*& a, HCP*& b, HCP*& c) {
+        a = point(3 * t);
+        b = point(3 * t + 1);
+        c = point(3 * t + 2);
+      });
+    } else if (mode == TINYGLTF_MODE_TRIANGLE_STRIP && count >= 3) {
+      patches(count - 2, [&](std::size_t i, HCP*& a, HCP*& b, HCP*& c) {
+        a = point(i % 2 == 0 ? i : i + 1);
+        b = point(i % 2 == 0 ? i + 1 : i);
+        c = point(i + 2);
+      });
+    } else if (mode == TINYGLTF_MODE_TRIANGLE_FAN && count >= 3) {
+      patches(count - 2, [&](std::size_t i, HCP*& a, HCP*& b, HCP*& c) {
+        a = point(0);
+        b = point(i + 1);
+        c = point(i + 2);
+      });
+    }
   }
 
   // The skin's joints as bones, nested as the joint nodes are; each pivot

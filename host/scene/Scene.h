@@ -17,6 +17,7 @@
 // Handles are plain pointers the Scene owns; they stay valid for its life.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <functional>
@@ -282,14 +283,52 @@ class Blocks {
   template <class... Args>
   T& emplace_back(Args&&... args) {
     const Where w = Find(size_);
-    if (w.block == blocks_.size()) {
-      blocks_.reserve(blocks_.size() + 1);
-      blocks_.push_back(static_cast<T*>(::operator new(sizeof(T) << (w.block + kFirstShift))));
-    }
+    if (w.block == blocks_.size()) Grow();
     T* at = new (blocks_[w.block] + w.offset) T(std::forward<Args>(args)...);
     ++size_;
     return *at;
   }
+  // n values appended in order, a run of neighbours at a time:
+  // fill(at, first, count) makes values first to first + count - 1 (of the
+  // n) at at[0] to at[count - 1]; a run counts once fill returns. For values
+  // that need no destructor, so that a fill that throws leaves nothing to
+  // undo (its run is not counted).
+  template <class Fill>
+  void AppendRuns(std::size_t n, Fill&& fill) {
+    static_assert(std::is_trivially_destructible_v<T>);
+    for (std::size_t i = 0; i < n;) {
+      const Where w = Find(size_);
+      if (w.block == blocks_.size()) Grow();
+      const std::size_t count = std::min(n - i, BlockSize(w.block) - w.offset);
+      fill(blocks_[w.block] + w.offset, i, count);
+      size_ += count;
+      i += count;
+    }
+  }
+  // Values first, first + 1, ... in turn, each found without a lookup;
+  // first and every value asked of it must exist.
+  class Cursor {
+   public:
+    Cursor(const Blocks& blocks, std::size_t first) : blocks_(blocks) {
+      const Where w = Find(first);
+      Enter(w.block, w.offset);
+    }
+    T* Next() {
+      if (at_ == end_) Enter(block_ + 1, 0);
+      return at_++;
+    }
+
+   private:
+    void Enter(std::size_t block, std::size_t offset) {
+      block_ = block;
+      at_ = blocks_.blocks_[block] + offset;
+      end_ = blocks_.blocks_[block] + BlockSize(block);
+    }
+    const Blocks& blocks_;
+    std::size_t block_ = 0;
+    T* at_ = nullptr;
+    T* end_ = nullptr;
+  };
   T& operator[](std::size_t i) const {
     const Where w = Find(i);
     return blocks_[w.block][w.offset];
@@ -304,6 +343,13 @@ class Blocks {
   struct Where {
     std::size_t block, offset;
   };
+  static std::size_t BlockSize(std::size_t block) noexcept {
+    return std::size_t{1} << (block + kFirstShift);
+  }
+  void Grow() {
+    blocks_.reserve(blocks_.size() + 1);
+    blocks_.push_back(static_cast<T*>(::operator new(sizeof(T) * BlockSize(blocks_.size()))));
+  }
   static Where Find(std::size_t i) noexcept {
     const std::size_t j = i + (std::size_t{1} << kFirstShift);
     const std::size_t top = static_cast<std::size_t>(std::bit_width(j)) - 1;
@@ -332,6 +378,21 @@ class HModelCache {
   std::size_t PointCount() const { return points_.size(); }
   void AddPatch(HCP* a, HCP* b, HCP* c, HCP* d);
   void AddPatch5(HCP* a, HCP* b, HCP* c, HCP* d, HCP* e);
+  // n points and n patches appended a run of neighbours at a time (see
+  // Blocks::AppendRuns): fill(at, first, count) makes each with placement
+  // new.
+  template <class Fill>
+  void AddPoints(std::size_t n, Fill&& fill) {
+    points_.AppendRuns(n, fill);
+  }
+  template <class Fill>
+  void AddPatches(std::size_t n, Fill&& fill) {
+    patches_.AppendRuns(n, fill);
+  }
+  // Points first, first + 1, ... in turn (each must exist), without a
+  // lookup a point.
+  using PointCursor = Blocks<HCP>::Cursor;
+  PointCursor Points(std::size_t first) const { return PointCursor(points_, first); }
 
  private:
   bool found_ = false;

@@ -44,6 +44,33 @@ tq::scene::ImportResult Import(const std::string& bytes, const std::string& path
   return ImportGltfBytes(bytes, path, options);
 }
 
+// Node M of a scale, its mesh of points (i + 0.1, -2i, 0.3i) from i = 0 (more
+// than a model's first block of 16), point 20's x odd.
+std::vector<float> MeshOf(GltfBuilder& b, int points, float odd, double scale) {
+  std::vector<float> xyz;
+  for (int i = 0; i < points; ++i) xyz.insert(xyz.end(), {i + 0.1f, -2.0f * i, 0.3f * i});
+  xyz[60] = odd;
+  b.doc["meshes"] = {{{"primitives", {{{"attributes", {{"POSITION", b.Floats(xyz, "VEC3")}}}}}}}};
+  b.Node({{"name", "M"}, {"mesh", 0}, {"scale", {scale, scale, scale}}});
+  return xyz;
+}
+
+// Patch t of a cache: the triangle of points a, b, c as [a, b, c, c].
+void ExpectTriangle(const HModelCache* m, unsigned t, std::size_t a, std::size_t b, std::size_t c) {
+  const HPatch* p = m->GetPatch(t);
+  EXPECT_EQ((std::vector{p->GetCP1(), p->GetCP2(), p->GetCP3(), p->GetCP4()}),
+            (std::vector{m->Point(a), m->Point(b), m->Point(c), m->Point(c)}))
+      << t;
+}
+
+// A scale that takes 1e38f to just within single precision, nearer its edge
+// than the scale's rounding.
+double EdgeScale() {
+  double s = 3.4e38 / double{1e38f};
+  while (double{1e38f} * s > 3.4e38) s = std::nextafter(s, 0.0);
+  return s;
+}
+
 // A .glb of doc as it is (buffers too) and bin, whose BIN chunk header
 // claims claim bytes.
 std::string GlbOf(const json& doc, std::string bin, std::uint32_t claim) {
@@ -401,6 +428,12 @@ TEST(GltfImport, RefusesWithTheGltfPath) {
          b.Node({{"mesh", 0}});
        },
        "t.gltf: accessors[0]: expected 32-bit floats (componentType 5126)"},
+      {"a point not a number", [](GltfBuilder& b) { MeshOf(b, 21, std::nanf(""), 1); },
+       "t.gltf: accessors[0]: expected finite numbers"},
+      {"a point beyond single precision once scaled",
+       [](GltfBuilder& b) { MeshOf(b, 21, 2e38f, 2); },
+       "t.gltf: meshes[0]: expected values within single precision (a position, scale or point "
+       "beyond 3.4e38)"},
       {"extras 65 levels deep",
        [](GltfBuilder& b) {
          json deep = json::array();
@@ -544,6 +577,59 @@ TEST(GltfImport, FollowsWhatTheFileMeans) {
          EXPECT_EQ(m->GetChildGroupContainer()->GetChildGroup()->GetMatrix().GetTranslate(),
                    Vector(200, 800.0f / 3, 0));
          EXPECT_TRUE(w.empty());
+       }},
+      {"points over several blocks, scaled, one within single precision by less than the "
+       "scale's rounding: triangles of them in turn; a centre the mean of the points as kept",
+       [](GltfBuilder& b) {
+         MeshOf(b, 40, 1e38f, EdgeScale());
+         // Two primitives whose centres differ if unrounded products are summed.
+         const float one = std::nextafter(1.0f, 2.0f), two = std::nextafter(one, 2.0f);
+         for (const float x : {two, 1e38f}) {
+           b.doc["meshes"][0]["primitives"].push_back(
+               {{"attributes", {{"POSITION", b.Floats({one, one, one, x, two, two}, "VEC3")}}}});
+         }
+       },
+       [](tq::scene::Scene& s, const std::vector<std::string>&) {
+         auto* m = static_cast<HModel*>(Object(s, "M"));
+         HModelCache* c = m->GetCache();
+         GltfBuilder b;
+         const std::vector<float> xyz = MeshOf(b, 40, 1e38f, EdgeScale());
+         auto scaled = [](float v) { return static_cast<float>(v * EdgeScale()); };
+         ASSERT_EQ(c->PointCount(), 44u);
+         for (std::size_t i = 0; i < 40; ++i)
+           EXPECT_EQ(c->Point(i)->GetModelPosition(),
+                     Vector(scaled(xyz[3 * i]), scaled(xyz[3 * i + 1]), scaled(xyz[3 * i + 2])))
+               << i;
+         c->FindPatches();
+         ASSERT_EQ(c->GetPatchCount(), 13);
+         for (unsigned t = 0; t < 13; ++t) ExpectTriangle(c, t, 3 * t, 3 * t + 1, 3 * t + 2);
+         const float one = std::nextafter(1.0f, 2.0f), two = std::nextafter(one, 2.0f);
+         auto mean = [&](float a, float b) {
+           return static_cast<float>((double{scaled(a)} + scaled(b)) / 2);
+         };
+         const HQuorObject* group = m->GetChildGroupContainer()->GetChildGroup()->GetSibling();
+         for (const float x : {two, 1e38f}) {
+           EXPECT_EQ(static_cast<const HGroup*>(group)->GetMatrix().GetTranslate(),
+                     Vector(mean(one, x), mean(one, two), mean(one, two)));
+           group = group->GetSibling();
+         }
+       }},
+      {"a strip alternates its winding; a fan turns about its first point",
+       [](GltfBuilder& b) {
+         const int p = b.Floats(std::vector<float>(15, 1), "VEC3");
+         b.doc["meshes"] = {{{"primitives",
+                              {{{"attributes", {{"POSITION", p}}}, {"mode", 5}},
+                               {{"attributes", {{"POSITION", p}}}, {"mode", 6}}}}}};
+         b.Node({{"name", "M"}, {"mesh", 0}});
+       },
+       [](tq::scene::Scene& s, const std::vector<std::string>&) {
+         HModelCache* c = static_cast<HModel*>(Object(s, "M"))->GetCache();
+         c->FindPatches();
+         // Strip 012 213 234, fan 012 023 034 (of its own points, after the strip's 5).
+         const unsigned want[][3] = {{0, 1, 2}, {2, 1, 3}, {2, 3, 4},
+                                     {5, 6, 7}, {5, 7, 8}, {5, 8, 9}};
+         ASSERT_EQ(c->GetPatchCount(), 6);
+         for (unsigned t = 0; t < 6; ++t) ExpectTriangle(c, t, want[t][0], want[t][1], want[t][2]);
        }},
       {"an animated scale is warned about",
        [](GltfBuilder& b) {
