@@ -13,6 +13,26 @@ std::uint32_t Bits(float f) {
   return std::bit_cast<std::uint32_t>(f);
 }
 
+// Two doubles rounded to floats, kept, and added up again in double: the
+// sums are of the rounded values however the compiler packs the pair (GCC's
+// straight-line vectorizer once added the unrounded doubles).
+[[gnu::noinline]] void KeepAndSum(const double* in, float* kept, double* sum) {
+  const float x = static_cast<float>(in[0]), y = static_cast<float>(in[1]);
+  kept[0] = x;
+  kept[1] = y;
+  sum[0] += x;
+  sum[1] += y;
+}
+
+TEST(Vector, FloatsRoundedFromDoublesStayRounded) {
+  const double in[2] = {0.1, 0.2};
+  float kept[2];
+  double sum[2] = {0.0, 0.0};
+  KeepAndSum(in, kept, sum);
+  EXPECT_EQ(sum[0], 0.100000001490116119384765625);
+  EXPECT_EQ(sum[1], 0.20000000298023223876953125);
+}
+
 TEST(Vector, NegationFlipsSignBitsOnly) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   struct Row {
