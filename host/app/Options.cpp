@@ -56,8 +56,8 @@ const std::vector<Option>& ExportOptions() {
        "also put the track on the clipboard as After Effects keyframe data (xclip or wl-copy)"},
       {"--jobs", nullptr, "N",
        "how many processes share the targets of a run (default: one for each processor with 8 "
-       "targets or more; 1 runs them in turn). A run with --clipboard or an HTML preview runs "
-       "them in turn"},
+       "targets or more; 1 runs them in turn). A run with --clipboard, an HTML preview or an "
+       "output under /dev or /proc runs them in turn"},
   };
   return options;
 }

@@ -8,12 +8,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <new>
 
 namespace tq::app {
 namespace {
+
+constexpr int kOutOfMemory = 3;  // a child's status when memory ran out
 
 bool WriteAll(int fd, const std::string& text) {
   for (std::size_t done = 0; done < text.size();) {
@@ -32,6 +36,8 @@ bool WriteAll(int fd, const std::string& text) {
   int status = 1;
   try {
     status = WriteAll(fd, work(k)) ? 0 : 1;
+  } catch (const std::bad_alloc&) {
+    status = kOutOfMemory;
   } catch (...) {
   }
   _exit(status);
@@ -44,6 +50,8 @@ Workers::Workers(std::size_t n, const std::function<std::string(std::size_t)>& w
   std::cout.flush();
   std::cerr.flush();
   std::fflush(nullptr);
+  // Children are waited for: not reaped unasked where SIGCHLD was ignored.
+  previousChild_ = std::signal(SIGCHLD, SIG_DFL);
   children_.resize(n > 0 ? n - 1 : 0);
   for (std::size_t k = 1; k < n; ++k) {
     int ends[2];
@@ -51,7 +59,10 @@ Workers::Workers(std::size_t n, const std::function<std::string(std::size_t)>& w
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
-      // A child outlives no parent: it would write files no one reports.
+      // A child outlives no parent: it would write files no one reports. It
+      // ends on SIGTERM (cleaning up its temporaries), even where the
+      // parent was started with SIGTERM ignored.
+      std::signal(SIGTERM, SIG_DFL);
       if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(1);
       close(ends[0]);
       for (std::size_t j = 1; j < k; ++j) close(children_[j - 1].fd);
@@ -75,6 +86,7 @@ Workers::~Workers() {
     while (waitpid(c.pid, nullptr, 0) < 0 && errno == EINTR) {
     }
   }
+  if (previousChild_ != SIG_ERR) std::signal(SIGCHLD, previousChild_);
 }
 
 scene::Result<std::string> Workers::Report(std::size_t k) {
@@ -95,6 +107,8 @@ scene::Result<std::string> Workers::Report(std::size_t k) {
   if (WIFSIGNALED(status))
     return scene::Fail(std::string("its process was ended by signal ") +
                        std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")");
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kOutOfMemory)
+    return scene::Fail("its process ran out of memory; no file was left half-written");
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
     return scene::Fail("its process failed before it could report");
   return text;

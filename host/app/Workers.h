@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <csignal>
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -37,6 +39,7 @@ class Workers {
     int fd = -1;  // the read end of its pipe
   };
   std::vector<Child> children_;
+  void (*previousChild_)(int) = SIG_ERR;  // SIGCHLD's action before
 };
 
 // How many processors this process may run on (at least 1).

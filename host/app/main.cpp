@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -20,9 +23,25 @@ void GiveBackAndFail() {
   throw std::bad_alloc();
 }
 
+// Standard input, output and error open, each: one closed at start would be
+// the number the next file opened gets, and a summary or warning would land
+// in a track. A closed one is held by /dev/null opened the other way round,
+// so that writing to closed standard output still fails and is said.
+void HoldStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int held = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    if (held >= 0 && held != fd) {
+      dup2(held, fd);
+      close(held);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  HoldStandardDescriptors();
   reserve = new char[std::size_t{8} << 20];
   std::set_new_handler(&GiveBackAndFail);
   // A file-size limit makes a write fail with "File too large", reported like

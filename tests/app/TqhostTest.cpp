@@ -358,6 +358,23 @@ TEST(Tqhost, SeveralTargetsNeverShareAFile) {
       EXPECT_EQ(ReadFile(again / name), ReadFile(file.path())) << jobs << " " << name;
     }
   }
+  // Descriptors named as outputs (/dev/fd/3 to /dev/fd/9, none open when
+  // tqhost starts) reach no other process of the run: they fail as they do
+  // in one process.
+  std::string fdNames;
+  for (int fd = 9; fd >= 3; --fd)  // the low ones in the second process's half
+    fdNames += R"(, {"type": "null", "name": ")" + std::to_string(fd) + "\"}";
+  tq::testing::WriteFile(dir / "fd.tqs.json", R"({"format": "tq-scene", "version": 1,
+    "project": {"fps": 24}, "chor": {"objects": [
+      {"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 1}},
+      {"type": "null", "name": "X"})" + fdNames + "]}}");
+  const std::string fds =
+      "export fd.tqs.json --all-targets -o '/dev/fd/{target}' 3>&- 4>&- 5>&- "
+      "6>&- 7>&- 8>&- 9>&- --jobs ";
+  const Result one = RunHost(dir, fds + "1"), two = RunHost(dir, fds + "2");
+  EXPECT_EQ(two.status, one.status);
+  EXPECT_EQ(two.out, one.out);
+  EXPECT_EQ(two.err, one.err);
 }
 
 // A folder reached by two paths (a bind mount) is one folder: the scene
@@ -481,6 +498,18 @@ TEST(Tqhost, StandardOutputIsWrittenInPlace) {
   EXPECT_EQ(RunScript(dir, run + " -o t.txt > /dev/full 2>err.txt"), 1);
   EXPECT_EQ(ReadFile(dir / "err.txt"),
             "tqhost: cannot write standard output: No space left on device\n");
+  // Closed standard output and error: a track is the track alone (no line of
+  // the summary or a warning in it), and the summary lost is a failure.
+  EXPECT_EQ(RunScript(dir, run + " -o c.txt >&- 2>&-"), 1);
+  EXPECT_EQ(ReadFile(dir / "c.txt"), track);
+  tq::testing::WriteFile(dir / "two.tqs.json", R"({"format": "tq-scene", "version": 1,
+    "project": {"fps": 24}, "chor": {"objects": [
+      {"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 1}},
+      {"type": "null", "name": "T", "translate": [1, 0, 5]},
+      {"type": "null", "name": "U", "translate": [1, 0, 5]}]}})");  // behind: warnings
+  RunScript(dir, "\"$HOST\" export two.tqs.json --all-targets -o '{target}.txt' 2>&-");
+  for (const char* file : {"T.txt", "U.txt"})
+    EXPECT_EQ(ReadFile(dir / file), "0\t19\t24\n1\t19\t24\n") << file;  // 32 - 1 / 2.5 * 32
 }
 
 // A pipe as the output, with a picture: the picture is drawn from the lines

@@ -2,6 +2,7 @@
 // worked from the options, once for every target; copies in compositors'
 // formats and previews made from the lines each run wrote.
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -125,18 +126,24 @@ class ExportRuns {
   bool Absorb(const std::string& report) {
     std::vector<std::string> fields;
     for (std::size_t at = 0; at < report.size();) {
-      const std::size_t colon = report.find(':', at);
-      if (colon == std::string::npos) return false;
-      const std::size_t length = std::strtoull(report.c_str() + at, nullptr, 10);
+      std::size_t length = 0;
+      const char *from = report.data() + at, *stop = report.data() + report.size();
+      const auto [end, ec] = std::from_chars(from, stop, length);
+      if (ec != std::errc() || end == stop || *end != ':') return false;
+      const std::size_t colon = static_cast<std::size_t>(end - report.data());
       if (length > report.size() - colon - 1) return false;
       fields.push_back(report.substr(colon + 1, length));
       at = colon + 1 + length;
     }
     if (fields.size() < 3) return false;
+    int files = 0;
+    const std::string& count = fields[2];
+    const auto [end, ec] = std::from_chars(count.data(), count.data() + count.size(), files);
+    if (ec != std::errc() || end != count.data() + count.size()) return false;
     Commit();
     summary_ << fields[0];
     err_ << fields[1];
-    files_ += std::atoi(fields[2].c_str());
+    files_ += files;
     for (std::size_t i = 3; i < fields.size(); ++i) Failed(fields[i]);
     return true;
   }
@@ -332,6 +339,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
     if (!parsed) throw UsageError{"--plate " + a.Value("--plate") + ": " + parsed.error};
     plate = std::move(*parsed);
   }
+  JobsGiven(a);  // a usage error before anything is loaded
   FilePlan plan;
   auto loaded = LoadScene(positional[1], a, err, nullptr, &plan.inputs);
   if (!loaded) return Refuse(err, loaded.error);
@@ -344,7 +352,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   // Files saved durably together when there are several; a run that writes
   // to standard output (its summary on standard error) saves one by one.
   const bool batch = plan.files.size() > 1 && plan.stdoutBy.empty();
-  const std::size_t jobs = Jobs(a, runs.size(), batch);
+  const std::size_t jobs = Jobs(a, runs.size(), batch, plan);
   // Slice k of the targets: from runs[First(k)] to before runs[First(k + 1)].
   const auto first = [&](std::size_t k) { return runs.size() * k / jobs; };
   const auto runSlice = [&](ExportRuns& exports, std::size_t k) {

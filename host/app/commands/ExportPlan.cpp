@@ -368,18 +368,27 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
   return runs;
 }
 
-std::size_t Jobs(const ParsedArgs& a, std::size_t targets, bool batch) {
-  std::size_t jobs = std::min(Processors(), targets / 8);
-  if (a.Has("--jobs")) {
-    const std::string text = a.Value("--jobs");
-    unsigned value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > 64)
-      throw UsageError{"--jobs " + text + ": give a count of processes from 1 to 64"};
-    jobs = value;
-  }
-  const bool oneProcess =
-      !batch || a.Has("--clipboard") || (a.Has("--preview") && IsHtmlPath(a.Value("--preview")));
+std::size_t JobsGiven(const ParsedArgs& a) {
+  if (!a.Has("--jobs")) return 0;
+  const std::string text = a.Value("--jobs");
+  unsigned value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > 64)
+    throw UsageError{"--jobs " + text + ": give a count of processes from 1 to 64"};
+  return value;
+}
+
+std::size_t Jobs(const ParsedArgs& a, std::size_t targets, bool batch, const FilePlan& plan) {
+  const std::size_t given = JobsGiven(a);
+  const std::size_t jobs = given > 0 ? given : std::min(Processors(), targets / 8);
+  // Devices and descriptors (/dev/fd/N) are no place for a batch: a process
+  // of the run could reach another's descriptors through them.
+  const bool special = std::any_of(plan.files.begin(), plan.files.end(), [](const auto& f) {
+    const std::string& path = f.first.second;
+    return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
+  });
+  const bool oneProcess = !batch || special || a.Has("--clipboard") ||
+                          (a.Has("--preview") && IsHtmlPath(a.Value("--preview")));
   return oneProcess ? 1 : std::clamp<std::size_t>(jobs, 1, targets);
 }
 
