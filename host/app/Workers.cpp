@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -112,6 +113,28 @@ scene::Result<std::string> Workers::Report(std::size_t k) {
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
     return scene::Fail("its process failed before it could report");
   return text;
+}
+
+std::string PackFields(const std::vector<std::string>& fields) {
+  std::string report;
+  for (const std::string& field : fields)
+    report.append(std::to_string(field.size())).append(":").append(field);
+  return report;
+}
+
+std::optional<std::vector<std::string>> UnpackFields(const std::string& report) {
+  std::vector<std::string> fields;
+  const char* const stop = report.data() + report.size();
+  for (const char* at = report.data(); at < stop;) {
+    std::size_t length = 0;
+    const auto [colon, ec] = std::from_chars(at, stop, length);
+    if (ec != std::errc() || colon == stop || *colon != ':' ||
+        length > static_cast<std::size_t>(stop - colon - 1))
+      return std::nullopt;
+    fields.emplace_back(colon + 1, length);
+    at = colon + 1 + length;
+  }
+  return fields;
 }
 
 std::size_t Processors() {

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,5 +45,10 @@ class Workers {
 
 // How many processors this process may run on (at least 1).
 std::size_t Processors();
+
+// Texts as one report, each its length in digits, ':' and its bytes; and
+// back, nothing when the report is not such.
+std::string PackFields(const std::vector<std::string>& fields);
+std::optional<std::vector<std::string>> UnpackFields(const std::string& report);
 
 }  // namespace tq::app

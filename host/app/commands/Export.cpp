@@ -111,40 +111,27 @@ class ExportRuns {
   }
 
   // What a concluded run in another process hands back: the lines it said
-  // (said, errors), its count of files and its failed targets, each field
-  // its length, ':' and its bytes.
+  // (said, errors), its count of files and its failed targets.
   std::string Report(const std::string& said, const std::string& errors) const {
-    std::string report;
-    for (const std::string* field : {&said, &errors}) Field(report, *field);
-    Field(report, std::to_string(files_));
-    for (const std::string& who : failed_) Field(report, who);
-    return report;
+    std::vector<std::string> fields = {said, errors, std::to_string(files_)};
+    fields.insert(fields.end(), failed_.begin(), failed_.end());
+    return PackFields(fields);
   }
 
   // Says another process's report after the lines said here; false when it
   // cannot be read.
   bool Absorb(const std::string& report) {
-    std::vector<std::string> fields;
-    for (std::size_t at = 0; at < report.size();) {
-      std::size_t length = 0;
-      const char *from = report.data() + at, *stop = report.data() + report.size();
-      const auto [end, ec] = std::from_chars(from, stop, length);
-      if (ec != std::errc() || end == stop || *end != ':') return false;
-      const std::size_t colon = static_cast<std::size_t>(end - report.data());
-      if (length > report.size() - colon - 1) return false;
-      fields.push_back(report.substr(colon + 1, length));
-      at = colon + 1 + length;
-    }
-    if (fields.size() < 3) return false;
+    const auto fields = UnpackFields(report);
+    if (!fields || fields->size() < 3) return false;
+    const std::string& count = (*fields)[2];
     int files = 0;
-    const std::string& count = fields[2];
     const auto [end, ec] = std::from_chars(count.data(), count.data() + count.size(), files);
     if (ec != std::errc() || end != count.data() + count.size()) return false;
     Commit();
-    summary_ << fields[0];
-    err_ << fields[1];
+    summary_ << (*fields)[0];
+    err_ << (*fields)[1];
     files_ += files;
-    for (std::size_t i = 3; i < fields.size(); ++i) Failed(fields[i]);
+    for (std::size_t i = 3; i < fields->size(); ++i) Failed((*fields)[i]);
     return true;
   }
 
@@ -164,10 +151,6 @@ class ExportRuns {
   void Say(std::string line, std::string path = "", std::string who = "") {
     held_.push_back({std::move(line), std::move(path), std::move(who)});
     if (!batch_) Commit();
-  }
-
-  static void Field(std::string& report, const std::string& text) {
-    report.append(std::to_string(text.size())).append(":").append(text);
   }
 
   // The batch's files put in place, then the lines held: a file that could
@@ -339,7 +322,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
     if (!parsed) throw UsageError{"--plate " + a.Value("--plate") + ": " + parsed.error};
     plate = std::move(*parsed);
   }
-  JobsGiven(a);  // a usage error before anything is loaded
+  const std::size_t given = JobsGiven(a);  // a usage error before anything is loaded
   FilePlan plan;
   auto loaded = LoadScene(positional[1], a, err, nullptr, &plan.inputs);
   if (!loaded) return Refuse(err, loaded.error);
@@ -352,7 +335,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   // Files saved durably together when there are several; a run that writes
   // to standard output (its summary on standard error) saves one by one.
   const bool batch = plan.files.size() > 1 && plan.stdoutBy.empty();
-  const std::size_t jobs = Jobs(a, runs.size(), batch, plan);
+  const std::size_t jobs = Jobs(a, given, runs.size(), batch, plan);
   // Slice k of the targets: from runs[First(k)] to before runs[First(k + 1)].
   const auto first = [&](std::size_t k) { return runs.size() * k / jobs; };
   const auto runSlice = [&](ExportRuns& exports, std::size_t k) {

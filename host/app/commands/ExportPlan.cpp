@@ -378,8 +378,8 @@ std::size_t JobsGiven(const ParsedArgs& a) {
   return value;
 }
 
-std::size_t Jobs(const ParsedArgs& a, std::size_t targets, bool batch, const FilePlan& plan) {
-  const std::size_t given = JobsGiven(a);
+std::size_t Jobs(const ParsedArgs& a, std::size_t given, std::size_t targets, bool batch,
+                 const FilePlan& plan) {
   const std::size_t jobs = given > 0 ? given : std::min(Processors(), targets / 8);
   // Devices and descriptors (/dev/fd/N) are no place for a batch: a process
   // of the run could reach another's descriptors through them.

@@ -149,10 +149,11 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
                                 const SceneNames& names, const std::vector<AlsoCopy>& also,
                                 FilePlan& plan);
 
-// How many processes share the targets: --jobs, else one for each
+// How many processes share the targets: given (--jobs), else one for each
 // processor with 8 targets or more. One for a run whose tracks all go to
 // one place (standard output, the clipboard, an HTML page).
-std::size_t Jobs(const ParsedArgs& a, std::size_t targets, bool batch, const FilePlan& plan);
+std::size_t Jobs(const ParsedArgs& a, std::size_t given, std::size_t targets, bool batch,
+                 const FilePlan& plan);
 // The count --jobs gives (0 without it); a usage error for anything but 1 to 64.
 std::size_t JobsGiven(const ParsedArgs& a);
 
