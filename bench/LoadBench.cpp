@@ -7,7 +7,6 @@
 //   number of elements loaded as files of 1,000: 1 when loading is linear.
 #include <benchmark/benchmark.h>
 
-#include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -321,27 +320,24 @@ void BM_LoadingIsLinear(benchmark::State& state) {
   const std::string big = Scene(shape, n);
   const std::string unit = Scene(shape, kUnit);
   for (auto _ : state) {
-    // Alternately; everything loaded is kept until both are timed and freed
-    // outside the timing, so that both touch the same amount of memory, and
-    // each starts with the memory freed before it given back to the system
-    // (as a process that loads once does), not one reusing what the other
-    // freed.
+    // Alternately, each in a process of its own that keeps everything it
+    // loaded until it is timed, so that both start from the same memory and
+    // touch as much of it, neither reusing what the other freed.
     std::vector<double> measured, floor;
     for (int round = 0; round < tq::bench::Rounds(5); ++round) {
-      tq::scene::LoadResult whole;
-      std::vector<tq::scene::LoadResult> parts;
-      parts.reserve(static_cast<std::size_t>(n / kUnit));
-      malloc_trim(0);
-      measured.push_back(
-          tq::bench::Seconds([&] { whole = tq::scene::LoadSceneText(big, "big.json"); }));
-      if (!whole) tq::bench::Fail(state, whole.error);
-      whole = {};
-      malloc_trim(0);
-      floor.push_back(tq::bench::Seconds([&] {
-        for (int i = 0; i < n / kUnit; ++i)
-          parts.push_back(tq::scene::LoadSceneText(unit, "unit.json"));
+      measured.push_back(tq::bench::SecondsInChild([&] {
+        const auto whole = new tq::scene::LoadResult(tq::scene::LoadSceneText(big, "big.json"));
+        return static_cast<bool>(*whole);
       }));
-      if (!parts.empty() && !parts.back()) tq::bench::Fail(state, parts.back().error);
+      floor.push_back(tq::bench::SecondsInChild([&] {
+        auto* parts = new std::vector<tq::scene::LoadResult>;
+        parts->reserve(static_cast<std::size_t>(n / kUnit));
+        for (int i = 0; i < n / kUnit; ++i)
+          parts->push_back(tq::scene::LoadSceneText(unit, "unit.json"));
+        return parts->empty() || static_cast<bool>(parts->back());
+      }));
+      if (measured.back() < 0 || floor.back() < 0)
+        tq::bench::Fail(state, "a load failed or its process could not run");
     }
     const std::pair<double, double> r = {tq::bench::Median(measured), tq::bench::Median(floor)};
     std::string name = "loading time against ";

@@ -60,57 +60,64 @@ std::string_view RawKey(od::field& field) {
 }
 
 // Names already used, as views of the names the scene's objects keep (which
-// stay where they are for the scene's life): no copy of each name. One flat
-// table probed in order from the name's hash, each slot keeping part of the
-// hash so that a probe compares text only when the hashes agree; at most
-// half full, so a probe ends within a slot or two and loading many names
-// touches one slot each, not a node and a bucket. The part kept is the low
-// 32 bits, from which the first slot is taken, so growing moves slots
-// without reading a name again.
+// stay where they are for the scene's life): no copy of each name. The views
+// are kept in the order added; a flat table of 8-byte slots, probed in order
+// from the name's hash, holds the low 32 bits of each name's hash beside its
+// place among the views, so that a probe compares text only when the hashes
+// agree. At most half full, so a probe ends within a slot or two, and
+// loading many names touches one slot each (and the views in order), not a
+// node and a bucket. The first slot is taken from the part kept, so growing
+// moves slots without reading a name again.
 class NameSet {
  public:
+  // Room for n names without growing (a hint: more may be added).
+  void reserve(std::size_t n) {
+    views_.reserve(n);
+    std::size_t slots = 16;
+    while (slots < 2 * n) slots *= 2;
+    if (slots > slots_.size()) Rehash(slots);
+  }
   std::size_t count(std::string_view name) const {
     if (slots_.empty()) return 0;
     const std::uint32_t tag = Tag(name);
     for (std::size_t i = tag & mask_;; i = (i + 1) & mask_) {
-      const Slot& s = slots_[i];
-      if (s.data == nullptr) return 0;
-      if (s.tag == tag && s.size == name.size() && std::memcmp(s.data, name.data(), s.size) == 0)
-        return 1;
+      const std::uint64_t s = slots_[i];
+      if (s == 0) return 0;
+      if (static_cast<std::uint32_t>(s >> 32) == tag && views_[(s & kPlace) - 1] == name) return 1;
     }
   }
   // Adds a name not yet in the set; it must stay where it is for the set's life.
   void insert(std::string_view name) {
-    if ((used_ + 1) * 2 > slots_.size()) Grow();
-    Place({name.data(), static_cast<std::uint32_t>(name.size()), Tag(name)});
-    ++used_;
+    if ((views_.size() + 1) * 2 > slots_.size())
+      Rehash(std::max<std::size_t>(16, slots_.size() * 2));
+    if (views_.size() == kPlace) throw std::bad_alloc();  // no place left to name
+    views_.push_back(name);
+    Place(std::uint64_t{Tag(name)} << 32 | views_.size());
   }
 
  private:
-  struct Slot {
-    const char* data = nullptr;
-    std::uint32_t size = 0;
-    std::uint32_t tag = 0;
-  };
+  // A slot: the hash's low 32 bits, then the name's place among the views
+  // from 1 (0: an empty slot).
+  static constexpr std::uint64_t kPlace = 0xffffffffu;
   static std::uint32_t Tag(std::string_view name) {
     return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
   }
-  void Place(const Slot& slot) {
-    std::size_t i = slot.tag & mask_;
-    while (slots_[i].data != nullptr) i = (i + 1) & mask_;
+  void Place(std::uint64_t slot) {
+    std::size_t i = (slot >> 32) & mask_;
+    while (slots_[i] != 0) i = (i + 1) & mask_;
     slots_[i] = slot;
   }
-  void Grow() {
-    std::vector<Slot> old(std::max<std::size_t>(16, slots_.size() * 2));
+  void Rehash(std::size_t size) {
+    std::vector<std::uint64_t> old(size);
     old.swap(slots_);
     mask_ = slots_.size() - 1;
-    for (const Slot& s : old) {
-      if (s.data != nullptr) Place(s);
+    for (const std::uint64_t s : old) {
+      if (s != 0) Place(s);
     }
   }
-  std::vector<Slot> slots_;
+  std::vector<std::string_view> views_;
+  std::vector<std::uint64_t> slots_;
   std::size_t mask_ = 0;
-  std::size_t used_ = 0;
 };
 
 class Reader {
