@@ -577,18 +577,13 @@ class Reader {
   }
 
   void ReadChor(od::object& chor) {
-    std::string name = "Chor1";
     Time time = 0;
-    od::value v;
-    // The choreography's scene is made once its name is known.
-    if (Lookup(chor, "name", v)) {
-      Enter at(*this, "name");
-      name = Name(v);
-    }
-    Check(chor.reset().error());
-    scene_ = std::make_unique<Scene>(projectName_, fps_, name);
+    // Named where its name stands: looking the name up ahead would pass
+    // over every object once more when it has none.
+    scene_ = std::make_unique<Scene>(projectName_, fps_, "Chor1");
     bool hasObjects = false;
     Fields(chor, {"name", "time", "objects"}, [&](std::string_view key, od::value& value) {
+      if (key == "name") scene_->Chor()->SetName(Name(value));
       if (key == "time") time = Ticks(Number(value));
       if (key != "objects") return;
       hasObjects = true;

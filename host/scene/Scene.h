@@ -81,6 +81,7 @@ class HTreeObject {
 
  protected:
   explicit HTreeObject(std::string name) : name_(std::move(name)) {}
+  void SetName(std::string name) { name_ = std::move(name); }
 
  private:
   std::string name_;
@@ -465,6 +466,8 @@ class HChor : public HQuorObject {
   void SetTime(Time t);
   HCamera* GetChildCamera() const { return firstCamera_; }
   void AppendCamera(HCamera* camera);
+  // Named once its scene is read (no object's name depends on it).
+  using HTreeObject::SetName;
 
  private:
   HProject* project_;

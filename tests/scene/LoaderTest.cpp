@@ -159,6 +159,22 @@ TEST(Loader, PointsAfterWhatRefersToThem) {
   EXPECT_EQ(cache->Point(2)->GetHead(), cache->Point(1));
 }
 
+TEST(Loader, ChorNamedWhereverItsNameStands) {
+  const std::string head = R"({"format": "tq-scene", "version": 1, "project": {"fps": 30}, )";
+  const std::string objects = R"("objects": [{"type": "null", "name": "N"}])";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {R"("chor": {"name": "Ä b", )" + objects + "}}", "Ä b"},
+      {R"("chor": {)" + objects + R"(, "name": "Later"}})", "Later"},
+      {R"("chor": {)" + objects + "}}", "Chor1"},
+  };
+  for (const auto& [chor, name] : cases) {
+    auto loaded = LoadSceneText(head + chor, "t.json");
+    ASSERT_TRUE(loaded) << loaded.error;
+    EXPECT_STREQ(loaded.scene->Chor()->GetName(), name.c_str()) << chor;
+    EXPECT_EQ(Names(loaded.scene->Chor()->GetChild()), std::vector<std::string>{"N"});
+  }
+}
+
 TEST(Loader, PointNamingItselfIsItsOwnHead) {
   auto loaded = LoadSceneText(SceneWith(R"({"type": "model", "name": "M",
       "points": [[0,0,0],[1,0,0],[2,0,0]], "heads": {"0": 0, "2": 1, "1": 1}})"),
