@@ -429,27 +429,35 @@ class Reader {
     if (TypeOf(v) != json_type::object) return Channel<T>(ReadChannelValue<T>(v, positive));
     od::object o;
     Check(v.get_object().get(o));
-    od::value probe;
-    if (Lookup(o, "euler", probe)) {
+    Interpolation mode = Interpolation::kLinear;
+    std::vector<Key<T>> keys;
+    bool hasKeys = false;
+    const char* where = where_;
+    try {
+      Fields(o, {"interpolation", "keys"}, [&](std::string_view key, od::value& value) {
+        if (key == "interpolation") {
+          mode = ReadInterpolation(value);
+        } else {
+          hasKeys = true;
+          keys = ReadKeys<T>(value, positive);
+        }
+      });
+    } catch (const Fault& fault) {
+      // An object with an "euler" field anywhere is a constant rotation,
+      // read (or refused) as one. Only a refused channel is looked at again
+      // for it: looking it up first would pass over every key twice.
+      od::value probe;
+      if (fault.path == "(document)" || o.reset().error() != simdjson::SUCCESS ||
+          !Lookup(o, "euler", probe))
+        throw;
       Check(o.reset().error());
+      where_ = where;
       if constexpr (std::is_same_v<T, Quaternion>) {
         return Channel<T>(ReadRotation(v));
       } else {
         return Channel<T>(ReadChannelValue<T>(v, positive));
       }
     }
-    Check(o.reset().error());
-    Interpolation mode = Interpolation::kLinear;
-    std::vector<Key<T>> keys;
-    bool hasKeys = false;
-    Fields(o, {"interpolation", "keys"}, [&](std::string_view key, od::value& value) {
-      if (key == "interpolation") {
-        mode = ReadInterpolation(value);
-      } else {
-        hasKeys = true;
-        keys = ReadKeys<T>(value, positive);
-      }
-    });
     if (!hasKeys) Fail(PathText("keys"), "missing");
     return Channel<T>(mode, std::move(keys));
   }
