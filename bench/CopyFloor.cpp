@@ -9,20 +9,30 @@
 //
 //   copy_floor SCENE TRACK OUTPUT...
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <string>
 
 namespace {
 
-bool ReadAll(const char* path, std::string& text) {
+// A whole file, read at once into a buffer of its size.
+struct Bytes {
+  std::unique_ptr<char[]> data;
+  std::size_t size = 0;
+};
+bool ReadAll(const char* path, Bytes& bytes) {
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char block[1 << 16];
-  for (ssize_t n; (n = read(fd, block, sizeof block)) > 0;) text.append(block, std::size_t(n));
-  return close(fd) == 0;
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) return false;
+  bytes.data = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(st.st_size));
+  for (ssize_t n; bytes.size < static_cast<std::size_t>(st.st_size) &&
+                  (n = read(fd, bytes.data.get() + bytes.size, st.st_size - bytes.size)) > 0;)
+    bytes.size += std::size_t(n);
+  return close(fd) == 0 && bytes.size == static_cast<std::size_t>(st.st_size);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -31,10 +41,10 @@ std::string FolderOf(const std::string& path) {
 }
 
 // A temporary beside path holding text, synced when alone.
-bool WriteTemporary(const std::string& path, const std::string& text, bool alone) {
+bool WriteTemporary(const std::string& path, const Bytes& text, bool alone) {
   const int fd = open((path + ".tmp").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const bool written = fd >= 0 &&
-                       write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+                       write(fd, text.data.get(), text.size) == static_cast<ssize_t>(text.size) &&
                        (!alone || fsync(fd) == 0);
   return fd >= 0 && close(fd) == 0 && written;
 }
@@ -50,7 +60,7 @@ bool Sync(const std::string& folder, bool all) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string scene, track;
+  Bytes scene, track;
   if (argc < 4 || !ReadAll(argv[1], scene) || !ReadAll(argv[2], track)) {
     std::fprintf(stderr, "copy_floor: cannot read the scene or the track\n");
     return 1;
