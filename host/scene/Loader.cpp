@@ -220,6 +220,20 @@ class Reader {
 
   // --- objects ------------------------------------------------------------
 
+  static bool IsComment(std::string_view key) { return !key.empty() && key[0] == '_'; }
+  // A comment is not read, but it is measured: nesting too deep is refused
+  // wherever it is.
+  void Comment(od::value& comment) {
+    std::string_view raw;
+    if (const json_type type = TypeOf(comment); type == json_type::array) {
+      Check(Array(comment, "").raw_json().get(raw));
+    } else if (type == json_type::object) {
+      Check(Object(comment, "").raw_json().get(raw));
+    }
+    const int levels = kMaxNesting - static_cast<int>(path_.size());
+    if (NestingDeeperThan(raw, levels).offset != std::string_view::npos) Fail(TooDeep());
+  }
+
   // Visits every field of an object in file order, with the path entered:
   // keys starting with "_" are comments; any other key not in allowed, and a
   // key given twice, are refused.
@@ -246,18 +260,8 @@ class Reader {
         more.push_back(key);
       }
       ++count;
-      if (!key.empty() && key[0] == '_') {
-        // A comment is not read, but it is measured: nesting too deep is
-        // refused wherever it is.
-        std::string_view raw;
-        od::value& comment = field.value();
-        if (const json_type type = TypeOf(comment); type == json_type::array) {
-          Check(Array(comment, "").raw_json().get(raw));
-        } else if (type == json_type::object) {
-          Check(Object(comment, "").raw_json().get(raw));
-        }
-        const int levels = kMaxNesting - static_cast<int>(path_.size());
-        if (NestingDeeperThan(raw, levels).offset != std::string_view::npos) Fail(TooDeep());
+      if (IsComment(key)) {
+        Comment(field.value());
         continue;
       }
       bool known = false;
@@ -831,12 +835,20 @@ class Reader {
     constexpr std::size_t kNone = SIZE_MAX;
     std::vector<std::size_t> next(n, kNone);
     std::vector<bool> named(n, false);
+    std::vector<std::string_view> comments;
     for (auto result : heads) {
       od::field field;
       Check(std::move(result).get(field));
       const std::string_view key = RawKey(field);
       Enter at(*this, key);
       where_ = field.key().raw() - 1;
+      if (IsComment(key)) {
+        if (std::find(comments.begin(), comments.end(), key) != comments.end())
+          Fail("expected each key once in an object");
+        comments.push_back(key);
+        Comment(field.value());
+        continue;
+      }
       std::size_t point = 0;
       const bool digits = !key.empty() && key.size() < 10 &&
                           key.find_first_not_of("0123456789") == std::string_view::npos;

@@ -177,7 +177,7 @@ TEST(Loader, ChorNamedWhereverItsNameStands) {
 
 TEST(Loader, PointNamingItselfIsItsOwnHead) {
   auto loaded = LoadSceneText(SceneWith(R"({"type": "model", "name": "M",
-      "points": [[0,0,0],[1,0,0],[2,0,0]], "heads": {"0": 0, "2": 1, "1": 1}})"),
+      "points": [[0,0,0],[1,0,0],[2,0,0]], "heads": {"0": 0, "_n": {"a": [1]}, "2": 1, "1": 1}})"),
                               "t.json");
   ASSERT_TRUE(loaded) << loaded.error;
   HModelCache* cache = static_cast<HModel*>(loaded.scene->Chor()->GetChild())->GetCache();
@@ -245,6 +245,8 @@ TEST(Loader, RefusesBadFilesWithPathAndExpectation) {
        "chor.objects[0].patches[0][3]: expected an integer from 0 to 1"},
       {"head cycle", SceneWith(model + R"("heads": {"0": 1, "1": 0}})"),
        "chor.objects[0].heads.0: expected a chain of heads that ends, not a cycle"},
+      {"head comment twice", SceneWith(model + R"("heads": {"_c": 1, "0": 1, "_c": 2}})"),
+       "chor.objects[0].heads._c: expected each key once in an object"},
       {"group point out of range",
        SceneWith(model + R"("groups": [{"name": "G", "points": [0, 2]}]})"),
        "chor.objects[0].groups[0].points[1]: expected an integer from 0 to 1"},
