@@ -4,11 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <limits>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -247,6 +251,40 @@ bool DropImages(json& doc) {
   return changed;
 }
 
+// tinygltf reads an index (and an enumerated value) into an int, keeping a
+// larger integer's low 32 bits: a child 4294967297 would name node 1. Such an
+// integer becomes the int's own bound instead, past the end of any list a
+// file can hold, so that it is refused where it stands as an index past the
+// end is. Only the keys tinygltf reads as an int: byte lengths, offsets and
+// counts are read whole. key: the value's own key (an array's elements its
+// array's); a mesh's attributes and morph targets name indices by any key.
+bool BoundIntegers(json& v, std::string_view key) {
+  static constexpr std::string_view kIntKeys[] = {
+      "buffer",   "bufferView", "camera",   "children", "componentType",
+      "height",   "index",      "indices",  "input",    "inverseBindMatrices",
+      "joints",   "magFilter",  "material", "mesh",     "minFilter",
+      "mode",     "node",       "nodes",    "output",   "sampler",
+      "scene",    "skeleton",   "skin",     "source",   "target",
+      "texCoord", "width",      "wrapR",    "wrapS",    "wrapT"};
+  bool changed = false;
+  if (v.is_object()) {
+    const bool anyKey = key == "attributes" || key == "targets";
+    for (auto it = v.begin(); it != v.end(); ++it)
+      changed = BoundIntegers(it.value(), anyKey ? "index" : std::string_view(it.key())) || changed;
+  } else if (v.is_array()) {
+    for (json& element : v) changed = BoundIntegers(element, key) || changed;
+  } else if (v.is_number_integer() &&
+             std::find(std::begin(kIntKeys), std::end(kIntKeys), key) != std::end(kIntKeys)) {
+    constexpr auto kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
+    if (v.is_number_unsigned() ? v.get<std::uint64_t>() > std::uint64_t{kMax}
+                               : v.get<std::int64_t>() > kMax || v.get<std::int64_t>() < kMin) {
+      v = v.is_number_unsigned() || v.get<std::int64_t>() > 0 ? kMax : kMin;
+      changed = true;
+    }
+  }
+  return changed;
+}
+
 bool TakePointers(json& doc, Prepared& p) {
   const auto animations = doc.find("animations");
   if (animations == doc.end() || !animations->is_array()) return false;
@@ -430,6 +468,7 @@ Prepared Prepare(std::string_view bytes, const std::string& path) {
   bool changed = ReadBuffers(doc, path, bytes.size(), p);
   changed = DropImages(doc) || changed;
   changed = TakePointers(doc, p) || changed;
+  changed = BoundIntegers(doc, {}) || changed;
   // A GLB's chunks go to tinygltf only when it must refuse something in
   // them; else its buffers are the file's bytes.
   bool chunks = false;

@@ -410,6 +410,19 @@ TEST(GltfImport, RefusesWithTheGltfPath) {
          b.doc["nodes"][static_cast<std::size_t>(n)]["children"] = {n};
        },
        "t.gltf: nodes[0]: a node cycle (or a node under two parents)"},
+      {"child 2^32 + 1 (node 1 in 32 bits)",
+       [](GltfBuilder& b) {
+         b.Node({{"children", {4294967297u}}});
+         b.Node({{"name", "B"}});
+       },
+       "t.gltf: nodes[0].children: expected a node index from 0 to 1"},
+      {"camera -2^32 (0 in 32 bits)",
+       [](GltfBuilder& b) {
+         b.doc["cameras"] = {
+             {{"type", "perspective"}, {"perspective", {{"yfov", 0.5}, {"znear", 0.1}}}}};
+         b.Node({{"camera", -4294967296ll}});
+       },
+       "t.gltf: nodes[0].camera: expected a camera index from 0 to 0"},
       {"indices out of range",
        [](GltfBuilder& b) {
          const int p = b.Floats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3");
