@@ -201,13 +201,17 @@ class Reader {
     throw Fault{"(document)", "not valid JSON: " + DescribeJsonSyntaxError(text_), nullptr};
   }
   void Check(simdjson::error_code error) const {
+    if (error != simdjson::SUCCESS) [[unlikely]]
+      Refuse(error);
+  }
+  [[noreturn, gnu::noinline]] void Refuse(simdjson::error_code error) const {
     if (error == simdjson::NUMBER_ERROR && where_ != nullptr) {
       std::size_t n = 0;
       while (where_[n] != '\0' && std::strchr(",]} \t\r\n", where_[n]) == nullptr) ++n;
       Fail("(document)",
            "not valid JSON: number overflow parsing '" + std::string(where_, n) + "'");
     }
-    if (error != simdjson::SUCCESS) Syntax();
+    Syntax();
   }
 
   // The value's kind, noting where it stands for messages.
@@ -383,6 +387,23 @@ class Reader {
 
   Vector ReadVector(od::value& v) {
     od::array a = Array(v, "expected [x, y, z]");
+    // Read straight when it is three numbers within single precision; else
+    // read again from its start the careful way, for the message.
+    double d[3];
+    std::size_t count = 0;
+    for (auto result : a) {
+      od::value e;
+      if (count == 3 || std::move(result).get(e) != simdjson::SUCCESS ||
+          e.get_double().get(d[count]) != simdjson::SUCCESS ||
+          !(std::fabs(d[count]) <= std::numeric_limits<float>::max())) {
+        count = 4;
+        break;
+      }
+      ++count;
+    }
+    if (count == 3)
+      return {static_cast<float>(d[0]), static_cast<float>(d[1]), static_cast<float>(d[2])};
+    Check(a.reset().error());
     float c[3] = {};
     const std::size_t n = Elements(a, [&](od::value& e, std::size_t i) {
       if (i < 3) c[i] = Float(e);
@@ -817,10 +838,26 @@ class Reader {
     Elements(patches, [&](od::value& patch, std::size_t) {
       od::array indices = Array(patch, expected.c_str());
       HCP* cp[5] = {};
-      const std::size_t count = Elements(indices, [&](od::value& index, std::size_t c) {
-        if (c < corners) cp[c] = cache->Point(PointIndex(index, n));
-      });
-      if (count != corners) Fail(expected);
+      // Read straight when it is corners indices of points there are; else
+      // read again from its start the careful way, for the message.
+      std::size_t count = 0;
+      for (auto result : indices) {
+        od::value e;
+        std::uint64_t i = 0;
+        if (count == corners || std::move(result).get(e) != simdjson::SUCCESS ||
+            e.get_uint64().get(i) != simdjson::SUCCESS || i >= n) {
+          count = corners + 1;
+          break;
+        }
+        cp[count++] = cache->Point(static_cast<std::size_t>(i));
+      }
+      if (count != corners) {
+        Check(indices.reset().error());
+        count = Elements(indices, [&](od::value& index, std::size_t c) {
+          if (c < corners) cp[c] = cache->Point(PointIndex(index, n));
+        });
+        if (count != corners) Fail(expected);
+      }
       if (corners == 4) {
         cache->AddPatch(cp[0], cp[1], cp[2], cp[3]);
       } else {

@@ -156,6 +156,10 @@ TEST(Loader, PointsAfterWhatRefersToThem) {
   EXPECT_EQ(cache->PointCount(), 3u);
   cache->FindPatches();
   EXPECT_EQ(cache->GetPatchCount(), 1);
+  const HPatch* patch = cache->GetPatch(0);
+  EXPECT_EQ(
+      (std::vector<HCP*>{patch->GetCP1(), patch->GetCP2(), patch->GetCP3(), patch->GetCP4()}),
+      (std::vector<HCP*>{cache->Point(0), cache->Point(1), cache->Point(2), cache->Point(2)}));
   EXPECT_EQ(cache->Point(2)->GetHead(), cache->Point(1));
 }
 
