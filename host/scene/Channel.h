@@ -108,6 +108,11 @@ class Channel {
     }
     IndexBuckets();
   }
+  // The keys as times (each later than the one before) and their values.
+  Channel(Interpolation mode, std::vector<Time> times, std::vector<T> values)
+      : mode_(mode), times_(std::move(times)), values_(std::move(values)) {
+    IndexBuckets();
+  }
 
   T Evaluate(Time t) const noexcept {
     if (times_.empty()) return constant_;

@@ -1236,7 +1236,11 @@ class Importer {
       for (; i < few; ++i, p += step) {
         float f[3];
         std::memcpy(f, p, sizeof f);
-        if (!((std::fabs(f[0]) <= bx) & (std::fabs(f[1]) <= by) & (std::fabs(f[2]) <= bz))) {
+        // All three compared, then one branch.
+        const unsigned inside = static_cast<unsigned>(std::fabs(f[0]) <= bx) &
+                                static_cast<unsigned>(std::fabs(f[1]) <= by) &
+                                static_cast<unsigned>(std::fabs(f[2]) <= bz);
+        if (inside == 0) {
           refused = true;
           break;
         }

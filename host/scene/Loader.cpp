@@ -29,11 +29,23 @@ namespace {
 namespace od = simdjson::ondemand;
 using od::json_type;
 
+// The most keys of a channel made room for before they are read.
+constexpr std::size_t kKeysAhead = std::size_t{1} << 20;
+
 struct Fault {
   std::string path;
   std::string what;
   const char* where = nullptr;  // the value at fault, in the text; null for none
 };
+
+// Why a text that is JSON by its grammar cannot be read.
+std::string Unreadable(simdjson::error_code error) {
+  if (error == simdjson::STRING_ERROR)
+    return "not valid JSON: a string escape that names no character (a lone surrogate such as "
+           "\\ud800)";
+  if (error == simdjson::UTF8_ERROR) return "not valid JSON: text that is not UTF-8";
+  return std::string("not valid JSON: ") + simdjson::error_message(error);
+}
 
 // The line and column (from 1) of a position in the text.
 std::string LineAndColumn(std::string_view text, const char* where) {
@@ -197,8 +209,10 @@ class Reader {
 
   // A fault the parser found: the text is not JSON; described by its own
   // reading of the text.
-  [[noreturn]] void Syntax() const {
-    throw Fault{"(document)", "not valid JSON: " + DescribeJsonSyntaxError(text_), nullptr};
+  [[noreturn]] void Syntax(simdjson::error_code error = simdjson::TAPE_ERROR) const {
+    std::string what = DescribeJsonSyntaxError(text_);
+    if (!what.empty()) throw Fault{"(document)", "not valid JSON: " + what, nullptr};
+    throw Fault{"(document)", Unreadable(error), where_};
   }
   void Check(simdjson::error_code error) const {
     if (error != simdjson::SUCCESS) [[unlikely]]
@@ -211,7 +225,7 @@ class Reader {
       Fail("(document)",
            "not valid JSON: number overflow parsing '" + std::string(where_, n) + "'");
     }
-    Syntax();
+    Syntax(error);
   }
 
   // The value's kind, noting where it stands for messages.
@@ -273,6 +287,7 @@ class Reader {
       if (!known) {
         std::string list;
         for (const char* k : allowed) list += std::string(list.empty() ? "" : ", ") + k;
+        unknownKey_ = key;
         Fail("unknown key (expected one of: " + list + ")");
       }
       visit(key, field.value());
@@ -387,27 +402,28 @@ class Reader {
 
   Vector ReadVector(od::value& v) {
     od::array a = Array(v, "expected [x, y, z]");
-    // Read straight when it is three numbers within single precision; else
-    // read again from its start the careful way, for the message.
-    double d[3];
-    std::size_t count = 0;
-    for (auto result : a) {
-      od::value e;
-      if (count == 3 || std::move(result).get(e) != simdjson::SUCCESS ||
-          e.get_double().get(d[count]) != simdjson::SUCCESS ||
-          !(std::fabs(d[count]) <= std::numeric_limits<float>::max())) {
-        count = 4;
-        break;
-      }
-      ++count;
-    }
-    if (count == 3)
-      return {static_cast<float>(d[0]), static_cast<float>(d[1]), static_cast<float>(d[2])};
-    Check(a.reset().error());
     float c[3] = {};
-    const std::size_t n = Elements(a, [&](od::value& e, std::size_t i) {
-      if (i < 3) c[i] = Float(e);
-    });
+    std::size_t n = 0;
+    {
+      Enter at(*this, std::size_t{0});
+      for (auto result : a) {
+        od::value e;
+        Check(std::move(result).get(e));
+        if (n < 3) {
+          // Read straight when it is a number within single precision; else
+          // read again the careful way, for the message.
+          double d = 0.0;
+          if (e.get_double().get(d) == simdjson::SUCCESS &&
+              std::fabs(d) <= std::numeric_limits<float>::max()) {
+            c[n] = static_cast<float>(d);
+          } else {
+            at.Index(n);
+            c[n] = Float(e);
+          }
+        }
+        ++n;
+      }
+    }
     if (n != 3) Fail("expected [x, y, z]");
     return {c[0], c[1], c[2]};
   }
@@ -455,9 +471,10 @@ class Reader {
     od::object o;
     Check(v.get_object().get(o));
     Interpolation mode = Interpolation::kLinear;
-    std::vector<Key<T>> keys;
+    Keys<T> keys;
     bool hasKeys = false;
     const char* where = where_;
+    unknownKey_ = {};
     try {
       Fields(o, {"interpolation", "keys"}, [&](std::string_view key, od::value& value) {
         if (key == "interpolation") {
@@ -469,12 +486,19 @@ class Reader {
       });
     } catch (const Fault& fault) {
       // An object with an "euler" field anywhere is a constant rotation,
-      // read (or refused) as one. Only a refused channel is looked at again
-      // for it: looking it up first would pass over every key twice.
-      od::value probe;
-      if (fault.path == "(document)" || o.reset().error() != simdjson::SUCCESS ||
-          !Lookup(o, "euler", probe))
-        throw;
+      // read (or refused) as one. Looking for it first would pass over
+      // every key twice, so a channel is looked at again only once refused:
+      // straight away when the walk stopped at that field; else (the
+      // refusal ends the load) by looking the field up, which is safe only
+      // in a text that is JSON throughout (a text that is not is refused as
+      // such whatever the walk met).
+      const bool stoppedThere = unknownKey_ == "euler" && fault.path == PathText("euler");
+      if (!stoppedThere) {
+        od::value probe;
+        if (!DescribeJsonSyntaxError(text_).empty() || o.reset().error() != simdjson::SUCCESS ||
+            !Lookup(o, "euler", probe))
+          throw;
+      }
       Check(o.reset().error());
       where_ = where;
       if constexpr (std::is_same_v<T, Quaternion>) {
@@ -484,7 +508,7 @@ class Reader {
       }
     }
     if (!hasKeys) Fail(PathText("keys"), "missing");
-    return Channel<T>(mode, std::move(keys));
+    return Channel<T>(mode, std::move(keys.times), std::move(keys.values));
   }
 
   Interpolation ReadInterpolation(od::value& v) {
@@ -496,10 +520,24 @@ class Reader {
     Fail("expected \"linear\", \"step\" or \"smooth\"");
   }
 
+  // A channel's keys: their times in order and their values.
   template <class T>
-  std::vector<Key<T>> ReadKeys(od::value& v, bool positive) {
+  struct Keys {
+    std::vector<Time> times;
+    std::vector<T> values;
+  };
+
+  template <class T>
+  Keys<T> ReadKeys(od::value& v, bool positive) {
     od::array a = Array(v, "expected a non-empty array of keys");
-    std::vector<Key<T>> keys;
+    Keys<T> keys;
+    // Counted first (a pass over the array's tokens that parses nothing), so
+    // that the keys are read into lists of their size, not grown by
+    // doubling; at most a million ahead, whatever count a file claims.
+    if (std::size_t count = 0; a.count_elements().get(count) == simdjson::SUCCESS) {
+      keys.times.reserve(std::min<std::size_t>(count, kKeysAhead));
+      keys.values.reserve(std::min<std::size_t>(count, kKeysAhead));
+    }
     double lastFrame = 0.0;
     const std::size_t n = Elements(a, [&](od::value& k, std::size_t i) {
       od::array pair = Array(k, "expected a key [frame, value]");
@@ -509,14 +547,15 @@ class Reader {
         if (j == 0) {
           const double frame = Number(part);
           const Time t = Ticks(frame);
-          if (i > 0 && !(frame > lastFrame && t > keys.back().time)) {
+          if (i > 0 && !(frame > lastFrame && t > keys.times.back())) {
             Fail("expected a frame later than the previous key's (" + FrameText(lastFrame) +
                  "), at least one tick later");
           }
           lastFrame = frame;
-          keys.push_back({t, T{}});
+          keys.times.push_back(t);
+          keys.values.push_back(T{});
         } else if (j == 1) {
-          keys.back().value = ReadChannelValue<T>(part, positive);
+          keys.values.back() = ReadChannelValue<T>(part, positive);
         }
       });
       if (parts != 2) Fail("expected a key [frame, value]");
@@ -569,9 +608,18 @@ class Reader {
       od::value v;
       Check(root.reset().error());
       Lookup(root, "chor", v);
-      Enter at(*this, "chor");
-      od::object o = Object(v, "expected an object");
-      ReadChor(o);
+      {
+        Enter at(*this, "chor");
+        od::object o = Object(v, "expected an object");
+        ReadChor(o);
+      }
+      // Passed over to the end again, so that what follows the scene
+      // object is judged from its end.
+      Check(root.reset().error());
+      for (auto result : root) {
+        od::field field;
+        Check(std::move(result).get(field));
+      }
     }
     scene_->Project()->SetTime(projectTime_);
   }
@@ -616,7 +664,12 @@ class Reader {
     scene_ = std::make_unique<Scene>(projectName_, fps_, "Chor1");
     bool hasObjects = false;
     Fields(chor, {"name", "time", "objects"}, [&](std::string_view key, od::value& value) {
-      if (key == "name") scene_->Chor()->SetName(Name(value));
+      if (key == "name") {
+        // Read where it stands, leaving the place noted at its key.
+        const char* at = where_;
+        scene_->Chor()->SetName(Name(value));
+        where_ = at;
+      }
       if (key == "time") time = Ticks(Number(value));
       if (key != "objects") return;
       hasObjects = true;
@@ -838,26 +891,26 @@ class Reader {
     Elements(patches, [&](od::value& patch, std::size_t) {
       od::array indices = Array(patch, expected.c_str());
       HCP* cp[5] = {};
-      // Read straight when it is corners indices of points there are; else
-      // read again from its start the careful way, for the message.
       std::size_t count = 0;
-      for (auto result : indices) {
-        od::value e;
-        std::uint64_t i = 0;
-        if (count == corners || std::move(result).get(e) != simdjson::SUCCESS ||
-            e.get_uint64().get(i) != simdjson::SUCCESS || i >= n) {
-          count = corners + 1;
-          break;
+      {
+        Enter at(*this, std::size_t{0});
+        for (auto result : indices) {
+          od::value e;
+          Check(std::move(result).get(e));
+          if (count < corners) {
+            // Read straight when it names a point there is; else read again
+            // the careful way, for the message.
+            std::uint64_t i = 0;
+            if (e.get_uint64().get(i) != simdjson::SUCCESS || i >= n) {
+              at.Index(count);
+              i = PointIndex(e, n);
+            }
+            cp[count] = cache->Point(static_cast<std::size_t>(i));
+          }
+          ++count;
         }
-        cp[count++] = cache->Point(static_cast<std::size_t>(i));
       }
-      if (count != corners) {
-        Check(indices.reset().error());
-        count = Elements(indices, [&](od::value& index, std::size_t c) {
-          if (c < corners) cp[c] = cache->Point(PointIndex(index, n));
-        });
-        if (count != corners) Fail(expected);
-      }
+      if (count != corners) Fail(expected);
       if (corners == 4) {
         cache->AddPatch(cp[0], cp[1], cp[2], cp[3]);
       } else {
@@ -1014,6 +1067,7 @@ class Reader {
   std::string_view text_;
   std::vector<Step> path_;
   const char* where_ = nullptr;
+  std::string_view unknownKey_;  // the key of the last "unknown key" refusal
   float fps_ = 0.0f;
   std::string projectName_ = "Project";
   Time projectTime_ = 0;
@@ -1041,7 +1095,7 @@ LoadResult Load(const simdjson::padded_string& text, const std::string& fileName
     od::document doc;
     if (const auto error = parser.iterate(text).get(doc); error != simdjson::SUCCESS) {
       if (error == simdjson::MEMALLOC) throw std::bad_alloc();  // no room for its index
-      throw DocumentFault(view, {"(document)", "not valid JSON"});
+      throw DocumentFault(view, {"(document)", Unreadable(error)});
     }
     try {
       result.scene = Reader(view).Read(doc);

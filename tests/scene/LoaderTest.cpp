@@ -164,17 +164,22 @@ TEST(Loader, PointsAfterWhatRefersToThem) {
 }
 
 TEST(Loader, ChorNamedWhereverItsNameStands) {
-  const std::string head = R"({"format": "tq-scene", "version": 1, "project": {"fps": 30}, )";
+  const std::string project = R"("project": {"fps": 30})";
   const std::string objects = R"("objects": [{"type": "null", "name": "N"}])";
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {R"("chor": {"name": "Ä b", )" + objects + "}}", "Ä b"},
-      {R"("chor": {)" + objects + R"(, "name": "Later"}})", "Later"},
-      {R"("chor": {)" + objects + "}}", "Chor1"},
+  auto scene = [](const std::string& first, const std::string& second) {
+    return R"({"format": "tq-scene", "version": 1, )" + first + ", " + second + "}";
   };
-  for (const auto& [chor, name] : cases) {
-    auto loaded = LoadSceneText(head + chor, "t.json");
-    ASSERT_TRUE(loaded) << loaded.error;
-    EXPECT_STREQ(loaded.scene->Chor()->GetName(), name.c_str()) << chor;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {scene(project, R"("chor": {"name": "Ä b", )" + objects + "}"), "Ä b"},
+      {scene(project, R"("chor": {)" + objects + R"(, "name": "Later"})"), "Later"},
+      {scene(project, R"("chor": {)" + objects + "}"), "Chor1"},
+      // The choreography may come before the project whose rate it needs.
+      {scene(R"("chor": {)" + objects + R"(, "name": "First"})", project), "First"},
+  };
+  for (const auto& [text, name] : cases) {
+    auto loaded = LoadSceneText(text, "t.json");
+    ASSERT_TRUE(loaded) << loaded.error << "\n" << text;
+    EXPECT_STREQ(loaded.scene->Chor()->GetName(), name.c_str()) << text;
     EXPECT_EQ(Names(loaded.scene->Chor()->GetChild()), std::vector<std::string>{"N"});
   }
 }
@@ -257,6 +262,10 @@ TEST(Loader, RefusesBadFilesWithPathAndExpectation) {
       {"number too large",
        SceneWith(R"({"type": "null", "name": "A", "translate": [1e400, 0, 0]})"),
        "(document): not valid JSON: number overflow parsing '1e400'"},
+      {"lone surrogate", SceneWith(R"({"type": "null", "name": "A\ud800"})"),
+       "(document): not valid JSON: a string escape that names no character"},
+      {"not UTF-8", SceneWith("{\"type\": \"null\", \"name\": \"A\xff\"}"),
+       "(document): not valid JSON: text that is not UTF-8"},
       {"nesting 10000 deep", deep,
        "[0][0][0][0]...[0][0]: nested deeper than 64 levels (line 1, column 65)"},
       {"bones nested 40 deep", SceneWith(model + R"("bones": [)" + bones + "]}"),
