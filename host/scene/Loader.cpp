@@ -697,7 +697,15 @@ class Reader {
     {
       Enter at(*this, "name");
       name = Name(v);
-      if (names_.count(name) != 0) Fail("expected a name not used before (\"" + name + "\" is)");
+      if (names_.count(name) != 0) {
+        // Quoted as a JSON string would have it.
+        std::string quoted;
+        for (const char c : name) {
+          if (c == '"' || c == '\\') quoted += '\\';
+          quoted += c;
+        }
+        Fail("expected a name not used before (\"" + quoted + "\" is)");
+      }
     }
     Check(o.reset().error());
     if (kind == "folder") {
