@@ -14,7 +14,12 @@
 // Smaller blocks come from malloc as before, and every block is released by
 // the usual operator delete (free). A build with AddressSanitizer keeps its
 // own allocator.
-#if !defined(__SANITIZE_ADDRESS__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)  // clang names it so (GCC defines the macro below)
+#define TQ_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(TQ_ADDRESS_SANITIZER)
 
 #include <sys/mman.h>
 

@@ -64,7 +64,11 @@ class Checker {
     if (Peek() != '"') {
       // A word where a key belongs reads as far as it spells a literal.
       if (Peek() != '\0' && std::strchr("tfn", Peek()) != nullptr) {
-        Literal();
+        const std::size_t start = pos_;
+        if (Literal()) {  // a whole literal is still not a key
+          pos_ = start;
+          Fail("expected a string as an object key");
+        }
         return false;
       }
       Fail("expected a string as an object key");

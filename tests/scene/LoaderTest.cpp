@@ -222,6 +222,9 @@ TEST(Loader, RefusesBadFilesWithPathAndExpectation) {
     bones = R"({"name": "b )" + std::to_string(i) + R"(", "children": [)" + bones + "]}";
   const BadFile rows[] = {
       {"not JSON", "{format: 1}", "(document): not valid JSON: parse error at line 1, column 3"},
+      {"a literal for a key", R"({"format": "tq-scene", null: 1})",
+       "(document): not valid JSON: parse error at line 1, column 24: expected a string as an "
+       "object key"},
       {"empty", "", "(document): the file is empty; expected a scene object"},
       {"truncated", R"({"format": "tq-scene", "version": 1, "pro)", "(document): not valid JSON:"},
       {"not an object", "[1]", "(document): expected a scene object"},
