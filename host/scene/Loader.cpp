@@ -485,20 +485,11 @@ class Reader {
         }
       });
     } catch (const Fault& fault) {
-      // An object with an "euler" field anywhere is a constant rotation,
-      // read (or refused) as one. Looking for it first would pass over
-      // every key twice, so a channel is looked at again only once refused:
-      // straight away when the walk stopped at that field; else (the
-      // refusal ends the load) by looking the field up, which is safe only
-      // in a text that is JSON throughout (a text that is not is refused as
-      // such whatever the walk met).
-      const bool stoppedThere = unknownKey_ == "euler" && fault.path == PathText("euler");
-      if (!stoppedThere) {
-        od::value probe;
-        if (!DescribeJsonSyntaxError(text_).empty() || o.reset().error() != simdjson::SUCCESS ||
-            !Lookup(o, "euler", probe))
-          throw;
-      }
+      // An object whose walk stops at an "euler" field is a constant
+      // rotation, read (or refused) as one from its start. (Looking for the
+      // field first would pass over every key twice; a channel refused
+      // before the walk reaches such a field is refused for what stopped it.)
+      if (unknownKey_ != "euler" || fault.path != PathText("euler")) throw;
       Check(o.reset().error());
       where_ = where;
       if constexpr (std::is_same_v<T, Quaternion>) {
