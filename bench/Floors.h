@@ -7,9 +7,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -78,30 +75,6 @@ inline double Seconds(const std::function<void()>& work) {
   const auto start = std::chrono::steady_clock::now();
   work();
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Seconds(work) in a child forked for it, which then ends: each timing
-// starts from the same memory, what the process held when it forked, as in a
-// program that loads once, not from what an earlier timing left behind for
-// the allocator to reuse. work answers whether it succeeded; a negative
-// answer when it did not, or the child could not run.
-inline double SecondsInChild(const std::function<bool()>& work) {
-  int ends[2];
-  if (pipe(ends) != 0) return -1;
-  const pid_t child = fork();
-  if (child == 0) {
-    close(ends[0]);
-    bool ok = false;
-    const double seconds = Seconds([&] { ok = work(); });
-    _exit(ok && write(ends[1], &seconds, sizeof seconds) == sizeof seconds ? 0 : 1);
-  }
-  close(ends[1]);
-  double seconds = -1;
-  if (child < 0 || read(ends[0], &seconds, sizeof seconds) != sizeof seconds) seconds = -1;
-  close(ends[0]);
-  int status = 0;
-  if (child > 0 && (waitpid(child, &status, 0) != child || status != 0)) seconds = -1;
-  return seconds;
 }
 
 inline double Median(std::vector<double> v) {

@@ -7,12 +7,15 @@
 //   number of elements loaded as files of 1,000: 1 when loading is linear.
 #include <benchmark/benchmark.h>
 
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -311,31 +314,64 @@ void BM_ImportLargeGltf(benchmark::State& state) {
 }
 BENCHMARK(BM_ImportLargeGltf)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+constexpr int kUnit = 1000;
+
+// The time to load n elements of shape as one file, or as files of 1,000
+// (units), all kept until timed; the text is made before timing. Run in a
+// process of its own: "load_bench --time-load SHAPE N whole|units".
+int TimeLoad(Shape shape, int n, bool units) {
+  const std::string text = Scene(shape, units ? kUnit : n);
+  bool ok = true;
+  const double seconds = tq::bench::Seconds([&] {
+    auto* kept = new std::vector<tq::scene::LoadResult>;
+    for (int i = 0; i < (units ? n / kUnit : 1); ++i) {
+      kept->push_back(tq::scene::LoadSceneText(text, "scene.json"));
+      ok = ok && static_cast<bool>(kept->back());
+    }
+  });
+  std::printf("%.9g\n", seconds);
+  return ok ? 0 : 1;
+}
+
+// TimeLoad in a fresh process (this program); seconds, or -1 when it failed.
+double TimedInFreshProcess(Shape shape, int n, bool units) {
+  int ends[2];
+  if (pipe(ends) != 0) return -1;
+  const std::string shapeText = std::to_string(shape), count = std::to_string(n);
+  const char* argv[] = {"/proc/self/exe",          "--time-load", shapeText.c_str(), count.c_str(),
+                        units ? "units" : "whole", nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+  posix_spawn_file_actions_addclose(&actions, ends[0]);
+  pid_t child = -1;
+  const int error =
+      posix_spawn(&child, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(ends[1]);
+  std::string out;
+  char block[64];
+  for (ssize_t got; (got = read(ends[0], block, sizeof block)) > 0;)
+    out.append(block, std::size_t(got));
+  close(ends[0]);
+  int status = 1;
+  if (error != 0 || waitpid(child, &status, 0) != child || status != 0 || out.empty()) return -1;
+  return std::strtod(out.c_str(), nullptr);
+}
+
 // Loading N elements in one file against loading them as N / 1,000 files of
 // 1,000, alternately: 1 when loading is linear.
 void BM_LoadingIsLinear(benchmark::State& state) {
   const auto shape = static_cast<Shape>(state.range(0));
   const int n = static_cast<int>(state.range(1));
-  constexpr int kUnit = 1000;
-  const std::string big = Scene(shape, n);
-  const std::string unit = Scene(shape, kUnit);
   for (auto _ : state) {
-    // Alternately, each in a process of its own that keeps everything it
-    // loaded until it is timed, so that both start from the same memory and
-    // touch as much of it, neither reusing what the other freed.
+    // Alternately, each in a fresh process of its own (this program run
+    // again), so that both start from the same memory and neither takes
+    // what the other, or an earlier row, freed.
     std::vector<double> measured, floor;
     for (int round = 0; round < tq::bench::Rounds(5); ++round) {
-      measured.push_back(tq::bench::SecondsInChild([&] {
-        const auto whole = new tq::scene::LoadResult(tq::scene::LoadSceneText(big, "big.json"));
-        return static_cast<bool>(*whole);
-      }));
-      floor.push_back(tq::bench::SecondsInChild([&] {
-        auto* parts = new std::vector<tq::scene::LoadResult>;
-        parts->reserve(static_cast<std::size_t>(n / kUnit));
-        for (int i = 0; i < n / kUnit; ++i)
-          parts->push_back(tq::scene::LoadSceneText(unit, "unit.json"));
-        return parts->empty() || static_cast<bool>(parts->back());
-      }));
+      measured.push_back(TimedInFreshProcess(shape, n, false));
+      floor.push_back(TimedInFreshProcess(shape, n, true));
       if (measured.back() < 0 || floor.back() < 0)
         tq::bench::Fail(state, "a load failed or its process could not run");
     }
@@ -354,5 +390,8 @@ BENCHMARK(BM_LoadingIsLinear)
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "--time-load") == 0)
+    return TimeLoad(static_cast<Shape>(std::atoi(argv[2])), std::atoi(argv[3]),
+                    std::strcmp(argv[4], "units") == 0);
   return tq::bench::Main(argc, argv);
 }

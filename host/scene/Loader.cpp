@@ -29,8 +29,9 @@ namespace {
 namespace od = simdjson::ondemand;
 using od::json_type;
 
-// The most keys of a channel made room for before they are read.
-constexpr std::size_t kKeysAhead = std::size_t{1} << 20;
+// The most keys, or names, made room for by counting before they are read,
+// whatever count a file claims.
+constexpr std::size_t kRoomAhead = std::size_t{1} << 20;
 
 struct Fault {
   std::string path;
@@ -524,10 +525,10 @@ class Reader {
     Keys<T> keys;
     // Counted first (a pass over the array's tokens that parses nothing), so
     // that the keys are read into lists of their size, not grown by
-    // doubling; at most a million ahead, whatever count a file claims.
+    // doubling (at most kRoomAhead).
     if (std::size_t count = 0; a.count_elements().get(count) == simdjson::SUCCESS) {
-      keys.times.reserve(std::min<std::size_t>(count, kKeysAhead));
-      keys.values.reserve(std::min<std::size_t>(count, kKeysAhead));
+      keys.times.reserve(std::min<std::size_t>(count, kRoomAhead));
+      keys.values.reserve(std::min<std::size_t>(count, kRoomAhead));
     }
     double lastFrame = 0.0;
     const std::size_t n = Elements(a, [&](od::value& k, std::size_t i) {
@@ -665,6 +666,8 @@ class Reader {
       if (key != "objects") return;
       hasObjects = true;
       od::array objects = Array(value, "expected an array of objects");
+      if (std::size_t count = 0; objects.count_elements().get(count) == simdjson::SUCCESS)
+        names_.reserve(std::min(count, kRoomAhead));
       Elements(objects, [&](od::value& o, std::size_t) { ReadObject(o); });
     });
     if (!hasObjects) Fail(PathText("objects"), "missing");
@@ -989,6 +992,8 @@ class Reader {
     HGroupContainer* container = scene_->AddGroupContainer(model);
     const HModelCache* cache = model->GetCache();
     NameSet groupNames;
+    if (std::size_t count = 0; groups.count_elements().get(count) == simdjson::SUCCESS)
+      groupNames.reserve(std::min(count, kRoomAhead));
     Elements(groups, [&](od::value& element, std::size_t) {
       od::object g = Object(element, "expected a group object");
       std::string name;
@@ -1032,6 +1037,8 @@ class Reader {
     od::array bones = Array(value, "expected an array of bones");
     HBoneContainer* container = scene_->AddBoneContainer(model);
     NameSet boneNames;
+    if (std::size_t count = 0; bones.count_elements().get(count) == simdjson::SUCCESS)
+      boneNames.reserve(std::min(count, kRoomAhead));
     Elements(bones, [&](od::value& b, std::size_t) { ReadBone(b, container, nullptr, boneNames); });
   }
 
