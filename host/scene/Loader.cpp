@@ -659,7 +659,7 @@ class Reader {
       if (key == "name") {
         // Read where it stands, leaving the place noted at its key.
         const char* at = where_;
-        scene_->Chor()->SetName(Name(value));
+        scene_->NameChor(Name(value));
         where_ = at;
       }
       if (key == "time") time = Ticks(Number(value));

@@ -163,6 +163,10 @@ Scene::Scene(std::string projectName, float fps, std::string chorName)
   chor_ = Own<HChor>(std::move(chorName), project_.get());
 }
 
+void Scene::NameChor(std::string name) {
+  chor_->name_ = std::move(name);
+}
+
 Scene::~Scene() {
   if (currentProject == project_.get()) currentProject = nullptr;
   for (auto o = objects_.rbegin(); o != objects_.rend(); ++o) (*o)->~HTreeObject();

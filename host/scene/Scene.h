@@ -81,9 +81,9 @@ class HTreeObject {
 
  protected:
   explicit HTreeObject(std::string name) : name_(std::move(name)) {}
-  void SetName(std::string name) { name_ = std::move(name); }
 
  private:
+  friend class tq::scene::Scene;  // names the choreography once its scene is read
   std::string name_;
   HTreeObject* parent_ = nullptr;
   std::vector<HProperty*> properties_;
@@ -466,8 +466,6 @@ class HChor : public HQuorObject {
   void SetTime(Time t);
   HCamera* GetChildCamera() const { return firstCamera_; }
   void AppendCamera(HCamera* camera);
-  // Named once its scene is read (no object's name depends on it).
-  using HTreeObject::SetName;
 
  private:
   HProject* project_;
@@ -544,6 +542,9 @@ class Scene {
 
   HProject* Project() const { return project_.get(); }
   HChor* Chor() const { return chor_; }
+  // Names the choreography (its name may come after its objects; no
+  // object's name depends on it).
+  void NameChor(std::string name);
   // Makes this scene's project the one GetHProject() answers.
   void MakeCurrent();
 
