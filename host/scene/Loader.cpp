@@ -666,8 +666,6 @@ class Reader {
       if (key != "objects") return;
       hasObjects = true;
       od::array objects = Array(value, "expected an array of objects");
-      if (std::size_t count = 0; objects.count_elements().get(count) == simdjson::SUCCESS)
-        names_.reserve(std::min(count, kRoomAhead));
       Elements(objects, [&](od::value& o, std::size_t) { ReadObject(o); });
     });
     if (!hasObjects) Fail(PathText("objects"), "missing");
