@@ -29,9 +29,14 @@ namespace {
 namespace od = simdjson::ondemand;
 using od::json_type;
 
-// The most keys, or names, made room for by counting before they are read,
-// whatever count a file claims.
-constexpr std::size_t kRoomAhead = std::size_t{1} << 20;
+// How many elements to make room for before an array is read: its count
+// (a pass over its tokens that parses nothing), at most a million whatever
+// count a file claims; 0 when it cannot be counted (the walk then says why).
+std::size_t RoomAhead(od::array& array) {
+  std::size_t count = 0;
+  if (array.count_elements().get(count) != simdjson::SUCCESS) return 0;
+  return std::min<std::size_t>(count, std::size_t{1} << 20);
+}
 
 struct Fault {
   std::string path;
@@ -523,13 +528,10 @@ class Reader {
   Keys<T> ReadKeys(od::value& v, bool positive) {
     od::array a = Array(v, "expected a non-empty array of keys");
     Keys<T> keys;
-    // Counted first (a pass over the array's tokens that parses nothing), so
-    // that the keys are read into lists of their size, not grown by
-    // doubling (at most kRoomAhead).
-    if (std::size_t count = 0; a.count_elements().get(count) == simdjson::SUCCESS) {
-      keys.times.reserve(std::min<std::size_t>(count, kRoomAhead));
-      keys.values.reserve(std::min<std::size_t>(count, kRoomAhead));
-    }
+    // Read into lists of their size, not grown by doubling.
+    const std::size_t room = RoomAhead(a);
+    keys.times.reserve(room);
+    keys.values.reserve(room);
     double lastFrame = 0.0;
     const std::size_t n = Elements(a, [&](od::value& k, std::size_t i) {
       od::array pair = Array(k, "expected a key [frame, value]");
@@ -990,8 +992,7 @@ class Reader {
     HGroupContainer* container = scene_->AddGroupContainer(model);
     const HModelCache* cache = model->GetCache();
     NameSet groupNames;
-    if (std::size_t count = 0; groups.count_elements().get(count) == simdjson::SUCCESS)
-      groupNames.reserve(std::min(count, kRoomAhead));
+    groupNames.reserve(RoomAhead(groups));
     Elements(groups, [&](od::value& element, std::size_t) {
       od::object g = Object(element, "expected a group object");
       std::string name;
@@ -1035,8 +1036,7 @@ class Reader {
     od::array bones = Array(value, "expected an array of bones");
     HBoneContainer* container = scene_->AddBoneContainer(model);
     NameSet boneNames;
-    if (std::size_t count = 0; bones.count_elements().get(count) == simdjson::SUCCESS)
-      boneNames.reserve(std::min(count, kRoomAhead));
+    boneNames.reserve(RoomAhead(bones));
     Elements(bones, [&](od::value& b, std::size_t) { ReadBone(b, container, nullptr, boneNames); });
   }
 
