@@ -1,5 +1,6 @@
-// Scene loading and glTF import against their floors, each run alternately
-// with its work in the same process:
+// Scene loading and glTF import against their floors, each timed alternately
+// with its work, each timing in a fresh process of this program (so that
+// neither takes memory the other, or an earlier row, freed and kept):
 // - a 50 MB scene against a simdjson On-Demand pass over the same text that
 //   parses every value and builds nothing; its memory against the file;
 // - a 50 MB GLB imported against reading the file;
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -220,69 +222,133 @@ std::string ReadWhole(const std::string& path) {
   return text;
 }
 
+// What one fresh process of this program does with a file and answers on
+// its output: "load_bench --on-file WHAT PATH".
+//   load, parse, import, read: the seconds it takes (the scene loaded, the
+//     floor's pass over it, the glTF imported, the file read);
+//   memory: the peak and the kept bytes of loading the scene, over the
+//     process's memory before it.
+int OnFile(const std::string& what, const std::string& path) {
+  try {
+    if (what == "memory") {
+      const long before = StatusKb("VmRSS:");
+      const auto loaded = tq::scene::LoadSceneFile(path);
+      const long after = StatusKb("VmRSS:"), peak = StatusKb("VmHWM:");
+      std::printf("%.9g %.9g\n", (peak - before) * 1024.0, (after - before) * 1024.0);
+      return loaded ? 0 : 1;
+    }
+    bool ok = true;
+    const double seconds = tq::bench::Seconds([&] {
+      if (what == "load") {
+        ok = static_cast<bool>(tq::scene::LoadSceneFile(path));
+      } else if (what == "import") {
+        ok = static_cast<bool>(tq::scene::ImportGltfFile(path, {}));
+      } else if (what == "parse") {
+        benchmark::DoNotOptimize(ParseEveryValue(path));
+      } else {
+        benchmark::DoNotOptimize(ReadWhole(path));
+      }
+    });
+    std::printf("%.9g\n", seconds);
+    return ok ? 0 : 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "load_bench: %s\n", e.what());
+    return 1;
+  }
+}
+
+// This program run with args in a fresh process: the numbers it printed, or
+// none when it failed.
+std::vector<double> InFreshProcess(std::vector<std::string> args) {
+  int ends[2];
+  if (pipe(ends) != 0) return {};
+  args.insert(args.begin(), "/proc/self/exe");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+  posix_spawn_file_actions_addclose(&actions, ends[0]);
+  pid_t child = -1;
+  const int error = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(ends[1]);
+  std::string out;
+  char block[64];
+  for (ssize_t got; (got = read(ends[0], block, sizeof block)) > 0;)
+    out.append(block, std::size_t(got));
+  close(ends[0]);
+  int status = 1;
+  if (error != 0 || waitpid(child, &status, 0) != child || status != 0) return {};
+  std::vector<double> numbers;
+  char* at = out.data();
+  for (char* next = nullptr;; at = next) {
+    const double v = std::strtod(at, &next);
+    if (next == at) break;
+    numbers.push_back(v);
+  }
+  return numbers;
+}
+
+// The seconds of what (see OnFile) on path in a fresh process; throws when
+// it failed.
+double SecondsInFreshProcess(const char* what, const std::string& path) {
+  const std::vector<double> v = InFreshProcess({"--on-file", what, path});
+  if (v.size() != 1) throw std::runtime_error(std::string(what) + " failed on " + path);
+  return v[0];
+}
+
+// Work against its floor, each timed in a fresh process of its own,
+// alternately (see BM_LoadingIsLinear): medians in seconds.
+std::pair<double, double> AlternateFresh(int rounds, const char* work, const char* floor,
+                                         const std::string& path) {
+  std::vector<double> w, f;
+  for (int i = 0; i < tq::bench::Rounds(rounds); ++i) {
+    w.push_back(SecondsInFreshProcess(work, path));
+    f.push_back(SecondsInFreshProcess(floor, path));
+  }
+  return {tq::bench::Median(w), tq::bench::Median(f)};
+}
+
 void BM_LoadLargeScene(benchmark::State& state) {
   const std::string path = "/tmp/tq-large-scene.tqs.json";
   std::ofstream(path, std::ios::binary) << LargeScene();
   const double megabytes = static_cast<double>(std::filesystem::file_size(path)) / 1e6;
   for (auto _ : state) {
-    // Memory first, in a process of its own: nothing loaded before counts.
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0) tq::bench::Fail(state, "pipe");
-    const pid_t child = fork();
-    if (child == 0) {
-      const long before = StatusKb("VmRSS:");
-      auto loaded = tq::scene::LoadSceneFile(path);
-      const double after = static_cast<double>(StatusKb("VmRSS:") - before) * 1024;
-      const double peak = static_cast<double>(StatusKb("VmHWM:") - before) * 1024;
-      const double report[2] = {peak, after};
-      if (write(pipeEnds[1], report, sizeof report) != sizeof report || !loaded) _exit(1);
-      _exit(0);
+    try {
+      const std::vector<double> memory = InFreshProcess({"--on-file", "memory", path});
+      if (memory.size() != 2) throw std::runtime_error("the memory probe failed");
+      const double file = megabytes * 1e6;
+      tq::bench::Rows().push_back({"peak memory while loading it, against the file",
+                                   memory[0] / 1e6, file / 1e6, "MB", 3.0,
+                                   "peak RSS over the process's before loading"});
+      tq::bench::Rows().push_back({"memory kept after loading it, against the loaded data",
+                                   memory[1] / 1e6, LargePackedBytes() / 1e6, "MB", 1.5,
+                                   "loaded data: the scene's values packed"});
+      const auto r = AlternateFresh(7, "load", "parse", path);
+      std::vector<double> reads;
+      for (int i = 0; i < tq::bench::Rounds(7); ++i)
+        reads.push_back(SecondsInFreshProcess("read", path));
+      std::string name = "loading a 50 MB scene (", note;
+      name.append(tq::bench::Format(megabytes)).append(" MB: 1M points, 1M patches, 50k keys)");
+      note.append(tq::bench::Format(megabytes / r.first))
+          .append(
+              " MB/s; floor: a simdjson On-Demand pass parsing every value, building nothing; "
+              "reading the file alone: ")
+          .append(tq::bench::Format(tq::bench::Median(reads) * 1e3))
+          .append(" ms");
+      tq::bench::Rows().push_back({name, r.first * 1e3, r.second * 1e3, "ms", 1.3, note});
+    } catch (const std::exception& e) {
+      tq::bench::Fail(state, e.what());
     }
-    double report[2] = {};
-    const bool read = ::read(pipeEnds[0], report, sizeof report) == sizeof report;
-    int status = 0;
-    waitpid(child, &status, 0);
-    close(pipeEnds[0]);
-    close(pipeEnds[1]);
-    if (!read || status != 0) tq::bench::Fail(state, "the memory probe failed");
-    const double file = megabytes * 1e6;
-    tq::bench::Rows().push_back({"peak memory while loading it, against the file", report[0] / 1e6,
-                                 file / 1e6, "MB", 3.0, "peak RSS over the base"});
-    tq::bench::Rows().push_back({"memory kept after loading it, against the loaded data",
-                                 report[1] / 1e6, LargePackedBytes() / 1e6, "MB", 1.5,
-                                 "loaded data: the scene's values packed"});
-    const auto r = tq::bench::Alternate(
-        7,
-        [&] {
-          auto loaded = tq::scene::LoadSceneFile(path);
-          if (!loaded) tq::bench::Fail(state, loaded.error);
-        },
-        [&] {
-          try {
-            benchmark::DoNotOptimize(ParseEveryValue(path));
-          } catch (const simdjson::simdjson_error& e) {
-            tq::bench::Fail(state, e.what());
-          }
-        });
-    std::vector<double> reads;
-    for (int i = 0; i < tq::bench::Rounds(7); ++i)
-      reads.push_back(tq::bench::Seconds([&] { benchmark::DoNotOptimize(ReadWhole(path)); }));
-    std::string name = "loading a 50 MB scene (", note;
-    name.append(tq::bench::Format(megabytes)).append(" MB: 1M points, 1M patches, 50k keys)");
-    note.append(tq::bench::Format(megabytes / r.first))
-        .append(
-            " MB/s; floor: a simdjson On-Demand pass parsing every value, building nothing; "
-            "reading the file alone: ")
-        .append(tq::bench::Format(tq::bench::Median(reads) * 1e3))
-        .append(" ms");
-    tq::bench::Rows().push_back({name, r.first * 1e3, r.second * 1e3, "ms", 1.3, note});
   }
   std::filesystem::remove(path);
 }
 BENCHMARK(BM_LoadLargeScene)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Importing a 50 MB GLB (one mesh of 4M vertices) against reading the file,
-// alternately.
+// alternately, each in a fresh process.
 void BM_ImportLargeGltf(benchmark::State& state) {
   const std::string gltfPath = "/tmp/tq-large-mesh.glb";
   {
@@ -298,17 +364,15 @@ void BM_ImportLargeGltf(benchmark::State& state) {
   }
   const double megabytes = static_cast<double>(std::filesystem::file_size(gltfPath)) / 1e6;
   for (auto _ : state) {
-    const auto r = tq::bench::Alternate(
-        5,
-        [&] {
-          auto imported = tq::scene::ImportGltfFile(gltfPath, {});
-          if (!imported) tq::bench::Fail(state, imported.error);
-        },
-        [&] { benchmark::DoNotOptimize(ReadWhole(gltfPath)); });
-    std::string name = "importing a 50 MB GLB (", note;
-    name.append(tq::bench::Format(megabytes)).append(" MB: one mesh of 4M vertices)");
-    note.append(tq::bench::Format(megabytes / r.first)).append(" MB/s; floor: reading the file");
-    tq::bench::Rows().push_back({name, r.first * 1e3, r.second * 1e3, "ms", 3.0, note});
+    try {
+      const auto r = AlternateFresh(5, "import", "read", gltfPath);
+      std::string name = "importing a 50 MB GLB (", note;
+      name.append(tq::bench::Format(megabytes)).append(" MB: one mesh of 4M vertices)");
+      note.append(tq::bench::Format(megabytes / r.first)).append(" MB/s; floor: reading the file");
+      tq::bench::Rows().push_back({name, r.first * 1e3, r.second * 1e3, "ms", 3.0, note});
+    } catch (const std::exception& e) {
+      tq::bench::Fail(state, e.what());
+    }
   }
   std::filesystem::remove(gltfPath);
 }
@@ -335,28 +399,9 @@ int TimeLoad(Shape shape, int n, bool units) {
 
 // TimeLoad in a fresh process (this program); seconds, or -1 when it failed.
 double TimedInFreshProcess(Shape shape, int n, bool units) {
-  int ends[2];
-  if (pipe(ends) != 0) return -1;
-  const std::string shapeText = std::to_string(shape), count = std::to_string(n);
-  const char* argv[] = {"/proc/self/exe",          "--time-load", shapeText.c_str(), count.c_str(),
-                        units ? "units" : "whole", nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
-  posix_spawn_file_actions_addclose(&actions, ends[0]);
-  pid_t child = -1;
-  const int error =
-      posix_spawn(&child, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(ends[1]);
-  std::string out;
-  char block[64];
-  for (ssize_t got; (got = read(ends[0], block, sizeof block)) > 0;)
-    out.append(block, std::size_t(got));
-  close(ends[0]);
-  int status = 1;
-  if (error != 0 || waitpid(child, &status, 0) != child || status != 0 || out.empty()) return -1;
-  return std::strtod(out.c_str(), nullptr);
+  const std::vector<double> v = InFreshProcess(
+      {"--time-load", std::to_string(shape), std::to_string(n), units ? "units" : "whole"});
+  return v.size() == 1 ? v[0] : -1;
 }
 
 // Loading N elements in one file against loading them as N / 1,000 files of
@@ -393,5 +438,6 @@ int main(int argc, char** argv) {
   if (argc == 5 && std::strcmp(argv[1], "--time-load") == 0)
     return TimeLoad(static_cast<Shape>(std::atoi(argv[2])), std::atoi(argv[3]),
                     std::strcmp(argv[4], "units") == 0);
+  if (argc == 4 && std::strcmp(argv[1], "--on-file") == 0) return OnFile(argv[2], argv[3]);
   return tq::bench::Main(argc, argv);
 }

@@ -1,9 +1,11 @@
 // tqhost's allocation policy: a block of 1 MiB or more starts on a 2 MiB
 // boundary and its mapping is advised for huge pages (the "hg" flag of
-// /proc/self/smaps); a small block is left to malloc.
+// /proc/self/smaps); a small block is left to malloc, whose heap starts
+// with a stretch so advised.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -24,6 +26,18 @@ namespace {
     if (inside && line.rfind("VmFlags:", 0) == 0) return line;
   }
   return "";
+}
+
+// Whether a mapping of malloc's heap is advised for huge pages.
+[[maybe_unused]] bool HeapAdvised() {
+  std::ifstream smaps("/proc/self/smaps");
+  bool heap = false;
+  for (std::string line; std::getline(smaps, line);) {
+    if (line.find('-') < line.find(' ')) heap = line.ends_with("[heap]");
+    if (heap && line.rfind("VmFlags:", 0) == 0 && line.find(" hg") != std::string::npos)
+      return true;
+  }
+  return false;
 }
 
 TEST(LargeBlocks, LargeBlocksAreAdvisedForHugePages) {
@@ -47,6 +61,17 @@ TEST(LargeBlocks, LargeBlocksAreAdvisedForHugePages) {
     const std::string flags = FlagsOfMapping(block.get());
     EXPECT_EQ(aligned && flags.find(" hg") != std::string::npos, r.huge) << r.bytes << flags;
   }
+#endif
+}
+
+TEST(LargeBlocks, TheHeapStartsWithAStretchAdvisedForHugePages) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer keeps its own allocator";
+#else
+  // Looked at in a fresh process (the test run again), where no large block
+  // made earlier can have advised a stretch of the heap.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::exit(HeapAdvised() ? 0 : 1), testing::ExitedWithCode(0), "");
 #endif
 }
 
