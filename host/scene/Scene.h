@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <new>
@@ -28,6 +29,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "host/scene/Arena.h"
 #include "host/scene/Channel.h"
 #include "host/scene/Time.h"
 #include "math/Quaternion.h"
@@ -225,49 +227,66 @@ class HCamera : public HBone {
   HCamera* next_ = nullptr;
 };
 
-class HCP {
+// A point, its head and a patch's corners name other points by their
+// distance (see host/scene/Arena.h): a point and a patch take 16 bytes
+// each. They are made in place in the model cache's blocks and never copied.
+class alignas(16) HCP {
  public:
   explicit HCP(Vector position) : position_(position) {}
-  HCP* GetHead() const { return head_ != nullptr ? head_ : const_cast<HCP*>(this); }
+  HCP(const HCP&) = delete;
+  HCP& operator=(const HCP&) = delete;
+  HCP* GetHead() const { return tq::scene::ArenaAt<HCP>(this, head_); }
   Vector GetModelPosition() const { return position_; }
-  void SetHead(HCP* head) { head_ = head; }
+  void SetHead(HCP* head) { head_ = tq::scene::ArenaDistance(this, head); }
   // Moves the point (host-side editing; the plug-in only reads).
   void SetModelPosition(Vector position) { position_ = position; }
 
  private:
   Vector position_;
-  HCP* head_ = nullptr;
+  std::int32_t head_ = 0;  // 0: its own head
 };
 
-class HPatch {
+class alignas(16) HPatch {
  public:
-  HPatch(HCP* a, HCP* b, HCP* c, HCP* d) : cp_{a, b, c, d} {}
-  HCP* GetCP1() const { return cp_[0]; }
-  HCP* GetCP2() const { return cp_[1]; }
-  HCP* GetCP3() const { return cp_[2]; }
-  HCP* GetCP4() const { return cp_[3]; }
+  HPatch(HCP* a, HCP* b, HCP* c, HCP* d)
+      : cp_{tq::scene::ArenaDistance(this, a), tq::scene::ArenaDistance(this, b),
+            tq::scene::ArenaDistance(this, c), tq::scene::ArenaDistance(this, d)} {}
+  HPatch(const HPatch&) = delete;
+  HPatch& operator=(const HPatch&) = delete;
+  HCP* GetCP1() const { return tq::scene::ArenaAt<HCP>(this, cp_[0]); }
+  HCP* GetCP2() const { return tq::scene::ArenaAt<HCP>(this, cp_[1]); }
+  HCP* GetCP3() const { return tq::scene::ArenaAt<HCP>(this, cp_[2]); }
+  HCP* GetCP4() const { return tq::scene::ArenaAt<HCP>(this, cp_[3]); }
 
  private:
-  HCP* cp_[4];
+  std::int32_t cp_[4];
 };
 
-class HPatch5 : public HPatch {
+class alignas(16) HPatch5 : public HPatch {
  public:
-  HPatch5(HCP* a, HCP* b, HCP* c, HCP* d, HCP* e) : HPatch(a, b, c, d), cp5_(e) {}
-  HCP* GetCP5() const { return cp5_; }
-  HPatch5* GetNextPatch5() const { return next_; }
-  void SetNext(HPatch5* next) { next_ = next; }
+  HPatch5(HCP* a, HCP* b, HCP* c, HCP* d, HCP* e)
+      : HPatch(a, b, c, d), cp5_(tq::scene::ArenaDistance(this, e)) {}
+  HCP* GetCP5() const { return tq::scene::ArenaAt<HCP>(this, cp5_); }
+  HPatch5* GetNextPatch5() const {
+    return next_ == 0 ? nullptr : tq::scene::ArenaAt<HPatch5>(this, next_);
+  }
+  void SetNext(HPatch5* next) {
+    next_ = next == nullptr ? 0 : tq::scene::ArenaDistance(this, next);
+  }
 
  private:
-  HCP* cp5_;
-  HPatch5* next_ = nullptr;
+  std::int32_t cp5_;
+  std::int32_t next_ = 0;  // 0: none
 };
+
+static_assert(sizeof(HCP) == 16 && sizeof(HPatch) == 16);
 
 // Values kept in blocks that never move, so that a handle stays valid as
 // more are added: block b holds 2^(b + 4) values, so a model of a few points
 // costs a few, a million-point one about twenty allocations (where a
 // std::deque makes one every 512 bytes), and the i-th value is found with a
-// bit scan.
+// bit scan. The blocks come from the geometry's stretch of address space
+// (host/scene/Arena.h).
 template <class T>
 class Blocks {
  public:
@@ -278,7 +297,8 @@ class Blocks {
     if constexpr (!std::is_trivially_destructible_v<T>) {
       for (std::size_t i = size_; i-- > 0;) (*this)[i].~T();
     }
-    for (T* block : blocks_) ::operator delete(block);
+    for (std::size_t b = 0; b < blocks_.size(); ++b)
+      tq::scene::ArenaRelease(blocks_[b], sizeof(T) * BlockSize(b));
   }
 
   template <class... Args>
@@ -349,7 +369,8 @@ class Blocks {
   }
   void Grow() {
     blocks_.reserve(blocks_.size() + 1);
-    blocks_.push_back(static_cast<T*>(::operator new(sizeof(T) * BlockSize(blocks_.size()))));
+    blocks_.push_back(
+        static_cast<T*>(tq::scene::ArenaAllocate(sizeof(T) * BlockSize(blocks_.size()))));
   }
   static Where Find(std::size_t i) noexcept {
     const std::size_t j = i + (std::size_t{1} << kFirstShift);

@@ -163,6 +163,32 @@ TEST(Loader, PointsAfterWhatRefersToThem) {
   EXPECT_EQ(cache->Point(2)->GetHead(), cache->Point(1));
 }
 
+// Points and patches name each other by their distance: across blocks far
+// apart, in blocks a scene gave back before, along a chain of pentagons.
+TEST(Loader, CornersAndHeadsReachAcrossBlocks) {
+  const int n = 300000;  // blocks of up to 4 MiB
+  const std::string last = std::to_string(n - 1);
+  std::string text = R"({"type": "model", "name": "M", "points": [)";
+  for (int i = 0; i < n; ++i) text.append(i > 0 ? ",[" : "[").append(std::to_string(i) + ",0,0]");
+  text += R"(], "heads": {")" + last + R"(": 0, "0": 1}, "patches": [[0, )" + last +
+          R"(, 1, 2]], "patches5": [[)" + last + R"(, 0, 1, 2, 3], [3, 2, 1, 0, )" + last + "]]}";
+  text = SceneWith(text);
+  for (int round = 0; round < 2; ++round) {  // the second in the first's blocks
+    auto loaded = LoadSceneText(text, "t.json");
+    ASSERT_TRUE(loaded) << loaded.error;
+    HModelCache* cache = static_cast<HModel*>(loaded.scene->Chor()->GetChild())->GetCache();
+    HCP* end = cache->Point(n - 1);
+    EXPECT_EQ(end->GetModelPosition().x, static_cast<float>(n - 1));
+    EXPECT_EQ(end->GetHead(), cache->Point(1));  // n - 1 to 0 to 1
+    cache->FindPatches();
+    EXPECT_EQ(cache->GetPatch(0)->GetCP2(), end);
+    const HPatch5* first = cache->GetHeadPatch5();
+    EXPECT_EQ(first->GetCP1(), end);
+    EXPECT_EQ(first->GetNextPatch5()->GetCP5(), end);
+    EXPECT_EQ(first->GetNextPatch5()->GetNextPatch5(), nullptr);
+  }
+}
+
 TEST(Loader, ChorNamedWhereverItsNameStands) {
   const std::string project = R"("project": {"fps": 30})";
   const std::string objects = R"("objects": [{"type": "null", "name": "N"}])";

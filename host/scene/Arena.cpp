@@ -1,0 +1,95 @@
+#include "host/scene/Arena.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace tq::scene {
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kLeast = 256;
+
+// The stretch is reserved at first use, without memory (PROT_NONE); memory
+// is committed from its start in 2 MiB steps as blocks are made, advised
+// for huge pages. A block given back waits for the next block of its size;
+// one of 2 MiB or more gives its memory back to the system first.
+struct Arena {
+  std::mutex mutex;
+  char* base = nullptr;
+  std::size_t size = 0, used = 0, committed = 0;
+  std::array<std::vector<void*>, 64> spare;  // by the log2 of their size
+
+  void Reserve() {
+    // 32 GiB, or the most a limit on address space allows, down to 64 MiB;
+    // its start on a 2 MiB boundary, where a huge page can start.
+    for (std::size_t want = std::size_t{32} << 30; base == nullptr && want >= (kHugePage << 5);
+         want /= 2) {
+      void* p = ::mmap(nullptr, want + kHugePage, PROT_NONE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      if (p != MAP_FAILED) {
+        const auto at = reinterpret_cast<std::uintptr_t>(p);
+        base = reinterpret_cast<char*>((at + kHugePage - 1) & ~(kHugePage - 1));
+        size = want;
+      }
+    }
+    if (base == nullptr) throw std::bad_alloc();
+  }
+};
+
+Arena& TheArena() {
+  static Arena* arena = new Arena;  // never destroyed: scenes may outlive statics
+  return *arena;
+}
+
+unsigned Log2(std::size_t bytes) {
+  return static_cast<unsigned>(std::bit_width(std::max(bytes, kLeast) - 1));
+}
+
+}  // namespace
+
+void* ArenaAllocate(std::size_t bytes) {
+  if (bytes > (std::size_t{1} << 40)) throw std::bad_alloc();
+  const unsigned k = Log2(bytes);
+  bytes = std::size_t{1} << k;
+  Arena& a = TheArena();
+  const std::lock_guard lock(a.mutex);
+  if (!a.spare[k].empty()) {
+    void* block = a.spare[k].back();
+    a.spare[k].pop_back();
+    return block;
+  }
+  if (a.base == nullptr) a.Reserve();
+  const std::size_t align = std::min(bytes, kHugePage);
+  const std::size_t at = (a.used + align - 1) & ~(align - 1);
+  if (at > a.size || bytes > a.size - at) throw std::bad_alloc();
+  if (at + bytes > a.committed) {
+    const std::size_t to = std::min(a.size, (at + bytes + kHugePage - 1) & ~(kHugePage - 1));
+    if (::mprotect(a.base + a.committed, to - a.committed, PROT_READ | PROT_WRITE) != 0)
+      throw std::bad_alloc();
+    ::madvise(a.base + a.committed, to - a.committed, MADV_HUGEPAGE);
+    a.committed = to;
+  }
+  a.used = at + bytes;
+  return a.base + at;
+}
+
+void ArenaRelease(void* block, std::size_t bytes) noexcept {
+  if (block == nullptr) return;
+  const unsigned k = Log2(bytes);
+  if ((std::size_t{1} << k) >= kHugePage) ::madvise(block, std::size_t{1} << k, MADV_DONTNEED);
+  Arena& a = TheArena();
+  const std::lock_guard lock(a.mutex);
+  try {
+    a.spare[k].push_back(block);
+  } catch (const std::bad_alloc&) {
+    // Kept out of use: its address space only.
+  }
+}
+
+}  // namespace tq::scene
