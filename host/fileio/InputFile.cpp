@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace tq::fileio {
 namespace {
@@ -57,6 +58,39 @@ int ReadBounded(int fd, std::size_t limit, std::size_t expected, std::string& te
 
 }  // namespace
 
+RegularFile::RegularFile(const std::string& path) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat st {};
+  if (fd_ < 0) {
+    const int err = errno;
+    // A socket cannot be opened at all: say what it is rather than ENXIO.
+    error_ = ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)
+                 ? std::string("not a regular file (") + KindOf(st.st_mode) + ")"
+                 : std::strerror(err);
+  } else if (::fstat(fd_, &st) != 0) {
+    error_ = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    error_ = std::string("not a regular file (") + KindOf(st.st_mode) + ")";
+  } else {
+    size_ = static_cast<std::size_t>(st.st_size);
+  }
+}
+
+RegularFile::~RegularFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::string RegularFile::ReadAll(char* data) const {
+  for (std::size_t done = 0; done < size_;) {
+    const ssize_t got = ::read(fd_, data + done, size_ - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::strerror(errno);
+    if (got == 0) return "the file was cut short while read";
+    done += static_cast<std::size_t>(got);
+  }
+  return "";
+}
+
 InputFile ReadInputFile(const std::string& path, std::size_t limit, const char* what) {
   InputFile result;
   const bool standardInput = path == "-";
@@ -66,30 +100,19 @@ InputFile ReadInputFile(const std::string& path, std::size_t limit, const char* 
     result.error = name + ": " + problem;
     return std::move(result);
   };
-  const int fd =
-      standardInput ? 0 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    const int err = errno;
-    // A socket cannot be opened at all: say what it is rather than ENXIO.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-      return fail(std::string("not a regular file (") + KindOf(st.st_mode) + ")");
-    return fail(std::strerror(err));
-  }
-  // Closed on every way out; standard input is the caller's to keep.
-  struct Closer {
-    int fd;
-    ~Closer() {
-      if (fd >= 0) ::close(fd);
-    }
-  } closer{standardInput ? -1 : fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return fail(std::strerror(errno));
   std::size_t expected = 0;
-  if (S_ISREG(st.st_mode)) {
-    expected = static_cast<std::size_t>(st.st_size);
-  } else if (!standardInput || S_ISDIR(st.st_mode)) {
-    return fail(std::string("not a regular file (") + KindOf(st.st_mode) + ")");
+  std::optional<RegularFile> file;
+  int fd = 0;  // standard input, the caller's to keep
+  if (!standardInput) {
+    file.emplace(path);
+    if (!file->Error().empty()) return fail(file->Error());
+    fd = file->Descriptor();
+    expected = file->Size();
+  } else {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return fail(std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) return fail("not a regular file (a folder)");
+    if (S_ISREG(st.st_mode)) expected = static_cast<std::size_t>(st.st_size);
   }
   const std::string tooLarge = "larger than the " + Limit(limit) + " " + what + " may be";
   if (expected > limit) return fail(tooLarge);

@@ -36,4 +36,29 @@ struct InputFile {
 InputFile ReadInputFile(const std::string& path, std::size_t limit = kMaxInputBytes,
                         const char* what = "a track");
 
+// A regular file opened for reading as ReadInputFile opens one (never
+// waited on, never a terminal, checked with fstat before a byte is read),
+// closed with this object; or the problem, in words ("No such file or
+// directory", "not a regular file (a FIFO)").
+class RegularFile {
+ public:
+  explicit RegularFile(const std::string& path);
+  RegularFile(const RegularFile&) = delete;
+  RegularFile& operator=(const RegularFile&) = delete;
+  ~RegularFile();
+
+  const std::string& Error() const { return error_; }
+  int Descriptor() const { return fd_; }
+  // Its size when opened.
+  std::size_t Size() const { return size_; }
+  // Its first Size() bytes into data: "" or the problem (one cut short
+  // while read says so).
+  std::string ReadAll(char* data) const;
+
+ private:
+  int fd_ = -1;
+  std::size_t size_ = 0;
+  std::string error_;
+};
+
 }  // namespace tq::fileio

@@ -4,23 +4,22 @@
 #include "host/scene/Loader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <optional>
 #include <cstring>
-#include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <type_traits>
-#include <functional>
 #include <vector>
 
 #include <simdjson.h>
 
 #include "host/fileio/Concat.h"
+#include "host/fileio/InputFile.h"
 #include "host/scene/JsonSyntax.h"
 
 namespace tq::scene {
@@ -1143,19 +1142,21 @@ LoadResult LoadSceneText(const std::string& text, const std::string& fileName) {
 }
 
 LoadResult LoadSceneFile(const std::string& path) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  if (ec) return {nullptr, path + ": cannot read: " + ec.message()};
-  if (size > kMaxSceneBytes) {
+  // Opened once: its size and its bytes are the same file's, and a FIFO or a
+  // device is refused, never waited on.
+  const fileio::RegularFile file(path);
+  if (!file.Error().empty()) return {nullptr, path + ": cannot read: " + file.Error()};
+  if (file.Size() > kMaxSceneBytes) {
     return {nullptr, path + ": (document): expected at most " +
                          std::to_string(kMaxSceneBytes >> 20) + " MiB, the file has " +
-                         std::to_string(size) + " bytes"};
+                         std::to_string(file.Size()) + " bytes"};
   }
-  // Read once, straight into the parser's padded buffer.
-  simdjson::padded_string text;
-  if (simdjson::padded_string::load(path).get(text) != simdjson::SUCCESS) {
-    return {nullptr, path + ": cannot read: " + std::strerror(errno != 0 ? errno : EIO)};
-  }
+  // Read straight into the parser's padded buffer.
+  simdjson::padded_string text(file.Size());
+  if (text.data() == nullptr)
+    return {nullptr, path + ": (document): not enough memory to read the file"};
+  if (const std::string error = file.ReadAll(text.data()); !error.empty())
+    return {nullptr, path + ": cannot read: " + error};
   return Load(text, path);
 }
 

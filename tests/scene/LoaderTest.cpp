@@ -1,9 +1,11 @@
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -388,9 +390,18 @@ TEST(Loader, NoMemoryToIndexTheTextIsSaidSo) {
   EXPECT_EQ(loaded.error, "big.json: (document): not enough memory to read the file");
 }
 
-TEST(Loader, MissingFileNamesItAndTheReason) {
-  const auto loaded = LoadSceneFile("/nonexistent/scene.tqs.json");
-  EXPECT_EQ(loaded.error, "/nonexistent/scene.tqs.json: cannot read: No such file or directory");
+TEST(Loader, WhatIsNotAFileNamesItAndTheReason) {
+  tq::testing::TempDir dir;
+  const std::string fifo = dir / "f.tqs.json";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {"/nonexistent/scene.tqs.json", "No such file or directory"},
+      {fifo, "not a regular file (a FIFO)"},  // refused, never waited on
+      {"/dev/zero", "not a regular file (a device)"},
+      {dir.path().string(), "not a regular file (a folder)"},
+  };
+  for (const auto& [path, why] : cases)
+    EXPECT_EQ(LoadSceneFile(path).error, path + ": cannot read: " + why);
 }
 
 }  // namespace
