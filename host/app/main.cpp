@@ -8,6 +8,7 @@
 #include <new>
 
 #include "host/app/Cli.h"
+#include "host/app/VisibleControls.h"
 
 namespace {
 
@@ -47,6 +48,13 @@ int main(int argc, char** argv) {
   // A file-size limit makes a write fail with "File too large", reported like
   // any other write error, instead of killing the process half-way.
   std::signal(SIGXFSZ, SIG_IGN);
+  // Every message goes through it, a child's of --jobs too (std::cerr's).
+  tq::app::VisibleControls visible(std::cerr.rdbuf());
+  std::streambuf* const terminal = std::cerr.rdbuf(&visible);
+  struct Restore {
+    std::streambuf* buffer;
+    ~Restore() { std::cerr.rdbuf(buffer); }
+  } restore{terminal};
   const int status = tq::app::RunCli(argc, argv, std::cout, std::cerr);
   // What went to standard output (a summary, a track, a copy) must have
   // arrived: a full disk or a closed pipe there is a failure, not success.

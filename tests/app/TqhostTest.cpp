@@ -166,6 +166,8 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
     "buffers": [{"uri": "b.bin", "byteLength": 4}], "scenes": [{"nodes": [0, 1]}],
     "cameras": [{"type": "perspective", "perspective": {"yfov": 0.8, "znear": 0.1}}],
     "nodes": [{"name": "Cam", "camera": 0}, {"name": "N"}]})");
+  tq::testing::WriteFile(dir / "esc.gltf", R"({"asset": {"version": "2.0"},
+    "buffers": [{"uri": "%1B]0;x%07%C2%9B2J.bin", "byteLength": 4}]})");
   const std::string orbit = "'" + kExamples + "orbit.tqs.json'";
   struct Row {
     std::string args;
@@ -195,6 +197,9 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
        "(line 1, column 35)\n"},
       {"export nothing.tqs.json", 1,
        "tqhost: nothing.tqs.json: cannot read: No such file or directory\n"},
+      // A stranger's names reach the terminal with their controls made visible.
+      {"export esc.gltf", 1,
+       "tqhost: esc.gltf: buffers[0].uri: no file '\\x1B]0;x\\x07\\u009B2J.bin' in the glTF's"},
       {"--plugin none.plg commands", 1, "tqhost: cannot load the plug-in none.plg: no such file\n"},
       {"export", 2, "tqhost: export needs a scene file\nTry 'tqhost --help'.\n"},
       {"export " + orbit + " --mode middle", 2,
