@@ -121,17 +121,23 @@ void WriteShake(std::ostream& out, const std::vector<TrackPoint>& points, const 
   }
 }
 
+// The text nlohmann::json's dump(1) gives the whole document, written a
+// frame at a time (each value by the same serializer), so that a long track
+// never stands in memory as a tree of values.
 void WriteJson(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info,
                double) {
-  nlohmann::ordered_json doc = {{"width", *info.width},
-                                {"height", *info.height},
-                                {"fps", RateValue(*info.fps)},
-                                {"name", info.name},
-                                {"frames", nlohmann::ordered_json::array()}};
-  for (const TrackPoint& p : points) {
-    doc["frames"].push_back({{"frame", FrameOf(info, p.index)}, {"x", p.x}, {"y", p.y}});
+  using Value = nlohmann::ordered_json;
+  const std::string name = Value(info.name).dump();  // refused before a byte is written
+  out << "{\n \"width\": " << Value(*info.width).dump()
+      << ",\n \"height\": " << Value(*info.height).dump()
+      << ",\n \"fps\": " << Value(RateValue(*info.fps)).dump() << ",\n \"name\": " << name
+      << ",\n \"frames\": [";
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const TrackPoint& p = points[i];
+    out << (i == 0 ? "\n" : ",\n") << "  {\n   \"frame\": " << Value(FrameOf(info, p.index)).dump()
+        << ",\n   \"x\": " << Value(p.x).dump() << ",\n   \"y\": " << Value(p.y).dump() << "\n  }";
   }
-  out << doc.dump(1) << "\n";
+  out << (points.empty() ? "]" : "\n ]") << "\n}\n";
 }
 
 void WriteNuke(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info,
