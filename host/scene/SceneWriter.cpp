@@ -188,18 +188,38 @@ class Writer {
   float fps_;
 };
 
+// A value on one line; a string that is not UTF-8 with its faults replaced.
+std::string Flat(const json& v) {
+  return v.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// The length of Flat(v), or a length above limit once it is known to be
+// above: a value is measured only as far as it could still fit.
+std::size_t FlatLength(const json& v, std::size_t limit) {
+  if (!v.is_structured()) return Flat(v).size();
+  std::size_t n = 2;  // its brackets
+  for (auto it = v.begin(); it != v.end(); ++it) {
+    if (n > limit) return n;
+    if (it != v.begin()) ++n;                                 // ","
+    if (v.is_object()) n += Flat(json(it.key())).size() + 1;  // "key":
+    if (n > limit) return n;
+    n += FlatLength(*it, limit - n);
+  }
+  return n;
+}
+
 // Compact where it reads well: a value on one line when it fits, else one
 // member or element a line.
 void Print(const json& v, int indent, std::string& out) {
-  const std::string flat = v.dump(-1, ' ', false, json::error_handler_t::replace);
+  constexpr std::size_t kWidth = 96;
+  const auto at = static_cast<std::size_t>(indent);
   const bool expand =
-      (v.is_object() || v.is_array()) && flat.size() + static_cast<std::size_t>(indent) > 96;
+      v.is_structured() && FlatLength(v, at >= kWidth ? 0 : kWidth - at) + at > kWidth;
   if (!expand) {
-    // One line with a space after each separator.
-    out += v.is_structured() ? v.dump(-1) : flat;
+    out += v.is_structured() ? v.dump(-1) : Flat(v);
     return;
   }
-  const std::string pad(static_cast<std::size_t>(indent) + 2, ' ');
+  const std::string pad(at + 2, ' ');
   out += v.is_object() ? "{\n" : "[\n";
   bool first = true;
   for (auto it = v.begin(); it != v.end(); ++it) {
@@ -210,7 +230,7 @@ void Print(const json& v, int indent, std::string& out) {
     Print(*it, indent + 2, out);
   }
   out += '\n';
-  out.append(static_cast<std::size_t>(indent), ' ');
+  out.append(at, ' ');
   out += v.is_object() ? '}' : ']';
 }
 
