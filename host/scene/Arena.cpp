@@ -1,10 +1,13 @@
 #include "host/scene/Arena.h"
 
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdio>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -26,10 +29,25 @@ struct Arena {
   std::array<std::vector<void*>, 64> spare;  // by the log2 of their size
 
   void Reserve() {
-    // 32 GiB, or the most a limit on address space allows, down to 64 MiB;
-    // its start on a 2 MiB boundary, where a huge page can start.
-    for (std::size_t want = std::size_t{32} << 30; base == nullptr && want >= (kHugePage << 5);
-         want /= 2) {
+    // 32 GiB; under a limit on address space, a quarter of what the process
+    // has left (not the most that fits, which left the rest of the process
+    // next to nothing and made a load fail under a higher limit where it
+    // passed under a lower one); where a reservation fails, half as much,
+    // down to 2 MiB. Its start on a 2 MiB boundary, where a huge page can
+    // start.
+    std::size_t most = std::size_t{32} << 30;
+    if (rlimit limit{}; ::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+      std::size_t pages = 0;
+      if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%zu", &pages) != 1) pages = 0;
+        std::fclose(statm);
+      }
+      const std::size_t inUse = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+      const std::size_t left = limit.rlim_cur > inUse ? limit.rlim_cur - inUse : 0;
+      most = std::min(most, std::max(left / 4, kHugePage * 2) - kHugePage);
+    }
+    for (std::size_t want = most & ~(kHugePage - 1); base == nullptr && want >= kHugePage;
+         want = (want / 2) & ~(kHugePage - 1)) {
       void* p = ::mmap(nullptr, want + kHugePage, PROT_NONE,
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
       if (p != MAP_FAILED) {
