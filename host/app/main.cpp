@@ -43,7 +43,8 @@ void HoldStandardDescriptors() {
 
 int main(int argc, char** argv) {
   HoldStandardDescriptors();
-  reserve = new char[std::size_t{8} << 20];
+  // (Without it where even that much is not to be had.)
+  reserve = new (std::nothrow) char[std::size_t{8} << 20];
   std::set_new_handler(&GiveBackAndFail);
   // A file-size limit makes a write fail with "File too large", reported like
   // any other write error, instead of killing the process half-way.

@@ -13,6 +13,48 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
+// Frees a tree without allocating. json's own destructor first gathers a
+// large array's elements on a stack of its own, an allocation that can fail
+// when memory has run out, and ends the process from a destructor.
+void Dismantle(json& v) noexcept {
+  if (v.is_array()) {
+    auto& a = v.get_ref<json::array_t&>();
+    for (; !a.empty(); a.pop_back()) Dismantle(a.back());
+  } else if (v.is_object()) {
+    auto& o = v.get_ref<json::object_t&>();
+    for (; !o.empty(); o.pop_back()) Dismantle(o.back().second);
+  }
+}
+
+// A tree being built, freed by Dismantle when it goes (unwinding too).
+struct Tree {
+  explicit Tree(json v) : value(std::move(v)) {}
+  Tree(const Tree&) = delete;
+  Tree& operator=(const Tree&) = delete;
+  ~Tree() { Dismantle(value); }
+  json value;
+};
+
+// An object with room for n members. An object is a vector of its members,
+// and a member's key is const: growing, the vector copies every member, its
+// value too (a copy that can run out of memory half-way), so an object that
+// takes a large value is made with room for all it will hold.
+json Reserved(json object, std::size_t n) {
+  object.get_ref<json::object_t&>().reserve(n);
+  return object;
+}
+
+// v under key in object, or at an array's end; where that fails v is freed
+// by Dismantle too.
+void Put(json& object, const char* key, json v) {
+  Tree held(std::move(v));
+  object[key] = std::move(held.value);
+}
+void Append(json& array, json v) {
+  Tree held(std::move(v));
+  array.push_back(std::move(held.value));
+}
+
 // A float as the double it is: the shortest text of that double reads back
 // as the same float.
 json Number(float f) {
@@ -48,18 +90,21 @@ class Writer {
   json Document() {
     HProject* project = scene_.Project();
     HChor* chor = scene_.Chor();
-    json objects = json::array();
-    for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling()) {
-      objects.push_back(Object(o));
-    }
-    return {{"format", "tq-scene"},
-            {"version", 1},
-            {"project",
-             {{"name", project->GetName()},
-              {"fps", Number(fps_)},
-              {"time", Frame(project->GetTime())}}},
-            {"chor",
-             {{"name", chor->GetName()}, {"time", Frame(chor->GetTime())}, {"objects", objects}}}};
+    Tree objects(json::array());
+    for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling())
+      Append(objects.value, Object(o));
+    // The large values put in last, each where it is held (see Put).
+    Tree document(Reserved({{"format", "tq-scene"},
+                            {"version", 1},
+                            {"project",
+                             {{"name", project->GetName()},
+                              {"fps", Number(fps_)},
+                              {"time", Frame(project->GetTime())}}}},
+                           4));
+    Tree held(Reserved({{"name", chor->GetName()}, {"time", Frame(chor->GetTime())}}, 3));
+    Put(held.value, "objects", std::move(objects.value));
+    Put(document.value, "chor", std::move(held.value));
+    return std::move(document.value);
   }
 
  private:
@@ -72,31 +117,33 @@ class Writer {
   template <class T>
   json ChannelJson(const Channel<T>& c) const {
     if (!c.IsAnimated()) return Value(c.Constant());
-    json keys = json::array();
-    for (std::size_t i = 0; i < c.Times().size(); ++i) {
-      keys.push_back(json::array({Frame(c.Times()[i]), Value(c.Values()[i])}));
-    }
+    Tree keys(json::array());
+    for (std::size_t i = 0; i < c.Times().size(); ++i)
+      keys.value.push_back(json::array({Frame(c.Times()[i]), Value(c.Values()[i])}));
     const char* mode = c.Mode() == Interpolation::kStep     ? "step"
                        : c.Mode() == Interpolation::kSmooth ? "smooth"
                                                             : "linear";
-    return {{"interpolation", mode}, {"keys", keys}};
+    Tree channel(Reserved({{"interpolation", mode}}, 2));
+    Put(channel.value, "keys", std::move(keys.value));
+    return std::move(channel.value);
   }
 
   json Object(HQuorObject* o) const {
-    json j = {{"type", ObjectTypeName(o->GetObjectType())}, {"name", o->GetName()}};
-    if (o->GetObjectType() == ObjectType::kFolder) return j;
+    // Room for every member an object may have (see Reserved).
+    Tree j(Reserved({{"type", ObjectTypeName(o->GetObjectType())}, {"name", o->GetName()}}, 16));
+    if (o->GetObjectType() == ObjectType::kFolder) return std::move(j.value);
     auto* bone = static_cast<HBone*>(o);
     HTransformProperty* t = bone->GetTransform();
-    j["translate"] = ChannelJson(t->GetTranslate()->GetChannel());
-    j["rotate"] = ChannelJson(t->GetRotate()->GetChannel());
-    j["scale"] = ChannelJson(t->GetScale()->GetChannel());
-    if (o->GetObjectType() == ObjectType::kCamera) Camera(static_cast<HCamera*>(o), j);
-    if (o->GetObjectType() == ObjectType::kModel) Model(static_cast<HModel*>(o), j);
-    return j;
+    Put(j.value, "translate", ChannelJson(t->GetTranslate()->GetChannel()));
+    Put(j.value, "rotate", ChannelJson(t->GetRotate()->GetChannel()));
+    Put(j.value, "scale", ChannelJson(t->GetScale()->GetChannel()));
+    if (o->GetObjectType() == ObjectType::kCamera) Camera(static_cast<HCamera*>(o), j.value);
+    if (o->GetObjectType() == ObjectType::kModel) Model(static_cast<HModel*>(o), j.value);
+    return std::move(j.value);
   }
 
   void Camera(HCamera* camera, json& j) const {
-    j["focalLength"] = ChannelJson(camera->GetFocalLength()->GetChannel());
+    Put(j, "focalLength", ChannelJson(camera->GetFocalLength()->GetChannel()));
     json properties = json::array();
     for (int i = 0; HProperty* p = camera->GetPropertyAt(i); ++i) {
       if (std::string_view(p->GetName()) == "OutputOptions" && !j.contains("output")) {
@@ -135,53 +182,53 @@ class Writer {
   void Model(HModel* model, json& j) const {
     HModelCache* cache = model->GetCache();
     std::unordered_map<const HCP*, std::size_t> index;
-    json points = json::array(), heads = json::object();
+    Tree points(json::array()), heads(json::object());
     for (std::size_t i = 0; i < cache->PointCount(); ++i) {
       index[cache->Point(i)] = i;
-      points.push_back(Vec(cache->Point(i)->GetModelPosition()));
+      points.value.push_back(Vec(cache->Point(i)->GetModelPosition()));
     }
     for (std::size_t i = 0; i < cache->PointCount(); ++i) {
       const HCP* head = cache->Point(i)->GetHead();
-      if (head != cache->Point(i)) heads[std::to_string(i)] = index.at(head);
+      if (head != cache->Point(i)) heads.value[std::to_string(i)] = index.at(head);
     }
-    if (!points.empty()) j["points"] = points;
-    if (!heads.empty()) j["heads"] = heads;
+    if (!points.value.empty()) j["points"] = std::move(points.value);
+    if (!heads.value.empty()) j["heads"] = std::move(heads.value);
     cache->FindPatches();
-    json patches = json::array(), patches5 = json::array();
+    Tree patches(json::array()), patches5(json::array());
     for (int i = 0; i < cache->GetPatchCount(); ++i) {
       const HPatch* p = cache->GetPatch(static_cast<unsigned>(i));
-      patches.push_back({index.at(p->GetCP1()), index.at(p->GetCP2()), index.at(p->GetCP3()),
-                         index.at(p->GetCP4())});
+      patches.value.push_back({index.at(p->GetCP1()), index.at(p->GetCP2()), index.at(p->GetCP3()),
+                               index.at(p->GetCP4())});
     }
     for (const HPatch5* p = cache->GetHeadPatch5(); p != nullptr; p = p->GetNextPatch5()) {
-      patches5.push_back({index.at(p->GetCP1()), index.at(p->GetCP2()), index.at(p->GetCP3()),
-                          index.at(p->GetCP4()), index.at(p->GetCP5())});
+      patches5.value.push_back({index.at(p->GetCP1()), index.at(p->GetCP2()), index.at(p->GetCP3()),
+                                index.at(p->GetCP4()), index.at(p->GetCP5())});
     }
-    if (!patches.empty()) j["patches"] = patches;
-    if (!patches5.empty()) j["patches5"] = patches5;
+    if (!patches.value.empty()) j["patches"] = std::move(patches.value);
+    if (!patches5.value.empty()) j["patches5"] = std::move(patches5.value);
     if (HGroupContainer* groups = model->GetChildGroupContainer()) {
-      json list = json::array();
+      Tree list(json::array());
       for (HQuorObject* g = groups->GetChildGroup(); g != nullptr; g = g->GetSibling()) {
-        list.push_back({{"name", g->GetName()},
-                        {"pivot", Vec(static_cast<HGroup*>(g)->GetMatrix().GetTranslate())}});
+        list.value.push_back({{"name", g->GetName()},
+                              {"pivot", Vec(static_cast<HGroup*>(g)->GetMatrix().GetTranslate())}});
       }
-      j["groups"] = list;
+      j["groups"] = std::move(list.value);
     }
     if (HBoneContainer* bones = model->GetChildBoneContainer()) {
-      json list = json::array();
+      Tree list(json::array());
       for (HBone* b = bones->GetChildBone(); b != nullptr; b = b->GetSiblingBone())
-        list.push_back(Bone(b));
-      j["bones"] = list;
+        Append(list.value, Bone(b));
+      j["bones"] = std::move(list.value);
     }
   }
 
   json Bone(HBone* bone) const {
-    json j = {{"name", bone->GetName()}, {"pivot", Vec(bone->GetPivot())}};
-    json children = json::array();
+    Tree j(Reserved({{"name", bone->GetName()}, {"pivot", Vec(bone->GetPivot())}}, 3));
+    Tree children(json::array());
     for (HBone* c = bone->GetChildBone(); c != nullptr; c = c->GetSiblingBone())
-      children.push_back(Bone(c));
-    if (!children.empty()) j["children"] = children;
-    return j;
+      Append(children.value, Bone(c));
+    if (!children.value.empty()) j.value["children"] = std::move(children.value);
+    return std::move(j.value);
   }
 
   const Scene& scene_;
@@ -291,7 +338,8 @@ std::size_t SceneTextAtLeast(const Scene& scene) {
 
 std::string WriteSceneText(const Scene& scene) {
   std::string out;
-  Print(Writer(scene).Document(), 0, out);
+  const Tree document(Writer(scene).Document());
+  Print(document.value, 0, out);
   out += "\n";
   return out;
 }

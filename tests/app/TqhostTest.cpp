@@ -480,6 +480,18 @@ TEST(Tqhost, OutOfMemoryEndsWithAMessage) {
   EXPECT_NE(ReadFile(dir / "err.txt").find("not enough memory"), std::string::npos)
       << ReadFile(dir / "err.txt");
   EXPECT_FALSE(std::filesystem::exists(dir / "x.tqs.json"));
+  // Wherever memory runs out (while the scene is imported, written or read
+  // back), the run ends with its message or succeeds; never an abort.
+  EXPECT_EQ(RunScript(dir,
+                      "for kb in $(seq 20000 10000 240000); do (ulimit -v $kb; \"$HOST\" "
+                      "import \"" +
+                          shot +
+                          "\" --fps 10000 -o x.tqs.json 2> err.txt); "
+                          "s=$?; rm -f x.tqs.json; if [ $s = 1 ] && grep -q \"not enough memory\" "
+                          "err.txt || [ $s = 0 ]; then :; else echo $kb $s >> bad.txt; fi; done; "
+                          "test ! -e bad.txt"),
+            0)
+      << ReadFile(dir / "bad.txt");
 #endif
 }
 
