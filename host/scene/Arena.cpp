@@ -1,5 +1,6 @@
 #include "host/scene/Arena.h"
 
+#include <sanitizer/asan_interface.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -80,6 +81,7 @@ void* ArenaAllocate(std::size_t bytes) {
   if (!a.spare[k].empty()) {
     void* block = a.spare[k].back();
     a.spare[k].pop_back();
+    ASAN_UNPOISON_MEMORY_REGION(block, bytes);
     return block;
   }
   if (a.base == nullptr) a.Reserve();
@@ -91,9 +93,12 @@ void* ArenaAllocate(std::size_t bytes) {
     if (::mprotect(a.base + a.committed, to - a.committed, PROT_READ | PROT_WRITE) != 0)
       throw std::bad_alloc();
     ::madvise(a.base + a.committed, to - a.committed, MADV_HUGEPAGE);
+    // Under AddressSanitizer only the blocks in use may be read.
+    ASAN_POISON_MEMORY_REGION(a.base + a.committed, to - a.committed);
     a.committed = to;
   }
   a.used = at + bytes;
+  ASAN_UNPOISON_MEMORY_REGION(a.base + at, bytes);
   return a.base + at;
 }
 
@@ -101,6 +106,8 @@ void ArenaRelease(void* block, std::size_t bytes) noexcept {
   if (block == nullptr) return;
   const unsigned k = Log2(bytes);
   if ((std::size_t{1} << k) >= kHugePage) ::madvise(block, std::size_t{1} << k, MADV_DONTNEED);
+  // A handle read after its scene is gone is reported under AddressSanitizer.
+  ASAN_POISON_MEMORY_REGION(block, std::size_t{1} << k);
   Arena& a = TheArena();
   const std::lock_guard lock(a.mutex);
   try {

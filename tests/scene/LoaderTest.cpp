@@ -193,6 +193,24 @@ TEST(Loader, CornersAndHeadsReachAcrossBlocks) {
   }
 }
 
+// A handle kept past its scene reads freed geometry: AddressSanitizer says
+// so (the blocks a scene gives back are poisoned).
+TEST(Loader, APointReadAfterItsSceneIsGoneIsReported) {
+#if !defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "only AddressSanitizer sees it";
+#else
+  HCP* point = nullptr;
+  {
+    auto loaded = LoadSceneText(SceneWith(R"({"type": "model", "name": "M", "points": [[1,2,3]]})"),
+                                "t.json");
+    ASSERT_TRUE(loaded) << loaded.error;
+    point = static_cast<HModel*>(loaded.scene->Chor()->GetChild())->GetCache()->Point(0);
+    EXPECT_EQ(point->GetModelPosition().z, 3.0f);
+  }
+  EXPECT_DEATH(std::exit(point->GetModelPosition().x > 0 ? 2 : 3), "use-after-poison");
+#endif
+}
+
 TEST(Loader, ChorNamedWhereverItsNameStands) {
   const std::string project = R"("project": {"fps": 30})";
   const std::string objects = R"("objects": [{"type": "null", "name": "N"}])";
