@@ -219,6 +219,13 @@ class Reader {
     if (!what.empty()) throw Fault{"(document)", "not valid JSON: " + what, nullptr};
     throw Fault{"(document)", Unreadable(error), where_};
   }
+  // Before an object walked to its end is walked again: a value passed over
+  // unread was never checked, and simdjson can run past the end of a text
+  // that is not JSON when it rewinds (it reads through a null parser).
+  void BeforeRewalk() const {
+    if (std::string what = DescribeJsonSyntaxError(text_); !what.empty())
+      throw Fault{"(document)", "not valid JSON: " + what, nullptr};
+  }
   void Check(simdjson::error_code error) const {
     if (error != simdjson::SUCCESS) [[unlikely]]
       Refuse(error);
@@ -598,6 +605,7 @@ class Reader {
     if (!project) Fail("project", "missing");
     if (!chor) Fail("chor", "missing");
     if (chorLater) {
+      BeforeRewalk();
       od::value v;
       Check(root.reset().error());
       Lookup(root, "chor", v);
@@ -861,6 +869,7 @@ class Reader {
              read(key, value);
            });
     if (!later.empty()) {
+      BeforeRewalk();
       od::value v;
       for (const char* key : {"points", "heads", "patches", "patches5", "groups"}) {
         const bool wanted = key == std::string_view("points")
