@@ -70,6 +70,7 @@ RegularFile::RegularFile(const std::string& path) {
   } else if (::fstat(fd_, &st) != 0) {
     error_ = std::strerror(errno);
   } else if (!S_ISREG(st.st_mode)) {
+    folder_ = S_ISDIR(st.st_mode);
     error_ = std::string("not a regular file (") + KindOf(st.st_mode) + ")";
   } else {
     size_ = static_cast<std::size_t>(st.st_size);
@@ -80,9 +81,9 @@ RegularFile::~RegularFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-std::string RegularFile::ReadAll(char* data) const {
-  for (std::size_t done = 0; done < size_;) {
-    const ssize_t got = ::read(fd_, data + done, size_ - done);
+std::string RegularFile::Read(char* data, std::size_t n) const {
+  for (std::size_t done = 0; done < n;) {
+    const ssize_t got = ::read(fd_, data + done, n - done);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return std::strerror(errno);
     if (got == 0) return "the file was cut short while read";

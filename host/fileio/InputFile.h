@@ -51,13 +51,17 @@ class RegularFile {
   int Descriptor() const { return fd_; }
   // Its size when opened.
   std::size_t Size() const { return size_; }
-  // Its first Size() bytes into data: "" or the problem (one cut short
-  // while read says so).
-  std::string ReadAll(char* data) const;
+  // Whether what the path named, opened, is a folder.
+  bool Folder() const { return folder_; }
+  // Its first n bytes (at most Size()) into data: "" or the problem (one cut
+  // short while read says so).
+  std::string Read(char* data, std::size_t n) const;
+  std::string ReadAll(char* data) const { return Read(data, size_); }
 
  private:
   int fd_ = -1;
   std::size_t size_ = 0;
+  bool folder_ = false;
   std::string error_;
 };
 

@@ -1,9 +1,5 @@
 #include "host/scene/GltfFiles.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -16,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/fileio/InputFile.h"
 #include "host/scene/GltfImport.h"
 #include "host/scene/JsonSyntax.h"
 
@@ -85,32 +82,10 @@ std::string RealPath(const std::string& path) {
   return out;
 }
 
-// An opened regular file and its size.
-struct OpenFile {
-  int fd;
-  std::uint64_t size;
-};
-Result<OpenFile> OpenRegular(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return scene::Fail(std::strerror(errno));
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return scene::Fail(S_ISDIR(st.st_mode) ? "a folder, not a file"
-                                           : "not a regular file (a FIFO or a device)");
-  }
-  return OpenFile{fd, static_cast<std::uint64_t>(st.st_size)};
-}
-
-Status ReadAll(int fd, char* data, std::size_t n) {
-  for (std::size_t done = 0; done < n;) {
-    const ssize_t got = ::read(fd, data + done, n - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0)
-      return scene::Fail(got < 0 ? std::strerror(errno) : "the file was cut short while read");
-    done += static_cast<std::size_t>(got);
-  }
-  return {};
+// Why a file could not be opened as a regular one, in the importer's words.
+std::string Problem(const fileio::RegularFile& file) {
+  if (file.Descriptor() < 0) return file.Error();
+  return file.Folder() ? "a folder, not a file" : "not a regular file (a FIFO or a device)";
 }
 
 void CheckVersion(const json& doc) {
@@ -211,19 +186,17 @@ bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prep
     if (real.compare(0, inside.size(), inside) != 0)
       Fail(at + ".uri", "expected a file inside the glTF's folder (" + folder.string() + "); '" +
                             uri + "' is " + real);
-    const Result<OpenFile> file = OpenRegular(real);
-    if (!file) Fail(at + ".uri", "cannot read " + real + ": " + file.error);
-    if (file->size < length) {
-      ::close(file->fd);
-      Fail(at + ".uri", real + " has " + std::to_string(file->size) + " bytes; byteLength is " +
+    const fileio::RegularFile file(real);
+    if (!file.Error().empty()) Fail(at + ".uri", "cannot read " + real + ": " + Problem(file));
+    if (file.Size() < length) {
+      Fail(at + ".uri", real + " has " + std::to_string(file.Size()) + " bytes; byteLength is " +
                             std::to_string(length));
     }
     Bytes& bytes = p.files[i];
     bytes.size = static_cast<std::size_t>(length);
     bytes.data = std::make_unique_for_overwrite<char[]>(bytes.size);
-    const Status read = ReadAll(file->fd, bytes.data.get(), bytes.size);
-    ::close(file->fd);
-    if (!read) Fail(at + ".uri", "cannot read " + real + ": " + read.error);
+    if (const std::string error = file.Read(bytes.data.get(), bytes.size); !error.empty())
+      Fail(at + ".uri", "cannot read " + real + ": " + error);
     p.paths.push_back(real);
     b["uri"] = Token(i);
     if (length > 0) {  // (a file of none is tinygltf's to refuse)
@@ -417,18 +390,14 @@ bool DropBufferImages(json& doc, const Prepared& p) {
 }  // namespace
 
 Result<Bytes> ReadRegularFile(const std::string& path, std::size_t limit) {
-  const Result<OpenFile> file = OpenRegular(path);
-  if (!file) return scene::Fail(file.error);
-  if (file->size > limit) {
-    ::close(file->fd);
-    return scene::Fail("expected a file of at most 1 GiB");
-  }
+  const fileio::RegularFile file(path);
+  if (!file.Error().empty()) return scene::Fail(Problem(file));
+  if (file.Size() > limit) return scene::Fail("expected a file of at most 1 GiB");
   Bytes bytes;
-  bytes.size = static_cast<std::size_t>(file->size);
+  bytes.size = file.Size();
   bytes.data = std::make_unique_for_overwrite<char[]>(bytes.size);
-  const Status read = ReadAll(file->fd, bytes.data.get(), bytes.size);
-  ::close(file->fd);
-  if (!read) return scene::Fail(read.error);
+  if (const std::string error = file.ReadAll(bytes.data.get()); !error.empty())
+    return scene::Fail(error);
   return bytes;
 }
 
