@@ -154,6 +154,20 @@ TEST(Tqhost, InfoAndCommands) {
   EXPECT_NE(help.out.find("--mode MODE"), std::string::npos);
 }
 
+// A stranger's folder may hold files named like the libraries tqhost and the
+// plug-in load: they are found beside tqhost and in the system, never here.
+TEST(Tqhost, LibrariesAreNotLookedForInTheWorkingFolder) {
+  TempDir dir;
+  for (const char* name : {"libncurses.so.6", "libtinfo.so.6", "libstdc++.so.6", "libm.so.6",
+                           "libgcc_s.so.1", "libtqscene.so", "libtqframework.so"})
+    tq::testing::WriteFile(dir / name, "not a library\n");
+  const Result r =
+      RunHost(dir, "export '" + kExamples + "orbit.tqs.json' --target Robot -o track.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "121 frames written to track.txt\n");
+}
+
 TEST(Tqhost, FailuresAndTheirExitStatus) {
   TempDir dir;
   tq::testing::WriteFile(dir / "broken.tqs.json", "{\"format\": \"tq-scene\", \"version\": 2}");
