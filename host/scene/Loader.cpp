@@ -534,10 +534,6 @@ class Reader {
   Keys<T> ReadKeys(od::value& v, bool positive) {
     od::array a = Array(v, "expected a non-empty array of keys");
     Keys<T> keys;
-    // Read into lists of their size, not grown by doubling.
-    const std::size_t room = RoomAhead(a);
-    keys.times.reserve(room);
-    keys.values.reserve(room);
     double lastFrame = 0.0;
     const std::size_t n = Elements(a, [&](od::value& k, std::size_t i) {
       od::array pair = Array(k, "expected a key [frame, value]");
@@ -561,6 +557,10 @@ class Reader {
       if (parts != 2) Fail("expected a key [frame, value]");
     });
     if (n == 0) Fail("expected a non-empty array of keys");
+    // Grown by doubling as read (counting them first would pass over every
+    // key twice), kept at their size.
+    keys.times.shrink_to_fit();
+    keys.values.shrink_to_fit();
     return keys;
   }
 
