@@ -17,20 +17,23 @@
 namespace tq::app {
 namespace {
 
-// The program's path on PATH, or "".
+// The program's path on PATH, or "". Only absolute folders are searched: an
+// empty entry (a PATH ending in ':') or a relative one names the working
+// folder, and a stranger's folder may hold a program named like these.
 std::string FindOnPath(const std::string& name) {
   const char* path = std::getenv("PATH");
   std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
   for (std::size_t start = 0; start <= dirs.size();) {
     std::size_t end = dirs.find(':', start);
     if (end == std::string::npos) end = dirs.size();
-    const std::string candidate =
-        (end == start ? "." : dirs.substr(start, end - start)) + "/" + name;
+    const std::string dir = dirs.substr(start, end - start);
+    start = end + 1;
+    if (dir.empty() || dir[0] != '/') continue;
+    const std::string candidate = dir + "/" + name;
     struct stat st {};
     if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         access(candidate.c_str(), X_OK) == 0)
       return candidate;
-    start = end + 1;
   }
   return "";
 }

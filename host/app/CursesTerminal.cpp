@@ -6,7 +6,11 @@ namespace tq::app {
 
 CursesTerminal::CursesTerminal() {
   set_escdelay(25);
-  initscr();
+  // Not initscr(): on a terminal it cannot drive it prints its own message
+  // and exits the process.
+  SCREEN* const screen = newterm(nullptr, stdout, stdin);
+  if (screen == nullptr) return;
+  screen_ = screen;
   cbreak();
   noecho();
   keypad(stdscr, TRUE);
@@ -14,7 +18,9 @@ CursesTerminal::CursesTerminal() {
 }
 
 CursesTerminal::~CursesTerminal() {
+  if (screen_ == nullptr) return;
   endwin();
+  delscreen(static_cast<SCREEN*>(screen_));
 }
 
 int CursesTerminal::Rows() const {

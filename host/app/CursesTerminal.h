@@ -7,7 +7,7 @@ namespace tq::app {
 
 class CursesTerminal : public framework::Terminal {
  public:
-  // Takes over the terminal until destroyed.
+  // Takes over the terminal until destroyed, when it can (see Opened).
   CursesTerminal();
   ~CursesTerminal() override;
   CursesTerminal(const CursesTerminal&) = delete;
@@ -19,6 +19,13 @@ class CursesTerminal : public framework::Terminal {
   void Put(int row, int column, const std::string& text, int attributes) override;
   void Show() override;
   int ReadKey() override;
+
+  // Whether the terminal was taken over: not when TERM names no terminal
+  // known here, or the size asked (LINES, COLUMNS) cannot be had.
+  bool Opened() const { return screen_ != nullptr; }
+
+ private:
+  void* screen_ = nullptr;  // ncurses' SCREEN
 };
 
 }  // namespace tq::app

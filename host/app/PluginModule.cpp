@@ -24,6 +24,10 @@ scene::Result<std::unique_ptr<PluginModule>> PluginModule::Load(const std::strin
   auto cannot = [&](const std::string& why) {
     return scene::Fail("cannot load the plug-in " + path + ": " + why);
   };
+  if (path.empty())
+    return scene::Fail(
+        "cannot find the plug-in: tqhost cannot tell its own folder (is /proc mounted?); give "
+        "--plugin PATH");
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return cannot("no such file");
   if (const std::string why = framework::UnfitSharedObject(path); !why.empty()) return cannot(why);
@@ -81,9 +85,11 @@ std::vector<PluginModule::Command> PluginModule::Commands() const {
 std::string DefaultPluginPath() {
   char self[4096];
   const DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
-  std::string path(self, n);
-  const auto slash = path.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/tqmotion.plg";
+  const std::string path(self, n);
+  // Without its own path (no /proc) tqhost has no folder to look in: never
+  // the working folder, where a stranger's file of that name would run.
+  if (path.empty() || path[0] != '/') return "";
+  return path.substr(0, path.rfind('/')) + "/tqmotion.plg";
 }
 
 }  // namespace tq::app

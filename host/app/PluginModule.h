@@ -53,7 +53,7 @@ class PluginModule {
   Hook dllMain_ = nullptr;
 };
 
-// tqmotion.plg beside the running program.
+// tqmotion.plg beside the running program; "" when its path is unknown.
 std::string DefaultPluginPath();
 
 }  // namespace tq::app

@@ -161,11 +161,26 @@ TEST(Tqhost, LibrariesAreNotLookedForInTheWorkingFolder) {
   for (const char* name : {"libncurses.so.6", "libtinfo.so.6", "libstdc++.so.6", "libm.so.6",
                            "libgcc_s.so.1", "libtqscene.so", "libtqframework.so"})
     tq::testing::WriteFile(dir / name, "not a library\n");
+  // A plug-in there that shows no dialog: loaded, the run would fail.
+  std::filesystem::copy_file(std::string(TQ_BIN_DIR) + "/nodialog.plg", dir / "tqmotion.plg");
   const Result r =
       RunHost(dir, "export '" + kExamples + "orbit.tqs.json' --target Robot -o track.txt");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "121 frames written to track.txt\n");
+  // Without /proc tqhost cannot tell its own folder (nor the loader $ORIGIN,
+  // hence LD_LIBRARY_PATH): it asks for --plugin.
+  const std::string noProc = "LD_LIBRARY_PATH='" + std::string(TQ_BIN_DIR) +
+                             "' unshare -m sh -c \"umount -l /proc && exec '" + kHost +
+                             "' export '" + kExamples + "orbit.tqs.json'\" 2>'" + (dir / "err") +
+                             "'";
+  const int raw = std::system(("cd '" + dir.path().string() + "' && " + noProc).c_str());
+  if (ReadFile(dir / "err").rfind("tqhost: ", 0) != 0)
+    GTEST_SKIP() << "no mount namespace here: " << ReadFile(dir / "err");
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+  EXPECT_EQ(ReadFile(dir / "err"),
+            "tqhost: cannot find the plug-in: tqhost cannot tell its own folder (is /proc "
+            "mounted?); give --plugin PATH\n");
 }
 
 TEST(Tqhost, FailuresAndTheirExitStatus) {
@@ -286,6 +301,33 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion.txt"));  // nothing refused wrote a file
   EXPECT_EQ(ReadFile(dir / "b.bin"), "data");
+}
+
+// tqhost dialog on a terminal ncurses cannot drive (TERM unknown or unset, a
+// size it cannot allocate) says so as tqhost, exit 1, and draws nothing.
+TEST(Tqhost, DialogOnATerminalItCannotDraw) {
+  if (std::system("script -qec true /dev/null </dev/null >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no script(1) to give tqhost a terminal";
+  const struct Row {
+    std::string env;
+    std::string term;  // as the message names it
+  } rows[] = {{"TERM=no-such-terminal", "no-such-terminal"},
+              {"TERM=\"$(printf 'x\\033]0;t\\007')\"", "x\\x1B]0;t\\x07"},
+              {"unset TERM;", ""},
+              {"TERM=xterm COLUMNS=100000 LINES=100000", "xterm"}};
+  for (const Row& row : rows) {
+    TempDir dir;
+    const std::string command = "cd '" + dir.path().string() + "' && " + row.env +
+                                " script -qec \"exec '" + kHost + "' dialog '" + kExamples +
+                                "orbit.tqs.json' 2>'" + (dir / "err") +
+                                "'\" /dev/null </dev/null >'" + (dir / "tty") + "'";
+    const int raw = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1) << row.env;
+    EXPECT_EQ(ReadFile(dir / "err"), "tqhost: dialog cannot draw on this terminal (TERM=" +
+                                         row.term + ", unknown here, or a size it cannot have)\n")
+        << row.env;
+    EXPECT_EQ(ReadFile(dir / "tty"), "") << row.env;
+  }
 }
 
 // Without options the run tracks the first object that is not a camera and
@@ -681,6 +723,7 @@ TEST(Tqhost, ClipboardProgramsCannotKillOrHangTheExport) {
     std::string wlcopy, xclip;  // the programs' scripts; "" for none
     int status;
     std::string says;
+    const char* folder = "bin";  // where the programs are; "." is the working folder
   } rows[] = {
       {"", "", 1,
        "tqhost: --clipboard: no clipboard program (install wl-copy or xclip); the keyframe data is "
@@ -693,19 +736,22 @@ TEST(Tqhost, ClipboardProgramsCannotKillOrHangTheExport) {
       {"kill -9 $$", "exit 1", 1,
        "tqhost: --clipboard: wl-copy: it was ended by signal 9; xclip: it failed with exit status "
        "1"},
+      // PATH's empty and relative entries name the working folder: not searched.
+      {"cat >clip", "cat >clip", 1, "no clipboard program (install wl-copy or xclip)", "."},
   };
   for (const Row& r : rows) {
     TempDir dir;
     std::filesystem::create_directory(dir / "bin");
     for (const auto& [name, script] : {std::pair{"wl-copy", r.wlcopy}, {"xclip", r.xclip}}) {
       if (script.empty()) continue;
-      const std::string program = dir / "bin" + "/" + name;
+      const std::string program = dir / r.folder + "/" + name;
       tq::testing::WriteFile(program, "#!/bin/sh\n" + script + "\n");
       std::filesystem::permissions(program, std::filesystem::perms::owner_all);
     }
     // Piped through cat: a program that kept the output open would hang it.
     const std::string command = "cd '" + dir.path().string() + "' && PATH='" + (dir / "bin") +
-                                ":/usr/bin:/bin' timeout 20 '" + kHost + "' export '" + kExamples +
+                                ":/usr/bin:/bin::.' timeout 20 '" + kHost + "' export '" +
+                                kExamples +
                                 "orbit.tqs.json' --target Robot --end 2 -o t.txt --clipboard 2>err "
                                 "| cat >out";
     const int raw = std::system(("bash -o pipefail -c \"" + command + "\"").c_str());
@@ -715,7 +761,8 @@ TEST(Tqhost, ClipboardProgramsCannotKillOrHangTheExport) {
         << r.wlcopy << "\n"
         << ReadFile(dir / "err");
     EXPECT_EQ(ReadFile(dir / "t.txt").substr(0, 9), "0\t194\t240") << r.wlcopy;
-    const bool copied = (r.wlcopy + r.xclip).find("cat >clip") != std::string::npos;
+    const bool copied = (r.wlcopy + r.xclip).find("cat >clip") != std::string::npos &&
+                        std::string(r.folder) == "bin";
     EXPECT_EQ(ReadFile(dir / "clip").find("Keyframe Data") != std::string::npos, copied)
         << r.wlcopy;
   }

@@ -1,6 +1,7 @@
 // tqhost dialog: the plug-in's settings dialog drawn in the terminal.
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ostream>
 #include <sstream>
 
@@ -41,6 +42,12 @@ int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, 
   std::unique_ptr<tq::scene::Scene> scene;
   {
     CursesTerminal terminal;
+    if (!terminal.Opened()) {
+      const char* term = std::getenv("TERM");
+      err << "tqhost: dialog cannot draw on this terminal (TERM=" << (term != nullptr ? term : "")
+          << ", unknown here, or a size it cannot have)\n";
+      return 1;
+    }
     NotingDriver<framework::TerminalDriver> driver(terminal);
     std::ostringstream problems;
     auto loaded = LoadScene(args[0], a, problems);
