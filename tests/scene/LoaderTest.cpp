@@ -221,6 +221,9 @@ TEST(Loader, ChorNamedWhereverItsNameStands) {
       {scene(project, R"("chor": {"name": "Ä b", )" + objects + "}"), "Ä b"},
       {scene(project, R"("chor": {)" + objects + R"(, "name": "Later"})"), "Later"},
       {scene(project, R"("chor": {)" + objects + "}"), "Chor1"},
+      // Escapes are read as what they name; a name without is the file's bytes.
+      {scene(project, R"("chor": {"name": "\u00c4 \"q\"", )" + objects + "}"), "Ä \"q\""},
+      {scene(project, R"("chor": {"name": "a\\", )" + objects + "}"), "a\\"},
       // The choreography may come before the project whose rate it needs.
       {scene(R"("chor": {)" + objects + R"(, "name": "First"})", project), "First"},
   };
