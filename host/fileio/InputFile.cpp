@@ -11,16 +11,17 @@
 #include <optional>
 
 namespace tq::fileio {
-namespace {
 
-// What a file that is not a regular one is, in words.
-const char* KindOf(mode_t mode) {
+const char* KindOf(unsigned mode) {
   if (S_ISDIR(mode)) return "a folder";
   if (S_ISFIFO(mode)) return "a FIFO";
   if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
   if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISLNK(mode)) return "a symbolic link";
   return "neither a file nor a folder";
 }
+
+namespace {
 
 std::string Limit(std::size_t limit) {
   if (limit % (std::size_t{1} << 20) == 0) return std::to_string(limit >> 20) + " MiB";

@@ -36,6 +36,10 @@ struct InputFile {
 InputFile ReadInputFile(const std::string& path, std::size_t limit = kMaxInputBytes,
                         const char* what = "a track");
 
+// What a file that is not a regular one is, in words, from its st_mode:
+// "a folder", "a FIFO", "a device", "a socket", "a symbolic link" (lstat).
+const char* KindOf(unsigned mode);
+
 // A regular file opened for reading as ReadInputFile opens one (never
 // waited on, never a terminal, checked with fstat before a byte is read),
 // closed with this object; or the problem, in words ("No such file or

@@ -1,6 +1,8 @@
 // tqhost as a user runs it: the built binary, its output and exit status.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -156,7 +158,7 @@ TEST(Tqhost, InfoAndCommands) {
 
 // A stranger's folder may hold files named like the libraries tqhost and the
 // plug-in load: they are found beside tqhost and in the system, never here.
-TEST(Tqhost, LibrariesAreNotLookedForInTheWorkingFolder) {
+TEST(Tqhost, NothingInTheWorkingFolderIsTakenOnTrust) {
   TempDir dir;
   for (const char* name : {"libncurses.so.6", "libtinfo.so.6", "libstdc++.so.6", "libm.so.6",
                            "libgcc_s.so.1", "libtqscene.so", "libtqframework.so"})
@@ -168,6 +170,25 @@ TEST(Tqhost, LibrariesAreNotLookedForInTheWorkingFolder) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "121 frames written to track.txt\n");
+  // The default output is no name the user gave: a link or a FIFO there is refused.
+  tq::testing::WriteFile(dir / "victim", "kept\n");
+  std::filesystem::create_symlink("victim", dir / "TQmotion.txt");
+  ASSERT_EQ(mkfifo((dir / "TQmotion-Key.txt").c_str(), 0600), 0);
+  // Read from (without waiting), so that a run that wrote to it ends.
+  const int reader = open((dir / "TQmotion-Key.txt").c_str(), O_RDONLY | O_NONBLOCK);
+  const std::pair<std::string, std::string> defaults[] = {
+      {"--target Robot", "TQmotion.txt is a symbolic link"},
+      {"--target Robot --target Key", "TQmotion-Key.txt is a FIFO"}};
+  for (const auto& [targets, what] : defaults) {
+    const Result d = RunHost(dir, "export '" + kExamples + "orbit.tqs.json' " + targets);
+    EXPECT_EQ(d.status, 2) << targets;
+    EXPECT_EQ(d.err, "tqhost: the default output " + what +
+                         ", not a file; give -o FILE\nTry 'tqhost --help'.\n");
+  }
+  EXPECT_EQ(ReadFile(dir / "victim"), "kept\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion-Robot.txt"));
+  std::filesystem::remove(dir / "TQmotion.txt");
+  close(reader);
   // Without /proc tqhost cannot tell its own folder (nor the loader $ORIGIN,
   // hence LD_LIBRARY_PATH): it asks for --plugin.
   const std::string noProc = "LD_LIBRARY_PATH='" + std::string(TQ_BIN_DIR) +

@@ -12,6 +12,7 @@
 #include "dialog/ControlIds.h"
 #include "host/app/HtmlPreview.h"
 #include "host/app/Workers.h"
+#include "host/fileio/InputFile.h"
 
 namespace tq::app {
 
@@ -205,6 +206,17 @@ bool IsStandardOutput(const std::string& path) {
           out.st_dev == named.st_dev && out.st_ino == named.st_ino && !S_ISCHR(named.st_mode));
 }
 
+// The default output is a name the user never gave: in a stranger's folder
+// it may be a FIFO (a run that never ends) or a link to another file (which
+// would be written over), so there it must be a file or nothing yet.
+void RefuseUnnamedSpecial(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    throw UsageError{"the default output " + path + " is " + tq::fileio::KindOf(st.st_mode) +
+                     ", not a file; give -o FILE"};
+  }
+}
+
 }  // namespace
 
 void FilePlan::Add(const std::string& option, const std::string& path, const std::string& scene,
@@ -352,6 +364,7 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
                   {"camera", camera},
                   {"mode", run.args.Value("--mode", Modes()[0])}};
     run.args.values["--output"] = output(Expand(pattern, run.fields));
+    if (!a.Has("--output")) RefuseUnnamedSpecial(run.args.values["--output"]);
     plan.Add("-o", run.args.values["--output"], scenePath);
     for (const AlsoCopy& copy : also) {
       plan.Add(std::string("--also ") + copy.format->name, output(Expand(copy.pattern, run.fields)),
