@@ -115,9 +115,12 @@ def safe_for_file_name(name):
 
 
 def expand(pattern, fields):
+    """The pattern as tqhost expands it: each field filled in, and '{{' a
+    '{' of the path itself."""
+    parts = pattern.split("{{")
     for key, value in fields.items():
-        pattern = pattern.replace("{" + key + "}", safe_for_file_name(value))
-    return pattern
+        parts = [p.replace("{" + key + "}", safe_for_file_name(value)) for p in parts]
+    return "{".join(parts)
 
 
 def copy_pattern(pattern, suffix):
@@ -356,7 +359,8 @@ def export_tracks(context, directory, targets_text, mode, formats, pattern):
     tqhost = find_tqhost(context)
 
     # Every file the run writes, each once; their folders made.
-    track_pattern = os.path.join(directory, pattern)
+    # A "{" of the folder's own name is not a field to tqhost: written "{{".
+    track_pattern = os.path.join(directory.replace("{", "{{"), pattern)
     copies = [(n, copy_pattern(track_pattern, s)) for n, _, s in FORMATS if n in formats]
     written = {}
     for name, _, _ in targets:

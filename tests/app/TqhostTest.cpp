@@ -726,6 +726,13 @@ TEST(Tqhost, ThreeTargetsWithNukeCopies) {
   const Result single =
       RunHost(dir, "export " + orbit + " --target Robot --mode group-center --group Roof -o g.txt");
   EXPECT_EQ(ReadFile(dir / "g.txt"), ReadFile(dir / "Robot-group-center.txt"));
+  // "{{" is a "{" of the path itself: a folder v{2}, names ending in {}.
+  std::filesystem::create_directory(dir / "v{2}");
+  const Result braces =
+      RunHost(dir, "export " + orbit + " --target Key --target Robot -o 'v{{2}/{target}{{}.txt'");
+  EXPECT_EQ(braces.status, 0) << braces.err;
+  EXPECT_NE(braces.out.find("Key: 121 frames written to v{2}/Key{}.txt\n"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir / "v{2}/Key{}.txt"), ReadFile(dir / "Key-origin.txt"));
   // One failed target fails the command, says which, and keeps the others.
   const Result failing =
       RunHost(dir, "export " + orbit + " --target Key --target Nope -o 'f-{target}.txt'");

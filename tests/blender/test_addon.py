@@ -120,7 +120,7 @@ for fit, rx, ry, pct, preview in (("AUTO", 1280, 720, 75, None), ("VERTICAL", 72
     scene.use_preview_range = preview is not None
     scene.frame_preview_start, scene.frame_preview_end = preview or (1, 2)
     shot = f"{fit} {rx}x{ry} {pct}%"
-    out = f"{TMP}/{fit}{rx}"
+    out = f"{TMP}/{fit} {{v}}{rx}"  # braces of the folder's own
     bpy.ops.object.mode_set(mode="OBJECT")
     for ob in scene.objects:
         ob.select_set(ob in (cam, empty, kid, rig))  # the camera is left out

@@ -144,6 +144,11 @@ std::string Expand(std::string pattern, const std::map<std::string, std::string>
   std::string out;
   for (std::size_t at = 0; at < pattern.size();) {
     const std::size_t open = pattern.find('{', at), close = pattern.find('}', open);
+    if (open != std::string::npos && open + 1 < pattern.size() && pattern[open + 1] == '{') {
+      out += pattern.substr(at, open + 1 - at);  // "{{" is a "{" of the name itself
+      at = open + 2;
+      continue;
+    }
     const auto field = close == std::string::npos
                            ? fields.end()
                            : fields.find(pattern.substr(open + 1, close - open - 1));
@@ -160,6 +165,10 @@ std::string Expand(std::string pattern, const std::map<std::string, std::string>
 
 void CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget) {
   for (std::size_t at = 0; (at = pattern.find('{', at)) != std::string::npos; ++at) {
+    if (pattern.compare(at, 2, "{{") == 0) {
+      ++at;
+      continue;
+    }
     const std::size_t end = pattern.find('}', at);
     const std::string field = pattern.substr(at, end == std::string::npos ? end : end - at + 1);
     if (field != "{target}" && field != "{camera}" && field != "{mode}") {

@@ -105,7 +105,8 @@ scene::Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver
 // '_', and so does a leading '.' or '-'; "" becomes "_".
 std::string SafeForFileName(const std::string& name);
 
-// A pattern with {target}, {camera} and {mode} filled in.
+// A pattern with {target}, {camera} and {mode} filled in; "{{" stands for
+// a "{" of the path itself (a folder "v{2}" is "v{{2}").
 std::string Expand(std::string pattern, const std::map<std::string, std::string>& fields);
 
 // A usage error for a field other than {target}, {camera} and {mode}, or
