@@ -1234,8 +1234,14 @@ class Importer {
       const std::size_t few = std::min(kFew, count - made);
       std::size_t i = 0;
       for (; i < few; ++i, p += step) {
+        // Each float loaded on its own: copied as one block, the triple went
+        // through the stack (8 bytes stored, read back as floats), and a
+        // store that a read cannot take from in flight (where the stack
+        // puts it across a cache line) stalled every point.
         float f[3];
-        std::memcpy(f, p, sizeof f);
+        std::memcpy(&f[0], p, sizeof(float));
+        std::memcpy(&f[1], p + sizeof(float), sizeof(float));
+        std::memcpy(&f[2], p + 2 * sizeof(float), sizeof(float));
         // All three compared, then one branch.
         const unsigned inside = static_cast<unsigned>(std::fabs(f[0]) <= bx) &
                                 static_cast<unsigned>(std::fabs(f[1]) <= by) &
