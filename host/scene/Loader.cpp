@@ -4,6 +4,7 @@
 #include "host/scene/Loader.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -94,22 +95,34 @@ class NameSet {
     while (slots < 2 * n) slots *= 2;
     if (slots > slots_.size()) Rehash(slots);
   }
-  std::size_t count(std::string_view name) const {
-    if (slots_.empty()) return 0;
+  std::size_t count(std::string_view name) const { return Contains(name, Tag(name)) ? 1 : 0; }
+  // Adds a name not yet in the set; it must stay where it is for the set's life.
+  // Adds a name not yet in the set; it must stay where it is for the set's life.
+  void insert(std::string_view name) { Insert(name, Tag(name)); }
+
+  // The same in two steps, for many names in a row: Ask starts fetching the
+  // slot a name's probe begins at and answers its tag, for a Contains and
+  // an Insert a little later, when the slot has come from memory.
+  std::uint32_t Ask(std::string_view name) const {
     const std::uint32_t tag = Tag(name);
+    if (!slots_.empty()) __builtin_prefetch(&slots_[tag & mask_], 1);
+    return tag;
+  }
+  bool Contains(std::string_view name, std::uint32_t tag) const {
+    if (slots_.empty()) return false;
     for (std::size_t i = tag & mask_;; i = (i + 1) & mask_) {
       const std::uint64_t s = slots_[i];
-      if (s == 0) return 0;
-      if (static_cast<std::uint32_t>(s >> 32) == tag && views_[(s & kPlace) - 1] == name) return 1;
+      if (s == 0) return false;
+      if (static_cast<std::uint32_t>(s >> 32) == tag && views_[(s & kPlace) - 1] == name)
+        return true;
     }
   }
-  // Adds a name not yet in the set; it must stay where it is for the set's life.
-  void insert(std::string_view name) {
+  void Insert(std::string_view name, std::uint32_t tag) {
     if ((views_.size() + 1) * 2 > slots_.size())
       Rehash(std::max<std::size_t>(16, slots_.size() * 2));
     if (views_.size() == kPlace) throw std::bad_alloc();  // no place left to name
     views_.push_back(name);
-    Place(std::uint64_t{Tag(name)} << 32 | views_.size());
+    Place(std::uint64_t{tag} << 32 | views_.size());
   }
 
  private:
@@ -1012,43 +1025,103 @@ class Reader {
     const HModelCache* cache = model->GetCache();
     NameSet groupNames;
     groupNames.reserve(RoomAhead(groups));
-    Elements(groups, [&](od::value& element, std::size_t) {
-      od::object g = Object(element, "expected a group object");
+    // A group's name is checked a few groups later: meanwhile its slot comes
+    // from memory (the table of many names is larger than the caches) while
+    // the next groups are read. A fault met meanwhile first finishes the
+    // checks before it, its own group's too, so that the fault reported is
+    // the first in the file, as when each name is checked as it is read.
+    constexpr std::size_t kAhead = 8;
+    struct Waiting {
+      std::string_view name;
+      std::uint32_t tag;
+      std::size_t index;
+      const char* where;
+    };
+    std::array<Waiting, kAhead> waiting;
+    std::size_t oldest = 0, waits = 0;
+    const std::size_t depth = path_.size();
+    auto check = [&](std::string_view name, std::uint32_t tag, std::size_t index,
+                     const char* where) {
+      if (!groupNames.Contains(name, tag)) return;
+      where_ = where;
+      Fail(ElementPath(depth, index, "name"), "expected a group name not used before");
+    };
+    auto finish = [&] {
+      const Waiting& w = waiting[oldest];
+      check(w.name, w.tag, w.index, w.where);
+      groupNames.Insert(w.name, w.tag);
+      oldest = (oldest + 1) % kAhead;
+      --waits;
+    };
+    Elements(groups, [&](od::value& element, std::size_t index) {
       std::string name;
       bool hasName = false;
-      std::optional<Vector> pivot;
-      double sum[3] = {0, 0, 0};
-      std::size_t count = 0;
-      Fields(g, {"name", "points", "pivot"}, [&](std::string_view key, od::value& v) {
-        if (key == "name") {
-          name = Name(v);
-          hasName = true;
-          if (groupNames.count(name) != 0) Fail("expected a group name not used before");
-        } else if (key == "pivot") {
-          pivot = ReadVector(v);
-        } else {
-          od::array points = Array(v, "expected an array of control point indices");
-          Elements(points, [&](od::value& index, std::size_t) {
-            const Vector p =
-                cache->Point(PointIndex(index, cache->PointCount()))->GetModelPosition();
-            sum[0] += p.x;
-            sum[1] += p.y;
-            sum[2] += p.z;
-            ++count;
-          });
-        }
-      });
-      if (!hasName) Fail(PathText("name"), "missing");
-      Vector center;
-      if (pivot) {
-        center = *pivot;
-      } else if (count > 0) {
-        const double c = static_cast<double>(count);
-        center = Vector(static_cast<float>(sum[0] / c), static_cast<float>(sum[1] / c),
-                        static_cast<float>(sum[2] / c));
+      const char* where = nullptr;
+      std::string_view kept;
+      try {
+        kept = ReadGroup(element, cache, container, name, hasName, where);
+      } catch (const Fault&) {
+        while (waits > 0) finish();
+        if (hasName) check(name, groupNames.Ask(name), index, where);
+        throw;
       }
-      groupNames.insert(scene_->AddGroup(container, name, center)->GetName());
+      if (waits == kAhead) finish();
+      waiting[(oldest + waits) % kAhead] = {kept, groupNames.Ask(kept), index, where};
+      ++waits;
     });
+    while (waits > 0) finish();
+  }
+
+  // One group, added to the scene; answers its name as the scene keeps it.
+  // name, hasName and where (its place in the text) are set once it is read.
+  std::string_view ReadGroup(od::value& element, const HModelCache* cache,
+                             HGroupContainer* container, std::string& name, bool& hasName,
+                             const char*& where) {
+    od::object g = Object(element, "expected a group object");
+    std::optional<Vector> pivot;
+    double sum[3] = {0, 0, 0};
+    std::size_t count = 0;
+    Fields(g, {"name", "points", "pivot"}, [&](std::string_view key, od::value& v) {
+      if (key == "name") {
+        name = Name(v);
+        hasName = true;
+        where = where_;
+      } else if (key == "pivot") {
+        pivot = ReadVector(v);
+      } else {
+        od::array points = Array(v, "expected an array of control point indices");
+        Elements(points, [&](od::value& index, std::size_t) {
+          const Vector p = cache->Point(PointIndex(index, cache->PointCount()))->GetModelPosition();
+          sum[0] += p.x;
+          sum[1] += p.y;
+          sum[2] += p.z;
+          ++count;
+        });
+      }
+    });
+    if (!hasName) Fail(PathText("name"), "missing");
+    Vector center;
+    if (pivot) {
+      center = *pivot;
+    } else if (count > 0) {
+      const double c = static_cast<double>(count);
+      center = Vector(static_cast<float>(sum[0] / c), static_cast<float>(sum[1] / c),
+                      static_cast<float>(sum[2] / c));
+    }
+    // The name kept, measured as read (a name holds no NUL).
+    return {scene_->AddGroup(container, name, center)->GetName(), name.size()};
+  }
+
+  // The path of an element's field: the array at depth (path_'s length
+  // there), its element index, its key.
+  std::string ElementPath(std::size_t depth, std::size_t index, std::string_view key) {
+    const std::vector<Step> inside(path_.begin() + static_cast<std::ptrdiff_t>(depth), path_.end());
+    path_.resize(depth);
+    path_.push_back({{}, index, true});
+    std::string path = PathText(key);
+    path_.resize(depth);
+    path_.insert(path_.end(), inside.begin(), inside.end());
+    return path;
   }
 
   void ReadBones(od::value& value, HModel* model) {

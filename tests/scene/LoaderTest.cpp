@@ -262,7 +262,7 @@ TEST(Loader, FreePropertyTreesFollowOutputOptions) {
 struct BadFile {
   const char* label;
   std::string text;
-  const char* message;  // what follows "bad.json: "
+  std::string message;  // what follows "bad.json: "
 };
 
 TEST(Loader, RefusesBadFilesWithPathAndExpectation) {
@@ -271,8 +271,26 @@ TEST(Loader, RefusesBadFilesWithPathAndExpectation) {
   std::string bones = R"({"name": "b 40"})";  // 40 bones, each the child of the next
   for (int i = 39; i > 0; --i)
     bones = R"({"name": "b )" + std::to_string(i) + R"(", "children": [)" + bones + "]}";
+  // A group's name used again nine groups on (its check waits for later groups).
+  std::string groups = R"("groups": [{"name": "G"})";
+  for (int i = 1; i < 9; ++i) groups += R"(, {"name": "g)" + std::to_string(i) + "\"}";
+  const std::string again = SceneWith(model + groups + R"(, {"name": "G"}]})");
+  const std::string againAt = std::to_string(again.rfind(R"("G")") + 1);
   const BadFile rows[] = {
       {"not JSON", "{format: 1}", "(document): not valid JSON: parse error at line 1, column 3"},
+      {"group name used again", again,
+       "chor.objects[0].groups[9].name: expected a group name not used before (line 1, column " +
+           againAt + ")"},
+      // The first fault in the file is the one told.
+      {"group name used again in a faulty group",
+       SceneWith(model + R"("groups": [{"name": "G"}, {"name": "G", "points": [5]}]})"),
+       "chor.objects[0].groups[1].name: expected a group name not used before"},
+      {"group name used again before a faulty group",
+       SceneWith(model + R"("groups": [{"name": "G"}, {"name": "G"}, {"name": ""}]})"),
+       "chor.objects[0].groups[1].name: expected a group name not used before"},
+      {"group faulty before its name used again",
+       SceneWith(model + R"("groups": [{"name": "G"}, {"points": [5], "name": "G"}]})"),
+       "chor.objects[0].groups[1].points[0]: expected an integer from 0 to 1"},
       {"a literal for a key", R"({"format": "tq-scene", null: 1})",
        "(document): not valid JSON: parse error at line 1, column 24: expected a string as an "
        "object key"},
