@@ -2,6 +2,24 @@
 
 #include <curses.h>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)  // clang names it so (GCC defines the macro below)
+#define TQ_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(TQ_ADDRESS_SANITIZER)
+// ncurses keeps what it learns before a screen exists in a screen of its own
+// making (new_prescr), which it never frees when newterm fails: once, on
+// the way out with "dialog cannot draw on this terminal". Not ours to free.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:new_prescr\n";
+}
+// Quietly: the message is tqhost's last words.
+extern "C" const char* __lsan_default_options() {
+  return "print_suppressions=0";
+}
+#endif
+
 namespace tq::app {
 
 CursesTerminal::CursesTerminal() {
