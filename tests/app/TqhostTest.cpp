@@ -304,6 +304,8 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
        "tqhost: with several targets, --also needs {target} in its pattern\n"},
       {"export " + orbit + " --target Robot --target Key --preview p.svg", 2,
        "tqhost: with several targets, --preview needs {target} in its pattern\n"},
+      {"export " + orbit + " --target Robot --target Key -o '{{target}.txt'", 2,
+       "tqhost: with several targets, -o needs {target} in its pattern"},
       {"export " + orbit + " -o '{foo}.txt'", 2,
        "tqhost: -o {foo}.txt: unknown field {foo}; the fields are {target}, {camera} and {mode}\n"},
       {"export " + orbit + " --jobs 0", 2,

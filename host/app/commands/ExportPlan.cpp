@@ -164,6 +164,7 @@ std::string Expand(std::string pattern, const std::map<std::string, std::string>
 }
 
 void CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget) {
+  bool target = false;  // a {target} field, not the text of "{{target}"
   for (std::size_t at = 0; (at = pattern.find('{', at)) != std::string::npos; ++at) {
     if (pattern.compare(at, 2, "{{") == 0) {
       ++at;
@@ -175,8 +176,9 @@ void CheckPattern(const std::string& option, const std::string& pattern, bool ne
       throw UsageError{option + " " + pattern + ": unknown field " + field +
                        "; the fields are {target}, {camera} and {mode}"};
     }
+    target = target || field == "{target}";
   }
-  if (needsTarget && pattern.find("{target}") == std::string::npos) {
+  if (needsTarget && !target) {
     throw UsageError{"with several targets, " + option + " needs {target} in its pattern" +
                      (option == "-o" ? " (for example -o {target}.txt)" : "")};
   }
