@@ -23,6 +23,7 @@ bl_info = {
 import json
 import math
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -115,12 +116,12 @@ def safe_for_file_name(name):
 
 
 def expand(pattern, fields):
-    """The pattern as tqhost expands it: each field filled in, and '{{' a
-    '{' of the path itself."""
-    parts = pattern.split("{{")
-    for key, value in fields.items():
-        parts = [p.replace("{" + key + "}", safe_for_file_name(value)) for p in parts]
-    return "{".join(parts)
+    """The pattern as tqhost expands it: each field filled in, in one pass
+    from left to right (a name that holds '{mode}' is not filled in again),
+    and '{{' a '{' of the path itself."""
+    field = re.compile("{(" + "|".join(map(re.escape, fields)) + ")}")
+    fill = lambda m: safe_for_file_name(fields[m.group(1)])
+    return "{".join(field.sub(fill, part) for part in pattern.split("{{"))
 
 
 def copy_pattern(pattern, suffix):

@@ -166,10 +166,12 @@ open(TMP + "/file", "w").close()
 twin = bpy.data.objects.new(safe(kid.name), None)
 scene.collection.objects.link(twin)
 scene.collection.objects.link(bpy.data.objects.new("tab\tname", None))
+scene.collection.objects.link(bpy.data.objects.new("{mode}", None))  # a name, not a field
 # (what is changed first, as (owner, property, value), targets, report kind, its text)
 for change, targets, kind, text in (
         ([], "At camera", "Warning", "of 48 frames could not be projected: the target is at"),
         ([], "Nope", "Error", "No object or bone (Armature:Bone) named 'Nope'"),
+        ([], "{mode}", "Info", f"1 track written to {TMP}/kept"),
         ([], "tab\tname", "Error", "The name 'tab\\tname' holds a control character"),
         ([], f"{kid.name},{twin.name}", "Error", f"'{kid.name}' and '{twin.name}' would both be"),
         ([(cam.data, "shift_y", 0.1)], "Rig", "Error", f"'{cam.name}' has a lens shift at frame 1"),
