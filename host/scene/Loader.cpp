@@ -319,15 +319,24 @@ class Reader {
     }
   }
 
+  // (An object or an array is known by its first byte, as the parser knows it.)
   od::object Object(od::value& v, const char* expected) {
-    if (TypeOf(v) != json_type::object) Fail(expected);
+    where_ = v.raw_json_token().data();
+    if (*where_ != '{') {
+      TypeOf(v);  // a token that is not JSON is refused as such
+      Fail(expected);
+    }
     od::object o;
     Check(v.get_object().get(o));
     return o;
   }
 
   od::array Array(od::value& v, const char* expected) {
-    if (TypeOf(v) != json_type::array) Fail(expected);
+    where_ = v.raw_json_token().data();
+    if (*where_ != '[') {
+      TypeOf(v);
+      Fail(expected);
+    }
     od::array a;
     Check(v.get_array().get(a));
     return a;
@@ -359,20 +368,32 @@ class Reader {
 
   // --- values -------------------------------------------------------------
 
-  double Number(od::value& v) {
+  // A finite number; read straight, and again the careful way, for the
+  // message, when it is not one.
+  [[gnu::always_inline]] double Number(od::value& v) {
     double d = 0.0;
-    if (v.get_double().get(d) == simdjson::SUCCESS && std::isfinite(d)) return d;
-    // The slow way, for the message.
+    if (v.get_double().get(d) == simdjson::SUCCESS && std::isfinite(d)) [[likely]]
+      return d;
+    NotANumber(v);
+  }
+  [[noreturn, gnu::noinline]] void NotANumber(od::value& v) {
+    double d = 0.0;
     if (TypeOf(v) != json_type::number) Fail("expected a number");
     Check(v.get_double().get(d));
     Fail("expected a finite number");
   }
 
-  float Float(od::value& v) {
-    const double d = Number(v);
-    if (std::fabs(d) > std::numeric_limits<float>::max())
-      Fail("expected a number within single precision");
-    return static_cast<float>(d);
+  // A number within single precision, as a float.
+  [[gnu::always_inline]] float Float(od::value& v) {
+    double d = 0.0;
+    if (v.get_double().get(d) == simdjson::SUCCESS &&
+        std::fabs(d) <= std::numeric_limits<float>::max()) [[likely]]
+      return static_cast<float>(d);
+    NotAFloat(v);
+  }
+  [[noreturn, gnu::noinline]] void NotAFloat(od::value& v) {
+    Number(v);
+    Fail("expected a number within single precision");
   }
 
   int Integer(od::value& v, long long low, long long high) {
@@ -446,16 +467,8 @@ class Reader {
         od::value e;
         Check(std::move(result).get(e));
         if (n < 3) {
-          // Read straight when it is a number within single precision; else
-          // read again the careful way, for the message.
-          double d = 0.0;
-          if (e.get_double().get(d) == simdjson::SUCCESS &&
-              std::fabs(d) <= std::numeric_limits<float>::max()) {
-            c[n] = static_cast<float>(d);
-          } else {
-            at.Index(n);
-            c[n] = Float(e);
-          }
+          at.Index(n);
+          c[n] = Float(e);
         }
         ++n;
       }
@@ -465,7 +478,8 @@ class Reader {
   }
 
   Quaternion ReadRotation(od::value& v) {
-    if (TypeOf(v) == json_type::object) {
+    if (*v.raw_json_token().data() == '{') {
+      where_ = v.raw_json_token().data();
       od::object o;
       Check(v.get_object().get(o));
       std::optional<Vector> e;
