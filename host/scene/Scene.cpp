@@ -298,6 +298,12 @@ HBone* Scene::AddBone(HBoneContainer* container, HBone* parent, const std::strin
 
 void Scene::SetTransform(HBone* object, Channel<Vector> translate, Channel<Quaternion> rotate,
                          Channel<Vector> scale) {
+  if (HTransformProperty* transform = object->GetTransform()) {
+    transform->GetTranslate()->SetChannel(std::move(translate));
+    transform->GetRotate()->SetChannel(std::move(rotate));
+    transform->GetScale()->SetChannel(std::move(scale));
+    return;
+  }
   object->SetTransformProperty(
       MakeTransform(object, std::move(translate), std::move(rotate), std::move(scale)));
 }

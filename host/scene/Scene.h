@@ -133,6 +133,12 @@ class HChannelProperty : public HProperty {
     return lastAsked_ && *lastAsked_ == t ? lastValue_ : channel_.Evaluate(t);
   }
   const tq::scene::Channel<T>& GetChannel() const { return channel_; }
+  // Replaces the channel; nothing asked of the one before is remembered.
+  void SetChannel(tq::scene::Channel<T> channel) {
+    channel_ = std::move(channel);
+    lastAsked_.reset();
+    lastValue_ = T{};
+  }
 
  private:
   tq::scene::Channel<T> channel_;
@@ -585,7 +591,8 @@ class Scene {
   HBone* AddBone(HBoneContainer* container, HBone* parent, const std::string& name, Vector pivot);
   // Replaces a camera's focal-length channel.
   void SetFocalLength(HCamera* camera, tq::scene::Channel<float> focal);
-  // Replaces an object's transform channels.
+  // Replaces an object's transform channels (in the properties it has: a
+  // transform read after its object was made costs no second set).
   void SetTransform(HBone* object, tq::scene::Channel<Vector> translate,
                     tq::scene::Channel<Quaternion> rotate,
                     tq::scene::Channel<Vector> scale = tq::scene::Channel<Vector>(Vector(1, 1, 1)));

@@ -17,6 +17,7 @@
 
 namespace {
 
+using tq::scene::Channel;
 using tq::scene::LoadSceneFile;
 using tq::scene::LoadSceneText;
 
@@ -132,6 +133,10 @@ TEST(Loader, LocalMatrixFollowsTheTimesLastAsked) {
   const Vector z = n->GetLocalMatrix() * Vector(0, 0, 1);
   EXPECT_NEAR(z.x, 6.0f, 1e-6f);  // (5,0,0) + Y(90) (0,0,1) = (5,0,0) + (1,0,0)
   EXPECT_NEAR(z.z, 0.0f, 1e-6f);
+  // New channels: what the old ones answered is forgotten.
+  loaded.scene->SetTransform(n, Channel<Vector>(Vector(7, 0, 0)),
+                             Channel<Quaternion>(Quaternion()));
+  EXPECT_EQ(n->GetLocalMatrix() * Vector(0, 0, 1), Vector(7, 0, 1));
 }
 
 // The rate is the project's single-precision one, which the export uses: at
