@@ -173,22 +173,34 @@ Scene::~Scene() {
 }
 
 namespace {
+// Blocks double from 64 KiB to 512 KiB; once a scene holds 2 MiB of them,
+// each further block is 2 MiB, large enough to be made of huge pages (a
+// block of 1 MiB or more is, in the programs that load shots) where 4 KiB
+// pages would each cost a fault. A small scene takes little, a large one
+// pays a fault per 2 MiB.
 constexpr std::size_t kBlockBytes = 64 * 1024;
-}
+constexpr std::size_t kSmallBlocksBytes = 2 * 1024 * 1024;
+}  // namespace
 
 void* Scene::Place(std::size_t size) {
   constexpr std::size_t align = alignof(std::max_align_t);
   size = (size + align - 1) / align * align;
   auto block = [](std::size_t bytes) { return std::unique_ptr<std::byte[]>(new std::byte[bytes]); };
   if (size > kBlockBytes) {
-    // An object larger than a block has one of its own, kept before the
-    // block being filled (or, as the only block, marked full).
-    if (blocks_.empty()) used_ = kBlockBytes;
+    // An object larger than the smallest block has one of its own, kept
+    // before the block being filled (or, as the only block, marked full).
+    if (blocks_.empty()) used_ = size_ = 0;
     blocks_.insert(blocks_.begin(), block(size));
     return blocks_.front().get();
   }
-  if (blocks_.empty() || used_ + size > kBlockBytes) {
-    blocks_.push_back(block(kBlockBytes));
+  if (used_ + size > size_) {
+    const std::size_t next = size_ == 0 ? kBlockBytes
+                             : blockBytes_ >= kSmallBlocksBytes
+                                 ? kSmallBlocksBytes
+                                 : std::min(2 * size_, kSmallBlocksBytes / 4);
+    blocks_.push_back(block(next));
+    blockBytes_ += next;
+    size_ = next;
     used_ = 0;
   }
   void* at = blocks_.back().get() + used_;

@@ -628,7 +628,9 @@ class Scene {
   HChor* chor_ = nullptr;
   std::vector<HTreeObject*> objects_;  // in the blocks, in order of making
   std::vector<std::unique_ptr<std::byte[]>> blocks_;
-  std::size_t used_ = 0;  // bytes of the last block in use
+  std::size_t used_ = 0;        // bytes of the last block in use
+  std::size_t size_ = 0;        // the last block's bytes
+  std::size_t blockBytes_ = 0;  // the bytes of every block but those of one large object
 };
 
 }  // namespace tq::scene
