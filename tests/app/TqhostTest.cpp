@@ -209,6 +209,10 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
   tq::testing::WriteFile(dir / "broken.tqs.json", "{\"format\": \"tq-scene\", \"version\": 2}");
   tq::testing::WriteFile(dir / "cams.tqs.json", R"({"format": "tq-scene", "version": 1,
     "project": {"fps": 24}, "chor": {"objects": [{"type": "camera", "name": "Cam"}]}})");
+  tq::testing::WriteFile(dir / "slash.tqs.json",
+                         R"({"format": "tq-scene", "version": 1, "project": {"fps": 24},
+    "chor": {"objects": [{"type": "camera", "name": "C"}, {"type": "null", "name": "a/b"},
+    {"type": "null", "name": "a_b"}]}})");
   tq::testing::WriteFile(dir / "t.txt", "0\t1\t2\n");
   std::filesystem::create_symlink("y.txt", dir / "x.txt");  // dangling: it writes y.txt
   tq::testing::WriteFile(dir / "b.bin", "data");
@@ -285,6 +289,11 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
        "tqhost: -o and --also nuke both name y.txt; each output needs a file of its own\n"},
       {"export " + orbit + " --target Robot -o /dev/fd/1 --also nuke:-", 2,
        "tqhost: -o and --also nuke both write to standard output"},
+      {"export slash.tqs.json --all-targets", 2,
+       "tqhost: the default output for 'a/b' and the default output for 'a_b' both name "
+       "TQmotion-a_b.txt; each output needs a file of its own\n"},
+      {"export slash.tqs.json --all-targets -o '{target}'", 2,
+       "tqhost: -o for 'a/b' and -o for 'a_b' both name a_b; each"},
       {"export cams.tqs.json --all-targets", 2,
        "tqhost: the scene has no object to track (cameras and folders are not targets)\n"},
       {"export cams.tqs.json", 2,

@@ -12,6 +12,7 @@
 #include "dialog/ControlIds.h"
 #include "host/app/HtmlPreview.h"
 #include "host/app/Workers.h"
+#include "host/fileio/Concat.h"
 #include "host/fileio/InputFile.h"
 
 namespace tq::app {
@@ -376,10 +377,16 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
                   {"mode", run.args.Value("--mode", Modes()[0])}};
     run.args.values["--output"] = output(Expand(pattern, run.fields));
     if (!a.Has("--output")) RefuseUnnamedSpecial(run.args.values["--output"]);
-    plan.Add("-o", run.args.values["--output"], scenePath);
+    // With several targets an output is named by its target, as two may
+    // come out the same ('a/b' and 'a_b'); without -o it is not an option.
+    const std::string of = !many ? ""
+                                 : tq::fileio::Concat({" for '", run.fields["target"],
+                                                       modes ? "' " + run.fields["mode"] : "'"});
+    plan.Add(tq::fileio::Concat({a.Has("--output") ? "-o" : "the default output", of}),
+             run.args.values["--output"], scenePath);
     for (const AlsoCopy& copy : also) {
-      plan.Add(std::string("--also ") + copy.format->name, output(Expand(copy.pattern, run.fields)),
-               scenePath);
+      plan.Add(tq::fileio::Concat({"--also ", copy.format->name, of}),
+               output(Expand(copy.pattern, run.fields)), scenePath);
     }
     // An HTML page without {target} is one page for every target.
     const std::string page = Expand(preview, run.fields);
