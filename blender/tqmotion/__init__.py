@@ -364,19 +364,50 @@ def export_tracks(context, directory, targets_text, mode, formats, pattern):
     track_pattern = os.path.join(directory.replace("{", "{{"), pattern)
     copies = [(n, copy_pattern(track_pattern, s)) for n, _, s in FORMATS if n in formats]
     written = {}
-    for name, _, _ in targets:
-        fields = {"target": name, "camera": camera.name, "mode": MODE_FLAGS[mode]}
-        for path in [expand(track_pattern, fields)] + [expand(p, fields) for _, p in copies]:
-            if path in written:
-                raise ExportError(f"'{written[path]}' and '{name}' would both be written to "
-                                  f"{path}; rename one or put {{target}} in the pattern")
-            written[path] = name
+    made = []  # the folders this export made, each after its parent
+    try:
+        for name, _, _ in targets:
+            fields = {"target": name, "camera": camera.name, "mode": MODE_FLAGS[mode]}
+            for path in [expand(track_pattern, fields)] + [expand(p, fields) for _, p in copies]:
+                if path in written:
+                    raise ExportError(f"'{written[path]}' and '{name}' would both be written to "
+                                      f"{path}; rename one or put {{target}} in the pattern")
+                written[path] = name
+                make_folder(os.path.dirname(path), made)
+        return write_tracks(context, camera, targets, mode, tqhost, track_pattern, copies,
+                            written)
+    except ExportError:
+        # A failed export leaves no folder of its own behind (one holding a
+        # file is kept).
+        for folder in reversed(made):
             try:
-                os.makedirs(os.path.dirname(path), exist_ok=True)
-            except OSError as e:
-                raise ExportError(f"The folder {os.path.dirname(path)} cannot be made: "
-                                  f"{e.strerror or e}")
+                os.rmdir(folder)
+            except OSError:
+                pass
+        raise
 
+
+def make_folder(folder, made):
+    """Makes folder and the folders above it that are missing, noting each in made."""
+    missing = []
+    while folder and not os.path.isdir(folder) and folder not in missing:
+        missing.append(folder)
+        folder = os.path.dirname(folder)
+    for f in reversed(missing):
+        try:
+            os.mkdir(f)
+        except FileExistsError:
+            if not os.path.isdir(f):
+                raise ExportError(f"The folder {missing[0]} cannot be made: Not a directory")
+            continue
+        except OSError as e:
+            raise ExportError(f"The folder {missing[0]} cannot be made: {e.strerror or e}")
+        made.append(f)
+
+
+def write_tracks(context, camera, targets, mode, tqhost, track_pattern, copies, written):
+    """Bakes the shot and runs tqhost on it; answers (summary, warnings)."""
+    scene = context.scene
     start, end = shot_range(scene)
     width, height = image_size(scene.render)
     saved = scene.frame_current, scene.frame_subframe

@@ -181,7 +181,10 @@ for change, targets, kind, text in (
          "between 0 and 10000."),
         ([(PREFS, "tqhost", "/bin/false")], "Rig", "Error",
          "tqhost (/bin/false) exited with status 1: no message"),
-        ([(PREFS, "tqhost", "/bin/true")], "Rig", "Error", "tqhost (/bin/true) exited with status 0"
+        ([(scene.tqmotion, "directory", TMP + "/made/new")], "Rig", "Error",
+         "tqhost (/bin/false) exited with status 1: no message"),
+        ([(scene.tqmotion, "directory", TMP + "/kept"), (PREFS, "tqhost", "/bin/true")], "Rig",
+         "Error", "tqhost (/bin/true) exited with status 0"
          f" but did not write {TMP}/kept/{safe(cam.name)}+Rig.trk"),
         ([(scene.tqmotion, "directory", TMP + "/file/x")], "Rig", "Error",
          f"The folder {TMP}/file/x cannot be made: Not a directory"),
@@ -193,6 +196,7 @@ for change, targets, kind, text in (
     result, said = run(targets=targets)
     check(any(ln.startswith(kind + ": ") and text in ln for ln in said.splitlines()) and
           (result == {"ERROR"}) == (kind == "Error"), f"{kind}: {text}: {said!r}")
+check(not os.path.exists(TMP + "/made"), "a failed export leaves no folder it made")
 bpy.ops.wm.save_as_mainfile(filepath=TMP + "/shot.blend")
 bpy.ops.wm.open_mainfile(filepath=TMP + "/shot.blend")
 check(bpy.data.scenes["Shot"].tqmotion.pattern == "{camera}+{target}.trk", "kept in the .blend")
