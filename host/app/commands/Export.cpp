@@ -82,9 +82,18 @@ class ExportRuns {
     return Totals();
   }
 
-  // The pages drawn and every file put in place, the lines held said.
+  // The pages drawn and every file put in place, the lines held said. A
+  // page shows the targets whose files are in place: the files written so
+  // far are put in place first, and a track whose file could not be is left
+  // out (a page left with none is not written).
   void Conclude() {
-    for (const auto& [path, page] : pages_) {
+    Commit();
+    for (auto& [path, page, whos] : pages_) {
+      for (std::size_t i = page.tracks.size(); i-- > 0;) {
+        if (std::find(failed_.begin(), failed_.end(), whos[i]) == failed_.end()) continue;
+        page.tracks.erase(page.tracks.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+      if (page.tracks.empty()) continue;
       if (const auto saved = SaveText(path, RenderHtmlPreview(page), "the preview "); !saved) {
         err_ << "tqhost: " << saved.error << "\n";
         failed_.push_back(path);
@@ -238,13 +247,14 @@ class ExportRuns {
     if (!t.Has("--preview")) return ok;
     const std::string path = Expand(t.Value("--preview"), run.fields);
     if (IsHtmlPath(path)) {
-      const auto same = [&](const auto& page) { return page.first == path; };
+      const auto same = [&](const Page& page) { return page.path == path; };
       auto it = std::find_if(pages_.begin(), pages_.end(), same);
       if (it == pages_.end()) {
-        pages_.push_back({path, {o.camera, o.width, o.height, *info.fps, o.start, plate, {}}});
+        pages_.push_back({path, {o.camera, o.width, o.height, *info.fps, o.start, plate, {}}, {}});
         it = pages_.end() - 1;
       }
-      it->second.tracks.push_back({o.target, o.mode, points, behind});
+      it->page.tracks.push_back({o.target, o.mode, points, behind});
+      it->whos.push_back(target_);
       return ok;
     }
     if (const auto saved = WritePreview(path, points, behind, o); !saved) {
@@ -303,7 +313,13 @@ class ExportRuns {
   int files_ = 0;
   std::vector<std::string> failed_;
   CameraFrames camera_;  // the camera worked out once for every target
-  std::vector<std::pair<std::string, HtmlPage>> pages_;  // in the order first named
+  // An HTML page and the target of each of its tracks.
+  struct Page {
+    std::string path;
+    HtmlPage page;
+    std::vector<std::string> whos;
+  };
+  std::vector<Page> pages_;  // in the order first named
 };
 
 int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out,
