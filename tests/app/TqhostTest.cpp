@@ -294,6 +294,9 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
        "TQmotion-a_b.txt; each output needs a file of its own\n"},
       {"export slash.tqs.json --all-targets -o '{target}'", 2,
        "tqhost: -o for 'a/b' and -o for 'a_b' both name a_b; each"},
+      {"export slash.tqs.json --target a/b:origin --target a_b:bone -o '{target}-{mode}.txt' "
+       "--preview '{target}.html'",
+       2, "tqhost: --preview for 'a/b' and --preview for 'a_b' both name a_b.html"},
       {"export cams.tqs.json --all-targets", 2,
        "tqhost: the scene has no object to track (cameras and folders are not targets)\n"},
       {"export cams.tqs.json", 2,
@@ -657,20 +660,24 @@ TEST(Tqhost, FileSizeLimitIsAnOrdinaryWriteError) {
 }
 
 // A track whose file cannot be put in place (the disk fails as the batch is
-// made durable) fails its target and is left out of the shared HTML page.
+// made durable) fails its target and is left out of the shared HTML page;
+// the same target's track in another mode stays.
 TEST(Tqhost, APageShowsOnlyTracksPutInPlace) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "AddressSanitizer's runtime must be the first library loaded";
 #else
   TempDir dir;
-  EXPECT_EQ(RunScript(dir, "TQ_FAIL_LINK=Robot LD_PRELOAD=\"" + std::string(TQ_BIN_DIR) +
-                               "/faillink.so\" \"$HOST\" export \"$ORBIT\" --all-targets --end 2 "
-                               "-o \"{target}.txt\" --preview p.html > out.txt 2> /dev/null"),
+  EXPECT_EQ(RunScript(dir, "TQ_FAIL_LINK=Robot-origin LD_PRELOAD=\"" + std::string(TQ_BIN_DIR) +
+                               "/faillink.so\" \"$HOST\" export \"$ORBIT\" --target Robot:origin "
+                               "--target Robot:model-center --target Key --end 2 -o "
+                               "\"{target}-{mode}.txt\" --preview p.html > out.txt 2> /dev/null"),
             1);
   EXPECT_NE(ReadFile(dir / "out.txt")
-                .find("preview of 3 targets drawn in p.html\n4 files written; failed: Robot\n"),
+                .find("preview of 2 targets drawn in p.html\n3 files written; failed: Robot\n"),
             std::string::npos);
-  EXPECT_EQ(ReadFile(dir / "p.html").find("Robot"), std::string::npos);
+  const std::string page = ReadFile(dir / "p.html");
+  EXPECT_EQ(page.find("\"mode\":\"origin\""), std::string::npos);
+  EXPECT_NE(page.find("\"name\":\"Robot\",\"mode\":\"model centre\""), std::string::npos);
 #endif
 }
 

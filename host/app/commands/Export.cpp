@@ -83,17 +83,20 @@ class ExportRuns {
   }
 
   // The pages drawn and every file put in place, the lines held said. A
-  // page shows the targets whose files are in place: the files written so
+  // page shows the tracks whose files are in place: the files written so
   // far are put in place first, and a track whose file could not be is left
   // out (a page left with none is not written).
   void Conclude() {
     Commit();
-    for (auto& [path, page, whos] : pages_) {
+    for (auto& [path, page, files] : pages_) {
       for (std::size_t i = page.tracks.size(); i-- > 0;) {
-        if (std::find(failed_.begin(), failed_.end(), whos[i]) == failed_.end()) continue;
+        if (std::find(lost_.begin(), lost_.end(), files[i]) == lost_.end()) continue;
         page.tracks.erase(page.tracks.begin() + static_cast<std::ptrdiff_t>(i));
       }
-      if (page.tracks.empty()) continue;
+      if (page.tracks.empty()) {
+        err_ << "tqhost: the preview " << path << " is not drawn: none of its tracks was written\n";
+        continue;
+      }
       if (const auto saved = SaveText(path, RenderHtmlPreview(page), "the preview "); !saved) {
         err_ << "tqhost: " << saved.error << "\n";
         failed_.push_back(path);
@@ -173,6 +176,7 @@ class ExportRuns {
       if (file.error.empty()) continue;
       err_ << "tqhost: cannot write " << file.path << ": " << file.error << "\n";
       lost.push_back(file.path);
+      lost_.push_back(file.path);
       const auto held = std::find_if(held_.begin(), held_.end(),
                                      [&](const Held& h) { return h.path == file.path; });
       Failed(held == held_.end() ? file.path : held->who);
@@ -254,7 +258,7 @@ class ExportRuns {
         it = pages_.end() - 1;
       }
       it->page.tracks.push_back({o.target, o.mode, points, behind});
-      it->whos.push_back(target_);
+      it->files.push_back(output);
       return ok;
     }
     if (const auto saved = WritePreview(path, points, behind, o); !saved) {
@@ -313,13 +317,14 @@ class ExportRuns {
   int files_ = 0;
   std::vector<std::string> failed_;
   CameraFrames camera_;  // the camera worked out once for every target
-  // An HTML page and the target of each of its tracks.
+  // An HTML page and the file of each of its tracks.
   struct Page {
     std::string path;
     HtmlPage page;
-    std::vector<std::string> whos;
+    std::vector<std::string> files;
   };
-  std::vector<Page> pages_;  // in the order first named
+  std::vector<std::string> lost_;  // the files that could not be put in place
+  std::vector<Page> pages_;        // in the order first named
 };
 
 int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out,

@@ -164,7 +164,7 @@ std::string Expand(std::string pattern, const std::map<std::string, std::string>
   return out;
 }
 
-void CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget) {
+bool CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget) {
   bool target = false;  // a {target} field, not the text of "{{target}"
   for (std::size_t at = 0; (at = pattern.find('{', at)) != std::string::npos; ++at) {
     if (pattern.compare(at, 2, "{{") == 0) {
@@ -183,6 +183,7 @@ void CheckPattern(const std::string& option, const std::string& pattern, bool ne
     throw UsageError{"with several targets, " + option + " needs {target} in its pattern" +
                      (option == "-o" ? " (for example -o {target}.txt)" : "")};
   }
+  return target;
 }
 
 namespace {
@@ -232,13 +233,14 @@ void RefuseUnnamedSpecial(const std::string& path) {
 }  // namespace
 
 void FilePlan::Add(const std::string& option, const std::string& path, const std::string& scene,
-                   const char* what) {
+                   const char* what, const std::string& who) {
+  const std::string named = who.empty() ? option : tq::fileio::Concat({option, " for '", who, "'"});
   if (IsStandardOutput(path) || path == "/dev/fd/1" || path == "/proc/self/fd/1") {
     if (!stdoutBy.empty()) {
-      throw UsageError{stdoutBy + " and " + option +
+      throw UsageError{stdoutBy + " and " + named +
                        " both write to standard output; at most one output may go there"};
     }
-    stdoutBy = option;
+    stdoutBy = named;
     return;
   }
   struct stat st {};
@@ -251,11 +253,11 @@ void FilePlan::Add(const std::string& option, const std::string& path, const std
   }
   for (const auto& [other, otherOption] : files) {
     if (other.first == k) {
-      throw UsageError{otherOption + " and " + option + " both name " + path +
+      throw UsageError{otherOption + " and " + named + " both name " + path +
                        "; each output needs a file of its own"};
     }
   }
-  files.push_back({{k, path}, option});
+  files.push_back({{k, path}, named});
 }
 
 // The object the dialog opens on: the first listed one that is not a
@@ -366,7 +368,8 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
   CheckPattern("-o", pattern, many);
   for (const AlsoCopy& copy : also) CheckPattern("--also", copy.pattern, many);
   const std::string preview = a.Value("--preview"), scenePath = a.positional[1];
-  if (a.Has("--preview")) CheckPattern("--preview", preview, many && !IsHtmlPath(preview));
+  const bool pagePerTarget =
+      a.Has("--preview") && CheckPattern("--preview", preview, many && !IsHtmlPath(preview));
   const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
   auto output = [](const std::string& path) { return path == "-" ? "/dev/stdout" : path; };
   std::vector<TargetRun> runs;
@@ -377,23 +380,28 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
                   {"mode", run.args.Value("--mode", Modes()[0])}};
     run.args.values["--output"] = output(Expand(pattern, run.fields));
     if (!a.Has("--output")) RefuseUnnamedSpecial(run.args.values["--output"]);
-    // With several targets an output is named by its target, as two may
-    // come out the same ('a/b' and 'a_b'); without -o it is not an option.
-    const std::string of = !many ? ""
-                                 : tq::fileio::Concat({" for '", run.fields["target"],
-                                                       modes ? "' " + run.fields["mode"] : "'"});
-    plan.Add(tq::fileio::Concat({a.Has("--output") ? "-o" : "the default output", of}),
-             run.args.values["--output"], scenePath);
+    // With several targets an output is named by its target as it is given
+    // (NAME, NAME:MODE, NAME:MODE:GROUP), as two may come out the same
+    // ('a/b' and 'a_b'); without -o it is not an option.
+    const std::string who =
+        !many ? ""
+        : choice.groupOrBone.empty()
+            ? (modes ? run.fields["target"] + ":" + run.fields["mode"] : run.fields["target"])
+            : tq::fileio::Concat(
+                  {run.fields["target"], ":", run.fields["mode"], ":", choice.groupOrBone});
+    plan.Add(a.Has("--output") ? "-o" : "the default output", run.args.values["--output"],
+             scenePath, "the scene file", who);
     for (const AlsoCopy& copy : also) {
-      plan.Add(tq::fileio::Concat({"--also ", copy.format->name, of}),
-               output(Expand(copy.pattern, run.fields)), scenePath);
+      plan.Add(std::string("--also ") + copy.format->name, output(Expand(copy.pattern, run.fields)),
+               scenePath, "the scene file", who);
     }
     // An HTML page without {target} is one page for every target.
     const std::string page = Expand(preview, run.fields);
-    const bool shared = IsHtmlPath(page) && std::any_of(runs.begin(), runs.end(), [&](auto& r) {
-                          return Expand(preview, r.fields) == page;
-                        });
-    if (a.Has("--preview") && !shared) plan.Add("--preview", output(page), scenePath);
+    const bool shared = IsHtmlPath(page) && !pagePerTarget &&
+                        std::any_of(runs.begin(), runs.end(),
+                                    [&](auto& r) { return Expand(preview, r.fields) == page; });
+    if (a.Has("--preview") && !shared)
+      plan.Add("--preview", output(page), scenePath, "the scene file", who);
     runs.push_back(std::move(run));
   }
   return runs;

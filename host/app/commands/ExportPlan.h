@@ -111,14 +111,18 @@ std::string Expand(std::string pattern, const std::map<std::string, std::string>
 
 // A usage error for a field other than {target}, {camera} and {mode}, or
 // (needsTarget) a pattern without {target}; option names it ("-o").
-void CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget);
+// Whether the pattern has {target}.
+bool CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget);
 
 // Every file a run will write, added before anything is written: two outputs
 // that name one file (after links and "..", however written), an output that
 // is the scene file, or two outputs to standard output are usage errors.
 struct FilePlan {
+  // who: with several targets, the target the file is for ("Robot", or
+  // "Robot:origin" when it has several modes), which names the file in a
+  // refusal beside the option.
   void Add(const std::string& option, const std::string& path, const std::string& scene,
-           const char* what = "the scene file");
+           const char* what = "the scene file", const std::string& who = "");
   std::vector<std::pair<std::pair<std::string, std::string>, std::string>> files;
   std::string stdoutBy;             // the option writing to standard output, if one does
   std::vector<std::string> inputs;  // files the scene was read from besides itself
