@@ -367,7 +367,7 @@ def export_tracks(context, directory, targets_text, mode, formats, pattern):
     made = []  # the folders this export made, each after its parent
     try:
         for name, _, _ in targets:
-            fields = {"target": name, "camera": camera.name, "mode": MODE_FLAGS[mode]}
+            fields = {"target": name, "camera": camera.name, "mode": MODE_FLAGS[mode], "group": ""}
             for path in [expand(track_pattern, fields)] + [expand(p, fields) for _, p in copies]:
                 if path in written:
                     raise ExportError(f"'{written[path]}' and '{name}' would both be written to "

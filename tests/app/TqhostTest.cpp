@@ -319,7 +319,8 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export " + orbit + " --target Robot --target Key -o '{{target}.txt'", 2,
        "tqhost: with several targets, -o needs {target} in its pattern"},
       {"export " + orbit + " -o '{foo}.txt'", 2,
-       "tqhost: -o {foo}.txt: unknown field {foo}; the fields are {target}, {camera} and {mode}\n"},
+       "tqhost: -o {foo}.txt: unknown field {foo}; the fields are {target}, {camera}, {mode} and "
+       "{group}\n"},
       {"export " + orbit + " --jobs 0", 2,
        "tqhost: --jobs 0: give a count of processes from 1 to 64\n"},
       {"export " + orbit + " --jobs 2x", 2,
@@ -762,6 +763,13 @@ TEST(Tqhost, ThreeTargetsWithNukeCopies) {
   const Result single =
       RunHost(dir, "export " + orbit + " --target Robot --mode group-center --group Roof -o g.txt");
   EXPECT_EQ(ReadFile(dir / "g.txt"), ReadFile(dir / "Robot-group-center.txt"));
+  // Two groups of one model: by default a file each, named by its group.
+  const Result groups =
+      RunHost(dir, "export " + orbit +
+                       " --target Robot:group-center:Roof --target Robot:group-center:Base");
+  EXPECT_EQ(groups.status, 0) << groups.err;
+  EXPECT_EQ(ReadFile(dir / "TQmotion-Robot-Roof.txt"), ReadFile(dir / "g.txt"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "TQmotion-Robot-Base.txt"));
   // "{{" is a "{" of the path itself: a folder v{2}, names ending in {}.
   std::filesystem::create_directory(dir / "v{2}");
   const Result braces =

@@ -173,9 +173,9 @@ bool CheckPattern(const std::string& option, const std::string& pattern, bool ne
     }
     const std::size_t end = pattern.find('}', at);
     const std::string field = pattern.substr(at, end == std::string::npos ? end : end - at + 1);
-    if (field != "{target}" && field != "{camera}" && field != "{mode}") {
+    if (field != "{target}" && field != "{camera}" && field != "{mode}" && field != "{group}") {
       throw UsageError{option + " " + pattern + ": unknown field " + field +
-                       "; the fields are {target}, {camera} and {mode}"};
+                       "; the fields are {target}, {camera}, {mode} and {group}"};
     }
     target = target || field == "{target}";
   }
@@ -344,7 +344,8 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
                                 FilePlan& plan) {
   // The same target given twice is one target.
   std::vector<TargetChoice> targets;
-  bool modes = false;  // one name with different modes
+  bool modes = false;   // one name with different modes
+  bool groups = false;  // one name and mode with different groups or bones
   auto mode = [&](const TargetChoice& c) {
     return c.mode.empty() ? a.Value("--mode", Modes()[0]) : c.mode;
   };
@@ -352,17 +353,23 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
     const auto same = [&](const TargetChoice& d) {
       return d.name == c.name && mode(d) == mode(c) && d.groupOrBone == c.groupOrBone;
     };
-    const auto named = [&](const TargetChoice& d) { return d.name == c.name; };
     if (std::any_of(targets.begin(), targets.end(), same)) continue;
-    modes = modes || std::any_of(targets.begin(), targets.end(), named);
+    for (const TargetChoice& d : targets) {
+      modes = modes || (d.name == c.name && mode(d) != mode(c));
+      groups = groups || (d.name == c.name && mode(d) == mode(c));
+    }
     targets.push_back(c);
   }
   if (targets.empty() || targets.front().name.empty())
     throw UsageError{"the scene has no object to track (cameras and folders are not targets)"};
   const bool many = targets.size() > 1;
-  const std::string pattern = a.Value("--output", !many   ? "TQmotion.txt"
-                                                  : modes ? "TQmotion-{target}-{mode}.txt"
-                                                          : "TQmotion-{target}.txt");
+  // Without -o: a file each, named by what tells the targets apart.
+  const auto defaultName = [&](bool group) {
+    return !many ? std::string("TQmotion.txt")
+                 : tq::fileio::Concat({"TQmotion-{target}", modes ? "-{mode}" : "",
+                                       group ? "-{group}" : "", ".txt"});
+  };
+  const std::string pattern = a.Value("--output", defaultName(groups));
   if (many && pattern == "-")
     throw UsageError{"-o - writes one track; with several targets give -o PATTERN with {target}"};
   CheckPattern("-o", pattern, many);
@@ -375,10 +382,16 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
   std::vector<TargetRun> runs;
   for (const TargetChoice& choice : targets) {
     TargetRun run{ArgsOfTarget(a, choice), {}};
+    const std::string runMode = run.args.Value("--mode", Modes()[0]);
     run.fields = {{"target", run.args.Value("--target")},
                   {"camera", camera},
-                  {"mode", run.args.Value("--mode", Modes()[0])}};
-    run.args.values["--output"] = output(Expand(pattern, run.fields));
+                  {"mode", runMode},
+                  {"group", runMode == "bone"           ? run.args.Value("--bone")
+                            : runMode == "group-center" ? run.args.Value("--group")
+                                                        : ""}};
+    const bool grouped = groups && !run.fields["group"].empty();
+    run.args.values["--output"] =
+        output(Expand(a.Has("--output") ? pattern : defaultName(grouped), run.fields));
     if (!a.Has("--output")) RefuseUnnamedSpecial(run.args.values["--output"]);
     // With several targets an output is named by its target as it is given
     // (NAME, NAME:MODE, NAME:MODE:GROUP), as two may come out the same

@@ -105,11 +105,11 @@ scene::Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver
 // '_', and so does a leading '.' or '-'; "" becomes "_".
 std::string SafeForFileName(const std::string& name);
 
-// A pattern with {target}, {camera} and {mode} filled in; "{{" stands for
+// A pattern with {target}, {camera}, {mode} and {group} filled in; "{{" stands for
 // a "{" of the path itself (a folder "v{2}" is "v{{2}").
 std::string Expand(std::string pattern, const std::map<std::string, std::string>& fields);
 
-// A usage error for a field other than {target}, {camera} and {mode}, or
+// A usage error for a field other than {target}, {camera}, {mode} and {group}, or
 // (needsTarget) a pattern without {target}; option names it ("-o").
 // Whether the pattern has {target}.
 bool CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget);
