@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <type_traits>
 #include <vector>
@@ -100,51 +101,81 @@ class Channel {
   Channel() = default;
   explicit Channel(const T& constant) : constant_(constant) {}
   Channel(Interpolation mode, const std::vector<Key<T>>& keys) : mode_(mode) {
-    times_.reserve(keys.size());
-    values_.reserve(keys.size());
+    std::vector<Time> times;
+    std::vector<T> values;
+    times.reserve(keys.size());
+    values.reserve(keys.size());
     for (const Key<T>& k : keys) {
-      times_.push_back(k.time);
-      values_.push_back(k.value);
+      times.push_back(k.time);
+      values.push_back(k.value);
     }
-    IndexBuckets();
+    Keep(std::move(times), std::move(values));
   }
   // The keys as times (each later than the one before) and their values.
-  Channel(Interpolation mode, std::vector<Time> times, std::vector<T> values)
-      : mode_(mode), times_(std::move(times)), values_(std::move(values)) {
-    IndexBuckets();
+  Channel(Interpolation mode, std::vector<Time> times, std::vector<T> values) : mode_(mode) {
+    Keep(std::move(times), std::move(values));
   }
+  // Copied, never moved from: a copy shares the keys, and each keeps its own
+  // place among them.
+  Channel(const Channel&) = default;
+  Channel& operator=(const Channel&) = default;
 
   T Evaluate(Time t) const noexcept {
-    if (times_.empty()) return constant_;
-    if (t <= times_.front()) return values_.front();
-    if (t >= times_.back()) return values_.back();
+    if (n_ == 0) return constant_;
+    if (t <= times_[0]) return values_[0];
+    if (t >= times_[n_ - 1]) return values_[n_ - 1];
     // t lies between keys i-1 and i.
     const std::size_t i = Segment(t);
     const T& b = values_[i - 1];
     const T& c = values_[i];
     if (mode_ == Interpolation::kStep) return b;
     const T& a = i >= 2 ? values_[i - 2] : b;
-    const T& d = i + 1 < values_.size() ? values_[i + 1] : c;
+    const T& d = i + 1 < n_ ? values_[i + 1] : c;
     const double u =
         static_cast<double>(t - times_[i - 1]) / static_cast<double>(times_[i] - times_[i - 1]);
     if constexpr (std::is_same_v<T, Quaternion>) {
       // The arc of a segment is the same for every time inside it: its
       // angle and sine are worked out once for the times asked in a row.
-      if (arcSegment_ != i) arc_ = ArcBetween(b, c), arcSegment_ = i;
-      return Blend(mode_, a, b, c, d, u, &arc_);
+      if (arc_.segment != i) arc_ = {static_cast<std::uint32_t>(i), ArcBetween(b, c)};
+      return Blend(mode_, a, b, c, d, u, &arc_.arc);
     } else {
       return Blend(mode_, a, b, c, d, u);
     }
   }
 
-  bool IsAnimated() const noexcept { return !times_.empty(); }
+  bool IsAnimated() const noexcept { return n_ != 0; }
   // What the channel holds, for writing it out.
   const T& Constant() const noexcept { return constant_; }
   Interpolation Mode() const noexcept { return mode_; }
-  const std::vector<Time>& Times() const noexcept { return times_; }
-  const std::vector<T>& Values() const noexcept { return values_; }
+  const std::vector<Time>& Times() const noexcept { return keys_ ? keys_->times : None().times; }
+  const std::vector<T>& Values() const noexcept { return keys_ ? keys_->values : None().values; }
 
  private:
+  // A channel's keys, fixed once made and shared by its copies; a constant
+  // channel (most of a scene's) has none.
+  struct Keys {
+    std::vector<Time> times;
+    std::vector<T> values;
+    std::vector<std::uint32_t> first;  // the buckets (see IndexBuckets)
+  };
+  static const Keys& None() {
+    static const Keys none;
+    return none;
+  }
+
+  void Keep(std::vector<Time> times, std::vector<T> values) {
+    if (times.empty()) return;
+    auto keys = std::make_shared<Keys>();
+    keys->times = std::move(times);
+    keys->values = std::move(values);
+    times_ = keys->times.data();
+    values_ = keys->values.data();
+    n_ = static_cast<std::uint32_t>(keys->times.size());  // tick times: at most 2^32 keys
+    IndexBuckets(keys->first);
+    first_ = keys->first.empty() ? nullptr : keys->first.data();
+    keys_ = std::move(keys);
+  }
+
   // The first key after t, for t inside the keys. The segment asked last, or
   // the one after it, is tried first (an export's times only ascend); else
   // the bucket of t's span of ticks gives the keys it may lie between, and a
@@ -152,15 +183,15 @@ class Channel {
   // two however the keys are spaced, where a search from the middle, or from
   // where even spacing would put t, reads a dozen scattered keys.
   std::size_t Segment(Time t) const noexcept {
-    const std::size_t n = times_.size();
+    const std::size_t n = n_;
     std::size_t i = hint_;
     if (i < n && times_[i - 1] <= t && t < times_[i]) return i;
-    if (i + 1 < n && times_[i] <= t && t < times_[i + 1]) return hint_ = i + 1;
-    // times_.front() < t < times_.back() here.
+    if (i + 1 < n && times_[i] <= t && t < times_[i + 1]) return Hint(i + 1);
+    // times_[0] < t < times_[n - 1] here.
     std::size_t low = 1, high = n;
-    if (!first_.empty()) {
+    if (first_ != nullptr) {
       const std::size_t b = static_cast<std::size_t>(
-          static_cast<std::uint64_t>(std::int64_t{t} - times_.front()) >> shift_);
+          static_cast<std::uint64_t>(std::int64_t{t} - times_[0]) >> shift_);
       low = first_[b];
       high = first_[b + 1];
       // The values at either end of the bucket's keys, fetched while its
@@ -170,15 +201,16 @@ class Channel {
       __builtin_prefetch(&values_[std::min(high + 1, n - 1)]);
       if (high - low > kCrowd) Narrow(t, low, high);
     }
-    return hint_ = Following(t, low, high);
+    return Hint(Following(t, low, high));
+  }
+  std::size_t Hint(std::size_t i) const noexcept {
+    hint_ = static_cast<std::uint32_t>(i);
+    return i;
   }
 
   // The first key from low to high after t (high when none).
   std::size_t Following(Time t, std::size_t low, std::size_t high) const noexcept {
-    return static_cast<std::size_t>(
-        std::upper_bound(times_.begin() + static_cast<std::ptrdiff_t>(low),
-                         times_.begin() + static_cast<std::ptrdiff_t>(high), t) -
-        times_.begin());
+    return static_cast<std::size_t>(std::upper_bound(times_ + low, times_ + high, t) - times_);
   }
 
   // Keys crowded into one bucket (many within a few ticks): where t would
@@ -196,36 +228,47 @@ class Channel {
   }
 
   // The buckets: the keys' span cut into 2^shift_ ticks each, at most as many
-  // as there are keys; first_[b] is the first key after the start of bucket
-  // b (first_[b + 1] the first after its end), so a time in bucket b has its
-  // next key from first_[b] to first_[b + 1]. None for a few keys.
-  void IndexBuckets() {
-    const std::size_t n = times_.size();
+  // as there are keys; first[b] is the first key after the start of bucket
+  // b (first[b + 1] the first after its end), so a time in bucket b has its
+  // next key from first[b] to first[b + 1]. None for a few keys.
+  void IndexBuckets(std::vector<std::uint32_t>& first) {
+    const std::size_t n = n_;
     if (n < 16) return;
-    const auto span = static_cast<std::uint64_t>(std::int64_t{times_.back()} - times_.front());
+    const auto span = static_cast<std::uint64_t>(std::int64_t{times_[n - 1]} - times_[0]);
     while ((span >> shift_) > n) ++shift_;
     const std::size_t buckets = static_cast<std::size_t>(span >> shift_) + 1;
-    first_.resize(buckets + 1);
+    first.resize(buckets + 1);
     std::size_t i = 0;
     for (std::size_t b = 0; b <= buckets; ++b) {
       const std::int64_t start =
-          std::int64_t{times_.front()} + static_cast<std::int64_t>(std::uint64_t{b} << shift_);
+          std::int64_t{times_[0]} + static_cast<std::int64_t>(std::uint64_t{b} << shift_);
       while (i < n && times_[i] <= start) ++i;
-      first_[b] = static_cast<std::uint32_t>(i);
+      first[b] = static_cast<std::uint32_t>(i);
     }
   }
 
   static constexpr std::size_t kCrowd = 32, kNear = 8;
 
+  // The arc of the segment asked last, kept by rotation channels only.
+  struct ArcCache {
+    std::uint32_t segment = 0;  // the segment arc is of, 0 for none
+    Arc arc;
+  };
+  struct NoArc {};
+
   T constant_{};
   Interpolation mode_ = Interpolation::kLinear;
-  std::vector<Time> times_;
-  std::vector<T> values_;
-  std::vector<std::uint32_t> first_;
-  unsigned shift_ = 0;
-  mutable std::size_t hint_ = 1;        // always from 1 to the key count - 1
-  mutable std::size_t arcSegment_ = 0;  // the segment arc_ is of, 0 for none
-  mutable Arc arc_;
+  std::uint8_t shift_ = 0;
+  std::uint32_t n_ = 0;             // the key count
+  mutable std::uint32_t hint_ = 1;  // always from 1 to the key count - 1
+  // The keys' times, values and buckets, in keys_ (read here directly, as
+  // often as a channel is evaluated).
+  const Time* times_ = nullptr;
+  const T* values_ = nullptr;
+  const std::uint32_t* first_ = nullptr;
+  std::shared_ptr<const Keys> keys_;
+  [[no_unique_address]] mutable std::conditional_t<std::is_same_v<T, Quaternion>, ArcCache, NoArc>
+      arc_;
 };
 
 }  // namespace tq::scene
