@@ -2,6 +2,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -88,7 +89,10 @@ TEST(Channel, RememberedSegmentGivesTheSameValues) {
   for (const auto& keys : {even, crowded, bunched})
     for (const Interpolation mode :
          {Interpolation::kLinear, Interpolation::kStep, Interpolation::kSmooth}) {
-      const Channel<float> remembering(mode, keys);
+      // (A copy that outlives the channel it was copied from: they share the keys.)
+      auto original = std::make_unique<Channel<float>>(mode, keys);
+      const Channel<float> remembering = *original;
+      original.reset();
       std::mt19937 rng(3);
       std::uniform_int_distribution<Time> any(-100, keys.back().time + 100);
       std::vector<Time> times;
