@@ -770,6 +770,14 @@ TEST(Tqhost, ThreeTargetsWithNukeCopies) {
   EXPECT_EQ(groups.status, 0) << groups.err;
   EXPECT_EQ(ReadFile(dir / "TQmotion-Robot-Roof.txt"), ReadFile(dir / "g.txt"));
   EXPECT_TRUE(std::filesystem::exists(dir / "TQmotion-Robot-Base.txt"));
+  // A group given for the whole command makes a target without a mode its
+  // group's: two targets here, not one.
+  const Result whole = RunHost(dir, "export " + orbit +
+                                        " --group Roof --target Robot --target "
+                                        "Robot:origin");
+  EXPECT_EQ(whole.status, 0) << whole.err;
+  EXPECT_EQ(ReadFile(dir / "TQmotion-Robot-group-center.txt"), ReadFile(dir / "g.txt"));
+  EXPECT_EQ(ReadFile(dir / "TQmotion-Robot-origin.txt"), ReadFile(dir / "Robot-origin.txt"));
   // "{{" is a "{" of the path itself: a folder v{2}, names ending in {}.
   std::filesystem::create_directory(dir / "v{2}");
   const Result braces =

@@ -342,27 +342,38 @@ std::vector<AlsoCopy> AlsoCopies(const ParsedArgs& a) {
 std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
                                 const SceneNames& names, const std::vector<AlsoCopy>& also,
                                 FilePlan& plan) {
-  // The same target given twice is one target.
-  std::vector<TargetChoice> targets;
+  // Each target's run, with the mode and the group or bone it takes (given
+  // with the target, or for the whole command); the same target given twice
+  // is one target.
+  const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
+  std::vector<TargetRun> runs;
   bool modes = false;   // one name with different modes
   bool groups = false;  // one name and mode with different groups or bones
-  auto mode = [&](const TargetChoice& c) {
-    return c.mode.empty() ? a.Value("--mode", Modes()[0]) : c.mode;
-  };
-  for (const TargetChoice& c : TargetChoices(scene.Chor(), a, names)) {
-    const auto same = [&](const TargetChoice& d) {
-      return d.name == c.name && mode(d) == mode(c) && d.groupOrBone == c.groupOrBone;
+  for (const TargetChoice& choice : TargetChoices(scene.Chor(), a, names)) {
+    if (choice.name.empty())
+      throw UsageError{"the scene has no object to track (cameras and folders are not targets)"};
+    TargetRun run{ArgsOfTarget(a, choice), {}};
+    const std::string mode = run.args.Value("--mode", Modes()[0]);
+    run.fields = {{"target", run.args.Value("--target")},
+                  {"camera", camera},
+                  {"mode", mode},
+                  {"group", mode == "bone"           ? run.args.Value("--bone")
+                            : mode == "group-center" ? run.args.Value("--group")
+                                                     : ""}};
+    const auto same = [&](TargetRun& r) {
+      return r.fields["target"] == run.fields["target"] && r.fields["mode"] == mode &&
+             r.fields["group"] == run.fields["group"];
     };
-    if (std::any_of(targets.begin(), targets.end(), same)) continue;
-    for (const TargetChoice& d : targets) {
-      modes = modes || (d.name == c.name && mode(d) != mode(c));
-      groups = groups || (d.name == c.name && mode(d) == mode(c));
+    if (std::any_of(runs.begin(), runs.end(), same)) continue;
+    for (TargetRun& r : runs) {
+      modes = modes || (r.fields["target"] == run.fields["target"] && r.fields["mode"] != mode);
+      groups = groups || (r.fields["target"] == run.fields["target"] && r.fields["mode"] == mode);
     }
-    targets.push_back(c);
+    runs.push_back(std::move(run));
   }
-  if (targets.empty() || targets.front().name.empty())
+  if (runs.empty())
     throw UsageError{"the scene has no object to track (cameras and folders are not targets)"};
-  const bool many = targets.size() > 1;
+  const bool many = runs.size() > 1;
   // Without -o: a file each, named by what tells the targets apart.
   const auto defaultName = [&](bool group) {
     return !many ? std::string("TQmotion.txt")
@@ -377,18 +388,9 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
   const std::string preview = a.Value("--preview"), scenePath = a.positional[1];
   const bool pagePerTarget =
       a.Has("--preview") && CheckPattern("--preview", preview, many && !IsHtmlPath(preview));
-  const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
   auto output = [](const std::string& path) { return path == "-" ? "/dev/stdout" : path; };
-  std::vector<TargetRun> runs;
-  for (const TargetChoice& choice : targets) {
-    TargetRun run{ArgsOfTarget(a, choice), {}};
-    const std::string runMode = run.args.Value("--mode", Modes()[0]);
-    run.fields = {{"target", run.args.Value("--target")},
-                  {"camera", camera},
-                  {"mode", runMode},
-                  {"group", runMode == "bone"           ? run.args.Value("--bone")
-                            : runMode == "group-center" ? run.args.Value("--group")
-                                                        : ""}};
+  for (std::size_t k = 0; k < runs.size(); ++k) {
+    TargetRun& run = runs[k];
     const bool grouped = groups && !run.fields["group"].empty();
     run.args.values["--output"] =
         output(Expand(a.Has("--output") ? pattern : defaultName(grouped), run.fields));
@@ -398,10 +400,10 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
     // ('a/b' and 'a_b'); without -o it is not an option.
     const std::string who =
         !many ? ""
-        : choice.groupOrBone.empty()
+        : run.fields["group"].empty()
             ? (modes ? run.fields["target"] + ":" + run.fields["mode"] : run.fields["target"])
             : tq::fileio::Concat(
-                  {run.fields["target"], ":", run.fields["mode"], ":", choice.groupOrBone});
+                  {run.fields["target"], ":", run.fields["mode"], ":", run.fields["group"]});
     plan.Add(a.Has("--output") ? "-o" : "the default output", run.args.values["--output"],
              scenePath, "the scene file", who);
     for (const AlsoCopy& copy : also) {
@@ -411,11 +413,10 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
     // An HTML page without {target} is one page for every target.
     const std::string page = Expand(preview, run.fields);
     const bool shared = IsHtmlPath(page) && !pagePerTarget &&
-                        std::any_of(runs.begin(), runs.end(),
+                        std::any_of(runs.begin(), runs.begin() + static_cast<std::ptrdiff_t>(k),
                                     [&](auto& r) { return Expand(preview, r.fields) == page; });
     if (a.Has("--preview") && !shared)
       plan.Add("--preview", output(page), scenePath, "the scene file", who);
-    runs.push_back(std::move(run));
   }
   return runs;
 }
