@@ -242,9 +242,7 @@ HCamera* Scene::AddCamera(const std::string& name, Channel<float> focal) {
 }
 
 void Scene::SetFocalLength(HCamera* camera, Channel<float> focal) {
-  auto* focalProperty = Own<HFloatProperty>("FocalLength", std::move(focal), project_.get());
-  focalProperty->SetParent(camera);
-  camera->SetFocalLengthProperty(focalProperty);
+  camera->GetFocalLength()->SetChannel(std::move(focal));
 }
 
 HModel* Scene::AddModel(const std::string& name) {

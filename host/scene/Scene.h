@@ -225,7 +225,6 @@ class HCamera : public HBone {
       : HBone(std::move(name), ObjectType::kCamera, chor, transform), focal_(focal) {}
   HCamera* GetNextCameraInChor() const { return next_; }
   HFloatProperty* GetFocalLength() const { return focal_; }
-  void SetFocalLengthProperty(HFloatProperty* focal) { focal_ = focal; }
   void SetNextCamera(HCamera* next) { next_ = next; }
 
  private:
@@ -589,7 +588,7 @@ class Scene {
   HBoneContainer* AddBoneContainer(HModel* model);
   // A bone under parent (or at the container's top level when parent is null).
   HBone* AddBone(HBoneContainer* container, HBone* parent, const std::string& name, Vector pivot);
-  // Replaces a camera's focal-length channel.
+  // Replaces a camera's focal-length channel (in the property it has).
   void SetFocalLength(HCamera* camera, tq::scene::Channel<float> focal);
   // Replaces an object's transform channels (in the properties it has: a
   // transform read after its object was made costs no second set).

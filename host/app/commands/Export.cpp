@@ -171,18 +171,16 @@ class ExportRuns {
   void Commit() {
     std::vector<fileio::SaveBatch::Saved> saved;
     if (batch_) saved = batch_->Commit();
-    std::vector<std::string> lost;
     for (const fileio::SaveBatch::Saved& file : saved) {
       if (file.error.empty()) continue;
       err_ << "tqhost: cannot write " << file.path << ": " << file.error << "\n";
-      lost.push_back(file.path);
       lost_.push_back(file.path);
       const auto held = std::find_if(held_.begin(), held_.end(),
                                      [&](const Held& h) { return h.path == file.path; });
       Failed(held == held_.end() ? file.path : held->who);
     }
     for (const Held& h : held_) {
-      if (!h.path.empty() && std::find(lost.begin(), lost.end(), h.path) != lost.end()) continue;
+      if (!h.path.empty() && std::find(lost_.begin(), lost_.end(), h.path) != lost_.end()) continue;
       summary_ << h.line;
       if (!h.path.empty()) ++files_;
     }
