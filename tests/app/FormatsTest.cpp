@@ -4,6 +4,7 @@
 // Frames: 10, 11, 12, the scene's, in every format. After Effects
 // has Y down: 480 - 50 = 430, 480 - 470 = 10, 480 - 0 = 480.
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -22,6 +23,11 @@ std::string Text(const tq::scene::Result<std::string>& r) {
 }
 
 const std::vector<TrackPoint> kTrack = {{0, 0, 100, 50}, {1, 0, -3, 470}, {2, 0, 120, 0}};
+// The same with 3 decimals: (100.25, 50.5), (-0.25, 470.125), (120, 0.001);
+// and with 6, (1.5, -2).
+const std::vector<TrackPoint> kFine = {
+    {0, 3, 100250, 50500}, {1, 3, -250, 470125}, {2, 3, 120000, 1}};
+const std::vector<TrackPoint> kSix = {{0, 6, 1500000, -2000000}};
 
 TrackInfo Info() {
   TrackInfo info;
@@ -37,6 +43,7 @@ TEST(Formats, GoldenFilesFromAHandWorkedTrack) {
   struct Row {
     Format format;
     std::string text;
+    const std::vector<TrackPoint>* track = &kTrack;
   } rows[] = {
       {Format::kNuke, "10 100 50\n11 -3 470\n12 120 0\n"},
       {Format::kCsv, "frame,x,y\n10,100,50\n11,-3,470\n12,120,0\n"},
@@ -59,9 +66,38 @@ TEST(Formats, GoldenFilesFromAHandWorkedTrack) {
        " \"frames\": [\n  {\n   \"frame\": 10.0,\n   \"x\": 100,\n   \"y\": 50\n  },\n"
        "  {\n   \"frame\": 11.0,\n   \"x\": -3,\n   \"y\": 470\n  },\n"
        "  {\n   \"frame\": 12.0,\n   \"x\": 120,\n   \"y\": 0\n  }\n ]\n}\n"},
+      // Every value with the track's decimals; After Effects' Y is 480 - y.
+      {Format::kNuke, "10 100.250 50.500\n11 -0.250 470.125\n12 120.000 0.001\n", &kFine},
+      {Format::kCsv, "frame,x,y\n10,100.250,50.500\n11,-0.250,470.125\n12,120.000,0.001\n", &kFine},
+      {Format::kAe,
+       "Adobe After Effects 8.0 Keyframe Data\n\n"
+       "\tUnits Per Second\t24\n\tSource Width\t640\n\tSource Height\t480\n"
+       "\tSource Pixel Aspect Ratio\t1\n\tComp Pixel Aspect Ratio\t1\n\n"
+       "Transform\tPosition\n\tFrame\tX pixels\tY pixels\tZ pixels\t\n"
+       "\t10\t100.250\t429.500\t0\t\n\t11\t-0.250\t9.875\t0\t\n\t12\t120.000\t479.999\t0\t\n"
+       "\n\nEnd of Keyframe Data\n",
+       &kFine},
+      {Format::kShake,
+       "TrackName Ball\n   Frame             X             Y   Correlation\n"
+       "   10.00       100.250        50.500         1.000\n"
+       "   11.00        -0.250       470.125         1.000\n"
+       "   12.00       120.000         0.001         1.000\n",
+       &kFine},
+      {Format::kShake,
+       "TrackName Ball\n   Frame             X             Y   Correlation\n"
+       "   10.00      1.500000     -2.000000         1.000\n",
+       &kSix},
+      {Format::k3de,
+       "1\nBall\n0\n3\n10 100.250000000000000 50.500000000000000\n"
+       "11 -0.250000000000000 470.125000000000000\n12 120.000000000000000 0.001000000000000\n",
+       &kFine},
+      {Format::kJson,
+       "{\n \"width\": 640,\n \"height\": 480,\n \"fps\": 24.0,\n \"name\": \"Ball\",\n"
+       " \"frames\": [\n  {\n   \"frame\": 10.0,\n   \"x\": 1.500000,\n   \"y\": -2.000000\n  }\n ]\n}\n",
+       &kSix},
   };
   for (const Row& r : rows) {
-    EXPECT_EQ(Text(tq::app::RenderTrack(r.format, kTrack, Info())), r.text)
+    EXPECT_EQ(Text(tq::app::RenderTrack(r.format, *r.track, Info())), r.text)
         << tq::app::Formats()[static_cast<std::size_t>(r.format)].name;
   }
   // A first frame given: frames from it, in every format.
@@ -141,7 +177,8 @@ TEST(Formats, FrameTextIsPlainAndShortest) {
 
 // csv and json read back to the same track and what it knows.
 TEST(Formats, CsvAndJsonReadBack) {
-  for (const Format format : {Format::kCsv, Format::kJson}) {
+  for (const auto& [format, kTrack] : {std::pair{Format::kCsv, kTrack}, {Format::kJson, kTrack},
+                                        {Format::kCsv, kFine}, {Format::kCsv, kSix}}) {
     const std::string text = Text(tq::app::RenderTrack(format, kTrack, Info()));
     const auto track = tq::app::ReadAnyTrack(text, "t");
     ASSERT_TRUE(track) << track.error;
@@ -150,6 +187,7 @@ TEST(Formats, CsvAndJsonReadBack) {
     ASSERT_EQ(points.size(), kTrack.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
       EXPECT_EQ(points[i].index, kTrack[i].index);
+      EXPECT_EQ(points[i].decimals, kTrack[i].decimals);
       EXPECT_EQ(points[i].x, kTrack[i].x);
       EXPECT_EQ(points[i].y, kTrack[i].y);
     }
@@ -157,6 +195,33 @@ TEST(Formats, CsvAndJsonReadBack) {
     // Written again, the same bytes.
     EXPECT_EQ(Text(tq::app::RenderTrack(format, points, format == Format::kJson ? info : Info())),
               text);
+  }
+}
+
+// The plug-in's text at every number of decimals, read as exactly what it
+// says; a value with fewer decimals than another is brought to the most.
+TEST(Formats, PluginTextReadsAtEveryDecimals) {
+  struct Row {
+    std::string text;
+    std::vector<TrackPoint> points;
+  } rows[] = {
+      {"0\t-2147483648\t2147483647\n", {{0, 0, -2147483648L, 2147483647L}}},
+      {"0\t-0.5\t0.0\n", {{0, 1, -5, 0}}},
+      {"0\t1.25\t-0.01\n1\t3\t4\n", {{0, 2, 125, -1}, {1, 2, 300, 400}}},
+      {"0\t1\t2\n1\t0.001\t-0.0001", {{0, 4, 10000, 20000}, {1, 4, 10, -1}}},
+      {"0\t-2147483648.00000\t7.12345\n", {{0, 5, -214748364800000L, 712345}}},
+      {"0\t2147483646.999999\t-0.000001\n", {{0, 6, 2147483646999999L, -1}}},
+  };
+  for (const Row& r : rows) {
+    const auto track = tq::app::ReadAnyTrack(r.text, "t.txt");
+    ASSERT_TRUE(track) << track.error;
+    ASSERT_EQ(track->points.size(), r.points.size()) << r.text;
+    for (std::size_t i = 0; i < r.points.size(); ++i) {
+      const TrackPoint &got = track->points[i], &want = r.points[i];
+      EXPECT_EQ(std::tie(got.index, got.decimals, got.x, got.y),
+                std::tie(want.index, want.decimals, want.x, want.y))
+          << r.text;
+    }
   }
 }
 

@@ -3,11 +3,15 @@
 // projection done the textbook way in double precision (camera space by the
 // transposed rotation, slope 17.5 / f for the image half-width). Every line
 // of each golden file must match within one pixel, so a golden file can
-// never be regenerated from a wrong build unnoticed. Only what the examples
+// never be regenerated from a wrong build unnoticed; the same track exported
+// with 4 decimals must match within half its last digit and the error that
+// single precision allows (ErrorBound). Only what the examples
 // use is read: constant and keyed channels (linear, smooth, step), Euler and
 // quaternion rotations, origin mode.
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -135,22 +139,59 @@ std::string Read(const std::string& path) {
   return s.str();
 }
 
-// Recomputes a golden file: camera and target by name, origin mode, the
-// camera's output size and range.
+// What a command prints on standard output.
+std::string Output(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  for (std::size_t n; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    out.append(buffer, n);
+  if (pipe != nullptr) pclose(pipe);
+  return out;
+}
+
+// How far the export's pixel may lie from the textbook one. The export works
+// the camera-space point q in single precision: channel evaluation, the
+// rotation matrix, the inverse and the product are at most 32 roundings on
+// any path, each off by at most 2^-24 of the largest magnitude s that enters
+// (the camera's and the target's coordinates), so each of q's coordinates is
+// off by at most e = 32 * 2^-24 * s. A pixel is hw + q.x / (-q.z * slope) * hw,
+// so to first order it moves by hw / slope * (e / |q.z| + |q.x| e / q.z^2);
+// doubled for the second-order terms. The lens constant 1.5707963267949 and
+// the double steps add under 1e-12 of the distance from the centre.
+double ErrorBound(double a, double qz, double s, double half, double slope) {
+  const double e = 32 * std::ldexp(1.0, -24) * s;
+  return 2 * half / slope * (e / std::fabs(qz) + std::fabs(a) * e / (qz * qz)) +
+         1e-12 * std::fabs(a / qz) * half / slope;
+}
+
+// Recomputes a golden file (camera and target by name, origin mode, the
+// camera's output size and range), and the same track with 4 decimals.
 void CheckGolden(const std::string& sceneFile, const std::string& camera, const std::string& target,
                  const std::string& goldenFile) {
-  const json scene = json::parse(Read(std::string(TQ_SOURCE_DIR) + "/examples/" + sceneFile));
+  const std::string path = std::string(TQ_SOURCE_DIR) + "/examples/" + sceneFile;
+  const json scene = json::parse(Read(path));
   const json& cam = Named(scene, camera);
   const json& obj = Named(scene, target);
   const double width = cam["output"]["width"], height = cam["output"]["height"];
   const double start = cam["output"]["startFrame"];
   std::istringstream golden(Read(std::string(TQ_SOURCE_DIR) + "/tests/app/golden/" + goldenFile));
+  std::istringstream fine(Output(std::string(TQ_BIN_DIR) + "/tqhost export '" + path +
+                                 "' --camera '" + camera + "' --target '" + target +
+                                 "' --decimals 4 -o - 2>/dev/null"));
   int lines = 0;
-  for (std::string line; std::getline(golden, line); ++lines) {
-    int index = 0;
+  for (std::string line, fineLine; std::getline(golden, line); ++lines) {
+    int index = 0, fineIndex = 0;
     long x = 0, y = 0;
+    double fx = 0, fy = 0;
     ASSERT_EQ(std::sscanf(line.c_str(), "%d\t%ld\t%ld", &index, &x, &y), 3) << line;
     ASSERT_EQ(index, lines);
+    ASSERT_TRUE(std::getline(fine, fineLine)) << "no line " << index << " with 4 decimals";
+    ASSERT_EQ(std::sscanf(fineLine.c_str(), "%d\t%lf\t%lf", &fineIndex, &fx, &fy), 3) << fineLine;
+    ASSERT_EQ(fineIndex, index);
+    // Exactly 4 digits after each point.
+    ASSERT_EQ(fineLine.find('.'), fineLine.find('\t', fineLine.find('\t') + 1) - 5) << fineLine;
+    ASSERT_EQ(fineLine.rfind('.'), fineLine.size() - 5) << fineLine;
     const double frame = start + index;
     const Vec c = VectorAt(cam, "translate", frame, {0, 0, 0});
     const Quat r = RotationAt(cam, frame);
@@ -163,7 +204,18 @@ void CheckGolden(const std::string& sceneFile, const std::string& camera, const 
     const double py = hh + q[1] / (-q[2] * slope) * (width / height) * hh;
     EXPECT_LE(std::fabs(px - static_cast<double>(x)), 1.0) << goldenFile << " line " << index;
     EXPECT_LE(std::fabs(py - static_cast<double>(y)), 1.0) << goldenFile << " line " << index;
+    const double s = std::max({std::fabs(c[0]), std::fabs(c[1]), std::fabs(c[2]), std::fabs(p[0]),
+                               std::fabs(p[1]), std::fabs(p[2])});
+    const double bx = ErrorBound(q[0], q[2], s, hw, slope);
+    const double by = ErrorBound(q[1], q[2], s, hh, slope) * (width / height);
+    // The bound is tight enough to mean something: a tenth of what whole
+    // pixels lose.
+    ASSERT_LT(std::max(bx, by), 0.05) << goldenFile << " line " << index;
+    EXPECT_LE(std::fabs(px - fx), 0.00005 + bx) << goldenFile << " line " << index;
+    EXPECT_LE(std::fabs(py - fy), 0.00005 + by) << goldenFile << " line " << index;
   }
+  std::string extra;
+  EXPECT_FALSE(std::getline(fine, extra)) << "more lines with 4 decimals than without";
   EXPECT_EQ(lines, static_cast<int>(cam["output"]["endFrame"].get<double>() - start) + 1);
 }
 

@@ -874,7 +874,17 @@ TEST(Tqhost, ConvertAndItsRefusals) {
   tq::testing::WriteFile(dir / "huge.json",
                          R"({"width": 1e30, "height": 2, "fps": 24, "name": "n", "frames": []})");
   tq::testing::WriteFile(dir / "gap.csv", "frame,x,y\n0,1,2\n10,3,4\n");
+  tq::testing::WriteFile(dir / "long.csv", "frame,x,y\n0,1,2\n1,3,9223372036854775808\n");
   const std::pair<std::string, std::string> refusals[] = {
+      {"convert long.csv --to nuke",
+       "tqhost: long.csv: line 3 has a value beyond a track's: X and Y are pixels from "
+       "-2147483648 to 2147483647, with up to 6 decimals\n"},
+      {"export scene.tqs.json --decimals 7",
+       "tqhost: --decimals must be a whole number from 0 to 6, not '7'\nTry 'tqhost --help'.\n"},
+      {"export scene.tqs.json --decimals -1",
+       "tqhost: --decimals must be a whole number from 0 to 6, not '-1'\nTry 'tqhost --help'.\n"},
+      {"export scene.tqs.json --decimals 2.0",
+       "tqhost: --decimals must be a whole number from 0 to 6, not '2.0'\nTry 'tqhost --help'.\n"},
       {"convert gap.csv --to nuke",
        "tqhost: gap.csv: line 3 has the frame 10; a track's frames follow one another (expected "
        "1)\n"},

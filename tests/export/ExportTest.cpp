@@ -1,5 +1,6 @@
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
@@ -92,6 +93,20 @@ TEST_F(ExportTest, RangeEdges) {
   }
 }
 
+// The textbook pixel with 4 decimals, worked independently in double: the
+// image half-width (halved as an integer) spans 17.5 / 35 of the distance in
+// front of the camera. The camera is at the origin, so the camera-space
+// point is the target's exactly and only the lens constant differs (by
+// under 1e-12 pixels here, far below the last digit).
+std::string TextbookLine(const Vector& q, int width, int height) {
+  const double hw = width / 2, hh = height / 2, slope = 17.5 / 35;
+  const double x = hw + double(q.x) / (-double(q.z) * slope) * hw;
+  const double y = hh + double(q.y) / (-double(q.z) * slope) * (double(width) / height) * hh;
+  char line[64];
+  std::snprintf(line, sizeof line, "0\t%.4f\t%.4f", x, y);
+  return line;
+}
+
 TEST_F(ExportTest, ProjectsAndRoundsTheCameraSpacePoint) {
   struct Row {
     Vector point;
@@ -105,12 +120,19 @@ TEST_F(ExportTest, ProjectsAndRoundsTheCameraSpacePoint) {
       {{0, 0, -3}, 1, 1, "0\t0\t0"},
       // Behind the camera the image mirrors; nothing is clipped.
       {{10, -5, 10}, 640, 480, "0\t-320\t560"},
+      // 411.428571..., 262.845262...; -1425.4545..., 240.
+      {{1, 0.25f, -7}, 641, 481, "0\t411\t263"},
+      {{-3, 0, -1.1f}, 640, 480, "0\t-1425\t240"},
   };
   for (const Row& r : rows) {
     scene.SetTransform(target, Channel<Vector>(r.point), Channel<Quaternion>(Quaternion()));
     auto record = Record(scene.Chor(), camera, target, 30, 0, 0, r.width, r.height, out);
     harness.Export(scene.Chor(), record, driver);
     EXPECT_EQ(Lines(out), std::vector<std::string>{r.line}) << r.point.x;
+    record.decimals = 4;
+    harness.Export(scene.Chor(), record, driver);
+    EXPECT_EQ(Lines(out), std::vector<std::string>{TextbookLine(r.point, r.width, r.height)})
+        << r.point.x;
   }
 }
 
@@ -146,6 +168,10 @@ TEST_F(ExportTest, NotFiniteOrHugeValuesSaturate) {
   scene.SetTransform(target, Channel<Vector>(Vector(-1, 1, 0)), Channel<Quaternion>(Quaternion()));
   harness.Export(scene.Chor(), record, driver);
   EXPECT_EQ(Lines(out), std::vector<std::string>{"0\t2147483647\t-2147483648"});
+  // With decimals the same ends of the range, written with them.
+  record.decimals = 6;
+  harness.Export(scene.Chor(), record, driver);
+  EXPECT_EQ(Lines(out), std::vector<std::string>{"0\t2147483647.000000\t-2147483648.000000"});
 }
 
 TEST(Rounding, HalfAwayFromZeroAndSaturation) {
@@ -169,7 +195,47 @@ TEST(Rounding, HalfAwayFromZeroAndSaturation) {
       {-inf, INT_MIN},
       {std::nan(""), INT_MIN},
   };
-  for (const Row& r : rows) EXPECT_EQ(RoundToInt32(r.value), r.expected) << r.value;
+  for (const Row& r : rows) {
+    EXPECT_EQ(RoundToInt32(r.value), r.expected) << r.value;
+    EXPECT_EQ(RoundToDecimals(r.value, 0), r.expected) << r.value;
+  }
+}
+
+// Kept to N decimals: k = value x 10^N in double, rounded half away from
+// zero, written with the point N digits from the right; the range's ends
+// as whole pixels.
+TEST(Rounding, DecimalsAreWrittenExactly) {
+  struct Row {
+    double value;
+    int decimals;
+    const char* text;
+  } rows[] = {
+      {-0.25, 3, "-0.250"},
+      {0.25, 1, "0.3"},  // a tie, away from zero
+      {-0.25, 1, "-0.3"},
+      {-0.04, 1, "0.0"},  // zero is never signed
+      {1.03125, 4, "1.0313"},  // 1 + 1/32: an exact tie
+      {-1.03125, 4, "-1.0313"},
+      {1.0312499, 4, "1.0312"},
+      {319.5, 0, "320"},
+      {5000.123456789, 6, "5000.123457"},  // k above 2^31
+      {-2147483647.999999, 6, "-2147483647.999999"},
+      {2147483646.99999, 5, "2147483646.99999"},
+      {2147483646.999999, 6, "2147483646.999999"},
+      {2147483646.9999996, 6, "2147483647.000000"},  // rounds onto the end: saturated
+      {3e9, 2, "2147483647.00"},
+      {-3e9, 2, "-2147483648.00"},
+      {std::nan(""), 1, "-2147483648.0"},
+      {std::numeric_limits<double>::infinity(), 6, "2147483647.000000"},
+      {1e-7, 6, "0.000000"},
+      {-1e-7, 6, "0.000000"},
+      {123456.789, 3, "123456.789"},
+  };
+  for (const Row& r : rows) {
+    char text[32];
+    char* end = WriteDecimals(text, RoundToDecimals(r.value, r.decimals), r.decimals);
+    EXPECT_EQ(std::string(text, end), r.text) << r.value << " to " << r.decimals;
+  }
 }
 
 TEST_F(ExportTest, ReferenceOffsetsAreTurnedByTheObjectsRotation) {

@@ -44,7 +44,7 @@ def element(dom, id):  # (its start tag, its text)
 def lines(name):  # (frame, readout) a line of NAME.txt; frames as its csv copy has them
     track = (line.split('\t') for line in open(os.path.join(work, name + '.txt')))
     frames = (row.split(',')[0] for row in open(os.path.join(work, name + '.csv')).readlines()[1:])
-    return [(f, 'frame %s  x %d  y %d' % (f, int(x), int(y))) for f, (i, x, y) in zip(frames, track)]
+    return [(f, 'frame %s  x %s  y %s' % (f, x, y.strip())) for f, (i, x, y) in zip(frames, track)]
 
 
 def colours(path):  # the colours of an 8-bit RGB or RGBA PNG
@@ -76,6 +76,11 @@ check(summary.endswith('preview drawn in robot.html\n3 files written\n'), summar
 robot = lines('robot')
 for frame, line in (robot[0], robot[len(robot) // 2], robot[-1]):
     check(element(browse('robot.html', frame), 'readout')[1] == line, 'robot.html frame ' + frame)
+# With decimals the readout shows the file's values as written (-0.250, 12.300).
+host('export', ORBIT, '--target', 'Robot', '--decimals', '3', '-o', 'fine.txt',
+     '--preview', 'fine.html', '--also', 'csv:fine.csv')
+for frame, line in lines('fine')[0:13:4]:  # frames 8 and 12 end in a 0
+    check(element(browse('fine.html', frame), 'readout')[1] == line, 'fine.html frame ' + frame)
 
 # Keys, the address and play at the scene's 30 fps, by a probe added to a copy
 # of the page (it presses keys and reads the readout after each).
