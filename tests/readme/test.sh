@@ -43,11 +43,12 @@ commands() {
     }' "$readme"
 }
 
-# Checks the track FILE holds exactly N lines "INDEX<TAB>X<TAB>Y", INDEX from 0.
+# Checks the track FILE holds exactly N lines "INDEX<TAB>X<TAB>Y", INDEX from 0,
+# X and Y whole or with decimals.
 check_track() {
   local file=$1 n=$2
   awk -v n="$n" 'BEGIN { bad = 0 }
-    $0 !~ /^[0-9]+\t-?[0-9]+\t-?[0-9]+$/ || $1 != NR - 1 { bad = NR; exit }
+    $0 !~ /^[0-9]+\t-?[0-9]+(\.[0-9]+)?\t-?[0-9]+(\.[0-9]+)?$/ || $1 != NR - 1 { bad = NR; exit }
     END { if (bad) { print "line " bad ": " $0; exit 1 }
           if (NR != n) { print NR " lines, the summary says " n; exit 1 } }' "$file"
 }

@@ -14,6 +14,9 @@ const char kInfoUsage[] = R"(Usage: tqhost info SCENE
 Prints the project's frame rate and times, each camera with its output
 options (image size, frame range) and each object of the choreography with
 its type, its groups and its bones (indented by depth). Needs no plug-in.
+
+A camera's output size is what a track's pixels count in: 'tqhost export'
+writes whole pixels, or with --decimals N (0 to 6) N digits after the point.
 )";
 
 std::string Frames(Time ticks, float fps) {
