@@ -5,6 +5,8 @@
 //   direct loop (channels evaluated, the camera's matrix and its inverse, the
 //   lens, the pixel), whose bytes must equal the export's; beside it the
 //   time of formatting those lines alone.
+// - The same export with 3 decimals against the direct loop writing the
+//   same fractional bytes with its own rounding and formatting.
 // - The same export to a file on disk against the direct loop with its bytes
 //   saved the same durable way, with what the fsync alone costs.
 // - Channels of 100,000 keys (even, 1 to 7 frames apart at random, crowded
@@ -98,9 +100,28 @@ struct Shot {
   }
 };
 
+// A value with 3 decimals, written its own way: X x 1000 rounded half away
+// from zero, then its whole part, the point and three digits.
+char* ThreeDecimals(char* at, double value) {
+  const double scaled = value * 1000.0;
+  const auto k =
+      static_cast<long long>(scaled >= 0.0 ? std::trunc(scaled + 0.5) : std::trunc(scaled - 0.5));
+  const unsigned long long u = k < 0 ? 0ULL - static_cast<unsigned long long>(k) : k;
+  if (k < 0) *at++ = '-';
+  at = std::to_chars(at, at + 20, u / 1000).ptr;
+  const unsigned fraction = static_cast<unsigned>(u % 1000);
+  *at++ = '.';
+  *at++ = static_cast<char>('0' + fraction / 100);
+  *at++ = static_cast<char>('0' + fraction / 10 % 10);
+  *at++ = static_cast<char>('0' + fraction % 10);
+  return at;
+}
+
 // The export's arithmetic as one loop over the shot's channels, the lines
-// formatted into text; answers the text and appends each pixel to pixels.
-std::string DirectLoop(const Shot& s, std::vector<std::pair<int, int>>* pixels = nullptr) {
+// formatted into text (whole pixels, or with 3 decimals); answers the text
+// and appends each pixel to pixels.
+std::string DirectLoop(const Shot& s, std::vector<std::pair<int, int>>* pixels = nullptr,
+                       bool threeDecimals = false) {
   const auto& camera = *s.camera->GetTransform();
   const Channel<Vector>& cameraTranslate = camera.GetTranslate()->GetChannel();
   const Channel<Quaternion>& cameraRotate = camera.GetRotate()->GetChannel();
@@ -138,11 +159,21 @@ std::string DirectLoop(const Shot& s, std::vector<std::pair<int, int>>* pixels =
       lastFocal = f;
     }
     const double d = lens * static_cast<double>(q.z);
-    const std::int32_t x = RoundToInt32(hw - (static_cast<double>(q.x) / d) * hw);
-    const std::int32_t y = RoundToInt32(hh - ((static_cast<double>(q.y) / d) * aspect) * hh);
-    if (pixels != nullptr) pixels->push_back({x, y});
+    const double px = hw - (static_cast<double>(q.x) / d) * hw;
+    const double py = hh - ((static_cast<double>(q.y) / d) * aspect) * hh;
     char* end = std::to_chars(line, line + 12, index).ptr;
     *end++ = '\t';
+    if (threeDecimals) {
+      end = ThreeDecimals(end, px);
+      *end++ = '\t';
+      end = ThreeDecimals(end, py);
+      *end++ = '\n';
+      text.append(line, end);
+      return;
+    }
+    const std::int32_t x = RoundToInt32(px);
+    const std::int32_t y = RoundToInt32(py);
+    if (pixels != nullptr) pixels->push_back({x, y});
     end = std::to_chars(end, end + 12, x).ptr;
     *end++ = '\t';
     end = std::to_chars(end, end + 12, y).ptr;
@@ -211,10 +242,10 @@ void BM_Export(benchmark::State& state) {
   char folderName[] = "/tmp/tqbench.XXXXXX";
   const std::string folder = mkdtemp(folderName);
   const float last = float(Frames() - 1);
-  auto toNull = tq::testing::Record(s.scene.Chor(), s.camera, s.model, kFps, 0, last, kWidth, kHeight,
-                                  "/dev/null", TargetMode::kModelCenter);
-  auto toDisk = tq::testing::Record(s.scene.Chor(), s.camera, s.model, kFps, 0, last, kWidth, kHeight,
-                                  folder + "/track.txt", TargetMode::kModelCenter);
+  auto toNull = tq::testing::Record(s.scene.Chor(), s.camera, s.model, kFps, 0, last, kWidth,
+                                    kHeight, "/dev/null", TargetMode::kModelCenter);
+  auto toDisk = tq::testing::Record(s.scene.Chor(), s.camera, s.model, kFps, 0, last, kWidth,
+                                    kHeight, folder + "/track.txt", TargetMode::kModelCenter);
   for (auto _ : state) {
     // The direct loop must say what the export says, byte for byte, with
     // every frame inside the picture.
@@ -241,6 +272,19 @@ void BM_Export(benchmark::State& state) {
     const auto computing = Alternate(
         41, [&] { run.Export(s.scene.Chor(), toNull, driver); },
         [&] { WriteOnce("/dev/null", DirectLoop(s)); });
+    // With 3 decimals: the same bytes from the loop's own rounding.
+    auto fine = toDisk;
+    fine.decimals = 3;
+    run.Export(s.scene.Chor(), fine, driver);
+    if (ReadWhole(folder + "/track.txt") != DirectLoop(s, nullptr, true)) {
+      tq::bench::Fail(state, "the direct loop's bytes with 3 decimals differ from the export's");
+      break;
+    }
+    auto fineToNull = toNull;
+    fineToNull.decimals = 3;
+    const auto decimals = Alternate(
+        41, [&] { run.Export(s.scene.Chor(), fineToNull, driver); },
+        [&] { WriteOnce("/dev/null", DirectLoop(s, nullptr, true)); });
     std::vector<double> syncs;
     const auto disk = Alternate(
         21, [&] { run.Export(s.scene.Chor(), toDisk, driver); },
@@ -254,6 +298,10 @@ void BM_Export(benchmark::State& state) {
     Rows().push_back(
         {"export of 10,000 frames of a keyed shot with an animated lens (to /dev/null)",
          computing.first * 1e3, computing.second * 1e3, "ms", 1.25, note});
+    Rows().push_back({"the same export with 3 decimals (to /dev/null)", decimals.first * 1e3,
+                      decimals.second * 1e3, "ms", 1.25,
+                      "floor: the direct loop writing the same fractional bytes, its own rounding "
+                      "and formatting"});
     std::string diskNote =
         "floor: the direct loop, its bytes saved durably (temporary, fsync, rename); fsync: ";
     diskNote.append(tq::bench::Format(tq::bench::Median(syncs) * 1e3)).append(" ms of it");
