@@ -1,0 +1,187 @@
+"""The shot as a tqmotion scene file, baked one frame at a time.
+
+Every target is written where the camera Blender renders at that frame sees
+it: in that camera's space, through the camera's world matrix as Blender
+normalises it (each axis made unit length, a shear or a mirror kept, as
+world_to_camera_view and the renderers do). The scene file's one camera sits
+at the origin looking down -Z, with Y up, Blender's own camera axes, so the
+host's camera space is Blender's. A camera switched by timeline markers, a
+parent that scales and shears the camera, a mirrored camera: all of it is in
+the points, none of it needs the host's rigid camera to express it.
+
+The focal length is on the host's 35-unit film width: 35 x lens / the width
+of the sensor that spans the image horizontally.
+"""
+
+import mathutils
+
+from .common import ExportError, frame_rate, image_size, shot_range
+
+GEOMETRY_TYPES = {"MESH", "CURVE", "SURFACE", "FONT", "META"}
+
+
+def host_focal_length(cam, width, height):
+    """The focal length on a 35-unit film width, and the lens factor (half the
+    image width over the focal distance, in the sensor's units). Blender fits
+    the sensor to the larger side under Auto, using the sensor width either way."""
+    fit = cam.sensor_fit
+    sensor = cam.sensor_height if fit == "VERTICAL" else cam.sensor_width
+    if fit == "AUTO":
+        fit = "HORIZONTAL" if width >= height else "VERTICAL"
+    horizontal = sensor if fit == "HORIZONTAL" else sensor * width / height
+    return 35.0 * cam.lens / horizontal, horizontal / (2.0 * cam.lens)
+
+
+def whole_pixel_centre(width, height, lens_factor):
+    """The map from Blender's camera space to the host's that puts a point
+    where Blender's image puts it although the host's half sizes are whole
+    pixels: the host takes floor(W / 2) for both the image's centre and its
+    half width, Blender W / 2. Scaling x by W / (2 floor(W / 2)) gives the
+    half width; adding z times the lens factor times the difference of the
+    centres over floor(W / 2) moves the point by that difference, whatever
+    its depth (the same for y, whose scale the host also takes from the
+    width). The identity for even sizes."""
+    hw, hh = width // 2, height // 2
+    if hw == 0 or hh == 0:
+        raise ExportError(f"The image is {width} x {height} pixels; tracks need at least 2 x 2")
+    return mathutils.Matrix((
+        (width / (2 * hw), 0.0, lens_factor * (hw - width / 2) / hw, 0.0),
+        (0.0, height / (2 * hh), lens_factor * height * (hh - height / 2) / (width * hh), 0.0),
+        (0.0, 0.0, 1.0, 0.0),
+        (0.0, 0.0, 0.0, 1.0)))
+
+
+def model_centre(ob, depsgraph):
+    """The centre of a target's evaluated geometry in its own space: the mean
+    of the face corners (a mesh without faces: of its vertices); None
+    without vertices."""
+    ob_eval = ob.evaluated_get(depsgraph)
+    mesh = ob_eval.to_mesh()
+    try:
+        corners = [i for p in mesh.polygons for i in p.vertices] or range(len(mesh.vertices))
+        total = mathutils.Vector()
+        for i in corners:
+            total += mesh.vertices[i].co
+        return total / len(corners) if len(corners) else None
+    finally:
+        ob_eval.to_mesh_clear()
+
+
+def check_camera(camera, frame):
+    if camera is None:
+        raise ExportError(f"There is no scene camera at frame {frame}: set one in Scene "
+                          "Properties (or a marker's camera)")
+    if camera.type != "CAMERA":
+        raise ExportError(f"The scene camera '{camera.name}' is not a camera object")
+    cam = camera.data
+    if cam.type != "PERSP":
+        raise ExportError(f"The camera '{camera.name}' is not perspective ({cam.type.lower()})"
+                          "; only a perspective camera gives screen tracks")
+    if cam.shift_x != 0 or cam.shift_y != 0:
+        raise ExportError(f"The camera '{camera.name}' has a lens shift at frame {frame}; "
+                          "set Shift X and Y to 0 for screen tracks")
+
+
+def camera_space(camera, frame, width, height):
+    """(the map from world to the host's camera space, the focal length)."""
+    check_camera(camera, frame)
+    focal, lens_factor = host_focal_length(camera.data, width, height)
+    normalised = camera.matrix_world.normalized()
+    if abs(normalised.to_3x3().determinant()) < 1e-12:
+        raise ExportError(f"The camera '{camera.name}' is flattened at frame {frame} (a scale of "
+                          "0 on an axis); it sees no image")
+    return whole_pixel_centre(width, height, lens_factor) @ normalised.inverted(), focal
+
+
+class Bake:
+    """The per-frame points of the targets and the cameras that saw them."""
+
+    def __init__(self, context, targets, mode):
+        self.context, self.targets, self.mode = context, targets, mode
+        self.scene = context.scene
+        self.points = [[] for _ in targets]
+        self.focal = []
+        self.cameras = []  # [name, first frame, last frame]
+
+    def locals_at_start(self):
+        """Each target's point in its own space (a bone: its armature's)."""
+        depsgraph = self.context.evaluated_depsgraph_get()
+        found = []
+        for _, ob, bone in self.targets:
+            if bone is not None:
+                found.append((ob, ob.pose.bones[bone], None))
+            elif self.mode == "MODEL_CENTER" and ob.type in GEOMETRY_TYPES:
+                found.append((ob, None, model_centre(ob, depsgraph)))
+            else:
+                found.append((ob, None, None))
+        return found
+
+    def frame(self, frame, spec, width, height):
+        camera = self.scene.camera
+        to_camera, focal = camera_space(camera, frame, width, height)
+        self.focal.append([frame, focal])
+        if self.cameras and self.cameras[-1][0] == camera.name:
+            self.cameras[-1][2] = frame
+        else:
+            self.cameras.append([camera.name, frame, frame])
+        for points, (ob, pose_bone, local) in zip(self.points, spec):
+            world = ob.matrix_world
+            if pose_bone is not None:
+                at = world @ pose_bone.head
+            elif local is not None:
+                at = world @ local
+            else:
+                at = world.translation
+            points.append([frame, (to_camera @ at)[:]])
+
+    def run(self):
+        scene = self.scene
+        render = scene.render
+        if render.pixel_aspect_x != render.pixel_aspect_y:
+            raise ExportError("The pixel aspect is not 1:1 (Output Properties > Format); tracks "
+                              "are made for square pixels")
+        width, height = image_size(render)
+        start, end = shot_range(scene)
+        progress = self.context.window_manager
+        saved = scene.frame_current, scene.frame_subframe
+        progress.progress_begin(start, end)
+        try:
+            scene.frame_set(start)
+            spec = self.locals_at_start()
+            for frame in range(start, end + 1):
+                progress.progress_update(frame)
+                scene.frame_set(frame)
+                self.frame(frame, spec, width, height)
+        finally:
+            progress.progress_end()
+            scene.frame_set(saved[0], subframe=saved[1])
+        return self.scene_file(width, height, start, end)
+
+    def camera_name(self):
+        """The scene file's camera: named after the cameras used, in the order
+        they were first used ("ShotCam+SideCam")."""
+        names = list(dict.fromkeys(name for name, _, _ in self.cameras))
+        name = "+".join(names)
+        if any(ord(c) < 32 for c in name):
+            raise ExportError(f"The camera name {name!r} holds a control character, which scene "
+                              "files refuse; rename it")
+        if name in (t[0] for t in self.targets):
+            raise ExportError(f"A target is named '{name}' as the camera is; rename one")
+        return name
+
+    def scene_file(self, width, height, start, end):
+        camera = {"type": "camera", "name": self.camera_name(),
+                  "focalLength": {"keys": self.focal},
+                  "output": {"width": width, "height": height, "startFrame": start,
+                             "endFrame": end}}
+        objects = [camera]
+        for (name, _, _), points in zip(self.targets, self.points):
+            target = {"type": "null", "name": name, "translate": {"keys": points}}
+            if self.mode == "MODEL_CENTER":
+                # The point is the centre: a model whose centre is its origin.
+                target.update(type="model", points=[[0.0, 0.0, 0.0]], patches=[[0, 0, 0, 0]])
+            objects.append(target)
+        return {"format": "tq-scene", "version": 1,
+                "project": {"name": "Blender", "fps": frame_rate(self.scene.render),
+                            "time": start},
+                "chor": {"name": "Chor1", "time": start, "objects": objects}}
