@@ -20,33 +20,38 @@ from .common import ExportError, frame_rate, image_size, shot_range
 GEOMETRY_TYPES = {"MESH", "CURVE", "SURFACE", "FONT", "META"}
 
 
-def host_focal_length(cam, width, height):
-    """The focal length on a 35-unit film width, and the lens factor (half the
-    image width over the focal distance, in the sensor's units). Blender fits
-    the sensor to the larger side under Auto, using the sensor width either way."""
+def frame_extents(cam, render):
+    """Half the frame's width and height at a distance of 1, as Blender's
+    view_frame and world_to_camera_view take them: shaped by the resolution
+    before its percentage (1920 x 1080 at 33% frames 1920:1080 on 633 x 356
+    pixels). Under Auto the sensor width spans the larger side."""
+    rx, ry = render.resolution_x, render.resolution_y
     fit = cam.sensor_fit
     sensor = cam.sensor_height if fit == "VERTICAL" else cam.sensor_width
     if fit == "AUTO":
-        fit = "HORIZONTAL" if width >= height else "VERTICAL"
-    horizontal = sensor if fit == "HORIZONTAL" else sensor * width / height
-    return 35.0 * cam.lens / horizontal, horizontal / (2.0 * cam.lens)
+        fit = "HORIZONTAL" if rx >= ry else "VERTICAL"
+    half = sensor / (2.0 * cam.lens)
+    return (half, half * ry / rx) if fit == "HORIZONTAL" else (half * rx / ry, half)
 
 
-def whole_pixel_centre(width, height, lens_factor):
-    """The map from Blender's camera space to the host's that puts a point
-    where Blender's image puts it although the host's half sizes are whole
-    pixels: the host takes floor(W / 2) for both the image's centre and its
-    half width, Blender W / 2. Scaling x by W / (2 floor(W / 2)) gives the
-    half width; adding z times the lens factor times the difference of the
-    centres over floor(W / 2) moves the point by that difference, whatever
-    its depth (the same for y, whose scale the host also takes from the
-    width). The identity for even sizes."""
+def image_map(tx, ty, width, height):
+    """The map from Blender's camera space to the host's under which the host
+    puts each point where world_to_camera_view puts it, with the host's lens
+    factor at tx (its focal length 35 / (2 tx) on its 35-unit film).
+
+    The host takes floor(W / 2) for both the image's centre and its half
+    width, and the height's scale from the width (the aspect W / H); Blender
+    W / 2 and the frame's own height ty. So x is scaled by W / (2 floor(W / 2))
+    and moved, in proportion to its depth, by the difference of the centres;
+    y likewise with its own scale. For an even size framed in the shape of
+    its pixels, the identity."""
     hw, hh = width // 2, height // 2
     if hw == 0 or hh == 0:
         raise ExportError(f"The image is {width} x {height} pixels; tracks need at least 2 x 2")
     return mathutils.Matrix((
-        (width / (2 * hw), 0.0, lens_factor * (hw - width / 2) / hw, 0.0),
-        (0.0, height / (2 * hh), lens_factor * height * (hh - height / 2) / (width * hh), 0.0),
+        (width / (2 * hw), 0.0, tx * (hw - width / 2) / hw, 0.0),
+        (0.0, height * height * tx / (2 * ty * width * hh),
+         tx * height * (hh - height / 2) / (width * hh), 0.0),
         (0.0, 0.0, 1.0, 0.0),
         (0.0, 0.0, 0.0, 1.0)))
 
@@ -82,15 +87,15 @@ def check_camera(camera, frame):
                           "set Shift X and Y to 0 for screen tracks")
 
 
-def camera_space(camera, frame, width, height):
+def camera_space(camera, frame, render, width, height):
     """(the map from world to the host's camera space, the focal length)."""
     check_camera(camera, frame)
-    focal, lens_factor = host_focal_length(camera.data, width, height)
+    tx, ty = frame_extents(camera.data, render)
     normalised = camera.matrix_world.normalized()
     if abs(normalised.to_3x3().determinant()) < 1e-12:
         raise ExportError(f"The camera '{camera.name}' is flattened at frame {frame} (a scale of "
                           "0 on an axis); it sees no image")
-    return whole_pixel_centre(width, height, lens_factor) @ normalised.inverted(), focal
+    return image_map(tx, ty, width, height) @ normalised.inverted(), 35.0 / (2.0 * tx)
 
 
 class Bake:
@@ -118,7 +123,7 @@ class Bake:
 
     def frame(self, frame, spec, width, height):
         camera = self.scene.camera
-        to_camera, focal = camera_space(camera, frame, width, height)
+        to_camera, focal = camera_space(camera, frame, self.scene.render, width, height)
         self.focal.append([frame, focal])
         if self.cameras and self.cameras[-1][0] == camera.name:
             self.cameras[-1][2] = frame
