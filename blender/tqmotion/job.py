@@ -4,6 +4,7 @@ in place, or everything it began removed when it is cancelled or fails."""
 
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -14,7 +15,7 @@ from .common import ExportError
 
 TRACK_SAID = re.compile(r"(\d+) frames written to (.+)")
 COPY_SAID = re.compile(r"(\S+) copy written to (.+)")
-TRACK_LINE = re.compile(r"(\d+)\t(-?\d+(?:\.\d+)?)\t(-?\d+(?:\.\d+)?)")
+TRACK_LINES = re.compile(r"(?:\d+\t-?\d+(?:\.\d+)?\t-?\d+(?:\.\d+)?\n)*")
 
 
 def make_folder(folder, made):
@@ -122,7 +123,9 @@ class ExportJob:
                 if time.monotonic() > deadline:
                     raise ExportError(f"tqhost ({self.tqhost}) did not finish in {timeout} s; "
                                       "stopped")
-                time.sleep(0.005)
+                # Woken by tqhost's output, or its end (which closes its pipes).
+                select.select([p for p in (self.process.stdout, self.process.stderr)
+                               if not p.closed], [], [], 0.05)
             return done
         finally:
             if self.process.returncode is None:
@@ -216,15 +219,17 @@ class ExportJob:
             self.refuse(f"wrote {count} frames of '{name}' where the range has {self.frames}")
         try:
             with open(os.path.join(self.staging, rel), encoding="utf-8") as f:
-                lines = f.read().splitlines()
+                text = f.read()
+                lines = text.split("\n")[:-1] if text.endswith("\n") else text.split("\n")
         except (OSError, UnicodeDecodeError) as e:
             self.refuse(f"wrote {rel}, which cannot be read ({e})")
         if len(lines) != self.frames:
             self.refuse(f"wrote {len(lines)} lines into {rel} where the range has {self.frames}")
-        for i, line in enumerate(lines):
-            m = TRACK_LINE.fullmatch(line)
-            if m is None or int(m.group(1)) != i:
-                self.refuse(f"wrote {rel} whose line {i + 1} is not frame {i}'s: {line[:40]!r}")
+        if TRACK_LINES.fullmatch(text) is None or \
+                [ln[:ln.find("\t")] for ln in lines] != list(map(str, range(self.frames))):
+            i = next((i for i, ln in enumerate(lines) if not (
+                TRACK_LINES.fullmatch(ln + "\n") and ln.startswith(f"{i}\t"))), len(lines) - 1)
+            self.refuse(f"wrote {rel} whose line {i + 1} is not frame {i}'s: {lines[i][:40]!r}")
 
     def move(self, files):
         """Each file into its place, one rename each."""

@@ -8,7 +8,6 @@ only then moved into place, one rename each. A cancelled or failed run moves
 nothing: the folder is removed with whatever tqhost had begun.
 """
 
-import json
 import os
 
 import bpy
@@ -54,7 +53,7 @@ def start_export(context, directory, targets_text, mode, formats, pattern, decim
         raise ExportError(f"Decimals {decimals}: give 0 to 6")
     bake = Bake(context, targets, mode)
     try:
-        text = json.dumps(bake.run(), ensure_ascii=False, allow_nan=False)
+        text = bake.run()
     except ValueError as e:
         raise ExportError(f"The shot holds a value that is not a number ({e})")
     start, end = shot_range(scene)
