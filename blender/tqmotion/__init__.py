@@ -117,7 +117,7 @@ class TQMOTION_OT_export_tracks(bpy.types.Operator):
             self.cancel(context)
             self.report({"WARNING"}, "Export cancelled; no track was written")
             return {"CANCELLED"}
-        if event.type != "TIMER" or event.timer != self.timer:
+        if event.type != "TIMER":
             return {"PASS_THROUGH"}
         try:
             done = self.job.poll()
