@@ -3,6 +3,7 @@
 #include "dialog/PDialog.h"
 #include "export/Parameters.h"
 #include "host/framework/App.h"
+#include "math/Rounding.h"
 #include "plugin/PluginApp.h"
 
 int CTQMotionApp::OnChor(HChor* chor) {
@@ -20,6 +21,9 @@ int CTQMotionApp::OnChor(HChor* chor) {
   p.bone = nullptr;  // only the bone list writes it; nothing reads it
   p.fps = GetHProject()->GetFPS();
   p.fileName = "TQmotion.txt";
+  // Whole pixels unless the profile asks for decimals the export can write.
+  const UINT decimals = GetProfileInt(kProfileSection, kProfileDecimals, 0);
+  p.decimals = decimals <= static_cast<UINT>(kMostDecimals) ? static_cast<int>(decimals) : 0;
 
   PDialog dialog(parameters);
   if (dialog.DoModal() == IDOK) ChorWorking(chor);

@@ -14,14 +14,6 @@
 
 namespace {
 
-struct Pixel {
-  std::int32_t x, y;
-};
-
-// The pixel at which a camera-space point q lands through a lens (its factor
-// from Lens), in an image of width by height pixels with the given aspect;
-// all in double, each coordinate rounded half away from zero. The constant
-// of the lens is deliberately 1.5707963267949, not pi/2.
 // The lens factor of a focal length: tan(atan((f + f) / -35) + 1.5707963267949),
 // f + f in single precision, then double. Remembered for the focal length
 // asked last, which most shots keep for many frames.
@@ -42,28 +34,44 @@ class Lens {
   double lastLens_ = 0.0;
 };
 
+// The pixel at which a camera-space point q lands through a lens (its factor
+// from Lens), in an image of width by height pixels with the given aspect;
+// all in double, before the final rounding. The constant of the lens is
+// deliberately 1.5707963267949, not pi/2.
+struct Pixel {
+  double x, y;
+};
+
 Pixel ProjectToPixel(double lens, const Vector& q, int width, int height, double aspect) {
   const double d = lens * static_cast<double>(q.z);
   const double hw = static_cast<double>(width / 2);
   const double hh = static_cast<double>(height / 2);
   const double x = hw - (static_cast<double>(q.x) / d) * hw;
   const double y = hh - ((static_cast<double>(q.y) / d) * aspect) * hh;
-  return {RoundToInt32(x), RoundToInt32(y)};
+  return {x, y};
 }
 
 // The lines of the output: index, tab, X, tab, Y, newline, the numbers in
 // plain decimal as the host stream writes them, formatted into one buffer
-// and handed to the stream in large blocks.
+// and handed to the stream in large blocks. X and Y are whole pixels, each
+// rounded half away from zero, or with decimals they are kept to that many
+// digits after the point (RoundToDecimals, WriteDecimals).
 class LineBuffer {
  public:
-  explicit LineBuffer(QuorStream& stream) : stream_(stream) {}
-  void Add(int index, std::int32_t x, std::int32_t y) {
+  LineBuffer(QuorStream& stream, int decimals) : stream_(stream), decimals_(decimals) {}
+  void Add(int index, Pixel pixel) {
     char* at = buffer_ + used_;
     at = std::to_chars(at, at + 12, index).ptr;
     *at++ = '\t';
-    at = std::to_chars(at, at + 12, x).ptr;
-    *at++ = '\t';
-    at = std::to_chars(at, at + 12, y).ptr;
+    if (decimals_ == 0) {
+      at = std::to_chars(at, at + 12, RoundToInt32(pixel.x)).ptr;
+      *at++ = '\t';
+      at = std::to_chars(at, at + 12, RoundToInt32(pixel.y)).ptr;
+    } else {
+      at = WriteDecimals(at, RoundToDecimals(pixel.x, decimals_), decimals_);
+      *at++ = '\t';
+      at = WriteDecimals(at, RoundToDecimals(pixel.y, decimals_), decimals_);
+    }
     *at++ = '\n';
     used_ = static_cast<std::size_t>(at - buffer_);
     if (used_ > sizeof buffer_ - kLongestLine) Flush();
@@ -74,8 +82,9 @@ class LineBuffer {
   }
 
  private:
-  static constexpr std::size_t kLongestLine = 3 * 12 + 3;
+  static constexpr std::size_t kLongestLine = 12 + 2 * 21 + 3;
   QuorStream& stream_;
+  const int decimals_;
   char buffer_[1 << 16];
   std::size_t used_ = 0;
 };
@@ -119,7 +128,7 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
     const Vector offset = ReferenceOffset(p);
 
     fileStream.Open(p.fileName, 0);
-    LineBuffer lines(fileStream);
+    LineBuffer lines(fileStream, p.decimals);
     Lens lens;
 
     tq::scene::ForEachRunFrame(p.startFrame, p.endFrame, p.fps, [&](int index, float, Time t) {
@@ -138,8 +147,7 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
       }
       const Vector q = camera.Inverse() * point;
 
-      const Pixel pixel = ProjectToPixel(lens.Of(f), q, p.width, p.height, aspect);
-      lines.Add(index, pixel.x, pixel.y);
+      lines.Add(index, ProjectToPixel(lens.Of(f), q, p.width, p.height, aspect));
     });
     lines.Flush();
 

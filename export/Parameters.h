@@ -31,4 +31,10 @@ struct PParameters {
   int height;
   int width;
   int targetMode;  // a TargetMode
+  int decimals;    // digits after the point of every X and Y: 0 (whole pixels) to 6
 };
+
+// Where the application's profile keeps the number of decimals a run
+// writes; read by the command when a run starts, 0 when never written.
+inline constexpr char kProfileSection[] = "Export";
+inline constexpr char kProfileDecimals[] = "Decimals";

@@ -80,6 +80,7 @@ inline PParameters Record(HChor* chor, HCamera* camera, HQuorObject* object, flo
   p.width = width;
   p.height = height;
   p.targetMode = mode;
+  p.decimals = 0;
   return p;
 }
 

@@ -12,12 +12,6 @@
 namespace tq::app {
 namespace {
 
-std::string Number(double v, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, v);
-  return text;
-}
-
 double FrameOf(const TrackInfo& info, int index, double shift = 0) {
   return (info.firstFrame ? *info.firstFrame : info.startFrame + shift) + index;
 }
@@ -47,8 +41,87 @@ std::string FrameText(double frame) {
   return std::string(text, end.ptr);
 }
 
+std::string PixelText(std::int64_t value, int decimals, int atLeast) {
+  char text[32];
+  std::string out(text, WriteDecimals(text, value, decimals));
+  if (atLeast > decimals) out.append(decimals == 0 ? "." : "").append(atLeast - decimals, '0');
+  return out;
+}
+
+namespace {
+
+// Reads a pixel value at s: "-"?, digits, and "." with 1 or more digits or
+// nothing. Answers the end of the value, or null when there is none; sets
+// beyond (and leaves it set) when it has more than 6 decimals or lies outside the 32-bit range
+// (its fraction included) that the plug-in writes.
+const char* ReadPixel(const char* s, const char* end, std::int64_t& value, int& decimals,
+                      bool& beyond) {
+  const bool negative = s < end && *s == '-';
+  const char* at = s + (negative ? 1 : 0);
+  const char* digits = at;
+  std::uint64_t v = 0;
+  int count = 0;  // significant digits, up to where v could overflow
+  for (; at < end && *at >= '0' && *at <= '9'; ++at) {
+    if (v != 0 || *at != '0') ++count;
+    if (count <= 18) v = v * 10 + static_cast<std::uint64_t>(*at - '0');
+  }
+  if (at == digits) return nullptr;
+  decimals = 0;
+  if (at < end && *at == '.') {
+    const char* fraction = ++at;
+    for (; at < end && *at >= '0' && *at <= '9'; ++at) {
+      if (v != 0 || *at != '0') ++count;
+      if (count <= 18) v = v * 10 + static_cast<std::uint64_t>(*at - '0');
+    }
+    if (at == fraction) return nullptr;
+    decimals = static_cast<int>(std::min<std::ptrdiff_t>(at - fraction, kMostDecimals + 1));
+  }
+  const bool out = decimals > kMostDecimals || count > 18 ||
+                   v > (negative ? 2147483648u : 2147483647u) *
+                           static_cast<std::uint64_t>(kTenTo[std::min(decimals, kMostDecimals)]);
+  if (out) beyond = true;
+  value = out ? 0 : negative ? -static_cast<std::int64_t>(v) : static_cast<std::int64_t>(v);
+  return at;
+}
+
+// Gathers a track's points, bringing them all to the most decimals any of
+// its values has.
+class PointsBuilder {
+ public:
+  void Add(int index, std::int64_t x, int xDecimals, std::int64_t y, int yDecimals) {
+    Widen(std::max(xDecimals, yDecimals));
+    points_.push_back(
+        {index, decimals_, x * kTenTo[decimals_ - xDecimals], y * kTenTo[decimals_ - yDecimals]});
+  }
+  std::vector<TrackPoint> Take() { return std::move(points_); }
+
+ private:
+  void Widen(int decimals) {
+    if (decimals <= decimals_) return;
+    for (TrackPoint& p : points_) {
+      p.x *= kTenTo[decimals - decimals_];
+      p.y *= kTenTo[decimals - decimals_];
+      p.decimals = decimals;
+    }
+    decimals_ = decimals;
+  }
+  std::vector<TrackPoint> points_;
+  int decimals_ = 0;
+};
+
+// Why a line was refused: not the layout, or a value the plug-in never
+// writes.
+std::string Refused(int number, const char* layout, bool beyond) {
+  return "line " + std::to_string(number) +
+         (beyond ? " has a value beyond a track's: X and Y are pixels from -2147483648 to "
+                   "2147483647, with up to 6 decimals"
+                 : std::string(" is not \"") + layout + "\"");
+}
+
+}  // namespace
+
 scene::Result<std::vector<TrackPoint>> ReadTrack(const std::string& text) {
-  std::vector<TrackPoint> points;
+  PointsBuilder points;
   int number = 0;
   // Line by line, as getline reads them: a last line needs no line break.
   for (const char *next = text.data(), *stop = next + text.size(); next < stop;) {
@@ -58,26 +131,28 @@ scene::Result<std::vector<TrackPoint>> ReadTrack(const std::string& text) {
         static_cast<const char*>(std::memchr(s, '\n', static_cast<std::size_t>(stop - s)));
     const char* end = br != nullptr ? br : stop;
     next = br != nullptr ? br + 1 : stop;
-    TrackPoint p{};
-    auto r1 = std::from_chars(s, end, p.index);
+    int index = 0, xd = 0, yd = 0;
+    std::int64_t x = 0, y = 0;
+    bool beyond = false;
+    auto r1 = std::from_chars(s, end, index);
     if (r1.ec == std::errc() && r1.ptr < end && *r1.ptr == '\t') {
-      auto r2 = std::from_chars(r1.ptr + 1, end, p.x);
-      if (r2.ec == std::errc() && r2.ptr < end && *r2.ptr == '\t') {
-        auto r3 = std::from_chars(r2.ptr + 1, end, p.y);
-        if (r3.ec == std::errc() && r3.ptr == end) {
-          if (p.index != number - 1) {
+      const char* r2 = ReadPixel(r1.ptr + 1, end, x, xd, beyond);
+      if (r2 != nullptr && r2 < end && *r2 == '\t') {
+        const char* r3 = ReadPixel(r2 + 1, end, y, yd, beyond);
+        if (r3 == end && !beyond) {
+          if (index != number - 1) {
             return scene::Fail("line " + std::to_string(number) + " has the index " +
-                               std::to_string(p.index) + "; indices count from 0 (expected " +
+                               std::to_string(index) + "; indices count from 0 (expected " +
                                std::to_string(number - 1) + ")");
           }
-          points.push_back(p);
+          points.Add(index, x, xd, y, yd);
           continue;
         }
       }
     }
-    return scene::Fail("line " + std::to_string(number) + " is not \"index<TAB>x<TAB>y\"");
+    return scene::Fail(Refused(number, "index<TAB>x<TAB>y", beyond));
   }
-  return points;
+  return points.Take();
 }
 
 const FormatInfo* FindFormat(const std::string& name) {
@@ -101,10 +176,10 @@ void WriteAe(std::ostream& out, const std::vector<TrackPoint>& points, const Tra
       << "Transform\tPosition\n"
       << "\tFrame\tX pixels\tY pixels\tZ pixels\t\n";
   for (const TrackPoint& p : points) {
-    out << '\t' << FrameText(FrameOf(info, p.index)) << '\t' << p.x
-        << '\t'
-        // A frame that could not be projected keeps its marker values.
-        << (Unprojected(p) ? p.y : static_cast<long long>(*info.height) - p.y) << "\t0\t\n";
+    // A frame that could not be projected keeps its marker values.
+    const std::int64_t y = Unprojected(p) ? p.y : *info.height * kTenTo[p.decimals] - p.y;
+    out << '\t' << FrameText(FrameOf(info, p.index)) << '\t' << PixelText(p.x, p.decimals) << '\t'
+        << PixelText(y, p.decimals) << "\t0\t\n";
   }
   out << "\n\nEnd of Keyframe Data\n";
 }
@@ -115,8 +190,9 @@ void WriteShake(std::ostream& out, const std::vector<TrackPoint>& points, const 
       << "   Frame             X             Y   Correlation\n";
   for (const TrackPoint& p : points) {
     char line[128];
-    std::snprintf(line, sizeof line, "%8.2f %13.3f %13.3f %13.3f\n", FrameOf(info, p.index),
-                  static_cast<double>(p.x), static_cast<double>(p.y), 1.0);
+    std::snprintf(line, sizeof line, "%8.2f %13s %13s %13.3f\n", FrameOf(info, p.index),
+                  PixelText(p.x, p.decimals, 3).c_str(), PixelText(p.y, p.decimals, 3).c_str(),
+                  1.0);
     out << line;
   }
 }
@@ -135,7 +211,8 @@ void WriteJson(std::ostream& out, const std::vector<TrackPoint>& points, const T
   for (std::size_t i = 0; i < points.size(); ++i) {
     const TrackPoint& p = points[i];
     out << (i == 0 ? "\n" : ",\n") << "  {\n   \"frame\": " << Value(FrameOf(info, p.index)).dump()
-        << ",\n   \"x\": " << Value(p.x).dump() << ",\n   \"y\": " << Value(p.y).dump() << "\n  }";
+        << ",\n   \"x\": " << PixelText(p.x, p.decimals)
+        << ",\n   \"y\": " << PixelText(p.y, p.decimals) << "\n  }";
   }
   out << (points.empty() ? "]" : "\n ]") << "\n}\n";
 }
@@ -143,22 +220,24 @@ void WriteJson(std::ostream& out, const std::vector<TrackPoint>& points, const T
 void WriteNuke(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info,
                double) {
   for (const TrackPoint& p : points)
-    out << FrameText(FrameOf(info, p.index)) << ' ' << p.x << ' ' << p.y << '\n';
+    out << FrameText(FrameOf(info, p.index)) << ' ' << PixelText(p.x, p.decimals) << ' '
+        << PixelText(p.y, p.decimals) << '\n';
 }
 
 void WriteCsv(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info,
               double) {
   out << "frame,x,y\n";
   for (const TrackPoint& p : points)
-    out << FrameText(FrameOf(info, p.index)) << ',' << p.x << ',' << p.y << '\n';
+    out << FrameText(FrameOf(info, p.index)) << ',' << PixelText(p.x, p.decimals) << ','
+        << PixelText(p.y, p.decimals) << '\n';
 }
 
 void Write3de(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info,
               double shift) {
   out << "1\n" << info.name << "\n0\n" << points.size() << "\n";
   for (const TrackPoint& p : points) {
-    out << FrameText(FrameOf(info, p.index, shift)) << ' ' << Number(double(p.x), 15) << ' '
-        << Number(double(p.y), 15) << '\n';
+    out << FrameText(FrameOf(info, p.index, shift)) << ' ' << PixelText(p.x, p.decimals, 15) << ' '
+        << PixelText(p.y, p.decimals, 15) << '\n';
   }
 }
 
@@ -222,33 +301,41 @@ scene::Result<std::string> RenderTrack(Format format, const std::vector<TrackPoi
 namespace {
 
 scene::Result<Track> ReadCsv(const std::string& text, TrackInfo info) {
-  std::vector<TrackPoint> points;
+  PointsBuilder points;
   std::istringstream in(text);
   std::string line;
   std::getline(in, line);  // the header
-  for (int number = 2; std::getline(in, line); ++number) {
+  int count = 0;
+  for (int number = 2; std::getline(in, line); ++number, ++count) {
+    const char* s = line.data();
+    const char* end = s + line.size();
     double frame = 0;
-    long x = 0, y = 0;
-    char tail = 0;
-    if (std::sscanf(line.c_str(), "%lf,%ld,%ld%c", &frame, &x, &y, &tail) != 3 ||
-        !std::isfinite(frame)) {
-      return scene::Fail("line " + std::to_string(number) + " is not \"frame,x,y\"");
-    }
-    if (points.empty()) info.startFrame = frame;
+    std::int64_t x = 0, y = 0;
+    int xd = 0, yd = 0;
+    bool beyond = false;
+    const auto f = std::from_chars(s, end, frame);
+    const char* r2 = f.ec == std::errc() && f.ptr < end && *f.ptr == ','
+                         ? ReadPixel(f.ptr + 1, end, x, xd, beyond)
+                         : nullptr;
+    const char* r3 =
+        r2 != nullptr && r2 < end && *r2 == ',' ? ReadPixel(r2 + 1, end, y, yd, beyond) : nullptr;
+    if (r3 != end || beyond || !std::isfinite(frame))
+      return scene::Fail(Refused(number, "frame,x,y", beyond && r3 == end));
+    if (count == 0) info.startFrame = frame;
     // A track's frames follow one another: a gap or a step back would be
     // lost in the copy, so it is refused.
-    if (frame != info.startFrame + static_cast<double>(points.size())) {
+    if (frame != info.startFrame + count) {
       return scene::Fail("line " + std::to_string(number) + " has the frame " + FrameText(frame) +
                          "; a track's frames follow one another (expected " +
-                         FrameText(info.startFrame + static_cast<double>(points.size())) + ")");
+                         FrameText(info.startFrame + count) + ")");
     }
-    points.push_back({static_cast<int>(points.size()), x, y});
+    points.Add(count, x, xd, y, yd);
   }
-  return Track{std::move(points), std::move(info)};
+  return Track{points.Take(), std::move(info)};
 }
 
 scene::Result<Track> ReadJson(const std::string& text, TrackInfo info) {
-  std::vector<TrackPoint> points;
+  PointsBuilder points;
   try {
     const auto doc = nlohmann::json::parse(text);
     // Read as numbers first: a value out of range is refused, not cast.
@@ -272,19 +359,37 @@ scene::Result<Track> ReadJson(const std::string& text, TrackInfo info) {
       if (frame != info.startFrame + static_cast<double>(i))
         throw std::out_of_range("frames[" + std::to_string(i) + "] is frame " + FrameText(frame) +
                                 "; a track's frames follow one another");
-      auto pixel = [&](const char* key) {
+      // A value as the shortest text that reads back as its number: the
+      // digits it was written with, but for trailing zeros.
+      auto pixel = [&](const char* key, int& decimals) {
         const auto& v = frames[i].at(key);
-        if (!v.is_number_integer()) throw std::out_of_range(std::string(key) + " is not whole");
-        return v.get<long>();
+        const std::string refusal =
+            "frames[" + std::to_string(i) + "]." + key +
+            " is not a pixel value with up to 6 decimals in the 32-bit range";
+        if (!v.is_number()) throw std::out_of_range(refusal);
+        char text[64];
+        const auto written =
+            v.is_number_unsigned() ? std::to_chars(text, text + sizeof text, v.get<std::uint64_t>())
+            : v.is_number_integer() ? std::to_chars(text, text + sizeof text, v.get<std::int64_t>())
+                                    : std::to_chars(text, text + sizeof text, v.get<double>(),
+                                                    std::chars_format::fixed);
+        std::int64_t value = 0;
+        bool beyond = false;
+        if (written.ec != std::errc() ||
+            ReadPixel(text, written.ptr, value, decimals, beyond) != written.ptr || beyond)
+          throw std::out_of_range(refusal);
+        return value;
       };
-      points.push_back({static_cast<int>(i), pixel("x"), pixel("y")});
+      int xd = 0, yd = 0;
+      const std::int64_t x = pixel("x", xd), y = pixel("y", yd);
+      points.Add(static_cast<int>(i), x, xd, y, yd);
     }
   } catch (const nlohmann::json::exception& e) {
     return scene::Fail(std::string("not a track of the json format: ") + e.what());
   } catch (const std::out_of_range& e) {
     return scene::Fail(std::string("not a track of the json format: ") + e.what());
   }
-  return Track{std::move(points), std::move(info)};
+  return Track{points.Take(), std::move(info)};
 }
 
 }  // namespace

@@ -1,14 +1,15 @@
 // A screen track in the import formats of compositors. The plug-in's own
-// file stays as it is (line index, X, Y, whole pixels, origin bottom-left);
-// these are copies made from it:
+// file stays as it is (line index, X, Y, origin bottom-left; whole pixels,
+// or as many decimals as the run asked for); these are copies made from it,
+// each value with the decimals the track has:
 //
 //   nuke   "frame x y" lines, origin bottom-left
 //   ae     After Effects keyframe data as the clipboard carries it (tabs;
 //          origin top-left: y' = height - y); needs the size and the rate
 //   shake  TrackName, a column header, "Frame X Y Correlation" rows, three
-//          decimals
+//          decimals (more when the track has more)
 //   3de    3DEqualizer's 2D points: count, name, colour, frame count, then
-//          "frame x y" rows; whole frames from 1
+//          "frame x y" rows with 15 decimals; whole frames from 1
 //   csv    "frame,x,y" with a header line, origin bottom-left
 //   json   {"width", "height", "fps", "name", "frames": [{"frame", "x", "y"}]}
 //
@@ -17,31 +18,46 @@
 // a track that starts below 1 so that it starts at 1.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "host/scene/Result.h"
+#include "math/Rounding.h"
 
 namespace tq::app {
 
-// One line of the plug-in's track: its index, and X and Y in pixels.
+// One line of the plug-in's track: its index, and X and Y in pixels as
+// whole numbers of 10^-decimals of a pixel; every point of a track has the
+// track's decimals (0 to 6).
 struct TrackPoint {
   int index;
-  long x;
-  long y;
+  int decimals;
+  std::int64_t x;
+  std::int64_t y;
 };
 
 // A frame the plug-in could not project: it writes the ends of the 32-bit
-// range for it.
+// range for it, with as many decimals as the others (2147483647.000).
 inline bool Unprojected(const TrackPoint& p) {
-  auto edge = [](long v) { return v <= -2147483648L || v >= 2147483647L; };
+  const std::int64_t scale = kTenTo[p.decimals];
+  auto edge = [&](std::int64_t v) { return v <= INT32_MIN * scale || v >= INT32_MAX * scale; };
   return edge(p.x) || edge(p.y);
 }
 
-// Reads the plug-in's "index TAB x TAB y" lines, indices counting from 0;
-// anything else is refused with its line number.
+// A value of a point as text, exactly, with its decimals or, when more are
+// asked for, zeros after them ("12.5" at 1 decimal is "12.500" at least 3).
+std::string PixelText(std::int64_t value, int decimals, int atLeast = 0);
+// A value of a point as the nearest double, for drawing.
+inline double PixelDouble(std::int64_t value, int decimals) {
+  return static_cast<double>(value) / static_cast<double>(kTenTo[decimals]);
+}
+
+// Reads the plug-in's "index TAB x TAB y" lines, indices counting from 0, X
+// and Y whole or with up to 6 decimals and within the 32-bit range the
+// plug-in writes; anything else is refused with its line number.
 scene::Result<std::vector<TrackPoint>> ReadTrack(const std::string& text);
 
 enum class Format { kNuke, kAe, kShake, k3de, kCsv, kJson };

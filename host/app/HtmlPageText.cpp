@@ -97,8 +97,8 @@ const char kHtmlPageTail[] = R"page(</script>
     var n = t.x.length, flag = new Uint8Array(n);
     t.behind.forEach(function (i) { flag[i] = 2; });
     t.unprojected.forEach(function (i) { flag[i] = 1; });
-    return { name: t.name, mode: t.mode, x: t.x, y: t.y, n: n, flag: flag, colour: colour(k),
-      shown: true };
+    return { name: t.name, mode: t.mode, x: t.x, y: t.y, decimals: t.decimals, n: n, flag: flag,
+      colour: colour(k), shown: true };
   });
   var count = tracks.reduce(function (m, t) { return Math.max(m, t.n); }, 0);
 
@@ -217,7 +217,8 @@ const char kHtmlPageTail[] = R"page(</script>
 
   function lineOf(t, i) {
     if (i >= t.n) return 'frame ' + frameText(i) + '  no frame';
-    return 'frame ' + frameText(i) + '  x ' + t.x[i] + '  y ' + t.y[i] +
+    return 'frame ' + frameText(i) + '  x ' + t.x[i].toFixed(t.decimals) + '  y ' +
+      t.y[i].toFixed(t.decimals) +
       (t.flag[i] === 1 ? '  could not be projected' : t.flag[i] === 2 ? '  behind the camera' : '');
   }
   var current = 0;

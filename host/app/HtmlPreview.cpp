@@ -63,8 +63,15 @@ std::string PageData(const HtmlPage& page) {
     json x = json::array(), y = json::array(), unprojected = json::array(), behind = json::array();
     for (std::size_t i = 0; i < track.points.size(); ++i) {
       const TrackPoint& p = track.points[i];
-      x.push_back(p.x);
-      y.push_back(p.y);
+      // Whole pixels as integers; decimals as the shortest number that reads
+      // back as the value written, which toFixed(decimals) shows again.
+      if (p.decimals == 0) {
+        x.push_back(p.x);
+        y.push_back(p.y);
+      } else {
+        x.push_back(PixelDouble(p.x, p.decimals));
+        y.push_back(PixelDouble(p.y, p.decimals));
+      }
       if (Unprojected(p)) {
         unprojected.push_back(i);
       } else if (i < track.behind.size() && track.behind[i]) {
@@ -73,6 +80,7 @@ std::string PageData(const HtmlPage& page) {
     }
     data["targets"].push_back({{"name", track.target},
                                {"mode", track.mode},
+                               {"decimals", track.points.empty() ? 0 : track.points[0].decimals},
                                {"x", std::move(x)},
                                {"y", std::move(y)},
                                {"unprojected", std::move(unprojected)},

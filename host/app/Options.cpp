@@ -42,6 +42,10 @@ const std::vector<Option>& ExportOptions() {
       {"--height", nullptr, "N", "type the image height"},
       {"--start", nullptr, "F", "type the first frame (may be fractional)"},
       {"--end", nullptr, "F", "type the last frame (inclusive)"},
+      {"--decimals", nullptr, "N",
+       "write X and Y with N digits after the point, 0 to 6: where the target lands, not the "
+       "nearest whole pixel; every copy and preview keeps them (default: 0, whole pixels). The "
+       "plug-in reads it from the application's profile when the command starts"},
       {"--output", "-o", "FILE",
        "choose the output file in the save request (default: TQmotion.txt in the current "
        "folder; - for standard output)"},

@@ -1,10 +1,13 @@
 #include "host/app/PluginRun.h"
 
 #include <algorithm>
+#include <charconv>
 #include <ostream>
 
 #include "dialog/ControlIds.h"
+#include "export/Parameters.h"
 #include "host/app/BehindCamera.h"
+#include "host/framework/App.h"
 #include "host/framework/Window.h"
 
 namespace tq::app {
@@ -28,6 +31,17 @@ bool RunExportCommand(const std::string& pluginPath, tq::scene::Scene& scene,
   if (!session.Loaded()) return false;
   session.Run(driver, tap);
   return true;
+}
+
+void UseDecimals(const ParsedArgs& args) {
+  const std::string given = args.Value("--decimals", "0");
+  int decimals = -1;
+  const auto [end, ec] = std::from_chars(given.data(), given.data() + given.size(), decimals);
+  if (ec != std::errc() || end != given.data() + given.size() || decimals < 0 ||
+      decimals > kMostDecimals) {
+    throw UsageError{"--decimals must be a whole number from 0 to 6, not '" + given + "'"};
+  }
+  framework::WriteProfileEntry(kProfileSection, kProfileDecimals, decimals);
 }
 
 // The summary of a run that ended with OK, from the lines it wrote: how many,

@@ -11,6 +11,7 @@
 #include "dialog/ControlIds.h"
 #include "host/app/BehindCamera.h"
 #include "host/app/Formats.h"
+#include "host/app/Options.h"
 #include "host/app/PluginModule.h"
 #include "host/fileio/FileStream.h"
 #include "host/framework/Dialog.h"
@@ -121,6 +122,11 @@ class ExportSession {
 // err) when the plug-in cannot be loaded.
 bool RunExportCommand(const std::string& pluginPath, tq::scene::Scene& scene,
                       framework::UiDriver& driver, TrackTap& tap, std::ostream& err);
+
+// Puts --decimals (0 when not given) in the application's profile, where
+// the plug-in reads it when its command starts; a value that is not a whole
+// number from 0 to 6 is a usage error.
+void UseDecimals(const ParsedArgs& args);
 
 inline constexpr char kNoDialog[] = "the settings dialog could not be shown";
 

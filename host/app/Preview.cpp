@@ -56,10 +56,10 @@ class SvgPreview {
     left_ = 0, right_ = w_, top_ = 0, bottom_ = h_;
     for (const TrackPoint& p : points_) {
       if (Saturated(p)) continue;
-      left_ = std::min(left_, std::max(X(p.x), -10 * w_));
-      right_ = std::max(right_, std::min(X(p.x), 11 * w_));
-      top_ = std::min(top_, std::max(Y(p.y), -10 * h_));
-      bottom_ = std::max(bottom_, std::min(Y(p.y), 11 * h_));
+      left_ = std::min(left_, std::max(X(p), -10 * w_));
+      right_ = std::max(right_, std::min(X(p), 11 * w_));
+      top_ = std::min(top_, std::max(Y(p), -10 * h_));
+      bottom_ = std::max(bottom_, std::min(Y(p), 11 * h_));
     }
     const double margin = std::max(w_, h_) * 0.08 + 40;
     left_ -= margin, right_ += margin, top_ -= margin + 30 * unit_, bottom_ += margin;
@@ -85,8 +85,19 @@ class SvgPreview {
     const auto i = static_cast<std::size_t>(p.index);
     return i < info_.behind.size() && info_.behind[i];
   }
-  double X(long x) const { return static_cast<double>(x); }
-  double Y(long y) const { return h_ - static_cast<double>(y); }  // origin bottom-left
+  // Where a point is drawn: its values as doubles, the origin moved to the
+  // bottom-left.
+  double X(const TrackPoint& p) const { return PixelDouble(p.x, p.decimals); }
+  double Y(const TrackPoint& p) const { return h_ - PixelDouble(p.y, p.decimals); }
+  // A point's place written exactly, with the track's decimals.
+  void Place(const TrackPoint& p, const char* between) {
+    if (p.decimals == 0) {
+      svg_ << X(p) << between << Y(p);
+    } else {
+      const std::int64_t h = static_cast<std::int64_t>(h_) * kTenTo[p.decimals];
+      svg_ << PixelText(p.x, p.decimals) << between << PixelText(h - p.y, p.decimals);
+    }
+  }
 
   void Heading() {
     const std::string mode = info_.mode.empty() ? "" : " (" + info_.mode + ")";
@@ -130,7 +141,8 @@ class SvgPreview {
              << "\" points=\"";
         continue;
       }
-      svg_ << X(p.x) << "," << Y(p.y) << " ";
+      Place(p, ",");
+      svg_ << " ";
     }
     svg_ << "\"/>\n";
     std::vector<std::pair<double, double>> taken;
@@ -138,12 +150,14 @@ class SvgPreview {
       if (Saturated(p)) continue;
       const std::string frame = FrameLabel(info_.startFrame, p.index);
       const bool behind = Behind(p);
-      svg_ << "<circle" << (behind ? " class=\"behind\"" : "") << " cx=\"" << X(p.x) << "\" cy=\""
-           << Y(p.y) << "\" r=\"" << 2 * unit_ << "\" fill=\"" << (behind ? "#f08c00" : "#1f6fd1")
-           << "\"><title>frame " << frame << ": (" << p.x << ", " << p.y << ")"
-           << (behind ? " behind the camera: mirrored" : "") << "</title></circle>\n";
+      svg_ << "<circle" << (behind ? " class=\"behind\"" : "") << " cx=\"";
+      Place(p, "\" cy=\"");
+      svg_ << "\" r=\"" << 2 * unit_ << "\" fill=\"" << (behind ? "#f08c00" : "#1f6fd1")
+           << "\"><title>frame " << frame << ": (" << PixelText(p.x, p.decimals) << ", "
+           << PixelText(p.y, p.decimals) << ")" << (behind ? " behind the camera: mirrored" : "")
+           << "</title></circle>\n";
       if (p.index % 10 != 0) continue;
-      Label(X(p.x), Y(p.y), frame, taken);
+      Label(X(p), Y(p), frame, taken);
     }
   }
 
@@ -174,10 +188,12 @@ class SvgPreview {
 
   void Mark(const TrackPoint& p, const char* colour, const char* word) {
     if (Saturated(p)) return;
-    svg_ << "<circle cx=\"" << X(p.x) << "\" cy=\"" << Y(p.y) << "\" r=\"" << 6 * unit_
-         << "\" fill=\"none\" stroke=\"" << colour << "\" stroke-width=\"" << 2 * unit_ << "\"/>\n";
-    svg_ << "<text x=\"" << X(p.x) + 8 * unit_ << "\" y=\"" << Y(p.y) + 14 * unit_
-         << "\" font-size=\"" << 11 * unit_ << "\" fill=\"" << colour << "\">" << word << " (frame "
+    svg_ << "<circle cx=\"";
+    Place(p, "\" cy=\"");
+    svg_ << "\" r=\"" << 6 * unit_ << "\" fill=\"none\" stroke=\"" << colour << "\" stroke-width=\""
+         << 2 * unit_ << "\"/>\n";
+    svg_ << "<text x=\"" << X(p) + 8 * unit_ << "\" y=\"" << Y(p) + 14 * unit_ << "\" font-size=\""
+         << 11 * unit_ << "\" fill=\"" << colour << "\">" << word << " (frame "
          << FrameLabel(info_.startFrame, p.index) << ")</text>\n";
   }
 

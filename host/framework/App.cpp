@@ -1,7 +1,10 @@
 #include "host/framework/App.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "host/framework/TestSeams.h"
@@ -122,6 +125,33 @@ int CWinApp::ExitInstance() {
 int CWinApp::DoMessageBox(LPCSTR lpszPrompt, UINT nType, UINT) {
   return tq::framework::GetUiDriver()->MessageBox(
       lpszPrompt != nullptr ? lpszPrompt : "", m_pszAppName != nullptr ? m_pszAppName : "", nType);
+}
+
+namespace {
+std::map<std::pair<std::string, std::string>, int>& Profile() {
+  static std::map<std::pair<std::string, std::string>, int> profile;
+  return profile;
+}
+}  // namespace
+
+namespace tq::framework {
+void WriteProfileEntry(const char* section, const char* entry, int value) {
+  Profile()[{section, entry}] = value;
+}
+void RemoveProfileEntry(const char* section, const char* entry) {
+  Profile().erase({section, entry});
+}
+}  // namespace tq::framework
+
+UINT CWinApp::GetProfileInt(LPCSTR lpszSection, LPCSTR lpszEntry, int nDefault) {
+  const auto& profile = Profile();
+  const auto it = profile.find({lpszSection, lpszEntry});
+  return static_cast<UINT>(it == profile.end() ? nDefault : it->second);
+}
+
+BOOL CWinApp::WriteProfileInt(LPCSTR lpszSection, LPCSTR lpszEntry, int nValue) {
+  tq::framework::WriteProfileEntry(lpszSection, lpszEntry, nValue);
+  return TRUE;
 }
 
 void CWinApp::DoWaitCursor(int nCode) {

@@ -135,6 +135,13 @@ class CWinApp : public CWinThread {
   virtual int DoMessageBox(LPCSTR lpszPrompt, UINT nType, UINT nIDPrompt);
   // +1 shows the wait cursor (nested), -1 takes one level away.
   virtual void DoWaitCursor(int nCode);
+  // The application's profile, where a program keeps its options between
+  // runs. The host keeps it in memory for the process, as the registry
+  // would keep it, and shares it with its plug-ins: an entry the host wrote
+  // before it ran a command is what the command reads. nDefault for an entry
+  // never written.
+  UINT GetProfileInt(LPCSTR lpszSection, LPCSTR lpszEntry, int nDefault);
+  BOOL WriteProfileInt(LPCSTR lpszSection, LPCSTR lpszEntry, int nValue);
 
   LPCSTR m_pszAppName;
   HINSTANCE m_hInstance = nullptr;
@@ -184,6 +191,10 @@ class CDynLinkLibrary : public CCmdTarget {
 };
 
 namespace tq::framework {
+// The profile of CWinApp::GetProfileInt, as the host writes it for its
+// plug-ins: the value of an entry, or its removal.
+void WriteProfileEntry(const char* section, const char* entry, int value);
+void RemoveProfileEntry(const char* section, const char* entry);
 // The CDynLinkLibrary objects the framework holds now.
 int DynLinkLibraryCount();
 }  // namespace tq::framework

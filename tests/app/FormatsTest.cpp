@@ -21,7 +21,7 @@ std::string Text(const tq::scene::Result<std::string>& r) {
   return r ? *r : "refused: " + r.error;
 }
 
-const std::vector<TrackPoint> kTrack = {{0, 100, 50}, {1, -3, 470}, {2, 120, 0}};
+const std::vector<TrackPoint> kTrack = {{0, 0, 100, 50}, {1, 0, -3, 470}, {2, 0, 120, 0}};
 
 TrackInfo Info() {
   TrackInfo info;
@@ -120,8 +120,8 @@ TEST(Formats, WhatAFormatCannotHold) {
 // A frame that could not be projected keeps its marker values when After
 // Effects' Y is turned down.
 TEST(Formats, UnprojectedFramesKeepTheirMarkers) {
-  const std::string ae = Text(
-      tq::app::RenderTrack(Format::kAe, {{0, -2147483648L, -2147483648L}, {1, 5, 80}}, Info()));
+  const std::string ae = Text(tq::app::RenderTrack(
+      Format::kAe, {{0, 0, -2147483648L, -2147483648L}, {1, 0, 5, 80}}, Info()));
   EXPECT_NE(ae.find("\t10\t-2147483648\t-2147483648\t0\t\n\t11\t5\t400\t0"), std::string::npos)
       << ae;
 }
@@ -167,8 +167,17 @@ TEST(Formats, RefusalsNameTheFileLineAndFlag) {
   } rows[] = {
       {"0\t1\t2\n1\t2\n", "t.txt: line 2 is not \"index<TAB>x<TAB>y\""},
       {"0\t1\t2\n2\t2\t3\n", "t.txt: line 2 has the index 2; indices count from 0 (expected 1)"},
-      {"0\t1.5\t2\n", "t.txt: line 1 is not \"index<TAB>x<TAB>y\""},
+      {"0\t1.5\t2.\n", "t.txt: line 1 is not \"index<TAB>x<TAB>y\""},
+      {"0\t1.5\t2.1234567\n",
+       "t.txt: line 1 has a value beyond a track's: X and Y are pixels "
+       "from -2147483648 to 2147483647, with up to 6 decimals"},
+      {"0\t2147483647.5\t2\n",
+       "t.txt: line 1 has a value beyond a track's: X and Y are pixels "
+       "from -2147483648 to 2147483647, with up to 6 decimals"},
       {"frame,x,y\n1,2\n", "t.txt: line 2 is not \"frame,x,y\""},
+      {"frame,x,y\n1,2,3\n2,99999999999999999999,3\n",
+       "t.txt: line 3 has a value beyond a track's: X and Y are pixels from -2147483648 to "
+       "2147483647, with up to 6 decimals"},
   };
   for (const Row& r : rows) {
     const auto track = tq::app::ReadAnyTrack(r.text, "t.txt");

@@ -20,11 +20,14 @@ TEST(HtmlPreview, HostileNamesAndMarkedFrames) {
   const std::string name = "</script><script>alert(1)</script> <!-- & Tom's \"$(date)\" \xc3\xbc";
   tq::app::HtmlPage page;
   page.camera = "</SCRIPT>";
-  page.tracks.push_back(
-      {name,
-       "",
-       {{0, 1, 2}, {1, 3, 4}, {2, -2147483648L, -2147483648L}, {3, 2147483647L, 5}, {4, 6, -7}},
-       {false, true, true}});
+  page.tracks.push_back({name,
+                         "",
+                         {{0, 0, 1, 2},
+                          {1, 0, 3, 4},
+                          {2, 0, -2147483648L, -2147483648L},
+                          {3, 0, 2147483647L, 5},
+                          {4, 0, 6, -7}},
+                         {false, true, true}});
   const std::string html = tq::app::RenderHtmlPreview(page);
   const std::string open = "<script type=\"application/json\" id=\"data\">";
   const auto begin = html.find(open) + open.size();

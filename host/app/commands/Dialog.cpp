@@ -14,7 +14,7 @@
 namespace tq::app {
 namespace {
 
-const char kDialogUsage[] = R"(Usage: tqhost [--plugin PATH] dialog SCENE
+const char kDialogUsage[] = R"(Usage: tqhost [--plugin PATH] dialog SCENE [--decimals N]
 
 Runs the plug-in's export command on the scene with its settings dialog drawn
 in the terminal:
@@ -27,11 +27,14 @@ in the terminal:
   Esc                         Cancel
 
 The file button asks for the output path on one line. Needs a terminal.
+--decimals N writes X and Y with N digits after the point (0 to 6; default 0,
+whole pixels), as tqhost export does.
 )";
 
 int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, const ParsedArgs& a,
            std::ostream& out, std::ostream& err) {
   if (args.size() != 1) throw UsageError{"dialog needs exactly one scene file"};
+  UseDecimals(a);
   if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) {
     err << "tqhost: dialog needs a terminal; use 'tqhost export' to run without one\n";
     return 1;
@@ -85,7 +88,7 @@ const Command& DialogCommand() {
       "                    in the terminal, for a person to work\n",
       [] { return std::string(kDialogUsage); },
       {&ImportOptions()},
-      {"--width", "--height"},
+      {"--width", "--height", "--decimals"},
       [](const CommandCall& c) { return Dialog(c.pluginPath, c.rest, c.args, c.out, c.err); }};
   return command;
 }

@@ -332,6 +332,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   if (positional.size() > 2) {
     throw UsageError{"more than one scene given (" + positional[1] + ", " + positional[2] + ")"};
   }
+  UseDecimals(a);
   const std::vector<AlsoCopy> also = AlsoCopies(a);
   std::optional<PlatePattern> plate;
   if (a.Has("--plate")) {
