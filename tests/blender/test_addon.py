@@ -6,7 +6,7 @@ import bpy
 from bpy_extras.object_utils import world_to_camera_view
 from mathutils import Vector
 
-TQHOST = sys.argv[sys.argv.index("--") + 1]
+TQHOST = os.path.abspath(sys.argv[sys.argv.index("--") + 1])
 TMP = tempfile.mkdtemp(prefix="tqmotion-test-")
 os.makedirs(TMP + "/scripts/addons")
 os.symlink(os.path.abspath(os.path.dirname(__file__) + "/../../blender/tqmotion"),
