@@ -53,6 +53,7 @@ class ExportJob:
         self.tqhost, self.args, self.names = tqhost, args, names
         self.frames, self.directory = frames, directory
         self.cameras, self.copies = [], []  # [name, first, last]; format names
+        self.subfolder = ""  # the folder the file pattern names, without fields
         self.made, self.staging, self.temp, self.process = [], None, None, None
         self.out, self.err = bytearray(), bytearray()
         self.held = False
@@ -65,6 +66,8 @@ class ExportJob:
             except OSError as e:
                 raise ExportError(f"The folder {self.directory} cannot be written: "
                                   f"{e.strerror or e}")
+            if self.subfolder:  # named whole by the pattern; tqhost makes no folders
+                os.makedirs(os.path.join(self.staging, self.subfolder))
             self.temp = tempfile.mkdtemp(prefix="tqmotion-")
             scene_file = os.path.join(self.temp, "shot.tqs.json")
             with open(scene_file, "w", encoding="utf-8") as f:

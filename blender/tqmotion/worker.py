@@ -34,6 +34,9 @@ def output_folder(directory, pattern, formats):
         raise ExportError("The file pattern is empty (for example {target}.txt)")
     if os.path.isabs(pattern) or ".." in pattern.replace("\\", "/").split("/"):
         raise ExportError(f"The file pattern '{pattern}' leaves the folder; name files inside it")
+    if "{" in os.path.dirname(pattern):
+        raise ExportError(f"The file pattern '{pattern}' has a field in a folder's name; tqhost "
+                          "makes no folders: put the fields in the file's name")
     unknown = [f for f in formats if f not in (n for n, _, _ in FORMATS)]
     if unknown:
         raise ExportError(f"Unknown format '{unknown[0]}'; the formats are " +
@@ -66,5 +69,6 @@ def start_export(context, directory, targets_text, mode, formats, pattern, decim
     args += [f"--also={n}:{p}" for n, p in copies]
     job = ExportJob(tqhost, args, [t[0] for t in targets], end - start + 1, directory)
     job.cameras, job.copies = bake.cameras, [n for n, _ in copies]
+    job.subfolder = os.path.dirname(pattern)
     job.start(text)
     return job
