@@ -1,0 +1,214 @@
+"""The shot as a tqmotion scene file, baked one frame at a time.
+
+Every target is written where the camera Blender renders at that frame sees
+it: in that camera's space, through the camera's world matrix as Blender
+normalises it (each axis made unit length, a shear or a mirror kept, as
+world_to_camera_view and the renderers do). The scene file's one camera sits
+at the origin looking down -Z, with Y up, Blender's own camera axes, so the
+host's camera space is Blender's. A camera switched by timeline markers, a
+parent that scales and shears the camera, a mirrored camera: all of it is in
+the points, none of it needs the host's rigid camera to express it.
+
+The focal length is on the host's 35-unit film width: 35 x lens / the width
+of the sensor that spans the image horizontally.
+"""
+
+import array
+import json
+import math
+import re
+
+import mathutils
+
+from .common import ExportError, frame_rate, image_size, shot_range
+
+GEOMETRY_TYPES = {"MESH", "CURVE", "SURFACE", "FONT", "META"}
+
+
+def frame_extents(cam, render):
+    """Half the frame's width and height at a distance of 1, as Blender's
+    view_frame and world_to_camera_view take them: shaped by the resolution
+    before its percentage (1920 x 1080 at 33% frames 1920:1080 on 633 x 356
+    pixels). Under Auto the sensor width spans the larger side."""
+    rx, ry = render.resolution_x, render.resolution_y
+    fit = cam.sensor_fit
+    sensor = cam.sensor_height if fit == "VERTICAL" else cam.sensor_width
+    if fit == "AUTO":
+        fit = "HORIZONTAL" if rx >= ry else "VERTICAL"
+    half = sensor / (2.0 * cam.lens)
+    return (half, half * ry / rx) if fit == "HORIZONTAL" else (half * rx / ry, half)
+
+
+def image_map(tx, ty, width, height):
+    """The map from Blender's camera space to the host's under which the host
+    puts each point where world_to_camera_view puts it, with the host's lens
+    factor at tx (its focal length 35 / (2 tx) on its 35-unit film).
+
+    The host takes floor(W / 2) for both the image's centre and its half
+    width, and the height's scale from the width (the aspect W / H); Blender
+    W / 2 and the frame's own height ty. So x is scaled by W / (2 floor(W / 2))
+    and moved, in proportion to its depth, by the difference of the centres;
+    y likewise with its own scale. For an even size framed in the shape of
+    its pixels, the identity."""
+    hw, hh = width // 2, height // 2
+    if hw == 0 or hh == 0:
+        raise ExportError(f"The image is {width} x {height} pixels; tracks need at least 2 x 2")
+    return mathutils.Matrix((
+        (width / (2 * hw), 0.0, tx * (hw - width / 2) / hw, 0.0),
+        (0.0, height * height * tx / (2 * ty * width * hh),
+         tx * height * (hh - height / 2) / (width * hh), 0.0),
+        (0.0, 0.0, 1.0, 0.0),
+        (0.0, 0.0, 0.0, 1.0)))
+
+
+def model_centre(ob, depsgraph):
+    """The centre of a target's evaluated geometry in its own space: the mean
+    of the face corners (a mesh without faces: of its vertices); None
+    without vertices."""
+    ob_eval = ob.evaluated_get(depsgraph)
+    mesh = ob_eval.to_mesh()
+    try:
+        corners = [i for p in mesh.polygons for i in p.vertices] or range(len(mesh.vertices))
+        total = mathutils.Vector()
+        for i in corners:
+            total += mesh.vertices[i].co
+        return total / len(corners) if len(corners) else None
+    finally:
+        ob_eval.to_mesh_clear()
+
+
+def check_camera(camera, frame):
+    if camera is None:
+        raise ExportError(f"There is no scene camera at frame {frame}: set one in Scene "
+                          "Properties (or a marker's camera)")
+    if camera.type != "CAMERA":
+        raise ExportError(f"The scene camera '{camera.name}' is not a camera object")
+    cam = camera.data
+    if cam.type != "PERSP":
+        raise ExportError(f"The camera '{camera.name}' is not perspective ({cam.type.lower()})"
+                          "; only a perspective camera gives screen tracks")
+    if cam.shift_x != 0 or cam.shift_y != 0:
+        raise ExportError(f"The camera '{camera.name}' has a lens shift at frame {frame}; "
+                          "set Shift X and Y to 0 for screen tracks")
+
+
+def camera_space(camera, frame, render, width, height):
+    """(the map from world to the host's camera space, the focal length)."""
+    check_camera(camera, frame)
+    tx, ty = frame_extents(camera.data, render)
+    normalised = camera.matrix_world.normalized()
+    if abs(normalised.to_3x3().determinant()) < 1e-12:
+        raise ExportError(f"The camera '{camera.name}' is flattened at frame {frame} (a scale of "
+                          "0 on an axis); it sees no image")
+    return image_map(tx, ty, width, height) @ normalised.inverted(), 35.0 / (2.0 * tx)
+
+
+class Bake:
+    """The per-frame points of the targets and the cameras that saw them."""
+
+    def __init__(self, context, targets, mode):
+        self.context, self.targets, self.mode = context, targets, mode
+        self.scene = context.scene
+        self.points = [array.array("d") for _ in targets]  # x, y, z a frame
+        self.focal = []
+        self.cameras = []  # [name, first frame, last frame]
+
+    def locals_at_start(self):
+        """Each target's point in its own space (a bone: its armature's)."""
+        depsgraph = self.context.evaluated_depsgraph_get()
+        found = []
+        for _, ob, bone in self.targets:
+            if bone is not None:
+                found.append((ob, ob.pose.bones[bone], None))
+            elif self.mode == "MODEL_CENTER" and ob.type in GEOMETRY_TYPES:
+                found.append((ob, None, model_centre(ob, depsgraph)))
+            else:
+                found.append((ob, None, None))
+        return found
+
+    def frame(self, frame, spec, width, height):
+        camera = self.scene.camera
+        to_camera, focal = camera_space(camera, frame, self.scene.render, width, height)
+        self.focal.append([frame, focal])
+        if self.cameras and self.cameras[-1][0] == camera.name:
+            self.cameras[-1][2] = frame
+        else:
+            self.cameras.append([camera.name, frame, frame])
+        for points, (ob, pose_bone, local) in zip(self.points, spec):
+            world = ob.matrix_world
+            if pose_bone is not None:
+                at = world @ pose_bone.head
+            elif local is not None:
+                at = world @ local
+            else:
+                at = world.translation
+            points.extend(to_camera @ at)
+
+    def run(self):
+        scene = self.scene
+        render = scene.render
+        if render.pixel_aspect_x != render.pixel_aspect_y:
+            raise ExportError("The pixel aspect is not 1:1 (Output Properties > Format); tracks "
+                              "are made for square pixels")
+        width, height = image_size(render)
+        start, end = shot_range(scene)
+        progress = self.context.window_manager
+        saved = scene.frame_current, scene.frame_subframe
+        progress.progress_begin(start, end)
+        try:
+            scene.frame_set(start)
+            spec = self.locals_at_start()
+            for frame in range(start, end + 1):
+                progress.progress_update(frame)
+                scene.frame_set(frame)
+                self.frame(frame, spec, width, height)
+        finally:
+            progress.progress_end()
+            scene.frame_set(saved[0], subframe=saved[1])
+        return self.scene_file(width, height, start, end)
+
+    def camera_name(self):
+        """The scene file's camera: named after the cameras used, in the order
+        they were first used ("ShotCam+SideCam")."""
+        names = list(dict.fromkeys(name for name, _, _ in self.cameras))
+        name = "+".join(names)
+        if any(ord(c) < 32 for c in name):
+            raise ExportError(f"The camera name {name!r} holds a control character, which scene "
+                              "files refuse; rename it")
+        if name in (t[0] for t in self.targets):
+            raise ExportError(f"A target is named '{name}' as the camera is; rename one")
+        return name
+
+    def scene_file(self, width, height, start, end):
+        """The scene file's text. Its keys are written by hand: json's encoder
+        takes longer than the whole bake."""
+        camera = {"type": "camera", "name": self.camera_name(),
+                  "focalLength": {"keys": self.focal},
+                  "output": {"width": width, "height": height, "startFrame": start,
+                             "endFrame": end}}
+        objects = [camera]
+        for i, (name, _, _) in enumerate(self.targets):
+            # A stand-in for the keys: a control character no name holds.
+            target = {"type": "null", "name": name, "translate": {"keys": f"\x01{i}"}}
+            if self.mode == "MODEL_CENTER":
+                # The point is the centre: a model whose centre is its origin.
+                target.update(type="model", points=[[0.0, 0.0, 0.0]], patches=[[0, 0, 0, 0]])
+            objects.append(target)
+        text = json.dumps({"format": "tq-scene", "version": 1,
+                           "project": {"name": "Blender", "fps": frame_rate(self.scene.render),
+                                       "time": start},
+                           "chor": {"name": "Chor1", "time": start, "objects": objects}},
+                          ensure_ascii=False, allow_nan=False)
+        frames = range(start, end + 1)
+        return re.sub(r'"\\u0001(\d+)"',
+                      lambda m: keys_text(frames, self.points[int(m.group(1))]), text)
+
+
+def keys_text(frames, points):
+    """[[frame, [x, y, z]], ...]: each value rounded to single precision, which
+    is what the host reads, and written with the 9 digits that give it back."""
+    rounded = array.array("f", points)
+    if not all(map(math.isfinite, rounded)):
+        raise ExportError("The shot holds a value that is not a number (a target at infinity?)")
+    at = iter(rounded)
+    return "[" + ",".join("[%d,[%.9g,%.9g,%.9g]]" % key for key in zip(frames, at, at, at)) + "]"

@@ -1,0 +1,256 @@
+"""tqhost running on a baked shot, watched without blocking Blender: its
+output read as it comes, its files checked against its own account and put
+in place, or everything it began removed when it is cancelled or fails."""
+
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+from .common import ExportError
+
+TRACK_SAID = re.compile(r"(\d+) frames written to (.+)")
+COPY_SAID = re.compile(r"(\S+) copy written to (.+)")
+TRACK_LINES = re.compile(r"(?:\d+\t-?\d+(?:\.\d+)?\t-?\d+(?:\.\d+)?\n)*")
+
+
+def make_folder(folder, made):
+    """Makes folder and the folders above it that are missing, noting each in made."""
+    missing = []
+    while folder and not os.path.isdir(folder) and folder not in missing:
+        missing.append(folder)
+        folder = os.path.dirname(folder)
+    for f in reversed(missing):
+        try:
+            os.mkdir(f)
+        except FileExistsError:
+            if not os.path.isdir(f):
+                raise ExportError(f"The folder {missing[0]} cannot be made: Not a directory")
+            continue
+        except OSError as e:
+            raise ExportError(f"The folder {missing[0]} cannot be made: {e.strerror or e}")
+        made.append(f)
+
+
+def remove_made(made):
+    """A failed export leaves no folder of its own behind (one holding a file is kept)."""
+    for folder in reversed(made):
+        try:
+            os.rmdir(folder)
+        except OSError:
+            pass
+
+
+class ExportJob:
+    """One run of tqhost: start() it, poll() until it answers (summary,
+    warnings) or raises ExportError, or cancel() it."""
+
+    def __init__(self, tqhost, args, names, frames, directory):
+        self.tqhost, self.args, self.names = tqhost, args, names
+        self.frames, self.directory = frames, directory
+        self.cameras, self.copies = [], []  # [name, first, last]; format names
+        self.subfolder = ""  # the folder the file pattern names, without fields
+        self.made, self.staging, self.temp, self.process = [], None, None, None
+        self.out, self.err = bytearray(), bytearray()
+        self.held = False
+
+    def start(self, scene_text):
+        try:
+            make_folder(self.directory, self.made)
+            try:
+                self.staging = tempfile.mkdtemp(prefix=".tqmotion-", dir=self.directory)
+            except OSError as e:
+                raise ExportError(f"The folder {self.directory} cannot be written: "
+                                  f"{e.strerror or e}")
+            if self.subfolder:  # named whole by the pattern; tqhost makes no folders
+                os.makedirs(os.path.join(self.staging, self.subfolder))
+            self.temp = tempfile.mkdtemp(prefix="tqmotion-")
+            scene_file = os.path.join(self.temp, "shot.tqs.json")
+            with open(scene_file, "w", encoding="utf-8") as f:
+                f.write(scene_text)
+            try:
+                # Its own process group, so that a cancel stops what it started too.
+                self.process = subprocess.Popen(
+                    [self.tqhost, self.args[0], scene_file] + self.args[1:],
+                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                    cwd=self.staging, start_new_session=True)
+            except OSError as e:
+                raise ExportError(f"tqhost could not be run from '{self.tqhost}': "
+                                  f"{e.strerror or e}")
+        except BaseException:
+            self.discard()
+            raise
+        for pipe in (self.process.stdout, self.process.stderr):
+            os.set_blocking(pipe.fileno(), False)
+
+    def read(self):
+        """What tqhost has said so far, without waiting for more."""
+        for pipe, into in ((self.process.stdout, self.out), (self.process.stderr, self.err)):
+            while not pipe.closed:
+                try:
+                    chunk = os.read(pipe.fileno(), 1 << 16)
+                except BlockingIOError:
+                    break
+                if not chunk:
+                    pipe.close()
+                into += chunk
+
+    def tracks_said(self):
+        return sum(1 for ln in self.out.decode("utf-8", "replace").splitlines()
+                   if TRACK_SAID.search(ln))
+
+    def poll(self):
+        """None while tqhost runs; then (summary, warnings), or ExportError."""
+        self.read()
+        status = self.process.poll()
+        if status is None:
+            return None
+        self.read()
+        # tqhost has ended; a pipe still open is held by a process it left behind,
+        # which is not waited for.
+        self.held = not (self.process.stdout.closed and self.process.stderr.closed)
+        try:
+            return self.finish(status)
+        finally:
+            self.discard()
+
+    def wait(self, timeout):
+        """poll() until tqhost answers; stopped after timeout seconds."""
+        deadline = time.monotonic() + timeout
+        try:
+            while (done := self.poll()) is None:
+                if time.monotonic() > deadline:
+                    raise ExportError(f"tqhost ({self.tqhost}) did not finish in {timeout} s; "
+                                      "stopped")
+                # Woken by tqhost's output, or its end (which closes its pipes).
+                select.select([p for p in (self.process.stdout, self.process.stderr)
+                               if not p.closed], [], [], 0.05)
+            return done
+        finally:
+            if self.process.returncode is None:
+                self.cancel()
+
+    def cancel(self):
+        """Stops tqhost and what it started; nothing it wrote is kept."""
+        if self.process is not None and self.process.poll() is None:
+            try:
+                os.killpg(self.process.pid, signal.SIGTERM)
+                self.process.wait(1)
+            except (ProcessLookupError, subprocess.TimeoutExpired):
+                pass
+            try:
+                os.killpg(self.process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.process.wait()
+        self.discard()
+
+    def discard(self):
+        if self.process is not None:
+            self.process.stdout.close()
+            self.process.stderr.close()
+        for folder in (self.staging, self.temp):
+            if folder:
+                shutil.rmtree(folder, ignore_errors=True)
+        self.staging = self.temp = None
+        remove_made(self.made)
+
+    def finish(self, status):
+        out = self.out.decode("utf-8", "replace")
+        if out:
+            print("tqmotion: " + out.rstrip().replace("\n", "\ntqmotion: "))
+        lines = [ln[len("tqhost: "):] if ln.startswith("tqhost: ") else ln
+                 for ln in self.err.decode("utf-8", "replace").splitlines() if ln.strip()]
+        if status != 0:
+            why = "; ".join(lines) or out.strip() or "no message"
+            how = f"was ended by signal {-status}" if status < 0 else f"exited with status {status}"
+            raise ExportError(f"tqhost ({self.tqhost}) {how}: {why}")
+        files = self.accounted(out.splitlines())
+        self.move(files)
+        warnings = [ln.replace("warning: ", "", 1) for ln in lines if "warning" in ln]
+        if self.held:
+            warnings.append("tqhost finished, but a process it started still holds its output "
+                            "(not waited for); the tracks were checked and written")
+        return self.summary(files), warnings
+
+    def refuse(self, what):
+        raise ExportError(f"tqhost ({self.tqhost}) exited with status 0 but {what}; nothing "
+                          "was written")
+
+    def accounted(self, said):
+        """The files tqhost says it wrote, each checked; nothing else written."""
+        files = []
+        for name in self.names:
+            prefix = name + ": " if len(self.names) > 1 else ""
+            mine = [ln[len(prefix):] for ln in said if ln.startswith(prefix)]
+            tracks = [m for m in map(TRACK_SAID.fullmatch, mine) if m]
+            if len(tracks) != 1:
+                self.refuse(f"did not say it wrote the track of '{name}'")
+            files.append(self.staged(tracks[0].group(2)))
+            self.check_track(name, files[-1], int(tracks[0].group(1)))
+            for fmt in self.copies:
+                copies = [m for m in map(COPY_SAID.fullmatch, mine) if m and m.group(1) == fmt]
+                if len(copies) != 1:
+                    self.refuse(f"did not say it wrote the {fmt} copy of '{name}'")
+                files.append(self.staged(copies[0].group(2)))
+                if os.path.getsize(os.path.join(self.staging, files[-1])) == 0:
+                    self.refuse(f"wrote {files[-1]} empty")
+        on_disk = {os.path.relpath(os.path.join(top, f), self.staging)
+                   for top, _, names in os.walk(self.staging) for f in names}
+        for extra in sorted(on_disk - set(files)):
+            self.refuse(f"wrote {extra}, which it did not account for")
+        return files
+
+    def staged(self, said):
+        """The file tqhost named, relative to its folder: the whole text, or
+        the text before a note in brackets ("x.3de (frames moved by 1)")."""
+        cuts = [len(said)] + [i for i in range(len(said)) if said.startswith(" (", i)]
+        for cut in cuts:
+            rel = os.path.relpath(os.path.join(self.staging, said[:cut]), self.staging)
+            if not rel.startswith(".." + os.sep) and rel != ".." and \
+                    os.path.isfile(os.path.join(self.staging, rel)):
+                return rel
+        self.refuse(f"did not write {said}, which it says it wrote")
+
+    def check_track(self, name, rel, count):
+        """A track holds one line a frame of the range: its index, X and Y."""
+        if count != self.frames:
+            self.refuse(f"wrote {count} frames of '{name}' where the range has {self.frames}")
+        try:
+            with open(os.path.join(self.staging, rel), encoding="utf-8") as f:
+                text = f.read()
+                lines = text.split("\n")[:-1] if text.endswith("\n") else text.split("\n")
+        except (OSError, UnicodeDecodeError) as e:
+            self.refuse(f"wrote {rel}, which cannot be read ({e})")
+        if len(lines) != self.frames:
+            self.refuse(f"wrote {len(lines)} lines into {rel} where the range has {self.frames}")
+        if TRACK_LINES.fullmatch(text) is None or \
+                [ln[:ln.find("\t")] for ln in lines] != list(map(str, range(self.frames))):
+            i = next((i for i, ln in enumerate(lines) if not (
+                TRACK_LINES.fullmatch(ln + "\n") and ln.startswith(f"{i}\t"))), len(lines) - 1)
+            self.refuse(f"wrote {rel} whose line {i + 1} is not frame {i}'s: {lines[i][:40]!r}")
+
+    def move(self, files):
+        """Each file into its place, one rename each."""
+        for rel in files:
+            dest = os.path.join(self.directory, rel)
+            make_folder(os.path.dirname(dest), self.made)
+            try:
+                os.replace(os.path.join(self.staging, rel), dest)
+            except OSError as e:
+                raise ExportError(f"{dest} cannot be written: {e.strerror or e}")
+
+    def summary(self, files):
+        written = [os.path.join(self.directory, rel) for rel in files]
+        where = (os.path.commonpath(written) if len(written) > 1
+                 else os.path.dirname(written[0]))
+        n = len(self.names)
+        text = f"{n} track{'s' if n != 1 else ''} written to {where}"
+        if self.copies:
+            text += f" (with {', '.join(self.copies)} copies)"
+        return text + "; through " + ", ".join(
+            f"{c} {a}" if a == b else f"{c} {a}-{b}" for c, a, b in self.cameras)

@@ -1,0 +1,74 @@
+"""The export's work: the shot baked, tqhost run on it, its files checked and
+put in place. Takes plain values; the operator only drives it.
+
+tqhost writes into a fresh folder of its own beside the tracks' folder, so
+whatever is found there is from this run; each file is checked against
+tqhost's own account of what it wrote and the lines the range asks for, and
+only then moved into place, one rename each. A cancelled or failed run moves
+nothing: the folder is removed with whatever tqhost had begun.
+"""
+
+import os
+
+import bpy
+
+from .bake import Bake
+from .common import FORMATS, MODE_FLAGS, ExportError, find_tqhost, image_size, shot_range
+from .job import ExportJob
+from .targets import resolve_targets
+
+
+def copy_pattern(pattern, suffix):
+    """The file pattern of a compositor copy: the track's with its extension
+    replaced ({target}.txt gives {target}.nk.txt)."""
+    root, ext = os.path.splitext(pattern)
+    return (root if ext and "{" not in ext else pattern) + suffix
+
+
+def output_folder(directory, pattern, formats):
+    directory = directory or "//"
+    if directory.startswith("//") and not bpy.data.filepath:
+        raise ExportError(f"The output folder '{directory}' is relative to the .blend file, "
+                          "which is not saved yet: save it or choose a folder")
+    if not pattern:
+        raise ExportError("The file pattern is empty (for example {target}.txt)")
+    if os.path.isabs(pattern) or ".." in pattern.replace("\\", "/").split("/"):
+        raise ExportError(f"The file pattern '{pattern}' leaves the folder; name files inside it")
+    if "{" in os.path.dirname(pattern):
+        raise ExportError(f"The file pattern '{pattern}' has a field in a folder's name; tqhost "
+                          "makes no folders: put the fields in the file's name")
+    unknown = [f for f in formats if f not in (n for n, _, _ in FORMATS)]
+    if unknown:
+        raise ExportError(f"Unknown format '{unknown[0]}'; the formats are " +
+                          ", ".join(n for n, _, _ in FORMATS))
+    return os.path.abspath(bpy.path.abspath(os.path.expanduser(directory)))
+
+
+def start_export(context, directory, targets_text, mode, formats, pattern, decimals):
+    """Bakes the shot and starts tqhost on it: the running ExportJob."""
+    scene = context.scene
+    if scene.camera is None:
+        raise ExportError(f"Scene '{scene.name}' has no camera: set one in Scene Properties")
+    directory = output_folder(directory, pattern, formats)
+    targets = resolve_targets(context, targets_text, scene.camera)
+    tqhost = find_tqhost(context)
+    if not 0 <= decimals <= 6:
+        raise ExportError(f"Decimals {decimals}: give 0 to 6")
+    bake = Bake(context, targets, mode)
+    try:
+        text = bake.run()
+    except ValueError as e:
+        raise ExportError(f"The shot holds a value that is not a number ({e})")
+    start, end = shot_range(scene)
+    width, height = image_size(scene.render)
+    copies = [(n, copy_pattern(pattern, s)) for n, _, s in FORMATS if n in formats]
+    args = ["export", "--camera=" + bake.camera_name(), "--mode=" + MODE_FLAGS[mode],
+            f"--width={width}", f"--height={height}", f"--start={start}", f"--end={end}",
+            f"--decimals={decimals}", "--output=" + pattern]
+    args += ["--target=" + name for name, _, _ in targets]
+    args += [f"--also={n}:{p}" for n, p in copies]
+    job = ExportJob(tqhost, args, [t[0] for t in targets], end - start + 1, directory)
+    job.cameras, job.copies = bake.cameras, [n for n, _ in copies]
+    job.subfolder = os.path.dirname(pattern)
+    job.start(text)
+    return job
