@@ -133,11 +133,23 @@ scene::Result<PlatePattern> ParsePlate(const std::string& pattern) {
   return plate;
 }
 
-bool IsHtmlPath(const std::string& path) {
+namespace {
+// The last five characters of a name, in lower case.
+std::string LowerTail(const std::string& path) {
   std::string lower;
   for (const char c : path.substr(path.size() > 5 ? path.size() - 5 : 0))
     lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+}  // namespace
+
+bool IsHtmlPath(const std::string& path) {
+  const std::string lower = LowerTail(path);
   return lower.ends_with(".html") || lower.ends_with(".htm");
+}
+
+bool IsSvgPath(const std::string& path) {
+  return LowerTail(path).ends_with(".svg");
 }
 
 std::string RenderHtmlPreview(const HtmlPage& page) {

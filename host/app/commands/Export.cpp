@@ -333,6 +333,13 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
     throw UsageError{"more than one scene given (" + positional[1] + ", " + positional[2] + ")"};
   }
   const std::vector<AlsoCopy> also = AlsoCopies(a);
+  // The extension chooses the preview; any other name is refused before
+  // anything is written ('-' is an SVG on standard output).
+  if (const std::string preview = a.Value("--preview");
+      a.Has("--preview") && preview != "-" && !IsSvgPath(preview) && !IsHtmlPath(preview)) {
+    throw UsageError{"--preview " + preview +
+                     ": a preview is FILE.svg (a picture) or FILE.html or FILE.htm (a page)"};
+  }
   std::optional<PlatePattern> plate;
   if (a.Has("--plate")) {
     if (!IsHtmlPath(a.Value("--preview")))
