@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "host/fileio/FileStream.h"
@@ -81,26 +82,44 @@ void SaveBatch::CommitWaiting() {
     }
     if (!synced && sys.fsync(pending_[i].fd) != 0) errors[i] = errno;
   }
+  // What putting them in place needs is made first: from the first rename
+  // on nothing takes memory until every file's answer is kept, so that a
+  // process short of memory never puts a file in place without saying so
+  // (nor leaves this loop half-way with descriptors already closed).
+  std::vector<std::string> folders;  // each folder once
+  std::vector<std::size_t> folderOf(pending_.size());
+  for (std::size_t i = 0; i < pending_.size(); ++i) {
+    const std::string folder = detail::DirectoryOf(pending_[i].target);
+    const auto it = std::find(folders.begin(), folders.end(), folder);
+    folderOf[i] = static_cast<std::size_t>(it - folders.begin());
+    if (it == folders.end()) folders.push_back(folder);
+    if (errors[i] == 0 && pending_[i].unnamed)
+      errors[i] = detail::NameUnnamed(pending_[i].fd, pending_[i].target, pending_[i].temporary);
+  }
+  std::vector<char> renamed(folders.size(), 0);
+  done_.reserve(done_.size() + pending_.size());
   // Then each in place, a failed one removed.
-  std::vector<std::string> folders;
   for (std::size_t i = 0; i < pending_.size(); ++i) {
     Waiting& file = pending_[i];
     int& error = errors[i];
-    if (error == 0 && file.unnamed)
-      error = detail::NameUnnamed(file.fd, file.target, file.temporary);
     if (close(file.fd) != 0 && error == 0) error = errno;
     if (error == 0 && sys.rename(file.temporary.c_str(), file.target.c_str()) != 0) error = errno;
     if (error != 0 && !file.temporary.empty()) unlink(file.temporary.c_str());
     if (!file.temporary.empty()) detail::Unguard(file.temporary);
-    const std::string folder = detail::DirectoryOf(file.target);
-    if (error == 0 && std::find(folders.begin(), folders.end(), folder) == folders.end())
-      folders.push_back(folder);
-    done_.push_back({std::move(file.path), error == 0 ? "" : std::strerror(error)});
+    if (error == 0) renamed[folderOf[i]] = 1;
+    done_.push_back({std::move(file.path), {}});
+    if (error == 0) continue;
+    try {
+      done_.back().error = std::strerror(error);
+    } catch (const std::bad_alloc&) {
+      done_.back().error = "out of memory";  // short enough to need no memory
+    }
   }
   pending_.clear();
   // The renames made durable, each folder once.
-  for (const std::string& folder : folders) {
-    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (std::size_t k = 0; k < folders.size(); ++k) {
+    if (renamed[k] == 0) continue;
+    const int dir = open(folders[k].c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) continue;
     fsync(dir);
     close(dir);

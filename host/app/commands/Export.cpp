@@ -167,10 +167,22 @@ class ExportRuns {
 
   // The batch's files put in place, then the lines held: a file that could
   // not be saved is named on err with the reason, its line left out, and its
-  // target or page failed.
+  // target or page failed. The lines of the files in place are said first,
+  // with nothing on the way that takes memory, so that a run short of memory
+  // never leaves a file in place that its summary does not name.
   void Commit() {
     std::vector<fileio::SaveBatch::Saved> saved;
     if (batch_) saved = batch_->Commit();
+    const auto lostNow = [&](const std::string& path) {
+      return std::any_of(saved.begin(), saved.end(), [&](const fileio::SaveBatch::Saved& s) {
+        return !s.error.empty() && s.path == path;
+      });
+    };
+    for (const Held& h : held_) {
+      if (!h.path.empty() && (lostNow(h.path) || Contains(lost_, h.path))) continue;
+      summary_ << h.line;
+      if (!h.path.empty()) ++files_;
+    }
     for (const fileio::SaveBatch::Saved& file : saved) {
       if (file.error.empty()) continue;
       err_ << "tqhost: cannot write " << file.path << ": " << file.error << "\n";
@@ -178,11 +190,6 @@ class ExportRuns {
       const auto held = std::find_if(held_.begin(), held_.end(),
                                      [&](const Held& h) { return h.path == file.path; });
       Failed(held == held_.end() ? file.path : held->who);
-    }
-    for (const Held& h : held_) {
-      if (!h.path.empty() && std::find(lost_.begin(), lost_.end(), h.path) != lost_.end()) continue;
-      summary_ << h.line;
-      if (!h.path.empty()) ++files_;
     }
     held_.clear();
   }
