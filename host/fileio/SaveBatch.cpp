@@ -1,10 +1,12 @@
 #include "host/fileio/SaveBatch.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -16,6 +18,22 @@
 namespace tq::fileio {
 namespace {
 SaveBatch* installed = nullptr;
+
+// The files waiting in the batches of every process of this program's run:
+// one count in memory that the processes forked from it share.
+std::atomic<long>* SharedWaiting() {
+  static std::atomic<long>* const count = [] {
+    void* page = mmap(nullptr, sizeof(std::atomic<long>), PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    static std::atomic<long> own{0};  // where no page can be had: this process's alone
+    return page == MAP_FAILED ? &own : new (page) std::atomic<long>(0);
+  }();
+  return count;
+}
+// Made before any process of the run is forked.
+[[gnu::constructor]] void ShareWaiting() {
+  SharedWaiting();
+}
 }  // namespace
 
 SaveBatch* SetSaveBatch(SaveBatch* batch) {
@@ -30,6 +48,7 @@ SaveBatch::SaveBatch(std::size_t chunk) : chunk_(std::clamp<std::size_t>(chunk, 
 
 SaveBatch::~SaveBatch() {
   if (installed == this) installed = nullptr;
+  SharedWaiting()->fetch_sub(static_cast<long>(pending_.size()));
   for (const Waiting& file : pending_) {
     close(file.fd);
     if (file.temporary.empty()) continue;
@@ -40,6 +59,7 @@ SaveBatch::~SaveBatch() {
 
 void SaveBatch::Add(Waiting file) {
   pending_.push_back(std::move(file));
+  SharedWaiting()->fetch_add(1);
   if (pending_.size() >= chunk_) CommitWaiting();
 }
 
@@ -52,6 +72,18 @@ bool SaveBatch::Release() {
   if (pending_.empty()) return false;
   CommitWaiting();
   return true;
+}
+
+bool SaveBatch::AwaitOthers() {
+  std::atomic<long>& waiting = *SharedWaiting();
+  const long before = waiting.load();
+  if (before <= 0) return false;
+  // Until another process commits (its next file or its end), at most 2 s.
+  for (int i = 0; i < 1000; ++i) {
+    usleep(2000);
+    if (waiting.load() < before) return true;
+  }
+  return false;
 }
 
 void SaveBatch::CommitWaiting() {
@@ -115,6 +147,7 @@ void SaveBatch::CommitWaiting() {
       done_.back().error = "out of memory";  // short enough to need no memory
     }
   }
+  SharedWaiting()->fetch_sub(static_cast<long>(pending_.size()));
   pending_.clear();
   // The renames made durable, each folder once.
   for (std::size_t k = 0; k < folders.size(); ++k) {

@@ -18,6 +18,10 @@
 //   for all its renames;
 // - a file that fails leaves its target exactly as it was and no temporary
 //   behind, and Commit says which file failed and why; the others are saved;
+// - a file that finds the disk full (no space, no inode, over quota) while
+//   files wait commits them, freeing the old files they replace, and tries
+//   again; with none of its own waiting, it waits for another process of
+//   the run to commit its own. A batch saves every file one at a time would;
 // - at most `chunk` files wait at once (each holds a descriptor): the file
 //   that reaches it commits them all, so a batch never depends on the
 //   process's descriptor limit. Their results wait for the next Commit;
@@ -60,6 +64,10 @@ class SaveBatch {
   // Commits the files still waiting, their answers kept for the next Commit;
   // answers whether any waited (a process out of descriptors frees them so).
   bool Release();
+  // With none of its own waiting: waits (at most 2 s) for another process
+  // of the run, forked from this one, to commit files of its batch, whose
+  // old files may hold the space this one needs; false when none waits.
+  bool AwaitOthers();
 
   // A temporary complete on disk but not yet in place (FileStream's part).
   struct Waiting {

@@ -484,6 +484,62 @@ TEST(SaveBatch, TooFewDescriptorsForAChunkCommitEarly) {
   EXPECT_EQ(dir.Count(), 20);
 }
 
+// A file system with room for two files beyond those in place (each
+// temporary holds an inode and its space until it replaces its old file):
+// out of inodes (ENOSPC on creating) or over quota (EDQUOT on writing), a
+// file commits those waiting, freeing their old files, and all ten are saved.
+TEST(SaveBatch, ANearlyFullDiskCommitsThoseWaitingAndTriesAgain) {
+  using Calls = tq::fileio::SystemCalls;
+  static int waiting = 0;  // temporaries not yet in place
+  const std::pair<void (*)(Calls&), const char*> rows[] = {
+      {[](Calls& c) {
+         c.open = [](const char* path, int flags, mode_t mode) {
+           if ((flags & O_TMPFILE) == O_TMPFILE && waiting >= 2) return errno = ENOSPC, -1;
+           const int fd = ::open(path, flags, mode);
+           waiting += fd >= 0 && (flags & O_TMPFILE) == O_TMPFILE;
+           return fd;
+         };
+       },
+       "inodes"},
+      {[](Calls& c) {
+         c.open = [](const char* path, int flags, mode_t mode) {
+           const int fd = ::open(path, flags, mode);
+           waiting += fd >= 0 && (flags & O_TMPFILE) == O_TMPFILE;
+           return fd;
+         };
+         c.write = [](int fd, const void* data, size_t n) -> ssize_t {
+           return waiting > 2 ? errno = EDQUOT, -1 : ::write(fd, data, n);
+         };
+       },
+       "quota"},
+  };
+  for (const auto& [fill, what] : rows) {
+    TempDir dir;
+    std::vector<std::string> names;
+    std::string answers;
+    for (int i = 0; i < 10; ++i) {
+      names.push_back(std::to_string(i));
+      answers += "/" + names.back() + ": \n";
+      WriteFile(dir / names.back(), "old\n");
+    }
+    Calls full = tq::fileio::RealSystemCalls();
+    fill(full);
+    full.rename = [](const char* from, const char* to) {
+      const int done = ::rename(from, to);
+      waiting -= done == 0;
+      return done;
+    };
+    ScopedCalls use(full);
+    tq::fileio::SaveBatch batch;
+    tq::fileio::SetSaveBatch(&batch);
+    waiting = 0;
+    EXPECT_EQ(SaveAll(dir, names), std::string(10, '1')) << what;
+    EXPECT_EQ(Answers(dir, batch), answers) << what;
+    EXPECT_EQ(ReadFile(dir / "0") + ReadFile(dir / "9"), "09") << what;
+    EXPECT_EQ(dir.Count(), 10) << what;
+  }
+}
+
 // A sync or a naming that fails for one file of three (b, EIO): that file
 // keeps its old content, no temporary is left, the others are saved, and
 // Commit says which failed and why; with unnamed and with named temporaries.
