@@ -9,6 +9,7 @@
 #include <charconv>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -228,7 +229,18 @@ tq::fileio::SystemCalls tq::fileio::RealSystemCalls() {
           [](int fd, off_t offset, off_t n, unsigned int flags) {
             return ::sync_file_range(fd, offset, n, flags);
           },
-          ::syncfs};
+          ::syncfs,
+          [] {
+            unsigned long long kib = 0;
+            if (std::FILE* info = std::fopen("/proc/meminfo", "re")) {
+              char line[128];
+              while (std::fgets(line, sizeof line, info) != nullptr &&
+                     std::sscanf(line, "Dirty: %llu kB", &kib) != 1) {
+              }
+              std::fclose(info);
+            }
+            return kib * 1024;
+          }};
 }
 
 const tq::fileio::SystemCalls& tq::fileio::Sys() {

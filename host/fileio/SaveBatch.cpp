@@ -96,16 +96,18 @@ void SaveBatch::CommitWaiting() {
   for (std::size_t i = 0; i < pending_.size(); ++i) {
     if (sys.syncFileRange(pending_[i].fd, 0, 0, kWritten) != 0) errors[i] = errno;
   }
-  // Then durable, with what describes them: one sync of each file system
-  // they are on (a journal commit and a disk flush for them all, where a sync
-  // of each file would flush the disk once each); a file alone, or on a file
-  // system whose sync fails, is synced by itself.
+  // Then durable, with what describes them: for many files, one sync of
+  // each file system they are on (a journal commit and a disk flush for them
+  // all, where a sync of each file would flush the disk once each), unless
+  // other programs left much unsaved, which that sync would wait for too;
+  // else, and on a file system whose sync fails, each file by itself.
+  const bool together = pending_.size() >= kTogetherFrom && sys.unsavedBytes() < kOthersUnsaved;
   std::vector<std::pair<dev_t, bool>> systems;  // each, and whether its sync succeeded
   for (std::size_t i = 0; i < pending_.size(); ++i) {
     if (errors[i] != 0) continue;
     struct stat st;
     bool synced = false;
-    if (pending_.size() > 1 && fstat(pending_[i].fd, &st) == 0) {
+    if (together && fstat(pending_[i].fd, &st) == 0) {
       auto it = std::find_if(systems.begin(), systems.end(),
                              [&](const auto& s) { return s.first == st.st_dev; });
       if (it == systems.end())

@@ -540,6 +540,36 @@ TEST(SaveBatch, ANearlyFullDiskCommitsThoseWaitingAndTriesAgain) {
   }
 }
 
+// The file system is synced once for many files, and only while little
+// else waits to be written (its sync would write that too); a few files, or
+// many while another program left 256 MB unsaved, are synced each alone.
+TEST(SaveBatch, SyncsTheFileSystemOnlyForManyFilesAndLittleElseUnsaved) {
+  static int syncs = 0;
+  static unsigned long long unsaved = 0;
+  const struct Row {
+    int files;
+    unsigned long long unsaved;
+    int syncs;  // of the file system
+  } rows[] = {{2, 0, 0}, {7, 0, 0}, {8, 0, 1}, {8, 256ull << 20, 0}};
+  for (const Row& r : rows) {
+    TempDir dir;
+    std::vector<std::string> names;
+    for (int i = 0; i < r.files; ++i) names.push_back(std::to_string(i));
+    tq::fileio::SystemCalls calls = tq::fileio::RealSystemCalls();
+    calls.syncfs = [](int fd) { return ++syncs, ::syncfs(fd); };
+    calls.unsavedBytes = [] { return unsaved; };
+    ScopedCalls use(calls);
+    tq::fileio::SaveBatch batch;
+    tq::fileio::SetSaveBatch(&batch);
+    syncs = 0;
+    unsaved = r.unsaved;
+    EXPECT_EQ(SaveAll(dir, names), std::string(static_cast<std::size_t>(r.files), '1'));
+    batch.Commit();
+    EXPECT_EQ(syncs, r.syncs) << r.files << " files, " << r.unsaved << " bytes unsaved";
+    EXPECT_EQ(dir.Count(), r.files);
+  }
+}
+
 // A sync or a naming that fails for one file of three (b, EIO): that file
 // keeps its old content, no temporary is left, the others are saved, and
 // Commit says which failed and why; with unnamed and with named temporaries.
