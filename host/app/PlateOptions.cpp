@@ -36,10 +36,11 @@ std::string Number(double v) {
 
 }  // namespace
 
-void ApplyPlateOptions(const ParsedArgs& a, tq::scene::Scene& scene) {
+void ApplyPlateOptions(const ParsedArgs& a, tq::scene::Scene* scene) {
   if (!a.Has("--film-offset") && !a.Has("--pixel-aspect") && !a.Has("--distortion")) return;
   const auto each = [&](auto&& set) {
-    for (HCamera* c = scene.Chor()->GetChildCamera(); c != nullptr; c = c->GetNextCameraInChor()) {
+    if (scene == nullptr) return;
+    for (HCamera* c = scene->Chor()->GetChildCamera(); c != nullptr; c = c->GetNextCameraInChor()) {
       if (a.Has("--camera") && a.Value("--camera") != c->GetName()) continue;
       HPlate plate = c->GetPlate();
       set(plate);

@@ -37,6 +37,7 @@ int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, 
            std::ostream& out, std::ostream& err) {
   if (args.size() != 1) throw UsageError{"dialog needs exactly one scene file"};
   UseDecimals(a);
+  ApplyPlateOptions(a, nullptr);
   if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) {
     err << "tqhost: dialog needs a terminal; use 'tqhost export' to run without one\n";
     return 1;
@@ -58,7 +59,7 @@ int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, 
     auto loaded = LoadScene(args[0], a, problems);
     if (loaded) {
       scene = std::move(*loaded);
-      ApplyPlateOptions(a, *scene);
+      ApplyPlateOptions(a, scene.get());
       ran = RunExportCommand(pluginPath, *scene, driver, tap, problems);
     } else {
       problems << "tqhost: " << loaded.error << "\n";

@@ -342,6 +342,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
     throw UsageError{"more than one scene given (" + positional[1] + ", " + positional[2] + ")"};
   }
   UseDecimals(a);
+  ApplyPlateOptions(a, nullptr);
   const std::vector<AlsoCopy> also = AlsoCopies(a);
   // The extension chooses the preview; any other name is refused before
   // anything is written ('-' is an SVG on standard output).
@@ -363,7 +364,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   auto loaded = LoadScene(positional[1], a, err, nullptr, &plan.inputs);
   if (!loaded) return Refuse(err, loaded.error);
   std::unique_ptr<tq::scene::Scene> scene = std::move(*loaded);
-  ApplyPlateOptions(a, *scene);
+  ApplyPlateOptions(a, scene.get());
   SceneNames names(scene->Chor(), "");
   const std::vector<TargetRun> runs = PlanRuns(a, *scene, names, also, plan);
   std::ostream& summary = plan.stdoutBy.empty() ? out : err;
