@@ -108,7 +108,7 @@ def on_clip(x, y, w, h):
     """Where the Movie Distortion node puts pixel x, y of the render: on the
     clip's pixels, y over its pixel aspect, Blender's lens model (y up)."""
     c, (wc, hc) = clip.tracking.camera, clip.size
-    f, a, (px, py) = c.focal_length_pixels, c.pixel_aspect, c.principal
+    f, a, (px, py) = c.focal_length_pixels, c.pixel_aspect, getattr(c, PP)
     u, v = (x * wc / w - px) / f, (y * hc / h - py) / (f * a)
     k, p1, p2 = ((c.brown_k1, c.brown_k2, c.brown_k3, c.brown_k4), c.brown_p1, c.brown_p2) \
         if c.distortion_model == "BROWN" else ((c.k1, c.k2, c.k3, 0), 0, 0)
@@ -167,6 +167,7 @@ image.filepath_raw, image.file_format = TMP + "/plate.png", "PNG"
 image.save()
 scene.active_clip = clip = bpy.data.movieclips.load(TMP + "/plate.png")
 lens = clip.tracking.camera
+PP = "principal_point_pixels" if hasattr(lens, "principal_point_pixels") else "principal"  # later Blenders
 
 
 PREFS.tqhost = TQHOST
@@ -205,7 +206,7 @@ for shot, change in (
         ("shift y 0.2 at 33%", [(cam.data, "shift_y", 0.2), (r, "resolution_percentage", 33)]),
         ("clip's polynomial lens", [
             (scene.tqmotion, "distort", True), (lens, "focal_length_pixels", 1100),
-            (lens, "principal", (500, 250)), (lens, "pixel_aspect", 1.5), (lens, "k1", -0.08),
+            (lens, PP, (500, 250)), (lens, "pixel_aspect", 1.5), (lens, "k1", -0.08),
             (lens, "k2", 0.02), (lens, "k3", -0.003), (cam.data, "shift_x", 0.2)]),
         ("clip's Brown lens at 1921x1081", [
             (scene.tqmotion, "distort", True), (lens, "distortion_model", "BROWN"),
