@@ -167,7 +167,7 @@ image.filepath_raw, image.file_format = TMP + "/plate.png", "PNG"
 image.save()
 scene.active_clip = clip = bpy.data.movieclips.load(TMP + "/plate.png")
 lens = clip.tracking.camera
-PP = "principal_point_pixels" if hasattr(lens, "principal_point_pixels") else "principal"  # later Blenders
+PP = "principal_point_pixels" if hasattr(lens, "principal_point_pixels") else "principal"
 
 
 PREFS.tqhost = TQHOST
