@@ -21,8 +21,8 @@ namespace tq::scene {
 namespace {
 
 using gltf::At;
-using gltf::Fail;
 using gltf::Fault;
+using gltf::ThrowFault;
 
 // --- double-precision affine transforms ---------------------------------------
 // The host's math library is single precision; a hierarchy is composed in
@@ -111,8 +111,8 @@ Decomposed Decompose(const Mat4& m) {
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void BeyondSinglePrecision(const char* list, int index) {
-  Fail(At(list, index),
-       "expected values within single precision (a position, scale or point beyond 3.4e38)");
+  ThrowFault(At(list, index),
+             "expected values within single precision (a position, scale or point beyond 3.4e38)");
 }
 
 // A number within single precision's range (not NaN, not beyond 3.4e38).
@@ -175,7 +175,7 @@ std::array<double, 4> Sample(const Track& track, double seconds) {
     }
     if (w == 4) {
       const double len = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2] + r[3] * r[3]);
-      if (!(len > 0)) Fail(track.where, "a rotation of zero length between keys");
+      if (!(len > 0)) ThrowFault(track.where, "a rotation of zero length between keys");
       for (double& e : r) e /= len;
     }
     return r;
@@ -240,14 +240,14 @@ class Importer {
   static void Index(int index, std::size_t count, const std::string& where, const char* what,
                     bool optional = true) {
     if ((optional && index == -1) || In(index, count)) return;
-    Fail(where, std::string("expected ") + what + " index from 0 to " +
-                    std::to_string(static_cast<long long>(count) - 1));
+    ThrowFault(where, std::string("expected ") + what + " index from 0 to " +
+                          std::to_string(static_cast<long long>(count) - 1));
   }
   static void Finite(const std::vector<double>& v, std::size_t size, const std::string& where) {
     if (v.empty()) return;
-    if (v.size() != size) Fail(where, "expected " + std::to_string(size) + " numbers");
+    if (v.size() != size) ThrowFault(where, "expected " + std::to_string(size) + " numbers");
     for (const double x : v) {
-      if (!std::isfinite(x)) Fail(where, "expected finite numbers");
+      if (!std::isfinite(x)) ThrowFault(where, "expected finite numbers");
     }
   }
 
@@ -302,9 +302,9 @@ class Importer {
       if (c.type != "perspective") continue;
       const std::string at = At("cameras", static_cast<int>(i)) + ".perspective";
       if (!(c.perspective.yfov > 0 && c.perspective.yfov < M_PI))
-        Fail(at + ".yfov", "expected a field of view above 0 and below pi (radians)");
+        ThrowFault(at + ".yfov", "expected a field of view above 0 and below pi (radians)");
       if (!(c.perspective.aspectRatio >= 0) || !std::isfinite(c.perspective.aspectRatio))
-        Fail(at + ".aspectRatio", "expected a number above 0, or none");
+        ThrowFault(at + ".aspectRatio", "expected a number above 0, or none");
     }
     for (std::size_t v = 0; v < m_.bufferViews.size(); ++v) {
       const tinygltf::BufferView& bv = m_.bufferViews[v];
@@ -316,7 +316,7 @@ class Importer {
                                    ? static_cast<std::size_t>(prepared_.unread[b])
                                    : buffers_[b].size();
       if (bv.byteOffset > size || bv.byteLength > size - bv.byteOffset)
-        Fail(at, "expected its bytes within its buffer's " + std::to_string(size));
+        ThrowFault(at, "expected its bytes within its buffer's " + std::to_string(size));
     }
     for (std::size_t i = 0; i < m_.accessors.size(); ++i) ValidateAccessor(static_cast<int>(i));
   }
@@ -334,7 +334,7 @@ class Importer {
     Finite(n.rotation, 4, at + ".rotation");
     const auto& q = n.rotation;
     if (q.size() == 4 && !(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3] > 0))
-      Fail(at + ".rotation", "expected a rotation of non-zero length");
+      ThrowFault(at + ".rotation", "expected a rotation of non-zero length");
   }
 
   static std::size_t ComponentSize(int type) {
@@ -361,8 +361,9 @@ class Importer {
     if (count == 0) return;
     if (offset > length || size > length - offset ||
         (count - 1) > (length - offset - size) / stride)
-      Fail(where, "expected " + std::to_string(count) + " elements of " + std::to_string(size) +
-                      " bytes within its bufferView's " + std::to_string(length));
+      ThrowFault(where, "expected " + std::to_string(count) + " elements of " +
+                            std::to_string(size) + " bytes within its bufferView's " +
+                            std::to_string(length));
   }
 
   void ValidateAccessor(int i) {
@@ -370,8 +371,8 @@ class Importer {
     const std::string at = At("accessors", i);
     const std::size_t component = ComponentSize(a.componentType);
     const int components = tinygltf::GetNumComponentsInType(static_cast<uint32_t>(a.type));
-    if (component == 0) Fail(at + ".componentType", "expected 5120 to 5126");
-    if (components <= 0) Fail(at + ".type", "expected SCALAR, VEC2 to VEC4 or MAT2 to MAT4");
+    if (component == 0) ThrowFault(at + ".componentType", "expected 5120 to 5126");
+    if (components <= 0) ThrowFault(at + ".type", "expected SCALAR, VEC2 to VEC4 or MAT2 to MAT4");
     const std::size_t size = component * static_cast<std::size_t>(components);
     if (a.bufferView >= 0) {
       Index(a.bufferView, m_.bufferViews.size(), at + ".bufferView", "a bufferView");
@@ -379,20 +380,20 @@ class Importer {
       Within(a.bufferView, a.byteOffset, stride != 0 ? stride : size, a.count, size, at);
     } else if (a.count > dataBytes_) {
       // All zeros: nothing in the file backs it, so its size is capped by the file's.
-      Fail(at,
-           "expected an accessor without a bufferView to have no more elements than the "
-           "file and its buffers have bytes (" +
-               std::to_string(dataBytes_) + ")");
+      ThrowFault(at,
+                 "expected an accessor without a bufferView to have no more elements than the "
+                 "file and its buffers have bytes (" +
+                     std::to_string(dataBytes_) + ")");
     }
     if (!a.sparse.isSparse) return;
     const std::size_t n = static_cast<std::size_t>(std::max(a.sparse.count, 0));
     if (a.sparse.count < 1 || n > a.count)
-      Fail(at + ".sparse.count", "expected from 1 to the accessor's count");
+      ThrowFault(at + ".sparse.count", "expected from 1 to the accessor's count");
     const std::size_t indexSize = ComponentSize(a.sparse.indices.componentType);
     if (indexSize == 0 || a.sparse.indices.componentType == TINYGLTF_COMPONENT_TYPE_BYTE ||
         a.sparse.indices.componentType == TINYGLTF_COMPONENT_TYPE_SHORT ||
         a.sparse.indices.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT)
-      Fail(at + ".sparse.indices", "expected unsigned integer indices");
+      ThrowFault(at + ".sparse.indices", "expected unsigned integer indices");
     Within(a.sparse.indices.bufferView, static_cast<std::size_t>(a.sparse.indices.byteOffset),
            indexSize, n, indexSize, at + ".sparse.indices");
     Within(a.sparse.values.bufferView, static_cast<std::size_t>(a.sparse.values.byteOffset), size,
@@ -420,7 +421,7 @@ class Importer {
       const auto [node, parent] = stack.back();
       stack.pop_back();
       const std::size_t i = static_cast<std::size_t>(node);
-      if (seen[i] != 0) Fail(At("nodes", node), "a node cycle (or a node under two parents)");
+      if (seen[i] != 0) ThrowFault(At("nodes", node), "a node cycle (or a node under two parents)");
       seen[i] = 1;
       parent_[i] = parent;
       depth_[i] = parent < 0 ? 0 : depth_[static_cast<std::size_t>(parent)] + 1;
@@ -482,8 +483,8 @@ class Importer {
       if (!names.empty()) names += ", ";
       names += name.empty() ? std::to_string(a) : name;
     }
-    Fail("animations", fileio::Concat({"no animation '", want, "'; the file has ",
-                                       names.empty() ? std::string_view("none") : names}));
+    ThrowFault("animations", fileio::Concat({"no animation '", want, "'; the file has ",
+                                             names.empty() ? std::string_view("none") : names}));
   }
 
   // What a channel animates: a node's property, a camera's yfov, or nothing
@@ -511,7 +512,8 @@ class Importer {
       if (digits.empty() || digits.size() > 9 ||
           digits.find_first_not_of("0123456789") != std::string::npos ||
           !In(std::stoi(digits), count))
-        Fail(at, std::string("expected a ") + (nodes ? "node" : "camera") + " index in " + pointer);
+        ThrowFault(
+            at, std::string("expected a ") + (nodes ? "node" : "camera") + " index in " + pointer);
       const int index = std::stoi(digits);
       if (nodes && core(rest)) return {index, core(rest)};
       if (!nodes && rest == "perspective/yfov") return {index, Path::kYfov};
@@ -571,7 +573,7 @@ class Importer {
     } else if (sampler.interpolation == "CUBICSPLINE") {
       track.interp = Interp::kCubic;
     } else if (sampler.interpolation != "LINEAR" && !sampler.interpolation.empty()) {
-      Fail(at + ".interpolation", "expected LINEAR, STEP or CUBICSPLINE");
+      ThrowFault(at + ".interpolation", "expected LINEAR, STEP or CUBICSPLINE");
     }
     const std::vector<double> times = Numbers(sampler.input, 1, false);
     track.times.assign(times.begin(), times.end());
@@ -579,22 +581,23 @@ class Importer {
     const std::size_t per = track.interp == Interp::kCubic ? 3 : 1;
     const std::size_t w = static_cast<std::size_t>(track.width);
     if (track.times.empty() || track.values.size() != track.times.size() * per * w)
-      Fail(at, "expected as many outputs as inputs");
+      ThrowFault(at, "expected as many outputs as inputs");
     for (std::size_t k = 1; k < track.times.size(); ++k) {
-      if (!(track.times[k] > track.times[k - 1])) Fail(at + ".input", "expected increasing times");
+      if (!(track.times[k] > track.times[k - 1]))
+        ThrowFault(at + ".input", "expected increasing times");
     }
     for (std::size_t k = 0; k < track.times.size(); ++k) {
       double* v = &track.values[(k * per + (per == 3 ? 1 : 0)) * w];
       if (path == Path::kRotation) {
         const double len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2] + v[3] * v[3]);
         if (!(len > 0))
-          Fail(at + ".output",
-               "expected rotations of non-zero length (key " + std::to_string(k) + ")");
+          ThrowFault(at + ".output",
+                     "expected rotations of non-zero length (key " + std::to_string(k) + ")");
         for (int i = 0; i < 4; ++i) v[i] /= len;
       }
       if (path == Path::kYfov && !(v[0] > 0 && v[0] < M_PI))
-        Fail(at + ".output",
-             "expected fields of view above 0 and below pi (key " + std::to_string(k) + ")");
+        ThrowFault(at + ".output",
+                   "expected fields of view above 0 and below pi (key " + std::to_string(k) + ")");
     }
     return track;
   }
@@ -612,9 +615,9 @@ class Importer {
     const double last = std::ceil(endSeconds_ * options_.fps) + 1;
     if (!(last - first <= kMaxAnimationFrames) || !FramesToTicks(first, options_.fps) ||
         !FramesToTicks(last, options_.fps)) {
-      Fail("animations", "expected animations of at most " +
-                             std::to_string(static_cast<int>(kMaxAnimationFrames)) +
-                             " frames whose times fit the host's ticks");
+      ThrowFault("animations", "expected animations of at most " +
+                                   std::to_string(static_cast<int>(kMaxAnimationFrames)) +
+                                   " frames whose times fit the host's ticks");
     }
   }
 
@@ -761,10 +764,11 @@ class Importer {
       if (ObjectAnimated(node)) moving.push_back(node);
     }
     if (static_cast<double>(moving.size()) * static_cast<double>(ticks.size()) > kMaxBakedKeys) {
-      Fail(AnimationName(longest_),
-           std::to_string(moving.size()) + " animated objects x " + std::to_string(ticks.size()) +
-               " keys would be more than the " + std::to_string(static_cast<int>(kMaxBakedKeys)) +
-               " keys imported; import one animation (--animation) or at a lower --fps");
+      ThrowFault(AnimationName(longest_),
+                 std::to_string(moving.size()) + " animated objects x " +
+                     std::to_string(ticks.size()) + " keys would be more than the " +
+                     std::to_string(static_cast<int>(kMaxBakedKeys)) +
+                     " keys imported; import one animation (--animation) or at a lower --fps");
     }
     for (const int node : order_) {
       Baked& b = baked_[static_cast<std::size_t>(node)];
@@ -870,7 +874,7 @@ class Importer {
   }
 
   [[noreturn, gnu::cold, gnu::noinline]] static void NotFinite(const std::string& at) {
-    Fail(at, "expected finite numbers");
+    ThrowFault(at, "expected finite numbers");
   }
 
   // Three 32-bit floats read in place, refused (naming at) when one is not
@@ -894,11 +898,11 @@ class Importer {
     const bool integers = normalized && a.normalized &&
                           a.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT && !floats;
     if (!floats && !integers)
-      Fail(at, normalized ? "expected 32-bit floats (componentType 5126) or normalized 8- or "
-                            "16-bit integers"
-                          : "expected 32-bit floats (componentType 5126)");
+      ThrowFault(at, normalized ? "expected 32-bit floats (componentType 5126) or normalized 8- or "
+                                  "16-bit integers"
+                                : "expected 32-bit floats (componentType 5126)");
     if (tinygltf::GetNumComponentsInType(static_cast<uint32_t>(a.type)) != width)
-      Fail(at, "expected " + std::to_string(width) + " components an element");
+      ThrowFault(at, "expected " + std::to_string(width) + " components an element");
     const std::size_t w = static_cast<std::size_t>(width);
     const std::size_t component = ComponentSize(a.componentType), size = component * w;
     auto read = [&](const unsigned char* p, double* out) {
@@ -920,7 +924,8 @@ class Importer {
           a.sparse.indices.bufferView, static_cast<std::size_t>(a.sparse.indices.byteOffset),
           a.sparse.indices.componentType, static_cast<std::size_t>(a.sparse.count));
       for (std::size_t k = 0; k < targets.size(); ++k) {
-        if (targets[k] >= a.count) Fail(at + ".sparse.indices", "expected indices within count");
+        if (targets[k] >= a.count)
+          ThrowFault(at + ".sparse.indices", "expected indices within count");
         sparse.push_back({targets[k], k});
       }
       std::stable_sort(sparse.begin(), sparse.end(),
@@ -990,19 +995,19 @@ class Importer {
     const tinygltf::Accessor& a = m_.accessors[static_cast<std::size_t>(p.indices)];
     const std::string at = At("accessors", p.indices);
     const std::size_t size = ComponentSize(a.componentType);
-    if (a.bufferView < 0) Fail(at, "expected a bufferView");
+    if (a.bufferView < 0) ThrowFault(at, "expected a bufferView");
     if (a.componentType == TINYGLTF_COMPONENT_TYPE_BYTE ||
         a.componentType == TINYGLTF_COMPONENT_TYPE_SHORT ||
         a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT ||
         tinygltf::GetNumComponentsInType(static_cast<uint32_t>(a.type)) != 1)
-      Fail(at, "expected unsigned integer indices");
+      ThrowFault(at, "expected unsigned integer indices");
     const std::size_t stride = m_.bufferViews[static_cast<std::size_t>(a.bufferView)].byteStride;
-    if (stride != 0 && stride != size) Fail(at, "expected tightly packed indices");
+    if (stride != 0 && stride != size) ThrowFault(at, "expected tightly packed indices");
     const UnsignedList out = Unsigneds(a.bufferView, a.byteOffset, a.componentType, a.count);
     for (std::size_t i = 0; i < out.count; ++i) {
       if (out[i] >= vertices)
-        Fail(at,
-             "expected indices below the primitive's " + std::to_string(vertices) + " vertices");
+        ThrowFault(
+            at, "expected indices below the primitive's " + std::to_string(vertices) + " vertices");
     }
     return out;
   }
@@ -1012,7 +1017,7 @@ class Importer {
     if (skin.inverseBindMatrices < 0) return {};
     const std::string at = At("skins", skinIndex) + ".inverseBindMatrices";
     std::vector<double> ibm = Numbers(skin.inverseBindMatrices, 16, false);
-    if (ibm.size() != skin.joints.size() * 16) Fail(at, "expected one matrix a joint");
+    if (ibm.size() != skin.joints.size() * 16) ThrowFault(at, "expected one matrix a joint");
     return ibm;
   }
 
@@ -1078,8 +1083,8 @@ class Importer {
     const double exact = FocalLength(aspect, yfov);
     const float focal = exact > 0 && exact <= 3.4e38 ? static_cast<float>(exact) : 0.0f;
     if (!(focal > 0))
-      Fail(at + ".perspective",
-           "expected a field of view and aspect ratio that give a focal length");
+      ThrowFault(at + ".perspective",
+                 "expected a field of view and aspect ratio that give a focal length");
     return focal;
   }
 
@@ -1088,8 +1093,8 @@ class Importer {
     if (!(aspect > 0)) return 1080;
     const double h = RoundHalfAway(options_.width / aspect);
     if (!(h >= 1 && h <= INT32_MAX))
-      Fail(at + ".perspective.aspectRatio",
-           "expected an aspect ratio that gives a height of at least 1 pixel");
+      ThrowFault(at + ".perspective.aspectRatio",
+                 "expected an aspect ratio that gives a height of at least 1 pixel");
     return static_cast<int>(h);
   }
 
@@ -1375,7 +1380,7 @@ class Importer {
     const Vector4& y = inverse.row[1];
     const Vector4& z = inverse.row[2];
     if (std::isnan(x.w) || std::isnan(y.w) || std::isnan(z.w))
-      Fail(where + ".inverseBindMatrices", "expected invertible matrices");
+      ThrowFault(where + ".inverseBindMatrices", "expected invertible matrices");
     return {x.w, y.w, z.w};
   }
 
@@ -1396,9 +1401,9 @@ bool SkipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int
 
 Result<std::string> ImportedSceneText(const Scene& scene, const std::string& path) {
   auto over = [&](const char* size, std::size_t bytes) {
-    return scene::Fail(path + ": the scene would be " + size + std::to_string(bytes >> 20) +
-                       " MiB, over the 64 MiB a scene file may have; import one animation "
-                       "(--animation) or at a lower --fps");
+    return Fail(path + ": the scene would be " + size + std::to_string(bytes >> 20) +
+                " MiB, over the 64 MiB a scene file may have; import one animation "
+                "(--animation) or at a lower --fps");
   };
   // Far over, it is refused before its text is made (a million points take
   // hundreds of bytes each while they are written).
@@ -1407,8 +1412,7 @@ Result<std::string> ImportedSceneText(const Scene& scene, const std::string& pat
   std::string text = WriteSceneText(scene);
   if (text.size() > kMaxSceneBytes) return over("", text.size());
   const LoadResult loaded = LoadSceneText(text, path);
-  if (!loaded)
-    return scene::Fail("the scene imported from " + path + " would not load: " + loaded.error);
+  if (!loaded) return Fail("the scene imported from " + path + " would not load: " + loaded.error);
   return text;
 }
 
@@ -1425,12 +1429,12 @@ bool IsGltfPath(const std::string& path) {
 namespace {
 
 ImportResult Import(std::string_view bytes, const std::string& path, const GltfOptions& options) {
-  ImportResult result;
   try {
-    if (bytes.size() > kMaxGltfBytes) Fail("(document)", "expected a file of at most 1 GiB");
-    if (!IsFrameRate(options.fps)) Fail("(options)", fileio::Concat({"expected ", kFrameRateRule}));
+    if (bytes.size() > kMaxGltfBytes) ThrowFault("(document)", "expected a file of at most 1 GiB");
+    if (!IsFrameRate(options.fps))
+      ThrowFault("(options)", fileio::Concat({"expected ", kFrameRateRule}));
     if (options.firstFrame && !std::isfinite(*options.firstFrame))
-      Fail("(options)", "expected a finite first frame");
+      ThrowFault("(options)", "expected a finite first frame");
     gltf::Prepared prepared = gltf::Prepare(bytes, path);
     std::size_t dataBytes = bytes.size();
     for (const auto& file : prepared.files) dataBytes += file.size;
@@ -1449,26 +1453,20 @@ ImportResult Import(std::string_view bytes, const std::string& path, const GltfO
             : loader.LoadASCIIFromString(&model, &err, &warn, document.data(), size, prepared.base);
     if (!ok) {
       while (!err.empty() && err.back() == '\n') err.pop_back();
-      Fail("(document)", "not valid glTF: " + err);
+      ThrowFault("(document)", "not valid glTF: " + err);
     }
     if (prepared.afterLoad) throw *prepared.afterLoad;
     Importer importer(model, prepared, options, dataBytes);
-    result.scene = importer.Import();
-    result.warnings = std::move(importer.warnings);
-    result.animations = std::move(importer.animations);
-    result.inputs = prepared.paths;
+    std::unique_ptr<Scene> scene = importer.Import();
+    return ImportedScene{std::move(scene), std::move(importer.warnings),
+                         std::move(importer.animations), prepared.paths};
   } catch (const Fault& fault) {
-    result.scene.reset();
-    result.error = path + ": " + fault.path + ": " + fault.what;
+    return Fail(path + ": " + fault.path + ": " + fault.what);
   } catch (const std::bad_alloc&) {
-    result.scene.reset();
-    result.error = path + ": (document): not enough memory to import this file";
+    return Fail(path + ": (document): not enough memory to import this file");
   } catch (const std::exception& e) {
-    result.scene.reset();
-    result.error = path + ": (document): " + e.what();
+    return Fail(path + ": (document): " + e.what());
   }
-  if (!result) result.warnings.clear();
-  return result;
 }
 
 }  // namespace
@@ -1480,7 +1478,7 @@ ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
 
 ImportResult ImportGltfFile(const std::string& path, const GltfOptions& options) {
   const Result<gltf::Bytes> bytes = gltf::ReadRegularFile(path, kMaxGltfBytes);
-  if (!bytes) return {nullptr, path + ": cannot read: " + bytes.error, {}, {}, {}};
+  if (!bytes) return Fail(path + ": cannot read: " + bytes.error);
   return Import(bytes->View(), path, options);
 }
 

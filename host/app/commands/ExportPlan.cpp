@@ -28,12 +28,12 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
 }
 
 // Refuses a name or mode the scene cannot give, in the user's words.
-scene::Status CheckNames(const ParsedArgs& a, const SceneNames& n) {
+Status CheckNames(const ParsedArgs& a, const SceneNames& n) {
   const std::string camera = a.Value("--camera"), target = a.Value("--target");
   if (a.Has("--camera") && !Contains(n.cameras, camera))
-    return scene::Fail("unknown camera '" + camera + "'; the cameras are " + Joined(n.cameras));
+    return Fail("unknown camera '" + camera + "'; the cameras are " + Joined(n.cameras));
   if (a.Has("--target") && !Contains(n.objects, target))
-    return scene::Fail("unknown target '" + target + "'; the objects are " + Joined(n.objects));
+    return Fail("unknown target '" + target + "'; the objects are " + Joined(n.objects));
   if (n.target == nullptr) return {};  // the dialog says what is missing
   const std::string of = std::string(" of '") + n.target->GetName() + "'";
   const std::string mode = a.Value("--mode", Modes()[0]);
@@ -43,15 +43,15 @@ scene::Status CheckNames(const ParsedArgs& a, const SceneNames& n) {
   if (n.HasGroups()) offered.push_back(Modes()[2]);
   if (n.HasBones()) offered.push_back(Modes()[3]);
   if (!Contains(offered, mode)) {
-    return scene::Fail("--mode " + mode + ": the target '" + n.target->GetName() + "' offers " +
-                       Joined(offered));
+    return Fail("--mode " + mode + ": the target '" + n.target->GetName() + "' offers " +
+                Joined(offered));
   }
   if (a.Has("--group") && !Contains(n.groups, a.Value("--group")))
-    return scene::Fail("unknown group '" + a.Value("--group") + "'" + of + "; its groups are " +
-                       Joined(n.groups));
+    return Fail("unknown group '" + a.Value("--group") + "'" + of + "; its groups are " +
+                Joined(n.groups));
   if (a.Has("--bone") && !Contains(n.bones, a.Value("--bone")))
-    return scene::Fail("unknown bone '" + a.Value("--bone") + "'" + of + "; its bones are " +
-                       Joined(n.bones));
+    return Fail("unknown bone '" + a.Value("--bone") + "'" + of + "; its bones are " +
+                Joined(n.bones));
   return {};
 }
 
@@ -102,8 +102,7 @@ std::string OptionOfControl(int id, const ParsedArgs& a) {
   return a.Has(it->second) ? it->second + " " + a.Value(it->second) : it->second;
 }
 
-scene::Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver,
-                           const ParsedArgs& a) {
+Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver, const ParsedArgs& a) {
   std::ostringstream err;
   bool failed = false;
   for (const auto& message : driver.messages) {
@@ -126,7 +125,7 @@ scene::Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver
     err << "tqhost: the settings dialog did not end with OK; nothing was written\n";
     failed = true;
   }
-  if (failed) return scene::Fail(err.str());
+  if (failed) return Fail(err.str());
   return {};
 }
 

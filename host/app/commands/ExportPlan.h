@@ -82,7 +82,7 @@ std::string Joined(const std::vector<std::string>& names);
 bool Contains(const std::vector<std::string>& names, const std::string& name);
 
 // Refuses a name or mode the scene cannot give, in the user's words.
-scene::Status CheckNames(const ParsedArgs& a, const SceneNames& n);
+Status CheckNames(const ParsedArgs& a, const SceneNames& n);
 
 const std::map<std::string, int>& ModeRadios();
 
@@ -97,8 +97,7 @@ std::string OptionOfControl(int id, const ParsedArgs& a);
 // print: message boxes in the dialog's own words, named by the option of the
 // control they are about; the driver's failures show the dialog only with
 // --verbose.
-scene::Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver,
-                           const ParsedArgs& a);
+Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver, const ParsedArgs& a);
 
 // A name as a file name: kept as it is (UTF-8 letters, spaces and all), but
 // for what a file name cannot hold: '/', NUL and control characters become
