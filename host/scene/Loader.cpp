@@ -22,6 +22,7 @@
 #include "host/fileio/Concat.h"
 #include "host/fileio/InputFile.h"
 #include "host/scene/JsonSyntax.h"
+#include "host/scene/NameSet.h"
 
 namespace tq::scene {
 namespace {
@@ -76,79 +77,6 @@ std::string_view RawKey(od::field& field) {
   while (*end != '"') end += *end == '\\' ? 2 : 1;
   return {start, static_cast<std::size_t>(end - start)};
 }
-
-// Names already used, as views of the names the scene's objects keep (which
-// stay where they are for the scene's life): no copy of each name. The views
-// are kept in the order added; a flat table of 8-byte slots, probed in order
-// from the name's hash, holds the low 32 bits of each name's hash beside its
-// place among the views, so that a probe compares text only when the hashes
-// agree. At most half full, so a probe ends within a slot or two, and
-// loading many names touches one slot each (and the views in order), not a
-// node and a bucket. The first slot is taken from the part kept, so growing
-// moves slots without reading a name again.
-class NameSet {
- public:
-  // Room for n names without growing (a hint: more may be added).
-  void reserve(std::size_t n) {
-    views_.reserve(n);
-    std::size_t slots = 16;
-    while (slots < 2 * n) slots *= 2;
-    if (slots > slots_.size()) Rehash(slots);
-  }
-  std::size_t count(std::string_view name) const { return Contains(name, Tag(name)) ? 1 : 0; }
-  // Adds a name not yet in the set; it must stay where it is for the set's life.
-  // Adds a name not yet in the set; it must stay where it is for the set's life.
-  void insert(std::string_view name) { Insert(name, Tag(name)); }
-
-  // The same in two steps, for many names in a row: Ask starts fetching the
-  // slot a name's probe begins at and answers its tag, for a Contains and
-  // an Insert a little later, when the slot has come from memory.
-  std::uint32_t Ask(std::string_view name) const {
-    const std::uint32_t tag = Tag(name);
-    if (!slots_.empty()) __builtin_prefetch(&slots_[tag & mask_], 1);
-    return tag;
-  }
-  bool Contains(std::string_view name, std::uint32_t tag) const {
-    if (slots_.empty()) return false;
-    for (std::size_t i = tag & mask_;; i = (i + 1) & mask_) {
-      const std::uint64_t s = slots_[i];
-      if (s == 0) return false;
-      if (static_cast<std::uint32_t>(s >> 32) == tag && views_[(s & kPlace) - 1] == name)
-        return true;
-    }
-  }
-  void Insert(std::string_view name, std::uint32_t tag) {
-    if ((views_.size() + 1) * 2 > slots_.size())
-      Rehash(std::max<std::size_t>(16, slots_.size() * 2));
-    if (views_.size() == kPlace) throw std::bad_alloc();  // no place left to name
-    views_.push_back(name);
-    Place(std::uint64_t{tag} << 32 | views_.size());
-  }
-
- private:
-  // A slot: the hash's low 32 bits, then the name's place among the views
-  // from 1 (0: an empty slot).
-  static constexpr std::uint64_t kPlace = 0xffffffffu;
-  static std::uint32_t Tag(std::string_view name) {
-    return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
-  }
-  void Place(std::uint64_t slot) {
-    std::size_t i = (slot >> 32) & mask_;
-    while (slots_[i] != 0) i = (i + 1) & mask_;
-    slots_[i] = slot;
-  }
-  void Rehash(std::size_t size) {
-    std::vector<std::uint64_t> old(size);
-    old.swap(slots_);
-    mask_ = slots_.size() - 1;
-    for (const std::uint64_t s : old) {
-      if (s != 0) Place(s);
-    }
-  }
-  std::vector<std::string_view> views_;
-  std::vector<std::uint64_t> slots_;
-  std::size_t mask_ = 0;
-};
 
 class Reader {
  public:
@@ -1038,35 +966,12 @@ class Reader {
     od::array groups = Array(value, "expected an array of groups");
     HGroupContainer* container = scene_->AddGroupContainer(model);
     const HModelCache* cache = model->GetCache();
-    NameSet groupNames;
-    groupNames.reserve(RoomAhead(groups));
-    // A group's name is checked a few groups later: meanwhile its slot comes
-    // from memory (the table of many names is larger than the caches) while
-    // the next groups are read. A fault met meanwhile first finishes the
-    // checks before it, its own group's too, so that the fault reported is
-    // the first in the file, as when each name is checked as it is read.
-    constexpr std::size_t kAhead = 8;
-    struct Waiting {
-      std::string_view name;
-      std::uint32_t tag;
-      std::size_t index;
-      const char* where;
-    };
-    std::array<Waiting, kAhead> waiting;
-    std::size_t oldest = 0, waits = 0;
+    LaggingNameCheck names(RoomAhead(groups));
     const std::size_t depth = path_.size();
-    auto check = [&](std::string_view name, std::uint32_t tag, std::size_t index,
-                     const char* where) {
-      if (!groupNames.Contains(name, tag)) return;
-      where_ = where;
-      Reject(ElementPath(depth, index, "name"), "expected a group name not used before");
-    };
-    auto finish = [&] {
-      const Waiting& w = waiting[oldest];
-      check(w.name, w.tag, w.index, w.where);
-      groupNames.Insert(w.name, w.tag);
-      oldest = (oldest + 1) % kAhead;
-      --waits;
+    auto refuse = [&](const std::optional<LaggingNameCheck::Read>& repeat) {
+      if (!repeat) return;
+      where_ = repeat->where;
+      Reject(ElementPath(depth, repeat->index, "name"), "expected a group name not used before");
     };
     Elements(groups, [&](od::value& element, std::size_t index) {
       std::string name;
@@ -1076,15 +981,15 @@ class Reader {
       try {
         kept = ReadGroup(element, cache, container, name, hasName, where);
       } catch (const Fault&) {
-        while (waits > 0) finish();
-        if (hasName) check(name, groupNames.Ask(name), index, where);
+        // A fault in a group first finishes the checks before it, its own
+        // group's too, so that the fault reported is the first in the file.
+        refuse(names.Flush());
+        if (hasName && names.Repeats(name)) refuse(LaggingNameCheck::Read{name, index, where});
         throw;
       }
-      if (waits == kAhead) finish();
-      waiting[(oldest + waits) % kAhead] = {kept, groupNames.Ask(kept), index, where};
-      ++waits;
+      refuse(names.Add({kept, index, where}));
     });
-    while (waits > 0) finish();
+    refuse(names.Flush());
   }
 
   // One group, added to the scene; answers its name as the scene keeps it.
