@@ -45,7 +45,7 @@ track goes to standard output).
 Status WritePreview(const std::string& path, const std::vector<TrackPoint>& points,
                     const std::vector<bool>& behind, const DialogOutcome& outcome) {
   const std::string svg =
-      RenderPreview(points, {outcome.camera, outcome.target, outcome.mode, outcome.width,
+      RenderPreview(points, {outcome.camera, outcome.target, outcome.ModeText(), outcome.width,
                              outcome.height, outcome.start, behind});
   return SaveText(path, svg, "the preview ");
 }
@@ -257,7 +257,7 @@ class ExportRuns {
         pages_.push_back({path, {o.camera, o.width, o.height, *info.fps, o.start, plate, {}}, {}});
         it = pages_.end() - 1;
       }
-      it->page.tracks.push_back({o.target, o.mode, points, behind});
+      it->page.tracks.push_back({o.target, o.ModeText(), points, behind});
       it->files.push_back(output);
       return ok;
     }

@@ -63,6 +63,20 @@ struct SceneNames {
     return target != nullptr && target->GetObjectType() == ObjectType::kModel &&
            static_cast<HModel*>(target)->GetChildBoneContainer() != nullptr;
   }
+  // Whether the target offers a mode.
+  bool Offers(const TargetMode& mode) const {
+    switch (mode.needs) {
+      case ModeNeeds::kNothing:
+        return true;
+      case ModeNeeds::kModel:
+        return target != nullptr && target->GetObjectType() == ObjectType::kModel;
+      case ModeNeeds::kGroups:
+        return HasGroups();
+      case ModeNeeds::kBones:
+        return HasBones();
+    }
+    return false;
+  }
 };
 
 // A target as given: "NAME", or "NAME:MODE[:GROUP_OR_BONE]" unless the whole
@@ -83,8 +97,6 @@ bool Contains(const std::vector<std::string>& names, const std::string& name);
 
 // Refuses a name or mode the scene cannot give, in the user's words.
 Status CheckNames(const ParsedArgs& a, const SceneNames& n);
-
-const std::map<std::string, int>& ModeRadios();
 
 // The dialog worked as the options say, in the order of the option table,
 // then OK.
