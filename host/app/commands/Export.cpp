@@ -13,6 +13,7 @@
 #include "host/app/Clipboard.h"
 #include "host/app/Command.h"
 #include "host/app/HtmlPreview.h"
+#include "host/app/PlateOptions.h"
 #include "host/app/Preview.h"
 #include "host/app/SceneInput.h"
 #include "host/app/Workers.h"
@@ -232,12 +233,13 @@ class ExportRuns {
     }
     const std::vector<TrackPoint>& points = *tracked;
     const DialogOutcome& o = driver.outcome;
-    const std::vector<bool> behind = Behind(scene_, o, points.size(), &camera_);
+    std::vector<bool> beyond;
+    const std::vector<bool> behind = Behind(scene_, o, points.size(), &camera_, &beyond);
     if (!t.Has("--target-given"))
       Say(fileio::Concat({"tracked ", o.target, ", the first object that is not the camera\n"}));
     std::ostringstream line, warnings;
     Summarise(points, behind, output == "/dev/stdout" ? "standard output" : output, "written", line,
-              warnings);
+              warnings, beyond);
     Say(prefix_ + line.str(), output, target_);
     Tell(warnings.str());
     TrackInfo info;  // what the run knew, for the copies
@@ -356,6 +358,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   auto loaded = LoadScene(positional[1], a, err, nullptr, &plan.inputs);
   if (!loaded) return Refuse(err, loaded.error);
   std::unique_ptr<tq::scene::Scene> scene = std::move(*loaded);
+  ApplyPlateOptions(a, *scene);
   SceneNames names(scene->Chor(), "");
   const std::vector<TargetRun> runs = PlanRuns(a, *scene, names, also, plan);
   std::ostream& summary = plan.stdoutBy.empty() ? out : err;
