@@ -747,10 +747,10 @@ class Reader {
                if (Elements(pair, [&](od::value& v, std::size_t i) {
                      if (i < 2) *xy[i] = Number(v);
                    }) != 2)
-                 Fail("expected [x, y]");
+                 Reject("expected [x, y]");
              }
              if (key == "pixelAspect" && !((plate.pixelAspect = Number(value)) > 0))
-               Fail("expected a number above 0");
+               Reject("expected a number above 0");
              if (key == "distortion") ReadDistortion(value, plate);
            });
     camera->SetPlate(plate);
@@ -767,7 +767,7 @@ class Reader {
       if (key == "model") {
         const std::string_view name = String(v, "expected a model's name");
         if (name != "brown")
-          Fail("the lens model '" + std::string(name) + "' is not known; brown is");
+          Reject("the lens model '" + std::string(name) + "' is not known; brown is");
         model = true;
       }
       for (const auto& [name, coefficient] : {std::pair{"k1", &plate.k1},
@@ -777,7 +777,7 @@ class Reader {
                                               {"k3", &plate.k3}})
         if (key == name) *coefficient = Number(v);
     });
-    if (!model) Fail(PathText("model"), "missing");
+    if (!model) Reject(PathText("model"), "missing");
   }
 
   void ReadOutput(od::value& value, HCamera* camera) {
