@@ -25,9 +25,9 @@ double RateValue(double fps) {
   return value;
 }
 
-scene::Status Need(bool present, const char* format, const char* flag) {
+Status Need(bool present, const char* format, const char* flag) {
   if (present) return {};
-  return scene::Fail(std::string("the ") + format + " format needs " + flag);
+  return Fail(std::string("the ") + format + " format needs " + flag);
 }
 
 }  // namespace
@@ -120,7 +120,7 @@ std::string Refused(int number, const char* layout, bool beyond) {
 
 }  // namespace
 
-scene::Result<std::vector<TrackPoint>> ReadTrack(const std::string& text) {
+Result<std::vector<TrackPoint>> ReadTrack(const std::string& text) {
   PointsBuilder points;
   int number = 0;
   // Line by line, as getline reads them: a last line needs no line break.
@@ -141,16 +141,16 @@ scene::Result<std::vector<TrackPoint>> ReadTrack(const std::string& text) {
         const char* r3 = ReadPixel(r2 + 1, end, y, yd, beyond);
         if (r3 == end && !beyond) {
           if (index != number - 1) {
-            return scene::Fail("line " + std::to_string(number) + " has the index " +
-                               std::to_string(index) + "; indices count from 0 (expected " +
-                               std::to_string(number - 1) + ")");
+            return Fail("line " + std::to_string(number) + " has the index " +
+                        std::to_string(index) + "; indices count from 0 (expected " +
+                        std::to_string(number - 1) + ")");
           }
           points.Add(index, x, xd, y, yd);
           continue;
         }
       }
     }
-    return scene::Fail(Refused(number, "index<TAB>x<TAB>y", beyond));
+    return Fail(Refused(number, "index<TAB>x<TAB>y", beyond));
   }
   return points.Take();
 }
@@ -242,7 +242,7 @@ void Write3de(std::ostream& out, const std::vector<TrackPoint>& points, const Tr
 }
 
 // The size and rate a format needs; refused naming the first flag missing.
-scene::Status SizeAndRate(const char* format, const TrackInfo& info) {
+Status SizeAndRate(const char* format, const TrackInfo& info) {
   if (auto fps = Need(info.fps.has_value(), format, "--fps"); !fps) return fps;
   if (auto width = Need(info.width.has_value(), format, "--width"); !width) return width;
   return Need(info.height.has_value(), format, "--height");
@@ -250,23 +250,22 @@ scene::Status SizeAndRate(const char* format, const TrackInfo& info) {
 
 }  // namespace
 
-scene::Result<std::string> RenderTrack(Format format, const std::vector<TrackPoint>& points,
-                                       const TrackInfo& info, std::string* note) {
+Result<std::string> RenderTrack(Format format, const std::vector<TrackPoint>& points,
+                                const TrackInfo& info, std::string* note) {
   const FormatInfo& row = Formats()[static_cast<std::size_t>(format)];
   const std::string name = row.name;
   if (points.empty() && row.needsFrames)
-    return scene::Fail("the " + name + " format needs frames, and the track has none");
+    return Fail("the " + name + " format needs frames, and the track has none");
   if (row.needsSizeAndRate) {
-    if (scene::Status needs = SizeAndRate(row.name, info); !needs) return scene::Fail(needs.error);
+    if (Status needs = SizeAndRate(row.name, info); !needs) return Fail(needs.error);
   }
   // A name line cannot hold a line break (or any control character).
   if (row.nameLine) {
     for (const char c : info.name) {
       if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-        return scene::Fail(
-            "the " + name +
-            " format cannot hold a name with a line break or another control character; "
-            "give --name a name without them");
+        return Fail("the " + name +
+                    " format cannot hold a name with a line break or another control character; "
+                    "give --name a name without them");
       }
     }
   }
@@ -276,14 +275,13 @@ scene::Result<std::string> RenderTrack(Format format, const std::vector<TrackPoi
   if (row.wholeFramesFromOne) {
     const double first = FrameOf(info, 0);
     if (first != std::floor(first)) {
-      return scene::Fail(
-          "the " + name + " format needs whole frames, and the track starts at frame " +
-          FrameText(first) + "; start it on a whole frame (--start, or --first-frame in convert)");
+      return Fail("the " + name + " format needs whole frames, and the track starts at frame " +
+                  FrameText(first) +
+                  "; start it on a whole frame (--start, or --first-frame in convert)");
     }
     if (info.firstFrame && first < 1) {
-      return scene::Fail(std::string("the ") + name +
-                         " format counts frames from 1: --first-frame " + FrameText(first) +
-                         " is below it");
+      return Fail(std::string("the ") + name + " format counts frames from 1: --first-frame " +
+                  FrameText(first) + " is below it");
     }
     if (!info.firstFrame && first < 1) {
       shift = 1 - first;
@@ -300,7 +298,7 @@ scene::Result<std::string> RenderTrack(Format format, const std::vector<TrackPoi
 
 namespace {
 
-scene::Result<Track> ReadCsv(const std::string& text, TrackInfo info) {
+Result<Track> ReadCsv(const std::string& text, TrackInfo info) {
   PointsBuilder points;
   std::istringstream in(text);
   std::string line;
@@ -320,21 +318,21 @@ scene::Result<Track> ReadCsv(const std::string& text, TrackInfo info) {
     const char* r3 =
         r2 != nullptr && r2 < end && *r2 == ',' ? ReadPixel(r2 + 1, end, y, yd, beyond) : nullptr;
     if (r3 != end || beyond || !std::isfinite(frame))
-      return scene::Fail(Refused(number, "frame,x,y", beyond && r3 == end));
+      return Fail(Refused(number, "frame,x,y", beyond && r3 == end));
     if (count == 0) info.startFrame = frame;
     // A track's frames follow one another: a gap or a step back would be
     // lost in the copy, so it is refused.
     if (frame != info.startFrame + count) {
-      return scene::Fail("line " + std::to_string(number) + " has the frame " + FrameText(frame) +
-                         "; a track's frames follow one another (expected " +
-                         FrameText(info.startFrame + count) + ")");
+      return Fail("line " + std::to_string(number) + " has the frame " + FrameText(frame) +
+                  "; a track's frames follow one another (expected " +
+                  FrameText(info.startFrame + count) + ")");
     }
     points.Add(count, x, xd, y, yd);
   }
   return Track{points.Take(), std::move(info)};
 }
 
-scene::Result<Track> ReadJson(const std::string& text, TrackInfo info) {
+Result<Track> ReadJson(const std::string& text, TrackInfo info) {
   PointsBuilder points;
   try {
     const auto doc = nlohmann::json::parse(text);
@@ -385,9 +383,9 @@ scene::Result<Track> ReadJson(const std::string& text, TrackInfo info) {
       points.Add(static_cast<int>(i), x, xd, y, yd);
     }
   } catch (const nlohmann::json::exception& e) {
-    return scene::Fail(std::string("not a track of the json format: ") + e.what());
+    return Fail(std::string("not a track of the json format: ") + e.what());
   } catch (const std::out_of_range& e) {
-    return scene::Fail(std::string("not a track of the json format: ") + e.what());
+    return Fail(std::string("not a track of the json format: ") + e.what());
   }
   return Track{points.Take(), std::move(info)};
 }
@@ -429,9 +427,8 @@ std::string FormatNames(const char* last) {
   return names;
 }
 
-scene::Result<Track> ReadAnyTrack(const std::string& text, const std::string& fileName,
-                                  TrackInfo info) {
-  scene::Result<Track> track = scene::Fail("no track");
+Result<Track> ReadAnyTrack(const std::string& text, const std::string& fileName, TrackInfo info) {
+  Result<Track> track = Fail("no track");
   if (text.rfind("frame,x,y", 0) == 0) {
     track = ReadCsv(text, std::move(info));
   } else if (!text.empty() && text[0] == '{') {
@@ -439,7 +436,7 @@ scene::Result<Track> ReadAnyTrack(const std::string& text, const std::string& fi
   } else if (auto points = ReadTrack(text)) {
     track = Track{std::move(*points), std::move(info)};
   } else {
-    track = scene::Fail(points.error);
+    track = Fail(points.error);
   }
   if (!track) track.error = fileName + ": " + track.error;
   return track;

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "host/scene/Result.h"
+#include "host/fileio/Result.h"
 #include "math/Rounding.h"
 
 namespace tq::app {
@@ -58,7 +58,7 @@ inline double PixelDouble(std::int64_t value, int decimals) {
 // Reads the plug-in's "index TAB x TAB y" lines, indices counting from 0, X
 // and Y whole or with up to 6 decimals and within the 32-bit range the
 // plug-in writes; anything else is refused with its line number.
-scene::Result<std::vector<TrackPoint>> ReadTrack(const std::string& text);
+Result<std::vector<TrackPoint>> ReadTrack(const std::string& text);
 
 enum class Format { kNuke, kAe, kShake, k3de, kCsv, kJson };
 
@@ -82,7 +82,7 @@ struct FormatInfo {
                 double shift);
   // Reads a file of the format back, adding what it knows to info; null
   // for formats that are only written.
-  scene::Result<Track> (*read)(const std::string& text, TrackInfo info);
+  Result<Track> (*read)(const std::string& text, TrackInfo info);
 };
 const std::vector<FormatInfo>& Formats();
 // The names, "nuke, ae, shake, 3de, csv, json" (with last, such as " or ",
@@ -108,8 +108,8 @@ struct Track {
 // The track in a format; refused when the format needs a value the info
 // lacks ("the ae format needs --width"), or frames and has none. A format
 // that has to move the frames says so in note.
-scene::Result<std::string> RenderTrack(Format format, const std::vector<TrackPoint>& points,
-                                       const TrackInfo& info, std::string* note = nullptr);
+Result<std::string> RenderTrack(Format format, const std::vector<TrackPoint>& points,
+                                const TrackInfo& info, std::string* note = nullptr);
 
 // A frame number as every output prints it: plain decimals, never an
 // exponent; whole frames without a decimal point; a frame that is a float
@@ -119,7 +119,7 @@ std::string FrameText(double frame);
 // Reads a track: the plug-in's text, or a csv or json file made by
 // RenderTrack (whose values are added to info); refused with the file, the
 // line and the reason.
-scene::Result<Track> ReadAnyTrack(const std::string& text, const std::string& fileName,
-                                  TrackInfo info = {});
+Result<Track> ReadAnyTrack(const std::string& text, const std::string& fileName,
+                           TrackInfo info = {});
 
 }  // namespace tq::app

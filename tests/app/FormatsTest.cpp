@@ -18,7 +18,7 @@ using tq::app::TrackInfo;
 using tq::app::TrackPoint;
 
 // A rendering as text, or "refused: " and why.
-std::string Text(const tq::scene::Result<std::string>& r) {
+std::string Text(const tq::Result<std::string>& r) {
   return r ? *r : "refused: " + r.error;
 }
 
@@ -93,7 +93,8 @@ TEST(Formats, GoldenFilesFromAHandWorkedTrack) {
        &kFine},
       {Format::kJson,
        "{\n \"width\": 640,\n \"height\": 480,\n \"fps\": 24.0,\n \"name\": \"Ball\",\n"
-       " \"frames\": [\n  {\n   \"frame\": 10.0,\n   \"x\": 1.500000,\n   \"y\": -2.000000\n  }\n ]\n}\n",
+       " \"frames\": [\n  {\n   \"frame\": 10.0,\n   \"x\": 1.500000,\n   \"y\": -2.000000\n  }\n "
+       "]\n}\n",
        &kSix},
   };
   for (const Row& r : rows) {
@@ -177,8 +178,10 @@ TEST(Formats, FrameTextIsPlainAndShortest) {
 
 // csv and json read back to the same track and what it knows.
 TEST(Formats, CsvAndJsonReadBack) {
-  for (const auto& [format, kTrack] : {std::pair{Format::kCsv, kTrack}, {Format::kJson, kTrack},
-                                        {Format::kCsv, kFine}, {Format::kCsv, kSix}}) {
+  for (const auto& [format, kTrack] : {std::pair{Format::kCsv, kTrack},
+                                       {Format::kJson, kTrack},
+                                       {Format::kCsv, kFine},
+                                       {Format::kCsv, kSix}}) {
     const std::string text = Text(tq::app::RenderTrack(format, kTrack, Info()));
     const auto track = tq::app::ReadAnyTrack(text, "t");
     ASSERT_TRUE(track) << track.error;
