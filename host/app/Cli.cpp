@@ -79,7 +79,7 @@ void CheckOptionsOf(const Command& command, const ParsedArgs& a) {
   for (const auto* table : AllTables()) {
     if (table == &GlobalOptions()) continue;
     for (const Option& o : *table) {
-      if (a.Has(o.name) && std::find(allowed.begin(), allowed.end(), o.name) == allowed.end())
+      if (a.Gave(o) && std::find(allowed.begin(), allowed.end(), o.name) == allowed.end())
         throw UsageError{std::string(o.name) + " is not an option of " + command.name};
     }
   }
@@ -99,8 +99,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     const std::string name = a.positional.empty() ? "" : a.positional[0];
     const std::vector<std::string> rest(a.positional.begin() + (name.empty() ? 0 : 1),
                                         a.positional.end());
-    const bool help = a.Has("--help") || name == "help";
-    if (a.Has("--version")) return (out << "tqhost " << TQ_VERSION << "\n", 0);
+    const bool help = a.options.help || name == "help";
+    if (a.options.version) return (out << "tqhost " << TQ_VERSION << "\n", 0);
     if (name.empty() || name == "help") {
       if (help) return (out << Usage(), 0);
       throw UsageError{"no command given"};
@@ -108,8 +108,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     const Command& command = *FindCommand(name);
     CheckOptionsOf(command, a);
     if (help) return (out << command.help(), 0);
-    const std::string pluginPath = a.Value("--plugin", DefaultPluginPath());
-    return command.run({rest, a, pluginPath, out, err});
+    const std::string pluginPath = a.options.plugin.value_or(DefaultPluginPath());
+    return command.run({rest, a.options, pluginPath, out, err});
   } catch (const UsageError& e) {
     err << "tqhost: " << e.what << "\nTry 'tqhost --help'.\n";
     return 2;

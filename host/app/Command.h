@@ -13,10 +13,10 @@
 namespace tq::app {
 
 // What a command is run with: its arguments after the command's name, the
-// parsed options, the plug-in to load and the two streams.
+// options read, the plug-in to load and the two streams.
 struct CommandCall {
   const std::vector<std::string>& rest;
-  const ParsedArgs& args;
+  const OptionValues& options;
   const std::string& pluginPath;
   std::ostream& out;
   std::ostream& err;

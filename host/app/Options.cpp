@@ -11,11 +11,14 @@ namespace tq::app {
 
 const std::vector<Option>& GlobalOptions() {
   static const std::vector<Option> options = {
-      {"--plugin", nullptr, "PATH", "the plug-in to load (default: tqmotion.plg beside tqhost)"},
+      {"--plugin", nullptr, "PATH", "the plug-in to load (default: tqmotion.plg beside tqhost)",
+       &OptionValues::plugin},
       {"--verbose", nullptr, nullptr,
-       "on a failure in the dialog, also show the dialog's controls and their ids"},
-      {"--help", "-h", nullptr, "this text; 'tqhost COMMAND --help' tells about a command"},
-      {"--version", nullptr, nullptr, "the version of tqhost"},
+       "on a failure in the dialog, also show the dialog's controls and their ids",
+       &OptionValues::verbose},
+      {"--help", "-h", nullptr, "this text; 'tqhost COMMAND --help' tells about a command",
+       &OptionValues::help},
+      {"--version", nullptr, nullptr, "the version of tqhost", &OptionValues::version},
   };
   return options;
 }
@@ -28,62 +31,77 @@ const std::vector<Option>& ExportOptions() {
   static const std::vector<Option> options = {
       {"--camera", nullptr, "NAME",
        "pick the camera (fills size and range from its output options); default: the first "
-       "camera"},
+       "camera",
+       &OptionValues::camera},
       {"--target", nullptr, "NAME[:MODE[:GROUP_OR_BONE]]",
        "pick the object to track; default: the first object that is not a camera. Given more "
        "than once, one run and "
        "one file a target (a mode and a group or bone may follow its name)",
-       true},
-      {"--all-targets", nullptr, nullptr, "one run and one file for every listed object"},
-      {"--mode", nullptr, "MODE", modeHelp.c_str()},
+       &OptionValues::targets},
+      {"--all-targets", nullptr, nullptr, "one run and one file for every listed object",
+       &OptionValues::allTargets},
+      {"--mode", nullptr, "MODE", modeHelp.c_str(), &OptionValues::mode},
       {"--group", nullptr, "NAME",
-       "pick the model's group (alone, it means --mode group-center; default: the first)"},
+       "pick the model's group (alone, it means --mode group-center; default: the first)",
+       &OptionValues::group},
       {"--bone", nullptr, "NAME",
-       "pick the model's bone (alone, it means --mode bone; default: the first)"},
-      {"--width", nullptr, "N", "type the image width"},
-      {"--height", nullptr, "N", "type the image height"},
-      {"--start", nullptr, "F", "type the first frame (may be fractional)"},
-      {"--end", nullptr, "F", "type the last frame (inclusive)"},
+       "pick the model's bone (alone, it means --mode bone; default: the first)",
+       &OptionValues::bone},
+      {"--width", nullptr, "N", "type the image width", &OptionValues::width},
+      {"--height", nullptr, "N", "type the image height", &OptionValues::height},
+      {"--start", nullptr, "F", "type the first frame (may be fractional)", &OptionValues::start},
+      {"--end", nullptr, "F", "type the last frame (inclusive)", &OptionValues::end},
       {"--decimals", nullptr, "N",
        "write X and Y with N digits after the point, 0 to 6: where the target lands, not the "
        "nearest whole pixel; every copy and preview keeps them (default: 0, whole pixels). The "
-       "plug-in reads it from the application's profile when the command starts"},
+       "plug-in reads it from the application's profile when the command starts",
+       &OptionValues::decimals},
       {"--film-offset", nullptr, "X,Y",
        "the lens shifted by X and Y times the image's width, right and up (as a solved camera's "
        "film offset or Blender's shift): the track lands on the plate as shot; over the scene "
-       "file's, on the --camera camera or else every camera"},
+       "file's, on the --camera camera or else every camera",
+       &OptionValues::filmOffset},
       {"--pixel-aspect", nullptr, "A",
        "a pixel's width over its height (2 for an anamorphic plate; default 1 or the scene "
-       "file's)"},
+       "file's)",
+       &OptionValues::pixelAspect},
       {"--distortion", nullptr, "brown:K1,K2[,P1,P2[,K3]]",
        "the lens's distortion, Brown-Conrady as OpenCV defines it (radial K1, K2, K3, "
        "tangential P1, P2); a frame beyond where it turns back on itself is written as one "
-       "that could not be projected"},
+       "that could not be projected",
+       &OptionValues::distortion},
       {"--output", "-o", "FILE",
        "choose the output file in the save request (default: TQmotion.txt in the current "
-       "folder; - for standard output)"},
+       "folder; - for standard output)",
+       &OptionValues::output},
       {"--preview", nullptr, "FILE.svg|FILE.html",
        "also draw the track: an SVG picture, or (.html) a page to scrub it in a browser; "
-       "without {target}, one page holds every target"},
+       "without {target}, one page holds every target",
+       &OptionValues::preview},
       {"--plate", nullptr, "PATTERN",
        "footage under the track in the HTML preview: an image sequence such as plate.####.jpg "
-       "or plate.%04d.jpg, relative to the page, numbered by the track's frames"},
-      {"--also", nullptr, "FORMAT:FILE", alsoHelp.c_str(), true},
+       "or plate.%04d.jpg, relative to the page, numbered by the track's frames",
+       &OptionValues::plate},
+      {"--also", nullptr, "FORMAT:FILE", alsoHelp.c_str(), &OptionValues::also},
       {"--clipboard", nullptr, nullptr,
-       "also put the track on the clipboard as After Effects keyframe data (xclip or wl-copy)"},
+       "also put the track on the clipboard as After Effects keyframe data (xclip or wl-copy)",
+       &OptionValues::clipboard},
       {"--jobs", nullptr, "N",
        "how many processes share the targets of a run (default: one for each processor with 8 "
        "targets or more; 1 runs them in turn). A run with --clipboard, an HTML preview or an "
-       "output under /dev or /proc runs them in turn"},
+       "output under /dev or /proc runs them in turn",
+       &OptionValues::jobs},
   };
   return options;
 }
 
 const std::vector<Option>& ImportOptions() {
   static const std::vector<Option> options = {
-      {"--fps", nullptr, "F", "a glTF scene's frame rate: a frame is seconds x F (default 24)"},
+      {"--fps", nullptr, "F", "a glTF scene's frame rate: a frame is seconds x F (default 24)",
+       &OptionValues::fps},
       {"--animation", nullptr, "NAME|INDEX",
-       "play one of a glTF scene's animations alone (default: all of them together)"},
+       "play one of a glTF scene's animations alone (default: all of them together)",
+       &OptionValues::animation},
   };
   return options;
 }
@@ -91,11 +109,13 @@ const std::vector<Option>& ImportOptions() {
 const std::vector<Option>& ConvertOptions() {
   static const std::string toHelp = "the format: " + FormatNames(" or ");
   static const std::vector<Option> options = {
-      {"--to", nullptr, "FORMAT", toHelp.c_str()},
+      {"--to", nullptr, "FORMAT", toHelp.c_str(), &OptionValues::to},
       {"--first-frame", nullptr, "N",
        "the frame of the track's first line (default: its start frame, 0 for the plug-in's "
-       "file; 3de moves a track that starts below 1 to start at 1)"},
-      {"--name", nullptr, "NAME", "the track's name (shake, 3de, json; default: the file's name)"},
+       "file; 3de moves a track that starts below 1 to start at 1)",
+       &OptionValues::firstFrame},
+      {"--name", nullptr, "NAME", "the track's name (shake, 3de, json; default: the file's name)",
+       &OptionValues::name},
   };
   return options;
 }
@@ -182,18 +202,23 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args,
     const Option* option = Find(spelling, tables);
     if (option == nullptr) throw UsageError{"unknown option " + spelling};
     const std::string name = option->name;
-    if (parsed.Has(name) && !option->repeatable) throw UsageError{name + " is given twice"};
+    auto* list = std::get_if<std::vector<std::string> OptionValues::*>(&option->field);
+    if (parsed.Gave(*option) && list == nullptr) throw UsageError{name + " is given twice"};
+    parsed.given.insert(option);
     if (option->value == nullptr) {
       if (hasAttached) throw UsageError{name + " takes no value"};
-      parsed.values[name] = "";
-    } else if (hasAttached) {
-      if (attached.empty()) throw UsageError{name + " needs a value"};
-      parsed.values[name] = attached;
-    } else {
-      if (i + 1 >= args.size()) throw UsageError{spelling + " needs a value"};
-      parsed.values[name] = args[++i];
+      parsed.options.*std::get<bool OptionValues::*>(option->field) = true;
+      continue;
     }
-    if (option->repeatable) parsed.lists[name].push_back(parsed.values[name]);
+    if (hasAttached && attached.empty()) throw UsageError{name + " needs a value"};
+    if (!hasAttached && i + 1 >= args.size()) throw UsageError{spelling + " needs a value"};
+    std::string value = hasAttached ? attached : args[++i];
+    if (list != nullptr) {
+      (parsed.options.*(*list)).push_back(std::move(value));
+    } else {
+      parsed.options.*std::get<OptionValues::Text OptionValues::*>(option->field) =
+          std::move(value);
+    }
   }
   return parsed;
 }

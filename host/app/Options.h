@@ -7,8 +7,10 @@
 // among the other arguments.
 #pragma once
 
-#include <map>
+#include <optional>
+#include <set>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace tq::app {
@@ -18,12 +20,41 @@ struct UsageError {
   std::string what;
 };
 
+// Every option of every command as the command line gave it, read once by
+// the parser: a value (empty when not given), a switch (true when given), or
+// every value of an option that may be given more than once. The commands
+// read these fields; no option is looked up by its name anywhere else.
+struct OptionValues {
+  using Text = std::optional<std::string>;
+  // Every command.
+  Text plugin;
+  bool verbose = false, help = false, version = false;
+  // export (and single ones of dialog, info, import, convert)
+  Text camera;
+  std::vector<std::string> targets;  // --target, each as given
+  bool allTargets = false;
+  Text mode, group, bone, width, height, start, end, decimals, filmOffset, pixelAspect, distortion,
+      output, preview, plate;
+  std::vector<std::string> also;  // --also FORMAT:FILE, each as given
+  bool clipboard = false;
+  Text jobs;
+  // Reading a glTF scene.
+  Text fps, animation;
+  // convert
+  Text to, firstFrame, name;
+};
+
+// Where the parser puts an option: a value, a switch, or the values of an
+// option that may be given more than once.
+using OptionField = std::variant<OptionValues::Text OptionValues::*, bool OptionValues::*,
+                                 std::vector<std::string> OptionValues::*>;
+
 struct Option {
-  const char* name;         // "--camera"
-  const char* alias;        // another spelling ("-o" for "--output"), or null
-  const char* value;        // what the value is ("NAME"), or null for a switch
-  const char* help;         // one or more sentences, wrapped when shown
-  bool repeatable = false;  // may be given more than once (all values kept)
+  const char* name;   // "--camera"
+  const char* alias;  // another spelling ("-o" for "--output"), or null
+  const char* value;  // what the value is ("NAME"), or null for a switch
+  const char* help;   // one or more sentences, wrapped when shown
+  OptionField field;  // what it sets (a list: it may be given more than once)
 };
 
 // Options of every command (--plugin, --verbose, --help, --version).
@@ -36,18 +67,10 @@ const std::vector<Option>& ImportOptions();
 const std::vector<Option>& ConvertOptions();
 
 struct ParsedArgs {
-  std::map<std::string, std::string> values;              // by the option's name; "" for a switch
-  std::map<std::string, std::vector<std::string>> lists;  // every value of a repeatable option
-  std::vector<std::string> positional;                    // the command first
-  bool Has(const std::string& name) const { return values.count(name) != 0; }
-  std::string Value(const std::string& name, const std::string& fallback = "") const {
-    const auto it = values.find(name);
-    return it == values.end() ? fallback : it->second;
-  }
-  std::vector<std::string> List(const std::string& name) const {
-    const auto it = lists.find(name);
-    return it == lists.end() ? std::vector<std::string>() : it->second;
-  }
+  OptionValues options;
+  std::vector<std::string> positional;  // the command first
+  std::set<const Option*> given;        // the rows of the options given
+  bool Gave(const Option& option) const { return given.count(&option) != 0; }
 };
 
 // Parses args (without the program name) against the options of every

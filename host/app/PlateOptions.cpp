@@ -36,32 +36,31 @@ std::string Number(double v) {
 
 }  // namespace
 
-void ApplyPlateOptions(const ParsedArgs& a, tq::scene::Scene* scene) {
-  if (!a.Has("--film-offset") && !a.Has("--pixel-aspect") && !a.Has("--distortion")) return;
+void ApplyPlateOptions(const OptionValues& a, tq::scene::Scene* scene) {
+  if (!a.filmOffset && !a.pixelAspect && !a.distortion) return;
   const auto each = [&](auto&& set) {
     if (scene == nullptr) return;
     for (HCamera* c = scene->Chor()->GetChildCamera(); c != nullptr; c = c->GetNextCameraInChor()) {
-      if (a.Has("--camera") && a.Value("--camera") != c->GetName()) continue;
+      if (a.camera && *a.camera != c->GetName()) continue;
       HPlate plate = c->GetPlate();
       set(plate);
       c->SetPlate(plate);
     }
   };
-  if (a.Has("--film-offset")) {
-    const auto xy = Numbers("--film-offset", a.Value("--film-offset"), {2},
-                            "X,Y (fractions of the image's width)");
+  if (a.filmOffset) {
+    const auto xy =
+        Numbers("--film-offset", *a.filmOffset, {2}, "X,Y (fractions of the image's width)");
     each([&](HPlate& p) { p.offsetX = xy[0], p.offsetY = xy[1]; });
   }
-  if (a.Has("--pixel-aspect")) {
-    const auto aspect = Numbers("--pixel-aspect", a.Value("--pixel-aspect"), {1},
+  if (a.pixelAspect) {
+    const auto aspect = Numbers("--pixel-aspect", *a.pixelAspect, {1},
                                 "a pixel's width over its height, a number above 0");
     if (!(aspect[0] > 0))
-      throw UsageError{"--pixel-aspect must be a number above 0, not '" +
-                       a.Value("--pixel-aspect") + "'"};
+      throw UsageError{"--pixel-aspect must be a number above 0, not '" + *a.pixelAspect + "'"};
     each([&](HPlate& p) { p.pixelAspect = aspect[0]; });
   }
-  if (a.Has("--distortion")) {
-    const std::string given = a.Value("--distortion");
+  if (a.distortion) {
+    const std::string& given = *a.distortion;
     const auto colon = given.find(':');
     const std::string model = given.substr(0, colon);
     if (colon == std::string::npos)
@@ -71,7 +70,7 @@ void ApplyPlateOptions(const ParsedArgs& a, tq::scene::Scene* scene) {
                        "' is not known; brown is (brown:K1,K2[,P1,P2[,K3]])"};
     }
     auto k = Numbers("--distortion", given.substr(colon + 1), {2, 4, 5},
-                "brown:K1,K2, brown:K1,K2,P1,P2 or brown:K1,K2,P1,P2,K3");
+                     "brown:K1,K2, brown:K1,K2,P1,P2 or brown:K1,K2,P1,P2,K3");
     k.resize(5, 0.0);
     each([&](HPlate& p) { p.k1 = k[0], p.k2 = k[1], p.p1 = k[2], p.p2 = k[3], p.k3 = k[4]; });
   }

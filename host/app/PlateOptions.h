@@ -12,7 +12,7 @@ namespace tq::app {
 // The options on the scene's cameras; a value that is not what its option
 // takes is a usage error naming it. Without a scene the options are only
 // checked, as before a scene is loaded.
-void ApplyPlateOptions(const ParsedArgs& args, tq::scene::Scene* scene);
+void ApplyPlateOptions(const OptionValues& options, tq::scene::Scene* scene);
 
 // What a camera's plate is, in words: "film offset 0.1, -0.05 of the width;
 // pixel aspect 2; distortion brown k1 -0.1 k2 0 p1 0 p2 0 k3 0, folding

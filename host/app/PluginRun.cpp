@@ -33,13 +33,13 @@ bool RunExportCommand(const std::string& pluginPath, tq::scene::Scene& scene,
   return true;
 }
 
-void UseDecimals(const ParsedArgs& args) {
-  const std::string given = args.Value("--decimals", "0");
+void UseDecimals(const OptionValues::Text& given) {
+  const std::string text = given.value_or("0");
   int decimals = -1;
-  const auto [end, ec] = std::from_chars(given.data(), given.data() + given.size(), decimals);
-  if (ec != std::errc() || end != given.data() + given.size() || decimals < 0 ||
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), decimals);
+  if (ec != std::errc() || end != text.data() + text.size() || decimals < 0 ||
       decimals > kMostDecimals) {
-    throw UsageError{"--decimals must be a whole number from 0 to 6, not '" + given + "'"};
+    throw UsageError{"--decimals must be a whole number from 0 to 6, not '" + text + "'"};
   }
   framework::WriteProfileEntry(kProfileSection, kProfileDecimals, decimals);
 }

@@ -133,7 +133,7 @@ bool RunExportCommand(const std::string& pluginPath, tq::scene::Scene& scene,
 // Puts --decimals (0 when not given) in the application's profile, where
 // the plug-in reads it when its command starts; a value that is not a whole
 // number from 0 to 6 is a usage error.
-void UseDecimals(const ParsedArgs& args);
+void UseDecimals(const OptionValues::Text& decimals);
 
 inline constexpr char kNoDialog[] = "the settings dialog could not be shown";
 

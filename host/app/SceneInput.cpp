@@ -22,38 +22,40 @@ Status SaveText(const std::string& path, const std::string& text, const char* wh
   return Fail(fileio::Concat({"cannot write ", what, path, ": ", file.Error()}));
 }
 
+int ImageSize(const char* option, const std::string& text) {
+  const auto n = framework::ParseInt(text);
+  if (!n || *n <= 0) throw UsageError{std::string(option) + " must be a whole number above 0"};
+  return *n;
+}
+
 // A scene file, or a glTF file imported with the options given; the
 // importer's warnings are printed.
 Result<std::unique_ptr<tq::scene::Scene>> LoadScene(
-    const std::string& path, const ParsedArgs& a, std::ostream& err,
+    const std::string& path, const OptionValues& a, std::ostream& err,
     std::vector<tq::scene::GltfAnimation>* animations, std::vector<std::string>* inputs) {
   if (!tq::scene::IsGltfPath(path)) {
     auto loaded = tq::scene::LoadSceneFile(path);
     if (!loaded) return Fail(loaded.error);
-    if (a.Has("--fps")) {
+    if (a.fps) {
       throw UsageError{"--fps applies to glTF files; this scene runs at " +
                        FrameText((*loaded)->Project()->GetFPS()) + " fps"};
     }
     return std::move(*loaded);
   }
   tq::scene::GltfOptions options;
-  if (a.Has("--fps")) {
-    const auto fps = framework::ParseFloat(a.Value("--fps"));
+  if (a.fps) {
+    const auto fps = framework::ParseFloat(*a.fps);
     if (!fps || !scene::IsFrameRate(*fps))
-      throw UsageError{fileio::Concat(
-          {"--fps must be ", scene::kFrameRateRule, ", not '", a.Value("--fps"), "'"})};
+      throw UsageError{
+          fileio::Concat({"--fps must be ", scene::kFrameRateRule, ", not '", *a.fps, "'"})};
     options.fps = *fps;
   }
-  if (a.Has("--animation")) options.animation = a.Value("--animation");
-  for (const char* option : {"--width", "--height"}) {
-    if (!a.Has(option)) continue;
-    const auto n = framework::ParseInt(a.Value(option));
-    if (!n || *n <= 0) throw UsageError{std::string(option) + " must be a whole number above 0"};
-    (option[2] == 'w' ? options.width : options.height.emplace()) = *n;
-  }
+  if (a.animation) options.animation = *a.animation;
+  if (a.width) options.width = ImageSize("--width", *a.width);
+  if (a.height) options.height = ImageSize("--height", *a.height);
   // A run from --start reads the glTF's curves at its own frames.
-  if (a.Has("--start")) {
-    if (const auto start = framework::ParseFloat(a.Value("--start"))) options.firstFrame = *start;
+  if (a.start) {
+    if (const auto start = framework::ParseFloat(*a.start)) options.firstFrame = *start;
   }
   auto imported = tq::scene::ImportGltfFile(path, options);
   if (!imported) {

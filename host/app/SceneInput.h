@@ -18,9 +18,13 @@ namespace tq::app {
 // The scene of path, or why not; a glTF file's warnings are printed on err,
 // and its animations listed in animations when asked.
 Result<std::unique_ptr<tq::scene::Scene>> LoadScene(
-    const std::string& path, const ParsedArgs& a, std::ostream& err,
+    const std::string& path, const OptionValues& a, std::ostream& err,
     std::vector<tq::scene::GltfAnimation>* animations = nullptr,
     std::vector<std::string>* inputs = nullptr);
+
+// An image's width or height as given to option: a whole number above 0, or
+// a usage error.
+int ImageSize(const char* option, const std::string& text);
 
 // Saves text, or says why not, naming the file (what names it: "the
 // preview ").

@@ -10,7 +10,7 @@
 #include "host/app/Command.h"
 #include "host/app/Formats.h"
 #include "host/app/SceneInput.h"
-#include "host/app/commands/ExportPlan.h"
+#include "host/app/commands/FilePlan.h"
 #include "host/fileio/InputFile.h"
 #include "host/framework/Dialog.h"
 #include "host/scene/Time.h"
@@ -43,14 +43,13 @@ frames from 1: a track that starts below 1 moves so that it starts at 1.
 )";
 
 // tqhost convert: a track file in a compositor's format.
-int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostream& out,
+int Convert(const std::vector<std::string>& rest, const OptionValues& a, std::ostream& out,
             std::ostream& err) {
   if (rest.size() != 1) throw UsageError{"convert needs exactly one track file"};
-  if (!a.Has("--to")) throw UsageError{"convert needs --to FORMAT (" + FormatNames() + ")"};
-  const FormatInfo* format = FindFormat(a.Value("--to"));
-  if (format == nullptr) {
-    throw UsageError{"--to must be " + FormatNames(" or ") + ", not '" + a.Value("--to") + "'"};
-  }
+  if (!a.to) throw UsageError{"convert needs --to FORMAT (" + FormatNames() + ")"};
+  const FormatInfo* format = FindFormat(*a.to);
+  if (format == nullptr)
+    throw UsageError{"--to must be " + FormatNames(" or ") + ", not '" + *a.to + "'"};
   // A regular file (or "-") of at most 64 MiB: never a folder, a FIFO or
   // /dev/zero, and never more kept than that.
   const Result<std::string> in = fileio::ReadInputFile(rest[0]);
@@ -61,25 +60,17 @@ int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostr
   if (!track) return Refuse(err, track.error);
   const std::vector<TrackPoint>& points = track->points;
   TrackInfo& info = track->info;
-  auto number = [&](const char* option, double above, double most) {
-    const auto v = framework::ParseFloat(a.Value(option));
-    if (!v || !(*v > above) || !(*v <= most)) {
-      throw UsageError{std::string(option) + " must be a number" +
-                       (above > -HUGE_VAL ? " above 0" : "") + ", not '" + a.Value(option) + "'"};
-    }
-    return static_cast<double>(*v);
-  };
-  auto size = [&](const char* option) {
-    const auto n = framework::ParseInt(a.Value(option));
-    if (!n || *n <= 0) throw UsageError{std::string(option) + " must be a whole number above 0"};
-    return *n;
-  };
-  if (a.Has("--width")) info.width = size("--width");
-  if (a.Has("--height")) info.height = size("--height");
-  if (a.Has("--fps")) info.fps = number("--fps", 0, tq::scene::kTicksPerSecond);
-  if (a.Has("--first-frame")) {
+  if (a.width) info.width = ImageSize("--width", *a.width);
+  if (a.height) info.height = ImageSize("--height", *a.height);
+  if (a.fps) {
+    const auto v = framework::ParseFloat(*a.fps);
+    if (!v || !(*v > 0) || !(*v <= tq::scene::kTicksPerSecond))
+      throw UsageError{"--fps must be a number above 0, not '" + *a.fps + "'"};
+    info.fps = static_cast<double>(*v);
+  }
+  if (a.firstFrame) {
     // Read as the double it is written as: 16777217 stays 16777217.
-    const std::string text = a.Value("--first-frame");
+    const std::string& text = *a.firstFrame;
     double first = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), first);
     if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(first) ||
@@ -87,7 +78,7 @@ int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostr
       throw UsageError{"--first-frame must be a frame number, not '" + text + "'"};
     info.firstFrame = first;
   }
-  if (a.Has("--name")) info.name = a.Value("--name");
+  if (a.name) info.name = *a.name;
   std::string note;
   const auto converted = RenderTrack(format->format, points, info, &note);
   if (!converted) {
@@ -95,7 +86,7 @@ int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostr
     return 1;
   }
   if (!note.empty()) err << "tqhost: " << note << "\n";
-  std::string output = a.Value("--output", "-");
+  const std::string output = a.output.value_or("-");
   if (output != "-") FilePlan().Add("-o", output, rest[0], "the track it reads");
   if (output == "-") return (out << *converted, 0);
   if (const auto saved = SaveText(output, *converted); !saved) return Refuse(err, saved.error);
@@ -114,7 +105,7 @@ const Command& ConvertCommand() {
       [] { return kConvertHead + FormatLines() + OptionHelp(ConvertOptions()) + kConvertTail; },
       {&ConvertOptions()},
       {"--width", "--height", "--fps", "--output"},
-      [](const CommandCall& c) { return Convert(c.rest, c.args, c.out, c.err); }};
+      [](const CommandCall& c) { return Convert(c.rest, c.options, c.out, c.err); }};
   return command;
 }
 

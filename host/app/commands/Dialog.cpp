@@ -33,10 +33,10 @@ whole pixels), and --film-offset, --pixel-aspect and --distortion put the
 track on the plate as shot, as tqhost export does.
 )";
 
-int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, const ParsedArgs& a,
-           std::ostream& out, std::ostream& err) {
+int Dialog(const std::string& pluginPath, const std::vector<std::string>& args,
+           const OptionValues& a, std::ostream& out, std::ostream& err) {
   if (args.size() != 1) throw UsageError{"dialog needs exactly one scene file"};
-  UseDecimals(a);
+  UseDecimals(a.decimals);
   ApplyPlateOptions(a, nullptr);
   if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) {
     err << "tqhost: dialog needs a terminal; use 'tqhost export' to run without one\n";
@@ -95,7 +95,7 @@ const Command& DialogCommand() {
       [] { return std::string(kDialogUsage); },
       {&ImportOptions()},
       {"--width", "--height", "--decimals", "--film-offset", "--pixel-aspect", "--distortion"},
-      [](const CommandCall& c) { return Dialog(c.pluginPath, c.rest, c.args, c.out, c.err); }};
+      [](const CommandCall& c) { return Dialog(c.pluginPath, c.rest, c.options, c.out, c.err); }};
   return command;
 }
 

@@ -17,6 +17,7 @@
 #include "host/app/Preview.h"
 #include "host/app/SceneInput.h"
 #include "host/app/Workers.h"
+#include "host/app/commands/ExportDialog.h"
 #include "host/app/commands/ExportPlan.h"
 #include "host/fileio/Concat.h"
 #include "host/fileio/SaveBatch.h"
@@ -58,12 +59,12 @@ Status WritePreview(const std::string& path, const std::vector<TrackPoint>& poin
 class ExportRuns {
  public:
   ExportRuns(ExportSession& session, tq::scene::Scene& scene, SceneNames& names,
-             const std::vector<AlsoCopy>& also, bool many, bool batch, std::ostream& summary,
+             const OptionValues& options, bool many, bool batch, std::ostream& summary,
              std::ostream& err)
       : session_(session),
         scene_(scene),
         names_(names),
-        also_(also),
+        options_(options),
         many_(many),
         summary_(summary),
         err_(err),
@@ -72,7 +73,7 @@ class ExportRuns {
   }
 
   void Run(const TargetRun& run, const std::optional<PlatePattern>& plate) {
-    target_ = run.args.Value("--target");
+    target_ = run.target;
     prefix_ = many_ ? target_ + ": " : "";
     if (!RunTarget(run, plate)) Failed(target_);
     if (batch_ && batch_->Size() >= fileio::SaveBatch::kMaxChunk) Commit();
@@ -115,7 +116,7 @@ class ExportRuns {
 
   // The count of files written and the targets that failed; the status.
   int Totals() {
-    if (many_ || !also_.empty()) {
+    if (many_ || !options_.also.empty()) {
       summary_ << files_ << (files_ == 1 ? " file" : " files") << " written";
       if (!failed_.empty()) summary_ << "; failed: " << Joined(failed_);
       summary_ << "\n";
@@ -198,16 +199,17 @@ class ExportRuns {
 
   // The dialog worked and the track read back, or the lines that say why
   // the run did not end with a track.
-  Result<std::vector<TrackPoint>> Dialog(const ParsedArgs& t,
+  Result<std::vector<TrackPoint>> Dialog(const TargetRun& run,
                                          NotingDriver<framework::ScriptedDriver>& driver) {
-    names_.Aim(scene_.Chor(), t.Value("--target"));
-    if (const Status names = CheckNames(t, names_); !names) return Fail("tqhost: " + names.error);
+    names_.Aim(scene_.Chor(), run.target);
+    if (const Status names = CheckNames(run, options_, names_); !names)
+      return Fail("tqhost: " + names.error);
     TrackTap tap;
     session_.Run(driver, tap);
-    if (const Status ran = RunSucceeded(driver, t); !ran) return Fail(ran.error);
+    if (const Status ran = RunSucceeded(driver, run, options_); !ran) return Fail(ran.error);
     auto track = ReadTrack(tap.text);
     if (track) return std::move(*track);
-    return Fail("tqhost: the plug-in wrote an unreadable track to " + t.Value("--output") + ": " +
+    return Fail("tqhost: the plug-in wrote an unreadable track to " + run.output + ": " +
                 track.error);
   }
 
@@ -223,10 +225,9 @@ class ExportRuns {
   }
 
   bool RunTarget(const TargetRun& run, const std::optional<PlatePattern>& plate) {
-    const ParsedArgs& t = run.args;
-    const std::string output = t.Value("--output");
-    NotingDriver<framework::ScriptedDriver> driver(DialogActions(t, output));
-    auto tracked = Dialog(t, driver);
+    const std::string& output = run.output;
+    NotingDriver<framework::ScriptedDriver> driver(DialogActions(run, options_));
+    auto tracked = Dialog(run, driver);
     if (!tracked) {
       Tell(tracked.error);
       return false;
@@ -235,7 +236,7 @@ class ExportRuns {
     const DialogOutcome& o = driver.outcome;
     std::vector<bool> beyond;
     const std::vector<bool> behind = Behind(scene_, o, points.size(), &camera_, &beyond);
-    if (!t.Has("--target-given"))
+    if (run.defaulted)
       Say(fileio::Concat({"tracked ", o.target, ", the first object that is not the camera\n"}));
     std::ostringstream line, warnings;
     Summarise(points, behind, output == "/dev/stdout" ? "standard output" : output, "written", line,
@@ -249,9 +250,9 @@ class ExportRuns {
     info.startFrame = o.start;
     info.name = o.target;
     bool ok = Copies(run, points, info);
-    if (t.Has("--clipboard")) ok = Clipboard(points, info) && ok;
-    if (!t.Has("--preview")) return ok;
-    const std::string path = Expand(t.Value("--preview"), run.fields);
+    if (options_.clipboard) ok = Clipboard(points, info) && ok;
+    if (!run.preview) return ok;
+    const std::string& path = *run.preview;
     if (IsHtmlPath(path)) {
       const auto same = [&](const Page& page) { return page.path == path; };
       auto it = std::find_if(pages_.begin(), pages_.end(), same);
@@ -274,10 +275,9 @@ class ExportRuns {
   // Copies in compositors' formats.
   bool Copies(const TargetRun& run, const std::vector<TrackPoint>& points, const TrackInfo& info) {
     bool ok = true;
-    for (const AlsoCopy& copy : also_) {
-      const std::string path = Expand(copy.pattern, run.fields);
+    for (const auto& [format, path] : run.copies) {
       std::string note;
-      const auto text = RenderTrack(copy.format->format, points, info, &note);
+      const auto text = RenderTrack(format->format, points, info, &note);
       if (!text) {
         err_ << "tqhost: " << prefix_ << path << ": " << text.error << "\n";
         ok = false;
@@ -285,7 +285,7 @@ class ExportRuns {
         err_ << "tqhost: " << saved.error << "\n";
         ok = false;
       } else {
-        Say(fileio::Concat({prefix_, copy.format->name, " copy written to ",
+        Say(fileio::Concat({prefix_, format->name, " copy written to ",
                             path == "-" ? "standard output" : path,
                             note.empty() ? "" : " (" + note + ")", "\n"}),
             path, target_);
@@ -309,7 +309,7 @@ class ExportRuns {
   ExportSession& session_;
   tq::scene::Scene& scene_;
   SceneNames& names_;
-  const std::vector<AlsoCopy>& also_;
+  const OptionValues& options_;
   const bool many_;
   std::ostream& summary_;
   std::ostream& err_;
@@ -329,39 +329,36 @@ class ExportRuns {
   std::vector<Page> pages_;        // in the order first named
 };
 
-int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out,
-           std::ostream& err) {
-  const std::vector<std::string>& positional = a.positional;
-  if (positional.size() < 2) throw UsageError{"export needs a scene file"};
-  if (positional.size() > 2) {
-    throw UsageError{"more than one scene given (" + positional[1] + ", " + positional[2] + ")"};
-  }
-  UseDecimals(a);
+int Export(const std::string& pluginPath, const std::vector<std::string>& rest,
+           const OptionValues& a, std::ostream& out, std::ostream& err) {
+  if (rest.empty()) throw UsageError{"export needs a scene file"};
+  if (rest.size() > 1)
+    throw UsageError{"more than one scene given (" + rest[0] + ", " + rest[1] + ")"};
+  UseDecimals(a.decimals);
   ApplyPlateOptions(a, nullptr);
-  const std::vector<AlsoCopy> also = AlsoCopies(a);
+  const std::vector<AlsoCopy> also = AlsoCopies(a.also);
   // The extension chooses the preview; any other name is refused before
   // anything is written ('-' is an SVG on standard output).
-  if (const std::string preview = a.Value("--preview");
-      a.Has("--preview") && preview != "-" && !IsSvgPath(preview) && !IsHtmlPath(preview)) {
-    throw UsageError{"--preview " + preview +
+  if (a.preview && *a.preview != "-" && !IsSvgPath(*a.preview) && !IsHtmlPath(*a.preview)) {
+    throw UsageError{"--preview " + *a.preview +
                      ": a preview is FILE.svg (a picture) or FILE.html or FILE.htm (a page)"};
   }
   std::optional<PlatePattern> plate;
-  if (a.Has("--plate")) {
-    if (!IsHtmlPath(a.Value("--preview")))
+  if (a.plate) {
+    if (!IsHtmlPath(a.preview.value_or("")))
       throw UsageError{"--plate shows footage in an HTML preview: give --preview FILE.html"};
-    auto parsed = ParsePlate(a.Value("--plate"));
-    if (!parsed) throw UsageError{"--plate " + a.Value("--plate") + ": " + parsed.error};
+    auto parsed = ParsePlate(*a.plate);
+    if (!parsed) throw UsageError{"--plate " + *a.plate + ": " + parsed.error};
     plate = std::move(*parsed);
   }
-  const std::size_t given = JobsGiven(a);  // a usage error before anything is loaded
+  const std::size_t given = JobsGiven(a.jobs);  // a usage error before anything is loaded
   FilePlan plan;
-  auto loaded = LoadScene(positional[1], a, err, nullptr, &plan.inputs);
+  auto loaded = LoadScene(rest[0], a, err, nullptr, &plan.inputs);
   if (!loaded) return Refuse(err, loaded.error);
   std::unique_ptr<tq::scene::Scene> scene = std::move(*loaded);
   ApplyPlateOptions(a, scene.get());
   SceneNames names(scene->Chor(), "");
-  const std::vector<TargetRun> runs = PlanRuns(a, *scene, names, also, plan);
+  const std::vector<TargetRun> runs = PlanRuns(a, rest[0], *scene, names, also, plan);
   std::ostream& summary = plan.stdoutBy.empty() ? out : err;
   ExportSession session(pluginPath, *scene, err);
   if (!session.Loaded()) return 1;
@@ -376,12 +373,12 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   };
   Workers workers(jobs, [&](std::size_t k) {
     std::ostringstream said, errors;
-    ExportRuns mine(session, *scene, names, also, true, batch, said, errors);
+    ExportRuns mine(session, *scene, names, a, true, batch, said, errors);
     runSlice(mine, k);
     mine.Conclude();
     return mine.Report(said.str(), errors.str());
   });
-  ExportRuns exports(session, *scene, names, also, runs.size() > 1, batch, summary, err);
+  ExportRuns exports(session, *scene, names, a, runs.size() > 1, batch, summary, err);
   runSlice(exports, 0);
   for (std::size_t k = 1; k < jobs; ++k) {
     if (!workers.Forked(k)) {
@@ -391,12 +388,11 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
     const auto report = workers.Report(k);
     const Status absorbed = report ? exports.Absorb(*report) : Status(Fail(report.error));
     if (absorbed) continue;
-    const std::string from = runs[first(k)].args.Value("--target");
-    const std::string to = runs[first(k + 1) - 1].args.Value("--target");
+    const std::string& from = runs[first(k)].target;
+    const std::string& to = runs[first(k + 1) - 1].target;
     err << "tqhost: the export of the targets from " << from << " to " << to
         << " stopped: " << absorbed.error << "; the summary does not name their files\n";
-    for (std::size_t i = first(k); i < first(k + 1); ++i)
-      exports.Failed(runs[i].args.Value("--target"));
+    for (std::size_t i = first(k); i < first(k + 1); ++i) exports.Failed(runs[i].target);
   }
   return exports.Finish();
 }
@@ -411,7 +407,7 @@ const Command& ExportCommand() {
       [] { return kExportHead + OptionHelp(ExportOptions()) + kExportTail; },
       {&ExportOptions(), &ImportOptions()},
       {},
-      [](const CommandCall& c) { return Export(c.pluginPath, c.args, c.out, c.err); }};
+      [](const CommandCall& c) { return Export(c.pluginPath, c.rest, c.options, c.out, c.err); }};
   return command;
 }
 

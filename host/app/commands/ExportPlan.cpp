@@ -1,385 +1,74 @@
 #include "host/app/commands/ExportPlan.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
-#include <filesystem>
-#include <ostream>
-#include <sstream>
+#include <map>
 
-#include "dialog/ControlIds.h"
 #include "host/app/HtmlPreview.h"
 #include "host/app/Workers.h"
 #include "host/fileio/Concat.h"
-#include "host/fileio/InputFile.h"
 
 namespace tq::app {
-namespace {
-
-// The modes that pick a group or a bone, for messages: "group-center or bone".
-std::string PartModeNames() {
-  std::string names;
-  for (const TargetMode& m : TargetModes()) {
-    if (m.part != nullptr) names += std::string(names.empty() ? "" : " or ") + m.name;
-  }
-  return names;
-}
-
-}  // namespace
-
-std::string Joined(const std::vector<std::string>& names) {
-  std::string list;
-  for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
-  return list.empty() ? "none" : list;
-}
-
-bool Contains(const std::vector<std::string>& names, const std::string& name) {
-  return std::find(names.begin(), names.end(), name) != names.end();
-}
-
-// Refuses a name or mode the scene cannot give, in the user's words.
-Status CheckNames(const ParsedArgs& a, const SceneNames& n) {
-  const std::string camera = a.Value("--camera"), target = a.Value("--target");
-  if (a.Has("--camera") && !Contains(n.cameras, camera))
-    return Fail("unknown camera '" + camera + "'; the cameras are " + Joined(n.cameras));
-  if (a.Has("--target") && !Contains(n.objects, target))
-    return Fail("unknown target '" + target + "'; the objects are " + Joined(n.objects));
-  if (n.target == nullptr) return {};  // the dialog says what is missing
-  const std::string of = std::string(" of '") + n.target->GetName() + "'";
-  const std::string mode = a.Value("--mode", TargetModes().front().name);
-  std::vector<std::string> offered;
-  for (const TargetMode& m : TargetModes()) {
-    if (n.Offers(m)) offered.push_back(m.name);
-  }
-  if (!Contains(offered, mode)) {
-    return Fail("--mode " + mode + ": the target '" + n.target->GetName() + "' offers " +
-                Joined(offered));
-  }
-  if (a.Has("--group") && !Contains(n.groups, a.Value("--group")))
-    return Fail("unknown group '" + a.Value("--group") + "'" + of + "; its groups are " +
-                Joined(n.groups));
-  if (a.Has("--bone") && !Contains(n.bones, a.Value("--bone")))
-    return Fail("unknown bone '" + a.Value("--bone") + "'" + of + "; its bones are " +
-                Joined(n.bones));
-  return {};
-}
-
-// The dialog worked as the options say, in the order of the option table,
-// then OK.
-std::vector<framework::Action> DialogActions(const ParsedArgs& a, const std::string& output) {
-  using framework::Action;
-  std::vector<Action> actions;
-  auto select = [&](const char* option, int id) {
-    if (a.Has(option)) actions.push_back(Action::SelectText(id, a.Value(option)));
-  };
-  auto type = [&](const char* option, int id) {
-    if (a.Has(option)) actions.push_back(Action::SetText(id, a.Value(option)));
-  };
-  select("--camera", IDC_COMBO1);
-  select("--target", IDC_COMBO2);
-  if (a.Has("--mode")) actions.push_back(Action::Click(FindMode(a.Value("--mode"))->radio));
-  select("--group", IDC_COMBO3);
-  select("--bone", IDC_COMBO4);
-  type("--width", IDC_WIDTH);
-  type("--height", IDC_HEIGHT);
-  type("--start", IDC_START_FRAME);
-  type("--end", IDC_END_FRAME);
-  if (a.Has("--output")) {
-    actions.push_back(Action::Click(IDC_BUTTON1));
-    actions.push_back(Action::AnswerSave(output));
-  }
-  actions.push_back(Action::Ok());
-  return actions;
-}
-
-// The option that fills a control, for messages about that control.
-std::string OptionOfControl(int id, const ParsedArgs& a) {
-  static const std::map<int, std::string> options = {
-      {IDC_COMBO1, "--camera"},     {IDC_COMBO2, "--target"}, {IDC_COMBO3, "--group"},
-      {IDC_COMBO4, "--bone"},       {IDC_WIDTH, "--width"},   {IDC_HEIGHT, "--height"},
-      {IDC_START_FRAME, "--start"}, {IDC_END_FRAME, "--end"}};
-  const auto it = options.find(id);
-  if (it == options.end()) return "";
-  return a.Has(it->second) ? it->second + " " + a.Value(it->second) : it->second;
-}
-
-Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver, const ParsedArgs& a) {
-  std::ostringstream err;
-  bool failed = false;
-  for (const auto& message : driver.messages) {
-    const std::string option = OptionOfControl(driver.outcome.focus, a);
-    err << "tqhost: " << (option.empty() ? "" : option + ": ") << message << "\n";
-    failed = true;
-  }
-  if (!failed) {
-    for (const auto& failure : driver.Failures()) {
-      err << "tqhost: "
-          << (a.Has("--verbose") ? failure : failure.substr(0, failure.find('\n') + 1));
-      failed = true;
-    }
-  }
-  const DialogOutcome& outcome = driver.outcome;
-  if (!failed && !outcome.ran) {
-    err << "tqhost: " << kNoDialog << "\n";
-    failed = true;
-  } else if (!failed && outcome.result != IDOK) {
-    err << "tqhost: the settings dialog did not end with OK; nothing was written\n";
-    failed = true;
-  }
-  if (failed) return Fail(err.str());
-  return {};
-}
-
-// A name made safe for a file name: letters, digits, '.', '-' and '_' stay.
-std::string SafeForFileName(const std::string& name) {
-  std::string safe = name;
-  for (char& c : safe) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '/' || u < 0x20 || u == 0x7f) c = '_';
-  }
-  if (!safe.empty() && (safe[0] == '.' || safe[0] == '-')) safe[0] = '_';
-  return safe.empty() ? "_" : safe;
-}
-
-std::string Expand(std::string pattern, const std::map<std::string, std::string>& fields) {
-  std::string out;
-  for (std::size_t at = 0; at < pattern.size();) {
-    const std::size_t open = pattern.find('{', at), close = pattern.find('}', open);
-    if (open != std::string::npos && open + 1 < pattern.size() && pattern[open + 1] == '{') {
-      out += pattern.substr(at, open + 1 - at);  // "{{" is a "{" of the name itself
-      at = open + 2;
-      continue;
-    }
-    const auto field = close == std::string::npos
-                           ? fields.end()
-                           : fields.find(pattern.substr(open + 1, close - open - 1));
-    if (field == fields.end()) {
-      out += pattern.substr(at, open == std::string::npos ? open : open + 1 - at);
-      at = open == std::string::npos ? pattern.size() : open + 1;
-      continue;
-    }
-    out += pattern.substr(at, open - at) + SafeForFileName(field->second);  // once, left to right
-    at = close + 1;
-  }
-  return out;
-}
-
-bool CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget) {
-  bool target = false;  // a {target} field, not the text of "{{target}"
-  for (std::size_t at = 0; (at = pattern.find('{', at)) != std::string::npos; ++at) {
-    if (pattern.compare(at, 2, "{{") == 0) {
-      ++at;
-      continue;
-    }
-    const std::size_t end = pattern.find('}', at);
-    const std::string field = pattern.substr(at, end == std::string::npos ? end : end - at + 1);
-    if (field != "{target}" && field != "{camera}" && field != "{mode}" && field != "{group}") {
-      throw UsageError{option + " " + pattern + ": unknown field " + field +
-                       "; the fields are {target}, {camera}, {mode} and {group}"};
-    }
-    target = target || field == "{target}";
-  }
-  if (needsTarget && !target) {
-    throw UsageError{"with several targets, " + option + " needs {target} in its pattern" +
-                     (option == "-o" ? " (for example -o {target}.txt)" : "")};
-  }
-  return target;
-}
 
 namespace {
 
-// The file a path names: symbolic links followed to the end (a dangling one
-// too, to where it would write), then made absolute and normal.
-std::string FileKey(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::path p = fs::absolute(path, ec);
-  for (int links = 0; links < 40 && fs::is_symlink(fs::symlink_status(p, ec)); ++links) {
-    const fs::path target = fs::read_symlink(p, ec);
-    if (ec) break;
-    p = target.is_absolute() ? target : p.parent_path() / target;
-  }
-  const fs::path canonical = fs::weakly_canonical(p, ec);
-  const fs::path file = ec ? p.lexically_normal() : canonical;
-  // Its folder by what it is, not by its path: a folder that two paths reach
-  // (a bind mount) is one folder.
-  struct stat folder {};
-  if (stat(file.parent_path().c_str(), &folder) != 0) return file.string();
-  return std::to_string(folder.st_dev) + ":" + std::to_string(folder.st_ino) + "/" +
-         file.filename().string();
+using Fields = std::map<std::string, std::string>;
+
+// The fields of a run's file patterns.
+Fields FieldsOf(const TargetRun& run, const std::string& camera) {
+  return {
+      {"target", run.target}, {"camera", camera}, {"mode", run.mode->name}, {"group", run.Part()}};
 }
 
-// Whether path is this process's standard output however it is written
-// (/dev/stdout, /dev/fd/1, /proc/self/fd/1, the terminal or file it is).
-bool IsStandardOutput(const std::string& path) {
-  struct stat out {
-  }, named{};
-  return path == "/dev/stdout" ||
-         (fstat(STDOUT_FILENO, &out) == 0 && stat(path.c_str(), &named) == 0 &&
-          out.st_dev == named.st_dev && out.st_ino == named.st_ino && !S_ISCHR(named.st_mode));
-}
-
-// The default output is a name the user never gave: in a stranger's folder
-// it may be a FIFO (a run that never ends) or a link to another file (which
-// would be written over), so there it must be a file or nothing yet.
-void RefuseUnnamedSpecial(const std::string& path) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    throw UsageError{"the default output " + path + " is " + tq::fileio::KindOf(st.st_mode) +
-                     ", not a file; give -o FILE"};
-  }
-}
-
-}  // namespace
-
-void FilePlan::Add(const std::string& option, const std::string& path, const std::string& scene,
-                   const char* what, const std::string& who) {
-  const std::string named = who.empty() ? option : tq::fileio::Concat({option, " for '", who, "'"});
-  if (IsStandardOutput(path) || path == "/dev/fd/1" || path == "/proc/self/fd/1") {
-    if (!stdoutBy.empty()) {
-      throw UsageError{stdoutBy + " and " + named +
-                       " both write to standard output; at most one output may go there"};
-    }
-    stdoutBy = named;
-    return;
-  }
-  struct stat st {};
-  const bool exists = stat(path.c_str(), &st) == 0;
-  if (exists && S_ISCHR(st.st_mode)) return;  // /dev/null and the like
-  // Checked here with every other output, before anything is written.
-  if (exists && S_ISDIR(st.st_mode))
-    throw UsageError{named + " " + path + ": that is a folder; give the name of a file"};
-  const std::string k = FileKey(path);
-  if (k == FileKey(scene)) throw UsageError{option + " " + path + ": that is " + what};
-  for (const std::string& input : inputs) {
-    if (k == FileKey(input))
-      throw UsageError{option + " " + path + ": the scene's data is read from that file"};
-  }
-  for (const auto& [other, otherOption] : files) {
-    if (other.first == k) {
-      throw UsageError{otherOption + " and " + named + " both name " + path +
-                       "; each output needs a file of its own"};
-    }
-  }
-  files.push_back({{k, path}, named});
-}
-
-// The object the dialog opens on: the first listed one that is not a
-// camera, else the first that is not the run's camera (a camera cannot
-// track itself); "" when there is none.
-std::string DefaultTarget(HChor* chor, const SceneNames& names, const ParsedArgs& a) {
-  const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
-  std::string fallback;
-  for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling()) {
-    if (o->GetObjectType() == ObjectType::kFolder) continue;
-    if (o->GetObjectType() != ObjectType::kCamera) return o->GetName();
-    if (fallback.empty() && camera != o->GetName()) fallback = o->GetName();
-  }
-  return fallback;  // "" when every object is the camera: nothing to track
-}
-
-std::vector<TargetChoice> TargetChoices(HChor* chor, const ParsedArgs& a, const SceneNames& names) {
-  std::vector<TargetChoice> choices;
-  if (a.Has("--all-targets")) {
-    if (a.Has("--target")) throw UsageError{"--all-targets and --target exclude each other"};
-    const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
-    for (const std::string& o : names.objects) {
-      if (o != camera) choices.push_back({o, "", ""});  // the camera cannot track itself
-    }
-    return choices;
-  }
-  for (const std::string& given : a.List("--target")) {
-    if (Contains(names.objects, given) || given.find(':') == std::string::npos) {
-      choices.push_back({given, "", ""});
-      continue;
-    }
-    const auto first = given.find(':');
-    const auto second = given.find(':', first + 1);
-    choices.push_back({given.substr(0, first),
-                       given.substr(first + 1, second == std::string::npos ? std::string::npos
-                                                                           : second - first - 1),
-                       second == std::string::npos ? "" : given.substr(second + 1)});
-  }
-  if (choices.empty()) choices.push_back({DefaultTarget(chor, names, a), "", ""});
-  return choices;
-}
-
-// The options of one target's run: the command's, with the target, its mode
-// and its group or bone.
-ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetChoice& choice) {
-  ParsedArgs t = a;
-  if (a.Has("--target") || a.Has("--all-targets")) t.values["--target-given"] = "";
-  if (!choice.name.empty()) t.values["--target"] = choice.name;
-  if (!choice.mode.empty()) t.values["--mode"] = choice.mode;
-  if (!choice.groupOrBone.empty()) {
-    const TargetMode* mode = FindMode(t.Value("--mode"));
-    if (mode == nullptr || mode->part == nullptr)
-      throw UsageError{"--target " + choice.name + ":" + choice.mode + ":" + choice.groupOrBone +
-                       ": a group or bone goes with " + PartModeNames()};
-    t.values[std::string("--") + mode->part] = choice.groupOrBone;
-  }
-  // A group or a bone given alone says the mode.
-  for (const TargetMode& m : TargetModes()) {
-    if (!t.Has("--mode") && m.part != nullptr && t.Has(std::string("--") + m.part))
-      t.values["--mode"] = m.name;
-  }
-  if (t.Has("--mode") && FindMode(t.Value("--mode")) == nullptr) {
-    throw UsageError{"--mode must be " + ModeNames(", ", " or ") + ", not '" + t.Value("--mode") +
-                     "'"};
-  }
-  return t;
-}
-
-std::vector<AlsoCopy> AlsoCopies(const ParsedArgs& a) {
-  std::vector<AlsoCopy> copies;
-  for (const std::string& given : a.List("--also")) {
-    const auto colon = given.find(':');
-    const FormatInfo* format =
-        colon == std::string::npos ? nullptr : FindFormat(given.substr(0, colon));
-    if (format == nullptr || colon + 1 >= given.size()) {
-      throw UsageError{"--also takes FORMAT:FILE, the format one of " + FormatNames() + "; not '" +
-                       given + "'"};
-    }
-    copies.push_back({format, given.substr(colon + 1)});
-  }
-  return copies;
-}
-
-std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
-                                const SceneNames& names, const std::vector<AlsoCopy>& also,
-                                FilePlan& plan) {
-  // Each target's run, with the mode and the group or bone it takes (given
-  // with the target, or for the whole command); the same target given twice
-  // is one target.
-  const std::string camera = a.Value("--camera", names.cameras.empty() ? "" : names.cameras[0]);
+// Each target's run, with the mode and the group or bone it takes (given
+// with the target, or for the whole command); the same target given twice
+// is one target. modes: one target is run in different modes; groups: one
+// target and mode with different groups or bones.
+std::vector<TargetRun> Runs(const OptionValues& a, HChor* chor, const SceneNames& names,
+                            bool& modes, bool& groups) {
   std::vector<TargetRun> runs;
-  bool modes = false;   // one name with different modes
-  bool groups = false;  // one name and mode with different groups or bones
-  for (const TargetChoice& choice : TargetChoices(scene.Chor(), a, names)) {
+  modes = groups = false;
+  for (const TargetChoice& choice : TargetChoices(chor, a, names)) {
     if (choice.name.empty())
       throw UsageError{"the scene has no object to track (cameras and folders are not targets)"};
-    TargetRun run{ArgsOfTarget(a, choice), {}};
-    const std::string mode = run.args.Value("--mode", TargetModes().front().name);
-    const char* part = FindMode(mode)->part;
-    run.fields = {{"target", run.args.Value("--target")},
-                  {"camera", camera},
-                  {"mode", mode},
-                  {"group", part == nullptr ? "" : run.args.Value(std::string("--") + part)}};
-    const auto same = [&](TargetRun& r) {
-      return r.fields["target"] == run.fields["target"] && r.fields["mode"] == mode &&
-             r.fields["group"] == run.fields["group"];
+    TargetRun run = RunOf(choice, a);
+    const auto same = [&](const TargetRun& r) {
+      return r.target == run.target && r.mode == run.mode && r.Part() == run.Part();
     };
     if (std::any_of(runs.begin(), runs.end(), same)) continue;
-    for (TargetRun& r : runs) {
-      modes = modes || (r.fields["target"] == run.fields["target"] && r.fields["mode"] != mode);
-      groups = groups || (r.fields["target"] == run.fields["target"] && r.fields["mode"] == mode);
+    for (const TargetRun& r : runs) {
+      modes = modes || (r.target == run.target && r.mode != run.mode);
+      groups = groups || (r.target == run.target && r.mode == run.mode);
     }
     runs.push_back(std::move(run));
   }
   if (runs.empty())
     throw UsageError{"the scene has no object to track (cameras and folders are not targets)"};
+  return runs;
+}
+
+// With several targets an output is named by its target as it is given
+// (NAME, NAME:MODE, NAME:MODE:GROUP), as two may come out the same ('a/b'
+// and 'a_b'); with one, by the option alone.
+std::string Who(const TargetRun& run, bool many, bool modes) {
+  if (!many) return "";
+  if (!run.Part().empty())
+    return tq::fileio::Concat({run.target, ":", run.mode->name, ":", run.Part()});
+  return modes ? run.target + ":" + run.mode->name : run.target;
+}
+
+std::string Output(const std::string& path) {
+  return path == "-" ? "/dev/stdout" : path;
+}
+
+}  // namespace
+
+std::vector<TargetRun> PlanRuns(const OptionValues& a, const std::string& scenePath,
+                                tq::scene::Scene& scene, const SceneNames& names,
+                                const std::vector<AlsoCopy>& also, FilePlan& plan) {
+  bool modes = false, groups = false;
+  std::vector<TargetRun> runs = Runs(a, scene.Chor(), names, modes, groups);
+  const std::string camera = CameraOf(a, names);
   const bool many = runs.size() > 1;
   // Without -o: a file each, named by what tells the targets apart.
   const auto defaultName = [&](bool group) {
@@ -387,50 +76,39 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
                  : tq::fileio::Concat({"TQmotion-{target}", modes ? "-{mode}" : "",
                                        group ? "-{group}" : "", ".txt"});
   };
-  const std::string pattern = a.Value("--output", defaultName(groups));
+  const std::string pattern = a.output.value_or(defaultName(groups));
   if (many && pattern == "-")
     throw UsageError{"-o - writes one track; with several targets give -o PATTERN with {target}"};
   CheckPattern("-o", pattern, many);
   for (const AlsoCopy& copy : also) CheckPattern("--also", copy.pattern, many);
-  const std::string preview = a.Value("--preview"), scenePath = a.positional[1];
   const bool pagePerTarget =
-      a.Has("--preview") && CheckPattern("--preview", preview, many && !IsHtmlPath(preview));
-  auto output = [](const std::string& path) { return path == "-" ? "/dev/stdout" : path; };
-  for (std::size_t k = 0; k < runs.size(); ++k) {
-    TargetRun& run = runs[k];
-    const bool grouped = groups && !run.fields["group"].empty();
-    run.args.values["--output"] =
-        output(Expand(a.Has("--output") ? pattern : defaultName(grouped), run.fields));
-    if (!a.Has("--output")) RefuseUnnamedSpecial(run.args.values["--output"]);
-    // With several targets an output is named by its target as it is given
-    // (NAME, NAME:MODE, NAME:MODE:GROUP), as two may come out the same
-    // ('a/b' and 'a_b'); without -o it is not an option.
-    const std::string who =
-        !many ? ""
-        : run.fields["group"].empty()
-            ? (modes ? run.fields["target"] + ":" + run.fields["mode"] : run.fields["target"])
-            : tq::fileio::Concat(
-                  {run.fields["target"], ":", run.fields["mode"], ":", run.fields["group"]});
-    plan.Add(a.Has("--output") ? "-o" : "the default output", run.args.values["--output"],
-             scenePath, "the scene file", who);
+      a.preview && CheckPattern("--preview", *a.preview, many && !IsHtmlPath(*a.preview));
+  std::vector<std::string> pages;  // each run's page, to find one already planned
+  for (TargetRun& run : runs) {
+    const Fields fields = FieldsOf(run, camera);
+    const bool grouped = groups && !run.Part().empty();
+    run.output = Output(Expand(a.output ? pattern : defaultName(grouped), fields));
+    if (!a.output) RefuseUnnamedSpecial(run.output);
+    const std::string who = Who(run, many, modes);
+    plan.Add(a.output ? "-o" : "the default output", run.output, scenePath, "the scene file", who);
     for (const AlsoCopy& copy : also) {
-      plan.Add(std::string("--also ") + copy.format->name, output(Expand(copy.pattern, run.fields)),
+      run.copies.push_back({copy.format, Expand(copy.pattern, fields)});
+      plan.Add(std::string("--also ") + copy.format->name, Output(run.copies.back().path),
                scenePath, "the scene file", who);
     }
+    if (!a.preview) continue;
     // An HTML page without {target} is one page for every target.
-    const std::string page = Expand(preview, run.fields);
-    const bool shared = IsHtmlPath(page) && !pagePerTarget &&
-                        std::any_of(runs.begin(), runs.begin() + static_cast<std::ptrdiff_t>(k),
-                                    [&](auto& r) { return Expand(preview, r.fields) == page; });
-    if (a.Has("--preview") && !shared)
-      plan.Add("--preview", output(page), scenePath, "the scene file", who);
+    run.preview = Expand(*a.preview, fields);
+    const bool shared = IsHtmlPath(*run.preview) && !pagePerTarget && Contains(pages, *run.preview);
+    pages.push_back(*run.preview);
+    if (!shared) plan.Add("--preview", Output(*run.preview), scenePath, "the scene file", who);
   }
   return runs;
 }
 
-std::size_t JobsGiven(const ParsedArgs& a) {
-  if (!a.Has("--jobs")) return 0;
-  const std::string text = a.Value("--jobs");
+std::size_t JobsGiven(const OptionValues::Text& jobs) {
+  if (!jobs) return 0;
+  const std::string& text = *jobs;
   unsigned value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > 64)
@@ -438,7 +116,7 @@ std::size_t JobsGiven(const ParsedArgs& a) {
   return value;
 }
 
-std::size_t Jobs(const ParsedArgs& a, std::size_t given, std::size_t targets, bool batch,
+std::size_t Jobs(const OptionValues& a, std::size_t given, std::size_t targets, bool batch,
                  const FilePlan& plan) {
   const std::size_t jobs = given > 0 ? given : std::min(Processors(), targets / 8);
   // Devices and descriptors (/dev/fd/N) are no place for a batch: a process
@@ -447,8 +125,7 @@ std::size_t Jobs(const ParsedArgs& a, std::size_t given, std::size_t targets, bo
     const std::string& path = f.first.second;
     return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
   });
-  const bool oneProcess = !batch || special || a.Has("--clipboard") ||
-                          (a.Has("--preview") && IsHtmlPath(a.Value("--preview")));
+  const bool oneProcess = !batch || special || a.clipboard || (a.preview && IsHtmlPath(*a.preview));
   return oneProcess ? 1 : std::clamp<std::size_t>(jobs, 1, targets);
 }
 

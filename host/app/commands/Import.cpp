@@ -3,7 +3,7 @@
 
 #include "host/app/Command.h"
 #include "host/app/SceneInput.h"
-#include "host/app/commands/ExportPlan.h"
+#include "host/app/commands/FilePlan.h"
 #include "host/scene/SceneWriter.h"
 
 namespace tq::app {
@@ -24,13 +24,13 @@ const char kImportTail[] = R"(  --width N, --height N
 
 // tqhost import: a glTF file written as the equivalent scene file, through
 // the same never-half-written replace as a track.
-int Import(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostream& out,
+int Import(const std::vector<std::string>& rest, const OptionValues& a, std::ostream& out,
            std::ostream& err) {
   if (rest.size() != 1) throw UsageError{"import needs exactly one glTF file"};
   if (!tq::scene::IsGltfPath(rest[0]))
     throw UsageError{"import reads .gltf and .glb files, not '" + rest[0] + "'"};
-  if (!a.Has("--output")) throw UsageError{"import needs -o FILE.tqs.json"};
-  const std::string output = a.Value("--output");
+  if (!a.output) throw UsageError{"import needs -o FILE.tqs.json"};
+  const std::string output = *a.output;
   FilePlan plan;  // never the glTF or a file it reads
   auto loaded = LoadScene(rest[0], a, err, nullptr, &plan.inputs);
   if (!loaded) return Refuse(err, loaded.error);
@@ -58,7 +58,7 @@ const Command& ImportCommand() {
       [] { return kImportHead + OptionHelp(ImportOptions()) + kImportTail; },
       {&ImportOptions()},
       {"--width", "--height", "--output"},
-      [](const CommandCall& c) { return Import(c.rest, c.args, c.out, c.err); }};
+      [](const CommandCall& c) { return Import(c.rest, c.options, c.out, c.err); }};
   return command;
 }
 

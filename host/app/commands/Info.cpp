@@ -47,7 +47,7 @@ void PrintOutputOptions(std::ostream& out, HTreeObject* owner, float fps) {
   }
 }
 
-int Info(const std::string& path, const ParsedArgs& a, std::ostream& out, std::ostream& err) {
+int Info(const std::string& path, const OptionValues& a, std::ostream& out, std::ostream& err) {
   std::vector<tq::scene::GltfAnimation> animations;
   const auto loaded = LoadScene(path, a, err, &animations);
   if (!loaded) return Refuse(err, loaded.error);
@@ -102,7 +102,7 @@ const Command& InfoCommand() {
       {"--width", "--height"},
       [](const CommandCall& c) {
         if (c.rest.size() != 1) throw UsageError{"info needs exactly one scene file"};
-        return Info(c.rest[0], c.args, c.out, c.err);
+        return Info(c.rest[0], c.options, c.out, c.err);
       }};
   return command;
 }

@@ -1,0 +1,31 @@
+// Every file a command will write, checked together before anything is
+// written.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tq::app {
+
+// Every file a run will write, added before anything is written: two outputs
+// that name one file (after links and "..", however written), an output that
+// is the scene file, or two outputs to standard output are usage errors.
+struct FilePlan {
+  // who: with several targets, the target the file is for ("Robot", or
+  // "Robot:origin" when it has several modes), which names the file in a
+  // refusal beside the option.
+  void Add(const std::string& option, const std::string& path, const std::string& scene,
+           const char* what = "the scene file", const std::string& who = "");
+  std::vector<std::pair<std::pair<std::string, std::string>, std::string>> files;
+  std::string stdoutBy;             // the option writing to standard output, if one does
+  std::vector<std::string> inputs;  // files the scene was read from besides itself
+};
+
+// The default output is a name the user never gave: in a stranger's folder
+// it may be a FIFO (a run that never ends) or a link to another file (which
+// would be written over), so there it must be a file or nothing yet; else a
+// usage error.
+void RefuseUnnamedSpecial(const std::string& path);
+
+}  // namespace tq::app

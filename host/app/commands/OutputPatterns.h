@@ -1,0 +1,37 @@
+// The file patterns of tqhost export (-o, --also, --preview): their fields
+// checked and filled in, and a name made fit for a file.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/app/Formats.h"
+
+namespace tq::app {
+
+// --also FORMAT:FILE, checked before anything runs.
+struct AlsoCopy {
+  const FormatInfo* format;
+  std::string pattern;
+};
+
+// A name as a file name: kept as it is (UTF-8 letters, spaces and all), but
+// for what a file name cannot hold: '/', NUL and control characters become
+// '_', and so does a leading '.' or '-'; "" becomes "_".
+std::string SafeForFileName(const std::string& name);
+
+// A pattern with {target}, {camera}, {mode} and {group} filled in; "{{" stands for
+// a "{" of the path itself (a folder "v{2}" is "v{{2}").
+std::string Expand(std::string pattern, const std::map<std::string, std::string>& fields);
+
+// A usage error for a field other than {target}, {camera}, {mode} and {group}, or
+// (needsTarget) a pattern without {target}; option names it ("-o").
+// Whether the pattern has {target}.
+bool CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget);
+
+// The copies --also asks for (each FORMAT:FILE as given), checked: an
+// unknown format or a missing file is a usage error.
+std::vector<AlsoCopy> AlsoCopies(const std::vector<std::string>& given);
+
+}  // namespace tq::app
