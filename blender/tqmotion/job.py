@@ -1,7 +1,9 @@
-"""tqhost running on a baked shot, watched without blocking Blender: its
-output read as it comes, its files checked against its own account and put
-in place, or everything it began removed when it is cancelled or fails."""
+"""tqhost running on a baked shot, watched without blocking Blender: asked
+first what it will write (tqhost export --plan), then run with its output read
+as it comes, its files checked against its plan and its account and put in
+place, or everything it began removed when it is cancelled or fails."""
 
+import json
 import os
 import re
 import select
@@ -14,7 +16,7 @@ import time
 from .common import ExportError
 
 TRACK_SAID = re.compile(r"(\d+) frames written to (.+)")
-COPY_SAID = re.compile(r"(\S+) copy written to (.+)")
+PLAN_TIMEOUT = 60  # s; the plan loads the scene, nothing more
 TRACK_LINES = re.compile(r"(?:\d+\t-?\d+(?:\.\d+)?\t-?\d+(?:\.\d+)?\n)*")
 
 
@@ -53,7 +55,7 @@ class ExportJob:
         self.tqhost, self.args, self.names = tqhost, args, names
         self.frames, self.directory = frames, directory
         self.cameras, self.copies = [], []  # [name, first, last]; format names
-        self.subfolder = ""  # the folder the file pattern names, without fields
+        self.plan = None  # what tqhost says it will write, from export --plan
         self.made, self.staging, self.temp, self.process = [], None, None, None
         self.out, self.err = bytearray(), bytearray()
         self.held = False
@@ -66,16 +68,15 @@ class ExportJob:
             except OSError as e:
                 raise ExportError(f"The folder {self.directory} cannot be written: "
                                   f"{e.strerror or e}")
-            if self.subfolder:  # named whole by the pattern; tqhost makes no folders
-                os.makedirs(os.path.join(self.staging, self.subfolder))
             self.temp = tempfile.mkdtemp(prefix="tqmotion-")
             scene_file = os.path.join(self.temp, "shot.tqs.json")
             with open(scene_file, "w", encoding="utf-8") as f:
                 f.write(scene_text)
+            self.ask_plan(scene_file)
             try:
                 # Its own process group, so that a cancel stops what it started too.
                 self.process = subprocess.Popen(
-                    [self.tqhost, self.args[0], scene_file] + self.args[1:],
+                    self.command(scene_file),
                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                     cwd=self.staging, start_new_session=True)
             except OSError as e:
@@ -86,6 +87,35 @@ class ExportJob:
             raise
         for pipe in (self.process.stdout, self.process.stderr):
             os.set_blocking(pipe.fileno(), False)
+
+    def command(self, scene_file, *more):
+        return [self.tqhost, self.args[0], scene_file] + self.args[1:] + list(more)
+
+    def ask_plan(self, scene_file):
+        """What tqhost will write, every path checked by tqhost itself; the
+        folders its files go in made in the staging folder (tqhost makes none)."""
+        try:
+            asked = subprocess.run(self.command(scene_file, "--plan"), stdin=subprocess.DEVNULL,
+                                   capture_output=True, cwd=self.staging, timeout=PLAN_TIMEOUT)
+        except OSError as e:
+            raise ExportError(f"tqhost could not be run from '{self.tqhost}': {e.strerror or e}")
+        except subprocess.TimeoutExpired:
+            raise ExportError(f"tqhost ({self.tqhost}) did not say what it would write in "
+                              f"{PLAN_TIMEOUT} s; stopped")
+        self.fail_on(asked.returncode, asked.stdout.decode("utf-8", "replace"),
+                     asked.stderr.decode("utf-8", "replace"))
+        try:
+            self.plan = json.loads(asked.stdout)
+            files = [f for run in self.plan["runs"]
+                     for f in [run["output"]] + [c["path"] for c in run["copies"]]]
+        except (ValueError, KeyError, TypeError):
+            self.refuse("did not say what it would write (export --plan)")
+        for f in files:
+            rel = os.path.relpath(os.path.join(self.staging, f), self.staging)
+            if os.path.isabs(f) or rel == ".." or rel.startswith(".." + os.sep):
+                raise ExportError(f"The file pattern names {f}, outside the folder; name files "
+                                  "inside it")
+            os.makedirs(os.path.dirname(os.path.join(self.staging, rel)), exist_ok=True)
 
     def read(self):
         """What tqhost has said so far, without waiting for more."""
@@ -159,16 +189,23 @@ class ExportJob:
         self.staging = self.temp = None
         remove_made(self.made)
 
-    def finish(self, status):
-        out = self.out.decode("utf-8", "replace")
-        if out:
-            print("tqmotion: " + out.rstrip().replace("\n", "\ntqmotion: "))
+    def fail_on(self, status, out, err):
+        """An ExportError with tqhost's own words when it did not exit with 0;
+        its lines on standard error, without "tqhost: "."""
         lines = [ln[len("tqhost: "):] if ln.startswith("tqhost: ") else ln
-                 for ln in self.err.decode("utf-8", "replace").splitlines() if ln.strip()]
+                 for ln in err.splitlines() if ln.strip()]
         if status != 0:
             why = "; ".join(lines) or out.strip() or "no message"
             how = f"was ended by signal {-status}" if status < 0 else f"exited with status {status}"
             raise ExportError(f"tqhost ({self.tqhost}) {how}: {why}")
+        return lines
+
+    def finish(self, status):
+        out = self.out.decode("utf-8", "replace")
+        print("tqmotion: plan " + json.dumps(self.plan))
+        if out:
+            print("tqmotion: " + out.rstrip().replace("\n", "\ntqmotion: "))
+        lines = self.fail_on(status, out, self.err.decode("utf-8", "replace"))
         files = self.accounted(out.splitlines())
         self.move(files)
         warnings = [ln.replace("warning: ", "", 1) for ln in lines if "warning" in ln]
@@ -182,21 +219,20 @@ class ExportJob:
                           "was written")
 
     def accounted(self, said):
-        """The files tqhost says it wrote, each checked; nothing else written."""
-        files = []
-        for name in self.names:
-            prefix = name + ": " if len(self.names) > 1 else ""
+        """The files of tqhost's plan, each checked and its track said to be
+        written; nothing else written."""
+        files, runs = [], self.plan["runs"]
+        for run in runs:
+            name = run["target"]
+            prefix = name + ": " if len(runs) > 1 else ""
             mine = [ln[len(prefix):] for ln in said if ln.startswith(prefix)]
             tracks = [m for m in map(TRACK_SAID.fullmatch, mine) if m]
             if len(tracks) != 1:
                 self.refuse(f"did not say it wrote the track of '{name}'")
-            files.append(self.staged(tracks[0].group(2)))
+            files.append(self.staged(run["output"]))
             self.check_track(name, files[-1], int(tracks[0].group(1)))
-            for fmt in self.copies:
-                copies = [m for m in map(COPY_SAID.fullmatch, mine) if m and m.group(1) == fmt]
-                if len(copies) != 1:
-                    self.refuse(f"did not say it wrote the {fmt} copy of '{name}'")
-                files.append(self.staged(copies[0].group(2)))
+            for copy in run["copies"]:
+                files.append(self.staged(copy["path"]))
                 if os.path.getsize(os.path.join(self.staging, files[-1])) == 0:
                     self.refuse(f"wrote {files[-1]} empty")
         on_disk = {os.path.relpath(os.path.join(top, f), self.staging)
@@ -205,16 +241,12 @@ class ExportJob:
             self.refuse(f"wrote {extra}, which it did not account for")
         return files
 
-    def staged(self, said):
-        """The file tqhost named, relative to its folder: the whole text, or
-        the text before a note in brackets ("x.3de (frames moved by 1)")."""
-        cuts = [len(said)] + [i for i in range(len(said)) if said.startswith(" (", i)]
-        for cut in cuts:
-            rel = os.path.relpath(os.path.join(self.staging, said[:cut]), self.staging)
-            if not rel.startswith(".." + os.sep) and rel != ".." and \
-                    os.path.isfile(os.path.join(self.staging, rel)):
-                return rel
-        self.refuse(f"did not write {said}, which it says it wrote")
+    def staged(self, planned):
+        """A file of the plan, relative to tqhost's folder, there."""
+        rel = os.path.relpath(os.path.join(self.staging, planned), self.staging)
+        if not os.path.isfile(os.path.join(self.staging, rel)):
+            self.refuse(f"did not write {planned}, which it says it wrote")
+        return rel
 
     def check_track(self, name, rel, count):
         """A track holds one line a frame of the range: its index, X and Y."""

@@ -1,9 +1,11 @@
 """The export's work: the shot baked, tqhost run on it, its files checked and
 put in place. Takes plain values; the operator only drives it.
 
-tqhost writes into a fresh folder of its own beside the tracks' folder, so
-whatever is found there is from this run; each file is checked against
-tqhost's own account of what it wrote and the lines the range asks for, and
+tqhost is asked first what it will write (tqhost export --plan): the file
+names are its alone. It writes into a fresh folder of its own beside the
+tracks' folder, so whatever is found there is from this run; each file is
+checked against that plan, tqhost's account of what it wrote and the lines
+the range asks for, and
 only then moved into place, one rename each. A cancelled or failed run moves
 nothing: the folder is removed with whatever tqhost had begun.
 """
@@ -32,11 +34,6 @@ def output_folder(directory, pattern, formats):
                           "which is not saved yet: save it or choose a folder")
     if not pattern:
         raise ExportError("The file pattern is empty (for example {target}.txt)")
-    if os.path.isabs(pattern) or ".." in pattern.replace("\\", "/").split("/"):
-        raise ExportError(f"The file pattern '{pattern}' leaves the folder; name files inside it")
-    if "{" in os.path.dirname(pattern):
-        raise ExportError(f"The file pattern '{pattern}' has a field in a folder's name; tqhost "
-                          "makes no folders: put the fields in the file's name")
     unknown = [f for f in formats if f not in (n for n, _, _ in FORMATS)]
     if unknown:
         raise ExportError(f"Unknown format '{unknown[0]}'; the formats are " +
@@ -70,6 +67,5 @@ def start_export(context, directory, targets_text, mode, formats, pattern, decim
     args += [f"--also={n}:{p}" for n, p in copies]
     job = ExportJob(tqhost, args, [t[0] for t in targets], end - start + 1, directory)
     job.cameras, job.copies = bake.cameras, [n for n, _ in copies]
-    job.subfolder = os.path.dirname(pattern)
     job.start(text)
     return job

@@ -86,6 +86,10 @@ const std::vector<Option>& ExportOptions() {
       {"--clipboard", nullptr, nullptr,
        "also put the track on the clipboard as After Effects keyframe data (xclip or wl-copy)",
        &OptionValues::clipboard},
+      {"--plan", nullptr, nullptr,
+       "write nothing: print, as JSON, what the run would write (each target's run, its mode, "
+       "group or bone, output, copies and preview), every name and path checked as for the run",
+       &OptionValues::plan},
       {"--jobs", nullptr, "N",
        "how many processes share the targets of a run (default: one for each processor with 8 "
        "targets or more; 1 runs them in turn). A run with --clipboard, an HTML preview or an "

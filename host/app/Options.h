@@ -36,7 +36,7 @@ struct OptionValues {
   Text mode, group, bone, width, height, start, end, decimals, filmOffset, pixelAspect, distortion,
       output, preview, plate;
   std::vector<std::string> also;  // --also FORMAT:FILE, each as given
-  bool clipboard = false;
+  bool clipboard = false, plan = false;
   Text jobs;
   // Reading a glTF scene.
   Text fps, animation;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "host/fileio/Concat.h"
 #include "tests/fileio/TempDir.h"
@@ -760,10 +761,27 @@ TEST(Tqhost, GltfShotToTrackAndImportRoundTrip) {
 TEST(Tqhost, ThreeTargetsWithNukeCopies) {
   TempDir dir;
   const std::string orbit = "'" + kExamples + "orbit.tqs.json'";
-  const Result r = RunHost(dir, "export " + orbit +
-                                    " --target Robot --target Key --target Robot:group-center:Roof"
-                                    " -o '{target}-{mode}.txt' --also 'nuke:{target}-{mode}.nk'");
+  const std::string args = "export " + orbit +
+                           " --target Robot --target Key --target Robot:group-center:Roof"
+                           " -o '{target}-{mode}.txt' --also 'nuke:{target}-{mode}.nk'";
+  // --plan writes nothing (the folder holds the run's stdout and stderr) and
+  // names the files the run then says it wrote.
+  const Result plan = RunHost(dir, args + " --plan");
+  ASSERT_EQ(plan.status, 0) << plan.err;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+  const Result r = RunHost(dir, args);
   ASSERT_EQ(r.status, 0) << r.err;
+  std::string planned;
+  const nlohmann::json planJson = nlohmann::json::parse(plan.out);
+  for (const auto& run : planJson["runs"]) {
+    const std::string target = run["target"];
+    planned += target + ": 121 frames written to " + std::string(run["output"]) + "\n";
+    for (const auto& copy : run["copies"]) {
+      planned += target + ": " + std::string(copy["format"]) + " copy written to " +
+                 std::string(copy["path"]) + "\n";
+    }
+  }
+  EXPECT_EQ(planned + "6 files written\n", r.out);
   EXPECT_EQ(r.out,
             "Robot: 121 frames written to Robot-origin.txt\n"
             "Robot: nuke copy written to Robot-origin.nk\n"

@@ -1,7 +1,7 @@
 # The tqmotion add-on in a real Blender, headless:
 #   blender -b --factory-startup --python-exit-code 1 --python test_addon.py -- TQHOST
 # Every frame of every track is compared with Blender's own projection.
-import ctypes, json, math, os, re, shutil, sys, tempfile, time
+import ctypes, json, math, os, shutil, sys, tempfile, time
 import bpy
 from bpy_extras.object_utils import world_to_camera_view
 from mathutils import Vector
@@ -96,12 +96,12 @@ TOLERANCE = 0.01  # px
 
 
 def written(said, folder):
-    """{target: [files]} from tqhost's own account, which the add-on prints."""
-    files = {}
-    for m in re.finditer(r"^tqmotion: (?:(.*?): )?(?:\d+ frames|\S+ copy) written to (.*)$", said,
-                         re.M):
-        files.setdefault(m.group(1), []).append(os.path.join(folder, m.group(2)))
-    return files
+    """{target: [track, copies...]} from tqhost's own plan, which the add-on prints."""
+    plans = [json.loads(ln[len("tqmotion: plan "):]) for ln in said.splitlines()
+             if ln.startswith("tqmotion: plan ")]
+    return {run["target"]: [os.path.join(folder, f) for f in
+                            [run["output"]] + [c["path"] for c in run["copies"]]]
+            for plan in plans[-1:] for run in plan["runs"]}
 
 
 def on_clip(x, y, w, h):
@@ -121,7 +121,7 @@ def on_clip(x, y, w, h):
 
 def compare(files, name, point, what):
     """Every line of a track against world_to_camera_view, origin bottom-left."""
-    path = (files.get(name) or files.get(None) or [""])[0]
+    path = files.get(name, [""])[0]
     lines = open(path).read().splitlines() if os.path.exists(path) else []
     start, end = (scene.frame_preview_start, scene.frame_preview_end) if \
         scene.use_preview_range else (scene.frame_start, scene.frame_end)
@@ -268,7 +268,8 @@ open(TMP + "/kept/old.txt", "w").write(old)  # a track of an earlier run
 def fake(body, name="old.txt"):
     """A program in tqhost's place: body, then the account of a track."""
     path = f"{TMP}/fake{len(os.listdir(TMP))}"
-    open(path, "w").write(f"#!/bin/sh\n{body}\necho '48 frames written to {name}'\n")
+    open(path, "w").write(f"#!/bin/sh\ncase \" $* \" in *\" --plan \"*) exec '{TQHOST}' \"$@\";; "
+                          f"esac\n{body}\necho '48 frames written to {name}'\n")
     os.chmod(path, 0o755)
     return path
 
@@ -284,6 +285,7 @@ for change, targets, kind, text in (
         ([], "At camera", "Warning", "of 48 frames could not be projected: the target is at"),
         ([], "Nope", "Error", "No object or bone (Armature:Bone) named 'Nope'"),
         ([], "{mode}", "Info", f"1 track written to {TMP}/kept"),
+        ([(s, "pattern", "{target}/track.txt")], "Rig", "Info", f"1 track written to {TMP}/kept/Rig"),
         ([], "tab\tname", "Error", "The name 'tab\\tname' holds a control character"),
         ([(s, "pattern", "{camera}.txt")], f"Rig, {empty.name}", "Error", "needs {target}"),
         ([(s, "distort", True), (lens, "distortion_model", "DIVISION")], "Rig", "Error",
@@ -299,7 +301,7 @@ for change, targets, kind, text in (
         ([(scene.tqmotion, "directory", TMP + "/made/new")], "Rig", "Error",
          "tqhost (/bin/false) exited with status 1: no message"),
         ([(scene.tqmotion, "directory", TMP + "/kept"), (PREFS, "tqhost", "/bin/true")], "Rig",
-         "Error", "tqhost (/bin/true) exited with status 0 but did not say it wrote the track of"),
+         "Error", "tqhost (/bin/true) exited with status 0 but did not say what it would write"),
         ([(s, "pattern", "old.txt"), (scene, "frame_start", 1), (scene, "frame_end", 48),
           (s, "formats", set()), (PREFS, "tqhost", fake(""))], "Rig", "Error",
          "but did not write old.txt, which it says it wrote"),

@@ -329,6 +329,35 @@ class ExportRuns {
   std::vector<Page> pages_;        // in the order first named
 };
 
+// The preview's footage (--plate), once the preview's kind is checked: the
+// extension chooses it, and any other name is refused before anything is
+// written ('-' is an SVG on standard output).
+std::optional<PlatePattern> PreviewPlate(const OptionValues& a) {
+  if (a.preview && *a.preview != "-" && !IsSvgPath(*a.preview) && !IsHtmlPath(*a.preview)) {
+    throw UsageError{"--preview " + *a.preview +
+                     ": a preview is FILE.svg (a picture) or FILE.html or FILE.htm (a page)"};
+  }
+  if (!a.plate) return std::nullopt;
+  if (!IsHtmlPath(a.preview.value_or("")))
+    throw UsageError{"--plate shows footage in an HTML preview: give --preview FILE.html"};
+  auto parsed = ParsePlate(*a.plate);
+  if (!parsed) throw UsageError{"--plate " + *a.plate + ": " + parsed.error};
+  return std::move(*parsed);
+}
+
+// What the runs would write, as JSON on out, once every name is checked as a
+// run checks it; nothing is written.
+int PrintPlan(const std::vector<TargetRun>& runs, const OptionValues& a, tq::scene::Scene& scene,
+              SceneNames& names, std::ostream& out, std::ostream& err) {
+  for (const TargetRun& run : runs) {
+    names.Aim(scene.Chor(), run.target);
+    if (const Status checked = CheckNames(run, a, names); !checked)
+      return Refuse(err, (runs.size() > 1 ? run.target + ": " : "") + checked.error);
+  }
+  out << PlanJson(runs, CameraOf(a, names));
+  return 0;
+}
+
 int Export(const std::string& pluginPath, const std::vector<std::string>& rest,
            const OptionValues& a, std::ostream& out, std::ostream& err) {
   if (rest.empty()) throw UsageError{"export needs a scene file"};
@@ -337,20 +366,7 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& rest,
   UseDecimals(a.decimals);
   ApplyPlateOptions(a, nullptr);
   const std::vector<AlsoCopy> also = AlsoCopies(a.also);
-  // The extension chooses the preview; any other name is refused before
-  // anything is written ('-' is an SVG on standard output).
-  if (a.preview && *a.preview != "-" && !IsSvgPath(*a.preview) && !IsHtmlPath(*a.preview)) {
-    throw UsageError{"--preview " + *a.preview +
-                     ": a preview is FILE.svg (a picture) or FILE.html or FILE.htm (a page)"};
-  }
-  std::optional<PlatePattern> plate;
-  if (a.plate) {
-    if (!IsHtmlPath(a.preview.value_or("")))
-      throw UsageError{"--plate shows footage in an HTML preview: give --preview FILE.html"};
-    auto parsed = ParsePlate(*a.plate);
-    if (!parsed) throw UsageError{"--plate " + *a.plate + ": " + parsed.error};
-    plate = std::move(*parsed);
-  }
+  const std::optional<PlatePattern> plate = PreviewPlate(a);
   const std::size_t given = JobsGiven(a.jobs);  // a usage error before anything is loaded
   FilePlan plan;
   auto loaded = LoadScene(rest[0], a, err, nullptr, &plan.inputs);
@@ -359,6 +375,7 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& rest,
   ApplyPlateOptions(a, scene.get());
   SceneNames names(scene->Chor(), "");
   const std::vector<TargetRun> runs = PlanRuns(a, rest[0], *scene, names, also, plan);
+  if (a.plan) return PrintPlan(runs, a, *scene, names, out, err);
   std::ostream& summary = plan.stdoutBy.empty() ? out : err;
   ExportSession session(pluginPath, *scene, err);
   if (!session.Loaded()) return 1;

@@ -8,6 +8,8 @@
 #include "host/app/Workers.h"
 #include "host/fileio/Concat.h"
 
+#include <nlohmann/json.hpp>
+
 namespace tq::app {
 
 namespace {
@@ -104,6 +106,25 @@ std::vector<TargetRun> PlanRuns(const OptionValues& a, const std::string& sceneP
     if (!shared) plan.Add("--preview", Output(*run.preview), scenePath, "the scene file", who);
   }
   return runs;
+}
+
+std::string PlanJson(const std::vector<TargetRun>& runs, const std::string& camera) {
+  using Json = nlohmann::ordered_json;
+  Json list = Json::array();
+  for (const TargetRun& run : runs) {
+    Json one = {{"target", run.target}, {"mode", run.mode->name}};
+    if (run.mode->part != nullptr) one[run.mode->part] = run.Part();
+    one["output"] = run.output;
+    one["copies"] = Json::array();
+    for (const auto& [format, path] : run.copies)
+      one["copies"].push_back({{"format", format->name}, {"path", Output(path)}});
+    one["preview"] = run.preview ? Json(Output(*run.preview)) : Json(nullptr);
+    list.push_back(std::move(one));
+  }
+  // Names are the scene's bytes: anything not UTF-8 is replaced, not refused.
+  return Json{{"camera", camera}, {"runs", std::move(list)}}.dump(-1, ' ', false,
+                                                                  Json::error_handler_t::replace) +
+         "\n";
 }
 
 std::size_t JobsGiven(const OptionValues::Text& jobs) {

@@ -20,6 +20,11 @@ std::vector<TargetRun> PlanRuns(const OptionValues& options, const std::string& 
                                 tq::scene::Scene& scene, const SceneNames& names,
                                 const std::vector<AlsoCopy>& also, FilePlan& plan);
 
+// The plan as JSON, one line: {"camera": NAME, "runs": [{"target", "mode",
+// "group" or "bone" (when the mode picks one), "output", "copies": [{"format",
+// "path"}], "preview" (or null)}]}; standard output is "/dev/stdout".
+std::string PlanJson(const std::vector<TargetRun>& runs, const std::string& camera);
+
 // How many processes share the targets: given (--jobs), else one for each
 // processor with 8 targets or more. One for a run whose tracks all go to
 // one place (standard output, the clipboard, an HTML page).
