@@ -110,12 +110,39 @@ class PointsBuilder {
 };
 
 // Why a line was refused: not the layout, or a value the plug-in never
-// writes.
-std::string Refused(int number, const char* layout, bool beyond) {
+// writes, or a Windows line end.
+std::string Refused(int number, const char* layout, bool beyond, std::string_view line) {
+  if (!line.empty() && line.back() == '\r') {
+    return "line " + std::to_string(number) +
+           " ends in a carriage return (a Windows line end); a track's lines end in a line feed "
+           "alone";
+  }
   return "line " + std::to_string(number) +
          (beyond ? " has a value beyond a track's: X and Y are pixels from -2147483648 to "
                    "2147483647, with up to 6 decimals"
                  : std::string(" is not \"") + layout + "\"");
+}
+
+// Whether JSON text nests arrays and objects deeper than most levels (the
+// brackets inside strings not counted): such a file is refused before it is
+// parsed, whose tree would take many times the file's size.
+bool NestedDeeperThan(const std::string& text, int most) {
+  int depth = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > most) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -150,7 +177,7 @@ Result<std::vector<TrackPoint>> ReadTrack(const std::string& text) {
         }
       }
     }
-    return Fail(Refused(number, "index<TAB>x<TAB>y", beyond));
+    return Fail(Refused(number, "index<TAB>x<TAB>y", beyond, std::string_view(s, end - s)));
   }
   return points.Take();
 }
@@ -203,7 +230,9 @@ void WriteShake(std::ostream& out, const std::vector<TrackPoint>& points, const 
 void WriteJson(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info,
                double) {
   using Value = nlohmann::ordered_json;
-  const std::string name = Value(info.name).dump();  // refused before a byte is written
+  // A byte of the name that is not UTF-8 (a file's name may hold any) shows
+  // as U+FFFD, as in the HTML preview.
+  const std::string name = Value(info.name).dump(-1, ' ', false, Value::error_handler_t::replace);
   out << "{\n \"width\": " << Value(*info.width).dump()
       << ",\n \"height\": " << Value(*info.height).dump()
       << ",\n \"fps\": " << Value(RateValue(*info.fps)).dump() << ",\n \"name\": " << name
@@ -302,7 +331,8 @@ Result<Track> ReadCsv(const std::string& text, TrackInfo info) {
   PointsBuilder points;
   std::istringstream in(text);
   std::string line;
-  std::getline(in, line);  // the header
+  std::getline(in, line);
+  if (line != "frame,x,y") return Fail(Refused(1, "frame,x,y", false, line));
   int count = 0;
   for (int number = 2; std::getline(in, line); ++number, ++count) {
     const char* s = line.data();
@@ -318,7 +348,12 @@ Result<Track> ReadCsv(const std::string& text, TrackInfo info) {
     const char* r3 =
         r2 != nullptr && r2 < end && *r2 == ',' ? ReadPixel(r2 + 1, end, y, yd, beyond) : nullptr;
     if (r3 != end || beyond || !std::isfinite(frame))
-      return Fail(Refused(number, "frame,x,y", beyond && r3 == end));
+      return Fail(Refused(number, "frame,x,y", beyond && r3 == end, line));
+    // Beyond 10^15 a frame and the next are no longer one apart in a double.
+    if (std::fabs(frame) > 1e15) {
+      return Fail("line " + std::to_string(number) + " has the frame " + FrameText(frame) +
+                  "; frames are from -10^15 to 10^15");
+    }
     if (count == 0) info.startFrame = frame;
     // A track's frames follow one another: a gap or a step back would be
     // lost in the copy, so it is refused.
@@ -335,6 +370,7 @@ Result<Track> ReadCsv(const std::string& text, TrackInfo info) {
 Result<Track> ReadJson(const std::string& text, TrackInfo info) {
   PointsBuilder points;
   try {
+    if (NestedDeeperThan(text, 16)) throw std::out_of_range("it nests deeper than 16 levels");
     const auto doc = nlohmann::json::parse(text);
     // Read as numbers first: a value out of range is refused, not cast.
     auto whole = [&](const char* key) {
@@ -350,9 +386,11 @@ Result<Track> ReadJson(const std::string& text, TrackInfo info) {
       throw std::out_of_range("fps is not above 0");
     info.name = doc.at("name").get<std::string>();
     const auto& frames = doc.at("frames");
+    if (!frames.is_array()) throw std::out_of_range("frames is not an array");
     for (std::size_t i = 0; i < frames.size(); ++i) {
       const double frame = frames[i].at("frame").get<double>();
-      if (!std::isfinite(frame)) throw std::out_of_range("a frame is not a finite number");
+      if (!(std::fabs(frame) <= 1e15))
+        throw std::out_of_range("a frame is not a number from -10^15 to 10^15");
       if (i == 0) info.startFrame = frame;
       if (frame != info.startFrame + static_cast<double>(i))
         throw std::out_of_range("frames[" + std::to_string(i) + "] is frame " + FrameText(frame) +

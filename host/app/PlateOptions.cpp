@@ -38,7 +38,13 @@ std::string Number(double v) {
 
 void ApplyPlateOptions(const OptionValues& a, tq::scene::Scene* scene) {
   if (!a.filmOffset && !a.pixelAspect && !a.distortion) return;
-  const auto each = [&](auto&& set) {
+  // Each option's values on a plain plate first: what no real camera has is
+  // refused, naming the option and what it was given.
+  const auto each = [&](const char* option, const std::string& given, auto&& set) {
+    HPlate alone;
+    set(alone);
+    if (const std::string why = alone.Unreal(); !why.empty())
+      throw UsageError{std::string(option) + " must give " + why + ", not '" + given + "'"};
     if (scene == nullptr) return;
     for (HCamera* c = scene->Chor()->GetChildCamera(); c != nullptr; c = c->GetNextCameraInChor()) {
       if (a.camera && *a.camera != c->GetName()) continue;
@@ -50,14 +56,12 @@ void ApplyPlateOptions(const OptionValues& a, tq::scene::Scene* scene) {
   if (a.filmOffset) {
     const auto xy =
         Numbers("--film-offset", *a.filmOffset, {2}, "X,Y (fractions of the image's width)");
-    each([&](HPlate& p) { p.offsetX = xy[0], p.offsetY = xy[1]; });
+    each("--film-offset", *a.filmOffset, [&](HPlate& p) { p.offsetX = xy[0], p.offsetY = xy[1]; });
   }
   if (a.pixelAspect) {
     const auto aspect = Numbers("--pixel-aspect", *a.pixelAspect, {1},
                                 "a pixel's width over its height, a number above 0");
-    if (!(aspect[0] > 0))
-      throw UsageError{"--pixel-aspect must be a number above 0, not '" + *a.pixelAspect + "'"};
-    each([&](HPlate& p) { p.pixelAspect = aspect[0]; });
+    each("--pixel-aspect", *a.pixelAspect, [&](HPlate& p) { p.pixelAspect = aspect[0]; });
   }
   if (a.distortion) {
     const std::string& given = *a.distortion;
@@ -72,7 +76,8 @@ void ApplyPlateOptions(const OptionValues& a, tq::scene::Scene* scene) {
     auto k = Numbers("--distortion", given.substr(colon + 1), {2, 4, 5},
                      "brown:K1,K2, brown:K1,K2,P1,P2 or brown:K1,K2,P1,P2,K3");
     k.resize(5, 0.0);
-    each([&](HPlate& p) { p.k1 = k[0], p.k2 = k[1], p.p1 = k[2], p.p2 = k[3], p.k3 = k[4]; });
+    each("--distortion", given,
+         [&](HPlate& p) { p.k1 = k[0], p.k2 = k[1], p.p1 = k[2], p.p2 = k[3], p.k3 = k[4]; });
   }
 }
 

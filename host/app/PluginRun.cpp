@@ -37,7 +37,7 @@ void UseDecimals(const OptionValues::Text& given) {
   const std::string text = given.value_or("0");
   int decimals = -1;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), decimals);
-  if (ec != std::errc() || end != text.data() + text.size() || decimals < 0 ||
+  if (ec != std::errc() || end != text.data() + text.size() || text[0] == '-' ||
       decimals > kMostDecimals) {
     throw UsageError{"--decimals must be a whole number from 0 to 6, not '" + text + "'"};
   }
