@@ -300,7 +300,7 @@ class Parser {
       const int line = tok_.line;
       const int id = Id("a resource id or STRINGTABLE");
       if (!IsWord("DIALOG") && !IsWord("DIALOGEX")) {
-        Fail("expected DIALOG or DIALOGEX after resource id " + std::to_string(id));
+        ThrowFault("expected DIALOG or DIALOGEX after resource id " + std::to_string(id));
       }
       Advance();
       DialogTemplate dialog = Dialog(id);
@@ -312,7 +312,7 @@ class Parser {
   }
 
  private:
-  [[noreturn]] void Fail(const std::string& what) const { throw Fault{tok_.line, what}; }
+  [[noreturn]] void ThrowFault(const std::string& what) const { throw Fault{tok_.line, what}; }
   void Advance() { tok_ = lexer_.Next(); }
   bool IsWord(const char* w) const { return tok_.kind == Tok::kWord && tok_.text == w; }
   bool IsBegin() const { return IsWord("BEGIN") || tok_.kind == Tok::kLBrace; }
@@ -324,7 +324,7 @@ class Parser {
   }
 
   void Expect(Tok kind, const char* what) {
-    if (tok_.kind != kind) Fail(std::string("expected ") + what + ", found " + Describe());
+    if (tok_.kind != kind) ThrowFault(std::string("expected ") + what + ", found " + Describe());
     Advance();
   }
 
@@ -335,16 +335,16 @@ class Parser {
     } else if (tok_.kind == Tok::kWord && defines_.count(tok_.text) != 0) {
       v = defines_[tok_.text];
     } else {
-      Fail("expected " + what + ", found " + Describe());
+      ThrowFault("expected " + what + ", found " + Describe());
     }
-    if (v < -1 || v > 65535) Fail("expected an id from 0 to 65535, found " + tok_.text);
+    if (v < -1 || v > 65535) ThrowFault("expected an id from 0 to 65535, found " + tok_.text);
     Advance();
     return static_cast<int>(v);
   }
 
   int Coordinate() {
     if (tok_.kind != Tok::kNumber || tok_.number < -32768 || tok_.number > 32767) {
-      Fail("expected a coordinate, found " + Describe());
+      ThrowFault("expected a coordinate, found " + Describe());
     }
     const int v = static_cast<int>(tok_.number);
     Advance();
@@ -352,7 +352,8 @@ class Parser {
   }
 
   std::string Text(const char* what) {
-    if (tok_.kind != Tok::kString) Fail(std::string("expected ") + what + ", found " + Describe());
+    if (tok_.kind != Tok::kString)
+      ThrowFault(std::string("expected ") + what + ", found " + Describe());
     std::string s = tok_.text;
     Advance();
     return s;
@@ -375,7 +376,7 @@ class Parser {
       } else if (tok_.kind == Tok::kWord && defines_.count(tok_.text) != 0) {
         bits = static_cast<DWORD>(defines_[tok_.text] & 0xFFFFFFFF);
       } else {
-        Fail("expected a style, found " + Describe());
+        ThrowFault("expected a style, found " + Describe());
       }
       Advance();
       style = negate ? (style & ~bits) : (style | bits);
@@ -386,10 +387,10 @@ class Parser {
 
   void StringTable(ResourceScript& script) {
     while (tok_.kind == Tok::kWord && !IsBegin()) Advance();  // DISCARDABLE, LANGUAGE ...
-    if (!IsBegin()) Fail("expected BEGIN after STRINGTABLE, found " + Describe());
+    if (!IsBegin()) ThrowFault("expected BEGIN after STRINGTABLE, found " + Describe());
     Advance();
     while (!IsEnd()) {
-      if (tok_.kind == Tok::kEnd) Fail("expected END of the STRINGTABLE");
+      if (tok_.kind == Tok::kEnd) ThrowFault("expected END of the STRINGTABLE");
       const int id = Id("a string id or END");
       if (tok_.kind == Tok::kComma) Advance();
       const int line = tok_.line;
@@ -433,12 +434,12 @@ class Parser {
           Coordinate();
         }
       } else {
-        Fail("expected STYLE, CAPTION, FONT or BEGIN, found " + Describe());
+        ThrowFault("expected STYLE, CAPTION, FONT or BEGIN, found " + Describe());
       }
     }
     Advance();
     while (!IsEnd()) {
-      if (tok_.kind == Tok::kEnd) Fail("expected END of dialog " + std::to_string(id));
+      if (tok_.kind == Tok::kEnd) ThrowFault("expected END of dialog " + std::to_string(id));
       d.controls.push_back(Control());
     }
     Advance();
@@ -465,7 +466,7 @@ class Parser {
   }
 
   ControlTemplate Control() {
-    if (tok_.kind != Tok::kWord) Fail("expected a control statement, found " + Describe());
+    if (tok_.kind != Tok::kWord) ThrowFault("expected a control statement, found " + Describe());
     const std::string kind = tok_.text;
     Advance();
     ControlTemplate c;
@@ -481,8 +482,8 @@ class Parser {
     }
     if (kind == "CONTROL") return GenericControl(c);
     if (TextControl(kind, c)) return c;
-    Fail("expected a control statement (COMBOBOX, EDITTEXT, CONTROL, LTEXT, ...), found \"" + kind +
-         "\"");
+    ThrowFault("expected a control statement (COMBOBOX, EDITTEXT, CONTROL, LTEXT, ...), found \"" +
+               kind + "\"");
   }
 
   // "text", id, the start that text controls and CONTROL share.
@@ -537,7 +538,7 @@ class Parser {
     const auto known = std::find_if(std::begin(kClasses), std::end(kClasses),
                                     [&](const auto& k) { return cls == k.first; });
     if (known == std::end(kClasses)) {
-      Fail("expected the class \"Button\", \"ComboBox\", \"Edit\" or \"Static\"");
+      ThrowFault("expected the class \"Button\", \"ComboBox\", \"Edit\" or \"Static\"");
     }
     c.cls = known->second;
     Expect(Tok::kComma, "a comma");
