@@ -27,7 +27,7 @@
 #include <string>
 
 #include "bench/Floors.h"
-#include "plugin/Harness.h"
+#include "testing/Harness.h"
 #include "export/ReferencePoints.h"
 #include "host/framework/RecordingDriver.h"
 #include "math/Rounding.h"

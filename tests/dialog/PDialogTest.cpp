@@ -9,7 +9,7 @@
 
 #include "dialog/PDialog.h"
 #include "tests/dialog/ProbeDriver.h"
-#include "plugin/Harness.h"
+#include "testing/Harness.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "math/Rounding.h"
-#include "plugin/Harness.h"
+#include "testing/Harness.h"
 #include "tests/fileio/TempDir.h"
 
 namespace {
