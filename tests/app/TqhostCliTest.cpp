@@ -1,0 +1,303 @@
+// tqhost as a program: info and commands, refusals and exit status, the plug-in it loads, memory
+// running out, and the dialog without a terminal it can draw on.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/fileio/TempDir.h"
+#include "tests/app/Tqhost.h"
+
+namespace {
+
+using namespace tq::tqhost_test;
+using tq::testing::ReadFile;
+using tq::testing::TempDir;
+
+TEST(Tqhost, InfoAndCommands) {
+  TempDir dir;
+  const Result info = RunHost(dir, "info '" + kExamples + "orbit.tqs.json'");
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("Project \"Orbit\": 30 fps"), std::string::npos);
+  EXPECT_NE(info.out.find("    Camera1.OutputOptions.Range.EndFrame = 540000 ticks (frame 120)\n"),
+            std::string::npos);
+  EXPECT_NE(info.out.find(
+                "  Robot (model)\n    groups: Base Roof\n    bones:\n      Root\n         Spine\n"
+                "            Neck\n         Arm\n      Prop\n"),
+            std::string::npos);
+  EXPECT_NE(info.out.find("  Props (folder)\n"), std::string::npos);
+  const Result commands = RunHost(dir, "commands");
+  EXPECT_EQ(commands.status, 0) << commands.err;
+  EXPECT_EQ(commands.out, "0\tExport TQ motiondata...\n");
+  const Result help = RunHost(dir, "export --help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--mode MODE"), std::string::npos);
+}
+
+// A stranger's folder may hold files named like the libraries tqhost and the
+// plug-in load: they are found beside tqhost and in the system, never here.
+TEST(Tqhost, NothingInTheWorkingFolderIsTakenOnTrust) {
+  TempDir dir;
+  for (const char* name : {"libncurses.so.6", "libtinfo.so.6", "libstdc++.so.6", "libm.so.6",
+                           "libgcc_s.so.1", "libtqscene.so", "libtqframework.so"})
+    tq::testing::WriteFile(dir / name, "not a library\n");
+  // A plug-in there that shows no dialog: loaded, the run would fail.
+  std::filesystem::copy_file(std::string(TQ_BIN_DIR) + "/nodialog.plg", dir / "tqmotion.plg");
+  const Result r =
+      RunHost(dir, "export '" + kExamples + "orbit.tqs.json' --target Robot -o track.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "121 frames written to track.txt\n");
+  // The default output is no name the user gave: a link or a FIFO there is refused.
+  tq::testing::WriteFile(dir / "victim", "kept\n");
+  std::filesystem::create_symlink("victim", dir / "TQmotion.txt");
+  ASSERT_EQ(mkfifo((dir / "TQmotion-Key.txt").c_str(), 0600), 0);
+  // Read from (without waiting), so that a run that wrote to it ends.
+  const int reader = open((dir / "TQmotion-Key.txt").c_str(), O_RDONLY | O_NONBLOCK);
+  const std::pair<std::string, std::string> defaults[] = {
+      {"--target Robot", "TQmotion.txt is a symbolic link"},
+      {"--target Robot --target Key", "TQmotion-Key.txt is a FIFO"}};
+  for (const auto& [targets, what] : defaults) {
+    const Result d = RunHost(dir, "export '" + kExamples + "orbit.tqs.json' " + targets);
+    EXPECT_EQ(d.status, 2) << targets;
+    EXPECT_EQ(d.err, "tqhost: the default output " + what +
+                         ", not a file; give -o FILE\nTry 'tqhost --help'.\n");
+  }
+  EXPECT_EQ(ReadFile(dir / "victim"), "kept\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion-Robot.txt"));
+  std::filesystem::remove(dir / "TQmotion.txt");
+  close(reader);
+  // Without /proc tqhost cannot tell its own folder (nor the loader $ORIGIN,
+  // hence LD_LIBRARY_PATH): it asks for --plugin.
+  const std::string noProc = "LD_LIBRARY_PATH='" + std::string(TQ_BIN_DIR) +
+                             "' unshare -m sh -c \"umount -l /proc && exec '" + kHost +
+                             "' export '" + kExamples + "orbit.tqs.json'\" 2>'" + (dir / "err") +
+                             "'";
+  const int raw = std::system(("cd '" + dir.path().string() + "' && " + noProc).c_str());
+  if (ReadFile(dir / "err").rfind("tqhost: ", 0) != 0)
+    GTEST_SKIP() << "no mount namespace here: " << ReadFile(dir / "err");
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+  EXPECT_EQ(ReadFile(dir / "err"),
+            "tqhost: cannot find the plug-in: tqhost cannot tell its own folder (is /proc "
+            "mounted?); give --plugin PATH\n");
+}
+
+TEST(Tqhost, FailuresAndTheirExitStatus) {
+  TempDir dir;
+  tq::testing::WriteFile(dir / "broken.tqs.json", "{\"format\": \"tq-scene\", \"version\": 2}");
+  tq::testing::WriteFile(dir / "cams.tqs.json", R"({"format": "tq-scene", "version": 1,
+    "project": {"fps": 24}, "chor": {"objects": [{"type": "camera", "name": "Cam"}]}})");
+  tq::testing::WriteFile(dir / "slash.tqs.json",
+                         R"({"format": "tq-scene", "version": 1, "project": {"fps": 24},
+    "chor": {"objects": [{"type": "camera", "name": "C"}, {"type": "null", "name": "a/b"},
+    {"type": "null", "name": "a_b"}]}})");
+  tq::testing::WriteFile(dir / "t.txt", "0\t1\t2\n");
+  std::filesystem::create_directory(dir / "shots.svg");
+  std::filesystem::create_symlink("y.txt", dir / "x.txt");  // dangling: it writes y.txt
+  tq::testing::WriteFile(dir / "b.bin", "data");
+  tq::testing::WriteFile(dir / "ext.gltf", R"({"asset": {"version": "2.0"},
+    "buffers": [{"uri": "b.bin", "byteLength": 4}], "scenes": [{"nodes": [0, 1]}],
+    "cameras": [{"type": "perspective", "perspective": {"yfov": 0.8, "znear": 0.1}}],
+    "nodes": [{"name": "Cam", "camera": 0}, {"name": "N"}]})");
+  tq::testing::WriteFile(dir / "esc.gltf", R"({"asset": {"version": "2.0"},
+    "buffers": [{"uri": "%1B]0;x%07%C2%9B2J.bin", "byteLength": 4}]})");
+  const std::string orbit = "'" + kExamples + "orbit.tqs.json'";
+  struct Row {
+    std::string args;
+    int status;
+    std::string err;  // the start of standard error
+  } rows[] = {
+      // Mistakes in the user's words: the option, and the choices there are.
+      {"export " + orbit + " --camera Nope", 1,
+       "tqhost: unknown camera 'Nope'; the cameras are Camera1, Closeup\n"},
+      {"export " + orbit + " --target Nope", 1,
+       "tqhost: unknown target 'Nope'; the objects are Camera1, Closeup, Robot, Key, Marker\n"},
+      {"export " + orbit + " --target Robot --group Lid", 1,
+       "tqhost: unknown group 'Lid' of 'Robot'; its groups are Base, Roof\n"},
+      {"export " + orbit + " --target Robot --mode bone --bone Prop", 1,
+       "tqhost: unknown bone 'Prop' of 'Robot'; its bones are Root, Spine, Neck, Arm\n"},
+      {"export " + orbit + " --width 6000", 1,
+       "tqhost: --width 6000: Please enter an integer between 0 and 5000.\n"},
+      {"export " + orbit + " --start abc", 1, "tqhost: --start abc: Please enter a number.\n"},
+      {"export " + orbit + " --target Key --mode model-center", 1,
+       "tqhost: --mode model-center: the target 'Key' offers origin\n"},
+      {"export " + orbit + " --target Robot -o missing/track.txt", 1,
+       "tqhost: The motion data could not be written to \"missing/track.txt\": No such file or "
+       "directory. "
+       "No file was written.\n"},
+      {"export broken.tqs.json", 1,
+       "tqhost: broken.tqs.json: version: unsupported version 2 (this loader reads version 1) "
+       "(line 1, column 35)\n"},
+      {"export nothing.tqs.json", 1,
+       "tqhost: nothing.tqs.json: cannot read: No such file or directory\n"},
+      // A stranger's names reach the terminal with their controls made visible.
+      {"export esc.gltf", 1,
+       "tqhost: esc.gltf: buffers[0].uri: no file '\\x1B]0;x\\x07\\u009B2J.bin' in the glTF's"},
+      {"--plugin none.plg commands", 1, "tqhost: cannot load the plug-in none.plg: no such file\n"},
+      {"export", 2, "tqhost: export needs a scene file\nTry 'tqhost --help'.\n"},
+      {"export " + orbit + " --mode middle", 2,
+       "tqhost: --mode must be origin, model-center, group-center or bone, not 'middle'\n"},
+      {"export " + orbit + " --width", 2, "tqhost: --width needs a value\n"},
+      {"export " + orbit + " --colour red", 2, "tqhost: unknown option --colour\n"},
+      {"export " + orbit + " --target Camera1", 1,
+       "tqhost: --target Camera1: The target is the camera itself. Choose another object.\n"},
+      {"export " + orbit + " --fps 25", 2,
+       "tqhost: --fps applies to glTF files; this scene runs at 30 fps\n"},
+      {"--plugin '" + std::string(TQ_BIN_DIR) + "/nodialog.plg' export " + orbit, 1,
+       "tqhost: the settings dialog could not be shown\n"},
+      {"frobnicate", 2,
+       "tqhost: unknown command 'frobnicate'; the commands are info, commands, export, dialog, "
+       "import, convert\n"},
+      {"export " + orbit + " --target A --target B -o same.txt", 2,
+       "tqhost: with several targets, -o needs {target} in its pattern"},
+      {"export " + orbit + " --target Robot --target Key -o -", 2,
+       "tqhost: -o - writes one track; with several targets give -o PATTERN with {target}\n"},
+      {"export " + orbit + " --target Robot --also word:x.txt", 2,
+       "tqhost: --also takes FORMAT:FILE, the format one of nuke, ae, shake, 3de, csv, json; "
+       "not 'word:x.txt'\n"},
+      {"info " + orbit + " --camera Camera1", 2, "tqhost: --camera is not an option of info\n"},
+      {"export " + orbit + " --preview=", 2, "tqhost: --preview needs a value\n"},
+      {"export " + orbit + " --plate p.####.jpg --preview p.svg", 2,
+       "tqhost: --plate shows footage in an HTML preview: give --preview FILE.html\n"},
+      {"export " + orbit + " --preview p.HTML --plate a.#.b.#", 2,
+       "tqhost: --plate a.#.b.#: more than one frame field (#### or %04d)\n"},
+      {"export " + orbit + " --target=Robot -o", 2, "tqhost: -o needs a value\n"},
+      {"export " + orbit + " --help=yes", 2, "tqhost: --help takes no value\n"},
+      {"", 2, "tqhost: no command given\n"},
+      {"export " + orbit + " --target Robot -o x.txt --also nuke:y.txt", 2,
+       "tqhost: -o and --also nuke both name y.txt; each output needs a file of its own\n"},
+      {"export " + orbit + " --target Robot -o /dev/fd/1 --also nuke:-", 2,
+       "tqhost: -o and --also nuke both write to standard output"},
+      {"export slash.tqs.json --all-targets", 2,
+       "tqhost: the default output for 'a/b' and the default output for 'a_b' both name "
+       "TQmotion-a_b.txt; each output needs a file of its own\n"},
+      {"export slash.tqs.json --all-targets -o '{target}'", 2,
+       "tqhost: -o for 'a/b' and -o for 'a_b' both name a_b; each"},
+      {"export slash.tqs.json --target a/b:origin --target a_b:bone -o '{target}-{mode}.txt' "
+       "--preview '{target}.html'",
+       2, "tqhost: --preview for 'a/b' and --preview for 'a_b' both name a_b.html"},
+      {"export cams.tqs.json --all-targets", 2,
+       "tqhost: the scene has no object to track (cameras and folders are not targets)\n"},
+      {"export cams.tqs.json", 2,
+       "tqhost: the scene has no object to track (cameras and folders are not targets)\n"},
+      {"convert t.txt --to nuke -o t.txt", 2, "tqhost: -o t.txt: that is the track it reads\n"},
+      {"import ext.gltf -o ./b.bin", 2,
+       "tqhost: -o ./b.bin: the scene's data is read from that file\n"},
+      {"export ext.gltf -o b.bin", 2,
+       "tqhost: -o b.bin: the scene's data is read from that file\n"},
+      {"convert t.txt --to 3de --first-frame -5", 1,
+       "tqhost: t.txt: the 3de format counts frames from 1: --first-frame -5 is below it\n"},
+      {"export " + orbit + " --target Robot -o r.txt --also nuke:./r.txt", 2,
+       "tqhost: -o and --also nuke both name ./r.txt; each output needs a file of its own\n"},
+      {"export " + orbit + " -o " + orbit, 2,
+       "tqhost: -o " + kExamples + "orbit.tqs.json: that is the scene file\n"},
+      {"export " + orbit + " --target Robot --target Key --also nuke:n.txt", 2,
+       "tqhost: with several targets, --also needs {target} in its pattern\n"},
+      {"export " + orbit + " --target Robot --target Key --preview p.svg", 2,
+       "tqhost: with several targets, --preview needs {target} in its pattern\n"},
+      {"export " + orbit + " --target Robot --target Key -o '{{target}.txt'", 2,
+       "tqhost: with several targets, -o needs {target} in its pattern"},
+      {"export " + orbit + " -o '{foo}.txt'", 2,
+       "tqhost: -o {foo}.txt: unknown field {foo}; the fields are {target}, {camera}, {mode} and "
+       "{group}\n"},
+      {"export " + orbit + " --jobs 0", 2,
+       "tqhost: --jobs 0: give a count of processes from 1 to 64\n"},
+      {"export " + orbit + " --jobs 2x", 2,
+       "tqhost: --jobs 2x: give a count of processes from 1 to 64\n"},
+      {"export " + orbit + " -o - --also nuke:-", 2,
+       "tqhost: -o and --also nuke both write to standard output; at most one output may go "
+       "there\n"},
+      // The preview's kind from its extension alone, its path checked first.
+      {"export " + orbit + " --target Robot -o r.txt --preview robot.png", 2,
+       "tqhost: --preview robot.png: a preview is FILE.svg (a picture) or FILE.html or FILE.htm "
+       "(a page)\n"},
+      {"export " + orbit + " --target Robot -o r.txt --preview robot", 2,
+       "tqhost: --preview robot: a preview is FILE.svg"},
+      {"export " + orbit + " --target Robot -o r.txt --preview shots.svg", 2,
+       "tqhost: --preview shots.svg: that is a folder; give the name of a file\n"},
+  };
+  for (const Row& row : rows) {
+    const Result r = RunHost(dir, row.args);
+    EXPECT_EQ(r.status, row.status) << row.args << "\n" << r.err;
+    EXPECT_EQ(r.err.substr(0, row.err.size()), row.err) << row.args;
+    EXPECT_EQ(r.out, "") << row.args;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion.txt"));  // nothing refused wrote a file
+  EXPECT_FALSE(std::filesystem::exists(dir / "r.txt"));
+  EXPECT_EQ(ReadFile(dir / "b.bin"), "data");
+}
+
+// tqhost dialog on a terminal ncurses cannot drive (TERM unknown or unset, a
+// size it cannot allocate) says so as tqhost, exit 1, and draws nothing.
+TEST(Tqhost, DialogOnATerminalItCannotDraw) {
+  if (std::system("script -qec true /dev/null </dev/null >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no script(1) to give tqhost a terminal";
+  const struct Row {
+    std::string env;
+    std::string term;  // as the message names it
+  } rows[] = {{"TERM=no-such-terminal", "no-such-terminal"},
+              {"TERM=\"$(printf 'x\\033]0;t\\007')\"", "x\\x1B]0;t\\x07"},
+              {"unset TERM;", ""},
+              {"TERM=xterm COLUMNS=100000 LINES=100000", "xterm"}};
+  for (const Row& row : rows) {
+    TempDir dir;
+    const std::string command = "cd '" + dir.path().string() + "' && " + row.env +
+                                " script -qec \"exec '" + kHost + "' dialog '" + kExamples +
+                                "orbit.tqs.json' 2>'" + (dir / "err") +
+                                "'\" /dev/null </dev/null >'" + (dir / "tty") + "'";
+    const int raw = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1) << row.env;
+    EXPECT_EQ(ReadFile(dir / "err"), "tqhost: dialog cannot draw on this terminal (TERM=" +
+                                         row.term + ", unknown here, or a size it cannot have)\n")
+        << row.env;
+    EXPECT_EQ(ReadFile(dir / "tty"), "") << row.env;
+  }
+}
+
+// Memory running out mid-import (ulimit -v) ends the run with a message and
+// nothing half-written, never an abort.
+TEST(Tqhost, OutOfMemoryEndsWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#else
+  TempDir dir;
+  const std::string shot = kExamples + "shot.gltf";
+  EXPECT_EQ(RunScript(dir, "ulimit -v 100000; \"$HOST\" import \"" + shot +
+                               "\" --fps 10000 -o x.tqs.json 2> err.txt"),
+            1);
+  EXPECT_NE(ReadFile(dir / "err.txt").find("not enough memory"), std::string::npos)
+      << ReadFile(dir / "err.txt");
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.tqs.json"));
+  // Wherever memory runs out (while the scene is imported, written or read
+  // back), the run ends with its message or succeeds; never an abort.
+  EXPECT_EQ(RunScript(dir,
+                      "for kb in $(seq 20000 10000 240000); do (ulimit -v $kb; \"$HOST\" "
+                      "import \"" +
+                          shot +
+                          "\" --fps 10000 -o x.tqs.json 2> err.txt); "
+                          "s=$?; rm -f x.tqs.json; if [ $s = 1 ] && grep -q \"not enough memory\" "
+                          "err.txt || [ $s = 0 ]; then :; else echo $kb $s >> bad.txt; fi; done; "
+                          "test ! -e bad.txt"),
+            0)
+      << ReadFile(dir / "bad.txt");
+#endif
+}
+
+// A plug-in cut short is refused before it is mapped, not a crash.
+TEST(Tqhost, TruncatedPluginIsRefused) {
+  TempDir dir;
+  tq::testing::WriteFile(dir / "cut.plg",
+                         ReadFile(std::string(TQ_BIN_DIR) + "/tqmotion.plg").substr(0, 4096));
+  const Result r = RunHost(dir, "--plugin cut.plg commands");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tqhost: cannot load the plug-in cut.plg: the file is truncated\n");
+}
+
+}  // namespace
