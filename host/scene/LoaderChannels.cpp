@@ -61,7 +61,7 @@ Interpolation Reader::ReadInterpolation(od::value& v) {
 
 // A frame as the loader names it in messages: the shortest text that reads
 // back, always with a decimal part.
-std::string Reader::FrameText(double frame) {
+std::string Reader::ShortestFrameText(double frame) {
   char text[32];
   const auto end = std::to_chars(text, text + sizeof text, frame).ptr;
   std::string s(text, end);

@@ -105,8 +105,8 @@ class Reader : public JsonWalk {
           const double frame = Number(part);
           const Time t = Ticks(frame);
           if (i > 0 && !(frame > lastFrame && t > keys.times.back())) {
-            Reject("expected a frame later than the previous key's (" + FrameText(lastFrame) +
-                   "), at least one tick later");
+            Reject("expected a frame later than the previous key's (" +
+                   ShortestFrameText(lastFrame) + "), at least one tick later");
           }
           lastFrame = frame;
           keys.times.push_back(t);
@@ -133,7 +133,7 @@ class Reader : public JsonWalk {
 
   // A frame as the loader names it in messages: the shortest text that reads
   // back, always with a decimal part.
-  static std::string FrameText(double frame);
+  static std::string ShortestFrameText(double frame);
 
   // --- the document (Loader.cpp) ------------------------------------------
 
