@@ -81,7 +81,7 @@ const std::vector<Option>& ConvertOptions() {
       {"--to", nullptr, "FORMAT", toHelp.c_str()},
       {"--first-frame", nullptr, "N",
        "the frame of the track's first line (default: its start frame, 0 for the plug-in's "
-       "file; 3de moves a track that starts below 1 to start at 1)"},
+       "file; 3de counts from 1 at the track's first frame)"},
       {"--name", nullptr, "NAME", "the track's name (shake, 3de, json; default: the file's name)"},
   };
   return options;

@@ -274,7 +274,8 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export " + orbit + " --target Robot --target Key -o -", 2,
        "tqhost: -o - writes one track; with several targets give -o PATTERN with {target}\n"},
       {"export " + orbit + " --target Robot --also word:x.txt", 2,
-       "tqhost: --also takes FORMAT:FILE, the format one of nuke, ae, shake, 3de, csv, json; "
+       "tqhost: --also takes FORMAT:FILE, the format one of nuke, nuke-node, ae, shake, 3de, csv, "
+       "json; "
        "not 'word:x.txt'\n"},
       {"info " + orbit + " --camera Camera1", 2, "tqhost: --camera is not an option of info\n"},
       {"export " + orbit + " --preview=", 2, "tqhost: --preview needs a value\n"},
@@ -307,7 +308,8 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export ext.gltf -o b.bin", 2,
        "tqhost: -o b.bin: the scene's data is read from that file\n"},
       {"convert t.txt --to 3de --first-frame -5", 1,
-       "tqhost: t.txt: the 3de format counts frames from 1: --first-frame -5 is below it\n"},
+       "tqhost: t.txt: the 3de format counts whole frames from 1: --first-frame -5 is not one of "
+       "them\n"},
       {"export " + orbit + " --target Robot -o r.txt --also nuke:./r.txt", 2,
        "tqhost: -o and --also nuke both name ./r.txt; each output needs a file of its own\n"},
       {"export " + orbit + " -o " + orbit, 2,

@@ -88,6 +88,7 @@ class ExportRuns {
   // out (a page left with none is not written).
   void Conclude() {
     Commit();
+    WriteShared();
     for (auto& [path, page, files] : pages_) {
       for (std::size_t i = page.tracks.size(); i-- > 0;) {
         if (std::find(lost_.begin(), lost_.end(), files[i]) == lost_.end()) continue;
@@ -267,11 +268,37 @@ class ExportRuns {
     return ok;
   }
 
+  // The copies that hold every target, once their tracks are all in.
+  void WriteShared() {
+    for (const auto& [path, format, tracks] : shared_) {
+      std::string note;
+      const auto text = RenderTracks(format->format, tracks, &note);
+      const auto saved = text ? SaveText(path, *text) : scene::Status(scene::Fail(text.error));
+      if (!saved) {
+        err_ << "tqhost: --also " << format->name << " " << path << ": " << saved.error << "\n";
+        Failed("the " + std::string(format->name) + " copy " + path);
+        continue;
+      }
+      Say(fileio::Concat({format->name, " copy written to ", path == "-" ? "standard output" : path,
+                          " (", std::to_string(tracks.size()), " points",
+                          note.empty() ? "" : "; " + note, ")\n"}),
+          path, path);
+    }
+    shared_.clear();
+  }
+
   // Copies in compositors' formats.
   bool Copies(const TargetRun& run, const std::vector<TrackPoint>& points, const TrackInfo& info) {
     bool ok = true;
     for (const AlsoCopy& copy : also_) {
       const std::string path = Expand(copy.pattern, run.fields);
+      if (SharedCopy(copy, many_)) {
+        const auto same = [&](const Shared& s) { return s.path == path; };
+        auto it = std::find_if(shared_.begin(), shared_.end(), same);
+        if (it == shared_.end()) it = shared_.insert(shared_.end(), {path, copy.format, {}});
+        it->tracks.push_back({points, info});
+        continue;
+      }
       std::string note;
       const auto text = RenderTrack(copy.format->format, points, info, &note);
       if (!text) {
@@ -321,6 +348,13 @@ class ExportRuns {
     HtmlPage page;
     std::vector<std::string> files;
   };
+  // A copy of every target, and the tracks it holds so far.
+  struct Shared {
+    std::string path;
+    const FormatInfo* format;
+    std::vector<Track> tracks;
+  };
+  std::vector<Shared> shared_;
   std::vector<std::string> lost_;  // the files that could not be put in place
   std::vector<Page> pages_;        // in the order first named
 };

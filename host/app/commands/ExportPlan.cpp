@@ -339,6 +339,10 @@ std::vector<AlsoCopy> AlsoCopies(const ParsedArgs& a) {
   return copies;
 }
 
+bool SharedCopy(const AlsoCopy& copy, bool many) {
+  return many && copy.format->manyInOneFile && !CheckPattern("--also", copy.pattern, false);
+}
+
 std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
                                 const SceneNames& names, const std::vector<AlsoCopy>& also,
                                 FilePlan& plan) {
@@ -384,7 +388,8 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
   if (many && pattern == "-")
     throw UsageError{"-o - writes one track; with several targets give -o PATTERN with {target}"};
   CheckPattern("-o", pattern, many);
-  for (const AlsoCopy& copy : also) CheckPattern("--also", copy.pattern, many);
+  for (const AlsoCopy& copy : also)
+    CheckPattern("--also", copy.pattern, many && !copy.format->manyInOneFile);
   const std::string preview = a.Value("--preview"), scenePath = a.positional[1];
   const bool pagePerTarget =
       a.Has("--preview") && CheckPattern("--preview", preview, many && !IsHtmlPath(preview));
@@ -407,8 +412,9 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
     plan.Add(a.Has("--output") ? "-o" : "the default output", run.args.values["--output"],
              scenePath, "the scene file", who);
     for (const AlsoCopy& copy : also) {
+      if (k > 0 && SharedCopy(copy, many)) continue;  // one file of every target
       plan.Add(std::string("--also ") + copy.format->name, output(Expand(copy.pattern, run.fields)),
-               scenePath, "the scene file", who);
+               scenePath, "the scene file", SharedCopy(copy, many) ? "" : who);
     }
     // An HTML page without {target} is one page for every target.
     const std::string page = Expand(preview, run.fields);
@@ -440,7 +446,10 @@ std::size_t Jobs(const ParsedArgs& a, std::size_t given, std::size_t targets, bo
     const std::string& path = f.first.second;
     return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
   });
-  const bool oneProcess = !batch || special || a.Has("--clipboard") ||
+  const auto also = AlsoCopies(a);
+  const bool shared = std::any_of(also.begin(), also.end(),
+                                  [&](const AlsoCopy& c) { return SharedCopy(c, targets > 1); });
+  const bool oneProcess = !batch || special || shared || a.Has("--clipboard") ||
                           (a.Has("--preview") && IsHtmlPath(a.Value("--preview")));
   return oneProcess ? 1 : std::clamp<std::size_t>(jobs, 1, targets);
 }
