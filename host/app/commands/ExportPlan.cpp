@@ -130,62 +130,6 @@ scene::Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver
   return {};
 }
 
-// A name made safe for a file name: letters, digits, '.', '-' and '_' stay.
-std::string SafeForFileName(const std::string& name) {
-  std::string safe = name;
-  for (char& c : safe) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '/' || u < 0x20 || u == 0x7f) c = '_';
-  }
-  if (!safe.empty() && (safe[0] == '.' || safe[0] == '-')) safe[0] = '_';
-  return safe.empty() ? "_" : safe;
-}
-
-std::string Expand(std::string pattern, const std::map<std::string, std::string>& fields) {
-  std::string out;
-  for (std::size_t at = 0; at < pattern.size();) {
-    const std::size_t open = pattern.find('{', at), close = pattern.find('}', open);
-    if (open != std::string::npos && open + 1 < pattern.size() && pattern[open + 1] == '{') {
-      out += pattern.substr(at, open + 1 - at);  // "{{" is a "{" of the name itself
-      at = open + 2;
-      continue;
-    }
-    const auto field = close == std::string::npos
-                           ? fields.end()
-                           : fields.find(pattern.substr(open + 1, close - open - 1));
-    if (field == fields.end()) {
-      out += pattern.substr(at, open == std::string::npos ? open : open + 1 - at);
-      at = open == std::string::npos ? pattern.size() : open + 1;
-      continue;
-    }
-    out += pattern.substr(at, open - at) + SafeForFileName(field->second);  // once, left to right
-    at = close + 1;
-  }
-  return out;
-}
-
-bool CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget) {
-  bool target = false;  // a {target} field, not the text of "{{target}"
-  for (std::size_t at = 0; (at = pattern.find('{', at)) != std::string::npos; ++at) {
-    if (pattern.compare(at, 2, "{{") == 0) {
-      ++at;
-      continue;
-    }
-    const std::size_t end = pattern.find('}', at);
-    const std::string field = pattern.substr(at, end == std::string::npos ? end : end - at + 1);
-    if (field != "{target}" && field != "{camera}" && field != "{mode}" && field != "{group}") {
-      throw UsageError{option + " " + pattern + ": unknown field " + field +
-                       "; the fields are {target}, {camera}, {mode} and {group}"};
-    }
-    target = target || field == "{target}";
-  }
-  if (needsTarget && !target) {
-    throw UsageError{"with several targets, " + option + " needs {target} in its pattern" +
-                     (option == "-o" ? " (for example -o {target}.txt)" : "")};
-  }
-  return target;
-}
-
 namespace {
 
 // The file a path names: symbolic links followed to the end (a dangling one
