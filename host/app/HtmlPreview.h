@@ -54,6 +54,8 @@ struct HtmlPage {
 
 // True for a name ending in .html or .htm (any case).
 bool IsHtmlPath(const std::string& path);
+// True for a name ending in .svg (any case).
+bool IsSvgPath(const std::string& path);
 
 std::string RenderHtmlPreview(const HtmlPage& page);
 

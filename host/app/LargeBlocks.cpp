@@ -57,6 +57,11 @@ void* Allocate(std::size_t n) noexcept {
 
 constexpr std::size_t kHeapPad = std::size_t{4} << 20;
 
+// The block that takes the heap's free top, kept for the process's life and
+// reachable from here, so that a leak checker (valgrind) does not report it
+// as lost. (volatile: the compiler may drop a block that is never read.)
+void* volatile heapFiller = nullptr;
+
 // Grows malloc's heap by kHeapPad beyond a 2 MiB boundary and advises that
 // stretch for huge pages before anything touches it (a page touched first
 // keeps its 2 MiB in small pages). A block that is kept, never touched,
@@ -74,11 +79,10 @@ constexpr std::size_t kHeapPad = std::size_t{4} << 20;
   // Past the heap's end, so that the block grows the heap, pad and all.
   const std::uintptr_t boundary = (end + 64 + kHugePage - 1) & ~(kHugePage - 1);
   // A block of n bytes takes n + 8 rounded up to 16, with its size word.
-  // (volatile: the compiler may drop a block that is never read.)
-  void* volatile filler = std::malloc(boundary - 16 - top - 8);
+  heapFiller = std::malloc(boundary - 16 - top - 8);
   mallopt(M_MMAP_THRESHOLD, static_cast<int>(kLarge));
   const auto grown = reinterpret_cast<std::uintptr_t>(::sbrk(0));
-  if (filler != nullptr && grown >= boundary + kHugePage)
+  if (heapFiller != nullptr && grown >= boundary + kHugePage)
     ::madvise(reinterpret_cast<void*>(boundary), (grown - boundary) & ~(kHugePage - 1),
               MADV_HUGEPAGE);
 }

@@ -9,6 +9,7 @@
 #include <charconv>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -161,14 +162,27 @@ tq::fileio::SystemCalls& Calls() {
 
 tq::fileio::StreamTap* tap = nullptr;
 
-// Opens through the seam; a process out of descriptors while a batch holds
-// files waiting commits them, freeing their descriptors, and tries again.
-int OpenFreeing(const char* path, int flags, mode_t mode) {
-  const int fd = Calls().open(path, flags, mode);
-  if (fd >= 0 || errno != EMFILE) return fd;
+// Whether a call that failed with err may succeed now: the files a batch
+// holds waiting were committed. They hold descriptors (EMFILE), and the old
+// files they replace hold their space and inodes until they are put in
+// place (ENOSPC, EDQUOT), so a nearly full disk saves in a batch every file
+// that it would save one at a time; so do another process's of the run.
+bool FreedByCommitting(int err) {
+  if (err != EMFILE && err != ENOSPC && err != EDQUOT) return false;
   tq::fileio::SaveBatch* batch = tq::fileio::CurrentSaveBatch();
-  if (batch == nullptr || !batch->Release()) return (errno = EMFILE, -1);
-  return Calls().open(path, flags, mode);
+  if (batch == nullptr) return false;
+  return batch->Release() || (err != EMFILE && batch->AwaitOthers());
+}
+
+// Opens through the seam, committing a batch's waiting files and trying
+// again where that may help.
+int OpenFreeing(const char* path, int flags, mode_t mode) {
+  for (;;) {
+    const int fd = Calls().open(path, flags, mode);
+    if (fd >= 0) return fd;
+    const int err = errno;
+    if (!FreedByCommitting(err)) return (errno = err, -1);
+  }
 }
 
 }  // namespace
@@ -215,7 +229,18 @@ tq::fileio::SystemCalls tq::fileio::RealSystemCalls() {
           [](int fd, off_t offset, off_t n, unsigned int flags) {
             return ::sync_file_range(fd, offset, n, flags);
           },
-          ::syncfs};
+          ::syncfs,
+          [] {
+            unsigned long long kib = 0;
+            if (std::FILE* info = std::fopen("/proc/meminfo", "re")) {
+              char line[128];
+              while (std::fgets(line, sizeof line, info) != nullptr &&
+                     std::sscanf(line, "Dirty: %llu kB", &kib) != 1) {
+              }
+              std::fclose(info);
+            }
+            return kib * 1024;
+          }};
 }
 
 const tq::fileio::SystemCalls& tq::fileio::Sys() {
@@ -406,7 +431,9 @@ bool FileStream::Flush() {
     const ssize_t n = Calls().write(fd_, pending_.data() + done, pending_.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      Fail(errno);
+      const int err = errno;
+      if (FreedByCommitting(err)) continue;
+      Fail(err);
       pending_.clear();
       return false;
     }

@@ -73,6 +73,9 @@ struct SystemCalls {
   int (*fchown)(int fd, uid_t owner, gid_t group);
   int (*syncFileRange)(int fd, off_t offset, off_t n, unsigned int flags);
   int (*syncfs)(int fd);
+  // The bytes the whole system holds waiting to be written (/proc/meminfo's
+  // Dirty), or 0 when it cannot tell.
+  unsigned long long (*unsavedBytes)();
 };
 // The calls in use; the system's own unless a test installed others.
 const SystemCalls& Sys();

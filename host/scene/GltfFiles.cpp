@@ -144,10 +144,45 @@ void CheckCameras(const json& doc) {
   }
 }
 
+// Whether an accessor reads a buffer, by buffer index: where none does, the
+// buffer holds images or nothing the track needs.
+std::vector<bool> BuffersRead(const json& doc, std::size_t n) {
+  std::vector<bool> read(n, false);
+  const auto views = doc.find("bufferViews"), accessors = doc.find("accessors");
+  if (views == doc.end() || !views->is_array() || accessors == doc.end() || !accessors->is_array())
+    return read;
+  const auto view = [&](const json& holder) {
+    if (!holder.is_object() || !holder.contains("bufferView")) return;
+    const json& index = holder["bufferView"];
+    if (!index.is_number_unsigned() || index.get<std::uint64_t>() >= views->size()) return;
+    const json& v = (*views)[index.get<std::size_t>()];
+    if (!v.is_object() || !v.contains("buffer") || !v["buffer"].is_number_unsigned()) return;
+    if (const std::uint64_t b = v["buffer"].get<std::uint64_t>(); b < n) read[b] = true;
+  };
+  for (const json& a : *accessors) {
+    view(a);
+    if (!a.is_object() || !a.contains("sparse") || !a["sparse"].is_object()) continue;
+    for (const char* part : {"indices", "values"}) {
+      if (a["sparse"].contains(part)) view(a["sparse"][part]);
+    }
+  }
+  return read;
+}
+
+// A buffer no accessor reads is handed to tinygltf as one byte, its own
+// bytes (a data: URI's or a file's) never read.
+void SkipUnread(json& b, std::size_t i, std::uint64_t length, Prepared& p) {
+  p.unread[i] = length;
+  b["uri"] = Token(i);
+  b["byteLength"] = 1;
+}
+
 // Reads external buffers; true when the document was changed.
 bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prepared& p) {
   const auto buffers = doc.find("buffers");
   if (buffers == doc.end() || !buffers->is_array()) return false;
+  const std::vector<bool> read = BuffersRead(doc, buffers->size());
+  p.unread.resize(buffers->size());
   std::filesystem::path folder = std::filesystem::path(path).parent_path();
   if (folder.empty()) folder = ".";
   std::string realFolder;
@@ -168,7 +203,12 @@ bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prep
     }
     if (!b.contains("uri") || !b["uri"].is_string()) continue;
     const std::string uri = b["uri"];
-    if (uri.rfind("data:", 0) == 0) continue;
+    const bool skip = !read[i] && length > 0;
+    if (uri.rfind("data:", 0) == 0) {
+      if (skip) SkipUnread(b, i, length, p);
+      changed = changed || skip;
+      continue;
+    }
     const std::string name = PercentDecoded(uri, at + ".uri");
     const std::size_t colon = name.find(':');
     if (name.empty() || name[0] == '/' || name[0] == '\\' ||
@@ -192,12 +232,17 @@ bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prep
       Fail(at + ".uri", real + " has " + std::to_string(file.Size()) + " bytes; byteLength is " +
                             std::to_string(length));
     }
+    p.paths.push_back(real);
+    changed = true;
+    if (skip) {
+      SkipUnread(b, i, length, p);
+      continue;
+    }
     Bytes& bytes = p.files[i];
     bytes.size = static_cast<std::size_t>(length);
     bytes.data = std::make_unique_for_overwrite<char[]>(bytes.size);
     if (const std::string error = file.Read(bytes.data.get(), bytes.size); !error.empty())
       Fail(at + ".uri", "cannot read " + real + ": " + error);
-    p.paths.push_back(real);
     b["uri"] = Token(i);
     if (length > 0) {  // (a file of none is tinygltf's to refuse)
       p.spans[i] = {reinterpret_cast<const unsigned char*>(bytes.data.get()), bytes.size};
@@ -378,7 +423,8 @@ bool DropBufferImages(json& doc, const Prepared& p) {
     if (!v.is_object() || !v.contains("buffer")) continue;
     const int buffer = index(v["buffer"]);
     if (buffer < 0 || static_cast<std::size_t>(buffer) >= p.spans.size() ||
-        p.spans[static_cast<std::size_t>(buffer)].empty())
+        (p.spans[static_cast<std::size_t>(buffer)].empty() &&
+         p.unread[static_cast<std::size_t>(buffer)] == 0))
       continue;
     image.erase("bufferView");
     image["uri"] = "(image)";
@@ -499,7 +545,8 @@ tinygltf::FsCallbacks Callbacks(Prepared& prepared) {
     }
     // One byte for a buffer resolved here; none for a file of none, which
     // tinygltf refuses.
-    out->assign(p.spans[static_cast<std::size_t>(i)].empty() ? 0 : 1, 0);
+    const auto k = static_cast<std::size_t>(i);
+    out->assign(p.spans[k].empty() && p.unread[k] == 0 ? 0 : 1, 0);
     return true;
   };
   fs.WriteWholeFile = [](std::string* err, const std::string&, const std::vector<unsigned char>&,

@@ -72,6 +72,10 @@ struct Prepared {
   // By buffer index: the bytes of a buffer handed to tinygltf as one byte;
   // empty where tinygltf holds the buffer's data itself.
   std::vector<Span> spans;
+  // By buffer index: the byteLength of a buffer that no accessor reads (an
+  // image's, say), whose bytes are never read, decoded or copied; 0 for the
+  // others. tinygltf is handed one byte for it.
+  std::vector<std::uint64_t> unread;
   // A refusal that waits until tinygltf has read the document, so that what
   // tinygltf refuses first is said first.
   std::optional<Fault> afterLoad;

@@ -310,7 +310,11 @@ class Importer {
       const tinygltf::BufferView& bv = m_.bufferViews[v];
       const std::string at = At("bufferViews", static_cast<int>(v));
       Index(bv.buffer, m_.buffers.size(), at + ".buffer", "a buffer", false);
-      const std::size_t size = buffers_[static_cast<std::size_t>(bv.buffer)].size();
+      // A buffer no accessor reads has its length, not its bytes.
+      const auto b = static_cast<std::size_t>(bv.buffer);
+      const std::size_t size = b < prepared_.unread.size() && prepared_.unread[b] > 0
+                                   ? static_cast<std::size_t>(prepared_.unread[b])
+                                   : buffers_[b].size();
       if (bv.byteOffset > size || bv.byteLength > size - bv.byteOffset)
         Fail(at, "expected its bytes within its buffer's " + std::to_string(size));
     }

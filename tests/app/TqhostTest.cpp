@@ -214,6 +214,7 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
     "chor": {"objects": [{"type": "camera", "name": "C"}, {"type": "null", "name": "a/b"},
     {"type": "null", "name": "a_b"}]}})");
   tq::testing::WriteFile(dir / "t.txt", "0\t1\t2\n");
+  std::filesystem::create_directory(dir / "shots.svg");
   std::filesystem::create_symlink("y.txt", dir / "x.txt");  // dangling: it writes y.txt
   tq::testing::WriteFile(dir / "b.bin", "data");
   tq::testing::WriteFile(dir / "ext.gltf", R"({"asset": {"version": "2.0"},
@@ -330,6 +331,14 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export " + orbit + " -o - --also nuke:-", 2,
        "tqhost: -o and --also nuke both write to standard output; at most one output may go "
        "there\n"},
+      // The preview's kind from its extension alone, its path checked first.
+      {"export " + orbit + " --target Robot -o r.txt --preview robot.png", 2,
+       "tqhost: --preview robot.png: a preview is FILE.svg (a picture) or FILE.html or FILE.htm "
+       "(a page)\n"},
+      {"export " + orbit + " --target Robot -o r.txt --preview robot", 2,
+       "tqhost: --preview robot: a preview is FILE.svg"},
+      {"export " + orbit + " --target Robot -o r.txt --preview shots.svg", 2,
+       "tqhost: --preview shots.svg: that is a folder; give the name of a file\n"},
   };
   for (const Row& row : rows) {
     const Result r = RunHost(dir, row.args);
@@ -338,6 +347,7 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
     EXPECT_EQ(r.out, "") << row.args;
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion.txt"));  // nothing refused wrote a file
+  EXPECT_FALSE(std::filesystem::exists(dir / "r.txt"));
   EXPECT_EQ(ReadFile(dir / "b.bin"), "data");
 }
 

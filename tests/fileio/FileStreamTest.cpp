@@ -484,6 +484,92 @@ TEST(SaveBatch, TooFewDescriptorsForAChunkCommitEarly) {
   EXPECT_EQ(dir.Count(), 20);
 }
 
+// A file system with room for two files beyond those in place (each
+// temporary holds an inode and its space until it replaces its old file):
+// out of inodes (ENOSPC on creating) or over quota (EDQUOT on writing), a
+// file commits those waiting, freeing their old files, and all ten are saved.
+TEST(SaveBatch, ANearlyFullDiskCommitsThoseWaitingAndTriesAgain) {
+  using Calls = tq::fileio::SystemCalls;
+  static int waiting = 0;  // temporaries not yet in place
+  const std::pair<void (*)(Calls&), const char*> rows[] = {
+      {[](Calls& c) {
+         c.open = [](const char* path, int flags, mode_t mode) {
+           if ((flags & O_TMPFILE) == O_TMPFILE && waiting >= 2) return errno = ENOSPC, -1;
+           const int fd = ::open(path, flags, mode);
+           waiting += fd >= 0 && (flags & O_TMPFILE) == O_TMPFILE;
+           return fd;
+         };
+       },
+       "inodes"},
+      {[](Calls& c) {
+         c.open = [](const char* path, int flags, mode_t mode) {
+           const int fd = ::open(path, flags, mode);
+           waiting += fd >= 0 && (flags & O_TMPFILE) == O_TMPFILE;
+           return fd;
+         };
+         c.write = [](int fd, const void* data, size_t n) -> ssize_t {
+           return waiting > 2 ? errno = EDQUOT, -1 : ::write(fd, data, n);
+         };
+       },
+       "quota"},
+  };
+  for (const auto& [fill, what] : rows) {
+    TempDir dir;
+    std::vector<std::string> names;
+    std::string answers;
+    for (int i = 0; i < 10; ++i) {
+      names.push_back(std::to_string(i));
+      answers += "/" + names.back() + ": \n";
+      WriteFile(dir / names.back(), "old\n");
+    }
+    Calls full = tq::fileio::RealSystemCalls();
+    fill(full);
+    full.rename = [](const char* from, const char* to) {
+      const int done = ::rename(from, to);
+      waiting -= done == 0;
+      return done;
+    };
+    ScopedCalls use(full);
+    tq::fileio::SaveBatch batch;
+    tq::fileio::SetSaveBatch(&batch);
+    waiting = 0;
+    EXPECT_EQ(SaveAll(dir, names), std::string(10, '1')) << what;
+    EXPECT_EQ(Answers(dir, batch), answers) << what;
+    EXPECT_EQ(ReadFile(dir / "0") + ReadFile(dir / "9"), "09") << what;
+    EXPECT_EQ(dir.Count(), 10) << what;
+  }
+}
+
+// The file system is synced once for many files, and only while little
+// else waits to be written (its sync would write that too); a few files, or
+// many while another program left 256 MB unsaved, are synced each alone.
+TEST(SaveBatch, SyncsTheFileSystemOnlyForManyFilesAndLittleElseUnsaved) {
+  static int syncs = 0;
+  static unsigned long long unsaved = 0;
+  const struct Row {
+    int files;
+    unsigned long long unsaved;
+    int syncs;  // of the file system
+  } rows[] = {{2, 0, 0}, {7, 0, 0}, {8, 0, 1}, {8, 256ull << 20, 0}};
+  for (const Row& r : rows) {
+    TempDir dir;
+    std::vector<std::string> names;
+    for (int i = 0; i < r.files; ++i) names.push_back(std::to_string(i));
+    tq::fileio::SystemCalls calls = tq::fileio::RealSystemCalls();
+    calls.syncfs = [](int fd) { return ++syncs, ::syncfs(fd); };
+    calls.unsavedBytes = [] { return unsaved; };
+    ScopedCalls use(calls);
+    tq::fileio::SaveBatch batch;
+    tq::fileio::SetSaveBatch(&batch);
+    syncs = 0;
+    unsaved = r.unsaved;
+    EXPECT_EQ(SaveAll(dir, names), std::string(static_cast<std::size_t>(r.files), '1'));
+    batch.Commit();
+    EXPECT_EQ(syncs, r.syncs) << r.files << " files, " << r.unsaved << " bytes unsaved";
+    EXPECT_EQ(dir.Count(), r.files);
+  }
+}
+
 // A sync or a naming that fails for one file of three (b, EIO): that file
 // keeps its old content, no temporary is left, the others are saved, and
 // Commit says which failed and why; with unnamed and with named temporaries.

@@ -539,6 +539,29 @@ TEST(GltfImport, ReadsOnlyRegularFilesInsideItsFolder) {
       (shot / "fifo.bin").string() + ": cannot read: not a regular file (a FIFO or a device)");
 }
 
+// A buffer that only an image uses (no accessor reads it) is never read or
+// decoded: its data: URI may hold anything, even fewer bytes than it claims.
+// Read by an accessor, the same buffer is decoded and refused.
+TEST(GltfImport, NeverDecodesABufferOnlyAnImageUses) {
+  const struct Row {
+    std::string uri;
+    bool read;  // an accessor reads it
+  } rows[] = {{"data:image/png;base64,@@not base64@@", false},
+              {"data:application/octet-stream;base64,AAAA", false},
+              {"data:application/octet-stream;base64,AAAA", true}};
+  for (const Row& r : rows) {
+    json doc = json::parse(PanOverRisingNull().DataUri());
+    doc["buffers"].push_back({{"byteLength", 1 << 20}, {"uri", r.uri}});
+    const std::size_t view = doc["bufferViews"].size();
+    doc["bufferViews"].push_back({{"buffer", 1}, {"byteLength", 1 << 20}});
+    doc["images"] = {{{"bufferView", view}, {"mimeType", "image/png"}}};
+    if (r.read)
+      doc["accessors"].push_back(
+          {{"bufferView", view}, {"componentType", 5126}, {"count", 1}, {"type", "SCALAR"}});
+    EXPECT_EQ(Import(doc.dump()).error.empty(), !r.read) << r.uri << Import(doc.dump()).error;
+  }
+}
+
 }  // namespace
 
 namespace faithful {

@@ -168,10 +168,22 @@ class ExportRuns {
 
   // The batch's files put in place, then the lines held: a file that could
   // not be saved is named on err with the reason, its line left out, and its
-  // target or page failed.
+  // target or page failed. The lines of the files in place are said first,
+  // with nothing on the way that takes memory, so that a run short of memory
+  // never leaves a file in place that its summary does not name.
   void Commit() {
     std::vector<fileio::SaveBatch::Saved> saved;
     if (batch_) saved = batch_->Commit();
+    const auto lostNow = [&](const std::string& path) {
+      return std::any_of(saved.begin(), saved.end(), [&](const fileio::SaveBatch::Saved& s) {
+        return !s.error.empty() && s.path == path;
+      });
+    };
+    for (const Held& h : held_) {
+      if (!h.path.empty() && (lostNow(h.path) || Contains(lost_, h.path))) continue;
+      summary_ << h.line;
+      if (!h.path.empty()) ++files_;
+    }
     for (const fileio::SaveBatch::Saved& file : saved) {
       if (file.error.empty()) continue;
       err_ << "tqhost: cannot write " << file.path << ": " << file.error << "\n";
@@ -179,11 +191,6 @@ class ExportRuns {
       const auto held = std::find_if(held_.begin(), held_.end(),
                                      [&](const Held& h) { return h.path == file.path; });
       Failed(held == held_.end() ? file.path : held->who);
-    }
-    for (const Held& h : held_) {
-      if (!h.path.empty() && std::find(lost_.begin(), lost_.end(), h.path) != lost_.end()) continue;
-      summary_ << h.line;
-      if (!h.path.empty()) ++files_;
     }
     held_.clear();
   }
@@ -368,6 +375,13 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   }
   UseDecimals(a);
   const std::vector<AlsoCopy> also = AlsoCopies(a);
+  // The extension chooses the preview; any other name is refused before
+  // anything is written ('-' is an SVG on standard output).
+  if (const std::string preview = a.Value("--preview");
+      a.Has("--preview") && preview != "-" && !IsSvgPath(preview) && !IsHtmlPath(preview)) {
+    throw UsageError{"--preview " + preview +
+                     ": a preview is FILE.svg (a picture) or FILE.html or FILE.htm (a page)"};
+  }
   std::optional<PlatePattern> plate;
   if (a.Has("--plate")) {
     if (!IsHtmlPath(a.Value("--preview")))

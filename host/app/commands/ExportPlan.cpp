@@ -188,7 +188,11 @@ void FilePlan::Add(const std::string& option, const std::string& path, const std
     return;
   }
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) return;  // /dev/null and the like
+  const bool exists = stat(path.c_str(), &st) == 0;
+  if (exists && S_ISCHR(st.st_mode)) return;  // /dev/null and the like
+  // Checked here with every other output, before anything is written.
+  if (exists && S_ISDIR(st.st_mode))
+    throw UsageError{named + " " + path + ": that is a folder; give the name of a file"};
   const std::string k = FileKey(path);
   if (k == FileKey(scene)) throw UsageError{option + " " + path + ": that is " + what};
   for (const std::string& input : inputs) {
