@@ -75,6 +75,14 @@ const std::vector<Option>& ImportOptions() {
   return options;
 }
 
+const std::vector<Option>& InfoOptions() {
+  static const std::vector<Option> options = {
+      {"--json", nullptr, nullptr,
+       "the same as one JSON document for pipelines, its fields documented and kept"},
+  };
+  return options;
+}
+
 const std::vector<Option>& ConvertOptions() {
   static const std::string toHelp = "the format: " + FormatNames(" or ");
   static const std::vector<Option> options = {

@@ -32,6 +32,8 @@ const std::vector<Option>& GlobalOptions();
 const std::vector<Option>& ExportOptions();
 // Options of reading a glTF scene (info, export, dialog, import).
 const std::vector<Option>& ImportOptions();
+// Options of tqhost info (--json).
+const std::vector<Option>& InfoOptions();
 // Options of tqhost convert (with --width, --height, --fps and -o).
 const std::vector<Option>& ConvertOptions();
 

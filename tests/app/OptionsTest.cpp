@@ -94,7 +94,7 @@ TEST(Options, ReadmeReferenceMatchesTheTable) {
   for (std::size_t at; (at = readme.find("\\|")) != std::string::npos;) readme.erase(at, 1);
   std::vector<std::string> usages;
   for (const auto* table : {&GlobalOptions(), &ExportOptions(), &tq::app::ImportOptions(),
-                            &tq::app::ConvertOptions()}) {
+                            &tq::app::InfoOptions(), &tq::app::ConvertOptions()}) {
     for (const Option& option : *table) {
       usages.push_back(tq::app::OptionUsage(option));
       EXPECT_NE(readme.find("| `" + usages.back() + "`"), std::string::npos)

@@ -9,10 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "host/fileio/Concat.h"
 #include "tests/fileio/TempDir.h"
@@ -154,6 +157,50 @@ TEST(Tqhost, InfoAndCommands) {
   const Result help = RunHost(dir, "export --help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--mode MODE"), std::string::npos);
+}
+
+// info --json holds what the scene file says, read here on its own terms:
+// the rate, each camera's output size and range, each object's type, groups
+// and bone tree.
+TEST(Tqhost, InfoJsonHoldsTheScene) {
+  using nlohmann::json;
+  TempDir dir;
+  const Result info = RunHost(dir, "info '" + kExamples + "orbit.tqs.json' --json");
+  ASSERT_EQ(info.status, 0) << info.err;
+  const json got = json::parse(info.out);
+  std::ifstream file(kExamples + "orbit.tqs.json");
+  const json scene = json::parse(file);
+  EXPECT_EQ(got["format"], "tqhost-info");
+  EXPECT_EQ(got["version"], 1);
+  EXPECT_EQ(got["fps"], scene["project"]["fps"]);
+  // Bones as the scene has them, without their pivots.
+  const std::function<json(const json&)> tree = [&](const json& bones) {
+    json out = json::array();
+    for (const json& b : bones)
+      out.push_back({{"name", b["name"]}, {"children", tree(b.value("children", json::array()))}});
+    return out;
+  };
+  std::size_t camera = 0, object = 0;
+  for (const json& o : scene["chor"]["objects"]) {
+    const json& mine = got["objects"].at(object++);
+    EXPECT_EQ(mine["name"], o["name"]);
+    EXPECT_EQ(mine["type"], o["type"]);
+    json groups = json::array();
+    for (const json& g : o.value("groups", json::array())) groups.push_back(g["name"]);
+    EXPECT_EQ(mine["groups"], groups);
+    EXPECT_EQ(mine["bones"], tree(o.value("bones", json::array())));
+    if (o["type"] != "camera") continue;
+    const json& c = got["cameras"].at(camera++);
+    EXPECT_EQ(c["name"], o["name"]);
+    for (const auto& [field, key] : {std::pair{"width", "width"},
+                                     {"height", "height"},
+                                     {"first_frame", "startFrame"},
+                                     {"last_frame", "endFrame"}})
+      EXPECT_EQ(c[field], o["output"][key]) << o["name"] << " " << field;
+  }
+  EXPECT_EQ(got["objects"].size(), object);
+  EXPECT_EQ(got["cameras"].size(), camera);
+  EXPECT_EQ(got["animations"], json::array());
 }
 
 // A stranger's folder may hold files named like the libraries tqhost and the
