@@ -158,6 +158,41 @@ const Option* Find(const std::string& spelling,
   return nullptr;
 }
 
+// The edits (insert, delete, change a letter, swap two neighbours) from a
+// to b.
+std::size_t Distance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min(
+          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// "unknown option --taget; did you mean --target?": the nearest option
+// when it is a slip (at most 2 edits, and fewer than a third of the name).
+std::string Unknown(const std::string& spelling,
+                    const std::vector<const std::vector<Option>*>& tables) {
+  std::string nearest;
+  std::size_t best = 3;
+  for (const auto* table : tables) {
+    for (const Option& option : *table) {
+      const std::size_t d = Distance(spelling, option.name);
+      if (d < best && d * 3 < spelling.size()) {
+        best = d;
+        nearest = option.name;
+      }
+    }
+  }
+  return "unknown option " + spelling + (nearest.empty() ? "" : "; did you mean " + nearest + "?");
+}
+
 }  // namespace
 
 ParsedArgs ParseArgs(const std::vector<std::string>& args,
@@ -190,7 +225,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args,
       hasAttached = true;
     }
     const Option* option = Find(spelling, tables);
-    if (option == nullptr) throw UsageError{"unknown option " + spelling};
+    if (option == nullptr) throw UsageError{Unknown(spelling, tables)};
     const std::string name = option->name;
     if (parsed.Has(name) && !option->repeatable) throw UsageError{name + " is given twice"};
     if (option->value == nullptr) {

@@ -56,6 +56,9 @@ TEST(Options, MistakesAreUsageErrors) {
       {{"export", "-o", "a", "--output", "b"}, "--output is given twice"},
       {{"--verbose=yes"}, "--verbose takes no value"},
       {{"-x"}, "unknown option -x"},
+      {{"export", "--taget", "B"}, "unknown option --taget; did you mean --target?"},
+      {{"export", "--ouptut", "b"}, "unknown option --ouptut; did you mean --output?"},
+      {{"export", "--al"}, "unknown option --al"},
   };
   for (const Row& r : rows) {
     try {

@@ -230,7 +230,7 @@ TEST(Tqhost, NothingInTheWorkingFolderIsTakenOnTrust) {
     const Result d = RunHost(dir, "export '" + kExamples + "orbit.tqs.json' " + targets);
     EXPECT_EQ(d.status, 2) << targets;
     EXPECT_EQ(d.err, "tqhost: the default output " + what +
-                         ", not a file; give -o FILE\nTry 'tqhost --help'.\n");
+                         ", not a file; give -o FILE\nTry 'tqhost export --help'.\n");
   }
   EXPECT_EQ(ReadFile(dir / "victim"), "kept\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion-Robot.txt"));
@@ -303,11 +303,18 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export esc.gltf", 1,
        "tqhost: esc.gltf: buffers[0].uri: no file '\\x1B]0;x\\x07\\u009B2J.bin' in the glTF's"},
       {"--plugin none.plg commands", 1, "tqhost: cannot load the plug-in none.plg: no such file\n"},
-      {"export", 2, "tqhost: export needs a scene file\nTry 'tqhost --help'.\n"},
+      {"export", 2, "tqhost: export needs a scene file\nTry 'tqhost export --help'.\n"},
+      {"--outptu x", 2,
+       "tqhost: unknown option --outptu; did you mean --output?\nTry 'tqhost --help'.\n"},
+      {"info --jsno x", 2,
+       "tqhost: unknown option --jsno; did you mean --json?\nTry 'tqhost info --help'.\n"},
       {"export " + orbit + " --mode middle", 2,
        "tqhost: --mode must be origin, model-center, group-center or bone, not 'middle'\n"},
       {"export " + orbit + " --width", 2, "tqhost: --width needs a value\n"},
-      {"export " + orbit + " --colour red", 2, "tqhost: unknown option --colour\n"},
+      {"export " + orbit + " --colour red", 2,
+       "tqhost: unknown option --colour\nTry 'tqhost export --help'.\n"},
+      {"export " + orbit + " --taget Robot", 2,
+       "tqhost: unknown option --taget; did you mean --target?\nTry 'tqhost export --help'.\n"},
       {"export " + orbit + " --target Camera1", 1,
        "tqhost: --target Camera1: The target is the camera itself. Choose another object.\n"},
       {"export " + orbit + " --fps 25", 2,
@@ -545,7 +552,7 @@ TEST(Tqhost, OneFolderByTwoPathsIsOneFolder) {
   const Result r = RunHost(dir, "export a/s.json --target Robot -o b/s.json");
   EXPECT_EQ(std::system(("umount '" + (dir / "b") + "'").c_str()), 0);
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "tqhost: -o b/s.json: that is the scene file\nTry 'tqhost --help'.\n");
+  EXPECT_EQ(r.err, "tqhost: -o b/s.json: that is the scene file\nTry 'tqhost export --help'.\n");
   EXPECT_EQ(ReadFile(dir / "a/s.json"), ReadFile(kExamples + "orbit.tqs.json"));
 }
 
@@ -939,11 +946,14 @@ TEST(Tqhost, ConvertAndItsRefusals) {
        "tqhost: long.csv: line 3 has a value beyond a track's: X and Y are pixels from "
        "-2147483648 to 2147483647, with up to 6 decimals\n"},
       {"export scene.tqs.json --decimals 7",
-       "tqhost: --decimals must be a whole number from 0 to 6, not '7'\nTry 'tqhost --help'.\n"},
+       "tqhost: --decimals must be a whole number from 0 to 6, not '7'\nTry 'tqhost export "
+       "--help'.\n"},
       {"export scene.tqs.json --decimals -1",
-       "tqhost: --decimals must be a whole number from 0 to 6, not '-1'\nTry 'tqhost --help'.\n"},
+       "tqhost: --decimals must be a whole number from 0 to 6, not '-1'\nTry 'tqhost export "
+       "--help'.\n"},
       {"export scene.tqs.json --decimals 2.0",
-       "tqhost: --decimals must be a whole number from 0 to 6, not '2.0'\nTry 'tqhost --help'.\n"},
+       "tqhost: --decimals must be a whole number from 0 to 6, not '2.0'\nTry 'tqhost export "
+       "--help'.\n"},
       {"convert gap.csv --to nuke",
        "tqhost: gap.csv: line 3 has the frame 10; a track's frames follow one another (expected "
        "1)\n"},
@@ -954,13 +964,13 @@ TEST(Tqhost, ConvertAndItsRefusals) {
       {"convert huge.json --to nuke",
        "tqhost: huge.json: not a track of the json format: width is not a whole number above 0\n"},
       {"convert t.txt --to ae --fps 0 --width 9 --height 9",
-       "tqhost: --fps must be a number above 0, not '0'\nTry 'tqhost --help'.\n"},
+       "tqhost: --fps must be a number above 0, not '0'\nTry 'tqhost convert --help'.\n"},
       {"convert t.txt --to ae --fps inf --width 9 --height 9",
-       "tqhost: --fps must be a number above 0, not 'inf'\nTry 'tqhost --help'.\n"},
+       "tqhost: --fps must be a number above 0, not 'inf'\nTry 'tqhost convert --help'.\n"},
       {"convert t.txt --to ae --fps 24 --width 1e10 --height 9",
-       "tqhost: --width must be a whole number above 0\nTry 'tqhost --help'.\n"},
+       "tqhost: --width must be a whole number above 0\nTry 'tqhost convert --help'.\n"},
       {"convert t.txt --to json --fps 24 --width 9 --height 0",
-       "tqhost: --height must be a whole number above 0\nTry 'tqhost --help'.\n"},
+       "tqhost: --height must be a whole number above 0\nTry 'tqhost convert --help'.\n"},
   };
   for (const auto& [args, says] : refusals) {
     const Result r = RunHost(dir, args);
