@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -252,7 +253,8 @@ class ExportRuns {
     info.fps = scene_.Project()->GetFPS();
     info.startFrame = o.start;
     info.name = o.target;
-    bool ok = Copies(run, points, info);
+    Copies(run, points, info);
+    bool ok = true;
     if (t.Has("--clipboard")) ok = Clipboard(points, info) && ok;
     if (!t.Has("--preview")) return ok;
     const std::string path = Expand(t.Value("--preview"), run.fields);
@@ -283,7 +285,7 @@ class ExportRuns {
       const auto saved = text ? SaveText(path, *text) : scene::Status(scene::Fail(text.error));
       if (!saved) {
         err_ << "tqhost: --also " << format->name << " " << path << ": " << saved.error << "\n";
-        Failed("the " + std::string(format->name) + " copy " + path);
+        Failed("the " + std::string(format->name) + " copy " + path);  // no target's
         continue;
       }
       Say(fileio::Concat({format->name, " copy written to ", path == "-" ? "standard output" : path,
@@ -294,9 +296,9 @@ class ExportRuns {
     shared_.clear();
   }
 
-  // Copies in compositors' formats.
-  bool Copies(const TargetRun& run, const std::vector<TrackPoint>& points, const TrackInfo& info) {
-    bool ok = true;
+  // Copies in compositors' formats. A copy that fails is failed by its own
+  // name ("the nuke copy Robot.nk"), not its target's, whose track is written.
+  void Copies(const TargetRun& run, const std::vector<TrackPoint>& points, const TrackInfo& info) {
     for (const AlsoCopy& copy : also_) {
       const std::string path = Expand(copy.pattern, run.fields);
       if (SharedCopy(copy, many_)) {
@@ -306,22 +308,22 @@ class ExportRuns {
         it->tracks.push_back({points, info});
         continue;
       }
+      const std::string who = fileio::Concat({"the ", copy.format->name, " copy ", path});
       std::string note;
       const auto text = RenderTrack(copy.format->format, points, info, &note);
       if (!text) {
         err_ << "tqhost: " << prefix_ << path << ": " << text.error << "\n";
-        ok = false;
+        Failed(who);
       } else if (const auto saved = SaveText(path, *text); !saved) {
         err_ << "tqhost: " << saved.error << "\n";
-        ok = false;
+        Failed(who);
       } else {
         Say(fileio::Concat({prefix_, copy.format->name, " copy written to ",
                             path == "-" ? "standard output" : path,
                             note.empty() ? "" : " (" + note + ")", "\n"}),
-            path, target_);
+            path, who);
       }
     }
-    return ok;
   }
 
   bool Clipboard(const std::vector<TrackPoint>& points, const TrackInfo& info) {
@@ -366,6 +368,25 @@ class ExportRuns {
   std::vector<Page> pages_;        // in the order first named
 };
 
+// The folders the outputs are named in, made where missing (each said
+// once); false, said on err, when one cannot be.
+bool MakeFolders(const FilePlan& plan, std::ostream& summary, std::ostream& err) {
+  namespace fs = std::filesystem;
+  for (const auto& file : plan.files) {
+    const fs::path folder = fs::path(file.first.second).parent_path();
+    std::error_code ec;
+    if (folder.empty() || fs::exists(fs::symlink_status(folder, ec))) continue;
+    fs::create_directories(folder, ec);
+    if (ec) {
+      err << "tqhost: " << file.second << ": cannot make the folder " << folder.string() << ": "
+          << ec.message() << "\n";
+      return false;
+    }
+    summary << "folder " << folder.string() << " made\n";
+  }
+  return true;
+}
+
 int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out,
            std::ostream& err) {
   const std::vector<std::string>& positional = a.positional;
@@ -398,6 +419,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   SceneNames names(scene->Chor(), "");
   const std::vector<TargetRun> runs = PlanRuns(a, *scene, names, also, plan);
   std::ostream& summary = plan.stdoutBy.empty() ? out : err;
+  if (!MakeFolders(plan, summary, err)) return 1;
   ExportSession session(pluginPath, *scene, err);
   if (!session.Loaded()) return 1;
   // Files saved durably together when there are several; a run that writes
