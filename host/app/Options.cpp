@@ -33,6 +33,13 @@ const std::vector<Option>& ExportOptions() {
        "one file a target (a mode and a group or bone may follow its name)",
        true},
       {"--all-targets", nullptr, nullptr, "one run and one file for every listed object"},
+      {"--corner-pin", nullptr, "BL,BR,TR,TL",
+       "four targets (each as --target takes it) tracked as a corner pin, in the order "
+       "bottom-left, bottom-right, top-right, top-left: --also nuke, nuke-node or ae without "
+       "{target} writes the pin (Nuke's CornerPin2D, After Effects' Corner Pin)"},
+      {"--pin-from", nullptr, "first-frame|image",
+       "a Nuke corner pin's from points: the four points at the first frame, or the image's "
+       "corners (default: first-frame)"},
       {"--mode", nullptr, "MODE", modeHelp.c_str()},
       {"--group", nullptr, "NAME",
        "pick the model's group (alone, it means --mode group-center; default: the first)"},

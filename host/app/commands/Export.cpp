@@ -13,6 +13,7 @@
 
 #include "host/app/Clipboard.h"
 #include "host/app/Command.h"
+#include "host/app/CornerPin.h"
 #include "host/app/HtmlPreview.h"
 #include "host/app/Preview.h"
 #include "host/app/SceneInput.h"
@@ -253,7 +254,7 @@ class ExportRuns {
     info.fps = scene_.Project()->GetFPS();
     info.startFrame = o.start;
     info.name = o.target;
-    Copies(run, points, info);
+    Copies(run, points, info, behind);
     bool ok = true;
     if (t.Has("--clipboard")) ok = Clipboard(points, info) && ok;
     if (!t.Has("--preview")) return ok;
@@ -279,9 +280,12 @@ class ExportRuns {
 
   // The copies that hold every target, once their tracks are all in.
   void WriteShared() {
-    for (const auto& [path, format, tracks] : shared_) {
+    for (const auto& [path, format, tracks, corners, fromImage] : shared_) {
       std::string note;
-      const auto text = RenderTracks(format->format, tracks, &note);
+      const bool pin = !corners.empty();
+      const auto text = pin ? RenderCornerPin(format->format, corners, fromImage)
+                            : RenderTracks(format->format, tracks, &note);
+      if (pin) note = "a corner pin";
       const auto saved = text ? SaveText(path, *text) : scene::Status(scene::Fail(text.error));
       if (!saved) {
         err_ << "tqhost: --also " << format->name << " " << path << ": " << saved.error << "\n";
@@ -289,8 +293,8 @@ class ExportRuns {
         continue;
       }
       Say(fileio::Concat({format->name, " copy written to ", path == "-" ? "standard output" : path,
-                          " (", std::to_string(tracks.size()), " points",
-                          note.empty() ? "" : "; " + note, ")\n"}),
+                          " (", pin ? note : std::to_string(tracks.size()) + " points",
+                          pin || note.empty() ? "" : "; " + note, ")\n"}),
           path, path);
     }
     shared_.clear();
@@ -298,14 +302,23 @@ class ExportRuns {
 
   // Copies in compositors' formats. A copy that fails is failed by its own
   // name ("the nuke copy Robot.nk"), not its target's, whose track is written.
-  void Copies(const TargetRun& run, const std::vector<TrackPoint>& points, const TrackInfo& info) {
+  void Copies(const TargetRun& run, const std::vector<TrackPoint>& points, const TrackInfo& info,
+              const std::vector<bool>& behind) {
+    const bool pin = run.args.Has("--corner-pin");
     for (const AlsoCopy& copy : also_) {
       const std::string path = Expand(copy.pattern, run.fields);
-      if (SharedCopy(copy, many_)) {
+      if (SharedCopy(copy, many_, pin)) {
         const auto same = [&](const Shared& s) { return s.path == path; };
         auto it = std::find_if(shared_.begin(), shared_.end(), same);
-        if (it == shared_.end()) it = shared_.insert(shared_.end(), {path, copy.format, {}});
-        it->tracks.push_back({points, info});
+        if (it == shared_.end()) {
+          it = shared_.insert(shared_.end(), {path, copy.format, {}, {}, false});
+          it->fromImage = run.args.Value("--pin-from") == "image";
+        }
+        if (pin && WritesCornerPin(copy.format->format)) {
+          it->corners.push_back({{points, info}, behind});
+        } else {
+          it->tracks.push_back({points, info});
+        }
         continue;
       }
       const std::string who = fileio::Concat({"the ", copy.format->name, " copy ", path});
@@ -362,6 +375,8 @@ class ExportRuns {
     std::string path;
     const FormatInfo* format;
     std::vector<Track> tracks;
+    std::vector<PinCorner> corners;  // a corner pin's, in the order given
+    bool fromImage;                  // the pin's from points are the image's corners
   };
   std::vector<Shared> shared_;
   std::vector<std::string> lost_;  // the files that could not be put in place
@@ -387,8 +402,9 @@ bool MakeFolders(const FilePlan& plan, std::ostream& summary, std::ostream& err)
   return true;
 }
 
-int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out,
+int Export(const std::string& pluginPath, const ParsedArgs& options, std::ostream& out,
            std::ostream& err) {
+  const ParsedArgs a = WithCornerPin(options);
   const std::vector<std::string>& positional = a.positional;
   if (positional.size() < 2) throw UsageError{"export needs a scene file"};
   if (positional.size() > 2) {
@@ -418,6 +434,8 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   std::unique_ptr<tq::scene::Scene> scene = std::move(*loaded);
   SceneNames names(scene->Chor(), "");
   const std::vector<TargetRun> runs = PlanRuns(a, *scene, names, also, plan);
+  if (a.Has("--corner-pin") && runs.size() != 4)
+    throw UsageError{"--corner-pin names one target twice; a pin needs four different corners"};
   std::ostream& summary = plan.stdoutBy.empty() ? out : err;
   if (!MakeFolders(plan, summary, err)) return 1;
   ExportSession session(pluginPath, *scene, err);

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "dialog/ControlIds.h"
+#include "host/app/CornerPin.h"
 #include "host/app/HtmlPreview.h"
 #include "host/app/Workers.h"
 #include "host/fileio/Concat.h"
@@ -287,8 +288,9 @@ std::vector<AlsoCopy> AlsoCopies(const ParsedArgs& a) {
   return copies;
 }
 
-bool SharedCopy(const AlsoCopy& copy, bool many) {
-  return many && copy.format->manyInOneFile && !CheckPattern("--also", copy.pattern, false);
+bool SharedCopy(const AlsoCopy& copy, bool many, bool pin) {
+  return many && (copy.format->manyInOneFile || (pin && WritesCornerPin(copy.format->format))) &&
+         !CheckPattern("--also", copy.pattern, false);
 }
 
 std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
@@ -336,8 +338,12 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
   if (many && pattern == "-")
     throw UsageError{"-o - writes one track; with several targets give -o PATTERN with {target}"};
   CheckPattern("-o", pattern, many);
-  for (const AlsoCopy& copy : also)
-    CheckPattern("--also", copy.pattern, many && !copy.format->manyInOneFile);
+  const bool pin = a.Has("--corner-pin");
+  for (const AlsoCopy& copy : also) {
+    CheckPattern(
+        "--also", copy.pattern,
+        many && !copy.format->manyInOneFile && !(pin && WritesCornerPin(copy.format->format)));
+  }
   const std::string preview = a.Value("--preview"), scenePath = a.positional[1];
   const bool pagePerTarget =
       a.Has("--preview") && CheckPattern("--preview", preview, many && !IsHtmlPath(preview));
@@ -360,9 +366,10 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
     plan.Add(a.Has("--output") ? "-o" : "the default output", run.args.values["--output"],
              scenePath, "the scene file", who);
     for (const AlsoCopy& copy : also) {
-      if (k > 0 && SharedCopy(copy, many)) continue;  // one file of every target
+      const bool shared = SharedCopy(copy, many, pin);
+      if (k > 0 && shared) continue;  // one file of every target
       plan.Add(std::string("--also ") + copy.format->name, output(Expand(copy.pattern, run.fields)),
-               scenePath, "the scene file", SharedCopy(copy, many) ? "" : who);
+               scenePath, "the scene file", shared ? "" : who);
     }
     // An HTML page without {target} is one page for every target.
     const std::string page = Expand(preview, run.fields);
@@ -395,8 +402,9 @@ std::size_t Jobs(const ParsedArgs& a, std::size_t given, std::size_t targets, bo
     return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
   });
   const auto also = AlsoCopies(a);
-  const bool shared = std::any_of(also.begin(), also.end(),
-                                  [&](const AlsoCopy& c) { return SharedCopy(c, targets > 1); });
+  const bool shared = std::any_of(also.begin(), also.end(), [&](const AlsoCopy& c) {
+    return SharedCopy(c, targets > 1, a.Has("--corner-pin"));
+  });
   const bool oneProcess = !batch || special || shared || a.Has("--clipboard") ||
                           (a.Has("--preview") && IsHtmlPath(a.Value("--preview")));
   return oneProcess ? 1 : std::clamp<std::size_t>(jobs, 1, targets);

@@ -141,9 +141,10 @@ ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetChoice& choice);
 
 std::vector<AlsoCopy> AlsoCopies(const ParsedArgs& a);
 
-// Whether a copy is one file of every target: a format that holds several
-// tracks (3de), named without {target}, in a run of several targets.
-bool SharedCopy(const AlsoCopy& copy, bool many);
+// Whether a copy is one file of every target: named without {target} in a
+// run of several targets, of a format that holds several tracks (3de) or,
+// in a corner pin (pin), the pin (nuke, nuke-node, ae).
+bool SharedCopy(const AlsoCopy& copy, bool many, bool pin);
 
 // One target's run, its options (--output always set) and the fields of its
 // file patterns.
