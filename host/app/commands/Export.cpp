@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -13,12 +12,12 @@
 
 #include "host/app/Clipboard.h"
 #include "host/app/Command.h"
-#include "host/app/CornerPin.h"
 #include "host/app/HtmlPreview.h"
 #include "host/app/Preview.h"
 #include "host/app/SceneInput.h"
 #include "host/app/Workers.h"
 #include "host/app/commands/ExportPlan.h"
+#include "host/app/commands/SharedCopies.h"
 #include "host/fileio/Concat.h"
 #include "host/fileio/SaveBatch.h"
 
@@ -280,24 +279,14 @@ class ExportRuns {
 
   // The copies that hold every target, once their tracks are all in.
   void WriteShared() {
-    for (const auto& [path, format, tracks, corners, fromImage] : shared_) {
-      std::string note;
-      const bool pin = !corners.empty();
-      const auto text = pin ? RenderCornerPin(format->format, corners, fromImage)
-                            : RenderTracks(format->format, tracks, &note);
-      if (pin) note = "a corner pin";
-      const auto saved = text ? SaveText(path, *text) : scene::Status(scene::Fail(text.error));
-      if (!saved) {
-        err_ << "tqhost: --also " << format->name << " " << path << ": " << saved.error << "\n";
-        Failed("the " + std::string(format->name) + " copy " + path);  // no target's
+    for (const SharedCopies::Written& w : shared_.Write()) {
+      if (!w.error.empty()) {
+        err_ << "tqhost: " << w.error << "\n";
+        Failed(w.who);  // no target's
         continue;
       }
-      Say(fileio::Concat({format->name, " copy written to ", path == "-" ? "standard output" : path,
-                          " (", pin ? note : std::to_string(tracks.size()) + " points",
-                          pin || note.empty() ? "" : "; " + note, ")\n"}),
-          path, path);
+      Say(w.line, w.path, w.who);
     }
-    shared_.clear();
   }
 
   // Copies in compositors' formats. A copy that fails is failed by its own
@@ -308,17 +297,7 @@ class ExportRuns {
     for (const AlsoCopy& copy : also_) {
       const std::string path = Expand(copy.pattern, run.fields);
       if (SharedCopy(copy, many_, pin)) {
-        const auto same = [&](const Shared& s) { return s.path == path; };
-        auto it = std::find_if(shared_.begin(), shared_.end(), same);
-        if (it == shared_.end()) {
-          it = shared_.insert(shared_.end(), {path, copy.format, {}, {}, false});
-          it->fromImage = run.args.Value("--pin-from") == "image";
-        }
-        if (pin && WritesCornerPin(copy.format->format)) {
-          it->corners.push_back({{points, info}, behind});
-        } else {
-          it->tracks.push_back({points, info});
-        }
+        shared_.Add(path, *copy.format, run.args, {points, info}, behind);
         continue;
       }
       const std::string who = fileio::Concat({"the ", copy.format->name, " copy ", path});
@@ -370,36 +349,26 @@ class ExportRuns {
     HtmlPage page;
     std::vector<std::string> files;
   };
-  // A copy of every target, and the tracks it holds so far.
-  struct Shared {
-    std::string path;
-    const FormatInfo* format;
-    std::vector<Track> tracks;
-    std::vector<PinCorner> corners;  // a corner pin's, in the order given
-    bool fromImage;                  // the pin's from points are the image's corners
-  };
-  std::vector<Shared> shared_;
+  SharedCopies shared_;            // the copies of every target
   std::vector<std::string> lost_;  // the files that could not be put in place
   std::vector<Page> pages_;        // in the order first named
 };
 
-// The folders the outputs are named in, made where missing (each said
-// once); false, said on err, when one cannot be.
-bool MakeFolders(const FilePlan& plan, std::ostream& summary, std::ostream& err) {
-  namespace fs = std::filesystem;
-  for (const auto& file : plan.files) {
-    const fs::path folder = fs::path(file.first.second).parent_path();
-    std::error_code ec;
-    if (folder.empty() || fs::exists(fs::symlink_status(folder, ec))) continue;
-    fs::create_directories(folder, ec);
-    if (ec) {
-      err << "tqhost: " << file.second << ": cannot make the folder " << folder.string() << ": "
-          << ec.message() << "\n";
-      return false;
-    }
-    summary << "folder " << folder.string() << " made\n";
+// The preview checked, and the footage of --plate.
+std::optional<PlatePattern> PreviewAndPlate(const ParsedArgs& a) {
+  // The extension chooses the preview; any other name is refused before
+  // anything is written ('-' is an SVG on standard output).
+  if (const std::string preview = a.Value("--preview");
+      a.Has("--preview") && preview != "-" && !IsSvgPath(preview) && !IsHtmlPath(preview)) {
+    throw UsageError{"--preview " + preview +
+                     ": a preview is FILE.svg (a picture) or FILE.html or FILE.htm (a page)"};
   }
-  return true;
+  if (!a.Has("--plate")) return std::nullopt;
+  if (!IsHtmlPath(a.Value("--preview")))
+    throw UsageError{"--plate shows footage in an HTML preview: give --preview FILE.html"};
+  auto parsed = ParsePlate(a.Value("--plate"));
+  if (!parsed) throw UsageError{"--plate " + a.Value("--plate") + ": " + parsed.error};
+  return std::move(*parsed);
 }
 
 int Export(const std::string& pluginPath, const ParsedArgs& options, std::ostream& out,
@@ -412,21 +381,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& options, std::ostrea
   }
   UseDecimals(a);
   const std::vector<AlsoCopy> also = AlsoCopies(a);
-  // The extension chooses the preview; any other name is refused before
-  // anything is written ('-' is an SVG on standard output).
-  if (const std::string preview = a.Value("--preview");
-      a.Has("--preview") && preview != "-" && !IsSvgPath(preview) && !IsHtmlPath(preview)) {
-    throw UsageError{"--preview " + preview +
-                     ": a preview is FILE.svg (a picture) or FILE.html or FILE.htm (a page)"};
-  }
-  std::optional<PlatePattern> plate;
-  if (a.Has("--plate")) {
-    if (!IsHtmlPath(a.Value("--preview")))
-      throw UsageError{"--plate shows footage in an HTML preview: give --preview FILE.html"};
-    auto parsed = ParsePlate(a.Value("--plate"));
-    if (!parsed) throw UsageError{"--plate " + a.Value("--plate") + ": " + parsed.error};
-    plate = std::move(*parsed);
-  }
+  const std::optional<PlatePattern> plate = PreviewAndPlate(a);
   const std::size_t given = JobsGiven(a);  // a usage error before anything is loaded
   FilePlan plan;
   auto loaded = LoadScene(positional[1], a, err, nullptr, &plan.inputs);

@@ -128,6 +128,10 @@ struct FilePlan {
   std::vector<std::string> inputs;  // files the scene was read from besides itself
 };
 
+// The folders the outputs are named in, made where missing (each said
+// once on summary); false, said on err, when one cannot be.
+bool MakeFolders(const FilePlan& plan, std::ostream& summary, std::ostream& err);
+
 // The object the dialog opens on: the first listed one that is not a
 // camera, else the first that is not the run's camera (a camera cannot
 // track itself); "" when there is none.

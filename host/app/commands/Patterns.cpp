@@ -1,5 +1,7 @@
-// File patterns of tqhost export: the fields of a target filled in, and the
-// patterns checked before anything runs.
+// File patterns of tqhost export: the fields of a target filled in, the
+// patterns checked before anything runs, and the folders they name made.
+#include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "host/app/commands/ExportPlan.h"
@@ -60,6 +62,25 @@ bool CheckPattern(const std::string& option, const std::string& pattern, bool ne
                      (option == "-o" ? " (for example -o {target}.txt)" : "")};
   }
   return target;
+}
+
+// The folders the outputs are named in, made where missing (each said
+// once); false, said on err, when one cannot be.
+bool MakeFolders(const FilePlan& plan, std::ostream& summary, std::ostream& err) {
+  namespace fs = std::filesystem;
+  for (const auto& file : plan.files) {
+    const fs::path folder = fs::path(file.first.second).parent_path();
+    std::error_code ec;
+    if (folder.empty() || fs::exists(fs::symlink_status(folder, ec))) continue;
+    fs::create_directories(folder, ec);
+    if (ec) {
+      err << "tqhost: " << file.second << ": cannot make the folder " << folder.string() << ": "
+          << ec.message() << "\n";
+      return false;
+    }
+    summary << "folder " << folder.string() << " made\n";
+  }
+  return true;
 }
 
 }  // namespace tq::app
