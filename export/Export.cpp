@@ -7,6 +7,7 @@
 #include <string>
 
 #include "export/Parameters.h"
+#include "export/Plate.h"
 #include "export/ReferencePoints.h"
 #include "math/Rounding.h"
 #include "host/framework/App.h"
@@ -130,6 +131,9 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
     fileStream.Open(p.fileName, 0);
     LineBuffer lines(fileStream, p.decimals);
     Lens lens;
+    // The plate as shot: the camera's offset, pixel aspect and distortion,
+    // when it has any.
+    const PlateMapping plate(p.camera->GetPlate(), p.width, p.height);
 
     tq::scene::ForEachRunFrame(p.startFrame, p.endFrame, p.fps, [&](int index, float, Time t) {
       // Evaluated here so that the local matrix below follows time t.
@@ -147,7 +151,13 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
       }
       const Vector q = camera.Inverse() * point;
 
-      lines.Add(index, ProjectToPixel(lens.Of(f), q, p.width, p.height, aspect));
+      if (plate.Plain()) {
+        lines.Add(index, ProjectToPixel(lens.Of(f), q, p.width, p.height, aspect));
+      } else {
+        Pixel pixel;
+        plate.Map(lens.Of(f), q, pixel.x, pixel.y);
+        lines.Add(index, pixel);
+      }
     });
     lines.Flush();
 

@@ -2,7 +2,7 @@
 # needs, installed only when missing, and one configured build tree.
 TQ_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libsimdjson-dev libtinygltf-dev help2man chromium python3
-  libncurses-dev blender bash-completion valgrind)
+  libncurses-dev blender bash-completion python3-opencv valgrind)
 
 tq_install_packages() {
   local missing=()

@@ -1,5 +1,7 @@
 #include "host/app/BehindCamera.h"
 
+#include <cmath>
+
 #include "host/scene/Time.h"
 
 namespace tq::app {
@@ -62,7 +64,8 @@ bool Offset(HQuorObject* object, const std::string& mode, Vector& offset) {
 }  // namespace
 
 std::vector<bool> FramesBehindCamera(tq::scene::Scene& scene, const RunTarget& run, float start,
-                                     std::size_t count, float fps, CameraFrames* kept) {
+                                     std::size_t count, float fps, CameraFrames* kept,
+                                     std::vector<bool>* beyond) {
   HCamera* camera = scene.Chor()->GetChildCamera();
   while (camera != nullptr && run.camera != camera->GetName())
     camera = camera->GetNextCameraInChor();
@@ -87,12 +90,21 @@ std::vector<bool> FramesBehindCamera(tq::scene::Scene& scene, const RunTarget& r
   HTransformProperty* o = object->GetTransform();
   std::vector<bool> behind;
   behind.reserve(count);
+  const double fold2 = camera->GetPlate().Distorts() ? camera->GetPlate().FoldSlope2() : HUGE_VAL;
+  if (beyond != nullptr) beyond->assign(count, false);
   float frame = start;
   for (std::size_t i = 0; i < count; ++i, frame += 1.0f) {
     const Time t = tq::scene::RunFrameTicks(frame, fps);
     Vector point = o->GetTranslate()->GetValue(t);
     if (!run.mode.empty()) point += Matrix34(o->GetRotate()->GetValue(t)) * offset;
-    behind.push_back((frames.inverses[i] * point).z > 0.0f);
+    const Vector q = frames.inverses[i] * point;
+    behind.push_back(q.z > 0.0f);
+    if (beyond != nullptr && fold2 != HUGE_VAL) {
+      const double depth = -static_cast<double>(q.z);
+      const double sx = static_cast<double>(q.x) / depth;
+      const double sy = -static_cast<double>(q.y) / depth;
+      (*beyond)[i] = !(sx * sx + sy * sy < fold2);
+    }
   }
   return behind;
 }

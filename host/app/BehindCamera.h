@@ -31,8 +31,12 @@ struct CameraFrames {
 // the export's tick times): whether the tracked point, in the camera's
 // space, lies behind it (z above 0; the camera looks down -Z). Empty when a
 // name cannot be found. kept, when given, holds the camera's frames between
-// calls.
+// calls. beyond, when given, is filled with whether the point lies beyond
+// where the camera's lens distortion holds (HPlate::FoldSlope2), worked out
+// from the same camera-space point as the export does: those frames the
+// export writes as ones it could not project.
 std::vector<bool> FramesBehindCamera(tq::scene::Scene& scene, const RunTarget& run, float start,
-                                     std::size_t count, float fps, CameraFrames* kept = nullptr);
+                                     std::size_t count, float fps, CameraFrames* kept = nullptr,
+                                     std::vector<bool>* beyond = nullptr);
 
 }  // namespace tq::app

@@ -53,6 +53,17 @@ const std::vector<Option>& ExportOptions() {
        "write X and Y with N digits after the point, 0 to 6: where the target lands, not the "
        "nearest whole pixel; every copy and preview keeps them (default: 0, whole pixels). The "
        "plug-in reads it from the application's profile when the command starts"},
+      {"--film-offset", nullptr, "X,Y",
+       "the lens shifted by X and Y times the image's width, right and up (as a solved camera's "
+       "film offset or Blender's shift): the track lands on the plate as shot; over the scene "
+       "file's, on the --camera camera or else every camera"},
+      {"--pixel-aspect", nullptr, "A",
+       "a pixel's width over its height (2 for an anamorphic plate; default 1 or the scene "
+       "file's)"},
+      {"--distortion", nullptr, "brown:K1,K2[,P1,P2[,K3]]",
+       "the lens's distortion, Brown-Conrady as OpenCV defines it (radial K1, K2, K3, "
+       "tangential P1, P2); a frame beyond where it turns back on itself is written as one "
+       "that could not be projected"},
       {"--output", "-o", "FILE",
        "choose the output file in the save request (default: TQmotion.txt in the current "
        "folder; - for standard output)"},

@@ -47,29 +47,47 @@ void UseDecimals(const ParsedArgs& args) {
 // The summary of a run that ended with OK, from the lines it wrote: how many,
 // and why there are none or why some could not be projected.
 void Summarise(const std::vector<TrackPoint>& points, const std::vector<bool>& behind,
-               const std::string& file, const char* verb, std::ostream& out, std::ostream& err) {
+               const std::string& file, const char* verb, std::ostream& out, std::ostream& err,
+               const std::vector<bool>& beyond) {
   const std::size_t frames = points.size();
   if (frames == 0) {
     out << "0 frames " << verb << " (the start frame is after the end frame)\n";
     return;
   }
   out << frames << (frames == 1 ? " frame " : " frames ") << verb << " to " << file << "\n";
-  const auto saturated = std::count_if(points.begin(), points.end(), Unprojected);
+  // A frame beyond the lens's model is told as that alone.
+  const auto marked = [](const std::vector<bool>& v, std::size_t i) {
+    return i < v.size() && v[i];
+  };
+  std::size_t saturated = 0, mirrored = 0, folded = 0;
+  for (std::size_t i = 0; i < frames; ++i) {
+    if (marked(beyond, i)) {
+      ++folded;
+    } else {
+      saturated += Unprojected(points[i]) ? 1 : 0;
+      mirrored += marked(behind, i) ? 1 : 0;
+    }
+  }
   if (saturated > 0) {
     err << "tqhost: warning: " << saturated << " of " << frames
         << " frames could not be projected: the target is at the camera or in its image plane\n";
   }
-  if (const auto n = std::count(behind.begin(), behind.end(), true); n > 0) {
-    err << "tqhost: warning: " << n << " of " << frames
+  if (mirrored > 0) {
+    err << "tqhost: warning: " << mirrored << " of " << frames
         << " frames: the target is behind the camera; those values are mirrored\n";
+  }
+  if (folded > 0) {
+    err << "tqhost: warning: " << folded << " of " << frames
+        << " frames lie beyond where the lens's distortion holds (it turns back on itself "
+           "there); they are written as frames that could not be projected\n";
   }
 }
 
 // The frames of a run's track that lie behind its camera.
 std::vector<bool> Behind(tq::scene::Scene& scene, const DialogOutcome& o, std::size_t frames,
-                         CameraFrames* kept) {
+                         CameraFrames* kept, std::vector<bool>* beyond) {
   return FramesBehindCamera(scene, {o.camera, o.target, o.mode}, o.start, frames,
-                            scene.Project()->GetFPS(), kept);
+                            scene.Project()->GetFPS(), kept, beyond);
 }
 
 }  // namespace tq::app

@@ -131,12 +131,15 @@ void UseDecimals(const ParsedArgs& args);
 inline constexpr char kNoDialog[] = "the settings dialog could not be shown";
 
 // The summary of a run that ended with OK, from the lines it wrote: how many,
-// and why there are none, or why some could not be projected or are mirrored.
+// and why there are none, or why some could not be projected, are mirrored
+// or lie beyond where the lens's distortion holds.
 void Summarise(const std::vector<TrackPoint>& points, const std::vector<bool>& behind,
-               const std::string& file, const char* verb, std::ostream& out, std::ostream& err);
+               const std::string& file, const char* verb, std::ostream& out, std::ostream& err,
+               const std::vector<bool>& beyond = {});
 
-// The frames of a run's track that lie behind its camera.
+// The frames of a run's track that lie behind its camera (and in beyond,
+// when given, those beyond its lens's distortion).
 std::vector<bool> Behind(tq::scene::Scene& scene, const DialogOutcome& o, std::size_t frames,
-                         CameraFrames* kept = nullptr);
+                         CameraFrames* kept = nullptr, std::vector<bool>* beyond = nullptr);
 
 }  // namespace tq::app

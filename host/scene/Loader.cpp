@@ -803,16 +803,52 @@ class Reader {
       ReadOutput(v, camera);
     }
     Check(o.reset().error());
+    HPlate plate;
     Fields(o,
-           {"type", "name", "translate", "rotate", "scale", "focalLength", "output", "properties"},
+           {"type", "name", "translate", "rotate", "scale", "focalLength", "output", "properties",
+            "filmOffset", "pixelAspect", "distortion"},
            [&](std::string_view key, od::value& value) {
              if (transform.Read(*this, key, value)) return;
              if (key == "focalLength")
                scene_->SetFocalLength(camera, ReadChannel<float>(value, true));
              if (key == "properties") ReadProperties(value, camera);
+             if (key == "filmOffset") {
+               od::array pair = Array(value, "expected [x, y]");
+               double* xy[] = {&plate.offsetX, &plate.offsetY};
+               if (Elements(pair, [&](od::value& v, std::size_t i) {
+                     if (i < 2) *xy[i] = Number(v);
+                   }) != 2)
+                 Fail("expected [x, y]");
+             }
+             if (key == "pixelAspect" && !((plate.pixelAspect = Number(value)) > 0))
+               Fail("expected a number above 0");
+             if (key == "distortion") ReadDistortion(value, plate);
            });
+    camera->SetPlate(plate);
     transform.Apply(*scene_, camera);
     return camera;
+  }
+
+  // {"model": "brown", "k1": ..., "k2": ..., "p1": ..., "p2": ..., "k3": ...}:
+  // the coefficients each optional (0).
+  void ReadDistortion(od::value& value, HPlate& plate) {
+    od::object d = Object(value, "expected an object");
+    bool model = false;
+    Fields(d, {"model", "k1", "k2", "p1", "p2", "k3"}, [&](std::string_view key, od::value& v) {
+      if (key == "model") {
+        const std::string_view name = String(v, "expected a model's name");
+        if (name != "brown")
+          Fail("the lens model '" + std::string(name) + "' is not known; brown is");
+        model = true;
+      }
+      for (const auto& [name, coefficient] : {std::pair{"k1", &plate.k1},
+                                              {"k2", &plate.k2},
+                                              {"p1", &plate.p1},
+                                              {"p2", &plate.p2},
+                                              {"k3", &plate.k3}})
+        if (key == name) *coefficient = Number(v);
+    });
+    if (!model) Fail(PathText("model"), "missing");
   }
 
   void ReadOutput(od::value& value, HCamera* camera) {

@@ -219,16 +219,42 @@ class HBone : public HQuorObject {
   friend class HBoneContainer;
 };
 
+// How a camera's picture lies on the plate as shot. The film offset (lens
+// shift) moves the lens by offsetX x the image's width to the right and
+// offsetY x the width up, so a point lands that much further left and down;
+// the pixel aspect is a pixel's width over its height; the distortion is
+// Brown-Conrady as OpenCV defines it: k1, k2, k3 radial and p1, p2
+// tangential, on camera-space slopes (x right, y down, the camera looking
+// along its depth), about the principal point. The defaults are a centred
+// lens, square pixels and no distortion.
+struct HPlate {
+  double offsetX = 0, offsetY = 0;
+  double pixelAspect = 1;
+  double k1 = 0, k2 = 0, p1 = 0, p2 = 0, k3 = 0;
+
+  bool Distorts() const { return k1 != 0 || k2 != 0 || p1 != 0 || p2 != 0 || k3 != 0; }
+  // True when the plate is the image as the plain projection has it.
+  bool IsPlain() const { return offsetX == 0 && offsetY == 0 && pixelAspect == 1 && !Distorts(); }
+  // The squared slope from the axis beyond which the radial distortion
+  // turns back on itself (r (1 + k1 r^2 + k2 r^4 + k3 r^6) stops growing
+  // with r): where a point would land at a wrong place that looks right.
+  // Infinity for a model that never turns back.
+  double FoldSlope2() const;
+};
+
 class HCamera : public HBone {
  public:
   HCamera(std::string name, HChor* chor, HTransformProperty* transform, HFloatProperty* focal)
       : HBone(std::move(name), ObjectType::kCamera, chor, transform), focal_(focal) {}
   HCamera* GetNextCameraInChor() const { return next_; }
   HFloatProperty* GetFocalLength() const { return focal_; }
+  const HPlate& GetPlate() const { return plate_; }
+  void SetPlate(const HPlate& plate) { plate_ = plate; }
   void SetNextCamera(HCamera* next) { next_ = next; }
 
  private:
   HFloatProperty* focal_;
+  HPlate plate_;
   HCamera* next_ = nullptr;
 };
 

@@ -629,6 +629,19 @@ TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
   for (std::size_t at = 0; (at = marked.find("class=\"behind\"", at)) != std::string::npos; ++at)
     ++behindDots;
   EXPECT_EQ(behindDots, 2u);
+  // Through a lens that folds beyond a slope of sqrt(1 / 90) = 0.105,
+  // frames 0 and 4 (slope 0.1, x = 32 + 64 x 0.1 x (1 - 30 x 0.01) = 36.48 in
+  // front) are written; frames 1 to 3 (slopes 0.2, infinite, 0.2) are told
+  // as beyond the lens alone, though frame 3 is also behind the camera.
+  const Result folded =
+      RunHost(dir, "export behind.tqs.json -o f.txt --distortion brown:-30,0 --decimals 1");
+  EXPECT_EQ(folded.err,
+            "tqhost: warning: 1 of 5 frames: the target is behind the camera; those values are "
+            "mirrored\ntqhost: warning: 3 of 5 frames lie beyond where the lens's distortion holds "
+            "(it turns back on itself there); they are written as frames that could not be "
+            "projected\n");
+  EXPECT_EQ(ReadFile(dir / "f.txt").substr(0, 48),
+            "0\t36.5\t24.0\n1\t-2147483648.0\t-2147483648.0\n2\t-214");
   // Two targets of one run, the camera worked out once for both: each its
   // own frames, its warnings named by it. U is behind at frame 0 (z = 5).
   tq::testing::WriteFile(dir / "two.tqs.json", R"({"format": "tq-scene", "version": 1,
@@ -992,6 +1005,17 @@ TEST(Tqhost, ConvertAndItsRefusals) {
       {"export scene.tqs.json --decimals 2.0",
        "tqhost: --decimals must be a whole number from 0 to 6, not '2.0'\nTry 'tqhost export "
        "--help'.\n"},
+      {"export scene.tqs.json --distortion division:0.1,0",
+       "tqhost: --distortion: the lens model 'division' is not known; brown is "
+       "(brown:K1,K2[,P1,P2[,K3]])\nTry 'tqhost export --help'.\n"},
+      {"export scene.tqs.json --distortion brown:1,2,3",
+       "tqhost: --distortion must be brown:K1,K2, brown:K1,K2,P1,P2 or brown:K1,K2,P1,P2,K3, not "
+       "'1,2,3'\nTry 'tqhost export --help'.\n"},
+      {"export scene.tqs.json --pixel-aspect -2",
+       "tqhost: --pixel-aspect must be a number above 0, not '-2'\nTry 'tqhost export --help'.\n"},
+      {"export scene.tqs.json --film-offset 0.1,inf",
+       "tqhost: --film-offset must be X,Y (fractions of the image's width), not '0.1,inf'\nTry "
+       "'tqhost export --help'.\n"},
       {"convert gap.csv --to nuke",
        "tqhost: gap.csv: line 3 has the frame 10; a track's frames follow one another (expected "
        "1)\n"},

@@ -95,13 +95,22 @@ TEST_F(ExportTest, RangeEdges) {
 
 // The textbook pixel with 4 decimals, worked independently in double: the
 // image half-width (halved as an integer) spans 17.5 / 35 of the distance in
-// front of the camera. The camera is at the origin, so the camera-space
-// point is the target's exactly and only the lens constant differs (by
-// under 1e-12 pixels here, far below the last digit).
-std::string TextbookLine(const Vector& q, int width, int height) {
-  const double hw = width / 2, hh = height / 2, slope = 17.5 / 35;
-  const double x = hw + double(q.x) / (-double(q.z) * slope) * hw;
-  const double y = hh + double(q.y) / (-double(q.z) * slope) * (double(width) / height) * hh;
+// front of the camera, so the focal length is 2 half-widths across, and
+// aspect x half-height times the pixel aspect up. On the plate as shot the
+// centre moves by the offset (in widths) and the slopes (x right, y down)
+// are distorted as OpenCV's Brown-Conrady model has it. The camera is at the
+// origin, so the camera-space point is the target's exactly and only the
+// lens constant differs (by under 1e-12 pixels here, far below the last
+// digit).
+std::string TextbookLine(const Vector& q, int width, int height, const HPlate& plate = {}) {
+  const double hw = width / 2, hh = height / 2, depth = -double(q.z);
+  const double sx = double(q.x) / depth, sy = -double(q.y) / depth, r2 = sx * sx + sy * sy;
+  const double radial = 1 + plate.k1 * r2 + plate.k2 * r2 * r2 + plate.k3 * r2 * r2 * r2;
+  const double dx = sx * radial + 2 * plate.p1 * sx * sy + plate.p2 * (r2 + 2 * sx * sx);
+  const double dy = sy * radial + plate.p1 * (r2 + 2 * sy * sy) + 2 * plate.p2 * sx * sy;
+  const double x = hw - plate.offsetX * width + 2 * hw * dx;
+  const double y =
+      hh - plate.offsetY * width - 2 * (double(width) / height) * hh * plate.pixelAspect * dy;
   char line[64];
   std::snprintf(line, sizeof line, "0\t%.4f\t%.4f", x, y);
   return line;
@@ -133,6 +142,48 @@ TEST_F(ExportTest, ProjectsAndRoundsTheCameraSpacePoint) {
     harness.Export(scene.Chor(), record, driver);
     EXPECT_EQ(Lines(out), std::vector<std::string>{TextbookLine(r.point, r.width, r.height)})
         << r.point.x;
+  }
+}
+
+// On the plate as shot: the film offset, the pixel aspect and the lens
+// distortion, each alone and together, against the textbook; a point just
+// beyond where the distortion folds (the first slope r at which
+// r (1 + k1 r^2 + k2 r^4 + k3 r^6) stops growing, worked out by hand for
+// each row) is written as a point that could not be projected, one just
+// inside as its value.
+TEST_F(ExportTest, ThePlateAsShot) {
+  const HPlate shifted{0.1, -0.05}, anamorphic{0, 0, 2}, tall{0, 0, 0.5};
+  const HPlate distorted{0, 0, 1, -0.2, 0.03, 0.01, -0.02, 0.001};
+  const HPlate all{-0.3, 0.25, 2, 0.1, -0.01, -0.003, 0.004, 0.0005};
+  // Folds at r^2 = 1 / (3 x 0.5); at (0.9 - sqrt(0.41)) / 0.2 for k1 -0.3,
+  // k2 0.02; at (1 / 0.07)^(1/3) for k3 -0.01.
+  const HPlate barrel{0, 0, 1, -0.5}, mixed{0, 0, 1, -0.3, 0.02}, outer{0, 0, 1, 0, 0, 0, 0, -0.01};
+  const double r1 = std::sqrt(1 / 1.5), r2 = std::sqrt((0.9 - std::sqrt(0.41)) / 0.2),
+               r3 = std::sqrt(std::cbrt(1 / 0.07));
+  const auto along = [](double r, double scale) {
+    return Vector(float(r * scale * 0.6), float(r * scale * 0.8), -1);
+  };
+  struct Row {
+    HPlate plate;
+    Vector point;
+    bool beyond;
+  } rows[] = {
+      {shifted, {1, 0.5f, -10}, false},   {anamorphic, {1, 0.5f, -10}, false},
+      {tall, {-3, 2, -7}, false},         {distorted, {1, 0.5f, -10}, false},
+      {distorted, {-4, 3, -5}, false},    {all, {2.5f, -1.5f, -3}, false},
+      {barrel, along(r1, 1 - 1e-5), false}, {barrel, along(r1, 1 + 1e-5), true},
+      {mixed, along(r2, 1 - 1e-5), false}, {mixed, along(r2, 1 + 1e-5), true},
+      {outer, along(r3, 1 - 1e-5), false}, {outer, along(r3, 1 + 1e-5), true},
+  };
+  for (const Row& r : rows) {
+    camera->SetPlate(r.plate);
+    scene.SetTransform(target, Channel<Vector>(r.point), Channel<Quaternion>(Quaternion()));
+    auto record = Record(scene.Chor(), camera, target, 30, 0, 0, 640, 480, out);
+    record.decimals = 4;
+    harness.Export(scene.Chor(), record, driver);
+    EXPECT_EQ(Lines(out), std::vector<std::string>{r.beyond ? "0\t-2147483648.0000\t-2147483648.0000"
+                                                            : TextbookLine(r.point, 640, 480, r.plate)})
+        << r.point.x << " " << r.plate.k1;
   }
 }
 

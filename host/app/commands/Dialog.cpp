@@ -8,6 +8,7 @@
 #include "host/app/Command.h"
 #include "host/app/CursesTerminal.h"
 #include "host/app/PluginRun.h"
+#include "host/app/PlateOptions.h"
 #include "host/app/SceneInput.h"
 #include "host/framework/TerminalDriver.h"
 
@@ -28,13 +29,15 @@ in the terminal:
 
 The file button asks for the output path on one line. Needs a terminal.
 --decimals N writes X and Y with N digits after the point (0 to 6; default 0,
-whole pixels), as tqhost export does.
+whole pixels), and --film-offset, --pixel-aspect and --distortion put the
+track on the plate as shot, as tqhost export does.
 )";
 
 int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, const ParsedArgs& a,
            std::ostream& out, std::ostream& err) {
   if (args.size() != 1) throw UsageError{"dialog needs exactly one scene file"};
   UseDecimals(a);
+  ApplyPlateOptions(a, nullptr);
   if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) {
     err << "tqhost: dialog needs a terminal; use 'tqhost export' to run without one\n";
     return 1;
@@ -56,6 +59,7 @@ int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, 
     auto loaded = LoadScene(args[0], a, problems);
     if (loaded) {
       scene = std::move(*loaded);
+      ApplyPlateOptions(a, scene.get());
       ran = RunExportCommand(pluginPath, *scene, driver, tap, problems);
     } else {
       problems << "tqhost: " << loaded.error << "\n";
@@ -75,7 +79,9 @@ int Dialog(const std::string& pluginPath, const std::vector<std::string>& args, 
   // The plug-in's own lines; a track it could not have written counts no frames.
   const auto track = ReadTrack(tap.text);
   const std::vector<TrackPoint> points = track ? *track : std::vector<TrackPoint>{};
-  Summarise(points, Behind(*scene, outcome, points.size()), outcome.file, "exported", out, err);
+  std::vector<bool> beyond;
+  const std::vector<bool> behind = Behind(*scene, outcome, points.size(), nullptr, &beyond);
+  Summarise(points, behind, outcome.file, "exported", out, err, beyond);
   return 0;
 }
 
@@ -88,7 +94,7 @@ const Command& DialogCommand() {
       "                    in the terminal, for a person to work\n",
       [] { return std::string(kDialogUsage); },
       {&ImportOptions()},
-      {"--width", "--height", "--decimals"},
+      {"--width", "--height", "--decimals", "--film-offset", "--pixel-aspect", "--distortion"},
       [](const CommandCall& c) { return Dialog(c.pluginPath, c.rest, c.args, c.out, c.err); }};
   return command;
 }

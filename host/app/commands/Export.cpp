@@ -13,6 +13,7 @@
 #include "host/app/Clipboard.h"
 #include "host/app/Command.h"
 #include "host/app/HtmlPreview.h"
+#include "host/app/PlateOptions.h"
 #include "host/app/Preview.h"
 #include "host/app/SceneInput.h"
 #include "host/app/Workers.h"
@@ -239,12 +240,13 @@ class ExportRuns {
     std::vector<TrackPoint> points;
     if (!Dialog(t, driver, points)) return false;
     const DialogOutcome& o = driver.outcome;
-    const std::vector<bool> behind = Behind(scene_, o, points.size(), &camera_);
+    std::vector<bool> beyond;
+    const std::vector<bool> behind = Behind(scene_, o, points.size(), &camera_, &beyond);
     if (!t.Has("--target-given"))
       Say(fileio::Concat({"tracked ", o.target, ", the first object that is not the camera\n"}));
     std::ostringstream line, warnings;
     Summarise(points, behind, output == "/dev/stdout" ? "standard output" : output, "written", line,
-              warnings);
+              warnings, beyond);
     Say(prefix_ + line.str(), output, target_);
     Tell(warnings.str());
     TrackInfo info;  // what the run knew, for the copies
@@ -380,6 +382,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& options, std::ostrea
     throw UsageError{"more than one scene given (" + positional[1] + ", " + positional[2] + ")"};
   }
   UseDecimals(a);
+  ApplyPlateOptions(a, nullptr);
   const std::vector<AlsoCopy> also = AlsoCopies(a);
   const std::optional<PlatePattern> plate = PreviewAndPlate(a);
   const std::size_t given = JobsGiven(a);  // a usage error before anything is loaded
@@ -387,6 +390,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& options, std::ostrea
   auto loaded = LoadScene(positional[1], a, err, nullptr, &plan.inputs);
   if (!loaded) return Refuse(err, loaded.error);
   std::unique_ptr<tq::scene::Scene> scene = std::move(*loaded);
+  ApplyPlateOptions(a, scene.get());
   SceneNames names(scene->Chor(), "");
   const std::vector<TargetRun> runs = PlanRuns(a, *scene, names, also, plan);
   if (a.Has("--corner-pin") && runs.size() != 4)

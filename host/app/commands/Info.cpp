@@ -2,6 +2,7 @@
 #include <ostream>
 
 #include "host/app/Command.h"
+#include "host/app/PlateOptions.h"
 #include "host/app/Formats.h"
 #include "host/app/SceneInput.h"
 #include "host/app/commands/InfoJson.h"
@@ -18,6 +19,8 @@ its type, its groups and its bones (indented by depth). Needs no plug-in.
 
 A camera's output size is what a track's pixels count in: 'tqhost export'
 writes whole pixels, or with --decimals N (0 to 6) N digits after the point.
+A camera's film offset, pixel aspect and lens distortion, when it has them,
+follow its output options ("on the plate as shot: ...").
 
 )";
 
@@ -71,6 +74,8 @@ int Info(const std::string& path, const ParsedArgs& a, std::ostream& out, std::o
   for (HCamera* c = chor->GetChildCamera(); c != nullptr; c = c->GetNextCameraInChor()) {
     out << "  " << c->GetName() << "\n";
     PrintOutputOptions(out, c, fps);
+    if (const std::string plate = DescribePlate(c->GetPlate()); !plate.empty())
+      out << "    on the plate as shot: " << plate << "\n";
   }
   out << "Objects:\n";
   for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling()) {
