@@ -393,8 +393,6 @@ int Export(const std::string& pluginPath, const ParsedArgs& options, std::ostrea
   ApplyPlateOptions(a, scene.get());
   SceneNames names(scene->Chor(), "");
   const std::vector<TargetRun> runs = PlanRuns(a, *scene, names, also, plan);
-  if (a.Has("--corner-pin") && runs.size() != 4)
-    throw UsageError{"--corner-pin names one target twice; a pin needs four different corners"};
   std::ostream& summary = plan.stdoutBy.empty() ? out : err;
   if (!MakeFolders(plan, summary, err)) return 1;
   ExportSession session(pluginPath, *scene, err);

@@ -327,6 +327,8 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
   }
   if (runs.empty())
     throw UsageError{"the scene has no object to track (cameras and folders are not targets)"};
+  if (a.Has("--corner-pin") && runs.size() != 4)
+    throw UsageError{"--corner-pin names one target twice; a pin needs four different corners"};
   const bool many = runs.size() > 1;
   // Without -o: a file each, named by what tells the targets apart.
   const auto defaultName = [&](bool group) {

@@ -28,7 +28,7 @@ const char kInfoTail[] = R"(
 With --json the same as one JSON document whose fields stay as they are (the
 README lists them): format "tqhost-info", version 1, fps, project and
 choreography (name, time), cameras (name, width, height, first_frame,
-last_frame, properties), objects (name, type, groups, bones with their
+last_frame, properties, plate), objects (name, type, groups, bones with their
 children) and animations (index, name, first_frame, last_frame).
 )";
 

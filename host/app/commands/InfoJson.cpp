@@ -55,6 +55,13 @@ Json Camera(HCamera* c, float fps) {
   copy("first_frame", "OutputOptions.Range.StartFrame", "frame");
   copy("last_frame", "OutputOptions.Range.EndFrame", "frame");
   camera["properties"] = std::move(properties);
+  // The plate as shot: film offset (fractions of the width), pixel aspect,
+  // Brown-Conrady distortion; the identity when the camera sets none.
+  const HPlate& p = c->GetPlate();
+  camera["plate"] = {
+      {"film_offset", {p.offsetX, p.offsetY}},
+      {"pixel_aspect", p.pixelAspect},
+      {"distortion", {{"k1", p.k1}, {"k2", p.k2}, {"p1", p.p1}, {"p2", p.p2}, {"k3", p.k3}}}};
   return camera;
 }
 
