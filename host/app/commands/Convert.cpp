@@ -32,7 +32,7 @@ std::string FormatLines() {
   for (const FormatInfo& f : Formats()) {
     const std::string name = f.name;
     lines +=
-        "  " + name + std::string(name.size() < 10 ? 10 - name.size() : 1, ' ') + f.summary + "\n";
+        "  " + name + std::string(name.size() < 9 ? 11 - name.size() : 2, ' ') + f.summary + "\n";
   }
   return lines + "\n";
 }
