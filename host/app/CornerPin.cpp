@@ -30,29 +30,29 @@ bool Turns(const std::vector<PinCorner>& c, std::size_t i) {
 
 // Refuses a pin a compositor cannot use, naming the first frame that says
 // why and the corner it is about.
-scene::Status Check(const std::vector<PinCorner>& c) {
+Status Check(const std::vector<PinCorner>& c) {
   if (c.size() != 4) {
-    return scene::Fail("the corner pin needs its four corners, and " + std::to_string(c.size()) +
-                       (c.size() == 1 ? " was" : " were") + " tracked");
+    return Fail("the corner pin needs its four corners, and " + std::to_string(c.size()) +
+                (c.size() == 1 ? " was" : " were") + " tracked");
   }
   const std::size_t n = c[0].track.points.size();
   for (const PinCorner& corner : c) {
     if (corner.track.points.size() != n)
-      return scene::Fail("the corner pin's four tracks do not have the same frames");
+      return Fail("the corner pin's four tracks do not have the same frames");
   }
   for (std::size_t i = 0; i < n; ++i) {
     const std::string frame = FrameText(io::FrameOf(c[0].track.info, static_cast<int>(i)));
     for (int k = 0; k < 4; ++k) {
       const bool lost = Unprojected(c[k].track.points[i]);
       if (lost || (i < c[k].behind.size() && c[k].behind[i])) {
-        return scene::Fail(std::string("the corner ") + kCorners[k] + " (" + c[k].track.info.name +
-                           ") " + (lost ? "could not be projected" : "is behind the camera") +
-                           " at frame " + frame + "; a corner pin needs every corner in front");
+        return Fail(std::string("the corner ") + kCorners[k] + " (" + c[k].track.info.name + ") " +
+                    (lost ? "could not be projected" : "is behind the camera") + " at frame " +
+                    frame + "; a corner pin needs every corner in front");
       }
     }
     if (!Turns(c, i)) {
-      return scene::Fail("the corner pin folds at frame " + frame +
-                         ": its corners BL, BR, TR, TL cross over or stand in a line");
+      return Fail("the corner pin folds at frame " + frame +
+                  ": its corners BL, BR, TR, TL cross over or stand in a line");
     }
   }
   return {};
@@ -150,13 +150,13 @@ bool WritesCornerPin(Format format) {
   return format == Format::kNuke || format == Format::kNukeNode || format == Format::kAe;
 }
 
-scene::Result<std::string> RenderCornerPin(Format format, const std::vector<PinCorner>& corners,
-                                           bool fromImage) {
-  if (!WritesCornerPin(format)) return scene::Fail("the format holds no corner pin");
-  if (scene::Status checked = Check(corners); !checked) return scene::Fail(checked.error);
+Result<std::string> RenderCornerPin(Format format, const std::vector<PinCorner>& corners,
+                                    bool fromImage) {
+  if (!WritesCornerPin(format)) return Fail("the format holds no corner pin");
+  if (Status checked = Check(corners); !checked) return Fail(checked.error);
   const TrackInfo& info = corners[0].track.info;
   if (format == Format::kAe && (!info.fps || !info.width || !info.height))
-    return scene::Fail("the ae format needs --fps, --width and --height");
+    return Fail("the ae format needs --fps, --width and --height");
   std::ostringstream out;
   if (format == Format::kAe) {
     WriteAePin(out, corners);

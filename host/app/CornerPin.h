@@ -34,7 +34,7 @@ struct PinCorner {
 // behind the camera or not projected on a frame, or corners that cross over
 // (a pin that folds) on a frame, each naming the first such frame. from
 // the image's corners (fromImage) or the four points at the first frame.
-scene::Result<std::string> RenderCornerPin(Format format, const std::vector<PinCorner>& corners,
-                                           bool fromImage);
+Result<std::string> RenderCornerPin(Format format, const std::vector<PinCorner>& corners,
+                                    bool fromImage);
 
 }  // namespace tq::app

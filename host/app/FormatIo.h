@@ -26,7 +26,7 @@ Writer Write3dePoint;
 // The opening of After Effects keyframe data, up to its first property.
 void WriteAeHeader(std::ostream& out, const TrackInfo& info);
 
-using Reader = scene::Result<Track>(const std::string& text, TrackInfo info);
+using Reader = Result<Track>(const std::string& text, TrackInfo info);
 Reader ReadNuke, ReadAe, ReadShake, Read3de, ReadCsv, ReadJson;
 bool LooksLikeNuke(const std::string& text);
 bool LooksLikeAe(const std::string& text);

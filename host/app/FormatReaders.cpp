@@ -120,8 +120,8 @@ std::string Unpadded(std::string value, std::size_t padded) {
 // Reads rows "frame x y" from the line numbered number on, count of them
 // (every line left for count < 0), frames following one another from the
 // first row's.
-scene::Status ReadRows(std::istream& in, int number, int count, const Rows& rows,
-                       PointsBuilder& points, TrackInfo& info) {
+Status ReadRows(std::istream& in, int number, int count, const Rows& rows, PointsBuilder& points,
+                TrackInfo& info) {
   std::string line;
   int index = 0;
   for (; index != count && std::getline(in, line); ++number, ++index) {
@@ -141,19 +141,18 @@ scene::Status ReadRows(std::istream& in, int number, int count, const Rows& rows
         ok = ReadPixel(v.data(), end, k == 1 ? x : y, k == 1 ? xd : yd, beyond) == end;
       }
     }
-    if (!ok || beyond) return scene::Fail(Refused(number, rows.layout, beyond && ok));
+    if (!ok || beyond) return Fail(Refused(number, rows.layout, beyond && ok));
     if (index == 0) info.startFrame = frame;
     // A track's frames follow one another: a gap or a step back would be
     // lost in the copy, so it is refused.
     if (frame != info.startFrame + index) {
-      return scene::Fail("line " + std::to_string(number) + " has the frame " + FrameText(frame) +
-                         "; a track's frames follow one another (expected " +
-                         FrameText(info.startFrame + index) + ")");
+      return Fail("line " + std::to_string(number) + " has the frame " + FrameText(frame) +
+                  "; a track's frames follow one another (expected " +
+                  FrameText(info.startFrame + index) + ")");
     }
     points.Add(index, x, xd, y, yd);
   }
-  if (index < count)
-    return scene::Fail("the file ends before its " + std::to_string(count) + " rows");
+  if (index < count) return Fail("the file ends before its " + std::to_string(count) + " rows");
   return {};
 }
 
@@ -165,7 +164,7 @@ bool Expect(std::istream& in, const std::string& want) {
 
 }  // namespace
 
-scene::Result<std::vector<TrackPoint>> ReadTrack(const std::string& text) {
+Result<std::vector<TrackPoint>> ReadTrack(const std::string& text) {
   PointsBuilder points;
   int number = 0;
   // Line by line, as getline reads them: a last line needs no line break.
@@ -186,16 +185,16 @@ scene::Result<std::vector<TrackPoint>> ReadTrack(const std::string& text) {
         const char* r3 = ReadPixel(r2 + 1, end, y, yd, beyond);
         if (r3 == end && !beyond) {
           if (index != number - 1) {
-            return scene::Fail("line " + std::to_string(number) + " has the index " +
-                               std::to_string(index) + "; indices count from 0 (expected " +
-                               std::to_string(number - 1) + ")");
+            return Fail("line " + std::to_string(number) + " has the index " +
+                        std::to_string(index) + "; indices count from 0 (expected " +
+                        std::to_string(number - 1) + ")");
           }
           points.Add(index, x, xd, y, yd);
           continue;
         }
       }
     }
-    return scene::Fail(Refused(number, "index<TAB>x<TAB>y", beyond));
+    return Fail(Refused(number, "index<TAB>x<TAB>y", beyond));
   }
   return points.Take();
 }
@@ -227,45 +226,45 @@ bool LooksLike3de(const std::string& text) {
   return !first.empty() && first.find_first_not_of("0123456789") == std::string::npos;
 }
 
-scene::Result<Track> ReadCsv(const std::string& text, TrackInfo info) {
+Result<Track> ReadCsv(const std::string& text, TrackInfo info) {
   PointsBuilder points;
   std::istringstream in(text);
   std::string header;
   std::getline(in, header);
   if (auto read = ReadRows(in, 2, -1, {"frame,x,y", ',', 3, 0}, points, info); !read)
-    return scene::Fail(read.error);
+    return Fail(read.error);
   return Track{points.Take(), std::move(info)};
 }
 
-scene::Result<Track> ReadNuke(const std::string& text, TrackInfo info) {
+Result<Track> ReadNuke(const std::string& text, TrackInfo info) {
   PointsBuilder points;
   std::istringstream in(text);
   if (auto read = ReadRows(in, 1, -1, {"frame x y", ' ', 3, 0}, points, info); !read)
-    return scene::Fail(read.error);
+    return Fail(read.error);
   return Track{points.Take(), std::move(info)};
 }
 
-scene::Result<Track> ReadShake(const std::string& text, TrackInfo info) {
+Result<Track> ReadShake(const std::string& text, TrackInfo info) {
   PointsBuilder points;
   std::istringstream in(text);
   std::string line;
   std::getline(in, line);
   info.name = line.substr(std::strlen("TrackName "));
   if (!Expect(in, "   Frame             X             Y   Correlation"))
-    return scene::Fail("line 2 is not Shake's column header \"Frame X Y Correlation\"");
+    return Fail("line 2 is not Shake's column header \"Frame X Y Correlation\"");
   if (auto read = ReadRows(in, 3, -1, {"Frame X Y Correlation", 0, 4, 3}, points, info); !read)
-    return scene::Fail(read.error);
+    return Fail(read.error);
   return Track{points.Take(), std::move(info)};
 }
 
-scene::Result<Track> Read3de(const std::string& text, TrackInfo info) {
+Result<Track> Read3de(const std::string& text, TrackInfo info) {
   PointsBuilder points;
   std::istringstream in(text);
   std::string count, colour, frames;
   std::getline(in, count);
   if (count != "1") {
-    return scene::Fail("the file holds " + count +
-                       " points; a track is one (convert reads a file of one point)");
+    return Fail("the file holds " + count +
+                " points; a track is one (convert reads a file of one point)");
   }
   std::getline(in, info.name);
   std::getline(in, colour);
@@ -273,14 +272,14 @@ scene::Result<Track> Read3de(const std::string& text, TrackInfo info) {
   int rows = 0;
   const auto r = std::from_chars(frames.data(), frames.data() + frames.size(), rows);
   if (r.ec != std::errc() || r.ptr != frames.data() + frames.size() || rows < 0)
-    return scene::Fail("line 4 is not the point's count of frames");
+    return Fail("line 4 is not the point's count of frames");
   if (auto read = ReadRows(in, 5, rows, {"frame x y", ' ', 3, 15}, points, info); !read)
-    return scene::Fail(read.error);
+    return Fail(read.error);
   return Track{points.Take(), std::move(info)};
 }
 
 // After Effects' Position keyframes: Y down from the top, turned back up.
-scene::Result<Track> ReadAe(const std::string& text, TrackInfo info) {
+Result<Track> ReadAe(const std::string& text, TrackInfo info) {
   PointsBuilder points;
   std::istringstream in(text);
   std::string line;
@@ -299,15 +298,15 @@ scene::Result<Track> ReadAe(const std::string& text, TrackInfo info) {
   info.width = static_cast<int>(number("Source Width"));
   info.height = static_cast<int>(number("Source Height"));
   if (!(*info.fps > 0) || *info.width <= 0 || *info.height <= 0)
-    return scene::Fail("lines 3 to 5 are not the rate, width and height of keyframe data");
+    return Fail("lines 3 to 5 are not the rate, width and height of keyframe data");
   for (int skip = 0; skip < 3; ++skip) std::getline(in, line);
   if (!Expect(in, "Transform\tPosition") || !Expect(in, "\tFrame\tX pixels\tY pixels\tZ pixels\t"))
-    return scene::Fail("lines 9 and 10 are not the header of a layer's Position");
+    return Fail("lines 9 and 10 are not the header of a layer's Position");
   std::string rows, tail;
   while (std::getline(in, line) && !line.empty()) rows += line + "\n";
   std::istringstream body(rows);
   if (auto read = ReadRows(body, 11, -1, {"frame x y z", 0, 4, 0}, points, info); !read)
-    return scene::Fail(read.error);
+    return Fail(read.error);
   std::vector<TrackPoint> taken = points.Take();
   for (TrackPoint& p : taken) {
     if (!Unprojected(p)) p.y = *info.height * kTenTo[p.decimals] - p.y;
@@ -315,7 +314,7 @@ scene::Result<Track> ReadAe(const std::string& text, TrackInfo info) {
   return Track{std::move(taken), std::move(info)};
 }
 
-scene::Result<Track> ReadJson(const std::string& text, TrackInfo info) {
+Result<Track> ReadJson(const std::string& text, TrackInfo info) {
   PointsBuilder points;
   try {
     const auto doc = nlohmann::json::parse(text);
@@ -366,9 +365,9 @@ scene::Result<Track> ReadJson(const std::string& text, TrackInfo info) {
       points.Add(static_cast<int>(i), x, xd, y, yd);
     }
   } catch (const nlohmann::json::exception& e) {
-    return scene::Fail(std::string("not a track of the json format: ") + e.what());
+    return Fail(std::string("not a track of the json format: ") + e.what());
   } catch (const std::out_of_range& e) {
-    return scene::Fail(std::string("not a track of the json format: ") + e.what());
+    return Fail(std::string("not a track of the json format: ") + e.what());
   }
   return Track{points.Take(), std::move(info)};
 }

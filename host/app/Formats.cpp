@@ -33,13 +33,13 @@ const FormatInfo* FindFormat(const std::string& name) {
 
 namespace {
 
-scene::Status Need(bool present, const char* format, const char* flag) {
+Status Need(bool present, const char* format, const char* flag) {
   if (present) return {};
-  return scene::Fail(std::string("the ") + format + " format needs " + flag);
+  return Fail(std::string("the ") + format + " format needs " + flag);
 }
 
 // The size and rate a format needs; refused naming the first flag missing.
-scene::Status SizeAndRate(const char* format, const TrackInfo& info) {
+Status SizeAndRate(const char* format, const TrackInfo& info) {
   if (auto fps = Need(info.fps.has_value(), format, "--fps"); !fps) return fps;
   if (auto width = Need(info.width.has_value(), format, "--width"); !width) return width;
   return Need(info.height.has_value(), format, "--height");
@@ -47,22 +47,21 @@ scene::Status SizeAndRate(const char* format, const TrackInfo& info) {
 
 // What a format needs of a track, checked before a byte is written; the
 // info it is written with (a format counting from 1 starts there).
-scene::Result<TrackInfo> Checked(const FormatInfo& row, const std::vector<TrackPoint>& points,
-                                 TrackInfo info, std::string* note) {
+Result<TrackInfo> Checked(const FormatInfo& row, const std::vector<TrackPoint>& points,
+                          TrackInfo info, std::string* note) {
   const std::string name = row.name;
   if (points.empty() && row.needsFrames)
-    return scene::Fail("the " + name + " format needs frames, and the track has none");
+    return Fail("the " + name + " format needs frames, and the track has none");
   if (row.needsSizeAndRate) {
-    if (scene::Status needs = SizeAndRate(row.name, info); !needs) return scene::Fail(needs.error);
+    if (Status needs = SizeAndRate(row.name, info); !needs) return Fail(needs.error);
   }
   // A name line cannot hold a line break (or any control character).
   if (row.nameLine) {
     for (const char c : info.name) {
       if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-        return scene::Fail(
-            "the " + name +
-            " format cannot hold a name with a line break or another control character; "
-            "give --name a name without them");
+        return Fail("the " + name +
+                    " format cannot hold a name with a line break or another control character; "
+                    "give --name a name without them");
       }
     }
   }
@@ -72,8 +71,8 @@ scene::Result<TrackInfo> Checked(const FormatInfo& row, const std::vector<TrackP
   if (info.firstFrame) {
     const double first = *info.firstFrame;
     if (first != std::floor(first) || first < 1) {
-      return scene::Fail("the " + name + " format counts whole frames from 1: --first-frame " +
-                         FrameText(first) + " is not one of them");
+      return Fail("the " + name + " format counts whole frames from 1: --first-frame " +
+                  FrameText(first) + " is not one of them");
     }
     return info;
   }
@@ -85,26 +84,26 @@ scene::Result<TrackInfo> Checked(const FormatInfo& row, const std::vector<TrackP
 
 }  // namespace
 
-scene::Result<std::string> RenderTrack(Format format, const std::vector<TrackPoint>& points,
-                                       const TrackInfo& info, std::string* note) {
+Result<std::string> RenderTrack(Format format, const std::vector<TrackPoint>& points,
+                                const TrackInfo& info, std::string* note) {
   const FormatInfo& row = Formats()[static_cast<std::size_t>(format)];
   const auto checked = Checked(row, points, info, note);
-  if (!checked) return scene::Fail(checked.error);
+  if (!checked) return Fail(checked.error);
   std::ostringstream out;
   row.write(out, points, *checked);
   return out.str();
 }
 
-scene::Result<std::string> RenderTracks(Format format, const std::vector<Track>& tracks,
-                                        std::string* note) {
+Result<std::string> RenderTracks(Format format, const std::vector<Track>& tracks,
+                                 std::string* note) {
   const FormatInfo& row = Formats()[static_cast<std::size_t>(format)];
   if (!row.manyInOneFile)
-    return scene::Fail(std::string("the ") + row.name + " format holds one track a file");
+    return Fail(std::string("the ") + row.name + " format holds one track a file");
   std::ostringstream out;
   out << tracks.size() << "\n";
   for (const Track& track : tracks) {
     const auto checked = Checked(row, track.points, track.info, note);
-    if (!checked) return scene::Fail(track.info.name + ": " + checked.error);
+    if (!checked) return Fail(track.info.name + ": " + checked.error);
     io::Write3dePoint(out, track.points, *checked);
   }
   return out.str();
@@ -193,9 +192,8 @@ std::string FormatNames(const char* last) {
   return names;
 }
 
-scene::Result<Track> ReadAnyTrack(const std::string& text, const std::string& fileName,
-                                  TrackInfo info) {
-  scene::Result<Track> track = scene::Fail("no track");
+Result<Track> ReadAnyTrack(const std::string& text, const std::string& fileName, TrackInfo info) {
+  Result<Track> track = Fail("no track");
   const FormatInfo* format = nullptr;
   // The plug-in's text (tab-separated) first: its lines look like no format.
   for (const FormatInfo& f : Formats()) {
@@ -206,7 +204,7 @@ scene::Result<Track> ReadAnyTrack(const std::string& text, const std::string& fi
   } else if (auto points = ReadTrack(text)) {
     track = Track{std::move(*points), std::move(info)};
   } else {
-    track = scene::Fail(points.error);
+    track = Fail(points.error);
   }
   if (!track) track.error = fileName + ": " + track.error;
   return track;

@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "host/scene/Result.h"
+#include "host/fileio/Result.h"
 #include "math/Rounding.h"
 
 namespace tq::app {
@@ -63,7 +63,7 @@ inline double PixelDouble(std::int64_t value, int decimals) {
 // Reads the plug-in's "index TAB x TAB y" lines, indices counting from 0, X
 // and Y whole or with up to 6 decimals and within the 32-bit range the
 // plug-in writes; anything else is refused with its line number.
-scene::Result<std::vector<TrackPoint>> ReadTrack(const std::string& text);
+Result<std::vector<TrackPoint>> ReadTrack(const std::string& text);
 
 enum class Format { kNuke, kNukeNode, kAe, kShake, k3de, kCsv, kJson };
 
@@ -88,7 +88,7 @@ struct FormatInfo {
                 const TrackInfo& info) = nullptr;
   // Reads a file of the format back, adding what it knows to info; null
   // for formats that are only written.
-  scene::Result<Track> (*read)(const std::string& text, TrackInfo info) = nullptr;
+  Result<Track> (*read)(const std::string& text, TrackInfo info) = nullptr;
   // Whether a text is a file of the format, from its first bytes; null
   // with read.
   bool (*looksLike)(const std::string& text) = nullptr;
@@ -118,13 +118,13 @@ struct Track {
 // lacks ("the ae format needs --width"), or frames and has none. A format
 // that numbers frames its own way says so in note ("3de frames 1.. are the
 // shot's 1001..").
-scene::Result<std::string> RenderTrack(Format format, const std::vector<TrackPoint>& points,
-                                       const TrackInfo& info, std::string* note = nullptr);
+Result<std::string> RenderTrack(Format format, const std::vector<TrackPoint>& points,
+                                const TrackInfo& info, std::string* note = nullptr);
 
 // Several tracks in one file of a format that holds several (3de), in the
 // order given, each with its own info; refused as RenderTrack refuses one.
-scene::Result<std::string> RenderTracks(Format format, const std::vector<Track>& tracks,
-                                        std::string* note = nullptr);
+Result<std::string> RenderTracks(Format format, const std::vector<Track>& tracks,
+                                 std::string* note = nullptr);
 
 // A frame number as every output prints it: plain decimals, never an
 // exponent; whole frames without a decimal point; a frame that is a float
@@ -136,7 +136,7 @@ std::string FrameText(double frame);
 // with the file, the line and the reason. Trailing zeros a format pads
 // with (shake, 3de) are dropped: the track has the fewest decimals that
 // hold its values.
-scene::Result<Track> ReadAnyTrack(const std::string& text, const std::string& fileName,
-                                  TrackInfo info = {});
+Result<Track> ReadAnyTrack(const std::string& text, const std::string& fileName,
+                           TrackInfo info = {});
 
 }  // namespace tq::app

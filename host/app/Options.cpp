@@ -1,5 +1,7 @@
 #include "host/app/Options.h"
 
+#include "host/app/Modes.h"
+
 #include "host/app/Formats.h"
 
 #include <algorithm>
@@ -111,21 +113,6 @@ const std::vector<Option>& ConvertOptions() {
       {"--name", nullptr, "NAME", "the track's name (shake, 3de, json; default: the file's name)"},
   };
   return options;
-}
-
-const std::vector<std::string>& Modes() {
-  static const std::vector<std::string> modes = {"origin", "model-center", "group-center", "bone"};
-  return modes;
-}
-
-std::string ModeNames(const char* separator, const char* last) {
-  std::string names;
-  const auto& modes = Modes();
-  for (std::size_t i = 0; i < modes.size(); ++i) {
-    if (i > 0) names += i + 1 == modes.size() && last != nullptr ? last : separator;
-    names += modes[i];
-  }
-  return names;
 }
 
 std::string OptionUsage(const Option& option) {

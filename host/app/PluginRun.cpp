@@ -86,7 +86,7 @@ void Summarise(const std::vector<TrackPoint>& points, const std::vector<bool>& b
 // The frames of a run's track that lie behind its camera.
 std::vector<bool> Behind(tq::scene::Scene& scene, const DialogOutcome& o, std::size_t frames,
                          CameraFrames* kept, std::vector<bool>* beyond) {
-  return FramesBehindCamera(scene, {o.camera, o.target, o.mode}, o.start, frames,
+  return FramesBehindCamera(scene, {o.camera, o.target, o.mode, o.part}, o.start, frames,
                             scene.Project()->GetFPS(), kept, beyond);
 }
 

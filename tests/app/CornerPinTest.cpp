@@ -34,7 +34,7 @@ std::vector<PinCorner> Pin(int frames = 3) {
   return corners;
 }
 
-std::string Text(const tq::scene::Result<std::string>& r) {
+std::string Text(const tq::Result<std::string>& r) {
   return r ? *r : "refused: " + r.error;
 }
 

@@ -19,7 +19,7 @@ using tq::app::TrackInfo;
 using tq::app::TrackPoint;
 
 // A rendering as text, or "refused: " and why.
-std::string Text(const tq::scene::Result<std::string>& r) {
+std::string Text(const tq::Result<std::string>& r) {
   return r ? *r : "refused: " + r.error;
 }
 

@@ -56,11 +56,11 @@ int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostr
   }
   // A regular file (or "-") of at most 64 MiB: never a folder, a FIFO or
   // /dev/zero, and never more kept than that.
-  const fileio::InputFile in = fileio::ReadInputFile(rest[0]);
+  const Result<std::string> in = fileio::ReadInputFile(rest[0]);
   if (!in) return Refuse(err, in.error);
   TrackInfo known;
   known.name = std::filesystem::path(rest[0]).stem().string();
-  auto track = ReadAnyTrack(in.text, rest[0], known);
+  auto track = ReadAnyTrack(*in, rest[0], known);
   if (!track) return Refuse(err, track.error);
   const std::vector<TrackPoint>& points = track->points;
   TrackInfo& info = track->info;

@@ -44,10 +44,10 @@ track goes to standard output).
 
 // Saves the picture of the track through the same never-half-written
 // replace as the track.
-scene::Status WritePreview(const std::string& path, const std::vector<TrackPoint>& points,
-                           const std::vector<bool>& behind, const DialogOutcome& outcome) {
+Status WritePreview(const std::string& path, const std::vector<TrackPoint>& points,
+                    const std::vector<bool>& behind, const DialogOutcome& outcome) {
   const std::string svg =
-      RenderPreview(points, {outcome.camera, outcome.target, outcome.mode, outcome.width,
+      RenderPreview(points, {outcome.camera, outcome.target, outcome.ModeText(), outcome.width,
                              outcome.height, outcome.start, behind});
   return SaveText(path, svg, "the preview ");
 }
@@ -133,21 +133,22 @@ class ExportRuns {
     return PackFields(fields);
   }
 
-  // Says another process's report after the lines said here; false when it
+  // Says another process's report after the lines said here, or why it
   // cannot be read.
-  bool Absorb(const std::string& report) {
+  Status Absorb(const std::string& report) {
     const auto fields = UnpackFields(report);
-    if (!fields || fields->size() < 3) return false;
+    if (!fields || fields->size() < 3) return Fail("its report could not be read");
     const std::string& count = (*fields)[2];
     int files = 0;
     const auto [end, ec] = std::from_chars(count.data(), count.data() + count.size(), files);
-    if (ec != std::errc() || end != count.data() + count.size()) return false;
+    if (ec != std::errc() || end != count.data() + count.size())
+      return Fail("its report could not be read");
     Commit();
     summary_ << (*fields)[0];
     err_ << (*fields)[1];
     files_ += files;
     for (std::size_t i = 3; i < fields->size(); ++i) Failed((*fields)[i]);
-    return true;
+    return {};
   }
 
   void Failed(const std::string& who) {
@@ -197,29 +198,19 @@ class ExportRuns {
     held_.clear();
   }
 
-  // The dialog worked and the track read back; false (said on err) when the
-  // run did not end with a track.
-  bool Dialog(const ParsedArgs& t, NotingDriver<framework::ScriptedDriver>& driver,
-              std::vector<TrackPoint>& points) {
+  // The dialog worked and the track read back, or the lines that say why
+  // the run did not end with a track.
+  Result<std::vector<TrackPoint>> Dialog(const ParsedArgs& t,
+                                         NotingDriver<framework::ScriptedDriver>& driver) {
     names_.Aim(scene_.Chor(), t.Value("--target"));
-    if (const scene::Status names = CheckNames(t, names_); !names) {
-      err_ << "tqhost: " << prefix_ << names.error << "\n";
-      return false;
-    }
+    if (const Status names = CheckNames(t, names_); !names) return Fail("tqhost: " + names.error);
     TrackTap tap;
     session_.Run(driver, tap);
-    if (const scene::Status ran = RunSucceeded(driver, t); !ran) {
-      Tell(ran.error);
-      return false;
-    }
+    if (const Status ran = RunSucceeded(driver, t); !ran) return Fail(ran.error);
     auto track = ReadTrack(tap.text);
-    if (track) {
-      points = std::move(*track);
-      return true;
-    }
-    err_ << "tqhost: " << prefix_ << "the plug-in wrote an unreadable track to "
-         << t.Value("--output") << ": " << track.error << "\n";
-    return false;
+    if (track) return std::move(*track);
+    return Fail("tqhost: the plug-in wrote an unreadable track to " + t.Value("--output") + ": " +
+                track.error);
   }
 
   // Says lines on err, each of tqhost's own named by the target when the
@@ -237,8 +228,12 @@ class ExportRuns {
     const ParsedArgs& t = run.args;
     const std::string output = t.Value("--output");
     NotingDriver<framework::ScriptedDriver> driver(DialogActions(t, output));
-    std::vector<TrackPoint> points;
-    if (!Dialog(t, driver, points)) return false;
+    auto tracked = Dialog(t, driver);
+    if (!tracked) {
+      Tell(tracked.error);
+      return false;
+    }
+    const std::vector<TrackPoint>& points = *tracked;
     const DialogOutcome& o = driver.outcome;
     std::vector<bool> beyond;
     const std::vector<bool> behind = Behind(scene_, o, points.size(), &camera_, &beyond);
@@ -267,7 +262,7 @@ class ExportRuns {
         pages_.push_back({path, {o.camera, o.width, o.height, *info.fps, o.start, plate, {}}, {}});
         it = pages_.end() - 1;
       }
-      it->page.tracks.push_back({o.target, o.mode, points, behind});
+      it->page.tracks.push_back({o.target, o.ModeText(), points, behind});
       it->files.push_back(output);
       return ok;
     }
@@ -322,7 +317,7 @@ class ExportRuns {
 
   bool Clipboard(const std::vector<TrackPoint>& points, const TrackInfo& info) {
     const auto text = RenderTrack(Format::kAe, points, info);
-    const auto program = text ? CopyToClipboard(*text) : scene::Fail(text.error);
+    const auto program = text ? CopyToClipboard(*text) : Fail(text.error);
     if (program) {
       Say(prefix_ + "After Effects keyframe data put on the clipboard (" + *program + ")\n");
       return true;
@@ -421,12 +416,12 @@ int Export(const std::string& pluginPath, const ParsedArgs& options, std::ostrea
       continue;
     }
     const auto report = workers.Report(k);
-    if (report && exports.Absorb(*report)) continue;
+    const Status absorbed = report ? exports.Absorb(*report) : Status(Fail(report.error));
+    if (absorbed) continue;
     const std::string from = runs[first(k)].args.Value("--target");
     const std::string to = runs[first(k + 1) - 1].args.Value("--target");
     err << "tqhost: the export of the targets from " << from << " to " << to
-        << " stopped: " << (report ? "its report could not be read" : report.error)
-        << "; the summary does not name their files\n";
+        << " stopped: " << absorbed.error << "; the summary does not name their files\n";
     for (std::size_t i = first(k); i < first(k + 1); ++i)
       exports.Failed(runs[i].args.Value("--target"));
   }

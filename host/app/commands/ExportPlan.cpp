@@ -17,6 +17,18 @@
 #include "host/fileio/InputFile.h"
 
 namespace tq::app {
+namespace {
+
+// The modes that pick a group or a bone, for messages: "group-center or bone".
+std::string PartModeNames() {
+  std::string names;
+  for (const TargetMode& m : TargetModes()) {
+    if (m.part != nullptr) names += std::string(names.empty() ? "" : " or ") + m.name;
+  }
+  return names;
+}
+
+}  // namespace
 
 std::string Joined(const std::vector<std::string>& names) {
   std::string list;
@@ -29,39 +41,30 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
 }
 
 // Refuses a name or mode the scene cannot give, in the user's words.
-scene::Status CheckNames(const ParsedArgs& a, const SceneNames& n) {
+Status CheckNames(const ParsedArgs& a, const SceneNames& n) {
   const std::string camera = a.Value("--camera"), target = a.Value("--target");
   if (a.Has("--camera") && !Contains(n.cameras, camera))
-    return scene::Fail("unknown camera '" + camera + "'; the cameras are " + Joined(n.cameras));
+    return Fail("unknown camera '" + camera + "'; the cameras are " + Joined(n.cameras));
   if (a.Has("--target") && !Contains(n.objects, target))
-    return scene::Fail("unknown target '" + target + "'; the objects are " + Joined(n.objects));
+    return Fail("unknown target '" + target + "'; the objects are " + Joined(n.objects));
   if (n.target == nullptr) return {};  // the dialog says what is missing
   const std::string of = std::string(" of '") + n.target->GetName() + "'";
-  const std::string mode = a.Value("--mode", Modes()[0]);
-  const bool model = n.target->GetObjectType() == ObjectType::kModel;
-  std::vector<std::string> offered = {Modes()[0]};
-  if (model) offered.push_back(Modes()[1]);
-  if (n.HasGroups()) offered.push_back(Modes()[2]);
-  if (n.HasBones()) offered.push_back(Modes()[3]);
+  const std::string mode = a.Value("--mode", TargetModes().front().name);
+  std::vector<std::string> offered;
+  for (const TargetMode& m : TargetModes()) {
+    if (n.Offers(m)) offered.push_back(m.name);
+  }
   if (!Contains(offered, mode)) {
-    return scene::Fail("--mode " + mode + ": the target '" + n.target->GetName() + "' offers " +
-                       Joined(offered));
+    return Fail("--mode " + mode + ": the target '" + n.target->GetName() + "' offers " +
+                Joined(offered));
   }
   if (a.Has("--group") && !Contains(n.groups, a.Value("--group")))
-    return scene::Fail("unknown group '" + a.Value("--group") + "'" + of + "; its groups are " +
-                       Joined(n.groups));
+    return Fail("unknown group '" + a.Value("--group") + "'" + of + "; its groups are " +
+                Joined(n.groups));
   if (a.Has("--bone") && !Contains(n.bones, a.Value("--bone")))
-    return scene::Fail("unknown bone '" + a.Value("--bone") + "'" + of + "; its bones are " +
-                       Joined(n.bones));
+    return Fail("unknown bone '" + a.Value("--bone") + "'" + of + "; its bones are " +
+                Joined(n.bones));
   return {};
-}
-
-const std::map<std::string, int>& ModeRadios() {
-  static const std::map<std::string, int> radios = {{Modes()[0], IDC_RADIO1},
-                                                    {Modes()[1], IDC_RADIO2},
-                                                    {Modes()[2], IDC_RADIO3},
-                                                    {Modes()[3], IDC_RADIO4}};
-  return radios;
 }
 
 // The dialog worked as the options say, in the order of the option table,
@@ -77,7 +80,7 @@ std::vector<framework::Action> DialogActions(const ParsedArgs& a, const std::str
   };
   select("--camera", IDC_COMBO1);
   select("--target", IDC_COMBO2);
-  if (a.Has("--mode")) actions.push_back(Action::Click(ModeRadios().at(a.Value("--mode"))));
+  if (a.Has("--mode")) actions.push_back(Action::Click(FindMode(a.Value("--mode"))->radio));
   select("--group", IDC_COMBO3);
   select("--bone", IDC_COMBO4);
   type("--width", IDC_WIDTH);
@@ -103,8 +106,7 @@ std::string OptionOfControl(int id, const ParsedArgs& a) {
   return a.Has(it->second) ? it->second + " " + a.Value(it->second) : it->second;
 }
 
-scene::Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver,
-                           const ParsedArgs& a) {
+Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver, const ParsedArgs& a) {
   std::ostringstream err;
   bool failed = false;
   for (const auto& message : driver.messages) {
@@ -127,7 +129,7 @@ scene::Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver
     err << "tqhost: the settings dialog did not end with OK; nothing was written\n";
     failed = true;
   }
-  if (failed) return scene::Fail(err.str());
+  if (failed) return Fail(err.str());
   return {};
 }
 
@@ -257,16 +259,18 @@ ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetChoice& choice) {
   if (!choice.name.empty()) t.values["--target"] = choice.name;
   if (!choice.mode.empty()) t.values["--mode"] = choice.mode;
   if (!choice.groupOrBone.empty()) {
-    const std::string mode = t.Value("--mode");
-    if (mode != "group-center" && mode != "bone")
+    const TargetMode* mode = FindMode(t.Value("--mode"));
+    if (mode == nullptr || mode->part == nullptr)
       throw UsageError{"--target " + choice.name + ":" + choice.mode + ":" + choice.groupOrBone +
-                       ": a group or bone goes with group-center or bone"};
-    t.values[mode == "bone" ? "--bone" : "--group"] = choice.groupOrBone;
+                       ": a group or bone goes with " + PartModeNames()};
+    t.values[std::string("--") + mode->part] = choice.groupOrBone;
   }
   // A group or a bone given alone says the mode.
-  if (!t.Has("--mode") && t.Has("--group")) t.values["--mode"] = "group-center";
-  if (!t.Has("--mode") && t.Has("--bone")) t.values["--mode"] = "bone";
-  if (t.Has("--mode") && ModeRadios().count(t.Value("--mode")) == 0) {
+  for (const TargetMode& m : TargetModes()) {
+    if (!t.Has("--mode") && m.part != nullptr && t.Has(std::string("--") + m.part))
+      t.values["--mode"] = m.name;
+  }
+  if (t.Has("--mode") && FindMode(t.Value("--mode")) == nullptr) {
     throw UsageError{"--mode must be " + ModeNames(", ", " or ") + ", not '" + t.Value("--mode") +
                      "'"};
   }
@@ -307,13 +311,12 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
     if (choice.name.empty())
       throw UsageError{"the scene has no object to track (cameras and folders are not targets)"};
     TargetRun run{ArgsOfTarget(a, choice), {}};
-    const std::string mode = run.args.Value("--mode", Modes()[0]);
+    const std::string mode = run.args.Value("--mode", TargetModes().front().name);
+    const char* part = FindMode(mode)->part;
     run.fields = {{"target", run.args.Value("--target")},
                   {"camera", camera},
                   {"mode", mode},
-                  {"group", mode == "bone"           ? run.args.Value("--bone")
-                            : mode == "group-center" ? run.args.Value("--group")
-                                                     : ""}};
+                  {"group", part == nullptr ? "" : run.args.Value(std::string("--") + part)}};
     const auto same = [&](TargetRun& r) {
       return r.fields["target"] == run.fields["target"] && r.fields["mode"] == mode &&
              r.fields["group"] == run.fields["group"];

@@ -30,7 +30,7 @@ std::vector<SharedCopies::Written> SharedCopies::Write() {
     const bool pin = !c.corners.empty();
     const auto text = pin ? RenderCornerPin(c.format->format, c.corners, c.fromImage)
                           : RenderTracks(c.format->format, c.tracks, &note);
-    const auto saved = text ? SaveText(c.path, *text) : scene::Status(scene::Fail(text.error));
+    const auto saved = text ? SaveText(c.path, *text) : Status(Fail(text.error));
     Written w{c.path, "", "", "the " + name + " copy " + c.path};
     if (!saved) {
       w.error = "--also " + name + " " + c.path + ": " + saved.error;
