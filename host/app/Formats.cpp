@@ -124,7 +124,7 @@ const std::vector<FormatInfo>& Formats() {
        .name = "nuke-node",
        .application = "Nuke",
        .where = "Nuke: paste it into the Node Graph",
-       .summary = "a Transform node that follows the track: paste it into the Node Graph",
+       .summary = "a Transform that follows the track: paste it into the Node Graph",
        .needsFrames = true,
        .write = WriteNukeNode},
       {.format = Format::kAe,

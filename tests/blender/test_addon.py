@@ -100,7 +100,12 @@ def written(said, folder):
     files = {}
     for m in re.finditer(r"^tqmotion: (?:(.*?): )?(?:\d+ frames|\S+ copy) written to (.*)$", said,
                          re.M):
-        files.setdefault(m.group(1), []).append(os.path.join(folder, m.group(2)))
+        # The file, without a note in brackets after it ("(3de frames 1..)").
+        said_file = m.group(2)
+        cuts = [i for i in range(len(said_file)) if said_file.startswith(" (", i)]
+        path = next((os.path.join(folder, said_file[:i]) for i in [len(said_file)] + cuts
+                     if os.path.isfile(os.path.join(folder, said_file[:i]))), said_file)
+        files.setdefault(m.group(1), []).append(path)
     return files
 
 
