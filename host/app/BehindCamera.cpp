@@ -58,7 +58,9 @@ std::vector<bool> FramesBehindCamera(tq::scene::Scene& scene, const RunTarget& r
       const double depth = -static_cast<double>(q.z);
       const double sx = static_cast<double>(q.x) / depth;
       const double sy = -static_cast<double>(q.y) / depth;
-      (*beyond)[i] = !(sx * sx + sy * sy < fold2);
+      // Not a point at the camera or in its image plane: those are told as such.
+      const double r2 = sx * sx + sy * sy;
+      (*beyond)[i] = std::isfinite(r2) && r2 >= fold2;
     }
   }
   return behind;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -73,8 +74,13 @@ class PointsBuilder {
 };
 
 // Why a line was refused: not the layout, or a value the plug-in never
-// writes.
-std::string Refused(int number, const char* layout, bool beyond) {
+// writes, or a Windows line end.
+std::string Refused(int number, const char* layout, bool beyond, std::string_view line) {
+  if (!line.empty() && line.back() == '\r') {
+    return "line " + std::to_string(number) +
+           " ends in a carriage return (a Windows line end); a track's lines end in a line feed "
+           "alone";
+  }
   return "line " + std::to_string(number) +
          (beyond ? " has a value beyond a track's: X and Y are pixels from -2147483648 to "
                    "2147483647, with up to 6 decimals"
@@ -141,7 +147,12 @@ Status ReadRows(std::istream& in, int number, int count, const Rows& rows, Point
         ok = ReadPixel(v.data(), end, k == 1 ? x : y, k == 1 ? xd : yd, beyond) == end;
       }
     }
-    if (!ok || beyond) return Fail(Refused(number, rows.layout, beyond && ok));
+    if (!ok || beyond) return Fail(Refused(number, rows.layout, beyond && ok, line));
+    // Beyond 10^15 a frame and the next are no longer one apart in a double.
+    if (std::fabs(frame) > 1e15) {
+      return Fail("line " + std::to_string(number) + " has the frame " + FrameText(frame) +
+                  "; frames are from -10^15 to 10^15");
+    }
     if (index == 0) info.startFrame = frame;
     // A track's frames follow one another: a gap or a step back would be
     // lost in the copy, so it is refused.
@@ -160,6 +171,28 @@ Status ReadRows(std::istream& in, int number, int count, const Rows& rows, Point
 bool Expect(std::istream& in, const std::string& want) {
   std::string line;
   return std::getline(in, line) && line == want;
+}
+
+// Whether JSON text nests arrays and objects deeper than most levels (the
+// brackets inside strings not counted): such a file is refused before it is
+// parsed, whose tree would take many times the file's size.
+bool NestedDeeperThan(const std::string& text, int most) {
+  int depth = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > most) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -194,7 +227,7 @@ Result<std::vector<TrackPoint>> ReadTrack(const std::string& text) {
         }
       }
     }
-    return Fail(Refused(number, "index<TAB>x<TAB>y", beyond));
+    return Fail(Refused(number, "index<TAB>x<TAB>y", beyond, std::string_view(s, end - s)));
   }
   return points.Take();
 }
@@ -231,6 +264,7 @@ Result<Track> ReadCsv(const std::string& text, TrackInfo info) {
   std::istringstream in(text);
   std::string header;
   std::getline(in, header);
+  if (header != "frame,x,y") return Fail(Refused(1, "frame,x,y", false, header));
   if (auto read = ReadRows(in, 2, -1, {"frame,x,y", ',', 3, 0}, points, info); !read)
     return Fail(read.error);
   return Track{points.Take(), std::move(info)};
@@ -317,6 +351,7 @@ Result<Track> ReadAe(const std::string& text, TrackInfo info) {
 Result<Track> ReadJson(const std::string& text, TrackInfo info) {
   PointsBuilder points;
   try {
+    if (NestedDeeperThan(text, 16)) throw std::out_of_range("it nests deeper than 16 levels");
     const auto doc = nlohmann::json::parse(text);
     // Read as numbers first: a value out of range is refused, not cast.
     auto whole = [&](const char* key) {
@@ -332,9 +367,11 @@ Result<Track> ReadJson(const std::string& text, TrackInfo info) {
       throw std::out_of_range("fps is not above 0");
     info.name = doc.at("name").get<std::string>();
     const auto& frames = doc.at("frames");
+    if (!frames.is_array()) throw std::out_of_range("frames is not an array");
     for (std::size_t i = 0; i < frames.size(); ++i) {
       const double frame = frames[i].at("frame").get<double>();
-      if (!std::isfinite(frame)) throw std::out_of_range("a frame is not a finite number");
+      if (!(std::fabs(frame) <= 1e15))
+        throw std::out_of_range("a frame is not a number from -10^15 to 10^15");
       if (i == 0) info.startFrame = frame;
       if (frame != info.startFrame + static_cast<double>(i))
         throw std::out_of_range("frames[" + std::to_string(i) + "] is frame " + FrameText(frame) +

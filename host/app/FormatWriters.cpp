@@ -61,7 +61,9 @@ void WriteShake(std::ostream& out, const std::vector<TrackPoint>& points, const 
 // never stands in memory as a tree of values. A whole frame is an integer.
 void WriteJson(std::ostream& out, const std::vector<TrackPoint>& points, const TrackInfo& info) {
   using Value = nlohmann::ordered_json;
-  const std::string name = Value(info.name).dump();  // refused before a byte is written
+  // A byte of the name that is not UTF-8 (a file's name may hold any) shows
+  // as U+FFFD, as in the HTML preview.
+  const std::string name = Value(info.name).dump(-1, ' ', false, Value::error_handler_t::replace);
   out << "{\n \"width\": " << Value(*info.width).dump()
       << ",\n \"height\": " << Value(*info.height).dump()
       << ",\n \"fps\": " << Value(RateValue(*info.fps)).dump() << ",\n \"name\": " << name

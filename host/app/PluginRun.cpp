@@ -37,7 +37,7 @@ void UseDecimals(const ParsedArgs& args) {
   const std::string given = args.Value("--decimals", "0");
   int decimals = -1;
   const auto [end, ec] = std::from_chars(given.data(), given.data() + given.size(), decimals);
-  if (ec != std::errc() || end != given.data() + given.size() || decimals < 0 ||
+  if (ec != std::errc() || end != given.data() + given.size() || given[0] == '-' ||
       decimals > kMostDecimals) {
     throw UsageError{"--decimals must be a whole number from 0 to 6, not '" + given + "'"};
   }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -749,9 +750,10 @@ class Reader {
                    }) != 2)
                  Reject("expected [x, y]");
              }
-             if (key == "pixelAspect" && !((plate.pixelAspect = Number(value)) > 0))
-               Reject("expected a number above 0");
+             if (key == "pixelAspect") plate.pixelAspect = Number(value);
              if (key == "distortion") ReadDistortion(value, plate);
+             // Each field as it is read, so that the refusal names it.
+             if (const std::string why = plate.Unreal(); !why.empty()) Reject("expected " + why);
            });
     camera->SetPlate(plate);
     transform.Apply(*scene_, camera);
@@ -765,9 +767,12 @@ class Reader {
     bool model = false;
     Fields(d, {"model", "k1", "k2", "p1", "p2", "k3"}, [&](std::string_view key, od::value& v) {
       if (key == "model") {
-        const std::string_view name = String(v, "expected a model's name");
-        if (name != "brown")
-          Reject("the lens model '" + std::string(name) + "' is not known; brown is");
+        // Named as the file writes it, escapes and all.
+        std::string_view written = v.raw_json_token();
+        while (!written.empty() && std::isspace(static_cast<unsigned char>(written.back())))
+          written.remove_suffix(1);
+        if (String(v, "expected a model's name") != "brown")
+          Reject("the lens model " + std::string(written) + " is not known; \"brown\" is");
         model = true;
       }
       for (const auto& [name, coefficient] : {std::pair{"k1", &plate.k1},

@@ -148,6 +148,11 @@ TEST(Formats, WhatAFormatCannotHold) {
        "set cut_paste_input [stack 0]\npush $cut_paste_input\n"
        "Transform {\n translate {{curve x0.5 0 ",
        "", ""},
+      // A byte that is not UTF-8, as a file's name may hold, shows as U+FFFD.
+      {Format::kJson, 0, "a\xff",
+       "{\n \"width\": 640,\n \"height\": 480,\n \"fps\": 24.0,\n \"name\": "
+       "\"a\xef\xbf\xbd\"",
+       "", ""},
   };
   for (const Row& r : rows) {
     TrackInfo info = Info();
@@ -311,6 +316,16 @@ TEST(Formats, RefusalsNameTheFileLineAndFlag) {
        "t.txt: line 1 has a value beyond a track's: X and Y are pixels "
        "from -2147483648 to 2147483647, with up to 6 decimals"},
       {"frame,x,y\n1,2\n", "t.txt: line 2 is not \"frame,x,y\""},
+      {"frame,x,yz\n1,2,3\n", "t.txt: line 1 is not \"frame,x,y\""},
+      {"0\t1\t2\r\n",
+       "t.txt: line 1 ends in a carriage return (a Windows line end); a track's "
+       "lines end in a line feed alone"},
+      {"frame,x,y\n1e17,1,2\n1e17,3,4\n",
+       "t.txt: line 2 has the frame 100000000000000000; frames are from -10^15 to 10^15"},
+      {"{\"width\": 9, \"height\": 9, \"fps\": 24, \"name\": \"n\", \"frames\": null}",
+       "t.txt: not a track of the json format: frames is not an array"},
+      {"{\"a\": " + std::string(17, '[') + std::string(17, ']') + "}",
+       "t.txt: not a track of the json format: it nests deeper than 16 levels"},
       {"frame,x,y\n1,2,3\n2,99999999999999999999,3\n",
        "t.txt: line 3 has a value beyond a track's: X and Y are pixels from -2147483648 to "
        "2147483647, with up to 6 decimals"},

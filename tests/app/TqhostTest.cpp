@@ -631,13 +631,16 @@ TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
   EXPECT_EQ(behindDots, 2u);
   // Through a lens that folds beyond a slope of sqrt(1 / 90) = 0.105,
   // frames 0 and 4 (slope 0.1, x = 32 + 64 x 0.1 x (1 - 30 x 0.01) = 36.48 in
-  // front) are written; frames 1 to 3 (slopes 0.2, infinite, 0.2) are told
-  // as beyond the lens alone, though frame 3 is also behind the camera.
+  // front) are written; frames 1 and 3 (slope 0.2) are told as beyond the
+  // lens alone, though frame 3 is also behind the camera, and frame 2, in the
+  // image plane, as that.
   const Result folded =
       RunHost(dir, "export behind.tqs.json -o f.txt --distortion brown:-30,0 --decimals 1");
   EXPECT_EQ(folded.err,
-            "tqhost: warning: 1 of 5 frames: the target is behind the camera; those values are "
-            "mirrored\ntqhost: warning: 3 of 5 frames lie beyond where the lens's distortion holds "
+            "tqhost: warning: 1 of 5 frames could not be projected: the target is at the camera or "
+            "in its image plane\ntqhost: warning: 1 of 5 frames: the target is behind the camera; "
+            "those values are mirrored\ntqhost: warning: 2 of 5 frames lie beyond where the lens's "
+            "distortion holds "
             "(it turns back on itself there); they are written as frames that could not be "
             "projected\n");
   EXPECT_EQ(ReadFile(dir / "f.txt").substr(0, 48),
@@ -1002,6 +1005,9 @@ TEST(Tqhost, ConvertAndItsRefusals) {
       {"export scene.tqs.json --decimals -1",
        "tqhost: --decimals must be a whole number from 0 to 6, not '-1'\nTry 'tqhost export "
        "--help'.\n"},
+      {"export scene.tqs.json --decimals -0",
+       "tqhost: --decimals must be a whole number from 0 to 6, not '-0'\nTry 'tqhost export "
+       "--help'.\n"},
       {"export scene.tqs.json --decimals 2.0",
        "tqhost: --decimals must be a whole number from 0 to 6, not '2.0'\nTry 'tqhost export "
        "--help'.\n"},
@@ -1012,7 +1018,11 @@ TEST(Tqhost, ConvertAndItsRefusals) {
        "tqhost: --distortion must be brown:K1,K2, brown:K1,K2,P1,P2 or brown:K1,K2,P1,P2,K3, not "
        "'1,2,3'\nTry 'tqhost export --help'.\n"},
       {"export scene.tqs.json --pixel-aspect -2",
-       "tqhost: --pixel-aspect must be a number above 0, not '-2'\nTry 'tqhost export --help'.\n"},
+       "tqhost: --pixel-aspect must give a pixel aspect from 0.01 to 100, not '-2'\nTry 'tqhost "
+       "export --help'.\n"},
+      {"export scene.tqs.json --distortion brown:1e308,0",
+       "tqhost: --distortion must give distortion coefficients from -1000 to 1000, not "
+       "'brown:1e308,0'\nTry 'tqhost export --help'.\n"},
       {"export scene.tqs.json --film-offset 0.1,inf",
        "tqhost: --film-offset must be X,Y (fractions of the image's width), not '0.1,inf'\nTry "
        "'tqhost export --help'.\n"},

@@ -378,14 +378,19 @@ TEST(Loader, RefusesBadFilesWithPathAndExpectation) {
        SceneWith(R"({"type": "camera", "name": "A", "focalLength": {"keys": [[0, 35], [9, -1]]}})"),
        "chor.objects[0].focalLength.keys[1][1]: expected a number above 0"},
       {"a lens model not known",
-       SceneWith(R"({"type": "camera", "name": "A", "distortion": {"model": "division"}})"),
-       "chor.objects[0].distortion.model: the lens model 'division' is not known; brown is"},
+       SceneWith(R"({"type": "camera", "name": "A", "distortion": {"model": "di\nvision"}})"),
+       R"(chor.objects[0].distortion.model: the lens model "di\nvision" is not known; "brown" is)"},
       {"a lens without a model",
        SceneWith(R"({"type": "camera", "name": "A", "distortion": {"k1": 0.1}})"),
        "chor.objects[0].distortion.model: missing"},
       {"pixel aspect 0", SceneWith(R"({"type": "camera", "name": "A", "pixelAspect": 0})"),
-       "chor.objects[0].pixelAspect: expected a number above 0"},
-      {"film offset of three", SceneWith(R"({"type": "camera", "name": "A", "filmOffset": [1,2,3]})"),
+       "chor.objects[0].pixelAspect: expected a pixel aspect from 0.01 to 100"},
+      {"a coefficient no lens has",
+       SceneWith(
+           R"({"type": "camera", "name": "A", "distortion": {"model": "brown", "p2": 1e308}})"),
+       "chor.objects[0].distortion: expected distortion coefficients from -1000 to 1000"},
+      {"film offset of three",
+       SceneWith(R"({"type": "camera", "name": "A", "filmOffset": [1,2,3]})"),
        "chor.objects[0].filmOffset: expected [x, y]"},
   };
   for (const BadFile& row : rows) {
