@@ -36,10 +36,13 @@ struct OptionValues {
   Text mode, group, bone, width, height, start, end, decimals, filmOffset, pixelAspect, distortion,
       output, preview, plate;
   std::vector<std::string> also;  // --also FORMAT:FILE, each as given
+  Text cornerPin, pinFrom;
   bool clipboard = false, plan = false;
   Text jobs;
   // Reading a glTF scene.
   Text fps, animation;
+  // info
+  bool json = false;
   // convert
   Text to, firstFrame, name;
 };
@@ -63,6 +66,8 @@ const std::vector<Option>& GlobalOptions();
 const std::vector<Option>& ExportOptions();
 // Options of reading a glTF scene (info, export, dialog, import).
 const std::vector<Option>& ImportOptions();
+// Options of tqhost info (--json).
+const std::vector<Option>& InfoOptions();
 // Options of tqhost convert (with --width, --height, --fps and -o).
 const std::vector<Option>& ConvertOptions();
 

@@ -73,6 +73,9 @@ TEST(Options, MistakesAreUsageErrors) {
       {{"export", "-o", "a", "--output", "b"}, "--output is given twice"},
       {{"--verbose=yes"}, "--verbose takes no value"},
       {{"-x"}, "unknown option -x"},
+      {{"export", "--taget", "B"}, "unknown option --taget; did you mean --target?"},
+      {{"export", "--ouptut", "b"}, "unknown option --ouptut; did you mean --output?"},
+      {{"export", "--al"}, "unknown option --al"},
   };
   for (const Row& r : rows) {
     try {
@@ -111,7 +114,7 @@ TEST(Options, ReadmeReferenceMatchesTheTable) {
   for (std::size_t at; (at = readme.find("\\|")) != std::string::npos;) readme.erase(at, 1);
   std::vector<std::string> usages;
   for (const auto* table : {&GlobalOptions(), &ExportOptions(), &tq::app::ImportOptions(),
-                            &tq::app::ConvertOptions()}) {
+                            &tq::app::InfoOptions(), &tq::app::ConvertOptions()}) {
     for (const Option& option : *table) {
       usages.push_back(tq::app::OptionUsage(option));
       EXPECT_NE(readme.find("| `" + usages.back() + "`"), std::string::npos)

@@ -8,9 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "tests/fileio/TempDir.h"
 #include "tests/app/Tqhost.h"
@@ -41,6 +44,50 @@ TEST(Tqhost, InfoAndCommands) {
   EXPECT_NE(help.out.find("--mode MODE"), std::string::npos);
 }
 
+// info --json holds what the scene file says, read here on its own terms:
+// the rate, each camera's output size and range, each object's type, groups
+// and bone tree.
+TEST(Tqhost, InfoJsonHoldsTheScene) {
+  using nlohmann::json;
+  TempDir dir;
+  const Result info = RunHost(dir, "info '" + kExamples + "orbit.tqs.json' --json");
+  ASSERT_EQ(info.status, 0) << info.err;
+  const json got = json::parse(info.out);
+  std::ifstream file(kExamples + "orbit.tqs.json");
+  const json scene = json::parse(file);
+  EXPECT_EQ(got["format"], "tqhost-info");
+  EXPECT_EQ(got["version"], 1);
+  EXPECT_EQ(got["fps"], scene["project"]["fps"]);
+  // Bones as the scene has them, without their pivots.
+  const std::function<json(const json&)> tree = [&](const json& bones) {
+    json out = json::array();
+    for (const json& b : bones)
+      out.push_back({{"name", b["name"]}, {"children", tree(b.value("children", json::array()))}});
+    return out;
+  };
+  std::size_t camera = 0, object = 0;
+  for (const json& o : scene["chor"]["objects"]) {
+    const json& mine = got["objects"].at(object++);
+    EXPECT_EQ(mine["name"], o["name"]);
+    EXPECT_EQ(mine["type"], o["type"]);
+    json groups = json::array();
+    for (const json& g : o.value("groups", json::array())) groups.push_back(g["name"]);
+    EXPECT_EQ(mine["groups"], groups);
+    EXPECT_EQ(mine["bones"], tree(o.value("bones", json::array())));
+    if (o["type"] != "camera") continue;
+    const json& c = got["cameras"].at(camera++);
+    EXPECT_EQ(c["name"], o["name"]);
+    for (const auto& [field, key] : {std::pair{"width", "width"},
+                                     {"height", "height"},
+                                     {"first_frame", "startFrame"},
+                                     {"last_frame", "endFrame"}})
+      EXPECT_EQ(c[field], o["output"][key]) << o["name"] << " " << field;
+  }
+  EXPECT_EQ(got["objects"].size(), object);
+  EXPECT_EQ(got["cameras"].size(), camera);
+  EXPECT_EQ(got["animations"], json::array());
+}
+
 // A stranger's folder may hold files named like the libraries tqhost and the
 // plug-in load: they are found beside tqhost and in the system, never here.
 TEST(Tqhost, NothingInTheWorkingFolderIsTakenOnTrust) {
@@ -68,7 +115,7 @@ TEST(Tqhost, NothingInTheWorkingFolderIsTakenOnTrust) {
     const Result d = RunHost(dir, "export '" + kExamples + "orbit.tqs.json' " + targets);
     EXPECT_EQ(d.status, 2) << targets;
     EXPECT_EQ(d.err, "tqhost: the default output " + what +
-                         ", not a file; give -o FILE\nTry 'tqhost --help'.\n");
+                         ", not a file; give -o FILE\nTry 'tqhost export --help'.\n");
   }
   EXPECT_EQ(ReadFile(dir / "victim"), "kept\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion-Robot.txt"));
@@ -128,9 +175,10 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export " + orbit + " --start abc", 1, "tqhost: --start abc: Please enter a number.\n"},
       {"export " + orbit + " --target Key --mode model-center", 1,
        "tqhost: --mode model-center: the target 'Key' offers origin\n"},
-      {"export " + orbit + " --target Robot -o missing/track.txt", 1,
-       "tqhost: The motion data could not be written to \"missing/track.txt\": No such file or "
-       "directory. "
+      // A missing folder is made; a file where the folder should be is the
+      // plug-in's to refuse.
+      {"export " + orbit + " --target Robot -o t.txt/track.txt", 1,
+       "tqhost: The motion data could not be written to \"t.txt/track.txt\": Not a directory. "
        "No file was written.\n"},
       {"export broken.tqs.json", 1,
        "tqhost: broken.tqs.json: version: unsupported version 2 (this loader reads version 1) "
@@ -141,11 +189,29 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export esc.gltf", 1,
        "tqhost: esc.gltf: buffers[0].uri: no file '\\x1B]0;x\\x07\\u009B2J.bin' in the glTF's"},
       {"--plugin none.plg commands", 1, "tqhost: cannot load the plug-in none.plg: no such file\n"},
-      {"export", 2, "tqhost: export needs a scene file\nTry 'tqhost --help'.\n"},
+      {"export", 2, "tqhost: export needs a scene file\nTry 'tqhost export --help'.\n"},
+      {"--outptu x", 2,
+       "tqhost: unknown option --outptu; did you mean --output?\nTry 'tqhost --help'.\n"},
+      {"info --jsno x", 2,
+       "tqhost: unknown option --jsno; did you mean --json?\nTry 'tqhost info --help'.\n"},
       {"export " + orbit + " --mode middle", 2,
        "tqhost: --mode must be origin, model-center, group-center or bone, not 'middle'\n"},
       {"export " + orbit + " --width", 2, "tqhost: --width needs a value\n"},
-      {"export " + orbit + " --colour red", 2, "tqhost: unknown option --colour\n"},
+      {"export " + orbit + " --colour red", 2,
+       "tqhost: unknown option --colour\nTry 'tqhost export --help'.\n"},
+      {"export " + orbit + " --corner-pin Robot,Key,Marker", 2,
+       "tqhost: --corner-pin takes four targets, BL,BR,TR,TL (bottom-left, bottom-right, "
+       "top-right, top-left), not 'Robot,Key,Marker'\n"},
+      {"export " + orbit + " --corner-pin Robot,Key,Marker,Key", 2,
+       "tqhost: --corner-pin names 'Key' twice; a pin needs four different corners\n"},
+      {"export " + orbit + " --corner-pin Robot,Key,Marker,Key:origin -o '{target}'", 2,
+       "tqhost: --corner-pin names one target twice; a pin needs four different corners\n"},
+      {"export " + orbit + " --corner-pin A,B,C,D --pin-from last", 2,
+       "tqhost: --pin-from must be first-frame or image, not 'last'\n"},
+      {"export " + orbit + " --corner-pin A,B,C,D --target Robot", 2,
+       "tqhost: --corner-pin names its four targets; give no --target or --all-targets\n"},
+      {"export " + orbit + " --taget Robot", 2,
+       "tqhost: unknown option --taget; did you mean --target?\nTry 'tqhost export --help'.\n"},
       {"export " + orbit + " --target Camera1", 1,
        "tqhost: --target Camera1: The target is the camera itself. Choose another object.\n"},
       {"export " + orbit + " --fps 25", 2,
@@ -160,7 +226,8 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export " + orbit + " --target Robot --target Key -o -", 2,
        "tqhost: -o - writes one track; with several targets give -o PATTERN with {target}\n"},
       {"export " + orbit + " --target Robot --also word:x.txt", 2,
-       "tqhost: --also takes FORMAT:FILE, the format one of nuke, ae, shake, 3de, csv, json; "
+       "tqhost: --also takes FORMAT:FILE, the format one of nuke, nuke-node, ae, shake, 3de, csv, "
+       "json; "
        "not 'word:x.txt'\n"},
       {"info " + orbit + " --camera Camera1", 2, "tqhost: --camera is not an option of info\n"},
       {"export " + orbit + " --preview=", 2, "tqhost: --preview needs a value\n"},
@@ -193,7 +260,8 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export ext.gltf -o b.bin", 2,
        "tqhost: -o b.bin: the scene's data is read from that file\n"},
       {"convert t.txt --to 3de --first-frame -5", 1,
-       "tqhost: t.txt: the 3de format counts frames from 1: --first-frame -5 is below it\n"},
+       "tqhost: t.txt: the 3de format counts whole frames from 1: --first-frame -5 is not one of "
+       "them\n"},
       {"export " + orbit + " --target Robot -o r.txt --also nuke:./r.txt", 2,
        "tqhost: -o and --also nuke both name ./r.txt; each output needs a file of its own\n"},
       {"export " + orbit + " -o " + orbit, 2,

@@ -47,28 +47,32 @@ TEST(Tqhost, ConvertAndItsRefusals) {
        "tqhost: long.csv: line 3 has a value beyond a track's: X and Y are pixels from "
        "-2147483648 to 2147483647, with up to 6 decimals\n"},
       {"export scene.tqs.json --decimals 7",
-       "tqhost: --decimals must be a whole number from 0 to 6, not '7'\nTry 'tqhost --help'.\n"},
+       "tqhost: --decimals must be a whole number from 0 to 6, not '7'\nTry 'tqhost export "
+       "--help'.\n"},
       {"export scene.tqs.json --decimals -1",
-       "tqhost: --decimals must be a whole number from 0 to 6, not '-1'\nTry 'tqhost --help'.\n"},
+       "tqhost: --decimals must be a whole number from 0 to 6, not '-1'\nTry 'tqhost export "
+       "--help'.\n"},
       {"export scene.tqs.json --decimals -0",
-       "tqhost: --decimals must be a whole number from 0 to 6, not '-0'\nTry 'tqhost --help'.\n"},
+       "tqhost: --decimals must be a whole number from 0 to 6, not '-0'\nTry 'tqhost export "
+       "--help'.\n"},
       {"export scene.tqs.json --decimals 2.0",
-       "tqhost: --decimals must be a whole number from 0 to 6, not '2.0'\nTry 'tqhost --help'.\n"},
+       "tqhost: --decimals must be a whole number from 0 to 6, not '2.0'\nTry 'tqhost export "
+       "--help'.\n"},
       {"export scene.tqs.json --distortion division:0.1,0",
        "tqhost: --distortion: the lens model 'division' is not known; brown is "
-       "(brown:K1,K2[,P1,P2[,K3]])\nTry 'tqhost --help'.\n"},
+       "(brown:K1,K2[,P1,P2[,K3]])\nTry 'tqhost export --help'.\n"},
       {"export scene.tqs.json --distortion brown:1,2,3",
        "tqhost: --distortion must be brown:K1,K2, brown:K1,K2,P1,P2 or brown:K1,K2,P1,P2,K3, not "
-       "'1,2,3'\nTry 'tqhost --help'.\n"},
+       "'1,2,3'\nTry 'tqhost export --help'.\n"},
       {"export scene.tqs.json --pixel-aspect -2",
        "tqhost: --pixel-aspect must give a pixel aspect from 0.01 to 100, not '-2'\nTry 'tqhost "
-       "--help'.\n"},
+       "export --help'.\n"},
       {"export scene.tqs.json --distortion brown:1e308,0",
        "tqhost: --distortion must give distortion coefficients from -1000 to 1000, not "
-       "'brown:1e308,0'\nTry 'tqhost --help'.\n"},
+       "'brown:1e308,0'\nTry 'tqhost export --help'.\n"},
       {"export scene.tqs.json --film-offset 0.1,inf",
        "tqhost: --film-offset must be X,Y (fractions of the image's width), not '0.1,inf'\nTry "
-       "'tqhost --help'.\n"},
+       "'tqhost export --help'.\n"},
       {"convert gap.csv --to nuke",
        "tqhost: gap.csv: line 3 has the frame 10; a track's frames follow one another (expected "
        "1)\n"},
@@ -79,13 +83,13 @@ TEST(Tqhost, ConvertAndItsRefusals) {
       {"convert huge.json --to nuke",
        "tqhost: huge.json: not a track of the json format: width is not a whole number above 0\n"},
       {"convert t.txt --to ae --fps 0 --width 9 --height 9",
-       "tqhost: --fps must be a number above 0, not '0'\nTry 'tqhost --help'.\n"},
+       "tqhost: --fps must be a number above 0, not '0'\nTry 'tqhost convert --help'.\n"},
       {"convert t.txt --to ae --fps inf --width 9 --height 9",
-       "tqhost: --fps must be a number above 0, not 'inf'\nTry 'tqhost --help'.\n"},
+       "tqhost: --fps must be a number above 0, not 'inf'\nTry 'tqhost convert --help'.\n"},
       {"convert t.txt --to ae --fps 24 --width 1e10 --height 9",
-       "tqhost: --width must be a whole number above 0\nTry 'tqhost --help'.\n"},
+       "tqhost: --width must be a whole number above 0\nTry 'tqhost convert --help'.\n"},
       {"convert t.txt --to json --fps 24 --width 9 --height 0",
-       "tqhost: --height must be a whole number above 0\nTry 'tqhost --help'.\n"},
+       "tqhost: --height must be a whole number above 0\nTry 'tqhost convert --help'.\n"},
   };
   for (const auto& [args, says] : refusals) {
     const Result r = RunHost(dir, args);

@@ -135,6 +135,22 @@ TEST(Tqhost, DefaultsThatWork) {
   }
 }
 
+// The folders an output pattern names are made, each said once, before the
+// files that go in them.
+TEST(Tqhost, MissingFoldersAreMade) {
+  TempDir dir;
+  const Result r =
+      RunHost(dir, "export '" + kExamples +
+                       "orbit.tqs.json' --target Robot --target Key -o "
+                       "'sh \"1\"/$(x)/{target}/t.txt' --also 'csv:é {camera}/{target}.csv'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(
+      r.out.substr(0, r.out.find("Robot: ")),
+      "folder sh \"1\"/$(x)/Robot made\nfolder é Camera1 made\nfolder sh \"1\"/$(x)/Key made\n");
+  for (const char* file : {"sh \"1\"/$(x)/Key/t.txt", "é Camera1/Robot.csv", "é Camera1/Key.csv"})
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir / file)) << file;
+}
+
 // A run that writes nothing, or frames that could not be projected, says so.
 TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
   TempDir dir;
@@ -302,6 +318,16 @@ TEST(Tqhost, APageShowsOnlyTracksPutInPlace) {
   const std::string page = ReadFile(dir / "p.html");
   EXPECT_EQ(page.find("\"mode\":\"origin\""), std::string::npos);
   EXPECT_NE(page.find("\"name\":\"Robot\",\"mode\":\"model centre\""), std::string::npos);
+  // Only a copy lost: the failure names the copy, its target's track stands.
+  EXPECT_EQ(
+      RunScript(dir,
+                "TQ_FAIL_LINK=Key.nk LD_PRELOAD=\"" + std::string(TQ_BIN_DIR) +
+                    "/faillink.so\" \"$HOST\" export \"$ORBIT\" --target Robot --target Key "
+                    "--end 2 -o \"{target}.txt\" --also nuke:{target}.nk > out.txt 2> /dev/null"),
+      1);
+  EXPECT_NE(ReadFile(dir / "out.txt").find("3 files written; failed: the nuke copy Key.nk\n"),
+            std::string::npos)
+      << ReadFile(dir / "out.txt");
 #endif
 }
 

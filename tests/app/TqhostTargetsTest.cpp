@@ -118,7 +118,7 @@ TEST(Tqhost, OneFolderByTwoPathsIsOneFolder) {
   const Result r = RunHost(dir, "export a/s.json --target Robot -o b/s.json");
   EXPECT_EQ(std::system(("umount '" + (dir / "b") + "'").c_str()), 0);
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "tqhost: -o b/s.json: that is the scene file\nTry 'tqhost --help'.\n");
+  EXPECT_EQ(r.err, "tqhost: -o b/s.json: that is the scene file\nTry 'tqhost export --help'.\n");
   EXPECT_EQ(ReadFile(dir / "a/s.json"), ReadFile(kExamples + "orbit.tqs.json"));
 }
 

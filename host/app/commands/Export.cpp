@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "host/app/Clipboard.h"
+#include "host/app/CornerPin.h"
 #include "host/app/Command.h"
 #include "host/app/HtmlPreview.h"
 #include "host/app/PlateOptions.h"
@@ -19,6 +20,7 @@
 #include "host/app/Workers.h"
 #include "host/app/commands/ExportDialog.h"
 #include "host/app/commands/ExportPlan.h"
+#include "host/app/commands/SharedCopies.h"
 #include "host/fileio/Concat.h"
 #include "host/fileio/SaveBatch.h"
 
@@ -90,6 +92,7 @@ class ExportRuns {
   // out (a page left with none is not written).
   void Conclude() {
     Commit();
+    WriteShared();
     for (auto& [path, page, files] : pages_) {
       for (std::size_t i = page.tracks.size(); i-- > 0;) {
         if (std::find(lost_.begin(), lost_.end(), files[i]) == lost_.end()) continue;
@@ -249,7 +252,8 @@ class ExportRuns {
     info.fps = scene_.Project()->GetFPS();
     info.startFrame = o.start;
     info.name = o.target;
-    bool ok = Copies(run, points, info);
+    Copies(run, points, info, behind);
+    bool ok = true;
     if (options_.clipboard) ok = Clipboard(points, info) && ok;
     if (!run.preview) return ok;
     const std::string& path = *run.preview;
@@ -272,26 +276,43 @@ class ExportRuns {
     return ok;
   }
 
-  // Copies in compositors' formats.
-  bool Copies(const TargetRun& run, const std::vector<TrackPoint>& points, const TrackInfo& info) {
-    bool ok = true;
-    for (const auto& [format, path] : run.copies) {
+  // The copies that hold every target, once their tracks are all in.
+  void WriteShared() {
+    for (const SharedCopies::Written& w : shared_.Write()) {
+      if (!w.error.empty()) {
+        err_ << "tqhost: " << w.error << "\n";
+        Failed(w.who);  // no target's
+        continue;
+      }
+      Say(w.line, w.path, w.who);
+    }
+  }
+
+  // Copies in compositors' formats. A copy that fails is failed by its own
+  // name ("the nuke copy Robot.nk"), not its target's, whose track is written.
+  void Copies(const TargetRun& run, const std::vector<TrackPoint>& points, const TrackInfo& info,
+              const std::vector<bool>& behind) {
+    for (const auto& [format, path, shared] : run.copies) {
+      if (shared) {
+        shared_.Add(path, *format, options_, {points, info}, behind);
+        continue;
+      }
+      const std::string who = fileio::Concat({"the ", format->name, " copy ", path});
       std::string note;
       const auto text = RenderTrack(format->format, points, info, &note);
       if (!text) {
         err_ << "tqhost: " << prefix_ << path << ": " << text.error << "\n";
-        ok = false;
+        Failed(who);
       } else if (const auto saved = SaveText(path, *text); !saved) {
         err_ << "tqhost: " << saved.error << "\n";
-        ok = false;
+        Failed(who);
       } else {
         Say(fileio::Concat({prefix_, format->name, " copy written to ",
                             path == "-" ? "standard output" : path,
                             note.empty() ? "" : " (" + note + ")", "\n"}),
-            path, target_);
+            path, who);
       }
     }
-    return ok;
   }
 
   bool Clipboard(const std::vector<TrackPoint>& points, const TrackInfo& info) {
@@ -326,40 +347,13 @@ class ExportRuns {
     std::vector<std::string> files;
   };
   std::vector<std::string> lost_;  // the files that could not be put in place
+  SharedCopies shared_;            // the copies of every target
   std::vector<Page> pages_;        // in the order first named
 };
 
-// The preview's footage (--plate), once the preview's kind is checked: the
-// extension chooses it, and any other name is refused before anything is
-// written ('-' is an SVG on standard output).
-std::optional<PlatePattern> PreviewPlate(const OptionValues& a) {
-  if (a.preview && *a.preview != "-" && !IsSvgPath(*a.preview) && !IsHtmlPath(*a.preview)) {
-    throw UsageError{"--preview " + *a.preview +
-                     ": a preview is FILE.svg (a picture) or FILE.html or FILE.htm (a page)"};
-  }
-  if (!a.plate) return std::nullopt;
-  if (!IsHtmlPath(a.preview.value_or("")))
-    throw UsageError{"--plate shows footage in an HTML preview: give --preview FILE.html"};
-  auto parsed = ParsePlate(*a.plate);
-  if (!parsed) throw UsageError{"--plate " + *a.plate + ": " + parsed.error};
-  return std::move(*parsed);
-}
-
-// What the runs would write, as JSON on out, once every name is checked as a
-// run checks it; nothing is written.
-int PrintPlan(const std::vector<TargetRun>& runs, const OptionValues& a, tq::scene::Scene& scene,
-              SceneNames& names, std::ostream& out, std::ostream& err) {
-  for (const TargetRun& run : runs) {
-    names.Aim(scene.Chor(), run.target);
-    if (const Status checked = CheckNames(run, a, names); !checked)
-      return Refuse(err, (runs.size() > 1 ? run.target + ": " : "") + checked.error);
-  }
-  out << PlanJson(runs, CameraOf(a, names));
-  return 0;
-}
-
 int Export(const std::string& pluginPath, const std::vector<std::string>& rest,
-           const OptionValues& a, std::ostream& out, std::ostream& err) {
+           const OptionValues& options, std::ostream& out, std::ostream& err) {
+  const OptionValues a = WithCornerPin(options);  // the corners as its targets
   if (rest.empty()) throw UsageError{"export needs a scene file"};
   if (rest.size() > 1)
     throw UsageError{"more than one scene given (" + rest[0] + ", " + rest[1] + ")"};
@@ -377,6 +371,7 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& rest,
   const std::vector<TargetRun> runs = PlanRuns(a, rest[0], *scene, names, also, plan);
   if (a.plan) return PrintPlan(runs, a, *scene, names, out, err);
   std::ostream& summary = plan.stdoutBy.empty() ? out : err;
+  if (!MakeFolders(plan, summary, err)) return 1;
   ExportSession session(pluginPath, *scene, err);
   if (!session.Loaded()) return 1;
   // Files saved durably together when there are several; a run that writes

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <ostream>
 #include <map>
 
+#include "host/app/Command.h"
+#include "host/app/CornerPin.h"
 #include "host/app/HtmlPreview.h"
+#include "host/app/Preview.h"
 #include "host/app/Workers.h"
 #include "host/fileio/Concat.h"
 
@@ -71,6 +75,8 @@ std::vector<TargetRun> PlanRuns(const OptionValues& a, const std::string& sceneP
   bool modes = false, groups = false;
   std::vector<TargetRun> runs = Runs(a, scene.Chor(), names, modes, groups);
   const std::string camera = CameraOf(a, names);
+  if (a.cornerPin && runs.size() != 4)
+    throw UsageError{"--corner-pin names one target twice; a pin needs four different corners"};
   const bool many = runs.size() > 1;
   // Without -o: a file each, named by what tells the targets apart.
   const auto defaultName = [&](bool group) {
@@ -82,11 +88,17 @@ std::vector<TargetRun> PlanRuns(const OptionValues& a, const std::string& sceneP
   if (many && pattern == "-")
     throw UsageError{"-o - writes one track; with several targets give -o PATTERN with {target}"};
   CheckPattern("-o", pattern, many);
-  for (const AlsoCopy& copy : also) CheckPattern("--also", copy.pattern, many);
+  const bool pin = a.cornerPin.has_value();
+  for (const AlsoCopy& copy : also) {
+    CheckPattern(
+        "--also", copy.pattern,
+        many && !copy.format->manyInOneFile && !(pin && WritesCornerPin(copy.format->format)));
+  }
   const bool pagePerTarget =
       a.preview && CheckPattern("--preview", *a.preview, many && !IsHtmlPath(*a.preview));
   std::vector<std::string> pages;  // each run's page, to find one already planned
   for (TargetRun& run : runs) {
+    const bool first = &run == &runs.front();
     const Fields fields = FieldsOf(run, camera);
     const bool grouped = groups && !run.Part().empty();
     run.output = Output(Expand(a.output ? pattern : defaultName(grouped), fields));
@@ -94,9 +106,11 @@ std::vector<TargetRun> PlanRuns(const OptionValues& a, const std::string& sceneP
     const std::string who = Who(run, many, modes);
     plan.Add(a.output ? "-o" : "the default output", run.output, scenePath, "the scene file", who);
     for (const AlsoCopy& copy : also) {
-      run.copies.push_back({copy.format, Expand(copy.pattern, fields)});
+      const bool shared = SharedCopy(copy, many, pin);
+      run.copies.push_back({copy.format, Expand(copy.pattern, fields), shared});
+      if (shared && !first) continue;  // one file of every target
       plan.Add(std::string("--also ") + copy.format->name, Output(run.copies.back().path),
-               scenePath, "the scene file", who);
+               scenePath, "the scene file", shared ? "" : who);
     }
     if (!a.preview) continue;
     // An HTML page without {target} is one page for every target.
@@ -116,8 +130,8 @@ std::string PlanJson(const std::vector<TargetRun>& runs, const std::string& came
     if (run.mode->part != nullptr) one[run.mode->part] = run.Part();
     one["output"] = run.output;
     one["copies"] = Json::array();
-    for (const auto& [format, path] : run.copies)
-      one["copies"].push_back({{"format", format->name}, {"path", Output(path)}});
+    for (const CopyOutput& copy : run.copies)
+      one["copies"].push_back({{"format", copy.format->name}, {"path", Output(copy.path)}});
     one["preview"] = run.preview ? Json(Output(*run.preview)) : Json(nullptr);
     list.push_back(std::move(one));
   }
@@ -125,6 +139,35 @@ std::string PlanJson(const std::vector<TargetRun>& runs, const std::string& came
   return Json{{"camera", camera}, {"runs", std::move(list)}}.dump(-1, ' ', false,
                                                                   Json::error_handler_t::replace) +
          "\n";
+}
+
+// The preview's footage (--plate), once the preview's kind is checked: the
+// extension chooses it, and any other name is refused before anything is
+// written ('-' is an SVG on standard output).
+std::optional<PlatePattern> PreviewPlate(const OptionValues& a) {
+  if (a.preview && *a.preview != "-" && !IsSvgPath(*a.preview) && !IsHtmlPath(*a.preview)) {
+    throw UsageError{"--preview " + *a.preview +
+                     ": a preview is FILE.svg (a picture) or FILE.html or FILE.htm (a page)"};
+  }
+  if (!a.plate) return std::nullopt;
+  if (!IsHtmlPath(a.preview.value_or("")))
+    throw UsageError{"--plate shows footage in an HTML preview: give --preview FILE.html"};
+  auto parsed = ParsePlate(*a.plate);
+  if (!parsed) throw UsageError{"--plate " + *a.plate + ": " + parsed.error};
+  return std::move(*parsed);
+}
+
+// What the runs would write, as JSON on out, once every name is checked as a
+// run checks it; nothing is written.
+int PrintPlan(const std::vector<TargetRun>& runs, const OptionValues& a, tq::scene::Scene& scene,
+              SceneNames& names, std::ostream& out, std::ostream& err) {
+  for (const TargetRun& run : runs) {
+    names.Aim(scene.Chor(), run.target);
+    if (const Status checked = CheckNames(run, a, names); !checked)
+      return Refuse(err, (runs.size() > 1 ? run.target + ": " : "") + checked.error);
+  }
+  out << PlanJson(runs, CameraOf(a, names));
+  return 0;
 }
 
 std::size_t JobsGiven(const OptionValues::Text& jobs) {
@@ -146,7 +189,12 @@ std::size_t Jobs(const OptionValues& a, std::size_t given, std::size_t targets, 
     const std::string& path = f.first.second;
     return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
   });
-  const bool oneProcess = !batch || special || a.clipboard || (a.preview && IsHtmlPath(*a.preview));
+  const auto also = AlsoCopies(a.also);
+  const bool shared = std::any_of(also.begin(), also.end(), [&](const AlsoCopy& c) {
+    return SharedCopy(c, targets > 1, a.cornerPin.has_value());
+  });
+  const bool oneProcess =
+      !batch || special || shared || a.clipboard || (a.preview && IsHtmlPath(*a.preview));
   return oneProcess ? 1 : std::clamp<std::size_t>(jobs, 1, targets);
 }
 

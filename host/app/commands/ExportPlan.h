@@ -3,9 +3,12 @@
 // processes share the runs.
 #pragma once
 
+#include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "host/app/HtmlPreview.h"
 #include "host/app/Options.h"
 #include "host/app/commands/ExportTargets.h"
 #include "host/app/commands/FilePlan.h"
@@ -24,6 +27,15 @@ std::vector<TargetRun> PlanRuns(const OptionValues& options, const std::string& 
 // "group" or "bone" (when the mode picks one), "output", "copies": [{"format",
 // "path"}], "preview" (or null)}]}; standard output is "/dev/stdout".
 std::string PlanJson(const std::vector<TargetRun>& runs, const std::string& camera);
+
+// The preview's footage (--plate), once the preview's kind is checked (a
+// usage error for a name that is not FILE.svg, FILE.html or -).
+std::optional<PlatePattern> PreviewPlate(const OptionValues& a);
+
+// What the runs would write, as JSON on out, once every name is checked as a
+// run checks it; nothing is written. The exit status.
+int PrintPlan(const std::vector<TargetRun>& runs, const OptionValues& a, tq::scene::Scene& scene,
+              SceneNames& names, std::ostream& out, std::ostream& err);
 
 // How many processes share the targets: given (--jobs), else one for each
 // processor with 8 targets or more. One for a run whose tracks all go to

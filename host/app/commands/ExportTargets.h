@@ -97,7 +97,8 @@ struct TargetChoice {
 // A compositor copy of a run: its format and its file.
 struct CopyOutput {
   const FormatInfo* format;
-  std::string path;  // "-" for standard output
+  std::string path;     // "-" for standard output
+  bool shared = false;  // one file of every target (a 3de file, a corner pin)
 };
 
 // One target's run: the target, its mode row and its group or bone, and

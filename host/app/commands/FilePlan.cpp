@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <ostream>
 
 #include "host/app/Options.h"
 #include "host/fileio/Concat.h"
@@ -44,6 +45,23 @@ bool IsStandardOutput(const std::string& path) {
 }
 
 }  // namespace
+
+bool MakeFolders(const FilePlan& plan, std::ostream& summary, std::ostream& err) {
+  namespace fs = std::filesystem;
+  for (const auto& file : plan.files) {
+    const fs::path folder = fs::path(file.first.second).parent_path();
+    std::error_code ec;
+    if (folder.empty() || fs::exists(fs::symlink_status(folder, ec))) continue;
+    fs::create_directories(folder, ec);
+    if (ec) {
+      err << "tqhost: " << file.second << ": cannot make the folder " << folder.string() << ": "
+          << ec.message() << "\n";
+      return false;
+    }
+    summary << "folder " << folder.string() << " made\n";
+  }
+  return true;
+}
 
 void RefuseUnnamedSpecial(const std::string& path) {
   struct stat st {};

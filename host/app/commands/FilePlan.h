@@ -2,6 +2,7 @@
 // written.
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,10 @@ struct FilePlan {
   std::string stdoutBy;             // the option writing to standard output, if one does
   std::vector<std::string> inputs;  // files the scene was read from besides itself
 };
+
+// The folders the outputs are named in, made where missing (each said
+// once on summary); false, said on err, when one cannot be.
+bool MakeFolders(const FilePlan& plan, std::ostream& summary, std::ostream& err);
 
 // The default output is a name the user never gave: in a stranger's folder
 // it may be a FIFO (a run that never ends) or a link to another file (which

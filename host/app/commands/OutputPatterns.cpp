@@ -1,5 +1,6 @@
 #include "host/app/commands/OutputPatterns.h"
 
+#include "host/app/CornerPin.h"
 #include "host/app/Options.h"
 
 namespace tq::app {
@@ -58,6 +59,11 @@ bool CheckPattern(const std::string& option, const std::string& pattern, bool ne
                      (option == "-o" ? " (for example -o {target}.txt)" : "")};
   }
   return target;
+}
+
+bool SharedCopy(const AlsoCopy& copy, bool many, bool pin) {
+  return many && (copy.format->manyInOneFile || (pin && WritesCornerPin(copy.format->format))) &&
+         !CheckPattern("--also", copy.pattern, false);
 }
 
 std::vector<AlsoCopy> AlsoCopies(const std::vector<std::string>& given) {

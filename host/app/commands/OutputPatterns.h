@@ -30,6 +30,11 @@ std::string Expand(std::string pattern, const std::map<std::string, std::string>
 // Whether the pattern has {target}.
 bool CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget);
 
+// Whether a copy is one file of every target: named without {target} in a
+// run of several targets, of a format that holds several tracks (3de) or,
+// in a corner pin (pin), the pin (nuke, nuke-node, ae).
+bool SharedCopy(const AlsoCopy& copy, bool many, bool pin);
+
 // The copies --also asks for (each FORMAT:FILE as given), checked: an
 // unknown format or a missing file is a usage error.
 std::vector<AlsoCopy> AlsoCopies(const std::vector<std::string>& given);
