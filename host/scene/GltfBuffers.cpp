@@ -88,6 +88,32 @@ void SkipUnread(json& b, std::size_t i, std::uint64_t length, Prepared& p) {
   b["byteLength"] = 1;
 }
 
+// The file a buffer's URI names, resolved: decoded, relative to the glTF's
+// folder and inside it, links followed (realFolder: the folder's own real
+// path, found once).
+std::string ConfinedFile(const std::string& uri, const std::string& at,
+                         const std::filesystem::path& folder, std::string& realFolder) {
+  const std::string name = PercentDecoded(uri, at + ".uri");
+  const std::size_t colon = name.find(':');
+  if (name.empty() || name[0] == '/' || name[0] == '\\' ||
+      (colon != std::string::npos && colon < name.find('/')))  // http:, file:, C:, ...
+    ThrowFault(at + ".uri", "expected a data: URI or a file relative to the glTF's folder");
+  const std::filesystem::path relative = std::filesystem::path(name).lexically_normal();
+  if (relative.empty() || *relative.begin() == "..")
+    ThrowFault(at + ".uri",
+               "expected a file inside the glTF's folder (" + folder.string() + "), not " + name);
+  if (realFolder.empty()) realFolder = RealPath(folder.string());
+  const std::string real = realFolder.empty() ? "" : RealPath((folder / name).string());
+  if (real.empty())
+    ThrowFault(at + ".uri",
+               "no file '" + name + "' in the glTF's folder (" + folder.string() + ")");
+  const std::string inside = realFolder == "/" ? "/" : realFolder + "/";
+  if (real.compare(0, inside.size(), inside) != 0)
+    ThrowFault(at + ".uri", "expected a file inside the glTF's folder (" + folder.string() +
+                                "); '" + uri + "' is " + real);
+  return real;
+}
+
 }  // namespace
 
 bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prepared& p) {
@@ -121,24 +147,7 @@ bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prep
       changed = changed || skip;
       continue;
     }
-    const std::string name = PercentDecoded(uri, at + ".uri");
-    const std::size_t colon = name.find(':');
-    if (name.empty() || name[0] == '/' || name[0] == '\\' ||
-        (colon != std::string::npos && colon < name.find('/')))  // http:, file:, C:, ...
-      ThrowFault(at + ".uri", "expected a data: URI or a file relative to the glTF's folder");
-    const std::filesystem::path relative = std::filesystem::path(name).lexically_normal();
-    if (relative.empty() || *relative.begin() == "..")
-      ThrowFault(at + ".uri",
-                 "expected a file inside the glTF's folder (" + folder.string() + "), not " + name);
-    if (realFolder.empty()) realFolder = RealPath(folder.string());
-    const std::string real = realFolder.empty() ? "" : RealPath((folder / name).string());
-    if (real.empty())
-      ThrowFault(at + ".uri",
-                 "no file '" + name + "' in the glTF's folder (" + folder.string() + ")");
-    const std::string inside = realFolder == "/" ? "/" : realFolder + "/";
-    if (real.compare(0, inside.size(), inside) != 0)
-      ThrowFault(at + ".uri", "expected a file inside the glTF's folder (" + folder.string() +
-                                  "); '" + uri + "' is " + real);
+    const std::string real = ConfinedFile(uri, at, folder, realFolder);
     const fileio::RegularFile file(real);
     if (!file.Error().empty())
       ThrowFault(at + ".uri", "cannot read " + real + ": " + Problem(file));

@@ -5,6 +5,25 @@
 
 namespace tq::scene::gltf {
 
+// An animation's channels and samplers: their indices in range.
+void Importer::ValidateAnimation(int a) {
+  const std::size_t nodes = m_.nodes.size();
+  const tinygltf::Animation& anim = m_.animations[static_cast<std::size_t>(a)];
+  const std::string at = At("animations", a);
+  for (std::size_t c = 0; c < anim.channels.size(); ++c) {
+    const auto& ch = anim.channels[c];
+    const std::string where = at + "." + At("channels", static_cast<int>(c));
+    Index(ch.sampler, anim.samplers.size(), where + ".sampler", "a sampler", false);
+    if (ch.target_path != gltf::kPointerPath)
+      Index(ch.target_node, nodes, where + ".target.node", "a node", false);
+  }
+  for (std::size_t s = 0; s < anim.samplers.size(); ++s) {
+    const std::string where = at + "." + At("samplers", static_cast<int>(s));
+    Index(anim.samplers[s].input, m_.accessors.size(), where + ".input", "an accessor", false);
+    Index(anim.samplers[s].output, m_.accessors.size(), where + ".output", "an accessor", false);
+  }
+}
+
 void Importer::Validate() {
   const std::size_t nodes = m_.nodes.size();
   for (std::size_t s = 0; s < m_.scenes.size(); ++s) {
@@ -32,22 +51,7 @@ void Importer::Validate() {
     Index(skin.inverseBindMatrices, m_.accessors.size(), at + ".inverseBindMatrices",
           "an accessor");
   }
-  for (std::size_t a = 0; a < m_.animations.size(); ++a) {
-    const tinygltf::Animation& anim = m_.animations[a];
-    const std::string at = At("animations", static_cast<int>(a));
-    for (std::size_t c = 0; c < anim.channels.size(); ++c) {
-      const auto& ch = anim.channels[c];
-      const std::string where = at + "." + At("channels", static_cast<int>(c));
-      Index(ch.sampler, anim.samplers.size(), where + ".sampler", "a sampler", false);
-      if (ch.target_path != gltf::kPointerPath)
-        Index(ch.target_node, nodes, where + ".target.node", "a node", false);
-    }
-    for (std::size_t s = 0; s < anim.samplers.size(); ++s) {
-      const std::string where = at + "." + At("samplers", static_cast<int>(s));
-      Index(anim.samplers[s].input, m_.accessors.size(), where + ".input", "an accessor", false);
-      Index(anim.samplers[s].output, m_.accessors.size(), where + ".output", "an accessor", false);
-    }
-  }
+  for (std::size_t a = 0; a < m_.animations.size(); ++a) ValidateAnimation(static_cast<int>(a));
   for (std::size_t i = 0; i < m_.cameras.size(); ++i) {
     const tinygltf::Camera& c = m_.cameras[i];
     if (c.type != "perspective") continue;

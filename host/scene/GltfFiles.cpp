@@ -157,6 +157,20 @@ bool TakePointers(json& doc, Prepared& p) {
   return changed;
 }
 
+// A GLB's JSON chunk, its header checked; rest: the chunks after it.
+std::string_view GlbJsonChunk(std::string_view bytes, std::string_view& rest) {
+  if (bytes.size() < 20 || bytes.substr(0, 4) != "glTF") ThrowFault("(document)", "not a GLB file");
+  const std::uint32_t version = Word(bytes, 4);
+  if (version == 1) ThrowFault("(document)", "glTF 1.0 is not read; export glTF 2.0");
+  if (version != 2)
+    ThrowFault("(document)",
+               "GLB version " + std::to_string(version) + " is not read; export glTF 2.0");
+  const std::uint32_t length = Word(bytes, 12);
+  if (length > bytes.size() - 20) ThrowFault("(document)", "a GLB whose JSON chunk is cut short");
+  rest = bytes.substr(20 + length);
+  return bytes.substr(20, length);
+}
+
 }  // namespace
 
 Prepared Prepare(std::string_view bytes, const std::string& path) {
@@ -165,19 +179,7 @@ Prepared Prepare(std::string_view bytes, const std::string& path) {
   p.base = kBase;
   std::string_view text = bytes;
   std::string_view rest;  // the GLB's chunks after its JSON
-  if (p.binary) {
-    if (bytes.size() < 20 || bytes.substr(0, 4) != "glTF")
-      ThrowFault("(document)", "not a GLB file");
-    const std::uint32_t version = Word(bytes, 4);
-    if (version == 1) ThrowFault("(document)", "glTF 1.0 is not read; export glTF 2.0");
-    if (version != 2)
-      ThrowFault("(document)",
-                 "GLB version " + std::to_string(version) + " is not read; export glTF 2.0");
-    const std::uint32_t length = Word(bytes, 12);
-    if (length > bytes.size() - 20) ThrowFault("(document)", "a GLB whose JSON chunk is cut short");
-    text = text.substr(20, length);
-    rest = bytes.substr(20 + length);
-  }
+  if (p.binary) text = GlbJsonChunk(bytes, rest);
   // Nesting is measured first: tinygltf reads nested values recursively,
   // and a file nested a hundred thousand levels deep would end the process.
   if (const DeepNesting deep = NestingDeeperThan(text, kMaxNesting);

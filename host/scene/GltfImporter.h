@@ -162,6 +162,7 @@ class Importer {
   void Validate();
 
   void ValidateNode(int i);
+  void ValidateAnimation(int a);
 
   static std::size_t ComponentSize(int type);
 
