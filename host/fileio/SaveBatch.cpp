@@ -86,7 +86,9 @@ bool SaveBatch::AwaitOthers() {
   return false;
 }
 
-void SaveBatch::CommitWaiting() {
+// Every waiting file's bytes and what describes them on the disk; the errno
+// of each file that failed, else 0.
+std::vector<int> SaveBatch::MakeDurable() {
   const SystemCalls& sys = Sys();
   // Every file's bytes on the disk, each file's write errors answered; their
   // writing has been under way since each was closed.
@@ -116,6 +118,12 @@ void SaveBatch::CommitWaiting() {
     }
     if (!synced && sys.fsync(pending_[i].fd) != 0) errors[i] = errno;
   }
+  return errors;
+}
+
+void SaveBatch::CommitWaiting() {
+  const SystemCalls& sys = Sys();
+  std::vector<int> errors = MakeDurable();
   // What putting them in place needs is made first: from the first rename
   // on nothing takes memory until every file's answer is kept, so that a
   // process short of memory never puts a file in place without saying so

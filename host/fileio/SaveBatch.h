@@ -90,6 +90,7 @@ class SaveBatch {
   void Add(Waiting file);
 
  private:
+  std::vector<int> MakeDurable();
   void CommitWaiting();
 
   std::size_t chunk_;
