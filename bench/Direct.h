@@ -199,14 +199,24 @@ struct Distortion {
 };
 
 // The shot as the floor sees it: the camera's channels, the target's, the
-// reference point in the target's space, the image.
+// target model's points and its four-cornered patches, the image.
 struct Shot {
   Curve cameraTranslate, cameraRotate, cameraScale, focal;
   Curve targetTranslate, targetRotate;
-  float offset[3] = {0, 0, 0};
+  std::vector<float> points;           // x, y, z a point
+  std::vector<std::uint32_t> corners;  // four points a patch
   int width = 1920, height = 1080;
   float fps = 30.0f;
 };
+
+// The target's reference point: the mean of its patches' corners, summed in
+// single precision in the patches' order, divided once.
+inline void CentreOf(const Shot& s, float centre[3]) {
+  float sum[3] = {0, 0, 0};
+  for (const std::uint32_t corner : s.corners)
+    for (int k = 0; k < 3; ++k) sum[k] = sum[k] + s.points[corner * 3 + static_cast<unsigned>(k)];
+  for (int k = 0; k < 3; ++k) centre[k] = sum[k] / static_cast<float>(s.corners.size());
+}
 
 // The track of frames 0 to frames - 1 as the export writes it: index, tab,
 // X, tab, Y, newline; whole pixels, or 3 decimals; through the distortion
@@ -221,6 +231,8 @@ inline std::string Track(const Shot& s, int frames, bool threeDecimals = false,
   std::string text;
   text.reserve(static_cast<std::size_t>(frames) * 24);
   char line[64];
+  float offset[3];
+  CentreOf(s, offset);
   for (int index = 0; index < frames; ++index) {
     const std::int32_t t = TickOf(static_cast<float>(index), s.fps);
     float scale[3], rotate[4], at[3], f;
@@ -239,7 +251,7 @@ inline std::string Track(const Shot& s, int frames, bool threeDecimals = false,
     Evaluate(s.targetRotate, t, turn);
     M34 targetTurn;
     RotationOf(turn, targetTurn);
-    Apply(targetTurn, s.offset, turned);
+    Apply(targetTurn, offset, turned);
     for (int k = 0; k < 3; ++k) point[k] = point[k] + turned[k];
     InverseOf(camera, view);
     Apply(view, point, q);

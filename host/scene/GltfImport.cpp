@@ -16,6 +16,7 @@
 #include "host/scene/GltfFiles.h"
 #include "host/scene/SceneWriter.h"
 #include "host/scene/UniqueNames.h"
+#include "math/Slowdown.h"
 
 namespace tq::scene {
 namespace {
@@ -1481,7 +1482,7 @@ ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
 ImportResult ImportGltfFile(const std::string& path, const GltfOptions& options) {
   const Result<gltf::Bytes> bytes = gltf::ReadRegularFile(path, kMaxGltfBytes);
   if (!bytes) return {nullptr, path + ": cannot read: " + bytes.error, {}, {}, {}};
-  return Import(bytes->View(), path, options);
+  return Twice([&] { return Import(bytes->View(), path, options); });
 }
 
 }  // namespace tq::scene

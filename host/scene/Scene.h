@@ -141,6 +141,17 @@ class HChannelProperty : public HProperty {
   }
 
  private:
+  static void Keep(float& to, float value) { to = value; }
+  static void Keep(Vector& to, const Vector& value) {
+    to.x = value.x;
+    to.y = value.y;
+    to.z = value.z;
+  }
+  static void Keep(Quaternion& to, const Quaternion& value) {
+    Keep(to.v, value.v);
+    to.w = value.w;
+  }
+
   tq::scene::Channel<T> channel_;
   HProject* project_;
   std::optional<Time> lastAsked_;
@@ -576,8 +587,12 @@ T HChannelProperty<T>::GetValue(Time t) {
   // Asked again at the same time: the value it has.
   if (lastAsked_ && *lastAsked_ == t) return lastValue_;
   lastAsked_ = t;
-  lastValue_ = channel_.Evaluate(t);
-  return lastValue_;
+  // Kept and answered a float at a time: built one float at a time and
+  // copied as one block, the value's floats were stored and loaded back
+  // wider than stored, which stalls the load.
+  const T value = channel_.Evaluate(t);
+  Keep(lastValue_, value);
+  return value;
 }
 
 namespace tq::scene {
