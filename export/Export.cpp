@@ -152,7 +152,7 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
       cameraRotate->GetValue(t);
       const float f = p.camera->GetFocalLength()->GetValue(t);
       Matrix34 camera;
-      camera = tq::Twice([&] { return p.camera->GetLocalMatrix(); });
+      camera = p.camera->GetLocalMatrix();
 
       Vector point = objectTranslate->GetValue(t);
       if (turnsOffset) {
