@@ -181,7 +181,9 @@ inline std::int32_t TickOf(float frame, float fps) {
 // A value with 3 decimals, written its own way: X x 1000 rounded half away
 // from zero, then its whole part, the point and three digits.
 inline char* ThreeDecimals(char* at, double value) {
-  const auto k = static_cast<long long>(RoundHalfAway(value * 1000.0));
+  // Rounded exactly, half away from zero (std::round: h + 0.5 may round up
+  // before it is truncated).
+  const auto k = static_cast<long long>(std::round(value * 1000.0));
   const unsigned long long u = k < 0 ? 0ULL - static_cast<unsigned long long>(k) : k;
   if (k < 0) *at++ = '-';
   at = std::to_chars(at, at + 20, u / 1000).ptr;

@@ -13,7 +13,7 @@ inline void CheckImport(const tq::scene::ImportResult& imported, const std::stri
     if (imported.error.rfind(name, 0) != 0) __builtin_trap();
     return;
   }
-  const std::string text = tq::scene::WriteSceneText(*imported.scene);
+  const std::string text = tq::scene::WriteSceneText(*imported->scene);
   if (text.size() <= tq::scene::kMaxSceneBytes && !tq::scene::LoadSceneText(text, name))
     __builtin_trap();
 }

@@ -27,14 +27,17 @@ inline constexpr std::int64_t kTenTo[kMostDecimals + 1] = {1,      10,      100,
 
 // A pixel value to decimals digits after the point, as the whole number of
 // 10^-decimals it is: k = h x 10^decimals in double, rounded half away from
-// zero as RoundToInt32 rounds. The range saturates as whole pixels do: NaN
-// and everything at or below -2147483648 give -2147483648 x 10^decimals,
-// everything at or above 2147483647 gives 2147483647 x 10^decimals. With 0
-// decimals it is RoundToInt32(h).
+// zero exactly (std::round: the largest double below a half, which
+// h + 0.5 would carry up, stays below). The range saturates as whole pixels
+// do: NaN and everything at or below -2147483648 give -2147483648 x
+// 10^decimals, everything at or above 2147483647 gives 2147483647 x
+// 10^decimals. With 0 decimals it is RoundToInt32(h), byte for byte what the
+// plug-in has always written.
 inline std::int64_t RoundToDecimals(double h, int decimals) noexcept {
+  if (decimals == 0) return RoundToInt32(h);
   const double scale = static_cast<double>(kTenTo[decimals]);
   const double s = h * scale;
-  const double r = s >= 0.0 ? std::trunc(s + 0.5) : std::trunc(s - 0.5);
+  const double r = std::round(s);
   if (std::isnan(r) || r <= -2147483648.0 * scale) return INT32_MIN * kTenTo[decimals];
   if (r >= 2147483647.0 * scale) return INT32_MAX * kTenTo[decimals];
   return static_cast<std::int64_t>(r);

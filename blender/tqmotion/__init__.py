@@ -27,7 +27,7 @@ from bpy.props import BoolProperty, EnumProperty, IntProperty, PointerProperty, 
 
 from .common import FORMATS, MODE_ITEMS, ExportError
 from .panel import VIEW3D_PT_tqmotion
-from .properties import DECIMALS, TQMOTION_AP_preferences, TQMOTION_PG_settings
+from .properties import DECIMALS, DISTORT, TQMOTION_AP_preferences, TQMOTION_PG_settings
 from .worker import start_export
 
 TQHOST_TIMEOUT = 600  # seconds, for a run without a window to cancel it from
@@ -45,6 +45,7 @@ class TQMOTION_OT_export_tracks(bpy.types.Operator):
                                                         "separated; empty: the selection")
     mode: EnumProperty(name="Mode", items=MODE_ITEMS, default="ORIGIN")
     decimals: IntProperty(**DECIMALS)
+    distort: BoolProperty(**DISTORT)
     formats: StringProperty(name="Copies", description="Compositor copies, comma separated: "
                                                        + ", ".join(n for n, _, _ in FORMATS))
     pattern: StringProperty(name="File", default="{target}.txt")
@@ -56,7 +57,7 @@ class TQMOTION_OT_export_tracks(bpy.types.Operator):
         if not self.browse:
             return self.execute(context)
         settings = context.scene.tqmotion
-        for name in ("mode", "pattern", "decimals"):
+        for name in ("mode", "pattern", "decimals", "distort"):
             if not self.properties.is_property_set(name):
                 setattr(self, name, getattr(settings, name))
         if not self.properties.is_property_set("directory"):
@@ -66,7 +67,7 @@ class TQMOTION_OT_export_tracks(bpy.types.Operator):
         return {"RUNNING_MODAL"}
 
     def draw(self, context):
-        for name in ("targets", "mode", "decimals", "pattern"):
+        for name in ("targets", "mode", "decimals", "distort", "pattern"):
             self.layout.prop(self, name)
         self.layout.label(text="Compositor copies:")
         grid = self.layout.grid_flow(columns=3, even_columns=True, align=True)
@@ -80,7 +81,7 @@ class TQMOTION_OT_export_tracks(bpy.types.Operator):
             formats = [f.strip() for f in self.formats.split(",") if f.strip()]
         else:  # File > Export edits the scene's copies in its side bar
             formats = [n for n, _, _ in FORMATS if n in settings.formats]
-        chosen = {n: value(n) for n in ("directory", "mode", "pattern", "decimals")}
+        chosen = {n: value(n) for n in ("directory", "mode", "pattern", "decimals", "distort")}
         if self.browse:  # from File > Export: remembered for the next time
             for name, v in chosen.items():
                 setattr(settings, name, v)

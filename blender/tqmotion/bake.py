@@ -9,8 +9,11 @@ host's camera space is Blender's. A camera switched by timeline markers, a
 parent that scales and shears the camera, a mirrored camera: all of it is in
 the points, none of it needs the host's rigid camera to express it.
 
-The focal length is on the host's 35-unit film width: 35 x lens / the width
-of the sensor that spans the image horizontally.
+Each frame's points go through a map of camera space (lens.py) under which
+the host's projection, through the plate the scene file's camera carries
+(the shot's shift and pixel aspect, or a movie clip's lens), lands where
+Blender's does; the focal length is the host's lens factor as a focal length
+on its 35-unit film.
 """
 
 import array
@@ -21,44 +24,9 @@ import re
 import mathutils
 
 from .common import ExportError, frame_rate, image_size, shot_range
+from .lens import clip_plate, frame_lines, rendered_plate
 
 GEOMETRY_TYPES = {"MESH", "CURVE", "SURFACE", "FONT", "META"}
-
-
-def frame_extents(cam, render):
-    """Half the frame's width and height at a distance of 1, as Blender's
-    view_frame and world_to_camera_view take them: shaped by the resolution
-    before its percentage (1920 x 1080 at 33% frames 1920:1080 on 633 x 356
-    pixels). Under Auto the sensor width spans the larger side."""
-    rx, ry = render.resolution_x, render.resolution_y
-    fit = cam.sensor_fit
-    sensor = cam.sensor_height if fit == "VERTICAL" else cam.sensor_width
-    if fit == "AUTO":
-        fit = "HORIZONTAL" if rx >= ry else "VERTICAL"
-    half = sensor / (2.0 * cam.lens)
-    return (half, half * ry / rx) if fit == "HORIZONTAL" else (half * rx / ry, half)
-
-
-def image_map(tx, ty, width, height):
-    """The map from Blender's camera space to the host's under which the host
-    puts each point where world_to_camera_view puts it, with the host's lens
-    factor at tx (its focal length 35 / (2 tx) on its 35-unit film).
-
-    The host takes floor(W / 2) for both the image's centre and its half
-    width, and the height's scale from the width (the aspect W / H); Blender
-    W / 2 and the frame's own height ty. So x is scaled by W / (2 floor(W / 2))
-    and moved, in proportion to its depth, by the difference of the centres;
-    y likewise with its own scale. For an even size framed in the shape of
-    its pixels, the identity."""
-    hw, hh = width // 2, height // 2
-    if hw == 0 or hh == 0:
-        raise ExportError(f"The image is {width} x {height} pixels; tracks need at least 2 x 2")
-    return mathutils.Matrix((
-        (width / (2 * hw), 0.0, tx * (hw - width / 2) / hw, 0.0),
-        (0.0, height * height * tx / (2 * ty * width * hh),
-         tx * height * (hh - height / 2) / (width * hh), 0.0),
-        (0.0, 0.0, 1.0, 0.0),
-        (0.0, 0.0, 0.0, 1.0)))
 
 
 def model_centre(ob, depsgraph):
@@ -87,28 +55,28 @@ def check_camera(camera, frame):
     if cam.type != "PERSP":
         raise ExportError(f"The camera '{camera.name}' is not perspective ({cam.type.lower()})"
                           "; only a perspective camera gives screen tracks")
-    if cam.shift_x != 0 or cam.shift_y != 0:
-        raise ExportError(f"The camera '{camera.name}' has a lens shift at frame {frame}; "
-                          "set Shift X and Y to 0 for screen tracks")
 
 
-def camera_space(camera, frame, render, width, height):
+def camera_space(camera, frame, render, plate, width, height):
     """(the map from world to the host's camera space, the focal length)."""
     check_camera(camera, frame)
-    tx, ty = frame_extents(camera.data, render)
+    lines, half_width = frame_lines(camera.data, render, width, height)
+    lens = plate.lens or half_width
     normalised = camera.matrix_world.normalized()
     if abs(normalised.to_3x3().determinant()) < 1e-12:
         raise ExportError(f"The camera '{camera.name}' is flattened at frame {frame} (a scale of "
                           "0 on an axis); it sees no image")
-    return image_map(tx, ty, width, height) @ normalised.inverted(), 35.0 / (2.0 * tx)
+    return (plate.camera_map(lines, width, height, lens) @ normalised.inverted(),
+            35.0 / (2.0 * lens))
 
 
 class Bake:
     """The per-frame points of the targets and the cameras that saw them."""
 
-    def __init__(self, context, targets, mode):
+    def __init__(self, context, targets, mode, distort=False):
         self.context, self.targets, self.mode = context, targets, mode
         self.scene = context.scene
+        self.distort, self.plate = distort, None
         self.points = [array.array("d") for _ in targets]  # x, y, z a frame
         self.focal = []
         self.cameras = []  # [name, first frame, last frame]
@@ -128,7 +96,12 @@ class Bake:
 
     def frame(self, frame, spec, width, height):
         camera = self.scene.camera
-        to_camera, focal = camera_space(camera, frame, self.scene.render, width, height)
+        if self.plate is None:
+            check_camera(camera, frame)
+            self.plate = (clip_plate(self.scene, width, height) if self.distort else
+                          rendered_plate(camera.data, self.scene.render, width, height))
+        to_camera, focal = camera_space(camera, frame, self.scene.render, self.plate, width,
+                                        height)
         self.focal.append([frame, focal])
         if self.cameras and self.cameras[-1][0] == camera.name:
             self.cameras[-1][2] = frame
@@ -146,11 +119,7 @@ class Bake:
 
     def run(self):
         scene = self.scene
-        render = scene.render
-        if render.pixel_aspect_x != render.pixel_aspect_y:
-            raise ExportError("The pixel aspect is not 1:1 (Output Properties > Format); tracks "
-                              "are made for square pixels")
-        width, height = image_size(render)
+        width, height = image_size(scene.render)
         start, end = shot_range(scene)
         progress = self.context.window_manager
         saved = scene.frame_current, scene.frame_subframe
@@ -183,7 +152,7 @@ class Bake:
         """The scene file's text. Its keys are written by hand: json's encoder
         takes longer than the whole bake."""
         camera = {"type": "camera", "name": self.camera_name(),
-                  "focalLength": {"keys": self.focal},
+                  "focalLength": {"keys": self.focal}, **self.plate.keys(),
                   "output": {"width": width, "height": height, "startFrame": start,
                              "endFrame": end}}
         objects = [camera]

@@ -207,7 +207,7 @@ class ExportJob:
 
     def staged(self, said):
         """The file tqhost named, relative to its folder: the whole text, or
-        the text before a note in brackets ("x.3de (frames moved by 1)")."""
+        the text before a note in brackets ("x.3de (3de frames 1.. are the shot's 1001..)")."""
         cuts = [len(said)] + [i for i in range(len(said)) if said.startswith(" (", i)]
         for cut in cuts:
             rel = os.path.relpath(os.path.join(self.staging, said[:cut]), self.staging)

@@ -50,6 +50,11 @@ class VIEW3D_PT_tqmotion(bpy.types.Panel):
         targets = self.draw_targets(context)
         layout.prop(settings, "mode", expand=True)
         layout.prop(settings, "decimals")
+        layout.prop(settings, "distort")
+        if settings.distort:
+            clip = context.scene.active_clip
+            layout.label(text=f"Lens of {clip.name}" if clip else "No active movie clip",
+                         icon="TRACKER" if clip else "ERROR")
         layout.prop(settings, "directory")
         layout.prop(settings, "pattern")
         layout.label(text="Compositor copies:")

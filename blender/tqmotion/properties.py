@@ -3,10 +3,14 @@
 import shutil
 
 import bpy
-from bpy.props import EnumProperty, IntProperty, StringProperty
+from bpy.props import BoolProperty, EnumProperty, IntProperty, StringProperty
 
 from .common import DECIMALS_DEFAULT, FORMATS, MODE_ITEMS
 
+DISTORT = dict(name="Distort to the clip's lens", default=False,
+               description="Put each track on the plate as the active movie clip's lens shot it "
+                           "(its tracking camera's distortion, principal point, focal length and "
+                           "pixel aspect), where the Movie Distortion node puts the render")
 DECIMALS = dict(name="Decimals", min=0, max=6, default=DECIMALS_DEFAULT,
                 description="Digits after the point of every X and Y (0: whole pixels)")
 
@@ -42,3 +46,4 @@ class TQMOTION_PG_settings(bpy.types.PropertyGroup):
     decimals: IntProperty(**DECIMALS)
     formats: EnumProperty(name="Copies", items=format_items(), options={"ENUM_FLAG"}, default=set(),
                           description="Copies in compositors' formats beside each track")
+    distort: BoolProperty(**DISTORT)

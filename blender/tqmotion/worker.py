@@ -44,7 +44,8 @@ def output_folder(directory, pattern, formats):
     return os.path.abspath(bpy.path.abspath(os.path.expanduser(directory)))
 
 
-def start_export(context, directory, targets_text, mode, formats, pattern, decimals):
+def start_export(context, directory, targets_text, mode, formats, pattern, decimals,
+                 distort=False):
     """Bakes the shot and starts tqhost on it: the running ExportJob."""
     scene = context.scene
     if scene.camera is None:
@@ -54,7 +55,7 @@ def start_export(context, directory, targets_text, mode, formats, pattern, decim
     tqhost = find_tqhost(context)
     if not 0 <= decimals <= 6:
         raise ExportError(f"Decimals {decimals}: give 0 to 6")
-    bake = Bake(context, targets, mode)
+    bake = Bake(context, targets, mode, distort)
     try:
         text = bake.run()
     except ValueError as e:

@@ -7,58 +7,13 @@
 namespace tq::app {
 namespace {
 
-HBone* FindBone(HBone* bone, const std::string& name) {
-  for (; bone != nullptr; bone = bone->GetSiblingBone()) {
-    if (name == bone->GetName()) return bone;
-    if (HBone* found = FindBone(bone->GetChildBone(), name)) return found;
-  }
-  return nullptr;
-}
-
-void AddCorner(Vector& sum, HCP* corner) {
-  sum += corner->GetHead()->GetModelPosition();
-}
-
-// The model centre as the export fixes it: the patch corners' mean, summed
-// in the same order in single precision.
-Vector ModelCentre(HModelCache* cache) {
-  cache->FindPatches();
-  Vector sum(0.0f, 0.0f, 0.0f);
-  int divisor = 0;
-  for (int i = 0; i < cache->GetPatchCount(); ++i, divisor += 4) {
-    HPatch* p = cache->GetPatch(static_cast<unsigned int>(i));
-    for (HCP* corner : {p->GetCP1(), p->GetCP2(), p->GetCP3(), p->GetCP4()}) AddCorner(sum, corner);
-  }
-  for (HPatch5* p = cache->GetHeadPatch5(); p != nullptr; p = p->GetNextPatch5(), divisor += 5) {
-    for (HCP* corner : {p->GetCP1(), p->GetCP2(), p->GetCP3(), p->GetCP4(), p->GetCP5()})
-      AddCorner(sum, corner);
-  }
-  if (divisor == 0) return sum;
-  sum /= static_cast<float>(divisor);
-  return sum;
-}
-
-// The run's fixed offset; false when its group or bone is not found.
-bool Offset(HQuorObject* object, const std::string& mode, Vector& offset) {
+// The run's fixed offset from the target's origin; false when its group or
+// bone is not found.
+bool Offset(HQuorObject* object, const RunTarget& run, Vector& offset) {
   offset = Vector(0.0f, 0.0f, 0.0f);
-  if (mode.empty()) return true;
+  if (run.mode->offset == nullptr) return true;
   if (object->GetObjectType() != ObjectType::kModel) return false;
-  auto* model = static_cast<HModel*>(object);
-  if (mode == "model centre") {
-    offset = ModelCentre(model->GetCache());
-    return true;
-  }
-  if (mode.rfind("group ", 0) == 0 && model->GetChildGroupContainer() != nullptr) {
-    for (HGroup* g = model->GetChildGroupContainer()->GetChildGroup(); g != nullptr;
-         g = static_cast<HGroup*>(g->GetSibling())) {
-      if (mode.substr(6) == g->GetName()) return offset = g->GetMatrix().GetTranslate(), true;
-    }
-  }
-  if (mode.rfind("bone ", 0) == 0 && model->GetChildBoneContainer() != nullptr) {
-    if (HBone* b = FindBone(model->GetChildBoneContainer()->GetChildBone(), mode.substr(5)))
-      return offset = b->GetPivot(), true;
-  }
-  return false;
+  return run.mode->offset(static_cast<HModel*>(object), run.part, offset);
 }
 
 }  // namespace
@@ -71,7 +26,7 @@ std::vector<bool> FramesBehindCamera(tq::scene::Scene& scene, const RunTarget& r
     camera = camera->GetNextCameraInChor();
   auto* object = static_cast<HBone*>(scene.FindObject(run.target));
   Vector offset;
-  if (camera == nullptr || object == nullptr || !Offset(object, run.mode, offset)) return {};
+  if (camera == nullptr || object == nullptr || !Offset(object, run, offset)) return {};
   CameraFrames own;
   CameraFrames& frames = kept != nullptr ? *kept : own;
   if (frames.camera != camera || frames.start != start || frames.fps != fps ||
@@ -96,14 +51,16 @@ std::vector<bool> FramesBehindCamera(tq::scene::Scene& scene, const RunTarget& r
   for (std::size_t i = 0; i < count; ++i, frame += 1.0f) {
     const Time t = tq::scene::RunFrameTicks(frame, fps);
     Vector point = o->GetTranslate()->GetValue(t);
-    if (!run.mode.empty()) point += Matrix34(o->GetRotate()->GetValue(t)) * offset;
+    if (run.mode->offset != nullptr) point += Matrix34(o->GetRotate()->GetValue(t)) * offset;
     const Vector q = frames.inverses[i] * point;
     behind.push_back(q.z > 0.0f);
     if (beyond != nullptr && fold2 != HUGE_VAL) {
       const double depth = -static_cast<double>(q.z);
       const double sx = static_cast<double>(q.x) / depth;
       const double sy = -static_cast<double>(q.y) / depth;
-      (*beyond)[i] = !(sx * sx + sy * sy < fold2);
+      // Not a point at the camera or in its image plane: those are told as such.
+      const double r2 = sx * sx + sy * sy;
+      (*beyond)[i] = std::isfinite(r2) && r2 >= fold2;
     }
   }
   return behind;

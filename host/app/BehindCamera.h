@@ -7,15 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "host/app/Modes.h"
 #include "host/scene/Scene.h"
 
 namespace tq::app {
 
 // The run as its dialog ended: the names shown in the camera and object
-// lists, and the mode ("" for the origin, "model centre", "group NAME",
-// "bone NAME").
+// lists, the mode and its group or bone.
 struct RunTarget {
-  std::string camera, target, mode;
+  std::string camera, target;
+  const TargetMode* mode;
+  std::string part;
 };
 
 // A camera's inverse matrices at a run's frames, kept for the next run of

@@ -94,6 +94,14 @@ int Refuse(std::ostream& err, const std::string& why) {
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+  std::string tryHelp = "tqhost --help";  // the help a usage error points to
+  for (const std::string& arg : args) {
+    const auto& table = CommandTable();
+    if (std::any_of(table.begin(), table.end(), [&](const Command* c) { return arg == c->name; })) {
+      tryHelp = "tqhost " + arg + " --help";
+      break;
+    }
+  }
   try {
     const ParsedArgs a = ParseArgs(args, AllTables());
     const std::string name = a.positional.empty() ? "" : a.positional[0];
@@ -111,7 +119,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     const std::string pluginPath = a.Value("--plugin", DefaultPluginPath());
     return command.run({rest, a, pluginPath, out, err});
   } catch (const UsageError& e) {
-    err << "tqhost: " << e.what << "\nTry 'tqhost --help'.\n";
+    err << "tqhost: " << e.what << "\nTry '" << tryHelp << "'.\n";
     return 2;
   } catch (const std::bad_alloc&) {
     // Every file is replaced only once complete: none is half-written.

@@ -47,14 +47,14 @@ int MillisecondsLeft(Clock::time_point deadline) {
 
 // Runs one program with text on its standard input: it must take it all and
 // exit 0 in time.
-scene::Status Feed(const std::string& path, const ClipboardProgram& program,
-                   const std::string& text, int seconds) {
+Status Feed(const std::string& path, const ClipboardProgram& program, const std::string& text,
+            int seconds) {
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return scene::Fail(std::strerror(errno));
+  if (pipe2(fds, O_CLOEXEC) != 0) return Fail(std::strerror(errno));
   const pid_t child = fork();
   if (child < 0) {
     close(fds[0]), close(fds[1]);
-    return scene::Fail(std::strerror(errno));
+    return Fail(std::strerror(errno));
   }
   if (child == 0) {
     // Its output goes nowhere: a program that keeps it open (xclip stays to
@@ -104,8 +104,8 @@ scene::Status Feed(const std::string& path, const ClipboardProgram& program,
       kill(child, SIGKILL);
       waitpid(child, &status, 0);
       close(fds[0]);
-      return scene::Fail(
-          why.empty() ? "it did not finish within " + std::to_string(seconds) + " seconds" : why);
+      return Fail(why.empty() ? "it did not finish within " + std::to_string(seconds) + " seconds"
+                              : why);
     }
     poll(nullptr, 0, 10);
   }
@@ -113,12 +113,12 @@ scene::Status Feed(const std::string& path, const ClipboardProgram& program,
   const bool left = ioctl(fds[0], FIONREAD, &unread) == 0 && unread > 0;
   close(fds[0]);
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && why.empty() && left)
-    return scene::Fail("it exited without reading all the data");
-  if (!why.empty()) return scene::Fail(why);
+    return Fail("it exited without reading all the data");
+  if (!why.empty()) return Fail(why);
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {};
   if (WIFEXITED(status))
-    return scene::Fail("it failed with exit status " + std::to_string(WEXITSTATUS(status)));
-  return scene::Fail("it was ended by signal " + std::to_string(WTERMSIG(status)));
+    return Fail("it failed with exit status " + std::to_string(WEXITSTATUS(status)));
+  return Fail("it was ended by signal " + std::to_string(WTERMSIG(status)));
 }
 
 }  // namespace
@@ -129,14 +129,13 @@ const std::vector<ClipboardProgram>& ClipboardPrograms() {
   return programs;
 }
 
-scene::Result<std::string> CopyToClipboard(const std::string& text,
-                                           const std::vector<ClipboardProgram>& programs,
-                                           int seconds) {
+Result<std::string> CopyToClipboard(const std::string& text,
+                                    const std::vector<ClipboardProgram>& programs, int seconds) {
   std::string error;
   for (const ClipboardProgram& program : programs) {
     const std::string path = FindOnPath(program.name);
     if (path.empty()) continue;
-    const scene::Status fed = Feed(path, program, text, seconds);
+    const Status fed = Feed(path, program, text, seconds);
     if (fed) return program.name;
     error += (error.empty() ? "" : "; ") + program.name + ": " + fed.error;
   }
@@ -145,7 +144,7 @@ scene::Result<std::string> CopyToClipboard(const std::string& text,
     for (const ClipboardProgram& p : programs) names += (names.empty() ? "" : " or ") + p.name;
     error = "no clipboard program (install " + names + ")";
   }
-  return scene::Fail(error);
+  return Fail(error);
 }
 
 }  // namespace tq::app

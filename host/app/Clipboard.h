@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/scene/Result.h"
+#include "host/fileio/Result.h"
 
 namespace tq::app {
 
@@ -23,7 +23,7 @@ const std::vector<ClipboardProgram>& ClipboardPrograms();
 // Hands text to the first program that takes it whole and exits 0 within
 // seconds; answers its name, or why not (every program's failure, or that
 // none is installed).
-scene::Result<std::string> CopyToClipboard(
+Result<std::string> CopyToClipboard(
     const std::string& text, const std::vector<ClipboardProgram>& programs = ClipboardPrograms(),
     int seconds = 5);
 

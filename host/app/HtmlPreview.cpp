@@ -184,7 +184,7 @@ void AppendPageData(std::string& out, const HtmlPage& page) {
 
 }  // namespace
 
-scene::Result<PlatePattern> ParsePlate(const std::string& pattern) {
+Result<PlatePattern> ParsePlate(const std::string& pattern) {
   PlatePattern plate;
   std::string head, tail;
   std::string* part = &head;
@@ -207,7 +207,7 @@ scene::Result<PlatePattern> ParsePlate(const std::string& pattern) {
           pattern.substr(i + 1 + (zero ? 1 : 0), end - i - 1 - (zero ? 1 : 0));
       if (end >= pattern.size() || pattern[end] != 'd' || (!zero && !width.empty()) ||
           (zero && width.empty())) {
-        return scene::Fail("a '%' must begin %d, %0Nd or %% (write '%%' for a '%' of the name)");
+        return Fail("a '%' must begin %d, %0Nd or %% (write '%%' for a '%' of the name)");
       }
       ++end;
       digits = width.empty() ? 0 : (width.size() > 2 ? 99 : std::stoi(width));
@@ -216,10 +216,10 @@ scene::Result<PlatePattern> ParsePlate(const std::string& pattern) {
       continue;
     }
     if (part == &tail) {
-      return scene::Fail("more than one frame field (#### or %04d)");
+      return Fail("more than one frame field (#### or %04d)");
     }
     if (digits > 32) {
-      return scene::Fail("a frame field of more than 32 digits");
+      return Fail("a frame field of more than 32 digits");
     }
     plate.digits = digits;
     part = &tail;

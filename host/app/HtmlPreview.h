@@ -41,7 +41,7 @@ struct PlatePattern {
 // A plate pattern as the user writes it ("plate.####.jpg", "plate.%04d.jpg",
 // "shot/plate.%d.png", "still.jpg"); refused when it has more than one
 // frame field or a '%' that is not %d, %0Nd or %%.
-scene::Result<PlatePattern> ParsePlate(const std::string& pattern);
+Result<PlatePattern> ParsePlate(const std::string& pattern);
 
 struct HtmlPage {
   std::string camera;

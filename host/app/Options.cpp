@@ -1,5 +1,7 @@
 #include "host/app/Options.h"
 
+#include "host/app/Modes.h"
+
 #include "host/app/Formats.h"
 
 #include <algorithm>
@@ -33,6 +35,13 @@ const std::vector<Option>& ExportOptions() {
        "one file a target (a mode and a group or bone may follow its name)",
        true},
       {"--all-targets", nullptr, nullptr, "one run and one file for every listed object"},
+      {"--corner-pin", nullptr, "BL,BR,TR,TL",
+       "four targets (each as --target takes it) tracked as a corner pin, in the order "
+       "bottom-left, bottom-right, top-right, top-left: --also nuke, nuke-node or ae without "
+       "{target} writes the pin (Nuke's CornerPin2D, After Effects' Corner Pin)"},
+      {"--pin-from", nullptr, "first-frame|image",
+       "a Nuke corner pin's from points: the four points at the first frame, or the image's "
+       "corners (default: first-frame)"},
       {"--mode", nullptr, "MODE", modeHelp.c_str()},
       {"--group", nullptr, "NAME",
        "pick the model's group (alone, it means --mode group-center; default: the first)"},
@@ -86,31 +95,24 @@ const std::vector<Option>& ImportOptions() {
   return options;
 }
 
+const std::vector<Option>& InfoOptions() {
+  static const std::vector<Option> options = {
+      {"--json", nullptr, nullptr,
+       "the same as one JSON document for pipelines, its fields documented and kept"},
+  };
+  return options;
+}
+
 const std::vector<Option>& ConvertOptions() {
   static const std::string toHelp = "the format: " + FormatNames(" or ");
   static const std::vector<Option> options = {
       {"--to", nullptr, "FORMAT", toHelp.c_str()},
       {"--first-frame", nullptr, "N",
        "the frame of the track's first line (default: its start frame, 0 for the plug-in's "
-       "file; 3de moves a track that starts below 1 to start at 1)"},
+       "file; 3de counts from 1 at the track's first frame)"},
       {"--name", nullptr, "NAME", "the track's name (shake, 3de, json; default: the file's name)"},
   };
   return options;
-}
-
-const std::vector<std::string>& Modes() {
-  static const std::vector<std::string> modes = {"origin", "model-center", "group-center", "bone"};
-  return modes;
-}
-
-std::string ModeNames(const char* separator, const char* last) {
-  std::string names;
-  const auto& modes = Modes();
-  for (std::size_t i = 0; i < modes.size(); ++i) {
-    if (i > 0) names += i + 1 == modes.size() && last != nullptr ? last : separator;
-    names += modes[i];
-  }
-  return names;
 }
 
 std::string OptionUsage(const Option& option) {
@@ -161,6 +163,41 @@ const Option* Find(const std::string& spelling,
   return nullptr;
 }
 
+// The edits (insert, delete, change a letter, swap two neighbours) from a
+// to b.
+std::size_t Distance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min(
+          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// "unknown option --taget; did you mean --target?": the nearest option
+// when it is a slip (at most 2 edits, and fewer than a third of the name).
+std::string Unknown(const std::string& spelling,
+                    const std::vector<const std::vector<Option>*>& tables) {
+  std::string nearest;
+  std::size_t best = 3;
+  for (const auto* table : tables) {
+    for (const Option& option : *table) {
+      const std::size_t d = Distance(spelling, option.name);
+      if (d < best && d * 3 < spelling.size()) {
+        best = d;
+        nearest = option.name;
+      }
+    }
+  }
+  return "unknown option " + spelling + (nearest.empty() ? "" : "; did you mean " + nearest + "?");
+}
+
 }  // namespace
 
 ParsedArgs ParseArgs(const std::vector<std::string>& args,
@@ -193,7 +230,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args,
       hasAttached = true;
     }
     const Option* option = Find(spelling, tables);
-    if (option == nullptr) throw UsageError{"unknown option " + spelling};
+    if (option == nullptr) throw UsageError{Unknown(spelling, tables)};
     const std::string name = option->name;
     if (parsed.Has(name) && !option->repeatable) throw UsageError{name + " is given twice"};
     if (option->value == nullptr) {

@@ -32,14 +32,10 @@ const std::vector<Option>& GlobalOptions();
 const std::vector<Option>& ExportOptions();
 // Options of reading a glTF scene (info, export, dialog, import).
 const std::vector<Option>& ImportOptions();
+// Options of tqhost info (--json).
+const std::vector<Option>& InfoOptions();
 // Options of tqhost convert (with --width, --height, --fps and -o).
 const std::vector<Option>& ConvertOptions();
-
-// The target modes as --mode takes them, in the order of the dialog's radio
-// buttons (origin, model-center, group-center, bone), and joined for
-// messages ("origin, model-center, group-center or bone").
-const std::vector<std::string>& Modes();
-std::string ModeNames(const char* separator = ", ", const char* last = nullptr);
 
 struct ParsedArgs {
   std::map<std::string, std::string> values;              // by the option's name; "" for a switch

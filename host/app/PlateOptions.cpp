@@ -38,7 +38,14 @@ std::string Number(double v) {
 
 void ApplyPlateOptions(const ParsedArgs& a, tq::scene::Scene* scene) {
   if (!a.Has("--film-offset") && !a.Has("--pixel-aspect") && !a.Has("--distortion")) return;
-  const auto each = [&](auto&& set) {
+  // Each option's values on a plain plate first: what no real camera has is
+  // refused, naming the option.
+  const auto each = [&](const char* option, auto&& set) {
+    HPlate alone;
+    set(alone);
+    if (const std::string why = alone.Unreal(); !why.empty())
+      throw UsageError{std::string(option) + " must give " + why + ", not '" + a.Value(option) +
+                       "'"};
     if (scene == nullptr) return;
     for (HCamera* c = scene->Chor()->GetChildCamera(); c != nullptr; c = c->GetNextCameraInChor()) {
       if (a.Has("--camera") && a.Value("--camera") != c->GetName()) continue;
@@ -50,15 +57,12 @@ void ApplyPlateOptions(const ParsedArgs& a, tq::scene::Scene* scene) {
   if (a.Has("--film-offset")) {
     const auto xy = Numbers("--film-offset", a.Value("--film-offset"), {2},
                             "X,Y (fractions of the image's width)");
-    each([&](HPlate& p) { p.offsetX = xy[0], p.offsetY = xy[1]; });
+    each("--film-offset", [&](HPlate& p) { p.offsetX = xy[0], p.offsetY = xy[1]; });
   }
   if (a.Has("--pixel-aspect")) {
     const auto aspect = Numbers("--pixel-aspect", a.Value("--pixel-aspect"), {1},
                                 "a pixel's width over its height, a number above 0");
-    if (!(aspect[0] > 0))
-      throw UsageError{"--pixel-aspect must be a number above 0, not '" +
-                       a.Value("--pixel-aspect") + "'"};
-    each([&](HPlate& p) { p.pixelAspect = aspect[0]; });
+    each("--pixel-aspect", [&](HPlate& p) { p.pixelAspect = aspect[0]; });
   }
   if (a.Has("--distortion")) {
     const std::string given = a.Value("--distortion");
@@ -71,9 +75,10 @@ void ApplyPlateOptions(const ParsedArgs& a, tq::scene::Scene* scene) {
                        "' is not known; brown is (brown:K1,K2[,P1,P2[,K3]])"};
     }
     auto k = Numbers("--distortion", given.substr(colon + 1), {2, 4, 5},
-                "brown:K1,K2, brown:K1,K2,P1,P2 or brown:K1,K2,P1,P2,K3");
+                     "brown:K1,K2, brown:K1,K2,P1,P2 or brown:K1,K2,P1,P2,K3");
     k.resize(5, 0.0);
-    each([&](HPlate& p) { p.k1 = k[0], p.k2 = k[1], p.p1 = k[2], p.p2 = k[3], p.k3 = k[4]; });
+    each("--distortion",
+         [&](HPlate& p) { p.k1 = k[0], p.k2 = k[1], p.p1 = k[2], p.p2 = k[3], p.k3 = k[4]; });
   }
 }
 

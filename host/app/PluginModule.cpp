@@ -19,13 +19,13 @@ void Resolve(HMODULE module, const char* name, F& out, std::string& missing) {
 }
 }  // namespace
 
-scene::Result<std::unique_ptr<PluginModule>> PluginModule::Load(const std::string& path,
-                                                                std::string* warning) {
+Result<std::unique_ptr<PluginModule>> PluginModule::Load(const std::string& path,
+                                                         std::string* warning) {
   auto cannot = [&](const std::string& why) {
-    return scene::Fail("cannot load the plug-in " + path + ": " + why);
+    return Fail("cannot load the plug-in " + path + ": " + why);
   };
   if (path.empty())
-    return scene::Fail(
+    return Fail(
         "cannot find the plug-in: tqhost cannot tell its own folder (is /proc mounted?); give "
         "--plugin PATH");
   struct stat st;

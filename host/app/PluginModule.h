@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/framework/Types.h"
-#include "host/scene/Result.h"
+#include "host/fileio/Result.h"
 #include "host/scene/Scene.h"
 #include "math/String.h"
 
@@ -30,8 +30,8 @@ class PluginModule {
   // object, lacks an entry point or a hook fails; a plug-in whose hook failed
   // is closed again without further calls.
   // warning: set when the plug-in's resource library exists but was refused.
-  static scene::Result<std::unique_ptr<PluginModule>> Load(const std::string& path,
-                                                           std::string* warning = nullptr);
+  static Result<std::unique_ptr<PluginModule>> Load(const std::string& path,
+                                                    std::string* warning = nullptr);
   // Runs DllMain and RawDllMain with reason 0, then closes the library.
   ~PluginModule();
   PluginModule(const PluginModule&) = delete;

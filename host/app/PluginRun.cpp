@@ -37,7 +37,7 @@ void UseDecimals(const ParsedArgs& args) {
   const std::string given = args.Value("--decimals", "0");
   int decimals = -1;
   const auto [end, ec] = std::from_chars(given.data(), given.data() + given.size(), decimals);
-  if (ec != std::errc() || end != given.data() + given.size() || decimals < 0 ||
+  if (ec != std::errc() || end != given.data() + given.size() || given[0] == '-' ||
       decimals > kMostDecimals) {
     throw UsageError{"--decimals must be a whole number from 0 to 6, not '" + given + "'"};
   }
@@ -86,7 +86,7 @@ void Summarise(const std::vector<TrackPoint>& points, const std::vector<bool>& b
 // The frames of a run's track that lie behind its camera.
 std::vector<bool> Behind(tq::scene::Scene& scene, const DialogOutcome& o, std::size_t frames,
                          CameraFrames* kept, std::vector<bool>* beyond) {
-  return FramesBehindCamera(scene, {o.camera, o.target, o.mode}, o.start, frames,
+  return FramesBehindCamera(scene, {o.camera, o.target, o.mode, o.part}, o.start, frames,
                             scene.Project()->GetFPS(), kept, beyond);
 }
 

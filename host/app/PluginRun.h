@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dialog/ControlIds.h"
+#include "host/app/Modes.h"
 #include "host/app/BehindCamera.h"
 #include "host/app/Formats.h"
 #include "host/app/Options.h"
@@ -28,12 +29,17 @@ std::unique_ptr<PluginModule> LoadPlugin(const std::string& path, std::ostream& 
 // What the dialog showed when it ended: the names and numbers the summary
 // and the preview need. ran stays false when no dialog came up.
 struct DialogOutcome {
-  std::string camera, target, file, mode;
+  std::string camera, target, file;
+  const TargetMode* mode = &TargetModes().front();  // the radio button checked
+  std::string part;                                 // its group or bone, or ""
   int width = 0, height = 0;
   float start = 0, end = 0;
   INT_PTR result = -1;
   bool ran = false;
   int focus = 0;  // the control in focus at the end: the one a refusal was about
+
+  // The run as a preview names it ("model centre", "group NAME").
+  std::string ModeText() const { return ModeLabel(*mode, part); }
 
   void Capture(const CDialog& dialog) {
     HWND d = dialog.m_hWnd;
@@ -53,10 +59,11 @@ struct DialogOutcome {
       std::string text = GetWindowTextString(GetDlgItem(d, id));
       return text.erase(0, text.find_first_not_of(' '));  // a bone's indentation
     };
-    mode = checked(IDC_RADIO2)   ? "model centre"
-           : checked(IDC_RADIO3) ? "group " + selected(IDC_COMBO3)
-           : checked(IDC_RADIO4) ? "bone " + selected(IDC_COMBO4)
-                                 : "";
+    mode = &TargetModes().front();
+    for (const TargetMode& m : TargetModes()) {
+      if (checked(m.radio)) mode = &m;
+    }
+    part = mode->list != 0 ? selected(mode->list) : "";
     focus = GetDlgCtrlID(GetFocus());
   }
 };

@@ -205,8 +205,8 @@ class SvgPreview {
     const double y = bottom_ - 28 * unit_, span = right_ - left_ - 16 * unit_;
     svg_ << "<text x=\"" << left_ + 8 * unit_ << "\" y=\"" << y - 4 * unit_ << "\" font-size=\""
          << 9 * unit_ << "\" fill=\"#d73027\">" << count << " of " << points_.size()
-         << " frames could not be projected (the target at the camera or in its image "
-            "plane)</text>\n";
+         << " frames could not be projected (the target at the camera, in its image plane or "
+            "beyond where the lens's distortion holds)</text>\n";
     for (const TrackPoint& p : points_) {
       if (!Saturated(p)) continue;
       const double x =

@@ -13,28 +13,28 @@ namespace tq::app {
 
 // Saves text through the same never-half-written replace as a track; what
 // names the file in the message ("the preview ").
-scene::Status SaveText(const std::string& path, const std::string& text, const char* what) {
+Status SaveText(const std::string& path, const std::string& text, const char* what) {
   FileStream file;
   String name(path == "-" ? "/dev/stdout" : path.c_str());  // "-": standard output, in place
   file.Open(name, 0);
   file.Write(text.data(), static_cast<unsigned long>(text.size()));
   if (file.Close() != 0) return {};
-  return scene::Fail(fileio::Concat({"cannot write ", what, path, ": ", file.Error()}));
+  return Fail(fileio::Concat({"cannot write ", what, path, ": ", file.Error()}));
 }
 
 // A scene file, or a glTF file imported with the options given; the
 // importer's warnings are printed.
-scene::Result<std::unique_ptr<tq::scene::Scene>> LoadScene(
+Result<std::unique_ptr<tq::scene::Scene>> LoadScene(
     const std::string& path, const ParsedArgs& a, std::ostream& err,
     std::vector<tq::scene::GltfAnimation>* animations, std::vector<std::string>* inputs) {
   if (!tq::scene::IsGltfPath(path)) {
     auto loaded = tq::scene::LoadSceneFile(path);
-    if (!loaded) return scene::Fail(loaded.error);
+    if (!loaded) return Fail(loaded.error);
     if (a.Has("--fps")) {
       throw UsageError{"--fps applies to glTF files; this scene runs at " +
-                       FrameText(loaded.scene->Project()->GetFPS()) + " fps"};
+                       FrameText((*loaded)->Project()->GetFPS()) + " fps"};
     }
-    return std::move(loaded.scene);
+    return std::move(*loaded);
   }
   tq::scene::GltfOptions options;
   if (a.Has("--fps")) {
@@ -56,12 +56,16 @@ scene::Result<std::unique_ptr<tq::scene::Scene>> LoadScene(
     if (const auto start = framework::ParseFloat(a.Value("--start"))) options.firstFrame = *start;
   }
   auto imported = tq::scene::ImportGltfFile(path, options);
-  if (animations != nullptr) *animations = imported.animations;
-  if (inputs != nullptr) *inputs = imported.inputs;
-  for (const std::string& warning : imported.warnings)
+  if (!imported) {
+    if (animations != nullptr) animations->clear();
+    if (inputs != nullptr) inputs->clear();
+    return Fail(imported.error);
+  }
+  if (animations != nullptr) *animations = imported->animations;
+  if (inputs != nullptr) *inputs = imported->inputs;
+  for (const std::string& warning : imported->warnings)
     err << "tqhost: warning: " << warning << "\n";
-  if (!imported) return scene::Fail(imported.error);
-  return std::move(imported.scene);
+  return std::move(imported->scene);
 }
 
 }  // namespace tq::app

@@ -90,7 +90,7 @@ Workers::~Workers() {
   if (previousChild_ != SIG_ERR) std::signal(SIGCHLD, previousChild_);
 }
 
-scene::Result<std::string> Workers::Report(std::size_t k) {
+Result<std::string> Workers::Report(std::size_t k) {
   Child& c = children_[k - 1];
   std::string text;
   char block[1 << 16];
@@ -106,12 +106,12 @@ scene::Result<std::string> Workers::Report(std::size_t k) {
   }
   c.pid = 0;
   if (WIFSIGNALED(status))
-    return scene::Fail(std::string("its process was ended by signal ") +
-                       std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")");
+    return Fail(std::string("its process was ended by signal ") + std::to_string(WTERMSIG(status)) +
+                " (" + strsignal(WTERMSIG(status)) + ")");
   if (WIFEXITED(status) && WEXITSTATUS(status) == kOutOfMemory)
-    return scene::Fail("its process ran out of memory; no file was left half-written");
+    return Fail("its process ran out of memory; no file was left half-written");
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return scene::Fail("its process failed before it could report");
+    return Fail("its process failed before it could report");
   return text;
 }
 

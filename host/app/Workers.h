@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/scene/Result.h"
+#include "host/fileio/Result.h"
 
 namespace tq::app {
 
@@ -32,7 +32,7 @@ class Workers {
   bool Forked(std::size_t k) const { return children_[k - 1].pid > 0; }
   // The report of slice k (forked), once its child has ended; or why there
   // is none (the child was killed, or failed).
-  scene::Result<std::string> Report(std::size_t k);
+  Result<std::string> Report(std::size_t k);
 
  private:
   struct Child {

@@ -93,14 +93,12 @@ std::string RegularFile::Read(char* data, std::size_t n) const {
   return "";
 }
 
-InputFile ReadInputFile(const std::string& path, std::size_t limit, const char* what) {
-  InputFile result;
+Result<std::string> ReadInputFile(const std::string& path, std::size_t limit, const char* what) {
+  std::string text;
   const bool standardInput = path == "-";
   const std::string name = standardInput ? "standard input" : path;
-  auto fail = [&](const std::string& problem) {
-    result.text.clear();
-    result.error = name + ": " + problem;
-    return std::move(result);
+  auto fail = [&](const std::string& problem) -> Result<std::string> {
+    return Fail(name + ": " + problem);
   };
   std::size_t expected = 0;
   std::optional<RegularFile> file;
@@ -118,10 +116,10 @@ InputFile ReadInputFile(const std::string& path, std::size_t limit, const char* 
   }
   const std::string tooLarge = "larger than the " + Limit(limit) + " " + what + " may be";
   if (expected > limit) return fail(tooLarge);
-  if (const int err = ReadBounded(fd, limit, expected, result.text); err != 0)
+  if (const int err = ReadBounded(fd, limit, expected, text); err != 0)
     return fail(std::strerror(err));
-  if (result.text.size() > limit) return fail(tooLarge);
-  return result;
+  if (text.size() > limit) return fail(tooLarge);
+  return text;
 }
 
 }  // namespace tq::fileio

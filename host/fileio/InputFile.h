@@ -19,22 +19,19 @@
 #include <cstddef>
 #include <string>
 
+#include "host/fileio/Result.h"
+
 namespace tq::fileio {
 
 // The largest input read by default, as large as a scene file may be.
 inline constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
 
-struct InputFile {
-  std::string text;   // the whole input; "" on failure
-  std::string error;  // "NAME: problem", "" on success
-  explicit operator bool() const { return error.empty(); }
-};
-
 // path: a file, or "-" for standard input. limit: the most bytes accepted;
 // what: what the input is, for the message on one too large ("a track":
 // "larger than the 64 MiB a track may be").
-InputFile ReadInputFile(const std::string& path, std::size_t limit = kMaxInputBytes,
-                        const char* what = "a track");
+// The whole input, or "NAME: problem".
+Result<std::string> ReadInputFile(const std::string& path, std::size_t limit = kMaxInputBytes,
+                                  const char* what = "a track");
 
 // What a file that is not a regular one is, in words, from its st_mode:
 // "a folder", "a FIFO", "a device", "a socket", "a symbolic link" (lstat).

@@ -66,11 +66,11 @@ std::string PercentDecoded(const std::string& uri, const std::string& at) {
     const int hi = i + 2 < uri.size() ? hex(uri[i + 1]) : -1;
     const int lo = i + 2 < uri.size() ? hex(uri[i + 2]) : -1;
     if (hi < 0 || lo < 0 || (hi == 0 && lo == 0))
-      Fail(at, "expected a URI ('%' then two hex digits)");
+      ThrowFault(at, "expected a URI ('%' then two hex digits)");
     out += static_cast<char>(hi * 16 + lo);
     i += 2;
   }
-  if (out.find('\0') != std::string::npos) Fail(at, "expected a URI without NUL");
+  if (out.find('\0') != std::string::npos) ThrowFault(at, "expected a URI without NUL");
   return out;
 }
 
@@ -97,8 +97,8 @@ void CheckVersion(const json& doc) {
   }
   if (version.rfind("2.", 0) == 0) return;
   if (version.empty() || version[0] == '1')
-    Fail("asset.version", "glTF 1.0 is not read; export glTF 2.0");
-  Fail("asset.version", "glTF " + version + " is not read; export glTF 2.0");
+    ThrowFault("asset.version", "glTF 1.0 is not read; export glTF 2.0");
+  ThrowFault("asset.version", "glTF " + version + " is not read; export glTF 2.0");
 }
 
 void CheckExtensions(const json& doc) {
@@ -114,19 +114,19 @@ void CheckExtensions(const json& doc) {
         name == "KHR_animation_pointer")
       continue;
     if (name == "KHR_draco_mesh_compression") {
-      Fail("extensionsRequired",
-           "the extension " + name +
-               " (Draco mesh compression) is required, which this importer does not read; "
-               "export without compression (in Blender: untick Data > Compression)");
+      ThrowFault("extensionsRequired",
+                 "the extension " + name +
+                     " (Draco mesh compression) is required, which this importer does not read; "
+                     "export without compression (in Blender: untick Data > Compression)");
     }
     if (name == "EXT_meshopt_compression" || name == "KHR_meshopt_compression") {
-      Fail("extensionsRequired",
-           "the extension " + name +
-               " (meshopt compression) is required, which this importer does not read; "
-               "export without it (gltfpack without -c)");
+      ThrowFault("extensionsRequired",
+                 "the extension " + name +
+                     " (meshopt compression) is required, which this importer does not read; "
+                     "export without it (gltfpack without -c)");
     }
-    Fail("extensionsRequired",
-         "the extension " + name + " is required, which this importer does not read");
+    ThrowFault("extensionsRequired",
+               "the extension " + name + " is required, which this importer does not read");
   }
 }
 
@@ -138,8 +138,8 @@ void CheckCameras(const json& doc) {
     if (!c.is_object() || !c.contains("perspective") || !c["perspective"].is_object()) continue;
     const json& p = c["perspective"];
     if (p.contains("aspectRatio") && !(p["aspectRatio"].is_number() && p["aspectRatio"] > 0.0)) {
-      Fail(At("cameras", static_cast<int>(i)) + ".perspective.aspectRatio",
-           "expected a number above 0, or none (the image's width over its height)");
+      ThrowFault(At("cameras", static_cast<int>(i)) + ".perspective.aspectRatio",
+                 "expected a number above 0, or none (the image's width over its height)");
     }
   }
 }
@@ -198,7 +198,7 @@ bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prep
     if (b.contains("byteLength") && b["byteLength"].is_number_unsigned()) {
       length = b["byteLength"].get<std::uint64_t>();
       if (length > kMaxGltfBytes || total + length > kMaxGltfBytes)
-        Fail(at + ".byteLength", "expected the file and its buffers within 1 GiB in all");
+        ThrowFault(at + ".byteLength", "expected the file and its buffers within 1 GiB in all");
       total += length;
     }
     if (!b.contains("uri") || !b["uri"].is_string()) continue;
@@ -213,24 +213,26 @@ bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prep
     const std::size_t colon = name.find(':');
     if (name.empty() || name[0] == '/' || name[0] == '\\' ||
         (colon != std::string::npos && colon < name.find('/')))  // http:, file:, C:, ...
-      Fail(at + ".uri", "expected a data: URI or a file relative to the glTF's folder");
+      ThrowFault(at + ".uri", "expected a data: URI or a file relative to the glTF's folder");
     const std::filesystem::path relative = std::filesystem::path(name).lexically_normal();
     if (relative.empty() || *relative.begin() == "..")
-      Fail(at + ".uri",
-           "expected a file inside the glTF's folder (" + folder.string() + "), not " + name);
+      ThrowFault(at + ".uri",
+                 "expected a file inside the glTF's folder (" + folder.string() + "), not " + name);
     if (realFolder.empty()) realFolder = RealPath(folder.string());
     const std::string real = realFolder.empty() ? "" : RealPath((folder / name).string());
     if (real.empty())
-      Fail(at + ".uri", "no file '" + name + "' in the glTF's folder (" + folder.string() + ")");
+      ThrowFault(at + ".uri",
+                 "no file '" + name + "' in the glTF's folder (" + folder.string() + ")");
     const std::string inside = realFolder == "/" ? "/" : realFolder + "/";
     if (real.compare(0, inside.size(), inside) != 0)
-      Fail(at + ".uri", "expected a file inside the glTF's folder (" + folder.string() + "); '" +
-                            uri + "' is " + real);
+      ThrowFault(at + ".uri", "expected a file inside the glTF's folder (" + folder.string() +
+                                  "); '" + uri + "' is " + real);
     const fileio::RegularFile file(real);
-    if (!file.Error().empty()) Fail(at + ".uri", "cannot read " + real + ": " + Problem(file));
+    if (!file.Error().empty())
+      ThrowFault(at + ".uri", "cannot read " + real + ": " + Problem(file));
     if (file.Size() < length) {
-      Fail(at + ".uri", real + " has " + std::to_string(file.Size()) + " bytes; byteLength is " +
-                            std::to_string(length));
+      ThrowFault(at + ".uri", real + " has " + std::to_string(file.Size()) +
+                                  " bytes; byteLength is " + std::to_string(length));
     }
     p.paths.push_back(real);
     changed = true;
@@ -242,7 +244,7 @@ bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prep
     bytes.size = static_cast<std::size_t>(length);
     bytes.data = std::make_unique_for_overwrite<char[]>(bytes.size);
     if (const std::string error = file.Read(bytes.data.get(), bytes.size); !error.empty())
-      Fail(at + ".uri", "cannot read " + real + ": " + error);
+      ThrowFault(at + ".uri", "cannot read " + real + ": " + error);
     b["uri"] = Token(i);
     if (length > 0) {  // (a file of none is tinygltf's to refuse)
       p.spans[i] = {reinterpret_cast<const unsigned char*>(bytes.data.get()), bytes.size};
@@ -437,13 +439,12 @@ bool DropBufferImages(json& doc, const Prepared& p) {
 
 Result<Bytes> ReadRegularFile(const std::string& path, std::size_t limit) {
   const fileio::RegularFile file(path);
-  if (!file.Error().empty()) return scene::Fail(Problem(file));
-  if (file.Size() > limit) return scene::Fail("expected a file of at most 1 GiB");
+  if (!file.Error().empty()) return Fail(Problem(file));
+  if (file.Size() > limit) return Fail("expected a file of at most 1 GiB");
   Bytes bytes;
   bytes.size = file.Size();
   bytes.data = std::make_unique_for_overwrite<char[]>(bytes.size);
-  if (const std::string error = file.ReadAll(bytes.data.get()); !error.empty())
-    return scene::Fail(error);
+  if (const std::string error = file.ReadAll(bytes.data.get()); !error.empty()) return Fail(error);
   return bytes;
 }
 
@@ -454,14 +455,15 @@ Prepared Prepare(std::string_view bytes, const std::string& path) {
   std::string_view text = bytes;
   std::string_view rest;  // the GLB's chunks after its JSON
   if (p.binary) {
-    if (bytes.size() < 20 || bytes.substr(0, 4) != "glTF") Fail("(document)", "not a GLB file");
+    if (bytes.size() < 20 || bytes.substr(0, 4) != "glTF")
+      ThrowFault("(document)", "not a GLB file");
     const std::uint32_t version = Word(bytes, 4);
-    if (version == 1) Fail("(document)", "glTF 1.0 is not read; export glTF 2.0");
+    if (version == 1) ThrowFault("(document)", "glTF 1.0 is not read; export glTF 2.0");
     if (version != 2)
-      Fail("(document)",
-           "GLB version " + std::to_string(version) + " is not read; export glTF 2.0");
+      ThrowFault("(document)",
+                 "GLB version " + std::to_string(version) + " is not read; export glTF 2.0");
     const std::uint32_t length = Word(bytes, 12);
-    if (length > bytes.size() - 20) Fail("(document)", "a GLB whose JSON chunk is cut short");
+    if (length > bytes.size() - 20) ThrowFault("(document)", "a GLB whose JSON chunk is cut short");
     text = text.substr(20, length);
     rest = bytes.substr(20 + length);
   }
@@ -469,14 +471,14 @@ Prepared Prepare(std::string_view bytes, const std::string& path) {
   // and a file nested a hundred thousand levels deep would end the process.
   if (const DeepNesting deep = NestingDeeperThan(text, kMaxNesting);
       deep.offset != std::string_view::npos)
-    Fail(deep.path, "nested deeper than " + std::to_string(kMaxNesting) + " levels");
+    ThrowFault(deep.path, "nested deeper than " + std::to_string(kMaxNesting) + " levels");
   json doc;
   try {
     doc = json::parse(text.begin(), text.end());
   } catch (const json::exception& e) {
-    Fail("(document)", std::string("not valid JSON: ") + e.what());
+    ThrowFault("(document)", std::string("not valid JSON: ") + e.what());
   }
-  if (!doc.is_object()) Fail("(document)", "expected a glTF object");
+  if (!doc.is_object()) ThrowFault("(document)", "expected a glTF object");
   CheckVersion(doc);
   CheckExtensions(doc);
   CheckCameras(doc);

@@ -32,7 +32,7 @@
 
 #include <tiny_gltf.h>
 
-#include "host/scene/Result.h"
+#include "host/fileio/Result.h"
 
 namespace tq::scene::gltf {
 
@@ -41,7 +41,7 @@ struct Fault {
   std::string what;
 };
 
-[[noreturn]] inline void Fail(std::string path, std::string what) {
+[[noreturn]] inline void ThrowFault(std::string path, std::string what) {
   throw Fault{std::move(path), std::move(what)};
 }
 

@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "host/scene/Loader.h"
-#include "host/scene/Result.h"
+#include "host/fileio/Result.h"
 
 namespace tq::scene {
 
@@ -62,14 +62,13 @@ inline constexpr const char* kGltfNoCamera =
 // The largest glTF file, with its buffers, that is imported.
 inline constexpr std::size_t kMaxGltfBytes = std::size_t{1} << 30;
 
-struct ImportResult {
-  std::unique_ptr<Scene> scene;           // null on failure
-  std::string error;                      // "" on success
+struct ImportedScene {
+  std::unique_ptr<Scene> scene;           // never null
   std::vector<std::string> warnings;      // what was imported otherwise than written
   std::vector<GltfAnimation> animations;  // every animation of the file
   std::vector<std::string> inputs;        // the files its buffers were read from
-  explicit operator bool() const { return scene != nullptr; }
 };
+using ImportResult = Result<ImportedScene>;
 
 ImportResult ImportGltfFile(const std::string& path, const GltfOptions& options);
 // The file's bytes already read; path names it (a .glb by its extension)

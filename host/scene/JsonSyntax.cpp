@@ -25,13 +25,13 @@ class Checker {
         continue;
       }
       if (Peek() != ',')
-        return Fail(open.back() == '{' ? "expected ',' or '}'" : "expected ',' or ']'");
+        return Stop(open.back() == '{' ? "expected ',' or '}'" : "expected ',' or ']'");
       ++pos_;
       if (open.back() == '{' && !Key()) return error_;
       if (!Value(open)) return error_;
     }
     Blank();
-    if (pos_ < text_.size()) return Fail("expected the end of the text");
+    if (pos_ < text_.size()) return Stop("expected the end of the text");
     return "";
   }
 
@@ -44,7 +44,7 @@ class Checker {
       ++pos_;
   }
 
-  std::string Fail(const char* what) {
+  std::string Stop(const char* what) {
     std::size_t line = 1, lineStart = 0;
     const std::size_t at = pos_ < text_.size() ? pos_ : text_.size();
     for (std::size_t i = 0; i < at; ++i) {
@@ -67,17 +67,17 @@ class Checker {
         const std::size_t start = pos_;
         if (Literal()) {  // a whole literal is still not a key
           pos_ = start;
-          Fail("expected a string as an object key");
+          Stop("expected a string as an object key");
         }
         return false;
       }
-      Fail("expected a string as an object key");
+      Stop("expected a string as an object key");
       return false;
     }
     if (!String()) return false;
     Blank();
     if (Peek() != ':') {
-      Fail("expected ':'");
+      Stop("expected ':'");
       return false;
     }
     ++pos_;
@@ -101,7 +101,7 @@ class Checker {
     if (c == '"') return String();
     if (c == '-' || (c >= '0' && c <= '9')) return Number();
     if (c != '\0' && std::strchr("tfn", c) != nullptr) return Literal();
-    Fail(c == '\0' ? "unexpected end of the text" : "expected a value");
+    Stop(c == '\0' ? "unexpected end of the text" : "expected a value");
     return false;
   }
 
@@ -109,7 +109,7 @@ class Checker {
     const char* word = Peek() == 't' ? "true" : Peek() == 'f' ? "false" : "null";
     for (const char* w = word; *w != '\0'; ++w, ++pos_) {
       if (Peek() != *w) {
-        Fail("invalid literal");
+        Stop("invalid literal");
         return false;
       }
     }
@@ -125,7 +125,7 @@ class Checker {
         return true;
       }
       if (c < 0x20) {
-        Fail("control character in a string");
+        Stop("control character in a string");
         return false;
       }
       if (c == '\\') {
@@ -135,24 +135,24 @@ class Checker {
           for (int i = 0; i < 4; ++i) {
             ++pos_;
             if (std::strchr("0123456789abcdefABCDEF", Peek()) == nullptr || Peek() == '\0') {
-              Fail("invalid \\u escape");
+              Stop("invalid \\u escape");
               return false;
             }
           }
         } else if (e == '\0' || std::strchr("\"\\/bfnrt", e) == nullptr) {
-          Fail("invalid escape");
+          Stop("invalid escape");
           return false;
         }
       }
       ++pos_;
     }
-    Fail("unterminated string");
+    Stop("unterminated string");
     return false;
   }
 
   bool Digits() {
     if (Peek() < '0' || Peek() > '9') {
-      Fail("invalid number");
+      Stop("invalid number");
       return false;
     }
     while (Peek() >= '0' && Peek() <= '9') ++pos_;

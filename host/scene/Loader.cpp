@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -24,6 +25,7 @@
 #include "host/fileio/Concat.h"
 #include "host/fileio/InputFile.h"
 #include "host/scene/JsonSyntax.h"
+#include "host/scene/NameSet.h"
 
 namespace tq::scene {
 namespace {
@@ -79,79 +81,6 @@ std::string_view RawKey(od::field& field) {
   return {start, static_cast<std::size_t>(end - start)};
 }
 
-// Names already used, as views of the names the scene's objects keep (which
-// stay where they are for the scene's life): no copy of each name. The views
-// are kept in the order added; a flat table of 8-byte slots, probed in order
-// from the name's hash, holds the low 32 bits of each name's hash beside its
-// place among the views, so that a probe compares text only when the hashes
-// agree. At most half full, so a probe ends within a slot or two, and
-// loading many names touches one slot each (and the views in order), not a
-// node and a bucket. The first slot is taken from the part kept, so growing
-// moves slots without reading a name again.
-class NameSet {
- public:
-  // Room for n names without growing (a hint: more may be added).
-  void reserve(std::size_t n) {
-    views_.reserve(n);
-    std::size_t slots = 16;
-    while (slots < 2 * n) slots *= 2;
-    if (slots > slots_.size()) Rehash(slots);
-  }
-  std::size_t count(std::string_view name) const { return Contains(name, Tag(name)) ? 1 : 0; }
-  // Adds a name not yet in the set; it must stay where it is for the set's life.
-  // Adds a name not yet in the set; it must stay where it is for the set's life.
-  void insert(std::string_view name) { Insert(name, Tag(name)); }
-
-  // The same in two steps, for many names in a row: Ask starts fetching the
-  // slot a name's probe begins at and answers its tag, for a Contains and
-  // an Insert a little later, when the slot has come from memory.
-  std::uint32_t Ask(std::string_view name) const {
-    const std::uint32_t tag = Tag(name);
-    if (!slots_.empty()) __builtin_prefetch(&slots_[tag & mask_], 1);
-    return tag;
-  }
-  bool Contains(std::string_view name, std::uint32_t tag) const {
-    if (slots_.empty()) return false;
-    for (std::size_t i = tag & mask_;; i = (i + 1) & mask_) {
-      const std::uint64_t s = slots_[i];
-      if (s == 0) return false;
-      if (static_cast<std::uint32_t>(s >> 32) == tag && views_[(s & kPlace) - 1] == name)
-        return true;
-    }
-  }
-  void Insert(std::string_view name, std::uint32_t tag) {
-    if ((views_.size() + 1) * 2 > slots_.size())
-      Rehash(std::max<std::size_t>(16, slots_.size() * 2));
-    if (views_.size() == kPlace) throw std::bad_alloc();  // no place left to name
-    views_.push_back(name);
-    Place(std::uint64_t{tag} << 32 | views_.size());
-  }
-
- private:
-  // A slot: the hash's low 32 bits, then the name's place among the views
-  // from 1 (0: an empty slot).
-  static constexpr std::uint64_t kPlace = 0xffffffffu;
-  static std::uint32_t Tag(std::string_view name) {
-    return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
-  }
-  void Place(std::uint64_t slot) {
-    std::size_t i = (slot >> 32) & mask_;
-    while (slots_[i] != 0) i = (i + 1) & mask_;
-    slots_[i] = slot;
-  }
-  void Rehash(std::size_t size) {
-    std::vector<std::uint64_t> old(size);
-    old.swap(slots_);
-    mask_ = slots_.size() - 1;
-    for (const std::uint64_t s : old) {
-      if (s != 0) Place(s);
-    }
-  }
-  std::vector<std::string_view> views_;
-  std::vector<std::uint64_t> slots_;
-  std::size_t mask_ = 0;
-};
-
 class Reader {
  public:
   explicit Reader(std::string_view text) : text_(text) {}
@@ -159,7 +88,7 @@ class Reader {
   std::unique_ptr<Scene> Read(od::document& doc) {
     json_type type = json_type::null;
     if (doc.type().get(type) != simdjson::SUCCESS) Syntax();
-    if (type != json_type::object) Fail("(document)", "expected a scene object");
+    if (type != json_type::object) Reject("(document)", "expected a scene object");
     od::object root;
     Check(doc.get_object().get(root));
     ReadTop(root);
@@ -216,16 +145,16 @@ class Reader {
   };
 
   void CheckDepth() const {
-    if (path_.size() > static_cast<std::size_t>(kMaxNesting)) Fail(TooDeep());
+    if (path_.size() > static_cast<std::size_t>(kMaxNesting)) Reject(TooDeep());
   }
   static std::string TooDeep() {
     return "nested deeper than " + std::to_string(kMaxNesting) + " levels";
   }
 
-  [[noreturn]] void Fail(std::string path, std::string what) const {
+  [[noreturn]] void Reject(std::string path, std::string what) const {
     throw Fault{std::move(path), std::move(what), where_};
   }
-  [[noreturn]] void Fail(std::string what) const { Fail(PathText(), std::move(what)); }
+  [[noreturn]] void Reject(std::string what) const { Reject(PathText(), std::move(what)); }
 
   // A fault the parser found: the text is not JSON; described by its own
   // reading of the text.
@@ -249,8 +178,8 @@ class Reader {
     if (error == simdjson::NUMBER_ERROR && where_ != nullptr) {
       std::size_t n = 0;
       while (where_[n] != '\0' && std::strchr(",]} \t\r\n", where_[n]) == nullptr) ++n;
-      Fail("(document)",
-           "not valid JSON: number overflow parsing '" + std::string(where_, n) + "'");
+      Reject("(document)",
+             "not valid JSON: number overflow parsing '" + std::string(where_, n) + "'");
     }
     Syntax(error);
   }
@@ -276,7 +205,7 @@ class Reader {
       Check(Object(comment, "").raw_json().get(raw));
     }
     const int levels = kMaxNesting - static_cast<int>(path_.size());
-    if (NestingDeeperThan(raw, levels).offset != std::string_view::npos) Fail(TooDeep());
+    if (NestingDeeperThan(raw, levels).offset != std::string_view::npos) Reject(TooDeep());
   }
 
   // Visits every field of an object in file order, with the path entered:
@@ -297,7 +226,8 @@ class Reader {
       Enter at(*this, key);
       where_ = field.key().raw() - 1;
       for (std::size_t i = 0; i < count; ++i) {
-        if ((i < 16 ? first[i] : more[i - 16]) == key) Fail("expected each key once in an object");
+        if ((i < 16 ? first[i] : more[i - 16]) == key)
+          Reject("expected each key once in an object");
       }
       if (count < 16) {
         first[count] = key;
@@ -315,7 +245,7 @@ class Reader {
         std::string list;
         for (const char* k : allowed) list += std::string(list.empty() ? "" : ", ") + k;
         unknownKey_ = key;
-        Fail("unknown key (expected one of: " + list + ")");
+        Reject("unknown key (expected one of: " + list + ")");
       }
       visit(key, field.value());
     }
@@ -326,7 +256,7 @@ class Reader {
     where_ = v.raw_json_token().data();
     if (*where_ != '{') {
       TypeOf(v);  // a token that is not JSON is refused as such
-      Fail(expected);
+      Reject(expected);
     }
     od::object o;
     Check(v.get_object().get(o));
@@ -337,7 +267,7 @@ class Reader {
     where_ = v.raw_json_token().data();
     if (*where_ != '[') {
       TypeOf(v);
-      Fail(expected);
+      Reject(expected);
     }
     od::array a;
     Check(v.get_array().get(a));
@@ -380,9 +310,9 @@ class Reader {
   }
   [[noreturn, gnu::noinline]] void NotANumber(od::value& v) {
     double d = 0.0;
-    if (TypeOf(v) != json_type::number) Fail("expected a number");
+    if (TypeOf(v) != json_type::number) Reject("expected a number");
     Check(v.get_double().get(d));
-    Fail("expected a finite number");
+    Reject("expected a finite number");
   }
 
   // A number within single precision, as a float.
@@ -395,7 +325,7 @@ class Reader {
   }
   [[noreturn, gnu::noinline]] void NotAFloat(od::value& v) {
     Number(v);
-    Fail("expected a number within single precision");
+    Reject("expected a number within single precision");
   }
 
   int Integer(od::value& v, long long low, long long high) {
@@ -404,10 +334,10 @@ class Reader {
       return static_cast<int>(fast);
     }
     // The slow way, for the message.
-    if (TypeOf(v) != json_type::number) Fail("expected an integer");
+    if (TypeOf(v) != json_type::number) Reject("expected an integer");
     od::number_type kind = od::number_type::floating_point_number;
     Check(v.get_number_type().get(kind));
-    if (kind == od::number_type::floating_point_number) Fail("expected an integer");
+    if (kind == od::number_type::floating_point_number) Reject("expected an integer");
     long long n = high + 1;  // beyond 64 bits: out of range
     if (kind == od::number_type::signed_integer) {
       int64_t value = 0;
@@ -415,13 +345,13 @@ class Reader {
       n = value;
     }
     if (n < low || n > high) {
-      Fail("expected an integer from " + std::to_string(low) + " to " + std::to_string(high));
+      Reject("expected an integer from " + std::to_string(low) + " to " + std::to_string(high));
     }
     return static_cast<int>(n);
   }
 
   std::string_view String(od::value& v, const char* expected) {
-    if (TypeOf(v) != json_type::string) Fail(expected);
+    if (TypeOf(v) != json_type::string) Reject(expected);
     return Text(v);
   }
 
@@ -440,22 +370,22 @@ class Reader {
 
   std::string Name(od::value& v) {
     const std::string_view name = String(v, "expected a non-empty name");
-    if (name.empty()) Fail("expected a non-empty name");
+    if (name.empty()) Reject("expected a non-empty name");
     if (name.size() > kMaxNameLength) {
-      Fail("expected a name of at most " + std::to_string(kMaxNameLength) + " bytes");
+      Reject("expected a name of at most " + std::to_string(kMaxNameLength) + " bytes");
     }
     // A control character (U+0000 cuts a C string short) would make a name
     // show as, and match, another.
     for (const char c : name) {
       if (static_cast<unsigned char>(c) < 0x20)
-        Fail("expected a name without control characters (U+0000 to U+001F)");
+        Reject("expected a name without control characters (U+0000 to U+001F)");
     }
     return std::string(name);
   }
 
   Time Ticks(double frame) {
     const auto t = FramesToTicks(frame, fps_);
-    if (!t) Fail("expected a frame whose tick time fits 32 bits");
+    if (!t) Reject("expected a frame whose tick time fits 32 bits");
     return *t;
   }
 
@@ -475,7 +405,7 @@ class Reader {
         ++n;
       }
     }
-    if (n != 3) Fail("expected [x, y, z]");
+    if (n != 3) Reject("expected [x, y, z]");
     return {c[0], c[1], c[2]};
   }
 
@@ -486,7 +416,7 @@ class Reader {
       Check(v.get_object().get(o));
       std::optional<Vector> e;
       Fields(o, {"euler"}, [&](std::string_view, od::value& value) { e = ReadVector(value); });
-      if (!e) Fail(PathText("euler"), "missing");
+      if (!e) Reject(PathText("euler"), "missing");
       // Y(y) X(x) Z(z), degrees, the convention of the Euler decomposition.
       return YXRotateQ(e->y, e->x) * Quaternion(e->z / kDegreesPerRadianF, Vector(0, 0, 1));
     }
@@ -496,9 +426,9 @@ class Reader {
     const std::size_t n = Elements(a, [&](od::value& e, std::size_t i) {
       if (i < 4) q[i] = Float(e);
     });
-    if (n != 4) Fail(expected);
+    if (n != 4) Reject(expected);
     const auto unit = UnitRotation(q[0], q[1], q[2], q[3]);
-    if (!unit) Fail("expected a rotation of non-zero length");
+    if (!unit) Reject("expected a rotation of non-zero length");
     return *unit;
   }
 
@@ -511,7 +441,7 @@ class Reader {
   T ReadChannelValue(od::value& v, bool positive) {
     const T value = ReadValue(v, static_cast<T*>(nullptr));
     if constexpr (std::is_same_v<T, float>) {
-      if (positive && !(value > 0.0f)) Fail("expected a number above 0");
+      if (positive && !(value > 0.0f)) Reject("expected a number above 0");
     }
     return value;
   }
@@ -550,7 +480,7 @@ class Reader {
         return Channel<T>(ReadChannelValue<T>(v, positive));
       }
     }
-    if (!hasKeys) Fail(PathText("keys"), "missing");
+    if (!hasKeys) Reject(PathText("keys"), "missing");
     return Channel<T>(mode, std::move(keys.times), std::move(keys.values));
   }
 
@@ -560,7 +490,7 @@ class Reader {
     if (name == "linear") return Interpolation::kLinear;
     if (name == "step") return Interpolation::kStep;
     if (name == "smooth") return Interpolation::kSmooth;
-    Fail("expected \"linear\", \"step\" or \"smooth\"");
+    Reject("expected \"linear\", \"step\" or \"smooth\"");
   }
 
   // A channel's keys: their times in order and their values.
@@ -584,8 +514,8 @@ class Reader {
           const double frame = Number(part);
           const Time t = Ticks(frame);
           if (i > 0 && !(frame > lastFrame && t > keys.times.back())) {
-            Fail("expected a frame later than the previous key's (" + FrameText(lastFrame) +
-                 "), at least one tick later");
+            Reject("expected a frame later than the previous key's (" + FrameText(lastFrame) +
+                   "), at least one tick later");
           }
           lastFrame = frame;
           keys.times.push_back(t);
@@ -594,9 +524,9 @@ class Reader {
           keys.values.back() = ReadChannelValue<T>(part, positive);
         }
       });
-      if (parts != 2) Fail("expected a key [frame, value]");
+      if (parts != 2) Reject("expected a key [frame, value]");
     });
-    if (n == 0) Fail("expected a non-empty array of keys");
+    if (n == 0) Reject("expected a non-empty array of keys");
     // Grown by doubling as read (counting them first would pass over every
     // key twice), kept at their size.
     keys.times.shrink_to_fit();
@@ -624,7 +554,7 @@ class Reader {
       if (key == "format") {
         format = true;
         if (TypeOf(v) != json_type::string || String(v, "") != "tq-scene")
-          Fail("expected \"tq-scene\"");
+          Reject("expected \"tq-scene\"");
       } else if (key == "version") {
         version = true;
         ReadVersion(v);
@@ -640,10 +570,10 @@ class Reader {
         ReadChor(o);
       }
     });
-    if (!format) Fail("format", "missing");
-    if (!version) Fail("version", "missing");
-    if (!project) Fail("project", "missing");
-    if (!chor) Fail("chor", "missing");
+    if (!format) Reject("format", "missing");
+    if (!version) Reject("version", "missing");
+    if (!project) Reject("project", "missing");
+    if (!chor) Reject("chor", "missing");
     if (chorLater) {
       BeforeRewalk();
       od::value v;
@@ -666,27 +596,27 @@ class Reader {
   }
 
   void ReadVersion(od::value& v) {
-    if (TypeOf(v) != json_type::number) Fail("expected the integer 1");
+    if (TypeOf(v) != json_type::number) Reject("expected the integer 1");
     od::number_type kind = od::number_type::floating_point_number;
     Check(v.get_number_type().get(kind));
     int64_t version = 0;
     if (kind != od::number_type::signed_integer || v.get_int64().get(version) != simdjson::SUCCESS)
-      Fail("expected the integer 1");
+      Reject("expected the integer 1");
     if (version != 1) {
-      Fail("unsupported version " + std::to_string(version) + " (this loader reads version 1)");
+      Reject("unsupported version " + std::to_string(version) + " (this loader reads version 1)");
     }
   }
 
   void ReadProject(od::object& project) {
     od::value v;
-    if (!Lookup(project, "fps", v)) Fail(PathText("fps"), "missing");
+    if (!Lookup(project, "fps", v)) Reject(PathText("fps"), "missing");
     {
       Enter at(*this, "fps");
       // The rate is checked as the project keeps it, in single precision
       // (1e-300 is 0 there). A rate above one frame per tick cannot place its
       // frames on ticks.
       const double fps = static_cast<float>(Number(v));
-      if (!IsFrameRate(fps)) Fail(fileio::Concat({"expected ", kFrameRateRule}));
+      if (!IsFrameRate(fps)) Reject(fileio::Concat({"expected ", kFrameRateRule}));
       // Every time in the file becomes ticks at the rate the project answers,
       // the one the export uses, so that keys fall on the frames they name.
       fps_ = static_cast<float>(fps);
@@ -717,7 +647,7 @@ class Reader {
       od::array objects = Array(value, "expected an array of objects");
       Elements(objects, [&](od::value& o, std::size_t) { ReadObject(o); });
     });
-    if (!hasObjects) Fail(PathText("objects"), "missing");
+    if (!hasObjects) Reject(PathText("objects"), "missing");
     scene_->Chor()->SetTime(time);
   }
 
@@ -726,14 +656,14 @@ class Reader {
   void ReadObject(od::value& value) {
     od::object o = Object(value, "expected an object");
     od::value v;
-    if (!Lookup(o, "type", v)) Fail(PathText("type"), "missing");
+    if (!Lookup(o, "type", v)) Reject(PathText("type"), "missing");
     std::string_view type;
     {
       Enter at(*this, "type");
       if (TypeOf(v) == json_type::string) type = Text(v);
     }
     const std::string kind(type);
-    if (!Lookup(o, "name", v)) Fail(PathText("name"), "missing");
+    if (!Lookup(o, "name", v)) Reject(PathText("name"), "missing");
     std::string name;
     {
       Enter at(*this, "name");
@@ -745,7 +675,7 @@ class Reader {
           if (c == '"' || c == '\\') quoted += '\\';
           quoted += c;
         }
-        Fail("expected a name not used before (\"" + quoted + "\" is)");
+        Reject("expected a name not used before (\"" + quoted + "\" is)");
       }
     }
     Check(o.reset().error());
@@ -767,7 +697,7 @@ class Reader {
       transform.Apply(*scene_, object);
     } else {
       Enter at(*this, "type");
-      Fail("expected \"model\", \"camera\", \"light\", \"null\" or \"folder\"");
+      Reject("expected \"model\", \"camera\", \"light\", \"null\" or \"folder\"");
     }
     names_.insert(object->GetName());
   }
@@ -820,11 +750,12 @@ class Reader {
                if (Elements(pair, [&](od::value& v, std::size_t i) {
                      if (i < 2) *xy[i] = Number(v);
                    }) != 2)
-                 Fail("expected [x, y]");
+                 Reject("expected [x, y]");
              }
-             if (key == "pixelAspect" && !((plate.pixelAspect = Number(value)) > 0))
-               Fail("expected a number above 0");
+             if (key == "pixelAspect") plate.pixelAspect = Number(value);
              if (key == "distortion") ReadDistortion(value, plate);
+             // Each field as it is read, so that the refusal names it.
+             if (const std::string why = plate.Unreal(); !why.empty()) Reject("expected " + why);
            });
     camera->SetPlate(plate);
     transform.Apply(*scene_, camera);
@@ -838,9 +769,12 @@ class Reader {
     bool model = false;
     Fields(d, {"model", "k1", "k2", "p1", "p2", "k3"}, [&](std::string_view key, od::value& v) {
       if (key == "model") {
-        const std::string_view name = String(v, "expected a model's name");
-        if (name != "brown")
-          Fail("the lens model '" + std::string(name) + "' is not known; brown is");
+        // Named as the file writes it, escapes and all.
+        std::string_view written = v.raw_json_token();
+        while (!written.empty() && std::isspace(static_cast<unsigned char>(written.back())))
+          written.remove_suffix(1);
+        if (String(v, "expected a model's name") != "brown")
+          Reject("the lens model " + std::string(written) + " is not known; \"brown\" is");
         model = true;
       }
       for (const auto& [name, coefficient] : {std::pair{"k1", &plate.k1},
@@ -850,7 +784,7 @@ class Reader {
                                               {"k3", &plate.k3}})
         if (key == name) *coefficient = Number(v);
     });
-    if (!model) Fail(PathText("model"), "missing");
+    if (!model) Reject(PathText("model"), "missing");
   }
 
   void ReadOutput(od::value& value, HCamera* camera) {
@@ -893,8 +827,8 @@ class Reader {
         if (key == "int") integer = Integer(v, INT32_MIN, INT32_MAX);
         if (key == "time") time = Ticks(Number(v));
       });
-      if (!hasName) Fail(PathText("name"), "missing");
-      if (integer && time) Fail("expected \"int\" or \"time\", not both");
+      if (!hasName) Reject(PathText("name"), "missing");
+      if (integer && time) Reject("expected \"int\" or \"time\", not both");
       HProperty* property = integer
                                 ? scene_->AddProperty(owner, name, HProperty::Kind::kInt, *integer)
                             : time ? scene_->AddProperty(owner, name, HProperty::Kind::kTime, *time)
@@ -965,7 +899,7 @@ class Reader {
   std::size_t PointIndex(od::value& v, std::size_t count) {
     if (count == 0) {
       TypeOf(v);
-      Fail("expected a control point index, but the model has no points");
+      Reject("expected a control point index, but the model has no points");
     }
     return static_cast<std::size_t>(Integer(v, 0, static_cast<long long>(count) - 1));
   }
@@ -996,7 +930,7 @@ class Reader {
           ++count;
         }
       }
-      if (count != corners) Fail(expected);
+      if (count != corners) Reject(expected);
       if (corners == 4) {
         cache->AddPatch(cp[0], cp[1], cp[2], cp[3]);
       } else {
@@ -1020,7 +954,7 @@ class Reader {
       where_ = field.key().raw() - 1;
       if (IsComment(key)) {
         if (std::find(comments.begin(), comments.end(), key) != comments.end())
-          Fail("expected each key once in an object");
+          Reject("expected each key once in an object");
         comments.push_back(key);
         Comment(field.value());
         continue;
@@ -1030,10 +964,10 @@ class Reader {
                           key.find_first_not_of("0123456789") == std::string_view::npos;
       if (digits) std::from_chars(key.data(), key.data() + key.size(), point);
       if (!digits || point >= n) {
-        Fail("expected a key naming a control point index from 0 to " +
-             std::to_string(n == 0 ? 0 : n - 1));
+        Reject("expected a key naming a control point index from 0 to " +
+               std::to_string(n == 0 ? 0 : n - 1));
       }
-      if (named[point]) Fail("expected each key once in an object");
+      if (named[point]) Reject("expected each key once in an object");
       named[point] = true;
       const std::size_t head = PointIndex(field.value(), n);
       if (head != point) next[point] = head;  // a point that names itself is its own head
@@ -1060,7 +994,7 @@ class Reader {
       }
       if (state[p] == kWalking) {
         where_ = nullptr;
-        Fail(PathText(std::to_string(start)), "expected a chain of heads that ends, not a cycle");
+        Reject(PathText(std::to_string(start)), "expected a chain of heads that ends, not a cycle");
       }
       const std::size_t last = state[p] == kResolved ? end[p] : p;
       for (const std::size_t q : chain) {
@@ -1075,35 +1009,12 @@ class Reader {
     od::array groups = Array(value, "expected an array of groups");
     HGroupContainer* container = scene_->AddGroupContainer(model);
     const HModelCache* cache = model->GetCache();
-    NameSet groupNames;
-    groupNames.reserve(RoomAhead(groups));
-    // A group's name is checked a few groups later: meanwhile its slot comes
-    // from memory (the table of many names is larger than the caches) while
-    // the next groups are read. A fault met meanwhile first finishes the
-    // checks before it, its own group's too, so that the fault reported is
-    // the first in the file, as when each name is checked as it is read.
-    constexpr std::size_t kAhead = 8;
-    struct Waiting {
-      std::string_view name;
-      std::uint32_t tag;
-      std::size_t index;
-      const char* where;
-    };
-    std::array<Waiting, kAhead> waiting;
-    std::size_t oldest = 0, waits = 0;
+    LaggingNameCheck names(RoomAhead(groups));
     const std::size_t depth = path_.size();
-    auto check = [&](std::string_view name, std::uint32_t tag, std::size_t index,
-                     const char* where) {
-      if (!groupNames.Contains(name, tag)) return;
-      where_ = where;
-      Fail(ElementPath(depth, index, "name"), "expected a group name not used before");
-    };
-    auto finish = [&] {
-      const Waiting& w = waiting[oldest];
-      check(w.name, w.tag, w.index, w.where);
-      groupNames.Insert(w.name, w.tag);
-      oldest = (oldest + 1) % kAhead;
-      --waits;
+    auto refuse = [&](const std::optional<LaggingNameCheck::Read>& repeat) {
+      if (!repeat) return;
+      where_ = repeat->where;
+      Reject(ElementPath(depth, repeat->index, "name"), "expected a group name not used before");
     };
     Elements(groups, [&](od::value& element, std::size_t index) {
       std::string name;
@@ -1113,15 +1024,15 @@ class Reader {
       try {
         kept = ReadGroup(element, cache, container, name, hasName, where);
       } catch (const Fault&) {
-        while (waits > 0) finish();
-        if (hasName) check(name, groupNames.Ask(name), index, where);
+        // A fault in a group first finishes the checks before it, its own
+        // group's too, so that the fault reported is the first in the file.
+        refuse(names.Flush());
+        if (hasName && names.Repeats(name)) refuse(LaggingNameCheck::Read{name, index, where});
         throw;
       }
-      if (waits == kAhead) finish();
-      waiting[(oldest + waits) % kAhead] = {kept, groupNames.Ask(kept), index, where};
-      ++waits;
+      refuse(names.Add({kept, index, where}));
     });
-    while (waits > 0) finish();
+    refuse(names.Flush());
   }
 
   // One group, added to the scene; answers its name as the scene keeps it.
@@ -1151,7 +1062,7 @@ class Reader {
         });
       }
     });
-    if (!hasName) Fail(PathText("name"), "missing");
+    if (!hasName) Reject(PathText("name"), "missing");
     Vector center;
     if (pivot) {
       center = *pivot;
@@ -1188,12 +1099,12 @@ class Reader {
     od::object b = Object(value, "expected a bone object");
     od::value v;
     // The bone is made from its name and pivot before its children.
-    if (!Lookup(b, "name", v)) Fail(PathText("name"), "missing");
+    if (!Lookup(b, "name", v)) Reject(PathText("name"), "missing");
     std::string name;
     {
       Enter at(*this, "name");
       name = Name(v);
-      if (boneNames.count(name) != 0) Fail("expected a bone name not used before in this model");
+      if (boneNames.count(name) != 0) Reject("expected a bone name not used before in this model");
     }
     Vector pivot;
     Check(b.reset().error());
@@ -1233,7 +1144,6 @@ Fault DocumentFault(std::string_view text, Fault walked) {
 }
 
 LoadResult Load(const simdjson::padded_string& text, const std::string& fileName) {
-  LoadResult result;
   const std::string_view view(text.data(), text.size());
   try {
     if (view.find_first_not_of(" \t\r\n") == std::string_view::npos) {
@@ -1246,12 +1156,13 @@ LoadResult Load(const simdjson::padded_string& text, const std::string& fileName
       throw DocumentFault(view, {"(document)", Unreadable(error)});
     }
     try {
-      result.scene = Reader(view).Read(doc);
+      std::unique_ptr<Scene> scene = Reader(view).Read(doc);
       // Nothing may follow the scene object.
       const char* more = nullptr;
       if (doc.current_location().get(more) == simdjson::SUCCESS) {
         throw Fault{"(document)", "not valid JSON"};
       }
+      return scene;
     } catch (const Fault& fault) {
       throw DocumentFault(view, fault);
     }
@@ -1266,14 +1177,11 @@ LoadResult Load(const simdjson::padded_string& text, const std::string& fileName
       fault = Fault{deep.path, "nested deeper than " + std::to_string(kMaxNesting) + " levels",
                     view.data() + deep.offset};
     }
-    result.scene.reset();
-    result.error =
-        fileName + ": " + fault.path + ": " + fault.what + LineAndColumn(view, fault.where);
+    return Fail(fileName + ": " + fault.path + ": " + fault.what +
+                LineAndColumn(view, fault.where));
   } catch (const std::bad_alloc&) {
-    result.scene.reset();
-    result.error = fileName + ": (document): not enough memory to read the file";
+    return Fail(fileName + ": (document): not enough memory to read the file");
   }
-  return result;
 }
 
 // The load, its text walked twice in the benchmarks' slowdown build when it
@@ -1290,8 +1198,8 @@ LoadResult Walked(const simdjson::padded_string& text, const std::string& fileNa
 
 LoadResult LoadSceneText(const std::string& text, const std::string& fileName) {
   if (text.size() > kMaxSceneBytes) {
-    return {nullptr, fileName + ": (document): expected at most " +
-                         std::to_string(kMaxSceneBytes >> 20) + " MiB"};
+    return Fail(fileName + ": (document): expected at most " +
+                std::to_string(kMaxSceneBytes >> 20) + " MiB");
   }
   return Walked(simdjson::padded_string(text), fileName);
 }
@@ -1300,18 +1208,17 @@ LoadResult LoadSceneFile(const std::string& path) {
   // Opened once: its size and its bytes are the same file's, and a FIFO or a
   // device is refused, never waited on.
   const fileio::RegularFile file(path);
-  if (!file.Error().empty()) return {nullptr, path + ": cannot read: " + file.Error()};
+  if (!file.Error().empty()) return Fail(path + ": cannot read: " + file.Error());
   if (file.Size() > kMaxSceneBytes) {
-    return {nullptr, path + ": (document): expected at most " +
-                         std::to_string(kMaxSceneBytes >> 20) + " MiB, the file has " +
-                         std::to_string(file.Size()) + " bytes"};
+    return Fail(path + ": (document): expected at most " + std::to_string(kMaxSceneBytes >> 20) +
+                " MiB, the file has " + std::to_string(file.Size()) + " bytes");
   }
   // Read straight into the parser's padded buffer.
   simdjson::padded_string text(file.Size());
   if (text.data() == nullptr)
-    return {nullptr, path + ": (document): not enough memory to read the file"};
+    return Fail(path + ": (document): not enough memory to read the file");
   if (const std::string error = file.ReadAll(text.data()); !error.empty())
-    return {nullptr, path + ": cannot read: " + error};
+    return Fail(path + ": cannot read: " + error);
   return Walked(text, path);
 }
 

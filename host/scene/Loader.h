@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "host/fileio/Result.h"
 #include "host/scene/Scene.h"
 
 namespace tq::scene {
@@ -21,11 +22,8 @@ inline constexpr std::size_t kMaxSceneBytes = std::size_t{64} << 20;
 inline constexpr int kMaxNesting = 64;
 inline constexpr std::size_t kMaxNameLength = 1024;
 
-struct LoadResult {
-  std::unique_ptr<Scene> scene;  // null on failure
-  std::string error;             // the reason, "" on success
-  explicit operator bool() const { return scene != nullptr; }
-};
+// The scene, never null, or the reason it was refused.
+using LoadResult = Result<std::unique_ptr<Scene>>;
 
 LoadResult LoadSceneFile(const std::string& path);
 // fileName only names the source in messages.

@@ -1,5 +1,7 @@
 #include "host/scene/Scene.h"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -8,25 +10,52 @@ HWND mainWindow = nullptr;
 }  // namespace
 
 double HPlate::FoldSlope2() const {
-  // g(s) = d/dr [r (1 + k1 s + k2 s^2 + k3 s^3)] with s = r^2; g(0) = 1. The
-  // first s where g turns negative, found on a fine geometric scan from a
-  // slope of 0.001 to 1000 (beyond 89.9 degrees nothing is in a picture),
-  // then narrowed by bisection.
-  const auto g = [&](double s) { return 1 + s * (3 * k1 + s * (5 * k2 + s * 7 * k3)); };
-  double below = 0;
-  for (double s = 1e-6; s <= 1e6; s *= 1.01) {
-    if (g(s) <= 0) {
-      double above = s;
-      for (int i = 0; i < 200 && below < above; ++i) {
-        const double middle = below + (above - below) / 2;
-        if (middle <= below || middle >= above) break;
-        (g(middle) > 0 ? below : above) = middle;
-      }
-      return above;
+  // g(s) = d/dr [r (1 + k1 s + k2 s^2 + k3 s^3)] with s = r^2:
+  // 1 + 3 k1 s + 5 k2 s^2 + 7 k3 s^3, and g(0) = 1. Between the roots of g'
+  // (a quadratic, solved exactly) g is monotonic, so it turns negative on
+  // one of those pieces exactly when it is not positive at the piece's end;
+  // there bisection finds where.
+  const double a = 3 * k1, b = 5 * k2, c = 7 * k3;
+  const auto g = [&](double s) { return 1 + s * (a + s * (b + s * c)); };
+  const auto root = [&](double low, double high) {  // g(low) > 0 >= g(high)
+    for (;;) {
+      const double middle = low + (high - low) / 2;
+      if (middle <= low || middle >= high) return high;
+      (g(middle) > 0 ? low : high) = middle;
     }
-    below = s;
+  };
+  std::vector<double> ends;  // the positive roots of g' = a + 2 b s + 3 c s^2
+  if (c != 0) {
+    const double d = b * b - 3 * a * c;
+    if (d >= 0) {
+      for (const double sign : {-1.0, 1.0}) ends.push_back((-b + sign * std::sqrt(d)) / (3 * c));
+    }
+  } else if (b != 0) {
+    ends.push_back(-a / (2 * b));
   }
-  return std::numeric_limits<double>::infinity();
+  std::sort(ends.begin(), ends.end());
+  double low = 0;
+  for (const double end : ends) {
+    if (!(end > low)) continue;
+    if (g(end) <= 0) return root(low, end);
+    low = end;
+  }
+  // Beyond the last end g heads for the sign of its leading term.
+  const double lead = c != 0 ? c : b != 0 ? b : a;
+  if (!(lead < 0)) return std::numeric_limits<double>::infinity();
+  double high = std::max(2 * low, 1.0);
+  while (g(high) > 0) high *= 2;
+  return root(low, high);
+}
+
+std::string HPlate::Unreal() const {
+  if (!(pixelAspect >= 0.01 && pixelAspect <= 100)) return "a pixel aspect from 0.01 to 100";
+  if (!(std::fabs(offsetX) <= 100 && std::fabs(offsetY) <= 100))
+    return "a film offset within 100 image widths";
+  for (const double k : {k1, k2, p1, p2, k3}) {
+    if (!(std::fabs(k) <= 1000)) return "distortion coefficients from -1000 to 1000";
+  }
+  return "";
 }
 
 const char* ObjectTypeName(int type) {

@@ -251,6 +251,9 @@ struct HPlate {
   // with r): where a point would land at a wrong place that looks right.
   // Infinity for a model that never turns back.
   double FoldSlope2() const;
+  // What a real camera's plate has that this one lacks ("a pixel aspect from
+  // 0.01 to 100"), or empty.
+  std::string Unreal() const;
 };
 
 class HCamera : public HBone {

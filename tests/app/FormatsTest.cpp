@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "host/app/Formats.h"
+#include "tests/app/NukeScript.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ using tq::app::TrackInfo;
 using tq::app::TrackPoint;
 
 // A rendering as text, or "refused: " and why.
-std::string Text(const tq::scene::Result<std::string>& r) {
+std::string Text(const tq::Result<std::string>& r) {
   return r ? *r : "refused: " + r.error;
 }
 
@@ -59,13 +60,18 @@ TEST(Formats, GoldenFilesFromAHandWorkedTrack) {
        "   11.00        -3.000       470.000         1.000\n"
        "   12.00       120.000         0.000         1.000\n"},
       {Format::k3de,
-       "1\nBall\n0\n3\n10 100.000000000000000 50.000000000000000\n"
-       "11 -3.000000000000000 470.000000000000000\n12 120.000000000000000 0.000000000000000\n"},
+       "1\nBall\n0\n3\n1 100.000000000000000 50.000000000000000\n"
+       "2 -3.000000000000000 470.000000000000000\n3 120.000000000000000 0.000000000000000\n"},
+      // Translate relative to line 0's (100, 50), the centre there.
+      {Format::kNukeNode,
+       "set cut_paste_input [stack 0]\npush $cut_paste_input\nTransform {\n"
+       " translate {{curve x10 0 -103 20} {curve x10 0 420 -50}}\n center {100 50}\n"
+       " name Track_Ball\n label \"Ball\"\n selected true\n}\n"},
       {Format::kJson,
        "{\n \"width\": 640,\n \"height\": 480,\n \"fps\": 24.0,\n \"name\": \"Ball\",\n"
-       " \"frames\": [\n  {\n   \"frame\": 10.0,\n   \"x\": 100,\n   \"y\": 50\n  },\n"
-       "  {\n   \"frame\": 11.0,\n   \"x\": -3,\n   \"y\": 470\n  },\n"
-       "  {\n   \"frame\": 12.0,\n   \"x\": 120,\n   \"y\": 0\n  }\n ]\n}\n"},
+       " \"frames\": [\n  {\n   \"frame\": 10,\n   \"x\": 100,\n   \"y\": 50\n  },\n"
+       "  {\n   \"frame\": 11,\n   \"x\": -3,\n   \"y\": 470\n  },\n"
+       "  {\n   \"frame\": 12,\n   \"x\": 120,\n   \"y\": 0\n  }\n ]\n}\n"},
       // Every value with the track's decimals; After Effects' Y is 480 - y.
       {Format::kNuke, "10 100.250 50.500\n11 -0.250 470.125\n12 120.000 0.001\n", &kFine},
       {Format::kCsv, "frame,x,y\n10,100.250,50.500\n11,-0.250,470.125\n12,120.000,0.001\n", &kFine},
@@ -88,12 +94,18 @@ TEST(Formats, GoldenFilesFromAHandWorkedTrack) {
        "   10.00      1.500000     -2.000000         1.000\n",
        &kSix},
       {Format::k3de,
-       "1\nBall\n0\n3\n10 100.250000000000000 50.500000000000000\n"
-       "11 -0.250000000000000 470.125000000000000\n12 120.000000000000000 0.001000000000000\n",
+       "1\nBall\n0\n3\n1 100.250000000000000 50.500000000000000\n"
+       "2 -0.250000000000000 470.125000000000000\n3 120.000000000000000 0.001000000000000\n",
+       &kFine},
+      {Format::kNukeNode,
+       "set cut_paste_input [stack 0]\npush $cut_paste_input\nTransform {\n"
+       " translate {{curve x10 0.000 -100.500 19.750} {curve x10 0.000 419.625 -50.499}}\n"
+       " center {100.250 50.500}\n name Track_Ball\n label \"Ball\"\n selected true\n}\n",
        &kFine},
       {Format::kJson,
        "{\n \"width\": 640,\n \"height\": 480,\n \"fps\": 24.0,\n \"name\": \"Ball\",\n"
-       " \"frames\": [\n  {\n   \"frame\": 10.0,\n   \"x\": 1.500000,\n   \"y\": -2.000000\n  }\n ]\n}\n",
+       " \"frames\": [\n  {\n   \"frame\": 10,\n   \"x\": 1.500000,\n   \"y\": -2.000000\n  }\n "
+       "]\n}\n",
        &kSix},
   };
   for (const Row& r : rows) {
@@ -116,16 +128,15 @@ TEST(Formats, WhatAFormatCannotHold) {
     double start;
     std::string name, begins, note, error;
   } rows[] = {
-      {Format::k3de, 0, "Ball", "1\nBall\n0\n3\n1 100.",
-       "frames moved by 1 so that the first is 1 (3DEqualizer counts from 1)", ""},
-      {Format::k3de, -4, "Ball", "1\nBall\n0\n3\n1 100.",
-       "frames moved by 5 so that the first is 1 (3DEqualizer counts from 1)", ""},
+      {Format::k3de, 0, "Ball", "1\nBall\n0\n3\n1 100.", "3de frames 1.. are the shot's 0..", ""},
+      {Format::k3de, -4, "Ball", "1\nBall\n0\n3\n1 100.", "3de frames 1.. are the shot's -4..", ""},
       {Format::k3de, 1, "Ball", "1\nBall\n0\n3\n1 100.", "", ""},
+      {Format::k3de, 1001, "Ball", "1\nBall\n0\n3\n1 100.", "3de frames 1.. are the shot's 1001..",
+       ""},
+      {Format::k3de, 1.5, "Ball", "1\nBall\n0\n3\n1 100.", "3de frames 1.. are the shot's 1.5..",
+       ""},
       {Format::kShake, 0, "Ball",
        "TrackName Ball\n   Frame             X             Y   Correlation\n    0.00", "", ""},
-      {Format::k3de, 1.5, "Ball", "", "",
-       "the 3de format needs whole frames, and the track starts at frame 1.5; start it on a whole "
-       "frame (--start, or --first-frame in convert)"},
       {Format::k3de, 1, "Ball\n2", "", "",
        "the 3de format cannot hold a name with a line break or another control character; give "
        "--name a name without them"},
@@ -133,6 +144,15 @@ TEST(Formats, WhatAFormatCannotHold) {
        "the shake format cannot hold a name with a line break or another control character; give "
        "--name a name without them"},
       {Format::kNuke, 0.5, "Ball\n2", "0.5 100 50\n", "", ""},
+      {Format::kNukeNode, 0.5, "",
+       "set cut_paste_input [stack 0]\npush $cut_paste_input\n"
+       "Transform {\n translate {{curve x0.5 0 ",
+       "", ""},
+      // A byte that is not UTF-8, as a file's name may hold, shows as U+FFFD.
+      {Format::kJson, 0, "a\xff",
+       "{\n \"width\": 640,\n \"height\": 480,\n \"fps\": 24.0,\n \"name\": "
+       "\"a\xef\xbf\xbd\"",
+       "", ""},
   };
   for (const Row& r : rows) {
     TrackInfo info = Info();
@@ -162,6 +182,44 @@ TEST(Formats, UnprojectedFramesKeepTheirMarkers) {
       << ae;
 }
 
+// The Transform read by a parser of Nuke's own syntax: its centre plus its
+// translate curve is the track at every frame, and the track's name comes
+// back as it is, whatever it holds.
+TEST(Formats, NukeNodeReadsAsTheTrack) {
+  for (const std::string name :
+       {"Ball 1", "say \"hi\" $(rm -rf x) [exit] {a} \\", "Écran\tα\n", "3D"}) {
+    for (const auto* track : {&kTrack, &kFine, &kSix}) {
+      TrackInfo info = Info();
+      info.name = name;
+      info.startFrame = 1000.5;
+      const std::string text = Text(tq::app::RenderTrack(Format::kNukeNode, *track, info));
+      const auto knobs = tq::testing::NukeNode(text, "Transform");
+      EXPECT_EQ(knobs.at("label").text, name);
+      // A node name: letters, digits and '_', no digit first.
+      const std::string node = knobs.at("name").text;
+      EXPECT_EQ(node.find_first_not_of("_0123456789abcdefghijklmnopqrstuvwxyz"
+                                       "ABCDEFGHIJKLMNOPQRSTUVWXYZ"),
+                std::string::npos);
+      EXPECT_TRUE(node[0] < '0' || node[0] > '9') << node;
+      const int d = track->front().decimals;
+      const auto& center = knobs.at("center").list;
+      const auto xs = tq::testing::NukeKeys(knobs.at("translate").list.at(0));
+      const auto ys = tq::testing::NukeKeys(knobs.at("translate").list.at(1));
+      ASSERT_EQ(xs.size(), track->size());
+      ASSERT_EQ(ys.size(), track->size());
+      for (const TrackPoint& p : *track) {
+        const double frame = 1000.5 + p.index;
+        EXPECT_EQ(tq::testing::NukeCounts(center.at(0).text, d) +
+                      tq::testing::NukeCounts(xs.at(frame), d),
+                  p.x);
+        EXPECT_EQ(tq::testing::NukeCounts(center.at(1).text, d) +
+                      tq::testing::NukeCounts(ys.at(frame), d),
+                  p.y);
+      }
+    }
+  }
+}
+
 TEST(Formats, FrameTextIsPlainAndShortest) {
   const std::pair<double, const char*> rows[] = {{1234567, "1234567"},
                                                  {1e15, "1000000000000000"},
@@ -175,26 +233,44 @@ TEST(Formats, FrameTextIsPlainAndShortest) {
   for (const auto& [frame, text] : rows) EXPECT_EQ(tq::app::FrameText(frame), text) << text;
 }
 
-// csv and json read back to the same track and what it knows.
-TEST(Formats, CsvAndJsonReadBack) {
-  for (const auto& [format, kTrack] : {std::pair{Format::kCsv, kTrack}, {Format::kJson, kTrack},
-                                        {Format::kCsv, kFine}, {Format::kCsv, kSix}}) {
-    const std::string text = Text(tq::app::RenderTrack(format, kTrack, Info()));
+// Every format but the Nuke node reads back to the same values and what its
+// file knows; the zeros shake (to 3 decimals) and 3de (to 15) pad with are
+// dropped, giving the fewest decimals that hold the values. Written again,
+// the same bytes.
+TEST(Formats, EveryFormatReadsBack) {
+  // kSix at 1 decimal: (1.5, -2).
+  const std::vector<TrackPoint> kSixShort = {{0, 1, 15, -20}};
+  struct Row {
+    Format format;
+    const std::vector<TrackPoint>& track;
+    const std::vector<TrackPoint>& back;
+    double start;  // 3de counts from 1
+  } rows[] = {
+      {Format::kCsv, kTrack, kTrack, 10},   {Format::kJson, kTrack, kTrack, 10},
+      {Format::kCsv, kFine, kFine, 10},     {Format::kCsv, kSix, kSix, 10},
+      {Format::kNuke, kFine, kFine, 10},    {Format::kNuke, kSix, kSix, 10},
+      {Format::kAe, kTrack, kTrack, 10},    {Format::kAe, kFine, kFine, 10},
+      {Format::kShake, kTrack, kTrack, 10}, {Format::kShake, kFine, kFine, 10},
+      {Format::kShake, kSix, kSix, 10},     {Format::k3de, kTrack, kTrack, 1},
+      {Format::k3de, kFine, kFine, 1},      {Format::k3de, kSix, kSixShort, 1},
+      {Format::kJson, kFine, kFine, 10},
+  };
+  for (const Row& r : rows) {
+    const std::string name = tq::app::Formats()[static_cast<std::size_t>(r.format)].name;
+    const std::string text = Text(tq::app::RenderTrack(r.format, r.track, Info()));
     const auto track = tq::app::ReadAnyTrack(text, "t");
-    ASSERT_TRUE(track) << track.error;
+    ASSERT_TRUE(track) << name << ": " << track.error;
     const std::vector<TrackPoint>& points = track->points;
-    const TrackInfo& info = track->info;
-    ASSERT_EQ(points.size(), kTrack.size());
+    ASSERT_EQ(points.size(), r.back.size()) << name;
     for (std::size_t i = 0; i < points.size(); ++i) {
-      EXPECT_EQ(points[i].index, kTrack[i].index);
-      EXPECT_EQ(points[i].decimals, kTrack[i].decimals);
-      EXPECT_EQ(points[i].x, kTrack[i].x);
-      EXPECT_EQ(points[i].y, kTrack[i].y);
+      EXPECT_EQ(std::tie(points[i].index, points[i].decimals, points[i].x, points[i].y),
+                std::tie(r.back[i].index, r.back[i].decimals, r.back[i].x, r.back[i].y))
+          << name << " line " << i;
     }
-    EXPECT_EQ(info.startFrame, 10.0);
-    // Written again, the same bytes.
-    EXPECT_EQ(Text(tq::app::RenderTrack(format, points, format == Format::kJson ? info : Info())),
-              text);
+    EXPECT_EQ(track->info.startFrame, r.start) << name;
+    TrackInfo again = Info();
+    again.startFrame = track->info.startFrame;
+    EXPECT_EQ(Text(tq::app::RenderTrack(r.format, points, again)), text) << name;
   }
 }
 
@@ -240,9 +316,26 @@ TEST(Formats, RefusalsNameTheFileLineAndFlag) {
        "t.txt: line 1 has a value beyond a track's: X and Y are pixels "
        "from -2147483648 to 2147483647, with up to 6 decimals"},
       {"frame,x,y\n1,2\n", "t.txt: line 2 is not \"frame,x,y\""},
+      {"frame,x,yz\n1,2,3\n", "t.txt: line 1 is not \"frame,x,y\""},
+      {"0\t1\t2\r\n",
+       "t.txt: line 1 ends in a carriage return (a Windows line end); a track's "
+       "lines end in a line feed alone"},
+      {"frame,x,y\n1e17,1,2\n1e17,3,4\n",
+       "t.txt: line 2 has the frame 100000000000000000; frames are from -10^15 to 10^15"},
+      {"{\"width\": 9, \"height\": 9, \"fps\": 24, \"name\": \"n\", \"frames\": null}",
+       "t.txt: not a track of the json format: frames is not an array"},
+      {"{\"a\": " + std::string(17, '[') + std::string(17, ']') + "}",
+       "t.txt: not a track of the json format: it nests deeper than 16 levels"},
       {"frame,x,y\n1,2,3\n2,99999999999999999999,3\n",
        "t.txt: line 3 has a value beyond a track's: X and Y are pixels from -2147483648 to "
        "2147483647, with up to 6 decimals"},
+      {"10 1 2\n12 1 2\n",
+       "t.txt: line 2 has the frame 12; a track's frames follow one another (expected 11)"},
+      {"TrackName B\n   Frame             X             Y   Correlation\n 1.00 2.000 3\n",
+       "t.txt: line 3 is not \"Frame X Y Correlation\""},
+      {"2\nA\n0\n1\n1 2 3\nB\n0\n1\n1 2 3\n",
+       "t.txt: the file holds 2 points; a track is one (convert reads a file of one point)"},
+      {"1\nA\n0\n3\n1 2 3\n2 2 3\n", "t.txt: the file ends before its 3 rows"},
   };
   for (const Row& r : rows) {
     const auto track = tq::app::ReadAnyTrack(r.text, "t.txt");

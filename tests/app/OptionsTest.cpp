@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "host/app/Formats.h"
+#include "host/app/Modes.h"
 #include "host/app/Options.h"
 
 namespace {
@@ -56,6 +57,9 @@ TEST(Options, MistakesAreUsageErrors) {
       {{"export", "-o", "a", "--output", "b"}, "--output is given twice"},
       {{"--verbose=yes"}, "--verbose takes no value"},
       {{"-x"}, "unknown option -x"},
+      {{"export", "--taget", "B"}, "unknown option --taget; did you mean --target?"},
+      {{"export", "--ouptut", "b"}, "unknown option --ouptut; did you mean --output?"},
+      {{"export", "--al"}, "unknown option --al"},
   };
   for (const Row& r : rows) {
     try {
@@ -94,7 +98,7 @@ TEST(Options, ReadmeReferenceMatchesTheTable) {
   for (std::size_t at; (at = readme.find("\\|")) != std::string::npos;) readme.erase(at, 1);
   std::vector<std::string> usages;
   for (const auto* table : {&GlobalOptions(), &ExportOptions(), &tq::app::ImportOptions(),
-                            &tq::app::ConvertOptions()}) {
+                            &tq::app::InfoOptions(), &tq::app::ConvertOptions()}) {
     for (const Option& option : *table) {
       usages.push_back(tq::app::OptionUsage(option));
       EXPECT_NE(readme.find("| `" + usages.back() + "`"), std::string::npos)
@@ -113,6 +117,41 @@ TEST(Options, ReadmeReferenceMatchesTheTable) {
     EXPECT_NE(all.find("| `" + std::string(f.name) + "` |"), std::string::npos)
         << "README lacks the row of the format " << f.name;
   }
+}
+
+// Each mode row is found by its name, its radio button and its part, and
+// names a run the way the previews always have.
+TEST(Modes, RowsAreFoundByNameRadioAndPart) {
+  using tq::app::TargetMode;
+  for (const TargetMode& m : tq::app::TargetModes()) {
+    EXPECT_EQ(tq::app::FindMode(m.name), &m) << m.name;
+    EXPECT_EQ(tq::app::ModeOfRadio(m.radio), &m) << m.name;
+    if (m.part != nullptr) {
+      EXPECT_EQ(tq::app::ModeOfPart(m.part), &m) << m.name;
+    }
+  }
+  EXPECT_EQ(tq::app::FindMode("centre"), nullptr);
+  const std::pair<const char*, const char*> labels[] = {{"origin", ""},
+                                                        {"model-center", "model centre"},
+                                                        {"group-center", "group R"},
+                                                        {"bone", "bone R"}};
+  for (const auto& [name, label] : labels)
+    EXPECT_EQ(tq::app::ModeLabel(*tq::app::FindMode(name), "R"), label) << name;
+  EXPECT_EQ(tq::app::ModeNames(", ", " or "), "origin, model-center, group-center or bone");
+}
+
+// The README's layout says how many formats and target modes the tables
+// hold, where it says what a new one takes.
+TEST(Options, ReadmeCountsTheFormatsAndModes) {
+  std::ifstream in(TQ_SOURCE_DIR "/README.md");
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string all = text.str();
+  for (char& c : all) c = c == '\n' ? ' ' : c;
+  EXPECT_NE(all.find("holds " + std::to_string(tq::app::Formats().size()) + " formats"),
+            std::string::npos);
+  EXPECT_NE(all.find("holds " + std::to_string(tq::app::TargetModes().size()) + " modes"),
+            std::string::npos);
 }
 
 }  // namespace

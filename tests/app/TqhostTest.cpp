@@ -9,10 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "host/fileio/Concat.h"
 #include "tests/fileio/TempDir.h"
@@ -156,6 +159,50 @@ TEST(Tqhost, InfoAndCommands) {
   EXPECT_NE(help.out.find("--mode MODE"), std::string::npos);
 }
 
+// info --json holds what the scene file says, read here on its own terms:
+// the rate, each camera's output size and range, each object's type, groups
+// and bone tree.
+TEST(Tqhost, InfoJsonHoldsTheScene) {
+  using nlohmann::json;
+  TempDir dir;
+  const Result info = RunHost(dir, "info '" + kExamples + "orbit.tqs.json' --json");
+  ASSERT_EQ(info.status, 0) << info.err;
+  const json got = json::parse(info.out);
+  std::ifstream file(kExamples + "orbit.tqs.json");
+  const json scene = json::parse(file);
+  EXPECT_EQ(got["format"], "tqhost-info");
+  EXPECT_EQ(got["version"], 1);
+  EXPECT_EQ(got["fps"], scene["project"]["fps"]);
+  // Bones as the scene has them, without their pivots.
+  const std::function<json(const json&)> tree = [&](const json& bones) {
+    json out = json::array();
+    for (const json& b : bones)
+      out.push_back({{"name", b["name"]}, {"children", tree(b.value("children", json::array()))}});
+    return out;
+  };
+  std::size_t camera = 0, object = 0;
+  for (const json& o : scene["chor"]["objects"]) {
+    const json& mine = got["objects"].at(object++);
+    EXPECT_EQ(mine["name"], o["name"]);
+    EXPECT_EQ(mine["type"], o["type"]);
+    json groups = json::array();
+    for (const json& g : o.value("groups", json::array())) groups.push_back(g["name"]);
+    EXPECT_EQ(mine["groups"], groups);
+    EXPECT_EQ(mine["bones"], tree(o.value("bones", json::array())));
+    if (o["type"] != "camera") continue;
+    const json& c = got["cameras"].at(camera++);
+    EXPECT_EQ(c["name"], o["name"]);
+    for (const auto& [field, key] : {std::pair{"width", "width"},
+                                     {"height", "height"},
+                                     {"first_frame", "startFrame"},
+                                     {"last_frame", "endFrame"}})
+      EXPECT_EQ(c[field], o["output"][key]) << o["name"] << " " << field;
+  }
+  EXPECT_EQ(got["objects"].size(), object);
+  EXPECT_EQ(got["cameras"].size(), camera);
+  EXPECT_EQ(got["animations"], json::array());
+}
+
 // A stranger's folder may hold files named like the libraries tqhost and the
 // plug-in load: they are found beside tqhost and in the system, never here.
 TEST(Tqhost, NothingInTheWorkingFolderIsTakenOnTrust) {
@@ -183,7 +230,7 @@ TEST(Tqhost, NothingInTheWorkingFolderIsTakenOnTrust) {
     const Result d = RunHost(dir, "export '" + kExamples + "orbit.tqs.json' " + targets);
     EXPECT_EQ(d.status, 2) << targets;
     EXPECT_EQ(d.err, "tqhost: the default output " + what +
-                         ", not a file; give -o FILE\nTry 'tqhost --help'.\n");
+                         ", not a file; give -o FILE\nTry 'tqhost export --help'.\n");
   }
   EXPECT_EQ(ReadFile(dir / "victim"), "kept\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion-Robot.txt"));
@@ -243,9 +290,10 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export " + orbit + " --start abc", 1, "tqhost: --start abc: Please enter a number.\n"},
       {"export " + orbit + " --target Key --mode model-center", 1,
        "tqhost: --mode model-center: the target 'Key' offers origin\n"},
-      {"export " + orbit + " --target Robot -o missing/track.txt", 1,
-       "tqhost: The motion data could not be written to \"missing/track.txt\": No such file or "
-       "directory. "
+      // A missing folder is made; a file where the folder should be is the
+      // plug-in's to refuse.
+      {"export " + orbit + " --target Robot -o t.txt/track.txt", 1,
+       "tqhost: The motion data could not be written to \"t.txt/track.txt\": Not a directory. "
        "No file was written.\n"},
       {"export broken.tqs.json", 1,
        "tqhost: broken.tqs.json: version: unsupported version 2 (this loader reads version 1) "
@@ -256,11 +304,29 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export esc.gltf", 1,
        "tqhost: esc.gltf: buffers[0].uri: no file '\\x1B]0;x\\x07\\u009B2J.bin' in the glTF's"},
       {"--plugin none.plg commands", 1, "tqhost: cannot load the plug-in none.plg: no such file\n"},
-      {"export", 2, "tqhost: export needs a scene file\nTry 'tqhost --help'.\n"},
+      {"export", 2, "tqhost: export needs a scene file\nTry 'tqhost export --help'.\n"},
+      {"--outptu x", 2,
+       "tqhost: unknown option --outptu; did you mean --output?\nTry 'tqhost --help'.\n"},
+      {"info --jsno x", 2,
+       "tqhost: unknown option --jsno; did you mean --json?\nTry 'tqhost info --help'.\n"},
       {"export " + orbit + " --mode middle", 2,
        "tqhost: --mode must be origin, model-center, group-center or bone, not 'middle'\n"},
       {"export " + orbit + " --width", 2, "tqhost: --width needs a value\n"},
-      {"export " + orbit + " --colour red", 2, "tqhost: unknown option --colour\n"},
+      {"export " + orbit + " --colour red", 2,
+       "tqhost: unknown option --colour\nTry 'tqhost export --help'.\n"},
+      {"export " + orbit + " --corner-pin Robot,Key,Marker", 2,
+       "tqhost: --corner-pin takes four targets, BL,BR,TR,TL (bottom-left, bottom-right, "
+       "top-right, top-left), not 'Robot,Key,Marker'\n"},
+      {"export " + orbit + " --corner-pin Robot,Key,Marker,Key", 2,
+       "tqhost: --corner-pin names 'Key' twice; a pin needs four different corners\n"},
+      {"export " + orbit + " --corner-pin Robot,Key,Marker,Key:origin -o '{target}'", 2,
+       "tqhost: --corner-pin names one target twice; a pin needs four different corners\n"},
+      {"export " + orbit + " --corner-pin A,B,C,D --pin-from last", 2,
+       "tqhost: --pin-from must be first-frame or image, not 'last'\n"},
+      {"export " + orbit + " --corner-pin A,B,C,D --target Robot", 2,
+       "tqhost: --corner-pin names its four targets; give no --target or --all-targets\n"},
+      {"export " + orbit + " --taget Robot", 2,
+       "tqhost: unknown option --taget; did you mean --target?\nTry 'tqhost export --help'.\n"},
       {"export " + orbit + " --target Camera1", 1,
        "tqhost: --target Camera1: The target is the camera itself. Choose another object.\n"},
       {"export " + orbit + " --fps 25", 2,
@@ -275,7 +341,8 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export " + orbit + " --target Robot --target Key -o -", 2,
        "tqhost: -o - writes one track; with several targets give -o PATTERN with {target}\n"},
       {"export " + orbit + " --target Robot --also word:x.txt", 2,
-       "tqhost: --also takes FORMAT:FILE, the format one of nuke, ae, shake, 3de, csv, json; "
+       "tqhost: --also takes FORMAT:FILE, the format one of nuke, nuke-node, ae, shake, 3de, csv, "
+       "json; "
        "not 'word:x.txt'\n"},
       {"info " + orbit + " --camera Camera1", 2, "tqhost: --camera is not an option of info\n"},
       {"export " + orbit + " --preview=", 2, "tqhost: --preview needs a value\n"},
@@ -308,7 +375,8 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export ext.gltf -o b.bin", 2,
        "tqhost: -o b.bin: the scene's data is read from that file\n"},
       {"convert t.txt --to 3de --first-frame -5", 1,
-       "tqhost: t.txt: the 3de format counts frames from 1: --first-frame -5 is below it\n"},
+       "tqhost: t.txt: the 3de format counts whole frames from 1: --first-frame -5 is not one of "
+       "them\n"},
       {"export " + orbit + " --target Robot -o r.txt --also nuke:./r.txt", 2,
        "tqhost: -o and --also nuke both name ./r.txt; each output needs a file of its own\n"},
       {"export " + orbit + " -o " + orbit, 2,
@@ -347,6 +415,22 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
   EXPECT_FALSE(std::filesystem::exists(dir / "TQmotion.txt"));  // nothing refused wrote a file
   EXPECT_FALSE(std::filesystem::exists(dir / "r.txt"));
   EXPECT_EQ(ReadFile(dir / "b.bin"), "data");
+}
+
+// The folders an output pattern names are made, each said once, before the
+// files that go in them.
+TEST(Tqhost, MissingFoldersAreMade) {
+  TempDir dir;
+  const Result r =
+      RunHost(dir, "export '" + kExamples +
+                       "orbit.tqs.json' --target Robot --target Key -o "
+                       "'sh \"1\"/$(x)/{target}/t.txt' --also 'csv:é {camera}/{target}.csv'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(
+      r.out.substr(0, r.out.find("Robot: ")),
+      "folder sh \"1\"/$(x)/Robot made\nfolder é Camera1 made\nfolder sh \"1\"/$(x)/Key made\n");
+  for (const char* file : {"sh \"1\"/$(x)/Key/t.txt", "é Camera1/Robot.csv", "é Camera1/Key.csv"})
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir / file)) << file;
 }
 
 // tqhost dialog on a terminal ncurses cannot drive (TERM unknown or unset, a
@@ -496,7 +580,7 @@ TEST(Tqhost, OneFolderByTwoPathsIsOneFolder) {
   const Result r = RunHost(dir, "export a/s.json --target Robot -o b/s.json");
   EXPECT_EQ(std::system(("umount '" + (dir / "b") + "'").c_str()), 0);
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "tqhost: -o b/s.json: that is the scene file\nTry 'tqhost --help'.\n");
+  EXPECT_EQ(r.err, "tqhost: -o b/s.json: that is the scene file\nTry 'tqhost export --help'.\n");
   EXPECT_EQ(ReadFile(dir / "a/s.json"), ReadFile(kExamples + "orbit.tqs.json"));
 }
 
@@ -547,13 +631,16 @@ TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
   EXPECT_EQ(behindDots, 2u);
   // Through a lens that folds beyond a slope of sqrt(1 / 90) = 0.105,
   // frames 0 and 4 (slope 0.1, x = 32 + 64 x 0.1 x (1 - 30 x 0.01) = 36.48 in
-  // front) are written; frames 1 to 3 (slopes 0.2, infinite, 0.2) are told
-  // as beyond the lens alone, though frame 3 is also behind the camera.
+  // front) are written; frames 1 and 3 (slope 0.2) are told as beyond the
+  // lens alone, though frame 3 is also behind the camera, and frame 2, in the
+  // image plane, as that.
   const Result folded =
       RunHost(dir, "export behind.tqs.json -o f.txt --distortion brown:-30,0 --decimals 1");
   EXPECT_EQ(folded.err,
-            "tqhost: warning: 1 of 5 frames: the target is behind the camera; those values are "
-            "mirrored\ntqhost: warning: 3 of 5 frames lie beyond where the lens's distortion holds "
+            "tqhost: warning: 1 of 5 frames could not be projected: the target is at the camera or "
+            "in its image plane\ntqhost: warning: 1 of 5 frames: the target is behind the camera; "
+            "those values are mirrored\ntqhost: warning: 2 of 5 frames lie beyond where the lens's "
+            "distortion holds "
             "(it turns back on itself there); they are written as frames that could not be "
             "projected\n");
   EXPECT_EQ(ReadFile(dir / "f.txt").substr(0, 48),
@@ -702,6 +789,16 @@ TEST(Tqhost, APageShowsOnlyTracksPutInPlace) {
   const std::string page = ReadFile(dir / "p.html");
   EXPECT_EQ(page.find("\"mode\":\"origin\""), std::string::npos);
   EXPECT_NE(page.find("\"name\":\"Robot\",\"mode\":\"model centre\""), std::string::npos);
+  // Only a copy lost: the failure names the copy, its target's track stands.
+  EXPECT_EQ(
+      RunScript(dir,
+                "TQ_FAIL_LINK=Key.nk LD_PRELOAD=\"" + std::string(TQ_BIN_DIR) +
+                    "/faillink.so\" \"$HOST\" export \"$ORBIT\" --target Robot --target Key "
+                    "--end 2 -o \"{target}.txt\" --also nuke:{target}.nk > out.txt 2> /dev/null"),
+      1);
+  EXPECT_NE(ReadFile(dir / "out.txt").find("3 files written; failed: the nuke copy Key.nk\n"),
+            std::string::npos)
+      << ReadFile(dir / "out.txt");
 #endif
 }
 
@@ -903,22 +1000,32 @@ TEST(Tqhost, ConvertAndItsRefusals) {
        "tqhost: long.csv: line 3 has a value beyond a track's: X and Y are pixels from "
        "-2147483648 to 2147483647, with up to 6 decimals\n"},
       {"export scene.tqs.json --decimals 7",
-       "tqhost: --decimals must be a whole number from 0 to 6, not '7'\nTry 'tqhost --help'.\n"},
+       "tqhost: --decimals must be a whole number from 0 to 6, not '7'\nTry 'tqhost export "
+       "--help'.\n"},
       {"export scene.tqs.json --decimals -1",
-       "tqhost: --decimals must be a whole number from 0 to 6, not '-1'\nTry 'tqhost --help'.\n"},
+       "tqhost: --decimals must be a whole number from 0 to 6, not '-1'\nTry 'tqhost export "
+       "--help'.\n"},
+      {"export scene.tqs.json --decimals -0",
+       "tqhost: --decimals must be a whole number from 0 to 6, not '-0'\nTry 'tqhost export "
+       "--help'.\n"},
       {"export scene.tqs.json --decimals 2.0",
-       "tqhost: --decimals must be a whole number from 0 to 6, not '2.0'\nTry 'tqhost --help'.\n"},
+       "tqhost: --decimals must be a whole number from 0 to 6, not '2.0'\nTry 'tqhost export "
+       "--help'.\n"},
       {"export scene.tqs.json --distortion division:0.1,0",
        "tqhost: --distortion: the lens model 'division' is not known; brown is "
-       "(brown:K1,K2[,P1,P2[,K3]])\nTry 'tqhost --help'.\n"},
+       "(brown:K1,K2[,P1,P2[,K3]])\nTry 'tqhost export --help'.\n"},
       {"export scene.tqs.json --distortion brown:1,2,3",
        "tqhost: --distortion must be brown:K1,K2, brown:K1,K2,P1,P2 or brown:K1,K2,P1,P2,K3, not "
-       "'1,2,3'\nTry 'tqhost --help'.\n"},
+       "'1,2,3'\nTry 'tqhost export --help'.\n"},
       {"export scene.tqs.json --pixel-aspect -2",
-       "tqhost: --pixel-aspect must be a number above 0, not '-2'\nTry 'tqhost --help'.\n"},
+       "tqhost: --pixel-aspect must give a pixel aspect from 0.01 to 100, not '-2'\nTry 'tqhost "
+       "export --help'.\n"},
+      {"export scene.tqs.json --distortion brown:1e308,0",
+       "tqhost: --distortion must give distortion coefficients from -1000 to 1000, not "
+       "'brown:1e308,0'\nTry 'tqhost export --help'.\n"},
       {"export scene.tqs.json --film-offset 0.1,inf",
        "tqhost: --film-offset must be X,Y (fractions of the image's width), not '0.1,inf'\nTry "
-       "'tqhost --help'.\n"},
+       "'tqhost export --help'.\n"},
       {"convert gap.csv --to nuke",
        "tqhost: gap.csv: line 3 has the frame 10; a track's frames follow one another (expected "
        "1)\n"},
@@ -929,13 +1036,13 @@ TEST(Tqhost, ConvertAndItsRefusals) {
       {"convert huge.json --to nuke",
        "tqhost: huge.json: not a track of the json format: width is not a whole number above 0\n"},
       {"convert t.txt --to ae --fps 0 --width 9 --height 9",
-       "tqhost: --fps must be a number above 0, not '0'\nTry 'tqhost --help'.\n"},
+       "tqhost: --fps must be a number above 0, not '0'\nTry 'tqhost convert --help'.\n"},
       {"convert t.txt --to ae --fps inf --width 9 --height 9",
-       "tqhost: --fps must be a number above 0, not 'inf'\nTry 'tqhost --help'.\n"},
+       "tqhost: --fps must be a number above 0, not 'inf'\nTry 'tqhost convert --help'.\n"},
       {"convert t.txt --to ae --fps 24 --width 1e10 --height 9",
-       "tqhost: --width must be a whole number above 0\nTry 'tqhost --help'.\n"},
+       "tqhost: --width must be a whole number above 0\nTry 'tqhost convert --help'.\n"},
       {"convert t.txt --to json --fps 24 --width 9 --height 0",
-       "tqhost: --height must be a whole number above 0\nTry 'tqhost --help'.\n"},
+       "tqhost: --height must be a whole number above 0\nTry 'tqhost convert --help'.\n"},
   };
   for (const auto& [args, says] : refusals) {
     const Result r = RunHost(dir, args);

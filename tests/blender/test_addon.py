@@ -100,8 +100,28 @@ def written(said, folder):
     files = {}
     for m in re.finditer(r"^tqmotion: (?:(.*?): )?(?:\d+ frames|\S+ copy) written to (.*)$", said,
                          re.M):
-        files.setdefault(m.group(1), []).append(os.path.join(folder, m.group(2)))
+        # The file, without a note in brackets after it ("(3de frames 1..)").
+        said_file = m.group(2)
+        cuts = [i for i in range(len(said_file)) if said_file.startswith(" (", i)]
+        path = next((os.path.join(folder, said_file[:i]) for i in [len(said_file)] + cuts
+                     if os.path.isfile(os.path.join(folder, said_file[:i]))), said_file)
+        files.setdefault(m.group(1), []).append(path)
     return files
+
+
+def on_clip(x, y, w, h):
+    """Where the Movie Distortion node puts pixel x, y of the render: on the
+    clip's pixels, y over its pixel aspect, Blender's lens model (y up)."""
+    c, (wc, hc) = clip.tracking.camera, clip.size
+    f, a, (px, py) = c.focal_length_pixels, c.pixel_aspect, getattr(c, PP)
+    u, v = (x * wc / w - px) / f, (y * hc / h - py) / (f * a)
+    k, p1, p2 = ((c.brown_k1, c.brown_k2, c.brown_k3, c.brown_k4), c.brown_p1, c.brown_p2) \
+        if c.distortion_model == "BROWN" else ((c.k1, c.k2, c.k3, 0), 0, 0)
+    r2 = u * u + v * v
+    radial = 1 + k[0] * r2 + k[1] * r2 ** 2 + k[2] * r2 ** 3 + k[3] * r2 ** 4
+    ud = u * radial + p1 * (r2 + 2 * u * u) + 2 * p2 * u * v
+    vd = v * radial + p2 * (r2 + 2 * v * v) + 2 * p1 * u * v
+    return (f * ud + px) * w / wc, (f * a * vd + py) * h / hc
 
 
 def compare(files, name, point, what):
@@ -116,8 +136,9 @@ def compare(files, name, point, what):
     for i, line in enumerate(lines):
         scene.frame_set(start + i)
         v = world_to_camera_view(scene, scene.camera, point())
+        x, y = on_clip(v.x * w, v.y * h, w, h) if scene.tqmotion.distort else (v.x * w, v.y * h)
         got = [float(n) for n in line.split("\t")]
-        worst = max(worst, abs(got[1] - v.x * w), abs(got[2] - v.y * h), 9 * (got[0] != i))
+        worst = max(worst, abs(got[1] - x), abs(got[2] - y), 9 * (got[0] != i))
     check(len(lines) == end - start + 1 and worst <= TOLERANCE,
           f"{what}: {len(lines)} lines, worst {worst:.4f} px")
 
@@ -141,10 +162,19 @@ class Keys:
 
 side = new("SideCam", bpy.data.cameras.new("Side"))
 side.location, side.rotation_euler, side.data.lens = (9, -4, 1), (1.5, 0, 1.1), 35
+key(side.data, "shift_x", [(25, -0.3), (48, 0.4)])  # a shift animated, unlike the other's
 markers = [scene.timeline_markers.new(n, frame=f) for n, f in (("A", 1), ("B", 25))]
 shear = new("Shear")
 shear.scale, shear.rotation_euler = (2, 0.7, 1.5), (0.3, 0.2, 0.5)
 r = scene.render
+image = bpy.data.images.new("plate", 960, 540)
+image.filepath_raw, image.file_format = TMP + "/plate.png", "PNG"
+image.save()
+scene.active_clip = clip = bpy.data.movieclips.load(TMP + "/plate.png")
+lens = clip.tracking.camera
+PP = "principal_point_pixels" if hasattr(lens, "principal_point_pixels") else "principal"
+
+
 PREFS.tqhost = TQHOST
 # Shots, each a change of the shot above, undone after it.
 for shot, change in (
@@ -167,7 +197,26 @@ for shot, change in (
         ("sheared camera", [(cam, "parent", shear)]),
         ("mirrored camera", [(cam, "scale", (-1, 1, 1))]),
         ("markers", [(markers[0], "camera", cam), (markers[1], "camera", side),
-                     (scene, "camera", cam)])):
+                     (scene, "camera", cam), (side.data, "shift_y", -0.2)]),
+        ("shift 0.1,-0.5 horizontal", [(cam.data, "sensor_fit", "HORIZONTAL"),
+                                       (cam.data, "shift_x", 0.1), (cam.data, "shift_y", -0.5)]),
+        ("shift -0.5,0.3 vertical 720x1280", [
+            (cam.data, "sensor_fit", "VERTICAL"), (cam.data, "shift_x", -0.5),
+            (cam.data, "shift_y", 0.3), (r, "resolution_x", 720), (r, "resolution_y", 1280)]),
+        ("pixel aspect 2, shift 0.3,0.1", [(r, "pixel_aspect_x", 2), (cam.data, "shift_x", 0.3),
+                                          (cam.data, "shift_y", 0.1)]),
+        ("pixel aspect 0.5 (auto fits vertical), shift -0.1,-0.4, 1921x1080", [
+            (r, "pixel_aspect_y", 2), (cam.data, "shift_x", -0.1), (cam.data, "shift_y", -0.4),
+            (r, "resolution_x", 1921)]),
+        ("shift y 0.2 at 33%", [(cam.data, "shift_y", 0.2), (r, "resolution_percentage", 33)]),
+        ("clip's polynomial lens", [
+            (scene.tqmotion, "distort", True), (lens, "focal_length_pixels", 1100),
+            (lens, PP, (500, 250)), (lens, "pixel_aspect", 1.5), (lens, "k1", -0.08),
+            (lens, "k2", 0.02), (lens, "k3", -0.003), (cam.data, "shift_x", 0.2)]),
+        ("clip's Brown lens at 1921x1081", [
+            (scene.tqmotion, "distort", True), (lens, "distortion_model", "BROWN"),
+            (lens, "brown_k1", 0.05), (lens, "brown_k2", -0.01), (lens, "brown_p1", 0.004),
+            (lens, "brown_p2", -0.003), (r, "resolution_x", 1921), (r, "resolution_y", 1081)])):
     undo = [(owner, name, getattr(owner, name)) for owner, name, _ in change]
     for owner, name, value in change:
         setattr(owner, name, value)
@@ -242,8 +291,11 @@ for change, targets, kind, text in (
         ([], "{mode}", "Info", f"1 track written to {TMP}/kept"),
         ([], "tab\tname", "Error", "The name 'tab\\tname' holds a control character"),
         ([(s, "pattern", "{camera}.txt")], f"Rig, {empty.name}", "Error", "needs {target}"),
-        ([(cam.data, "shift_y", 0.1)], "Rig", "Error", f"'{cam.name}' has a lens shift at frame 1"),
-        ([(cam.data, "shift_y", 0), (scene, "frame_end", 10002), (scene, "frame_start", 10001)],
+        ([(s, "distort", True), (lens, "distortion_model", "DIVISION")], "Rig", "Error",
+         "The movie clip 'plate.png' has Blender's Division lens distortion, which tqhost does"),
+        ([(lens, "distortion_model", "BROWN"), (lens, "brown_k4", 0.01)], "Rig", "Error",
+         "has Blender's Brown with a K4 lens distortion, which tqhost does not implement"),
+        ([(s, "distort", False), (scene, "frame_end", 10002), (scene, "frame_start", 10001)],
          "Rig",
          "Error", f"tqhost ({TQHOST}) exited with status 1: --end 10002: Please enter an integer "
          "between 0 and 10000."),

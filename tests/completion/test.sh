@@ -10,7 +10,8 @@ printf '#!/bin/sh\nexec sleep 30\n' >"$dir/stub/tqhost" && chmod +x "$dir/stub/t
 cat >s.tqs.json <<'JSON'
 {"format": "tq-scene", "version": 1, "project": {"name": "P", "fps": 24}, "chor": {"name": "C", "objects": [
  {"type": "camera", "name": "$(touch PWNED)"}, {"type": "camera", "name": "Cam B"},
- {"type": "model", "name": "a b", "groups": [{"name": "G", "points": []}], "bones": [{"name": "Arm (left)"}]},
+ {"type": "model", "name": "a b", "groups": [{"name": "G", "points": []}, {"name": "$(touch PWNED3) \"ö\"", "points": []}],
+  "bones": [{"name": "Arm (left)", "children": [{"name": "it's"}]}]},
  {"type": "null", "name": "  lead (x)"}, {"type": "null", "name": "`touch PWNED2`"}, {"type": "null", "name": "$HOME"},
  {"type": "null", "name": "it's"}, {"type": "light", "name": "\"quoted\""}, {"type": "null", "name": "Würfel"},
  {"type": "null", "name": "*"}, {"type": "folder", "name": "Props"}, {"type": "null", "name": "Props (folder)"}]}}
@@ -35,7 +36,7 @@ check() {
 }
 for bc in "" /usr/share/bash-completion/bash_completion; do
   [[ -z $bc || -f $bc ]] || { echo "note: no bash-completion here, its pass skipped"; continue; }
-  check "\$(touch PWNED)|Cam B|a b|  lead (x)|\`touch PWNED2\`|\$HOME|it's|\"quoted\"|Würfel|*|Props (folder)" 'tqhost export s.tqs.json --target '
+  check "a b|  lead (x)|\`touch PWNED2\`|\$HOME|it's|\"quoted\"|Würfel|*|Props (folder)" 'tqhost export s.tqs.json --target '
   check '$(touch PWNED)|Cam B' "tqhost --verbose export -oout.txt \"$dir/my dir/s.tqs.json\" --camera "
   check "it's" "tqhost export s.tqs.json --target it"
   check "it's" "tqhost export s.tqs.json --target 'it" it
@@ -43,11 +44,16 @@ for bc in "" /usr/share/bash-completion/bash_completion; do
   check "--target=it's" 'tqhost export s.tqs.json --target=it' it
   check 'Würfel' 'tqhost export s.tqs.json --target W'
   check 'origin|model-center|group-center|bone' 'tqhost export s.tqs.json --mode '
-  check 'nuke|ae|shake|3de|csv|json' 'tqhost convert t.txt --to '
+  check 'nuke|nuke-node|ae|shake|3de|csv|json' 'tqhost convert t.txt --to '
+  check 'nuke:|nuke-node:|ae:|shake:|3de:|csv:|json:' 'tqhost export s.tqs.json --also '
+  check 'G|$(touch PWNED3) "ö"' 'tqhost export s.tqs.json --group '
+  check "Arm (left)|it's" 'tqhost export s.tqs.json --bone '
+  check '--corner-pin' 'tqhost export s.tqs.json --cor'
+  check '--json' 'tqhost info s.tqs.json --j'
   check 'info|commands|export|dialog|import|convert' 'tqhost '
   check '--all-targets|--also' 'tqhost export s.tqs.json --al'
   check '' 'tqhost export fifo.tqs.json --target '
   PATH=$dir/stub:$PATH check '' 'tqhost export s.tqs.json --target '
 done
-[[ ! -e PWNED && ! -e PWNED2 ]] || { echo "FAIL: a name was run"; fails=$((fails + 1)); }
+[[ ! -e PWNED && ! -e PWNED2 && ! -e PWNED3 ]] || { echo "FAIL: a name was run"; fails=$((fails + 1)); }
 exit $((fails > 0))

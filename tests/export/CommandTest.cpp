@@ -81,23 +81,31 @@ TEST_F(CommandTest, EveryRunStartsFromTheDefaults) {
     int mode, width;
     float fps, start;
     bool noCamera, noObject;
+    int decimals;
   };
   std::vector<Snapshot> seen;
   auto snapshot = [&](HWND) {
     const PParameters& p = *harness.app.parameters;
     seen.push_back({p.fileName.Get(), p.targetMode, p.width, p.fps, p.startFrame,
-                    p.camera == nullptr, p.object == nullptr});
+                    p.camera == nullptr, p.object == nullptr, p.decimals});
   };
+  // The decimals come from the application's profile as each run starts;
+  // a number the export cannot write means whole pixels.
+  tq::framework::WriteProfileEntry(kProfileSection, kProfileDecimals, 4);
   ProbeDriver first({Action::SelectText(IDC_COMBO2, "M"), Action::Click(IDC_RADIO3),
                      Action::Click(IDC_BUTTON1), Action::AnswerSave("/tmp/x.txt"),
                      Action::Cancel()});
   first.atEnd = snapshot;
   harness.Command(scene.Chor(), first);
   scene.Project()->SetFPS(24);  // each run reads the rate afresh
+  tq::framework::WriteProfileEntry(kProfileSection, kProfileDecimals, 7);
   ProbeDriver second({Action::Cancel()});
   second.atStart = snapshot;
   harness.Command(scene.Chor(), second);
+  tq::framework::RemoveProfileEntry(kProfileSection, kProfileDecimals);
   ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].decimals, 4);
+  EXPECT_EQ(seen[1].decimals, 0);
   EXPECT_EQ(seen[0].file, "/tmp/x.txt");
   EXPECT_EQ(seen[0].mode, 2);
   EXPECT_EQ(seen[1].file, "TQmotion.txt");

@@ -168,12 +168,12 @@ TEST_F(ExportTest, ThePlateAsShot) {
     Vector point;
     bool beyond;
   } rows[] = {
-      {shifted, {1, 0.5f, -10}, false},   {anamorphic, {1, 0.5f, -10}, false},
-      {tall, {-3, 2, -7}, false},         {distorted, {1, 0.5f, -10}, false},
-      {distorted, {-4, 3, -5}, false},    {all, {2.5f, -1.5f, -3}, false},
+      {shifted, {1, 0.5f, -10}, false},     {anamorphic, {1, 0.5f, -10}, false},
+      {tall, {-3, 2, -7}, false},           {distorted, {1, 0.5f, -10}, false},
+      {distorted, {-4, 3, -5}, false},      {all, {2.5f, -1.5f, -3}, false},
       {barrel, along(r1, 1 - 1e-5), false}, {barrel, along(r1, 1 + 1e-5), true},
-      {mixed, along(r2, 1 - 1e-5), false}, {mixed, along(r2, 1 + 1e-5), true},
-      {outer, along(r3, 1 - 1e-5), false}, {outer, along(r3, 1 + 1e-5), true},
+      {mixed, along(r2, 1 - 1e-5), false},  {mixed, along(r2, 1 + 1e-5), true},
+      {outer, along(r3, 1 - 1e-5), false},  {outer, along(r3, 1 + 1e-5), true},
   };
   for (const Row& r : rows) {
     camera->SetPlate(r.plate);
@@ -181,8 +181,9 @@ TEST_F(ExportTest, ThePlateAsShot) {
     auto record = Record(scene.Chor(), camera, target, 30, 0, 0, 640, 480, out);
     record.decimals = 4;
     harness.Export(scene.Chor(), record, driver);
-    EXPECT_EQ(Lines(out), std::vector<std::string>{r.beyond ? "0\t-2147483648.0000\t-2147483648.0000"
-                                                            : TextbookLine(r.point, 640, 480, r.plate)})
+    EXPECT_EQ(Lines(out),
+              std::vector<std::string>{r.beyond ? "0\t-2147483648.0000\t-2147483648.0000"
+                                                : TextbookLine(r.point, 640, 480, r.plate)})
         << r.point.x << " " << r.plate.k1;
   }
 }
@@ -264,10 +265,12 @@ TEST(Rounding, DecimalsAreWrittenExactly) {
       {-0.25, 3, "-0.250"},
       {0.25, 1, "0.3"},  // a tie, away from zero
       {-0.25, 1, "-0.3"},
-      {-0.04, 1, "0.0"},  // zero is never signed
+      {-0.04, 1, "0.0"},       // zero is never signed
       {1.03125, 4, "1.0313"},  // 1 + 1/32: an exact tie
       {-1.03125, 4, "-1.0313"},
       {1.0312499, 4, "1.0312"},
+      {0.049999999999999996, 1, "0.0"},  // the double below a half stays below
+      {-0.049999999999999996, 1, "0.0"},
       {319.5, 0, "320"},
       {5000.123456789, 6, "5000.123457"},  // k above 2^31
       {-2147483647.999999, 6, "-2147483647.999999"},

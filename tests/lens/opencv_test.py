@@ -24,6 +24,9 @@ CASES = [
     ('strong pincushion, tangential', (0.45, 0.2, -0.01, 0.008, 0.05), (2048, 858), 40,
      (-0.1, 0.08), 2, False),
     ('barrel on tall pixels', (-0.2, 0.0, 0.002, 0.001, 0.0), (1000, 1000), 30, (0, 0.1), 0.5, True),
+    # g dips below zero only for slopes from about 0.998 to 1.003.
+    ('a narrow fold', (-0.33298980140011375, -0.2000031039916168, 0, 0, 0.14270769774889386),
+     (1920, 1080), 20, (0, 0), 1, False),
 ]
 
 

@@ -10,7 +10,8 @@
 # Usage: test.sh README BIN_DIR
 set -uo pipefail
 readme=$(realpath "$1") bin=$(realpath "$2")
-sections=("Quick start" "On the plate as shot" "Into compositors" "From a 3D application to a track (glTF 2.0)")
+sections=("Quick start" "On the plate as shot" "Into compositors" "Screen replacement"
+  "From a 3D application to a track (glTF 2.0)")
 export PATH=$bin:$PATH
 [[ $(command -v tqhost) == "$bin/tqhost" ]] || { echo "FAIL: tqhost is not $bin/tqhost"; exit 1; }
 examples=$(dirname "$readme")/examples

@@ -90,7 +90,7 @@ std::string GlbOf(const json& doc, std::string bin, std::uint32_t claim) {
 TEST(GltfImport, CameraPanningOverAnimatedNull) {
   auto imported = Import(PanOverRisingNull().DataUri());
   ASSERT_TRUE(imported) << imported.error;
-  tq::scene::Scene& scene = *imported.scene;
+  tq::scene::Scene& scene = *imported->scene;
   EXPECT_EQ(scene.Project()->GetFPS(), 24.0f);
   auto* cam = static_cast<HCamera*>(Object(scene, "Cam"));
   EXPECT_EQ(cam->GetObjectType(), ObjectType::kCamera);
@@ -123,14 +123,14 @@ TEST(GltfImport, ChildOfAnimatedParentHoldsItsWorldTransform) {
                          b.Floats({0, 0, 0, 4, 0, 0}, "VEC3")}});
   auto imported = Import(b.DataUri());
   ASSERT_TRUE(imported) << imported.error;
-  HBone* child = Object(*imported.scene, "Child");
+  HBone* child = Object(*imported->scene, "Child");
   ExpectNear(child->GetTransform()->GetTranslate()->GetValue(12 * 5625), {1, 0, 0}, "child");
   ExpectNear(child->GetTransform()->GetTranslate()->GetValue(24 * 5625), {3, 0, 0}, "child end");
   const Quaternion q = child->GetTransform()->GetRotate()->GetValue(12 * 5625);
   EXPECT_NEAR(q.v.z, r, kTolerance);
   EXPECT_NEAR(q.w, r, kTolerance);
   // Objects depth first, parents before children.
-  EXPECT_STREQ(imported.scene->Chor()->GetChild()->GetName(), "Parent");
+  EXPECT_STREQ(imported->scene->Chor()->GetChild()->GetName(), "Parent");
 }
 
 // Two triangles of two materials: points of both primitives, patches
@@ -148,7 +148,7 @@ TEST(GltfImport, MeshOfTwoMaterials) {
   b.Node({{"name", "Mesh"}, {"mesh", 0}});
   auto imported = Import(b.Glb(), "t.glb");
   ASSERT_TRUE(imported) << imported.error;
-  auto* model = static_cast<HModel*>(Object(*imported.scene, "Mesh"));
+  auto* model = static_cast<HModel*>(Object(*imported->scene, "Mesh"));
   HModelCache* cache = model->GetCache();
   ASSERT_EQ(cache->PointCount(), 6u);
   cache->FindPatches();
@@ -199,7 +199,7 @@ TEST(GltfImport, SceneFarOverTheLimitIsRefusedUnwritten) {
     options.fps = row.fps;
     const auto imported = Import(b.Glb(), "t.glb", options);
     ASSERT_TRUE(imported) << row.what << ": " << imported.error;
-    const auto text = tq::scene::ImportedSceneText(*imported.scene, "t.glb");
+    const auto text = tq::scene::ImportedSceneText(*imported->scene, "t.glb");
     EXPECT_EQ(text.error.rfind("t.glb: the scene would be at least ", 0), 0u)
         << row.what << ": " << text.error;
   }
@@ -221,7 +221,7 @@ TEST(GltfImport, SkinnedTwoJointMesh) {
   b.Node({{"name", "Leg"}, {"mesh", 0}, {"skin", 0}});
   auto imported = Import(b.DataUri());
   ASSERT_TRUE(imported) << imported.error;
-  auto* leg = static_cast<HModel*>(Object(*imported.scene, "Leg"));
+  auto* leg = static_cast<HModel*>(Object(*imported->scene, "Leg"));
   HBone* hip = leg->GetChildBoneContainer()->GetChildBone();
   ASSERT_NE(hip, nullptr);
   EXPECT_STREQ(hip->GetName(), "Hip");
@@ -231,7 +231,7 @@ TEST(GltfImport, SkinnedTwoJointMesh) {
   EXPECT_EQ(hip->GetChildBone()->GetPivot(), Vector(0, 2, 0));
   EXPECT_EQ(hip->GetSiblingBone(), nullptr);
   // The joints are nulls of the choreography too.
-  EXPECT_EQ(imported.scene->FindObject("Knee")->GetObjectType(), ObjectType::kNull);
+  EXPECT_EQ(imported->scene->FindObject("Knee")->GetObjectType(), ObjectType::kNull);
 }
 
 // The same scene as a .gltf with a data: URI, a .gltf with an external .bin,
@@ -256,7 +256,7 @@ TEST(GltfImport, BufferFormsGiveTheSameScene) {
     auto imported = tq::scene::ImportGltfFile(dir / name, {});
     ASSERT_TRUE(imported) << imported.error;
     rises.push_back(
-        Object(*imported.scene, "Target")->GetTransform()->GetTranslate()->GetValue(7 * 5625));
+        Object(*imported->scene, "Target")->GetTransform()->GetTranslate()->GetValue(7 * 5625));
   }
   EXPECT_EQ(rises[0], rises[1]);
   EXPECT_EQ(rises[0], rises[2]);
@@ -292,20 +292,20 @@ TEST(GltfImport, AnimationsChosenAndNamesMadeUnique) {
   // Together: the first in the file wins, with a warning; the range is 2 s.
   auto both = Import(b.DataUri());
   ASSERT_TRUE(both) << both.error;
-  ASSERT_EQ(both.warnings.size(), 2u);
-  EXPECT_EQ(both.warnings[1], tq::scene::kGltfNoCamera);
-  EXPECT_NE(both.warnings[0].find("animations[1].channels[0]"), std::string::npos);
-  ExpectNear(Object(*both.scene, "Box")->GetTransform()->GetTranslate()->GetValue(48 * 5625),
+  ASSERT_EQ(both->warnings.size(), 2u);
+  EXPECT_EQ(both->warnings[1], tq::scene::kGltfNoCamera);
+  EXPECT_NE(both->warnings[0].find("animations[1].channels[0]"), std::string::npos);
+  ExpectNear(Object(*both->scene, "Box")->GetTransform()->GetTranslate()->GetValue(48 * 5625),
              {1, 0, 0}, "Walk wins");
-  EXPECT_NE(both.scene->FindObject("Box.2"), nullptr);
-  EXPECT_NE(both.scene->FindObject("node2"), nullptr);
+  EXPECT_NE(both->scene->FindObject("Box.2"), nullptr);
+  EXPECT_NE(both->scene->FindObject("node2"), nullptr);
   // One alone, by name or index.
   for (const char* pick : {"Run", "1"}) {
     GltfOptions options;
     options.animation = pick;
     auto run = Import(b.DataUri(), "t.gltf", options);
     ASSERT_TRUE(run) << run.error;
-    ExpectNear(Object(*run.scene, "Box")->GetTransform()->GetTranslate()->GetValue(24 * 5625),
+    ExpectNear(Object(*run->scene, "Box")->GetTransform()->GetTranslate()->GetValue(24 * 5625),
                {9, 0, 0}, pick);
   }
   GltfOptions missing;
@@ -330,9 +330,9 @@ TEST(GltfImport, StepAndCubicSplineSamplers) {
                         "CUBICSPLINE"}});
   auto imported = Import(b.DataUri());
   ASSERT_TRUE(imported) << imported.error;
-  ExpectNear(Object(*imported.scene, "A")->GetTransform()->GetTranslate()->GetValue(47 * 5625),
+  ExpectNear(Object(*imported->scene, "A")->GetTransform()->GetTranslate()->GetValue(47 * 5625),
              {0, 0, 0}, "step");
-  ExpectNear(Object(*imported.scene, "C")->GetTransform()->GetTranslate()->GetValue(24 * 5625),
+  ExpectNear(Object(*imported->scene, "C")->GetTransform()->GetTranslate()->GetValue(24 * 5625),
              {0.625f, 0, 0}, "cubic");
 }
 
@@ -801,7 +801,7 @@ TEST(GltfImport, FollowsWhatTheFileMeans) {
     auto imported = Import(b.DataUri(), "t.gltf", options);
     ASSERT_TRUE(imported) << r.label << ": " << imported.error;
     SCOPED_TRACE(r.label);
-    r.check(*imported.scene, imported.warnings);
+    r.check(*imported->scene, imported->warnings);
   }
 }
 
@@ -818,11 +818,11 @@ TEST(GltfImport, ListsAnimationsWithTheirFrames) {
   options.animation = "1";
   const auto imported = Import(b.DataUri(), "t.gltf", options);
   ASSERT_TRUE(imported) << imported.error;
-  ASSERT_EQ(imported.animations.size(), 2u);
-  EXPECT_EQ(imported.animations[0].name, "Walk");
-  EXPECT_EQ(imported.animations[0].lastFrame, 48);   // 2 s x 23.976 = 47.95...
-  EXPECT_EQ(imported.animations[1].firstFrame, 11);  // 11.98...
-  EXPECT_EQ(imported.animations[1].lastFrame, 24);   // 23.976
+  ASSERT_EQ(imported->animations.size(), 2u);
+  EXPECT_EQ(imported->animations[0].name, "Walk");
+  EXPECT_EQ(imported->animations[0].lastFrame, 48);   // 2 s x 23.976 = 47.95...
+  EXPECT_EQ(imported->animations[1].firstFrame, 11);  // 11.98...
+  EXPECT_EQ(imported->animations[1].lastFrame, 24);   // 23.976
 }
 
 // The bundled example is what its generator makes: regenerate it with
@@ -834,7 +834,8 @@ TEST(GltfImport, BundledShotIsTheGeneratorsOwn) {
   EXPECT_EQ(tq::testing::ReadFile(path), made);
   const auto imported = tq::scene::ImportGltfFile(path, {});
   ASSERT_TRUE(imported) << imported.error;
-  EXPECT_TRUE(imported.warnings.empty());
-  EXPECT_EQ(imported.scene->Chor()->GetChildCamera()->GetName(), std::string("Camera"));
-  EXPECT_EQ(faithful::At(*imported.scene, "Ball", 24), Vector(-1.5f, 1.5f, 0));  // the first bounce
+  EXPECT_TRUE(imported->warnings.empty());
+  EXPECT_EQ(imported->scene->Chor()->GetChildCamera()->GetName(), std::string("Camera"));
+  EXPECT_EQ(faithful::At(*imported->scene, "Ball", 24),
+            Vector(-1.5f, 1.5f, 0));  // the first bounce
 }

@@ -20,8 +20,9 @@ namespace {
 
 const char kConvertHead[] = R"(Usage: tqhost convert TRACK --to FORMAT [-o FILE] [OPTIONS]
 
-Writes a track file (the plug-in's, or a csv or json made by convert) in a
-compositor's import format, on standard output without -o:
+Writes a track file (the plug-in's, or one convert or --also wrote in any
+format but nuke-node) in a compositor's import format, on standard output
+without -o:
 
 )";
 
@@ -29,8 +30,9 @@ compositor's import format, on standard output without -o:
 std::string FormatLines() {
   std::string lines;
   for (const FormatInfo& f : Formats()) {
-    lines += "  " + std::string(f.name) + std::string(7 - std::string(f.name).size(), ' ') +
-             f.summary + "\n";
+    const std::string name = f.name;
+    lines +=
+        "  " + name + std::string(name.size() < 9 ? 11 - name.size() : 2, ' ') + f.summary + "\n";
   }
   return lines + "\n";
 }
@@ -38,8 +40,9 @@ std::string FormatLines() {
 const char kConvertTail[] = R"(  --width N, --height N, --fps F
                       the track's image size and rate (ae and json need them)
 
-Frames are the scene's: the start frame plus the line index. 3de counts whole
-frames from 1: a track that starts below 1 moves so that it starts at 1.
+Frames are the scene's: the start frame plus the line index. 3de numbers the
+frames of a sequence from 1 at the track's first frame (--first-frame
+overrides).
 )";
 
 // tqhost convert: a track file in a compositor's format.
@@ -53,11 +56,11 @@ int Convert(const std::vector<std::string>& rest, const ParsedArgs& a, std::ostr
   }
   // A regular file (or "-") of at most 64 MiB: never a folder, a FIFO or
   // /dev/zero, and never more kept than that.
-  const fileio::InputFile in = fileio::ReadInputFile(rest[0]);
+  const Result<std::string> in = fileio::ReadInputFile(rest[0]);
   if (!in) return Refuse(err, in.error);
   TrackInfo known;
   known.name = std::filesystem::path(rest[0]).stem().string();
-  auto track = ReadAnyTrack(in.text, rest[0], known);
+  auto track = ReadAnyTrack(*in, rest[0], known);
   if (!track) return Refuse(err, track.error);
   const std::vector<TrackPoint>& points = track->points;
   TrackInfo& info = track->info;

@@ -18,6 +18,7 @@
 #include "host/app/SceneInput.h"
 #include "host/app/Workers.h"
 #include "host/app/commands/ExportPlan.h"
+#include "host/app/commands/SharedCopies.h"
 #include "host/fileio/Concat.h"
 #include "host/fileio/SaveBatch.h"
 
@@ -43,10 +44,10 @@ track goes to standard output).
 
 // Saves the picture of the track through the same never-half-written
 // replace as the track.
-scene::Status WritePreview(const std::string& path, const std::vector<TrackPoint>& points,
-                           const std::vector<bool>& behind, const DialogOutcome& outcome) {
+Status WritePreview(const std::string& path, const std::vector<TrackPoint>& points,
+                    const std::vector<bool>& behind, const DialogOutcome& outcome) {
   const std::string svg =
-      RenderPreview(points, {outcome.camera, outcome.target, outcome.mode, outcome.width,
+      RenderPreview(points, {outcome.camera, outcome.target, outcome.ModeText(), outcome.width,
                              outcome.height, outcome.start, behind});
   return SaveText(path, svg, "the preview ");
 }
@@ -89,6 +90,7 @@ class ExportRuns {
   // out (a page left with none is not written).
   void Conclude() {
     Commit();
+    WriteShared();
     for (auto& [path, page, files] : pages_) {
       for (std::size_t i = page.tracks.size(); i-- > 0;) {
         if (std::find(lost_.begin(), lost_.end(), files[i]) == lost_.end()) continue;
@@ -131,21 +133,22 @@ class ExportRuns {
     return PackFields(fields);
   }
 
-  // Says another process's report after the lines said here; false when it
+  // Says another process's report after the lines said here, or why it
   // cannot be read.
-  bool Absorb(const std::string& report) {
+  Status Absorb(const std::string& report) {
     const auto fields = UnpackFields(report);
-    if (!fields || fields->size() < 3) return false;
+    if (!fields || fields->size() < 3) return Fail("its report could not be read");
     const std::string& count = (*fields)[2];
     int files = 0;
     const auto [end, ec] = std::from_chars(count.data(), count.data() + count.size(), files);
-    if (ec != std::errc() || end != count.data() + count.size()) return false;
+    if (ec != std::errc() || end != count.data() + count.size())
+      return Fail("its report could not be read");
     Commit();
     summary_ << (*fields)[0];
     err_ << (*fields)[1];
     files_ += files;
     for (std::size_t i = 3; i < fields->size(); ++i) Failed((*fields)[i]);
-    return true;
+    return {};
   }
 
   void Failed(const std::string& who) {
@@ -195,29 +198,19 @@ class ExportRuns {
     held_.clear();
   }
 
-  // The dialog worked and the track read back; false (said on err) when the
-  // run did not end with a track.
-  bool Dialog(const ParsedArgs& t, NotingDriver<framework::ScriptedDriver>& driver,
-              std::vector<TrackPoint>& points) {
+  // The dialog worked and the track read back, or the lines that say why
+  // the run did not end with a track.
+  Result<std::vector<TrackPoint>> Dialog(const ParsedArgs& t,
+                                         NotingDriver<framework::ScriptedDriver>& driver) {
     names_.Aim(scene_.Chor(), t.Value("--target"));
-    if (const scene::Status names = CheckNames(t, names_); !names) {
-      err_ << "tqhost: " << prefix_ << names.error << "\n";
-      return false;
-    }
+    if (const Status names = CheckNames(t, names_); !names) return Fail("tqhost: " + names.error);
     TrackTap tap;
     session_.Run(driver, tap);
-    if (const scene::Status ran = RunSucceeded(driver, t); !ran) {
-      Tell(ran.error);
-      return false;
-    }
+    if (const Status ran = RunSucceeded(driver, t); !ran) return Fail(ran.error);
     auto track = ReadTrack(tap.text);
-    if (track) {
-      points = std::move(*track);
-      return true;
-    }
-    err_ << "tqhost: " << prefix_ << "the plug-in wrote an unreadable track to "
-         << t.Value("--output") << ": " << track.error << "\n";
-    return false;
+    if (track) return std::move(*track);
+    return Fail("tqhost: the plug-in wrote an unreadable track to " + t.Value("--output") + ": " +
+                track.error);
   }
 
   // Says lines on err, each of tqhost's own named by the target when the
@@ -235,8 +228,12 @@ class ExportRuns {
     const ParsedArgs& t = run.args;
     const std::string output = t.Value("--output");
     NotingDriver<framework::ScriptedDriver> driver(DialogActions(t, output));
-    std::vector<TrackPoint> points;
-    if (!Dialog(t, driver, points)) return false;
+    auto tracked = Dialog(t, driver);
+    if (!tracked) {
+      Tell(tracked.error);
+      return false;
+    }
+    const std::vector<TrackPoint>& points = *tracked;
     const DialogOutcome& o = driver.outcome;
     std::vector<bool> beyond;
     const std::vector<bool> behind = Behind(scene_, o, points.size(), &camera_, &beyond);
@@ -253,7 +250,8 @@ class ExportRuns {
     info.fps = scene_.Project()->GetFPS();
     info.startFrame = o.start;
     info.name = o.target;
-    bool ok = Copies(run, points, info);
+    Copies(run, points, info, behind);
+    bool ok = true;
     if (t.Has("--clipboard")) ok = Clipboard(points, info) && ok;
     if (!t.Has("--preview")) return ok;
     const std::string path = Expand(t.Value("--preview"), run.fields);
@@ -264,7 +262,7 @@ class ExportRuns {
         pages_.push_back({path, {o.camera, o.width, o.height, *info.fps, o.start, plate, {}}, {}});
         it = pages_.end() - 1;
       }
-      it->page.tracks.push_back({o.target, o.mode, points, behind});
+      it->page.tracks.push_back({o.target, o.ModeText(), points, behind});
       it->files.push_back(output);
       return ok;
     }
@@ -276,32 +274,50 @@ class ExportRuns {
     return ok;
   }
 
-  // Copies in compositors' formats.
-  bool Copies(const TargetRun& run, const std::vector<TrackPoint>& points, const TrackInfo& info) {
-    bool ok = true;
+  // The copies that hold every target, once their tracks are all in.
+  void WriteShared() {
+    for (const SharedCopies::Written& w : shared_.Write()) {
+      if (!w.error.empty()) {
+        err_ << "tqhost: " << w.error << "\n";
+        Failed(w.who);  // no target's
+        continue;
+      }
+      Say(w.line, w.path, w.who);
+    }
+  }
+
+  // Copies in compositors' formats. A copy that fails is failed by its own
+  // name ("the nuke copy Robot.nk"), not its target's, whose track is written.
+  void Copies(const TargetRun& run, const std::vector<TrackPoint>& points, const TrackInfo& info,
+              const std::vector<bool>& behind) {
+    const bool pin = run.args.Has("--corner-pin");
     for (const AlsoCopy& copy : also_) {
       const std::string path = Expand(copy.pattern, run.fields);
+      if (SharedCopy(copy, many_, pin)) {
+        shared_.Add(path, *copy.format, run.args, {points, info}, behind);
+        continue;
+      }
+      const std::string who = fileio::Concat({"the ", copy.format->name, " copy ", path});
       std::string note;
       const auto text = RenderTrack(copy.format->format, points, info, &note);
       if (!text) {
         err_ << "tqhost: " << prefix_ << path << ": " << text.error << "\n";
-        ok = false;
+        Failed(who);
       } else if (const auto saved = SaveText(path, *text); !saved) {
         err_ << "tqhost: " << saved.error << "\n";
-        ok = false;
+        Failed(who);
       } else {
         Say(fileio::Concat({prefix_, copy.format->name, " copy written to ",
                             path == "-" ? "standard output" : path,
                             note.empty() ? "" : " (" + note + ")", "\n"}),
-            path, target_);
+            path, who);
       }
     }
-    return ok;
   }
 
   bool Clipboard(const std::vector<TrackPoint>& points, const TrackInfo& info) {
     const auto text = RenderTrack(Format::kAe, points, info);
-    const auto program = text ? CopyToClipboard(*text) : scene::Fail(text.error);
+    const auto program = text ? CopyToClipboard(*text) : Fail(text.error);
     if (program) {
       Say(prefix_ + "After Effects keyframe data put on the clipboard (" + *program + ")\n");
       return true;
@@ -330,12 +346,31 @@ class ExportRuns {
     HtmlPage page;
     std::vector<std::string> files;
   };
+  SharedCopies shared_;            // the copies of every target
   std::vector<std::string> lost_;  // the files that could not be put in place
   std::vector<Page> pages_;        // in the order first named
 };
 
-int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out,
+// The preview checked, and the footage of --plate.
+std::optional<PlatePattern> PreviewAndPlate(const ParsedArgs& a) {
+  // The extension chooses the preview; any other name is refused before
+  // anything is written ('-' is an SVG on standard output).
+  if (const std::string preview = a.Value("--preview");
+      a.Has("--preview") && preview != "-" && !IsSvgPath(preview) && !IsHtmlPath(preview)) {
+    throw UsageError{"--preview " + preview +
+                     ": a preview is FILE.svg (a picture) or FILE.html or FILE.htm (a page)"};
+  }
+  if (!a.Has("--plate")) return std::nullopt;
+  if (!IsHtmlPath(a.Value("--preview")))
+    throw UsageError{"--plate shows footage in an HTML preview: give --preview FILE.html"};
+  auto parsed = ParsePlate(a.Value("--plate"));
+  if (!parsed) throw UsageError{"--plate " + a.Value("--plate") + ": " + parsed.error};
+  return std::move(*parsed);
+}
+
+int Export(const std::string& pluginPath, const ParsedArgs& options, std::ostream& out,
            std::ostream& err) {
+  const ParsedArgs a = WithCornerPin(options);
   const std::vector<std::string>& positional = a.positional;
   if (positional.size() < 2) throw UsageError{"export needs a scene file"};
   if (positional.size() > 2) {
@@ -344,21 +379,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   UseDecimals(a);
   ApplyPlateOptions(a, nullptr);
   const std::vector<AlsoCopy> also = AlsoCopies(a);
-  // The extension chooses the preview; any other name is refused before
-  // anything is written ('-' is an SVG on standard output).
-  if (const std::string preview = a.Value("--preview");
-      a.Has("--preview") && preview != "-" && !IsSvgPath(preview) && !IsHtmlPath(preview)) {
-    throw UsageError{"--preview " + preview +
-                     ": a preview is FILE.svg (a picture) or FILE.html or FILE.htm (a page)"};
-  }
-  std::optional<PlatePattern> plate;
-  if (a.Has("--plate")) {
-    if (!IsHtmlPath(a.Value("--preview")))
-      throw UsageError{"--plate shows footage in an HTML preview: give --preview FILE.html"};
-    auto parsed = ParsePlate(a.Value("--plate"));
-    if (!parsed) throw UsageError{"--plate " + a.Value("--plate") + ": " + parsed.error};
-    plate = std::move(*parsed);
-  }
+  const std::optional<PlatePattern> plate = PreviewAndPlate(a);
   const std::size_t given = JobsGiven(a);  // a usage error before anything is loaded
   FilePlan plan;
   auto loaded = LoadScene(positional[1], a, err, nullptr, &plan.inputs);
@@ -368,6 +389,7 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
   SceneNames names(scene->Chor(), "");
   const std::vector<TargetRun> runs = PlanRuns(a, *scene, names, also, plan);
   std::ostream& summary = plan.stdoutBy.empty() ? out : err;
+  if (!MakeFolders(plan, summary, err)) return 1;
   ExportSession session(pluginPath, *scene, err);
   if (!session.Loaded()) return 1;
   // Files saved durably together when there are several; a run that writes
@@ -394,12 +416,12 @@ int Export(const std::string& pluginPath, const ParsedArgs& a, std::ostream& out
       continue;
     }
     const auto report = workers.Report(k);
-    if (report && exports.Absorb(*report)) continue;
+    const Status absorbed = report ? exports.Absorb(*report) : Status(Fail(report.error));
+    if (absorbed) continue;
     const std::string from = runs[first(k)].args.Value("--target");
     const std::string to = runs[first(k + 1) - 1].args.Value("--target");
     err << "tqhost: the export of the targets from " << from << " to " << to
-        << " stopped: " << (report ? "its report could not be read" : report.error)
-        << "; the summary does not name their files\n";
+        << " stopped: " << absorbed.error << "; the summary does not name their files\n";
     for (std::size_t i = first(k); i < first(k + 1); ++i)
       exports.Failed(runs[i].args.Value("--target"));
   }

@@ -10,12 +10,25 @@
 #include <sstream>
 
 #include "dialog/ControlIds.h"
+#include "host/app/CornerPin.h"
 #include "host/app/HtmlPreview.h"
 #include "host/app/Workers.h"
 #include "host/fileio/Concat.h"
 #include "host/fileio/InputFile.h"
 
 namespace tq::app {
+namespace {
+
+// The modes that pick a group or a bone, for messages: "group-center or bone".
+std::string PartModeNames() {
+  std::string names;
+  for (const TargetMode& m : TargetModes()) {
+    if (m.part != nullptr) names += std::string(names.empty() ? "" : " or ") + m.name;
+  }
+  return names;
+}
+
+}  // namespace
 
 std::string Joined(const std::vector<std::string>& names) {
   std::string list;
@@ -28,39 +41,30 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
 }
 
 // Refuses a name or mode the scene cannot give, in the user's words.
-scene::Status CheckNames(const ParsedArgs& a, const SceneNames& n) {
+Status CheckNames(const ParsedArgs& a, const SceneNames& n) {
   const std::string camera = a.Value("--camera"), target = a.Value("--target");
   if (a.Has("--camera") && !Contains(n.cameras, camera))
-    return scene::Fail("unknown camera '" + camera + "'; the cameras are " + Joined(n.cameras));
+    return Fail("unknown camera '" + camera + "'; the cameras are " + Joined(n.cameras));
   if (a.Has("--target") && !Contains(n.objects, target))
-    return scene::Fail("unknown target '" + target + "'; the objects are " + Joined(n.objects));
+    return Fail("unknown target '" + target + "'; the objects are " + Joined(n.objects));
   if (n.target == nullptr) return {};  // the dialog says what is missing
   const std::string of = std::string(" of '") + n.target->GetName() + "'";
-  const std::string mode = a.Value("--mode", Modes()[0]);
-  const bool model = n.target->GetObjectType() == ObjectType::kModel;
-  std::vector<std::string> offered = {Modes()[0]};
-  if (model) offered.push_back(Modes()[1]);
-  if (n.HasGroups()) offered.push_back(Modes()[2]);
-  if (n.HasBones()) offered.push_back(Modes()[3]);
+  const std::string mode = a.Value("--mode", TargetModes().front().name);
+  std::vector<std::string> offered;
+  for (const TargetMode& m : TargetModes()) {
+    if (n.Offers(m)) offered.push_back(m.name);
+  }
   if (!Contains(offered, mode)) {
-    return scene::Fail("--mode " + mode + ": the target '" + n.target->GetName() + "' offers " +
-                       Joined(offered));
+    return Fail("--mode " + mode + ": the target '" + n.target->GetName() + "' offers " +
+                Joined(offered));
   }
   if (a.Has("--group") && !Contains(n.groups, a.Value("--group")))
-    return scene::Fail("unknown group '" + a.Value("--group") + "'" + of + "; its groups are " +
-                       Joined(n.groups));
+    return Fail("unknown group '" + a.Value("--group") + "'" + of + "; its groups are " +
+                Joined(n.groups));
   if (a.Has("--bone") && !Contains(n.bones, a.Value("--bone")))
-    return scene::Fail("unknown bone '" + a.Value("--bone") + "'" + of + "; its bones are " +
-                       Joined(n.bones));
+    return Fail("unknown bone '" + a.Value("--bone") + "'" + of + "; its bones are " +
+                Joined(n.bones));
   return {};
-}
-
-const std::map<std::string, int>& ModeRadios() {
-  static const std::map<std::string, int> radios = {{Modes()[0], IDC_RADIO1},
-                                                    {Modes()[1], IDC_RADIO2},
-                                                    {Modes()[2], IDC_RADIO3},
-                                                    {Modes()[3], IDC_RADIO4}};
-  return radios;
 }
 
 // The dialog worked as the options say, in the order of the option table,
@@ -76,7 +80,7 @@ std::vector<framework::Action> DialogActions(const ParsedArgs& a, const std::str
   };
   select("--camera", IDC_COMBO1);
   select("--target", IDC_COMBO2);
-  if (a.Has("--mode")) actions.push_back(Action::Click(ModeRadios().at(a.Value("--mode"))));
+  if (a.Has("--mode")) actions.push_back(Action::Click(FindMode(a.Value("--mode"))->radio));
   select("--group", IDC_COMBO3);
   select("--bone", IDC_COMBO4);
   type("--width", IDC_WIDTH);
@@ -102,8 +106,7 @@ std::string OptionOfControl(int id, const ParsedArgs& a) {
   return a.Has(it->second) ? it->second + " " + a.Value(it->second) : it->second;
 }
 
-scene::Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver,
-                           const ParsedArgs& a) {
+Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver, const ParsedArgs& a) {
   std::ostringstream err;
   bool failed = false;
   for (const auto& message : driver.messages) {
@@ -126,64 +129,8 @@ scene::Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver
     err << "tqhost: the settings dialog did not end with OK; nothing was written\n";
     failed = true;
   }
-  if (failed) return scene::Fail(err.str());
+  if (failed) return Fail(err.str());
   return {};
-}
-
-// A name made safe for a file name: letters, digits, '.', '-' and '_' stay.
-std::string SafeForFileName(const std::string& name) {
-  std::string safe = name;
-  for (char& c : safe) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '/' || u < 0x20 || u == 0x7f) c = '_';
-  }
-  if (!safe.empty() && (safe[0] == '.' || safe[0] == '-')) safe[0] = '_';
-  return safe.empty() ? "_" : safe;
-}
-
-std::string Expand(std::string pattern, const std::map<std::string, std::string>& fields) {
-  std::string out;
-  for (std::size_t at = 0; at < pattern.size();) {
-    const std::size_t open = pattern.find('{', at), close = pattern.find('}', open);
-    if (open != std::string::npos && open + 1 < pattern.size() && pattern[open + 1] == '{') {
-      out += pattern.substr(at, open + 1 - at);  // "{{" is a "{" of the name itself
-      at = open + 2;
-      continue;
-    }
-    const auto field = close == std::string::npos
-                           ? fields.end()
-                           : fields.find(pattern.substr(open + 1, close - open - 1));
-    if (field == fields.end()) {
-      out += pattern.substr(at, open == std::string::npos ? open : open + 1 - at);
-      at = open == std::string::npos ? pattern.size() : open + 1;
-      continue;
-    }
-    out += pattern.substr(at, open - at) + SafeForFileName(field->second);  // once, left to right
-    at = close + 1;
-  }
-  return out;
-}
-
-bool CheckPattern(const std::string& option, const std::string& pattern, bool needsTarget) {
-  bool target = false;  // a {target} field, not the text of "{{target}"
-  for (std::size_t at = 0; (at = pattern.find('{', at)) != std::string::npos; ++at) {
-    if (pattern.compare(at, 2, "{{") == 0) {
-      ++at;
-      continue;
-    }
-    const std::size_t end = pattern.find('}', at);
-    const std::string field = pattern.substr(at, end == std::string::npos ? end : end - at + 1);
-    if (field != "{target}" && field != "{camera}" && field != "{mode}" && field != "{group}") {
-      throw UsageError{option + " " + pattern + ": unknown field " + field +
-                       "; the fields are {target}, {camera}, {mode} and {group}"};
-    }
-    target = target || field == "{target}";
-  }
-  if (needsTarget && !target) {
-    throw UsageError{"with several targets, " + option + " needs {target} in its pattern" +
-                     (option == "-o" ? " (for example -o {target}.txt)" : "")};
-  }
-  return target;
 }
 
 namespace {
@@ -312,16 +259,18 @@ ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetChoice& choice) {
   if (!choice.name.empty()) t.values["--target"] = choice.name;
   if (!choice.mode.empty()) t.values["--mode"] = choice.mode;
   if (!choice.groupOrBone.empty()) {
-    const std::string mode = t.Value("--mode");
-    if (mode != "group-center" && mode != "bone")
+    const TargetMode* mode = FindMode(t.Value("--mode"));
+    if (mode == nullptr || mode->part == nullptr)
       throw UsageError{"--target " + choice.name + ":" + choice.mode + ":" + choice.groupOrBone +
-                       ": a group or bone goes with group-center or bone"};
-    t.values[mode == "bone" ? "--bone" : "--group"] = choice.groupOrBone;
+                       ": a group or bone goes with " + PartModeNames()};
+    t.values[std::string("--") + mode->part] = choice.groupOrBone;
   }
   // A group or a bone given alone says the mode.
-  if (!t.Has("--mode") && t.Has("--group")) t.values["--mode"] = "group-center";
-  if (!t.Has("--mode") && t.Has("--bone")) t.values["--mode"] = "bone";
-  if (t.Has("--mode") && ModeRadios().count(t.Value("--mode")) == 0) {
+  for (const TargetMode& m : TargetModes()) {
+    if (!t.Has("--mode") && m.part != nullptr && t.Has(std::string("--") + m.part))
+      t.values["--mode"] = m.name;
+  }
+  if (t.Has("--mode") && FindMode(t.Value("--mode")) == nullptr) {
     throw UsageError{"--mode must be " + ModeNames(", ", " or ") + ", not '" + t.Value("--mode") +
                      "'"};
   }
@@ -343,6 +292,11 @@ std::vector<AlsoCopy> AlsoCopies(const ParsedArgs& a) {
   return copies;
 }
 
+bool SharedCopy(const AlsoCopy& copy, bool many, bool pin) {
+  return many && (copy.format->manyInOneFile || (pin && WritesCornerPin(copy.format->format))) &&
+         !CheckPattern("--also", copy.pattern, false);
+}
+
 std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
                                 const SceneNames& names, const std::vector<AlsoCopy>& also,
                                 FilePlan& plan) {
@@ -357,13 +311,12 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
     if (choice.name.empty())
       throw UsageError{"the scene has no object to track (cameras and folders are not targets)"};
     TargetRun run{ArgsOfTarget(a, choice), {}};
-    const std::string mode = run.args.Value("--mode", Modes()[0]);
+    const std::string mode = run.args.Value("--mode", TargetModes().front().name);
+    const char* part = FindMode(mode)->part;
     run.fields = {{"target", run.args.Value("--target")},
                   {"camera", camera},
                   {"mode", mode},
-                  {"group", mode == "bone"           ? run.args.Value("--bone")
-                            : mode == "group-center" ? run.args.Value("--group")
-                                                     : ""}};
+                  {"group", part == nullptr ? "" : run.args.Value(std::string("--") + part)}};
     const auto same = [&](TargetRun& r) {
       return r.fields["target"] == run.fields["target"] && r.fields["mode"] == mode &&
              r.fields["group"] == run.fields["group"];
@@ -377,6 +330,8 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
   }
   if (runs.empty())
     throw UsageError{"the scene has no object to track (cameras and folders are not targets)"};
+  if (a.Has("--corner-pin") && runs.size() != 4)
+    throw UsageError{"--corner-pin names one target twice; a pin needs four different corners"};
   const bool many = runs.size() > 1;
   // Without -o: a file each, named by what tells the targets apart.
   const auto defaultName = [&](bool group) {
@@ -388,7 +343,12 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
   if (many && pattern == "-")
     throw UsageError{"-o - writes one track; with several targets give -o PATTERN with {target}"};
   CheckPattern("-o", pattern, many);
-  for (const AlsoCopy& copy : also) CheckPattern("--also", copy.pattern, many);
+  const bool pin = a.Has("--corner-pin");
+  for (const AlsoCopy& copy : also) {
+    CheckPattern(
+        "--also", copy.pattern,
+        many && !copy.format->manyInOneFile && !(pin && WritesCornerPin(copy.format->format)));
+  }
   const std::string preview = a.Value("--preview"), scenePath = a.positional[1];
   const bool pagePerTarget =
       a.Has("--preview") && CheckPattern("--preview", preview, many && !IsHtmlPath(preview));
@@ -411,8 +371,10 @@ std::vector<TargetRun> PlanRuns(const ParsedArgs& a, tq::scene::Scene& scene,
     plan.Add(a.Has("--output") ? "-o" : "the default output", run.args.values["--output"],
              scenePath, "the scene file", who);
     for (const AlsoCopy& copy : also) {
+      const bool shared = SharedCopy(copy, many, pin);
+      if (k > 0 && shared) continue;  // one file of every target
       plan.Add(std::string("--also ") + copy.format->name, output(Expand(copy.pattern, run.fields)),
-               scenePath, "the scene file", who);
+               scenePath, "the scene file", shared ? "" : who);
     }
     // An HTML page without {target} is one page for every target.
     const std::string page = Expand(preview, run.fields);
@@ -444,7 +406,11 @@ std::size_t Jobs(const ParsedArgs& a, std::size_t given, std::size_t targets, bo
     const std::string& path = f.first.second;
     return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
   });
-  const bool oneProcess = !batch || special || a.Has("--clipboard") ||
+  const auto also = AlsoCopies(a);
+  const bool shared = std::any_of(also.begin(), also.end(), [&](const AlsoCopy& c) {
+    return SharedCopy(c, targets > 1, a.Has("--corner-pin"));
+  });
+  const bool oneProcess = !batch || special || shared || a.Has("--clipboard") ||
                           (a.Has("--preview") && IsHtmlPath(a.Value("--preview")));
   return oneProcess ? 1 : std::clamp<std::size_t>(jobs, 1, targets);
 }

@@ -63,6 +63,20 @@ struct SceneNames {
     return target != nullptr && target->GetObjectType() == ObjectType::kModel &&
            static_cast<HModel*>(target)->GetChildBoneContainer() != nullptr;
   }
+  // Whether the target offers a mode.
+  bool Offers(const TargetMode& mode) const {
+    switch (mode.needs) {
+      case ModeNeeds::kNothing:
+        return true;
+      case ModeNeeds::kModel:
+        return target != nullptr && target->GetObjectType() == ObjectType::kModel;
+      case ModeNeeds::kGroups:
+        return HasGroups();
+      case ModeNeeds::kBones:
+        return HasBones();
+    }
+    return false;
+  }
 };
 
 // A target as given: "NAME", or "NAME:MODE[:GROUP_OR_BONE]" unless the whole
@@ -82,9 +96,7 @@ std::string Joined(const std::vector<std::string>& names);
 bool Contains(const std::vector<std::string>& names, const std::string& name);
 
 // Refuses a name or mode the scene cannot give, in the user's words.
-scene::Status CheckNames(const ParsedArgs& a, const SceneNames& n);
-
-const std::map<std::string, int>& ModeRadios();
+Status CheckNames(const ParsedArgs& a, const SceneNames& n);
 
 // The dialog worked as the options say, in the order of the option table,
 // then OK.
@@ -97,8 +109,7 @@ std::string OptionOfControl(int id, const ParsedArgs& a);
 // print: message boxes in the dialog's own words, named by the option of the
 // control they are about; the driver's failures show the dialog only with
 // --verbose.
-scene::Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver,
-                           const ParsedArgs& a);
+Status RunSucceeded(const NotingDriver<framework::ScriptedDriver>& driver, const ParsedArgs& a);
 
 // A name as a file name: kept as it is (UTF-8 letters, spaces and all), but
 // for what a file name cannot hold: '/', NUL and control characters become
@@ -128,6 +139,10 @@ struct FilePlan {
   std::vector<std::string> inputs;  // files the scene was read from besides itself
 };
 
+// The folders the outputs are named in, made where missing (each said
+// once on summary); false, said on err, when one cannot be.
+bool MakeFolders(const FilePlan& plan, std::ostream& summary, std::ostream& err);
+
 // The object the dialog opens on: the first listed one that is not a
 // camera, else the first that is not the run's camera (a camera cannot
 // track itself); "" when there is none.
@@ -140,6 +155,11 @@ std::vector<TargetChoice> TargetChoices(HChor* chor, const ParsedArgs& a, const 
 ParsedArgs ArgsOfTarget(const ParsedArgs& a, const TargetChoice& choice);
 
 std::vector<AlsoCopy> AlsoCopies(const ParsedArgs& a);
+
+// Whether a copy is one file of every target: named without {target} in a
+// run of several targets, of a format that holds several tracks (3de) or,
+// in a corner pin (pin), the pin (nuke, nuke-node, ae).
+bool SharedCopy(const AlsoCopy& copy, bool many, bool pin);
 
 // One target's run, its options (--output always set) and the fields of its
 // file patterns.

@@ -5,12 +5,13 @@
 #include "host/app/PlateOptions.h"
 #include "host/app/Formats.h"
 #include "host/app/SceneInput.h"
+#include "host/app/commands/InfoJson.h"
 #include "host/scene/Time.h"
 
 namespace tq::app {
 namespace {
 
-const char kInfoUsage[] = R"(Usage: tqhost info SCENE
+const char kInfoUsage[] = R"(Usage: tqhost info SCENE [--json]
 
 Prints the project's frame rate and times, each camera with its output
 options (image size, frame range) and each object of the choreography with
@@ -20,6 +21,15 @@ A camera's output size is what a track's pixels count in: 'tqhost export'
 writes whole pixels, or with --decimals N (0 to 6) N digits after the point.
 A camera's film offset, pixel aspect and lens distortion, when it has them,
 follow its output options ("on the plate as shot: ...").
+
+)";
+
+const char kInfoTail[] = R"(
+With --json the same as one JSON document whose fields stay as they are (the
+README lists them): format "tqhost-info", version 1, fps, project and
+choreography (name, time), cameras (name, width, height, first_frame,
+last_frame, properties, plate), objects (name, type, groups, bones with their
+children) and animations (index, name, first_frame, last_frame).
 )";
 
 std::string Frames(Time ticks, float fps) {
@@ -52,6 +62,7 @@ int Info(const std::string& path, const ParsedArgs& a, std::ostream& out, std::o
   const auto loaded = LoadScene(path, a, err, &animations);
   if (!loaded) return Refuse(err, loaded.error);
   const tq::scene::Scene* scene = loaded->get();
+  if (a.Has("--json")) return (WriteInfoJson(out, *scene, animations), 0);
   HProject* project = scene->Project();
   HChor* chor = scene->Chor();
   const float fps = project->GetFPS();
@@ -97,8 +108,8 @@ const Command& InfoCommand() {
       "info",
       "  info SCENE        the scene: frame rate and times, cameras with their\n"
       "                    output options, objects with groups and bones\n",
-      [] { return std::string(kInfoUsage); },
-      {&ImportOptions()},
+      [] { return kInfoUsage + OptionHelp(InfoOptions()) + kInfoTail; },
+      {&ImportOptions(), &InfoOptions()},
       {"--width", "--height"},
       [](const CommandCall& c) {
         if (c.rest.size() != 1) throw UsageError{"info needs exactly one scene file"};

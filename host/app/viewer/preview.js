@@ -1,66 +1,3 @@
-// The preview page's fixed text: everything before the track data (the
-// document head, its CSS and the page's body) and everything after it (the
-// script that draws and scrubs the tracks).
-#include "host/app/HtmlPageText.h"
-
-namespace tq::app {
-
-const char kHtmlPageHead[] = R"page(<!DOCTYPE html>
-<html lang="en">
-<head>
-<meta charset="utf-8">
-<meta name="viewport" content="width=device-width, initial-scale=1">
-<title>Screen track</title>
-<style>
-body { margin: 0; padding: 12px 16px; background: #1e1e1e; color: #ddd;
-  font: 14px/1.4 system-ui, sans-serif; }
-h1 { font-size: 16px; margin: 0 0 2px; }
-#info, #help { color: #999; margin: 0 0 8px; font-size: 12px; }
-#view { display: block; width: 100%; max-height: 72vh; }
-#controls { display: flex; flex-wrap: wrap; align-items: center; gap: 4px 10px;
-  margin: 8px 0 2px; }
-#controls button { width: 64px; }
-#slider { flex: 1 1 240px; }
-#readout { font: 14px/1.4 ui-monospace, monospace; white-space: pre; min-width: 26ch; }
-#readout.marked, .line.marked { color: #ff5a4e; }
-#strip { display: block; width: 100%; height: 6px; background: #2a2a2a; }
-#legend { list-style: none; padding: 0; margin: 8px 0; }
-#legend li { display: flex; flex-wrap: wrap; align-items: center; gap: 8px; padding: 1px 4px; }
-#legend li.active { background: #333; }
-#legend .name { cursor: pointer; width: 16ch; white-space: pre; overflow: hidden;
-  text-overflow: ellipsis; flex: none; }
-#active { color: #999; }
-.swatch { display: inline-block; width: 14px; height: 4px; border-radius: 2px; }
-.line { font: 13px/1.4 ui-monospace, monospace; white-space: pre; color: #aaa; }
-</style>
-</head>
-<body>
-<main id="viewer">
-<h1 id="title"></h1>
-<p id="info"></p>
-<svg id="view" role="img" aria-label="the image frame and the track">
-<rect id="outside" fill="#262626"/>
-<rect id="frame" fill="#3a3a3a"/>
-<image id="plate" preserveAspectRatio="none"/>
-<rect id="border" fill="none" stroke="#aaa" stroke-width="1" vector-effect="non-scaling-stroke"/>
-<g id="tracks"></g>
-</svg>
-<div id="controls">
-<button id="play" type="button">Play</button>
-<input id="slider" type="range" min="0" max="0" step="1" value="0" aria-label="frame">
-<span id="active"></span><span id="readout"></span>
-</div>
-<svg id="strip" preserveAspectRatio="none" aria-hidden="true"></svg>
-<ul id="legend"></ul>
-<p id="help">Left / Right: step (Shift: 10 frames) &middot; Home / End: first / last frame &middot;
-Space: play / pause &middot; red rings: frames behind the camera and the ends of gaps where frames
-could not be projected; dashed red: the path behind the camera; on the strip red: not projected,
-orange: behind the camera &middot; #frame=N in the address opens frame N</p>
-</main>
-<script type="application/json" id="data">)page";
-
-const char kHtmlPageTail[] = R"page(</script>
-<script>
 (function () {
   'use strict';
   var data = JSON.parse(document.getElementById('data').textContent);
@@ -317,9 +254,3 @@ const char kHtmlPageTail[] = R"page(</script>
   window.addEventListener('hashchange', fromAddress);
   if (!fromAddress()) show(0, false);
 })();
-</script>
-</body>
-</html>
-)page";
-
-}  // namespace tq::app

@@ -1,5 +1,5 @@
-// The house form of a call that can fail: a value, or the reason there is
-// none, tested as the loader's LoadResult is:
+// The house form of a call that can fail, in every layer from the file
+// library up: a value, or the reason there is none.
 //
 //   Result<Track> track = ReadAnyTrack(text, file);
 //   if (!track) return Refuse(track.error);
@@ -14,7 +14,7 @@
 #include <string>
 #include <utility>
 
-namespace tq::scene {
+namespace tq {
 
 // The reason of a failure, on its way to a Result or a Status.
 struct Failure {
@@ -52,4 +52,4 @@ struct [[nodiscard]] Status {
   std::string error;  // the reason, "" on success
 };
 
-}  // namespace tq::scene
+}  // namespace tq
