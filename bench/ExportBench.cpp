@@ -1,24 +1,29 @@
-// The export against its floors. The shot is a user's: a camera whose
-// position, turn and focal length are keyed every few frames, tracking a
-// model's centre that moves inside the picture on keys of its own.
-// - 10,000 frames to /dev/null against the same arithmetic written as one
-//   direct loop (channels evaluated, the camera's matrix and its inverse, the
-//   lens, the pixel), whose bytes must equal the export's; beside it the
-//   time of formatting those lines alone.
-// - The same export with 3 decimals against the direct loop writing the
-//   same fractional bytes with its own rounding and formatting; and through
-//   a distorting lens (Brown-Conrady, tangential terms too) against the loop
-//   with the same distortion written out.
-// - The same export to a file on disk against the direct loop with its bytes
+// The export against its floors, each an independent direct loop
+// (bench/Direct.h: the same arithmetic on plain arrays, nothing of the
+// product's) whose bytes must equal the export's. Two shots of 10,000
+// frames, a camera whose position, turn and focal length are keyed, tracking
+// a model's centre that moves and spins inside the picture:
+// - keyed every frame, linear, as the Blender add-on writes a shot, the
+//   camera panning 40 degrees either way and the model turning 24 times;
+// - keyed by hand every few frames, smooth, the camera panning 10 degrees.
+// Rows:
+// - each shot to /dev/null against its direct loop; beside the first the
+//   time of formatting those lines alone;
+// - the every-frame shot with 3 decimals, and through a distorting lens
+//   (Brown-Conrady, tangential terms too), against the loop writing the same
+//   fractional bytes with its own rounding, formatting and distortion;
+// - the every-frame shot to a file on disk against the loop with its bytes
 //   saved the same durable way, with what the fsync alone costs.
 // - Channels of 100,000 keys (even, 1 to 7 frames apart at random, crowded
-//   beside even ones) against a 100-key channel, at random times.
+//   beside even ones) at random times, against an independent evaluation of
+//   the same keys (a binary search and its own blend), values equal.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -26,20 +31,19 @@
 #include <stdexcept>
 #include <string>
 
+#include "bench/Direct.h"
 #include "bench/Floors.h"
 #include "testing/Harness.h"
-#include "export/ReferencePoints.h"
 #include "host/framework/RecordingDriver.h"
-#include "math/Rounding.h"
 
 namespace {
 
 using tq::bench::Alternate;
 using tq::bench::Row;
 using tq::bench::Rows;
+using tq::bench::direct::Curve;
 using tq::scene::Channel;
 using tq::scene::Interpolation;
-using tq::scene::Key;
 
 constexpr float kFps = 30.0f;
 constexpr int kWidth = 1920, kHeight = 1080;
@@ -48,155 +52,163 @@ int Frames() {
   return tq::bench::Quick() ? 200 : 10000;
 }
 
-Time Tick(int frame) {
-  return static_cast<Time>(frame * 4500);
+std::int32_t Tick(int frame) {
+  return static_cast<std::int32_t>(frame * 4500);
 }
 
-// Keys every `every` frames over frames 0 to last, the value of each from
-// value(frame).
-template <class T, class Value>
-Channel<T> Keyed(Interpolation mode, int every, int last, Value value) {
-  std::vector<Key<T>> keys;
-  for (int f = 0; f <= last + every; f += every) keys.push_back({Tick(f), value(f)});
-  return Channel<T>(mode, keys);
+// Keys every `every` frames over frames 0 to last and one beyond, the dim
+// values of each from value(frame, out), as plain arrays.
+template <class Value>
+Curve Keyed(Curve::Mode mode, int dim, int every, int last, Value value) {
+  Curve c;
+  c.mode = mode;
+  c.dim = dim;
+  for (int f = 0; f <= last + every; f += every) {
+    c.times.push_back(Tick(f));
+    c.values.resize(c.values.size() + static_cast<std::size_t>(dim));
+    value(f, &c.values[c.values.size() - static_cast<std::size_t>(dim)]);
+  }
+  return c;
 }
 
-// The shot: the camera drifts and pans about 10 degrees either way while its
-// focal length breathes from 30 to 50 mm; the model, 30 units ahead, wanders
-// inside the picture.
+Curve Constant(std::initializer_list<float> values) {
+  Curve c;
+  c.dim = static_cast<int>(values.size());
+  c.values = values;
+  return c;
+}
+
+// The product's channel of the same keys.
+Interpolation ModeOf(const Curve& c) {
+  return c.mode == Curve::kSmooth ? Interpolation::kSmooth
+         : c.mode == Curve::kStep ? Interpolation::kStep
+                                  : Interpolation::kLinear;
+}
+Channel<float> FloatChannel(const Curve& c) {
+  if (c.times.empty()) return Channel<float>(c.values[0]);
+  return Channel<float>(ModeOf(c), c.times, c.values);
+}
+Channel<Vector> VectorChannel(const Curve& c) {
+  std::vector<Vector> v;
+  for (std::size_t i = 0; i + 2 < c.values.size(); i += 3)
+    v.emplace_back(c.values[i], c.values[i + 1], c.values[i + 2]);
+  if (c.times.empty()) return Channel<Vector>(v[0]);
+  return Channel<Vector>(ModeOf(c), c.times, std::move(v));
+}
+Channel<Quaternion> RotationChannel(const Curve& c) {
+  std::vector<Quaternion> v;
+  for (std::size_t i = 0; i + 3 < c.values.size(); i += 4)
+    v.emplace_back(c.values[i], c.values[i + 1], c.values[i + 2], c.values[i + 3]);
+  if (c.times.empty()) return Channel<Quaternion>(v[0]);
+  return Channel<Quaternion>(ModeOf(c), c.times, std::move(v));
+}
+
+// The unit rotation by angle about the axis (x, y, z), in double, rounded.
+void AngleAxis(double angle, double x, double y, double z, float* q) {
+  const double length = std::sqrt(x * x + y * y + z * z), s = std::sin(angle / 2);
+  q[0] = static_cast<float>(x / length * s);
+  q[1] = static_cast<float>(y / length * s);
+  q[2] = static_cast<float>(z / length * s);
+  q[3] = static_cast<float>(std::cos(angle / 2));
+}
+
+// The camera's pan (about Y) and tilt (about X) at frame f of the
+// every-frame shot, as (x, y, z, w) in double: the pan applied last.
+void PanTilt(int f, double q[4]) {
+  const double pan = 0.7 * std::sin(f * 0.0007), tilt = 0.1 * std::sin(f * 0.001);
+  const double sy = std::sin(pan / 2), cy = std::cos(pan / 2);
+  const double sx = std::sin(tilt / 2), cx = std::cos(tilt / 2);
+  q[0] = cy * sx, q[1] = sy * cx, q[2] = -sy * sx, q[3] = cy * cx;
+}
+
+// v turned by the unit rotation q, in double.
+void Turn(const double q[4], const double v[3], double out[3]) {
+  const double x = q[0], y = q[1], z = q[2], w = q[3];
+  const double m[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
+                          {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
+                          {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}};
+  for (int i = 0; i < 3; ++i) out[i] = m[i][0] * v[0] + m[i][1] * v[1] + m[i][2] * v[2];
+}
+
+// A shot in both forms: the plain arrays of the direct loop and the scene
+// the export reads, made from the same keys.
 struct Shot {
+  tq::bench::direct::Shot plain;
   tq::scene::Scene scene{"P", kFps, "C"};
   HCamera* camera = nullptr;
   HModel* model = nullptr;
 
-  Shot() {
-    scene.MakeCurrent();
+  explicit Shot(bool everyFrame) {
     const int last = Frames();
+    auto& p = plain;
+    if (everyFrame) {
+      const auto cameraAt = [](int f, double at[3]) {
+        at[0] = 2.0 * std::sin(f * 0.01), at[1] = 1.5 + 0.3 * std::sin(f * 0.013);
+        at[2] = 10.0 + std::cos(f * 0.003);
+      };
+      p.cameraTranslate = Keyed(Curve::kLinear, 3, 1, last, [&](int f, float* v) {
+        double at[3];
+        cameraAt(f, at);
+        for (int k = 0; k < 3; ++k) v[k] = static_cast<float>(at[k]);
+      });
+      p.cameraRotate = Keyed(Curve::kLinear, 4, 1, last, [](int f, float* v) {
+        double q[4];
+        PanTilt(f, q);
+        for (int k = 0; k < 4; ++k) v[k] = static_cast<float>(q[k]);
+      });
+      p.focal = Keyed(Curve::kLinear, 1, 1, last, [](int f, float* v) {
+        v[0] = static_cast<float>(40.0 + 10.0 * std::sin(f * 0.02));
+      });
+      // The model 30 units ahead of the camera wherever it looks, wandering
+      // inside the picture.
+      p.targetTranslate = Keyed(Curve::kLinear, 3, 1, last, [&](int f, float* v) {
+        double q[4], at[3], ahead[3];
+        PanTilt(f, q);
+        cameraAt(f, at);
+        const double local[3] = {3.0 * std::cos(f * 0.007), std::sin(f * 0.005), -30.0};
+        Turn(q, local, ahead);
+        for (int k = 0; k < 3; ++k) v[k] = static_cast<float>(at[k] + ahead[k]);
+      });
+      p.targetRotate = Keyed(Curve::kLinear, 4, 1, last,
+                             [](int f, float* v) { AngleAxis(f * 0.015, 0.3, 1.0, 0.2, v); });
+    } else {
+      p.cameraTranslate = Keyed(Curve::kSmooth, 3, 4, last, [](int f, float* v) {
+        v[0] = 2.0f * std::sin(f * 0.01f), v[1] = 1.5f, v[2] = 10.0f + std::cos(f * 0.003f);
+      });
+      p.cameraRotate = Keyed(Curve::kLinear, 4, 6, last, [](int f, float* v) {
+        AngleAxis(0.17 * std::sin(f * 0.004), 0, 1, 0, v);
+      });
+      p.focal = Keyed(Curve::kSmooth, 1, 5, last,
+                      [](int f, float* v) { v[0] = 40.0f + 10.0f * std::sin(f * 0.02f); });
+      p.targetTranslate = Keyed(Curve::kLinear, 3, 3, last, [](int f, float* v) {
+        v[0] = 3.0f * std::cos(f * 0.007f), v[1] = std::sin(f * 0.005f), v[2] = -20.0f;
+      });
+      p.targetRotate = Keyed(Curve::kLinear, 4, 8, last,
+                             [](int f, float* v) { AngleAxis(f * 0.001, 0, 0, 1, v); });
+    }
+    p.cameraScale = Constant({1, 1, 1});
+    p.width = kWidth, p.height = kHeight, p.fps = kFps;
+
+    scene.MakeCurrent();
     camera = scene.AddCamera("Cam");
-    scene.SetTransform(camera,
-                       Keyed<Vector>(Interpolation::kSmooth, 4, last,
-                                     [](int f) {
-                                       return Vector(2.0f * std::sin(f * 0.01f), 1.5f,
-                                                     10.0f + std::cos(f * 0.003f));
-                                     }),
-                       Keyed<Quaternion>(Interpolation::kLinear, 6, last, [](int f) {
-                         return Quaternion(0.17f * std::sin(f * 0.004f), Vector(0, 1, 0));
-                       }));
-    scene.SetFocalLength(camera, Keyed<float>(Interpolation::kSmooth, 5, last, [](int f) {
-                           return 40.0f + 10.0f * std::sin(f * 0.02f);
-                         }));
+    scene.SetTransform(camera, VectorChannel(p.cameraTranslate), RotationChannel(p.cameraRotate));
+    scene.SetFocalLength(camera, FloatChannel(p.focal));
     model = scene.AddModel("M");
-    scene.SetTransform(
-        model,
-        Keyed<Vector>(Interpolation::kLinear, 3, last,
-                      [](int f) {
-                        return Vector(3.0f * std::cos(f * 0.007f), std::sin(f * 0.005f), -20.0f);
-                      }),
-        Keyed<Quaternion>(Interpolation::kLinear, 8, last,
-                          [](int f) { return Quaternion(f * 0.001f, Vector(0, 0, 1)); }));
+    scene.SetTransform(model, VectorChannel(p.targetTranslate), RotationChannel(p.targetRotate));
+    // A grid of points, each a patch of its own.
     HModelCache* cache = model->GetCache();
-    for (int i = 0; i < 10000; ++i) {
-      HCP* a = cache->AddPoint({float(i % 100) * 0.01f, float(i / 100) * 0.01f, 0});
+    for (std::uint32_t i = 0; i < 10000; ++i) {
+      const float point[3] = {float(i % 100) * 0.01f, float(i / 100) * 0.01f, 0};
+      HCP* a = cache->AddPoint({point[0], point[1], point[2]});
       cache->AddPatch(a, a, a, a);
+      p.points.insert(p.points.end(), point, point + 3);
+      p.corners.insert(p.corners.end(), {i, i, i, i});
     }
   }
 };
 
-// A value with 3 decimals, written its own way: X x 1000 rounded half away
-// from zero, then its whole part, the point and three digits.
-char* ThreeDecimals(char* at, double value) {
-  const double scaled = value * 1000.0;
-  const auto k =
-      static_cast<long long>(scaled >= 0.0 ? std::trunc(scaled + 0.5) : std::trunc(scaled - 0.5));
-  const unsigned long long u = k < 0 ? 0ULL - static_cast<unsigned long long>(k) : k;
-  if (k < 0) *at++ = '-';
-  at = std::to_chars(at, at + 20, u / 1000).ptr;
-  const unsigned fraction = static_cast<unsigned>(u % 1000);
-  *at++ = '.';
-  *at++ = static_cast<char>('0' + fraction / 100);
-  *at++ = static_cast<char>('0' + fraction / 10 % 10);
-  *at++ = static_cast<char>('0' + fraction % 10);
-  return at;
-}
-
-// The export's arithmetic as one loop over the shot's channels, the lines
-// formatted into text (whole pixels, or with 3 decimals); answers the text
-// and appends each pixel to pixels.
 // The lens of the distortion row: k1, k2, p1, p2, k3.
-constexpr double kLens[] = {-0.12, 0.02, 0.001, -0.002, 0.003};
-
-std::string DirectLoop(const Shot& s, std::vector<std::pair<int, int>>* pixels = nullptr,
-                       bool threeDecimals = false, bool distort = false) {
-  const auto& camera = *s.camera->GetTransform();
-  const Channel<Vector>& cameraTranslate = camera.GetTranslate()->GetChannel();
-  const Channel<Quaternion>& cameraRotate = camera.GetRotate()->GetChannel();
-  const Channel<Vector>& cameraScale = camera.GetScale()->GetChannel();
-  const Channel<float>& focal = s.camera->GetFocalLength()->GetChannel();
-  const auto& model = *s.model->GetTransform();
-  const Channel<Vector>& modelTranslate = model.GetTranslate()->GetChannel();
-  const Channel<Quaternion>& modelRotate = model.GetRotate()->GetChannel();
-  const Vector offset = GetModelCenter(s.model->GetCache());
-  const double aspect = double(kWidth) / double(kHeight);
-  const double hw = kWidth / 2, hh = kHeight / 2;
-  float lastFocal = NAN;
-  double lens = 0.0;
-  std::string text;
-  text.reserve(static_cast<std::size_t>(Frames()) * 16);
-  char line[48];
-  tq::scene::ForEachRunFrame(0.0f, float(Frames() - 1), kFps, [&](int index, float, Time t) {
-    const Vector s3 = cameraScale.Evaluate(t);
-    Matrix34 m(cameraRotate.Evaluate(t));
-    for (Vector4& row : m.row) {
-      row.x = row.x * s3.x;
-      row.y = row.y * s3.y;
-      row.z = row.z * s3.z;
-    }
-    const Vector at = cameraTranslate.Evaluate(t);
-    m.row[0].w = at.x;
-    m.row[1].w = at.y;
-    m.row[2].w = at.z;
-    Vector point = modelTranslate.Evaluate(t);
-    point += Matrix34(modelRotate.Evaluate(t)) * offset;
-    const Vector q = m.Inverse() * point;
-    const float f = focal.Evaluate(t);
-    if (!(f == lastFocal)) {
-      lens = std::tan(std::atan(static_cast<double>(f + f) / -35.0) + 1.5707963267949);
-      lastFocal = f;
-    }
-    const double d = lens * static_cast<double>(q.z);
-    double px = hw - (static_cast<double>(q.x) / d) * hw;
-    double py = hh - ((static_cast<double>(q.y) / d) * aspect) * hh;
-    if (distort) {
-      const double depth = -static_cast<double>(q.z);
-      const double x = static_cast<double>(q.x) / depth, y = -static_cast<double>(q.y) / depth;
-      const double r2 = x * x + y * y;
-      const double radial = 1 + r2 * (kLens[0] + r2 * (kLens[1] + r2 * kLens[4]));
-      const double dx = x * radial + 2 * kLens[2] * x * y + kLens[3] * (r2 + 2 * x * x);
-      const double dy = y * radial + kLens[2] * (r2 + 2 * y * y) + 2 * kLens[3] * x * y;
-      px = hw + (hw / lens) * dx;
-      py = hh - (aspect * hh / lens) * dy;
-    }
-    char* end = std::to_chars(line, line + 12, index).ptr;
-    *end++ = '\t';
-    if (threeDecimals) {
-      end = ThreeDecimals(end, px);
-      *end++ = '\t';
-      end = ThreeDecimals(end, py);
-      *end++ = '\n';
-      text.append(line, end);
-      return;
-    }
-    const std::int32_t x = RoundToInt32(px);
-    const std::int32_t y = RoundToInt32(py);
-    if (pixels != nullptr) pixels->push_back({x, y});
-    end = std::to_chars(end, end + 12, x).ptr;
-    *end++ = '\t';
-    end = std::to_chars(end, end + 12, y).ptr;
-    *end++ = '\n';
-    text.append(line, end);
-  });
-  return text;
-}
+constexpr tq::bench::direct::Distortion kLens = {-0.12, 0.02, 0.001, -0.002, 0.003};
 
 // The formatting floor: the lines of the given pixels alone.
 std::string Lines(const std::vector<std::pair<int, int>>& pixels) {
@@ -250,25 +262,58 @@ std::string ReadWhole(const std::string& path) {
   return text.str();
 }
 
+// The export's bytes of a run to a file, read back.
+std::string Exported(tq::testing::PluginHarness& run, Shot& s, PParameters record,
+                     tq::framework::RecordingDriver& driver) {
+  run.Export(s.scene.Chor(), record, driver);
+  return ReadWhole(record.fileName.Get());
+}
+
 void BM_Export(benchmark::State& state) {
-  Shot s;
+  Shot dense(true), sparse(false);
   tq::testing::PluginHarness run;
   tq::framework::RecordingDriver driver;
   char folderName[] = "/tmp/tqbench.XXXXXX";
   const std::string folder = mkdtemp(folderName);
-  const float last = float(Frames() - 1);
-  auto toNull = tq::testing::Record(s.scene.Chor(), s.camera, s.model, kFps, 0, last, kWidth,
-                                    kHeight, "/dev/null", TargetMode::kModelCenter);
-  auto toDisk = tq::testing::Record(s.scene.Chor(), s.camera, s.model, kFps, 0, last, kWidth,
-                                    kHeight, folder + "/track.txt", TargetMode::kModelCenter);
+  const int frames = Frames();
+  const float last = float(frames - 1);
+  auto record = [&](Shot& s, const std::string& path, int decimals) {
+    auto r = tq::testing::Record(s.scene.Chor(), s.camera, s.model, kFps, 0, last, kWidth, kHeight,
+                                 path, TargetMode::kModelCenter);
+    r.decimals = decimals;
+    return r;
+  };
+  const std::string track = folder + "/track.txt";
+  auto toNull = record(dense, "/dev/null", 0), toDisk = record(dense, track, 0);
+  auto fineToNull = record(dense, "/dev/null", 3), fine = record(dense, track, 3);
+  auto sparseToNull = record(sparse, "/dev/null", 0);
+  HPlate distorting;
+  distorting.k1 = kLens.k1, distorting.k2 = kLens.k2, distorting.p1 = kLens.p1;
+  distorting.p2 = kLens.p2, distorting.k3 = kLens.k3;
+  using tq::bench::direct::Track;
   for (auto _ : state) {
-    // The direct loop must say what the export says, byte for byte, with
+    // Each direct loop must say what the export says, byte for byte, with
     // every frame inside the picture.
-    run.Export(s.scene.Chor(), toDisk, driver);
     std::vector<std::pair<int, int>> pixels;
-    const std::string expected = DirectLoop(s, &pixels);
-    if (ReadWhole(folder + "/track.txt") != expected) {
+    const std::string expected = Track(dense.plain, frames, false, nullptr, &pixels);
+    if (Exported(run, dense, toDisk, driver) != expected) {
       tq::bench::Fail(state, "the direct loop's bytes differ from the export's");
+      break;
+    }
+    if (Exported(run, sparse, record(sparse, track, 0), driver) != Track(sparse.plain, frames)) {
+      tq::bench::Fail(state, "the direct loop's bytes of the hand-keyed shot differ");
+      break;
+    }
+    if (Exported(run, dense, fine, driver) != Track(dense.plain, frames, true)) {
+      tq::bench::Fail(state, "the direct loop's bytes with 3 decimals differ from the export's");
+      break;
+    }
+    dense.camera->SetPlate(distorting);
+    const bool sameDistorted =
+        Exported(run, dense, fine, driver) == Track(dense.plain, frames, true, &kLens);
+    dense.camera->SetPlate({});
+    if (!sameDistorted) {
+      tq::bench::Fail(state, "the direct loop's bytes through the lens differ from the export's");
       break;
     }
     for (const auto& [x, y] : pixels) {
@@ -285,80 +330,73 @@ void BM_Export(benchmark::State& state) {
       formatting = tq::bench::Median(times);
     }
     const auto computing = Alternate(
-        41, [&] { run.Export(s.scene.Chor(), toNull, driver); },
-        [&] { WriteOnce("/dev/null", DirectLoop(s)); });
-    // With 3 decimals: the same bytes from the loop's own rounding.
-    auto fine = toDisk;
-    fine.decimals = 3;
-    run.Export(s.scene.Chor(), fine, driver);
-    if (ReadWhole(folder + "/track.txt") != DirectLoop(s, nullptr, true)) {
-      tq::bench::Fail(state, "the direct loop's bytes with 3 decimals differ from the export's");
-      break;
-    }
-    auto fineToNull = toNull;
-    fineToNull.decimals = 3;
+        41, [&] { run.Export(dense.scene.Chor(), toNull, driver); },
+        [&] { WriteOnce("/dev/null", Track(dense.plain, frames)); }, 5);
+    const auto handKeyed = Alternate(
+        41, [&] { run.Export(sparse.scene.Chor(), sparseToNull, driver); },
+        [&] { WriteOnce("/dev/null", Track(sparse.plain, frames)); }, 5);
     const auto decimals = Alternate(
-        41, [&] { run.Export(s.scene.Chor(), fineToNull, driver); },
-        [&] { WriteOnce("/dev/null", DirectLoop(s, nullptr, true)); });
-    // Through a distorting lens: the same bytes, then the same pair of runs.
-    HPlate distorting;
-    distorting.k1 = kLens[0], distorting.k2 = kLens[1], distorting.p1 = kLens[2];
-    distorting.p2 = kLens[3], distorting.k3 = kLens[4];
-    s.camera->SetPlate(distorting);
-    run.Export(s.scene.Chor(), fine, driver);
-    if (ReadWhole(folder + "/track.txt") != DirectLoop(s, nullptr, true, true)) {
-      tq::bench::Fail(state, "the direct loop's bytes through the lens differ from the export's");
-      break;
-    }
+        41, [&] { run.Export(dense.scene.Chor(), fineToNull, driver); },
+        [&] { WriteOnce("/dev/null", Track(dense.plain, frames, true)); }, 5);
+    dense.camera->SetPlate(distorting);
     const auto distorted = Alternate(
-        41, [&] { run.Export(s.scene.Chor(), fineToNull, driver); },
-        [&] { WriteOnce("/dev/null", DirectLoop(s, nullptr, true, true)); });
-    s.camera->SetPlate({});
+        41, [&] { run.Export(dense.scene.Chor(), fineToNull, driver); },
+        [&] { WriteOnce("/dev/null", Track(dense.plain, frames, true, &kLens)); }, 5);
+    dense.camera->SetPlate({});
     std::vector<double> syncs;
     const auto disk = Alternate(
-        21, [&] { run.Export(s.scene.Chor(), toDisk, driver); },
-        [&] { syncs.push_back(SaveDurably(folder, DirectLoop(s))); });
+        21, [&] { run.Export(dense.scene.Chor(), toDisk, driver); },
+        [&] { syncs.push_back(SaveDurably(folder, Track(dense.plain, frames))); });
     if (!driver.messages.empty()) tq::bench::Fail(state, driver.messages[0]);
-    std::string note = "floor: the same arithmetic as one direct loop, the same ";
+    std::string note =
+        "floor: an independent direct loop (its own key search, slerp, matrices, inverse, "
+        "rounding and formatting) writing the same ";
     note.append(std::to_string(expected.size()))
         .append(" bytes; formatting those lines alone: ")
         .append(tq::bench::Format(formatting * 1e3))
         .append(" ms");
+    using tq::bench::TimedRow;
     Rows().push_back(
-        {"export of 10,000 frames of a keyed shot with an animated lens (to /dev/null)",
-         computing.first * 1e3, computing.second * 1e3, "ms", 1.25, note});
-    Rows().push_back({"the same export with 3 decimals (to /dev/null)", decimals.first * 1e3,
-                      decimals.second * 1e3, "ms", 1.25,
-                      "floor: the direct loop writing the same fractional bytes, its own rounding "
-                      "and formatting"});
-    Rows().push_back({"the same export through a distorting lens, 3 decimals (to /dev/null)",
-                      distorted.first * 1e3, distorted.second * 1e3, "ms", 1.25,
-                      "floor: the direct loop with the same Brown-Conrady distortion written out "
-                      "and the same bytes"});
+        TimedRow("export of 10,000 frames keyed every frame, turning, animated lens (to /dev/null)",
+                 computing, 1e3, "ms", 1.25, note));
+    Rows().push_back(
+        TimedRow("export of 10,000 frames keyed by hand every 3 to 8 frames, smooth (to /dev/null)",
+                 handKeyed, 1e3, "ms", 1.25, "floor: the independent direct loop, the same bytes"));
+    Rows().push_back(TimedRow("the keyed-every-frame export with 3 decimals (to /dev/null)",
+                              decimals, 1e3, "ms", 1.25,
+                              "floor: the independent loop writing the same fractional bytes, "
+                              "its own rounding and formatting"));
+    Rows().push_back(TimedRow(
+        "the keyed-every-frame export through a distorting lens, 3 decimals (to /dev/null)",
+        distorted, 1e3, "ms", 1.25,
+        "floor: the independent loop with its own Brown-Conrady distortion, the same bytes"));
     std::string diskNote =
-        "floor: the direct loop, its bytes saved durably (temporary, fsync, rename); fsync: ";
+        "floor: the independent loop, its bytes saved durably (temporary, fsync, rename); "
+        "fsync: ";
     diskNote.append(tq::bench::Format(tq::bench::Median(syncs) * 1e3)).append(" ms of it");
-    Rows().push_back({"the same export to a file on disk", disk.first * 1e3, disk.second * 1e3,
-                      "ms", 1.3, diskNote});
+    Rows().push_back(
+        TimedRow("the keyed-every-frame export to a file on disk", disk, 1e3, "ms", 1.3, diskNote));
   }
   std::filesystem::remove_all(folder);
 }
 BENCHMARK(BM_Export)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// The keys of a 100,000-key channel (100 when quick, for the floor always).
+// The keys of a 100,000-key channel (4,000 when quick).
 enum Spacing { kEven, kRandom, kCrowded };
 const char* const kSpacingNames[] = {
-    "channel evaluation, 100,000 keys every frame vs 100, random times",
-    "channel evaluation, 100,000 keys 1 to 7 frames apart at random vs 100, random times",
-    "channel evaluation, 100,000 keys, crowds 1 tick apart beside keys every frame, vs 100"};
+    "channel evaluation, 100,000 keys every frame, random times",
+    "channel evaluation, 100,000 keys 1 to 7 frames apart at random, random times",
+    "channel evaluation, 100,000 keys, crowds 1 tick apart beside keys every frame"};
 
-Channel<Vector> KeyedChannel(Spacing spacing, int keys) {
+Curve KeyedCurve(Spacing spacing, int keys) {
   std::mt19937 rng(5);
-  std::uniform_int_distribution<Time> gap(1, 7);
-  std::vector<Key<Vector>> k;
-  Time t = 0;
+  std::uniform_int_distribution<std::int32_t> gap(1, 7);
+  Curve c;
+  c.mode = Curve::kSmooth;
+  std::int32_t t = 0;
   for (int i = 0; i < keys; ++i) {
-    k.push_back({t, Vector(float(i), float(i % 7), 0)});
+    c.times.push_back(t);
+    c.values.insert(c.values.end(), {float(i), float(i % 7), 0.0f});
     if (spacing == kRandom) {
       t += gap(rng) * 4500;
     } else if (spacing == kCrowded && i % 2000 >= 1000 && i % 2000 < 1999) {
@@ -367,17 +405,16 @@ Channel<Vector> KeyedChannel(Spacing spacing, int keys) {
       t += 4500;
     }
   }
-  return Channel<Vector>(Interpolation::kSmooth, k);
+  return c;
 }
 
-// Random times within the channel's keys; for crowded keys, half of them
-// inside the crowds.
-std::vector<Time> TimesWithin(const Channel<Vector>& channel, Spacing spacing) {
+// Random times within the keys; for crowded keys, half of them inside the
+// crowds.
+std::vector<std::int32_t> TimesWithin(const std::vector<std::int32_t>& keys, Spacing spacing) {
   std::mt19937 rng(11);
-  const std::vector<Time>& keys = channel.Times();
-  std::uniform_int_distribution<Time> any(keys.front(), keys.back());
+  std::uniform_int_distribution<std::int32_t> any(keys.front(), keys.back());
   std::uniform_int_distribution<std::size_t> key(0, keys.size() - 2);
-  std::vector<Time> times(200000);
+  std::vector<std::int32_t> times(200000);
   for (std::size_t i = 0; i < times.size(); ++i) {
     times[i] = any(rng);
     if (spacing == kCrowded && i % 2 == 1) {
@@ -389,22 +426,45 @@ std::vector<Time> TimesWithin(const Channel<Vector>& channel, Spacing spacing) {
   return times;
 }
 
-void Evaluate(const Channel<Vector>& channel, const std::vector<Time>& times) {
-  for (const Time t : times) benchmark::DoNotOptimize(channel.Evaluate(t));
+// The values at the times, summed in float, from the product's channel and
+// from the independent evaluation; both sums are kept and compared.
+float Evaluate(const Channel<Vector>& channel, const std::vector<std::int32_t>& times) {
+  float sum = 0;
+  for (const std::int32_t t : times) {
+    const Vector v = channel.Evaluate(t);
+    sum = sum + v.x + v.y + v.z;
+  }
+  return sum;
+}
+float Evaluate(const Curve& curve, const std::vector<std::int32_t>& times) {
+  float sum = 0;
+  for (const std::int32_t t : times) {
+    float v[3];
+    tq::bench::direct::Evaluate(curve, t, v);
+    sum = sum + v[0] + v[1] + v[2];
+  }
+  return sum;
 }
 
 void BM_ChannelEvaluation(benchmark::State& state) {
   const auto spacing = static_cast<Spacing>(state.range(0));
-  const Channel<Vector> many = KeyedChannel(spacing, tq::bench::Quick() ? 4000 : 100000);
-  const Channel<Vector> few = KeyedChannel(kEven, 100);
-  const std::vector<Time> manyTimes = TimesWithin(many, spacing),
-                          fewTimes = TimesWithin(few, kEven);
+  const Curve curve = KeyedCurve(spacing, tq::bench::Quick() ? 4000 : 100000);
+  const Channel<Vector> channel = VectorChannel(curve);
+  const std::vector<std::int32_t> times = TimesWithin(curve.times, spacing);
   for (auto _ : state) {
+    float product = 0, independent = 0;
     const auto r = Alternate(
-        15, [&] { Evaluate(many, manyTimes); }, [&] { Evaluate(few, fewTimes); });
-    const double n = static_cast<double>(manyTimes.size());
-    Rows().push_back({kSpacingNames[spacing], r.first * 1e9 / n, r.second * 1e9 / n, "ns", 2.0,
-                      "floor: a 100-key channel, keys every frame"});
+        15, [&] { product = Evaluate(channel, times); },
+        [&] { independent = Evaluate(curve, times); }, 3);
+    if (std::memcmp(&product, &independent, sizeof product) != 0) {
+      tq::bench::Fail(state, "the independent evaluation's values differ from the channel's");
+      break;
+    }
+    const double n = static_cast<double>(times.size());
+    Rows().push_back(tq::bench::TimedRow(
+        kSpacingNames[spacing], r, 1e9 / n, "ns", 1.25,
+        "floor: an independent evaluation of the same keys (a binary search and its own "
+        "Catmull-Rom), the same values"));
   }
 }
 BENCHMARK(BM_ChannelEvaluation)->Arg(kEven)->Arg(kRandom)->Arg(kCrowded)->Iterations(1);

@@ -2,13 +2,15 @@
 // with its work, each timing in a fresh process of this program (so that
 // neither takes memory the other, or an earlier row, freed and kept):
 // - a 50 MB scene against a simdjson On-Demand pass over the same text that
-//   parses every value and builds nothing; its memory against the file;
+//   parses every value into the loader's types; its memory against the file;
 // - a 50 MB GLB imported against reading the file;
 // - a chain of heads, many objects, many bones, many groups against the same
-//   number of elements loaded as files of 1,000: 1 when loading is linear.
+//   number of elements loaded as files of 1,000: 1 when loading is linear;
+//   both on 4 KiB pages, and as run.
 #include <benchmark/benchmark.h>
 
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,48 +163,69 @@ double LargePackedBytes() {
 }
 
 // The floor of loading: simdjson's On-Demand parser over the same text,
-// every value parsed (numbers as doubles, strings unescaped, keys measured
-// as raw text, as the loader reads them) and nothing built; answers a sum so that nothing is
-// skipped.
-double Visit(simdjson::ondemand::value v) {
-  namespace od = simdjson::ondemand;
-  double sum = 0;
-  switch (v.type().value()) {
-    case od::json_type::object:
-      for (auto result : v.get_object()) {
-        od::field field;
-        if (std::move(result).get(field) != simdjson::SUCCESS)
-          throw simdjson::simdjson_error(simdjson::TAPE_ERROR);
-        const char* key = field.key().raw();
-        std::size_t length = 0;
-        while (key[length] != '"') length += key[length] == '\\' ? 2 : 1;
-        sum += static_cast<double>(length);
-        sum += Visit(field.value());
-      }
-      break;
-    case od::json_type::array:
-      for (auto element : v.get_array()) sum += Visit(element.value());
-      break;
-    case od::json_type::number:
-      sum += v.get_double().value();
-      break;
-    case od::json_type::string:
-      sum += static_cast<double>(v.get_string().value().size());
-      break;
-    case od::json_type::boolean:
-      sum += v.get_bool().value() ? 1 : 0;
-      break;
-    case od::json_type::null:
-      break;
+// each value parsed into the type the loader keeps it as (a point's and a
+// key's values as floats, a patch's corners as 32-bit indices, a key's time
+// as a whole number of ticks, names as text), walking the scene's known
+// layout rather than dispatching on each value's type, and kept in plain
+// arrays.
+struct Parsed {
+  std::vector<std::string> names;
+  std::vector<std::int32_t> times;
+  std::vector<float> values;
+  std::vector<float> points;
+  std::vector<std::uint32_t> corners;
+};
+
+namespace od = simdjson::ondemand;
+
+void Keys(od::object channel, double fps, Parsed& p) {
+  for (auto key : channel["keys"].get_array()) {
+    auto pair = key.get_array();
+    auto at = pair.begin();
+    const double frame = (*at).get_double().value();
+    p.times.push_back(static_cast<std::int32_t>(std::lround(frame / fps * 135000.0)));
+    ++at;
+    for (auto v : (*at).get_array()) p.values.push_back(static_cast<float>(v.get_double().value()));
   }
-  return sum;
 }
 
 double ParseEveryValue(const std::string& path) {
   simdjson::padded_string text = simdjson::padded_string::load(path).value();
-  simdjson::ondemand::parser parser;
-  simdjson::ondemand::document doc = parser.iterate(text).value();
-  return Visit(doc.get_value().value());
+  od::parser parser;
+  od::document doc = parser.iterate(text).value();
+  Parsed p;
+  double fps = 0;
+  for (auto field : doc.get_object()) {
+    const std::string_view key = field.unescaped_key().value();
+    if (key == "format") {
+      p.names.emplace_back(field.value().get_string().value());
+    } else if (key == "version") {
+      p.times.push_back(static_cast<std::int32_t>(field.value().get_int64().value()));
+    } else if (key == "project") {
+      fps = field.value()["fps"].get_double().value();
+    } else if (key == "chor") {
+      for (auto object : field.value()["objects"].get_array()) {
+        for (auto member : object.get_object()) {
+          const std::string_view name = member.unescaped_key().value();
+          if (name == "type" || name == "name") {
+            p.names.emplace_back(member.value().get_string().value());
+          } else if (name == "translate" || name == "rotate") {
+            Keys(member.value().get_object(), fps, p);
+          } else if (name == "points") {
+            for (auto point : member.value().get_array())
+              for (auto v : point.get_array())
+                p.points.push_back(static_cast<float>(v.get_double().value()));
+          } else {  // patches, patches5
+            for (auto patch : member.value().get_array())
+              for (auto v : patch.get_array())
+                p.corners.push_back(static_cast<std::uint32_t>(v.get_uint64().value()));
+          }
+        }
+      }
+    }
+  }
+  return static_cast<double>(p.points.size() + p.corners.size() + p.values.size() + p.times.size() +
+                             p.names.size());
 }
 
 long StatusKb(const char* field) {
@@ -301,14 +324,14 @@ double SecondsInFreshProcess(const char* what, const std::string& path) {
 
 // Work against its floor, each timed in a fresh process of its own,
 // alternately (see BM_LoadingIsLinear): medians in seconds.
-std::pair<double, double> AlternateFresh(int rounds, const char* work, const char* floor,
-                                         const std::string& path) {
+tq::bench::Timing AlternateFresh(int rounds, const char* work, const char* floor,
+                                 const std::string& path) {
   std::vector<double> w, f;
-  for (int i = 0; i < tq::bench::Rounds(rounds); ++i) {
+  for (int i = 0; i < tq::bench::RowRounds(rounds); ++i) {
     w.push_back(SecondsInFreshProcess(work, path));
     f.push_back(SecondsInFreshProcess(floor, path));
   }
-  return {tq::bench::Median(w), tq::bench::Median(f)};
+  return tq::bench::Paired(w, f);
 }
 
 void BM_LoadLargeScene(benchmark::State& state) {
@@ -323,22 +346,25 @@ void BM_LoadLargeScene(benchmark::State& state) {
       tq::bench::Rows().push_back({"peak memory while loading it, against the file",
                                    memory[0] / 1e6, file / 1e6, "MB", 3.0,
                                    "peak RSS over the process's before loading"});
+      tq::bench::Rows().back().unchecked = "a memory row, not a time";
       tq::bench::Rows().push_back({"memory kept after loading it, against the loaded data",
                                    memory[1] / 1e6, LargePackedBytes() / 1e6, "MB", 1.5,
                                    "loaded data: the scene's values packed"});
+      tq::bench::Rows().back().unchecked = "a memory row, not a time";
       const auto r = AlternateFresh(7, "load", "parse", path);
       std::vector<double> reads;
       for (int i = 0; i < tq::bench::Rounds(7); ++i)
         reads.push_back(SecondsInFreshProcess("read", path));
       std::string name = "loading a 50 MB scene (", note;
       name.append(tq::bench::Format(megabytes)).append(" MB: 1M points, 1M patches, 50k keys)");
-      note.append(tq::bench::Format(megabytes / r.first))
+      note.append(tq::bench::Format(megabytes / r.work))
           .append(
-              " MB/s; floor: a simdjson On-Demand pass parsing every value, building nothing; "
+              " MB/s; floor: a simdjson On-Demand pass over the scene's layout parsing every "
+              "value into the loader's types (floats, 32-bit indices, ticks) in plain arrays; "
               "reading the file alone: ")
           .append(tq::bench::Format(tq::bench::Median(reads) * 1e3))
           .append(" ms");
-      tq::bench::Rows().push_back({name, r.first * 1e3, r.second * 1e3, "ms", 1.3, note});
+      tq::bench::Rows().push_back(tq::bench::TimedRow(name, r, 1e3, "ms", 1.3, note));
     } catch (const std::exception& e) {
       tq::bench::Fail(state, e.what());
     }
@@ -368,8 +394,8 @@ void BM_ImportLargeGltf(benchmark::State& state) {
       const auto r = AlternateFresh(5, "import", "read", gltfPath);
       std::string name = "importing a 50 MB GLB (", note;
       name.append(tq::bench::Format(megabytes)).append(" MB: one mesh of 4M vertices)");
-      note.append(tq::bench::Format(megabytes / r.first)).append(" MB/s; floor: reading the file");
-      tq::bench::Rows().push_back({name, r.first * 1e3, r.second * 1e3, "ms", 3.0, note});
+      note.append(tq::bench::Format(megabytes / r.work)).append(" MB/s; floor: reading the file");
+      tq::bench::Rows().push_back(tq::bench::TimedRow(name, r, 1e3, "ms", 3.0, note));
     } catch (const std::exception& e) {
       tq::bench::Fail(state, e.what());
     }
@@ -381,9 +407,11 @@ BENCHMARK(BM_ImportLargeGltf)->Iterations(1)->Unit(benchmark::kMillisecond);
 constexpr int kUnit = 1000;
 
 // The time to load n elements of shape as one file, or as files of 1,000
-// (units), all kept until timed; the text is made before timing. Run in a
-// process of its own: "load_bench --time-load SHAPE N whole|units".
-int TimeLoad(Shape shape, int n, bool units) {
+// (units), all kept until timed; the text is made before timing; with
+// small, the process takes no transparent huge pages at all. Run in a
+// process of its own: "load_bench --time-load SHAPE N whole|units small|as-run".
+int TimeLoad(Shape shape, int n, bool units, bool small) {
+  if (small && prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0) != 0) return 1;
   const std::string text = Scene(shape, units ? kUnit : n);
   bool ok = true;
   const double seconds = tq::bench::Seconds([&] {
@@ -398,46 +426,56 @@ int TimeLoad(Shape shape, int n, bool units) {
 }
 
 // TimeLoad in a fresh process (this program); seconds, or -1 when it failed.
-double TimedInFreshProcess(Shape shape, int n, bool units) {
-  const std::vector<double> v = InFreshProcess(
-      {"--time-load", std::to_string(shape), std::to_string(n), units ? "units" : "whole"});
+double TimedInFreshProcess(Shape shape, int n, bool units, bool small) {
+  const std::vector<double> v =
+      InFreshProcess({"--time-load", std::to_string(shape), std::to_string(n),
+                      units ? "units" : "whole", small ? "small" : "as-run"});
   return v.size() == 1 ? v[0] : -1;
 }
 
 // Loading N elements in one file against loading them as N / 1,000 files of
-// 1,000, alternately: 1 when loading is linear.
+// 1,000, alternately: 1 when loading is linear. Like for like: both sides on
+// 4 KiB pages alone (transparent huge pages refused by both processes); and
+// as a user runs it, where the one large file's blocks are huge pages and
+// the files of 1,000 stay in small blocks.
 void BM_LoadingIsLinear(benchmark::State& state) {
   const auto shape = static_cast<Shape>(state.range(0));
-  const int n = static_cast<int>(state.range(1));
+  const int n = static_cast<int>(state.range(1)) / (tq::bench::Quick() ? 100 : 1);
+  const bool small = state.range(2) == 0;
   for (auto _ : state) {
     // Alternately, each in a fresh process of its own (this program run
     // again), so that both start from the same memory and neither takes
     // what the other, or an earlier row, freed.
     std::vector<double> measured, floor;
-    for (int round = 0; round < tq::bench::Rounds(5); ++round) {
-      measured.push_back(TimedInFreshProcess(shape, n, false));
-      floor.push_back(TimedInFreshProcess(shape, n, true));
+    for (int round = 0; round < tq::bench::RowRounds(5); ++round) {
+      measured.push_back(TimedInFreshProcess(shape, n, false, small));
+      floor.push_back(TimedInFreshProcess(shape, n, true, small));
       if (measured.back() < 0 || floor.back() < 0)
         tq::bench::Fail(state, "a load failed or its process could not run");
     }
-    const std::pair<double, double> r = {tq::bench::Median(measured), tq::bench::Median(floor)};
     std::string name = "loading time against ";
-    name.append(kShapeNames[shape]).append(", ").append(std::to_string(n));
-    tq::bench::Rows().push_back({name, r.first * 1e3, r.second * 1e3, "ms", 1.2,
-                                 "floor: the same count loaded as files of 1,000, all kept"});
+    name.append(kShapeNames[shape])
+        .append(", ")
+        .append(std::to_string(state.range(1)))
+        .append(small ? ", 4 KiB pages on both sides" : ", as run (huge pages for the one file)");
+    tq::bench::Rows().push_back(tq::bench::TimedRow(
+        name, tq::bench::Paired(measured, floor), 1e3, "ms", 1.2,
+        small ? "floor: the same count loaded as files of 1,000, all kept; neither process takes "
+                "transparent huge pages"
+              : "floor: the same count loaded as files of 1,000, all kept, in small blocks"));
   }
 }
 BENCHMARK(BM_LoadingIsLinear)
-    ->ArgsProduct({{kHeads, kObjects, kBones, kGroups}, {1000, 10000, 100000, 400000}})
+    ->ArgsProduct({{kHeads, kObjects, kBones, kGroups}, {100000, 400000}, {0, 1}})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::strcmp(argv[1], "--time-load") == 0)
+  if (argc == 6 && std::strcmp(argv[1], "--time-load") == 0)
     return TimeLoad(static_cast<Shape>(std::atoi(argv[2])), std::atoi(argv[3]),
-                    std::strcmp(argv[4], "units") == 0);
+                    std::strcmp(argv[4], "units") == 0, std::strcmp(argv[5], "small") == 0);
   if (argc == 4 && std::strcmp(argv[1], "--on-file") == 0) return OnFile(argv[2], argv[3]);
   return tq::bench::Main(argc, argv);
 }

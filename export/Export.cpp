@@ -10,6 +10,7 @@
 #include "export/Plate.h"
 #include "export/ReferencePoints.h"
 #include "math/Rounding.h"
+#include "math/Slowdown.h"
 #include "host/framework/App.h"
 #include "plugin/PluginApp.h"
 
@@ -22,9 +23,11 @@ class Lens {
  public:
   double Of(float f) noexcept {
     if (!(f == lastFocal_)) {
-      const float twice = f + f;
-      const double a = std::atan(static_cast<double>(twice) / -35.0);
-      lastLens_ = std::tan(a + 1.5707963267949);
+      lastLens_ = tq::Twice([&] {
+        const float twice = f + f;
+        const double a = std::atan(static_cast<double>(twice) / -35.0);
+        return std::tan(a + 1.5707963267949);
+      });
       lastFocal_ = f;
     }
     return lastLens_;
@@ -43,13 +46,16 @@ struct Pixel {
   double x, y;
 };
 
-Pixel ProjectToPixel(double lens, const Vector& q, int width, int height, double aspect) {
+Pixel ProjectToPixelOnce(double lens, const Vector& q, int width, int height, double aspect) {
   const double d = lens * static_cast<double>(q.z);
   const double hw = static_cast<double>(width / 2);
   const double hh = static_cast<double>(height / 2);
   const double x = hw - (static_cast<double>(q.x) / d) * hw;
   const double y = hh - ((static_cast<double>(q.y) / d) * aspect) * hh;
   return {x, y};
+}
+Pixel ProjectToPixel(double lens, const Vector& q, int width, int height, double aspect) {
+  return tq::Twice([&] { return ProjectToPixelOnce(lens, q, width, height, aspect); });
 }
 
 // The lines of the output: index, tab, X, tab, Y, newline, the numbers in
@@ -61,7 +67,18 @@ class LineBuffer {
  public:
   LineBuffer(QuorStream& stream, int decimals) : stream_(stream), decimals_(decimals) {}
   void Add(int index, Pixel pixel) {
-    char* at = buffer_ + used_;
+    char* const at = tq::Twice([&] { return Format(buffer_ + used_, index, pixel); });
+    used_ = static_cast<std::size_t>(at - buffer_);
+    if (used_ > sizeof buffer_ - kLongestLine) Flush();
+  }
+  void Flush() {
+    if (used_ > 0) stream_.Write(buffer_, static_cast<unsigned long>(used_));
+    used_ = 0;
+  }
+
+ private:
+  // The line at at; answers its end.
+  char* Format(char* at, int index, Pixel pixel) const {
     at = std::to_chars(at, at + 12, index).ptr;
     *at++ = '\t';
     if (decimals_ == 0) {
@@ -74,15 +91,9 @@ class LineBuffer {
       at = WriteDecimals(at, RoundToDecimals(pixel.y, decimals_), decimals_);
     }
     *at++ = '\n';
-    used_ = static_cast<std::size_t>(at - buffer_);
-    if (used_ > sizeof buffer_ - kLongestLine) Flush();
-  }
-  void Flush() {
-    if (used_ > 0) stream_.Write(buffer_, static_cast<unsigned long>(used_));
-    used_ = 0;
+    return at;
   }
 
- private:
   static constexpr std::size_t kLongestLine = 12 + 2 * 21 + 3;
   QuorStream& stream_;
   const int decimals_;
@@ -126,7 +137,7 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
     const Time saved = chor->GetTime();
 
     const bool turnsOffset = p.targetMode != TargetMode::kOrigin;
-    const Vector offset = ReferenceOffset(p);
+    const Vector offset = tq::Twice([&] { return ReferenceOffset(p); });
 
     fileStream.Open(p.fileName, 0);
     LineBuffer lines(fileStream, p.decimals);

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "math/Slowdown.h"
+
 PlateMapping::PlateMapping(const HPlate& plate, int width, int height)
     : plate_(plate),
       plain_(plate.IsPlain()),
@@ -14,6 +16,13 @@ PlateMapping::PlateMapping(const HPlate& plate, int width, int height)
       fold2_(plate.FoldSlope2()) {}
 
 void PlateMapping::Map(double lens, const Vector& q, double& x, double& y) const {
+  tq::Twice([&] {
+    MapOnce(lens, q, x, y);
+    return 0;
+  });
+}
+
+void PlateMapping::MapOnce(double lens, const Vector& q, double& x, double& y) const {
   // Slopes as the distortion model has them: x right, y down, along the
   // depth in front of the camera (-Z).
   const double depth = -static_cast<double>(q.z);

@@ -22,6 +22,8 @@ class PlateMapping {
   void Map(double lens, const Vector& q, double& x, double& y) const;
 
  private:
+  void MapOnce(double lens, const Vector& q, double& x, double& y) const;
+
   HPlate plate_;
   bool plain_;
   double hw_, hh_, aspect_;  // as the plain projection has them

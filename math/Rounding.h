@@ -3,6 +3,7 @@
 // decimals, written as text exactly.
 #pragma once
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 
@@ -47,19 +48,20 @@ inline std::int64_t RoundToDecimals(double h, int decimals) noexcept {
 // 0 decimals; zero is never signed); returns the end. Needs 21 characters
 // at most.
 inline char* WriteDecimals(char* at, std::int64_t k, int decimals) noexcept {
-  // Digits from the right, into a scratch buffer, then copied forward.
-  char digits[24];
-  int n = 0;
-  std::uint64_t u = k < 0 ? 0 - static_cast<std::uint64_t>(k) : static_cast<std::uint64_t>(k);
-  do {
-    digits[n++] = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u != 0 || n <= decimals);
+  const std::uint64_t u = k < 0 ? 0 - static_cast<std::uint64_t>(k) : static_cast<std::uint64_t>(k);
+  const auto scale = static_cast<std::uint64_t>(kTenTo[decimals]);
   if (k < 0) *at++ = '-';
-  while (n > decimals) *at++ = digits[--n];
+  // The whole part (at least "0"), then the fraction's digits from the
+  // right, padded with zeros to decimals digits.
+  at = std::to_chars(at, at + 20, u / scale).ptr;
   if (decimals > 0) {
     *at++ = '.';
-    while (n > 0) *at++ = digits[--n];
+    std::uint64_t fraction = u % scale;
+    for (int i = decimals; i > 0; --i) {
+      at[i - 1] = static_cast<char>('0' + fraction % 10);
+      fraction /= 10;
+    }
+    at += decimals;
   }
   return at;
 }

@@ -126,6 +126,8 @@ class FileStream : public QuorStream {
   int OpenInPlace(int fd);
   int OpenReplacement(const std::string& file, const struct stat* old);
   bool NameTemporary();
+  // The benchmarks' slowdown build only (math/Slowdown.h).
+  void SaveOnceMore();
   int HandOver(tq::fileio::SaveBatch& batch);
 
   int fd_ = -1;

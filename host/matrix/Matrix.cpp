@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "math/Quaternion.h"
+#include "math/Slowdown.h"
 #include "math/Vector.h"
 
 namespace {
@@ -59,18 +60,21 @@ Matrix44 AffineInverse(const Matrix44& m) noexcept {
 
 }  // namespace
 
+namespace {
+
 // An affine matrix is inverted in closed form; any other by Gauss-Jordan
 // elimination with partial pivoting, in double. A singular matrix gives
 // sixteen quiet NaNs, so that whatever is computed from it shows as not
 // finite rather than as a plausible number.
-Matrix44 Matrix44::Inverse() const noexcept {
+Matrix44 InverseOf(const Matrix44& m) noexcept {
+  const Vector4* row = m.row;
   if (row[3].x == 0.0f && row[3].y == 0.0f && row[3].z == 0.0f && row[3].w == 1.0f) {
-    return AffineInverse(*this);
+    return AffineInverse(m);
   }
   double a[4][8];
   for (int i = 0; i < 4; ++i) {
     for (int j = 0; j < 4; ++j) {
-      a[i][j] = At(*this, i, j);
+      a[i][j] = At(m, i, j);
       a[i][j + 4] = i == j ? 1.0 : 0.0;
     }
   }
@@ -100,17 +104,26 @@ Matrix44 Matrix44::Inverse() const noexcept {
   return result;
 }
 
+}  // namespace
+
+Matrix44 Matrix44::Inverse() const noexcept {
+  return tq::Twice([&] { return InverseOf(*this); });
+}
+
 // The right-handed rotation matrix of a quaternion; translation zero. The
 // homogeneous form (w^2 + x^2 - y^2 - z^2 on the diagonal) equals q p q* also
 // for a quaternion a rounding away from unit length, so the matrix and the
 // quaternion's own rotation agree to the last bits.
 Matrix34::Matrix34(const Quaternion& q) noexcept {
-  const double x = q.v.x, y = q.v.y, z = q.v.z, w = q.w;
-  auto f = [](double d) { return static_cast<float>(d); };
-  row[0] = Vector4(f(w * w + x * x - y * y - z * z), f(2.0 * (x * y - w * z)),
-                   f(2.0 * (x * z + w * y)), 0.0f);
-  row[1] = Vector4(f(2.0 * (x * y + w * z)), f(w * w - x * x + y * y - z * z),
-                   f(2.0 * (y * z - w * x)), 0.0f);
-  row[2] = Vector4(f(2.0 * (x * z - w * y)), f(2.0 * (y * z + w * x)),
-                   f(w * w - x * x - y * y + z * z), 0.0f);
+  tq::Twice([&] {
+    const double x = q.v.x, y = q.v.y, z = q.v.z, w = q.w;
+    auto f = [](double d) { return static_cast<float>(d); };
+    row[0] = Vector4(f(w * w + x * x - y * y - z * z), f(2.0 * (x * y - w * z)),
+                     f(2.0 * (x * z + w * y)), 0.0f);
+    row[1] = Vector4(f(2.0 * (x * y + w * z)), f(w * w - x * x + y * y - z * z),
+                     f(2.0 * (y * z - w * x)), 0.0f);
+    row[2] = Vector4(f(2.0 * (x * z - w * y)), f(2.0 * (y * z + w * x)),
+                     f(w * w - x * x - y * y + z * z), 0.0f);
+    return 0;
+  });
 }

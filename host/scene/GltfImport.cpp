@@ -17,6 +17,7 @@
 #include "host/scene/GltfImporter.h"
 #include "host/scene/SceneWriter.h"
 #include "host/scene/UniqueNames.h"
+#include "math/Slowdown.h"
 
 namespace tq::scene {
 namespace {
@@ -112,7 +113,7 @@ ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
 ImportResult ImportGltfFile(const std::string& path, const GltfOptions& options) {
   const Result<gltf::Bytes> bytes = gltf::ReadRegularFile(path, kMaxGltfBytes);
   if (!bytes) return Fail(path + ": cannot read: " + bytes.error);
-  return Import(bytes->View(), path, options);
+  return Twice([&] { return Import(bytes->View(), path, options); });
 }
 
 }  // namespace tq::scene

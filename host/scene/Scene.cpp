@@ -211,6 +211,17 @@ void HProject::RefreshAllTrees() {
 
 namespace tq::scene {
 
+template <class T, class... Args>
+T* Scene::Own(Args&&... args) {
+  static_assert(alignof(T) <= alignof(std::max_align_t));
+  // Room for the handle before the object is placed: nothing to undo when
+  // growing throws.
+  if (objects_.size() == objects_.capacity()) objects_.reserve(2 * objects_.size() + 16);
+  T* raw = new (Place(sizeof(T))) T(std::forward<Args>(args)...);
+  objects_.push_back(raw);
+  return raw;
+}
+
 Scene::Scene(std::string projectName, float fps, std::string chorName)
     : project_(std::make_unique<HProject>(std::move(projectName), fps)) {
   chor_ = Own<HChor>(std::move(chorName), project_.get());

@@ -143,6 +143,17 @@ class HChannelProperty : public HProperty {
   }
 
  private:
+  static void Keep(float& to, float value) { to = value; }
+  static void Keep(Vector& to, const Vector& value) {
+    to.x = value.x;
+    to.y = value.y;
+    to.z = value.z;
+  }
+  static void Keep(Quaternion& to, const Quaternion& value) {
+    Keep(to.v, value.v);
+    to.w = value.w;
+  }
+
   tq::scene::Channel<T> channel_;
   HProject* project_;
   std::optional<Time> lastAsked_;
@@ -358,8 +369,12 @@ T HChannelProperty<T>::GetValue(Time t) {
   // Asked again at the same time: the value it has.
   if (lastAsked_ && *lastAsked_ == t) return lastValue_;
   lastAsked_ = t;
-  lastValue_ = channel_.Evaluate(t);
-  return lastValue_;
+  // Kept and answered a float at a time: built one float at a time and
+  // copied as one block, the value's floats were stored and loaded back
+  // wider than stored, which stalls the load.
+  const T value = channel_.Evaluate(t);
+  Keep(lastValue_, value);
+  return value;
 }
 
 namespace tq::scene {
@@ -413,15 +428,7 @@ class Scene {
   // loading it does not wait on the allocator); destroyed with the scene, in
   // reverse order of making.
   template <class T, class... Args>
-  T* Own(Args&&... args) {
-    static_assert(alignof(T) <= alignof(std::max_align_t));
-    // Room for the handle before the object is placed: nothing to undo when
-    // growing throws.
-    if (objects_.size() == objects_.capacity()) objects_.reserve(2 * objects_.size() + 16);
-    T* raw = new (Place(sizeof(T))) T(std::forward<Args>(args)...);
-    objects_.push_back(raw);
-    return raw;
-  }
+  T* Own(Args&&... args);  // (Scene.cpp)
   // sizeof bytes of the current block, aligned for any object; a new block
   // when it is full.
   void* Place(std::size_t size);
