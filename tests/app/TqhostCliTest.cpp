@@ -21,8 +21,6 @@
 namespace {
 
 using namespace tq::tqhost_test;
-using tq::testing::ReadFile;
-using tq::testing::TempDir;
 
 TEST(Tqhost, InfoAndCommands) {
   TempDir dir;

@@ -12,8 +12,6 @@
 namespace {
 
 using namespace tq::tqhost_test;
-using tq::testing::ReadFile;
-using tq::testing::TempDir;
 
 // convert reads the plug-in's track, csv and json, and writes nothing from
 // a bad track.

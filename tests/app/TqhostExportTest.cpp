@@ -16,8 +16,6 @@
 namespace {
 
 using namespace tq::tqhost_test;
-using tq::testing::ReadFile;
-using tq::testing::TempDir;
 
 // The camera circles the robot; the robot is tracked at its origin.
 // Frame 0: camera at (0, 2, 10) turned X(-11.31); robot at (-2, 0, 0).

@@ -11,8 +11,6 @@
 namespace {
 
 using namespace tq::tqhost_test;
-using tq::testing::ReadFile;
-using tq::testing::TempDir;
 
 // A glTF shot straight to a track, worked by hand: the camera at the origin
 // turns about Y from 0 to 90 degrees over a second (24 frames) while the null

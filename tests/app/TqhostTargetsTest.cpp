@@ -17,8 +17,6 @@
 namespace {
 
 using namespace tq::tqhost_test;
-using tq::testing::ReadFile;
-using tq::testing::TempDir;
 
 // Several targets, named as strangers name them, each in a file of its own
 // that the summary names: no two merge, and nothing is run or hidden; more
