@@ -63,7 +63,7 @@ TEST(HtmlPreview, ShortOfMemoryThePageFailsCleanly) {
 #else
   tq::app::HtmlPage page;
   for (int t = 0; t < 200; ++t) {
-    tq::app::HtmlTrack track{"T" + std::to_string(t), "", {}, {}};
+    tq::app::HtmlTrack track{std::string("T").append(std::to_string(t)), "", {}, {}};
     for (int i = 0; i < 2000; ++i) track.points.push_back({i, 0, 100000L + i, -100000L - i});
     page.tracks.push_back(std::move(track));
   }
