@@ -94,7 +94,7 @@ class Bake:
                 found.append((ob, None, None))
         return found
 
-    def frame(self, frame, spec, width, height):
+    def frame(self, frame, locals_, width, height):
         camera = self.scene.camera
         if self.plate is None:
             check_camera(camera, frame)
@@ -107,7 +107,7 @@ class Bake:
             self.cameras[-1][2] = frame
         else:
             self.cameras.append([camera.name, frame, frame])
-        for points, (ob, pose_bone, local) in zip(self.points, spec):
+        for points, (ob, pose_bone, local) in zip(self.points, locals_):
             world = ob.matrix_world
             if pose_bone is not None:
                 at = world @ pose_bone.head
@@ -126,11 +126,11 @@ class Bake:
         progress.progress_begin(start, end)
         try:
             scene.frame_set(start)
-            spec = self.locals_at_start()
+            locals_ = self.locals_at_start()
             for frame in range(start, end + 1):
                 progress.progress_update(frame)
                 scene.frame_set(frame)
-                self.frame(frame, spec, width, height)
+                self.frame(frame, locals_, width, height)
         finally:
             progress.progress_end()
             scene.frame_set(saved[0], subframe=saved[1])
