@@ -82,9 +82,9 @@ RegularFile::~RegularFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-std::string RegularFile::Read(char* data, std::size_t n) const {
+std::string RegularFile::Read(char* data, std::size_t n, std::size_t at) const {
   for (std::size_t done = 0; done < n;) {
-    const ssize_t got = ::read(fd_, data + done, n - done);
+    const ssize_t got = ::pread(fd_, data + done, n - done, static_cast<off_t>(at + done));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return std::strerror(errno);
     if (got == 0) return "the file was cut short while read";

@@ -54,9 +54,9 @@ class RegularFile {
   std::size_t Size() const { return size_; }
   // Whether what the path named, opened, is a folder.
   bool Folder() const { return folder_; }
-  // Its first n bytes (at most Size()) into data: "" or the problem (one cut
-  // short while read says so).
-  std::string Read(char* data, std::size_t n) const;
+  // Its n bytes from offset at (within Size()) into data: "" or the problem
+  // (one cut short while read says so).
+  std::string Read(char* data, std::size_t n, std::size_t at = 0) const;
   std::string ReadAll(char* data) const { return Read(data, size_); }
 
  private:

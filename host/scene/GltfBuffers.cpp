@@ -55,20 +55,20 @@ std::string Problem(const fileio::RegularFile& file) {
   return file.Folder() ? "a folder, not a file" : "not a regular file (a FIFO or a device)";
 }
 
-// Whether an accessor reads a buffer, by buffer index: where none does, the
-// buffer holds images or nothing the track needs.
-std::vector<bool> BuffersRead(const json& doc, std::size_t n) {
-  std::vector<bool> read(n, false);
+// Each buffer view an accessor reads (its own and its sparse parts'), as
+// visit(buffer index, view), for buffers below n.
+template <typename Visit>
+void ForEachReadView(const json& doc, std::size_t n, Visit&& visit) {
   const auto views = doc.find("bufferViews"), accessors = doc.find("accessors");
   if (views == doc.end() || !views->is_array() || accessors == doc.end() || !accessors->is_array())
-    return read;
+    return;
   const auto view = [&](const json& holder) {
     if (!holder.is_object() || !holder.contains("bufferView")) return;
     const json& index = holder["bufferView"];
     if (!index.is_number_unsigned() || index.get<std::uint64_t>() >= views->size()) return;
     const json& v = (*views)[index.get<std::size_t>()];
     if (!v.is_object() || !v.contains("buffer") || !v["buffer"].is_number_unsigned()) return;
-    if (const std::uint64_t b = v["buffer"].get<std::uint64_t>(); b < n) read[b] = true;
+    if (const std::uint64_t b = v["buffer"].get<std::uint64_t>(); b < n) visit(b, v);
   };
   for (const json& a : *accessors) {
     view(a);
@@ -77,6 +77,13 @@ std::vector<bool> BuffersRead(const json& doc, std::size_t n) {
       if (a["sparse"].contains(part)) view(a["sparse"][part]);
     }
   }
+}
+
+// Whether an accessor reads a buffer, by buffer index: where none does, the
+// buffer holds images or nothing the track needs.
+std::vector<bool> BuffersRead(const json& doc, std::size_t n) {
+  std::vector<bool> read(n, false);
+  ForEachReadView(doc, n, [&](std::uint64_t b, const json&) { read[b] = true; });
   return read;
 }
 
@@ -148,11 +155,11 @@ bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prep
       continue;
     }
     const std::string real = ConfinedFile(uri, at, folder, realFolder);
-    const fileio::RegularFile file(real);
-    if (!file.Error().empty())
-      ThrowFault(at + ".uri", "cannot read " + real + ": " + Problem(file));
-    if (file.Size() < length) {
-      ThrowFault(at + ".uri", real + " has " + std::to_string(file.Size()) +
+    auto file = std::make_unique<const fileio::RegularFile>(real);
+    if (!file->Error().empty())
+      ThrowFault(at + ".uri", "cannot read " + real + ": " + Problem(*file));
+    if (file->Size() < length) {
+      ThrowFault(at + ".uri", real + " has " + std::to_string(file->Size()) +
                                   " bytes; byteLength is " + std::to_string(length));
     }
     p.paths.push_back(real);
@@ -164,8 +171,9 @@ bool ReadBuffers(json& doc, const std::string& path, std::size_t fileBytes, Prep
     Bytes& bytes = p.files[i];
     bytes.size = static_cast<std::size_t>(length);
     bytes.data = std::make_unique_for_overwrite<char[]>(bytes.size);
-    if (const std::string error = file.Read(bytes.data.get(), bytes.size); !error.empty())
-      ThrowFault(at + ".uri", "cannot read " + real + ": " + error);
+    bytes.held.assign(bytes.size / Bytes::kBlock + 1, false);
+    bytes.file = std::move(file);
+    bytes.path = real;
     b["uri"] = Token(i);
     if (length > 0) {  // (a file of none is tinygltf's to refuse)
       p.spans[i] = {reinterpret_cast<const unsigned char*>(bytes.data.get()), bytes.size};
@@ -266,14 +274,60 @@ bool DropBufferImages(json& doc, const Prepared& p) {
   return changed;
 }
 
-Result<Bytes> ReadRegularFile(const std::string& path, std::size_t limit) {
-  const fileio::RegularFile file(path);
-  if (!file.Error().empty()) return Fail(Problem(file));
-  if (file.Size() > limit) return Fail("expected a file of at most 1 GiB");
+void ReadViews(const json& doc, Prepared& p, std::string_view bytes, const Need& need) {
+  const auto buffers = doc.find("buffers");
+  if (buffers == doc.end() || !buffers->is_array()) return;
+  ForEachReadView(doc, p.spans.size(), [&](std::uint64_t b, const json& view) {
+    const Span span = p.spans[b];
+    if (span.empty()) return;  // tinygltf's own (a data: URI's)
+    std::uint64_t from = 0, n = span.size();
+    if (Unsigned(view, "byteLength")) {
+      from = Unsigned(view, "byteOffset") ? view["byteOffset"].get<std::uint64_t>() : 0;
+      n = view["byteLength"].get<std::uint64_t>();
+    }
+    if (from >= span.size()) return;
+    n = std::min<std::uint64_t>(n, span.size() - from);
+    const std::string at = At("buffers", static_cast<int>(b));
+    Bytes& file = p.files[b];
+    if (file.file != nullptr) {
+      if (const std::string error = file.Need(from, n); !error.empty())
+        ThrowFault(at + ".uri", "cannot read " + file.path + ": " + error);
+      return;
+    }
+    const auto start = reinterpret_cast<const char*>(span.data()) - bytes.data();
+    if (const std::string error = need(static_cast<std::size_t>(start) + from, n); !error.empty())
+      ThrowFault(at, "cannot read the GLB's BIN chunk: " + error);
+  });
+}
+
+std::string Bytes::Need(std::size_t from, std::size_t n) {
+  if (file == nullptr || from >= size) return "";
+  n = std::min(n, size - from);
+  const std::size_t last = (from + n + kBlock - 1) / kBlock;
+  for (std::size_t block = from / kBlock; block < last;) {
+    std::size_t end = block;
+    while (end < last && !held[end]) ++end;
+    if (end > block) {
+      const std::size_t at = block * kBlock;
+      const std::string error = file->Read(data.get() + at, std::min(end * kBlock, size) - at, at);
+      if (!error.empty()) return error;
+      std::fill(held.begin() + static_cast<std::ptrdiff_t>(block),
+                held.begin() + static_cast<std::ptrdiff_t>(end), true);
+    }
+    block = end + 1;
+  }
+  return "";
+}
+
+Result<Bytes> OpenRegularFile(const std::string& path, std::size_t limit) {
+  auto file = std::make_unique<const fileio::RegularFile>(path);
+  if (!file->Error().empty()) return Fail(Problem(*file));
+  if (file->Size() > limit) return Fail("expected a file of at most 1 GiB");
   Bytes bytes;
-  bytes.size = file.Size();
+  bytes.size = file->Size();
   bytes.data = std::make_unique_for_overwrite<char[]>(bytes.size);
-  if (const std::string error = file.ReadAll(bytes.data.get()); !error.empty()) return Fail(error);
+  bytes.held.assign(bytes.size / Bytes::kBlock + 1, false);
+  bytes.file = std::move(file);
   return bytes;
 }
 

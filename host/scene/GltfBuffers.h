@@ -64,6 +64,11 @@ bool ReadBuffers(nlohmann::json& doc, const std::string& path, std::size_t fileB
 // handed the chunks to refuse them. changed: the document was changed.
 bool ResolveBinBuffers(nlohmann::json& doc, const BinChunk& bin, Prepared& p, bool& changed);
 
+// The bytes of every buffer view an accessor reads, read: a file's through
+// its Bytes, a GLB's BIN chunk's through need (bytes: the GLB's, into which
+// the chunk's spans point).
+void ReadViews(const nlohmann::json& doc, Prepared& p, std::string_view bytes, const Need& need);
+
 // The images of buffers no accessor reads dropped; true when the document
 // was changed.
 bool DropBufferImages(nlohmann::json& doc, const Prepared& p);

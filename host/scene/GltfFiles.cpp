@@ -173,13 +173,21 @@ std::string_view GlbJsonChunk(std::string_view bytes, std::string_view& rest) {
 
 }  // namespace
 
-Prepared Prepare(std::string_view bytes, const std::string& path) {
+Prepared Prepare(std::string_view bytes, const std::string& path, const Need& need) {
   Prepared p;
   p.binary = EndsWith(path, ".glb");
   p.base = kBase;
+  const auto read = [&](std::size_t from, std::size_t n) {
+    if (const std::string error = need(from, n); !error.empty())
+      ThrowFault("(document)", "cannot read: " + error);
+  };
   std::string_view text = bytes;
   std::string_view rest;  // the GLB's chunks after its JSON
-  if (p.binary) text = GlbJsonChunk(bytes, rest);
+  read(0, p.binary ? 20 : bytes.size());
+  if (p.binary) {
+    text = GlbJsonChunk(bytes, rest);
+    read(20, text.size() + 8);  // and the next chunk's header
+  }
   // Nesting is measured first: tinygltf reads nested values recursively,
   // and a file nested a hundred thousand levels deep would end the process.
   if (const DeepNesting deep = NestingDeeperThan(text, kMaxNesting);
@@ -208,6 +216,9 @@ Prepared Prepare(std::string_view bytes, const std::string& path) {
     chunks = !ResolveBinBuffers(doc, bin, p, changed);
   }
   changed = DropBufferImages(doc, p) || changed;
+  // tinygltf reads a GLB's chunks itself where it is handed them.
+  if (!changed || chunks) read(0, bytes.size());
+  ReadViews(doc, p, bytes, need);
   if (!changed) return p;
   if (!p.binary) {
     p.rewritten = doc.dump();

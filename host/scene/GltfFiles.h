@@ -8,7 +8,8 @@
 // - resolves every external buffer against the glTF's folder alone: the URI
 //   percent-decoded, its real path (symbolic links followed) inside the
 //   folder's, a regular file (opened non-blocking, checked with fstat) of at
-//   least byteLength bytes, read here;
+//   least byteLength bytes; of it (and of a GLB's BIN chunk) only the views
+//   that accessors read are read, never an image's bytes;
 // - resolves every buffer it can to bytes of our own, never copied: a file's
 //   to the bytes read, a GLB's binary chunk to the file's own bytes. tinygltf
 //   is handed each such buffer as one byte under a name of our own (served by
@@ -21,6 +22,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -32,6 +34,7 @@
 
 #include <tiny_gltf.h>
 
+#include "host/fileio/InputFile.h"
 #include "host/fileio/Result.h"
 
 namespace tq::scene::gltf {
@@ -53,11 +56,22 @@ inline std::string At(const char* list, int i) {
 // model (its node is -1).
 inline constexpr const char* kPointerPath = "pointer";
 
-// A file's bytes, read without first being zero-filled.
+// A file's bytes, read without first being zero-filled. One opened with
+// OpenRegularFile holds only what Need has read: the rest (an image in a
+// GLB's BIN chunk or in a buffer's file, say) is never read, and its memory
+// never touched.
 struct Bytes {
   std::unique_ptr<char[]> data;
   std::size_t size = 0;
   std::string_view View() const { return {data.get(), size}; }
+  // Bytes [from, from + n) (cut at size) read where not yet: "" or the
+  // problem. Nothing to do for bytes held whole.
+  std::string Need(std::size_t from, std::size_t n);
+
+  std::unique_ptr<const fileio::RegularFile> file;  // null: held whole
+  std::vector<bool> held;                           // by block of kBlock bytes
+  std::string path;
+  static constexpr std::size_t kBlock = 64 * 1024;
 };
 
 using Span = std::span<const unsigned char>;
@@ -82,15 +96,17 @@ struct Prepared {
 };
 
 // bytes: the file's, which must outlive the Prepared (its spans point into
-// them); path names it (a .glb by its extension) and its folder holds its
-// buffers.
-Prepared Prepare(std::string_view bytes, const std::string& path);
+// them); need reads [from, from + n) of them where not read yet ("" or the
+// problem); path names it (a .glb by its extension) and its folder holds
+// its buffers.
+using Need = std::function<std::string(std::size_t from, std::size_t n)>;
+Prepared Prepare(std::string_view bytes, const std::string& path, const Need& need);
 
 // Callbacks that serve the buffers Prepare named, and nothing else.
 tinygltf::FsCallbacks Callbacks(Prepared& prepared);
 
-// The whole of a regular file (opened non-blocking: a FIFO or a device is
-// refused, never waited on), at most limit bytes.
-Result<Bytes> ReadRegularFile(const std::string& path, std::size_t limit);
+// A regular file of at most limit bytes, opened (non-blocking: a FIFO or a
+// device is refused, never waited on) and nothing of it read yet.
+Result<Bytes> OpenRegularFile(const std::string& path, std::size_t limit);
 
 }  // namespace tq::scene::gltf

@@ -62,14 +62,15 @@ bool IsGltfPath(const std::string& path) {
 
 namespace {
 
-ImportResult Import(std::string_view bytes, const std::string& path, const GltfOptions& options) {
+ImportResult Import(std::string_view bytes, const std::string& path, const GltfOptions& options,
+                    const gltf::Need& need) {
   try {
     if (bytes.size() > kMaxGltfBytes) ThrowFault("(document)", "expected a file of at most 1 GiB");
     if (!IsFrameRate(options.fps))
       ThrowFault("(options)", fileio::Concat({"expected ", kFrameRateRule}));
     if (options.firstFrame && !std::isfinite(*options.firstFrame))
       ThrowFault("(options)", "expected a finite first frame");
-    gltf::Prepared prepared = gltf::Prepare(bytes, path);
+    gltf::Prepared prepared = gltf::Prepare(bytes, path, need);
     std::size_t dataBytes = bytes.size();
     for (const auto& file : prepared.files) dataBytes += file.size;
 
@@ -107,13 +108,16 @@ ImportResult Import(std::string_view bytes, const std::string& path, const GltfO
 
 ImportResult ImportGltfBytes(const std::string& bytes, const std::string& path,
                              const GltfOptions& options) {
-  return Import(bytes, path, options);
+  return Import(bytes, path, options, [](std::size_t, std::size_t) { return std::string(); });
 }
 
 ImportResult ImportGltfFile(const std::string& path, const GltfOptions& options) {
-  const Result<gltf::Bytes> bytes = gltf::ReadRegularFile(path, kMaxGltfBytes);
+  Result<gltf::Bytes> bytes = gltf::OpenRegularFile(path, kMaxGltfBytes);
   if (!bytes) return Fail(path + ": cannot read: " + bytes.error);
-  return Twice([&] { return Import(bytes->View(), path, options); });
+  return Twice([&] {
+    return Import(bytes->View(), path, options,
+                  [&](std::size_t from, std::size_t n) { return bytes->Need(from, n); });
+  });
 }
 
 }  // namespace tq::scene

@@ -73,27 +73,30 @@ class GltfBuilder {
     }
     return d.dump();
   }
-  // The .gltf text naming an external buffer file.
-  std::string External(const std::string& binName) {
+  // The .gltf text naming an external buffer file; with extra, the buffer
+  // that many bytes longer than bin (the caller makes the file so).
+  std::string External(const std::string& binName, std::size_t extra = 0) {
     json d = Document();
-    d["buffers"] = json::array({{{"byteLength", bin.size()}, {"uri", binName}}});
+    d["buffers"] = json::array({{{"byteLength", bin.size() + extra}, {"uri", binName}}});
     return d.dump();
   }
-  // The .glb bytes: header, JSON chunk, BIN chunk.
-  std::string Glb() {
+  // The .glb bytes: header, JSON chunk, BIN chunk; with extra (a multiple
+  // of 4, bin too), a buffer and chunk that much longer than the bytes
+  // given, which the caller adds to the file.
+  std::string Glb(std::size_t extra = 0) {
     json d = Document();
-    d["buffers"] = json::array({{{"byteLength", bin.size()}}});
+    d["buffers"] = json::array({{{"byteLength", bin.size() + extra}}});
     std::string text = d.dump();
     while (text.size() % 4 != 0) text += ' ';
     std::string body = bin;
     while (body.size() % 4 != 0) body += '\0';
     std::string out = "glTF";
     Word(out, 2);
-    Word(out, static_cast<std::uint32_t>(12 + 8 + text.size() + 8 + body.size()));
+    Word(out, static_cast<std::uint32_t>(12 + 8 + text.size() + 8 + body.size() + extra));
     Word(out, static_cast<std::uint32_t>(text.size()));
     Word(out, 0x4E4F534A);  // JSON
     out += text;
-    Word(out, static_cast<std::uint32_t>(body.size()));
+    Word(out, static_cast<std::uint32_t>(body.size() + extra));
     Word(out, 0x004E4942);  // BIN
     out += body;
     return out;

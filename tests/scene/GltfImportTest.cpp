@@ -6,7 +6,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -559,6 +562,37 @@ TEST(GltfImport, NeverDecodesABufferOnlyAnImageUses) {
       doc["accessors"].push_back(
           {{"bufferView", view}, {"componentType", 5126}, {"count", 1}, {"type", "SCALAR"}});
     EXPECT_EQ(Import(doc.dump()).error.empty(), !r.read) << r.uri << Import(doc.dump()).error;
+  }
+}
+
+// An image in the buffer the animation's accessors read, 400 MiB of it (a
+// hole in the file): only the accessors' views are read, in a GLB and in a
+// glTF's buffer file alike, so the import's peak memory stays far below it.
+TEST(GltfImport, NeverReadsAnImagesBytes) {
+  constexpr std::size_t kImage = std::size_t{400} << 20;
+  tq::testing::TempDir dir;
+  GltfBuilder b = PanOverRisingNull();
+  while (b.bin.size() % 4 != 0) b.bin += '\0';
+  b.doc["bufferViews"].push_back(
+      {{"buffer", 0}, {"byteOffset", b.bin.size()}, {"byteLength", kImage}});
+  b.doc["images"] = {{{"bufferView", b.doc["bufferViews"].size() - 1}, {"mimeType", "image/png"}}};
+  const struct Row {
+    std::string file, text, holed;  // holed: the file the image is in
+  } rows[] = {{"shot.glb", b.Glb(kImage), "shot.glb"},
+              {"shot.gltf", b.External("shot.bin", kImage), "shot.bin"}};
+  for (const Row& r : rows) {
+    tq::testing::WriteFile(dir / r.file, r.text);
+    if (r.holed != r.file) tq::testing::WriteFile(dir / r.holed, b.bin);
+    std::filesystem::resize_file(dir / r.holed, std::filesystem::file_size(dir / r.holed) + kImage);
+    rusage before{}, used{};
+    ::getrusage(RUSAGE_SELF, &before);
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(tq::scene::ImportGltfFile(dir / r.file, {}).error.empty() ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(::wait4(child, &status, 0, &used), child);
+    EXPECT_EQ(status, 0) << r.file;
+    // In KiB; the child starts with this process's pages.
+    EXPECT_LT(used.ru_maxrss - before.ru_maxrss, long{kImage / 4 / 1024}) << r.file;
   }
 }
 
