@@ -116,6 +116,74 @@ Vector ReferenceOffset(const PParameters& p) {
   }
 }
 
+// The properties of the camera and the target that the frames evaluate,
+// looked up once for the run.
+struct Rig {
+  explicit Rig(const PParameters& p)
+      : cameraTransform(p.camera->GetTransform()),
+        cameraTranslate(cameraTransform->GetTranslate()),
+        cameraRotate(cameraTransform->GetRotate()),
+        objectTransform(static_cast<HBone*>(p.object)->GetTransform()),
+        objectTranslate(objectTransform->GetTranslate()),
+        objectRotate(objectTransform->GetRotate()) {}
+  HTransformProperty* cameraTransform;
+  HVectorProperty* cameraTranslate;
+  HRotateProperty* cameraRotate;
+  HTransformProperty* objectTransform;
+  HVectorProperty* objectTranslate;
+  HRotateProperty* objectRotate;
+};
+
+// Opens the output and writes one line for every frame of the run.
+void WriteFrames(PParameters& p, const Rig& rig, FileStream& file) {
+  const double aspect = static_cast<double>(p.width) / static_cast<double>(p.height);
+  const bool turnsOffset = p.targetMode != TargetMode::kOrigin;
+  const Vector offset = tq::Twice([&] { return ReferenceOffset(p); });
+
+  file.Open(p.fileName, 0);
+  LineBuffer lines(file, p.decimals);
+  Lens lens;
+  // The plate as shot: the camera's offset, pixel aspect and distortion,
+  // when it has any.
+  const PlateMapping plate(p.camera->GetPlate(), p.width, p.height);
+
+  tq::scene::ForEachRunFrame(p.startFrame, p.endFrame, p.fps, [&](int index, float, Time t) {
+    // Evaluated here so that the local matrix below follows time t.
+    rig.cameraTranslate->GetValue(t);
+    rig.cameraRotate->GetValue(t);
+    const float f = p.camera->GetFocalLength()->GetValue(t);
+    Matrix34 camera;
+    camera = p.camera->GetLocalMatrix();
+
+    Vector point = rig.objectTranslate->GetValue(t);
+    if (turnsOffset) {
+      const Quaternion rotation = rig.objectRotate->GetValue(t);
+      const Matrix34 turn(rotation);
+      point += turn * offset;
+    }
+    const Vector q = camera.Inverse() * point;
+
+    if (plate.Plain()) {
+      lines.Add(index, ProjectToPixel(lens.Of(f), q, p.width, p.height, aspect));
+    } else {
+      Pixel pixel;
+      plate.Map(lens.Of(f), q, pixel.x, pixel.y);
+      lines.Add(index, pixel);
+    }
+  });
+  lines.Flush();
+}
+
+// The scene back at the time it showed before the run.
+void RestoreTime(HChor* chor, const PParameters& p, const Rig& rig, Time saved) {
+  chor->SetTime(saved);
+  GetHProject()->SetTime(saved);
+  rig.objectTranslate->GetValue(saved);
+  rig.cameraTranslate->GetValue(saved);
+  rig.cameraRotate->GetValue(saved);
+  p.camera->GetFocalLength()->GetValue(saved);
+}
+
 }  // namespace
 
 int CTQMotionApp::ChorWorking(HChor* chor) {
@@ -124,64 +192,14 @@ int CTQMotionApp::ChorWorking(HChor* chor) {
   std::string reason;
   {
     CWaitCursor wait;
-
-    HTransformProperty* cameraTransform = p.camera->GetTransform();
-    HVectorProperty* cameraTranslate = cameraTransform->GetTranslate();
-    HRotateProperty* cameraRotate = cameraTransform->GetRotate();
-    auto* object = static_cast<HBone*>(p.object);
-    HTransformProperty* objectTransform = object->GetTransform();
-    HVectorProperty* objectTranslate = objectTransform->GetTranslate();
-    HRotateProperty* objectRotate = objectTransform->GetRotate();
-
-    const double aspect = static_cast<double>(p.width) / static_cast<double>(p.height);
+    const Rig rig(p);
     const Time saved = chor->GetTime();
-
-    const bool turnsOffset = p.targetMode != TargetMode::kOrigin;
-    const Vector offset = tq::Twice([&] { return ReferenceOffset(p); });
-
-    fileStream.Open(p.fileName, 0);
-    LineBuffer lines(fileStream, p.decimals);
-    Lens lens;
-    // The plate as shot: the camera's offset, pixel aspect and distortion,
-    // when it has any.
-    const PlateMapping plate(p.camera->GetPlate(), p.width, p.height);
-
-    tq::scene::ForEachRunFrame(p.startFrame, p.endFrame, p.fps, [&](int index, float, Time t) {
-      // Evaluated here so that the local matrix below follows time t.
-      cameraTranslate->GetValue(t);
-      cameraRotate->GetValue(t);
-      const float f = p.camera->GetFocalLength()->GetValue(t);
-      Matrix34 camera;
-      camera = p.camera->GetLocalMatrix();
-
-      Vector point = objectTranslate->GetValue(t);
-      if (turnsOffset) {
-        const Quaternion rotation = objectRotate->GetValue(t);
-        const Matrix34 turn(rotation);
-        point += turn * offset;
-      }
-      const Vector q = camera.Inverse() * point;
-
-      if (plate.Plain()) {
-        lines.Add(index, ProjectToPixel(lens.Of(f), q, p.width, p.height, aspect));
-      } else {
-        Pixel pixel;
-        plate.Map(lens.Of(f), q, pixel.x, pixel.y);
-        lines.Add(index, pixel);
-      }
-    });
-    lines.Flush();
-
+    WriteFrames(p, rig, fileStream);
     if (fileStream.Close() == 0) {
       writeFailed = true;
       reason = fileStream.Error();
     }
-    chor->SetTime(saved);
-    GetHProject()->SetTime(saved);
-    objectTranslate->GetValue(saved);
-    cameraTranslate->GetValue(saved);
-    cameraRotate->GetValue(saved);
-    p.camera->GetFocalLength()->GetValue(saved);
+    RestoreTime(chor, p, rig, saved);
   }
   if (writeFailed) {
     const std::string text = std::string("The motion data could not be written to \"") +

@@ -23,12 +23,13 @@ const std::vector<Option>& GlobalOptions() {
   return options;
 }
 
-const std::vector<Option>& ExportOptions() {
+namespace {
+
+// The export's options by what they choose, in the order they work the
+// dialog: what is tracked, then the camera's image, then what is written.
+std::vector<Option> TargetOptions() {
   static const std::string modeHelp = ModeNames(" | ") + " (the radio buttons; default: origin)";
-  static const std::string alsoHelp = "also write the track in a compositor's format (" +
-                                      FormatNames() +
-                                      "), with size, rate, start frame and name from the run";
-  static const std::vector<Option> options = {
+  return {
       {"--camera", nullptr, "NAME",
        "pick the camera (fills size and range from its output options); default: the first "
        "camera",
@@ -56,6 +57,11 @@ const std::vector<Option>& ExportOptions() {
       {"--bone", nullptr, "NAME",
        "pick the model's bone (alone, it means --mode bone; default: the first)",
        &OptionValues::bone},
+  };
+}
+
+std::vector<Option> ImageOptions() {
+  return {
       {"--width", nullptr, "N", "type the image width", &OptionValues::width},
       {"--height", nullptr, "N", "type the image height", &OptionValues::height},
       {"--start", nullptr, "F", "type the first frame (may be fractional)", &OptionValues::start},
@@ -79,6 +85,14 @@ const std::vector<Option>& ExportOptions() {
        "tangential P1, P2); a frame beyond where it turns back on itself is written as one "
        "that could not be projected",
        &OptionValues::distortion},
+  };
+}
+
+std::vector<Option> OutputOptions() {
+  static const std::string alsoHelp = "also write the track in a compositor's format (" +
+                                      FormatNames() +
+                                      "), with size, rate, start frame and name from the run";
+  return {
       {"--output", "-o", "FILE",
        "choose the output file in the save request (default: TQmotion.txt in the current "
        "folder; - for standard output)",
@@ -105,6 +119,19 @@ const std::vector<Option>& ExportOptions() {
        "output under /dev or /proc runs them in turn",
        &OptionValues::jobs},
   };
+}
+
+}  // namespace
+
+const std::vector<Option>& ExportOptions() {
+  static const std::vector<Option> options = [] {
+    std::vector<Option> all = TargetOptions();
+    for (auto group : {ImageOptions, OutputOptions}) {
+      const std::vector<Option> more = group();
+      all.insert(all.end(), more.begin(), more.end());
+    }
+    return all;
+  }();
   return options;
 }
 

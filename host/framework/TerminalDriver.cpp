@@ -29,6 +29,27 @@ bool IsClass(HWND h, const char* cls) {
   return DescribeWindow(h).className == cls;
 }
 
+// A control as the terminal shows it, cells wide (labels and buttons whole).
+std::string ControlText(HWND child, const WindowInfo& c, std::size_t cells) {
+  if (c.className == "Edit") return fileio::Concat({"[", Fit(c.text, cells - 2), "]"});
+  if (c.className == "ComboBox") return fileio::Concat({"[", Fit(c.text, cells - 4), " v]"});
+  if (c.className != "Button") return Fit(c.text, std::max(cells, c.text.size()));
+  const DWORD type = c.style & BS_TYPEMASK;
+  const bool checked = SendMessageA(child, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  std::string text;
+  if (type == BS_GROUPBOX) {
+    text = "-- " + c.text + " --";
+  } else if (IsRadio(child)) {
+    text = std::string(checked ? "(*) " : "( ) ") + c.text;
+  } else if (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX) {
+    text = std::string(checked ? "[x] " : "[ ] ") + c.text;
+  } else {
+    text = (type == BS_DEFPUSHBUTTON ? "<<" : "< ") + c.text +
+           (type == BS_DEFPUSHBUTTON ? ">>" : " >");
+  }
+  return Fit(text, std::max(cells, text.size()));
+}
+
 constexpr int kTop = 1;   // the dialog's frame starts on this row
 constexpr int kLeft = 1;  // and this column
 
@@ -88,28 +109,7 @@ void TerminalDriver::Draw(HWND dialog, HWND focus) {
     const auto cells = static_cast<std::size_t>(std::max(Column(ct->cx), 3));
     int attributes = c.enabled ? Terminal::kNormal : Terminal::kDim;
     if (child == focus) attributes |= Terminal::kReverse;
-    std::string text;
-    if (c.className == "Edit") {
-      text = fileio::Concat({"[", Fit(c.text, cells - 2), "]"});
-    } else if (c.className == "ComboBox") {
-      text = fileio::Concat({"[", Fit(c.text, cells - 4), " v]"});
-    } else if (c.className == "Button") {
-      const DWORD type = c.style & BS_TYPEMASK;
-      const bool checked = SendMessageA(child, BM_GETCHECK, 0, 0) == BST_CHECKED;
-      if (type == BS_GROUPBOX) {
-        text = "-- " + c.text + " --";
-      } else if (IsRadio(child)) {
-        text = std::string(checked ? "(*) " : "( ) ") + c.text;
-      } else if (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX) {
-        text = std::string(checked ? "[x] " : "[ ] ") + c.text;
-      } else {
-        text = (type == BS_DEFPUSHBUTTON ? "<<" : "< ") + c.text +
-               (type == BS_DEFPUSHBUTTON ? ">>" : " >");
-      }
-      text = Fit(text, std::max(cells, text.size()));
-    } else {
-      text = Fit(c.text, std::max(cells, c.text.size()));  // labels show whole
-    }
+    std::string text = ControlText(child, c, cells);
     const int at = std::max(col, free[row]);
     free[row] = at + static_cast<int>(text.size()) + 1;
     width = std::max(width, free[row] - kLeft);

@@ -52,6 +52,36 @@ Importer::UnsignedList Importer::Unsigneds(int view, std::size_t offset, int com
   return {count == 0 ? nullptr : Element(view, offset, size, 0), size, count};
 }
 
+bool Importer::ElementsAreFloats(const tinygltf::Accessor& a, const std::string& at, int width,
+                                 bool normalized) {
+  const bool floats = a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT;
+  const bool integers = normalized && a.normalized &&
+                        a.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT && !floats;
+  if (!floats && !integers)
+    ThrowFault(at, normalized ? "expected 32-bit floats (componentType 5126) or normalized 8- or "
+                                "16-bit integers"
+                              : "expected 32-bit floats (componentType 5126)");
+  if (tinygltf::GetNumComponentsInType(static_cast<uint32_t>(a.type)) != width)
+    ThrowFault(at, "expected " + std::to_string(width) + " components an element");
+  return floats;
+}
+
+std::vector<std::pair<std::size_t, std::size_t>> Importer::SparseValues(
+    const tinygltf::Accessor& a, const std::string& at) const {
+  std::vector<std::pair<std::size_t, std::size_t>> sparse;  // element, value
+  if (!a.sparse.isSparse) return sparse;
+  const std::vector<std::size_t> targets =
+      Indices(a.sparse.indices.bufferView, static_cast<std::size_t>(a.sparse.indices.byteOffset),
+              a.sparse.indices.componentType, static_cast<std::size_t>(a.sparse.count));
+  for (std::size_t k = 0; k < targets.size(); ++k) {
+    if (targets[k] >= a.count) ThrowFault(at + ".sparse.indices", "expected indices within count");
+    sparse.push_back({targets[k], k});
+  }
+  std::stable_sort(sparse.begin(), sparse.end(),
+                   [](const auto& x, const auto& y) { return x.first < y.first; });
+  return sparse;
+}
+
 std::vector<std::size_t> Importer::Indices(int view, std::size_t offset, int componentType,
                                            std::size_t count) const {
   const UnsignedList list = Unsigneds(view, offset, componentType, count);

@@ -340,32 +340,32 @@ bool Importer::ObjectAnimated(int node) const {
   return animatedNode_[static_cast<std::size_t>(skinRoot_[i] < 0 ? node : skinRoot_[i])] != 0;
 }
 
-void Importer::Bake() {
-  const std::size_t n = m_.nodes.size();
-  animatedNode_.assign(n, 0);
+void Importer::MarkAnimated() {
+  animatedNode_.assign(m_.nodes.size(), 0);
   for (const int node : order_) {
     const std::size_t i = static_cast<std::size_t>(node);
     const auto& t = nodeTracks_[i];
     animatedNode_[i] = t[0] >= 0 || t[1] >= 0 || t[2] >= 0 ||
                        (parent_[i] >= 0 && animatedNode_[static_cast<std::size_t>(parent_[i])]);
   }
-  FindSkinRoots();
-  world_.assign(n, kIdentity);
-  baked_.assign(n, Baked{});
-  const std::vector<Time> ticks = animated_ ? SampleTicks() : std::vector<Time>{0};
-  const double first = static_cast<double>(ticks.front()) / kTicksPerSecond;
-  Worlds(first, false);
+}
+
+std::vector<int> Importer::MovingObjects(std::size_t keys) const {
   std::vector<int> moving;
   for (const int node : order_) {
     if (ObjectAnimated(node)) moving.push_back(node);
   }
-  if (static_cast<double>(moving.size()) * static_cast<double>(ticks.size()) > kMaxBakedKeys) {
+  if (static_cast<double>(moving.size()) * static_cast<double>(keys) > kMaxBakedKeys) {
     ThrowFault(AnimationName(longest_),
-               std::to_string(moving.size()) + " animated objects x " +
-                   std::to_string(ticks.size()) + " keys would be more than the " +
+               std::to_string(moving.size()) + " animated objects x " + std::to_string(keys) +
+                   " keys would be more than the " +
                    std::to_string(static_cast<int>(kMaxBakedKeys)) +
                    " keys imported; import one animation (--animation) or at a lower --fps");
   }
+  return moving;
+}
+
+void Importer::BakeConstants(Time first) {
   for (const int node : order_) {
     Baked& b = baked_[static_cast<std::size_t>(node)];
     b.constant = Decompose(ObjectMatrix(node));
@@ -374,9 +374,12 @@ void Importer::Bake() {
       for (int k = 0; k < 3; ++k)
         b.pointScale[k] = b.constant.scale[k] != 0 ? b.constant.scale[k] : 1;
     }
-    if (b.constant.sheared) Sheared(node, ticks.front());
+    if (b.constant.sheared) Sheared(node, first);
   }
-  std::vector<char> scaleWarned(n, 0);
+}
+
+void Importer::BakeKeys(const std::vector<Time>& ticks, const std::vector<int>& moving) {
+  std::vector<char> scaleWarned(m_.nodes.size(), 0);
   for (const Time tick : ticks) {
     if (moving.empty()) break;
     Worlds(static_cast<double>(tick) / kTicksPerSecond, true);
@@ -400,6 +403,9 @@ void Importer::Bake() {
       }
     }
   }
+}
+
+void Importer::BakeFocalLengths(const std::vector<Time>& ticks) {
   for (const auto& [camera, track] : yfovTracks_) {
     const tinygltf::PerspectiveCamera& p = m_.cameras[static_cast<std::size_t>(camera)].perspective;
     std::vector<Key<float>> keys;
@@ -412,6 +418,21 @@ void Importer::Bake() {
   }
 }
 
+void Importer::Bake() {
+  const std::size_t n = m_.nodes.size();
+  MarkAnimated();
+  FindSkinRoots();
+  world_.assign(n, kIdentity);
+  baked_.assign(n, Baked{});
+  const std::vector<Time> ticks = animated_ ? SampleTicks() : std::vector<Time>{0};
+  const double first = static_cast<double>(ticks.front()) / kTicksPerSecond;
+  Worlds(first, false);
+  const std::vector<int> moving = MovingObjects(ticks.size());
+  BakeConstants(ticks.front());
+  BakeKeys(ticks, moving);
+  BakeFocalLengths(ticks);
+}
+
 void Importer::Sheared(int node, Time tick) {
   sheared_.insert(node);
   char frame[32];
@@ -421,11 +442,6 @@ void Importer::Sheared(int node, Time tick) {
                      std::string(frame, static_cast<std::size_t>(end - frame)) +
                      " (a rotated child of a non-uniformly scaled parent); translate, rotate "
                      "and scale cannot hold it, so its track is off by the shear");
-}
-
-std::string Importer::NodeName(int node) const {
-  const std::string& name = m_.nodes[static_cast<std::size_t>(node)].name;
-  return At("nodes", node) + (name.empty() ? "" : " (" + Clean(name, "") + ")");
 }
 
 }  // namespace tq::scene::gltf

@@ -10,15 +10,7 @@ template <class Visit>
 void Importer::ForEachElement(int index, int width, bool normalized, Visit&& visit) const {
   const tinygltf::Accessor& a = m_.accessors[static_cast<std::size_t>(index)];
   const std::string at = At("accessors", index);
-  const bool floats = a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT;
-  const bool integers = normalized && a.normalized &&
-                        a.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT && !floats;
-  if (!floats && !integers)
-    ThrowFault(at, normalized ? "expected 32-bit floats (componentType 5126) or normalized 8- or "
-                                "16-bit integers"
-                              : "expected 32-bit floats (componentType 5126)");
-  if (tinygltf::GetNumComponentsInType(static_cast<uint32_t>(a.type)) != width)
-    ThrowFault(at, "expected " + std::to_string(width) + " components an element");
+  const bool floats = ElementsAreFloats(a, at, width, normalized);
   const std::size_t w = static_cast<std::size_t>(width);
   const std::size_t component = ComponentSize(a.componentType), size = component * w;
   auto read = [&](const unsigned char* p, double* out) {
@@ -33,20 +25,7 @@ void Importer::ForEachElement(int index, int width, bool normalized, Visit&& vis
       if (!InSingle(out[k])) NotFinite(at);
     }
   };
-  // Sparse values by element, the last of a repeated index winning.
-  std::vector<std::pair<std::size_t, std::size_t>> sparse;  // element, value
-  if (a.sparse.isSparse) {
-    const std::vector<std::size_t> targets =
-        Indices(a.sparse.indices.bufferView, static_cast<std::size_t>(a.sparse.indices.byteOffset),
-                a.sparse.indices.componentType, static_cast<std::size_t>(a.sparse.count));
-    for (std::size_t k = 0; k < targets.size(); ++k) {
-      if (targets[k] >= a.count)
-        ThrowFault(at + ".sparse.indices", "expected indices within count");
-      sparse.push_back({targets[k], k});
-    }
-    std::stable_sort(sparse.begin(), sparse.end(),
-                     [](const auto& x, const auto& y) { return x.first < y.first; });
-  }
+  const std::vector<std::pair<std::size_t, std::size_t>> sparse = SparseValues(a, at);
   const std::size_t stride =
       a.bufferView < 0 ? 0 : m_.bufferViews[static_cast<std::size_t>(a.bufferView)].byteStride;
   const std::size_t step = stride != 0 ? stride : size;

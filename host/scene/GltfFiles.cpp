@@ -171,6 +171,45 @@ std::string_view GlbJsonChunk(std::string_view bytes, std::string_view& rest) {
   return bytes.substr(20, length);
 }
 
+// The document parsed, its nesting, version, extensions and cameras
+// checked. Nesting is measured first: tinygltf reads nested values
+// recursively, and a file nested a hundred thousand levels deep would end
+// the process.
+json ParsedDocument(std::string_view text) {
+  if (const DeepNesting deep = NestingDeeperThan(text, kMaxNesting);
+      deep.offset != std::string_view::npos)
+    ThrowFault(deep.path, "nested deeper than " + std::to_string(kMaxNesting) + " levels");
+  json doc;
+  try {
+    doc = json::parse(text.begin(), text.end());
+  } catch (const json::exception& e) {
+    ThrowFault("(document)", std::string("not valid JSON: ") + e.what());
+  }
+  if (!doc.is_object()) ThrowFault("(document)", "expected a glTF object");
+  CheckVersion(doc);
+  CheckExtensions(doc);
+  CheckCameras(doc);
+  return doc;
+}
+
+// A GLB of the rewritten document followed by after (the file's chunks
+// after its JSON, when tinygltf must read them). Its JSON chunk is padded
+// as tinygltf expects; left unaligned when the file's own JSON chunk was
+// (aligned false), which tinygltf notes in any refusal.
+std::string RewrittenGlb(const json& doc, bool aligned, std::string_view after) {
+  std::string chunk = doc.dump();
+  while (aligned && chunk.size() % 4 != 0) chunk += ' ';
+  if (!aligned && chunk.size() % 4 == 0) chunk += ' ';
+  std::string glb = "glTF";
+  PutWord(glb, 2);
+  PutWord(glb, static_cast<std::uint32_t>(20 + chunk.size() + after.size()));
+  PutWord(glb, static_cast<std::uint32_t>(chunk.size()));
+  PutWord(glb, kJsonChunk);
+  glb += chunk;
+  glb += after;
+  return glb;
+}
+
 }  // namespace
 
 Prepared Prepare(std::string_view bytes, const std::string& path, const Need& need) {
@@ -188,21 +227,7 @@ Prepared Prepare(std::string_view bytes, const std::string& path, const Need& ne
     text = GlbJsonChunk(bytes, rest);
     read(20, text.size() + 8);  // and the next chunk's header
   }
-  // Nesting is measured first: tinygltf reads nested values recursively,
-  // and a file nested a hundred thousand levels deep would end the process.
-  if (const DeepNesting deep = NestingDeeperThan(text, kMaxNesting);
-      deep.offset != std::string_view::npos)
-    ThrowFault(deep.path, "nested deeper than " + std::to_string(kMaxNesting) + " levels");
-  json doc;
-  try {
-    doc = json::parse(text.begin(), text.end());
-  } catch (const json::exception& e) {
-    ThrowFault("(document)", std::string("not valid JSON: ") + e.what());
-  }
-  if (!doc.is_object()) ThrowFault("(document)", "expected a glTF object");
-  CheckVersion(doc);
-  CheckExtensions(doc);
-  CheckCameras(doc);
+  json doc = ParsedDocument(text);
   bool changed = ReadBuffers(doc, path, bytes.size(), p);
   changed = DropImages(doc) || changed;
   changed = TakePointers(doc, p) || changed;
@@ -223,19 +248,7 @@ Prepared Prepare(std::string_view bytes, const std::string& path, const Need& ne
   if (!p.binary) {
     p.rewritten = doc.dump();
   } else {
-    std::string chunk = doc.dump();
-    // Padded as tinygltf expects; left unaligned when the file's own JSON
-    // chunk was, which tinygltf notes in any refusal.
-    while (bin.aligned && chunk.size() % 4 != 0) chunk += ' ';
-    if (!bin.aligned && chunk.size() % 4 == 0) chunk += ' ';
-    const std::string_view after = chunks ? rest : std::string_view();
-    p.rewritten = "glTF";
-    PutWord(p.rewritten, 2);
-    PutWord(p.rewritten, static_cast<std::uint32_t>(20 + chunk.size() + after.size()));
-    PutWord(p.rewritten, static_cast<std::uint32_t>(chunk.size()));
-    PutWord(p.rewritten, kJsonChunk);
-    p.rewritten += chunk;
-    p.rewritten += after;
+    p.rewritten = RewrittenGlb(doc, bin.aligned, chunks ? rest : std::string_view());
   }
   return p;
 }

@@ -246,7 +246,18 @@ class Importer {
   Mat4 ObjectMatrix(int node) const;
   bool ObjectAnimated(int node) const;
 
+  // Every object's transform baked: its value at the first tick, and keys at
+  // every tick for the animated ones; the cameras' animated focal lengths.
   void Bake();
+  // Which nodes move: an animated property of their own or of a parent.
+  void MarkAnimated();
+  // The animated objects, refused when their keys would be too many.
+  std::vector<int> MovingObjects(std::size_t keys) const;
+  // Each object's constant transform, at the first tick (Worlds' last).
+  void BakeConstants(Time first);
+  // The moving objects' keys, a tick at a time.
+  void BakeKeys(const std::vector<Time>& ticks, const std::vector<int>& moving);
+  void BakeFocalLengths(const std::vector<Time>& ticks);
 
   std::set<int> sheared_;
   void Sheared(int node, Time tick);
@@ -278,6 +289,14 @@ class Importer {
   // of the accessor is made.
   template <class Visit>
   void ForEachElement(int index, int width, bool normalized, Visit&& visit) const;
+  // Whether an accessor's elements are floats (else normalized integers),
+  // refusing other types and a width other than width.
+  static bool ElementsAreFloats(const tinygltf::Accessor& a, const std::string& at, int width,
+                                bool normalized);
+  // A sparse accessor's values by element, (element, value) in element
+  // order, the last of a repeated index winning; none when not sparse.
+  std::vector<std::pair<std::size_t, std::size_t>> SparseValues(const tinygltf::Accessor& a,
+                                                                const std::string& at) const;
 
   // Unsigned integers of 1, 2 or 4 bytes, read in place.
   struct UnsignedList {

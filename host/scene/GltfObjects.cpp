@@ -72,6 +72,11 @@ std::string Importer::Clean(std::string name, const std::string& fallback) {
   return name.empty() ? fallback : name;
 }
 
+std::string Importer::NodeName(int node) const {
+  const std::string& name = m_.nodes[static_cast<std::size_t>(node)].name;
+  return At("nodes", node) + (name.empty() ? "" : " (" + Clean(name, "") + ")");
+}
+
 void Importer::AddObject(int node) {
   const tinygltf::Node& n = m_.nodes[static_cast<std::size_t>(node)];
   const std::string where = At("nodes", node);
