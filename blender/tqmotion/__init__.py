@@ -47,7 +47,7 @@ class TQMOTION_OT_export_tracks(bpy.types.Operator):
     decimals: IntProperty(**DECIMALS)
     distort: BoolProperty(**DISTORT)
     formats: StringProperty(name="Copies", description="Compositor copies, comma separated: "
-                                                       + ", ".join(n for n, _, _ in FORMATS))
+                                                       + ", ".join(n for n, _ in FORMATS))
     pattern: StringProperty(name="File", default="{target}.txt")
     browse: BoolProperty(default=False, options={"HIDDEN", "SKIP_SAVE"},
                          description="Choose the folder in a file browser first")
@@ -80,7 +80,7 @@ class TQMOTION_OT_export_tracks(bpy.types.Operator):
         if self.properties.is_property_set("formats") and not self.browse:
             formats = [f.strip() for f in self.formats.split(",") if f.strip()]
         else:  # File > Export edits the scene's copies in its side bar
-            formats = [n for n, _, _ in FORMATS if n in settings.formats]
+            formats = [n for n, _ in FORMATS if n in settings.formats]
         chosen = {n: value(n) for n in ("directory", "mode", "pattern", "decimals", "distort")}
         if self.browse:  # from File > Export: remembered for the next time
             for name, v in chosen.items():

@@ -11,14 +11,15 @@ class ExportError(Exception):
     """A reason the export cannot go on, shown as an error report."""
 
 
-# tqhost's format name, the button's label, the end of the copy's file name.
+# tqhost's format name and the button's label; tqhost names each copy after
+# the track's file (--also FORMAT).
 FORMATS = (
-    ("nuke", "Nuke", ".nk.txt"),
-    ("ae", "AE", ".ae.txt"),
-    ("shake", "Shake", ".shk.txt"),
-    ("3de", "3DE", ".3de.txt"),
-    ("csv", "CSV", ".csv"),
-    ("json", "JSON", ".json"),
+    ("nuke", "Nuke"),
+    ("ae", "AE"),
+    ("shake", "Shake"),
+    ("3de", "3DE"),
+    ("csv", "CSV"),
+    ("json", "JSON"),
 )
 MODE_ITEMS = (
     ("ORIGIN", "Origin", "Track each target's origin (a bone's head)"),

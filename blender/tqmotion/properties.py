@@ -31,8 +31,8 @@ class TQMOTION_AP_preferences(bpy.types.AddonPreferences):
 
 
 def format_items():
-    return [(n, label, f"Also write a copy in tqhost's {n} format, {{target}}{suffix}")
-            for n, label, suffix in FORMATS]
+    return [(n, label, f"Also write a copy in tqhost's {n} format, named after the track's "
+             "file (its extension replaced)") for n, label in FORMATS]
 
 
 class TQMOTION_PG_settings(bpy.types.PropertyGroup):

@@ -20,13 +20,6 @@ from .job import ExportJob
 from .targets import resolve_targets
 
 
-def copy_pattern(pattern, suffix):
-    """The file pattern of a compositor copy: the track's with its extension
-    replaced ({target}.txt gives {target}.nk.txt)."""
-    root, ext = os.path.splitext(pattern)
-    return (root if ext and "{" not in ext else pattern) + suffix
-
-
 def output_folder(directory, pattern, formats):
     directory = directory or "//"
     if directory.startswith("//") and not bpy.data.filepath:
@@ -34,10 +27,10 @@ def output_folder(directory, pattern, formats):
                           "which is not saved yet: save it or choose a folder")
     if not pattern:
         raise ExportError("The file pattern is empty (for example {target}.txt)")
-    unknown = [f for f in formats if f not in (n for n, _, _ in FORMATS)]
+    unknown = [f for f in formats if f not in (n for n, _ in FORMATS)]
     if unknown:
         raise ExportError(f"Unknown format '{unknown[0]}'; the formats are " +
-                          ", ".join(n for n, _, _ in FORMATS))
+                          ", ".join(n for n, _ in FORMATS))
     return os.path.abspath(bpy.path.abspath(os.path.expanduser(directory)))
 
 
@@ -59,13 +52,14 @@ def start_export(context, directory, targets_text, mode, formats, pattern, decim
         raise ExportError(f"The shot holds a value that is not a number ({e})")
     start, end = shot_range(scene)
     width, height = image_size(scene.render)
-    copies = [(n, copy_pattern(pattern, s)) for n, _, s in FORMATS if n in formats]
+    # Each copy named by tqhost after the track's file; its plan says where.
+    copies = [n for n, _ in FORMATS if n in formats]
     args = ["export", "--camera=" + bake.camera_name(), "--mode=" + MODE_FLAGS[mode],
             f"--width={width}", f"--height={height}", f"--start={start}", f"--end={end}",
             f"--decimals={decimals}", "--output=" + pattern]
     args += ["--target=" + name for name, _, _ in targets]
-    args += [f"--also={n}:{p}" for n, p in copies]
+    args += ["--also=" + n for n in copies]
     job = ExportJob(tqhost, args, [t[0] for t in targets], end - start + 1, directory)
-    job.cameras, job.copies = bake.cameras, [n for n, _ in copies]
+    job.cameras, job.copies = bake.cameras, copies
     job.start(text)
     return job

@@ -118,6 +118,7 @@ constexpr FormatInfo kNukeRow{
     .application = "Nuke",
     .where = "Nuke: a Tracker's or Transform's curve editor, File > Import ascii",
     .summary = "\"frame x y\" lines: a Tracker's or Transform's curve, File > Import",
+    .copySuffix = ".nk.txt",
     .write = io::WriteNuke,
     .read = io::ReadNuke,
     .looksLike = io::LooksLikeNuke,
@@ -129,6 +130,7 @@ constexpr FormatInfo kNukeNodeRow{
     .application = "Nuke",
     .where = "Nuke: paste it into the Node Graph",
     .summary = "a Transform that follows the track: paste it into the Node Graph",
+    .copySuffix = ".nk",
     .needsFrames = true,
     .write = io::WriteNukeNode,
 };
@@ -141,6 +143,7 @@ constexpr FormatInfo kAeRow{
         "After Effects: select a layer's Position (or a null's) at the first frame and "
         "paste",
     .summary = "After Effects keyframe data: paste it on a layer's Position",
+    .copySuffix = ".ae.txt",
     .needsSizeAndRate = true,
     .needsFrames = true,
     .write = io::WriteAe,
@@ -154,6 +157,7 @@ constexpr FormatInfo kShakeRow{
     .application = "Shake",
     .where = "Shake: a Tracker's Load Track File",
     .summary = "a Shake track file: a Tracker's Load Track File",
+    .copySuffix = ".shk.txt",
     .needsFrames = true,
     .nameLine = true,
     .write = io::WriteShake,
@@ -167,6 +171,7 @@ constexpr FormatInfo k3deRow{
     .application = "3DEqualizer",
     .where = "3DEqualizer: Points > Import 2D Tracks (3DE format)",
     .summary = "3DEqualizer 2D points: Points > Import 2D Tracks",
+    .copySuffix = ".3de.txt",
     .needsFrames = true,
     .framesFromOne = true,
     .nameLine = true,
@@ -182,6 +187,7 @@ constexpr FormatInfo kCsvRow{
     .application = "a spreadsheet",
     .where = "any spreadsheet or script",
     .summary = "\"frame,x,y\" with a header",
+    .copySuffix = ".csv",
     .write = io::WriteCsv,
     .read = io::ReadCsv,
     .looksLike = io::LooksLikeCsv,
@@ -195,6 +201,7 @@ constexpr FormatInfo kJsonRow{
     .summary =
         "{\"width\", \"height\", \"fps\", \"name\", \"frames\": [{\"frame\", \"x\", "
         "\"y\"}]}",
+    .copySuffix = ".json",
     .needsSizeAndRate = true,
     .write = io::WriteJson,
     .read = io::ReadJson,

@@ -79,6 +79,7 @@ struct FormatInfo {
   const char* application;        // who reads it
   const char* where;              // the one place in the compositor where it goes
   const char* summary;            // its line in tqhost convert --help
+  const char* copySuffix;         // ends a copy named after the track (--also FORMAT)
   bool needsSizeAndRate = false;  // width, height and fps
   bool needsFrames = false;       // refuses a track without frames
   bool framesFromOne = false;     // counts frames from 1 at the track's first frame

@@ -89,9 +89,15 @@ std::vector<Option> ImageOptions() {
 }
 
 std::vector<Option> OutputOptions() {
-  static const std::string alsoHelp = "also write the track in a compositor's format (" +
-                                      FormatNames() +
-                                      "), with size, rate, start frame and name from the run";
+  static const std::string alsoHelp = [] {
+    std::string suffixes;
+    for (const FormatInfo& f : Formats())
+      suffixes += (suffixes.empty() ? "" : ", ") + std::string(f.copySuffix);
+    return "also write the track in a compositor's format (" + FormatNames() +
+           "), with size, rate, start frame and name from the run; without FILE, named after -o "
+           "with its extension replaced (" +
+           suffixes + " in that order)";
+  }();
   return {
       {"--output", "-o", "FILE",
        "choose the output file in the save request (default: TQmotion.txt in the current "
@@ -105,7 +111,7 @@ std::vector<Option> OutputOptions() {
        "footage under the track in the HTML preview: an image sequence such as plate.####.jpg "
        "or plate.%04d.jpg, relative to the page, numbered by the track's frames",
        &OptionValues::plate},
-      {"--also", nullptr, "FORMAT:FILE", alsoHelp.c_str(), &OptionValues::also},
+      {"--also", nullptr, "FORMAT[:FILE]", alsoHelp.c_str(), &OptionValues::also},
       {"--clipboard", nullptr, nullptr,
        "also put the track on the clipboard as After Effects keyframe data (xclip or wl-copy)",
        &OptionValues::clipboard},

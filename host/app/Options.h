@@ -35,7 +35,7 @@ struct OptionValues {
   bool allTargets = false;
   Text mode, group, bone, width, height, start, end, decimals, filmOffset, pixelAspect, distortion,
       output, preview, plate;
-  std::vector<std::string> also;  // --also FORMAT:FILE, each as given
+  std::vector<std::string> also;  // --also FORMAT[:FILE], each as given
   Text cornerPin, pinFrom;
   bool clipboard = false, plan = false;
   Text jobs;

@@ -224,9 +224,11 @@ TEST(Tqhost, FailuresAndTheirExitStatus) {
       {"export " + orbit + " --target Robot --target Key -o -", 2,
        "tqhost: -o - writes one track; with several targets give -o PATTERN with {target}\n"},
       {"export " + orbit + " --target Robot --also word:x.txt", 2,
-       "tqhost: --also takes FORMAT:FILE, the format one of nuke, nuke-node, ae, shake, 3de, csv, "
-       "json; "
+       "tqhost: --also takes FORMAT[:FILE], the format one of nuke, nuke-node, ae, shake, 3de, "
+       "csv, json; "
        "not 'word:x.txt'\n"},
+      {"export " + orbit + " --target Robot -o - --also nuke", 2,
+       "tqhost: --also nuke is named after -o's file: give -o FILE, or --also nuke:FILE\n"},
       {"info " + orbit + " --camera Camera1", 2, "tqhost: --camera is not an option of info\n"},
       {"export " + orbit + " --preview=", 2, "tqhost: --preview needs a value\n"},
       {"export " + orbit + " --plate p.####.jpg --preview p.svg", 2,

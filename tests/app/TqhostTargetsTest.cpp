@@ -201,4 +201,32 @@ TEST(Tqhost, ThreeTargetsWithNukeCopies) {
   EXPECT_TRUE(std::filesystem::exists(dir / "f-Key.txt"));
 }
 
+// --also FORMAT without a file: the copy is named after -o's file, its
+// extension replaced by the format's; a folder's dot, a leading dot or a
+// field after the last dot is no extension. --plan says the names.
+TEST(Tqhost, CopiesNamedAfterTheTrack) {
+  const struct {
+    const char* args;
+    std::vector<std::string> copies;
+  } rows[] = {
+      {"-o t.txt --also nuke --also nuke-node --also ae --also shake --also 3de --also csv "
+       "--also json",
+       {"t.nk.txt", "t.nk", "t.ae.txt", "t.shk.txt", "t.3de.txt", "t.csv", "t.json"}},
+      {"-o 'v.2/{target}' --also ae --also csv:c.csv", {"v.2/Robot.ae.txt", "c.csv"}},
+      {"-o .track --also csv", {".track.csv"}},
+      {"-o 'x.{mode}' --also 3de", {"x.origin.3de.txt"}},
+      {"-o a.b.c --also json", {"a.b.json"}},
+  };
+  TempDir dir;
+  for (const auto& row : rows) {
+    const Result plan = RunHost(
+        dir, "export '" + kExamples + "orbit.tqs.json' --target Robot " + row.args + " --plan");
+    ASSERT_EQ(plan.status, 0) << row.args << ": " << plan.err;
+    const nlohmann::json planJson = nlohmann::json::parse(plan.out);
+    std::vector<std::string> copies;
+    for (const auto& copy : planJson["runs"][0]["copies"]) copies.push_back(copy["path"]);
+    EXPECT_EQ(copies, row.copies) << row.args;
+  }
+}
+
 }  // namespace

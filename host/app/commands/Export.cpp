@@ -359,7 +359,7 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& rest,
     throw UsageError{"more than one scene given (" + rest[0] + ", " + rest[1] + ")"};
   UseDecimals(a.decimals);
   ApplyPlateOptions(a, nullptr);
-  const std::vector<AlsoCopy> also = AlsoCopies(a.also);
+  const std::vector<AlsoCopy> also = AlsoCopies(a.also, a.output);
   const std::optional<PlatePattern> plate = PreviewPlate(a);
   const std::size_t given = JobsGiven(a.jobs);  // a usage error before anything is loaded
   FilePlan plan;

@@ -189,7 +189,7 @@ std::size_t Jobs(const OptionValues& a, std::size_t given, std::size_t targets, 
     const std::string& path = f.first.second;
     return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
   });
-  const auto also = AlsoCopies(a.also);
+  const auto also = AlsoCopies(a.also, a.output);
   const bool shared = std::any_of(also.begin(), also.end(), [&](const AlsoCopy& c) {
     return SharedCopy(c, targets > 1, a.cornerPin.has_value());
   });

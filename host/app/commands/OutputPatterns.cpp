@@ -66,17 +66,31 @@ bool SharedCopy(const AlsoCopy& copy, bool many, bool pin) {
          !CheckPattern("--also", copy.pattern, false);
 }
 
-std::vector<AlsoCopy> AlsoCopies(const std::vector<std::string>& given) {
+std::string CopyPattern(const std::string& output, const FormatInfo& format) {
+  const std::size_t name = output.rfind('/') + 1;  // 0 without a folder
+  const std::size_t dot = output.rfind('.');
+  const bool extension = dot != std::string::npos && dot >= name &&
+                         output.find_first_not_of('.', name) < dot &&
+                         output.find('{', dot) == std::string::npos;
+  return (extension ? output.substr(0, dot) : output) + format.copySuffix;
+}
+
+std::vector<AlsoCopy> AlsoCopies(const std::vector<std::string>& given,
+                                 const std::optional<std::string>& output) {
   std::vector<AlsoCopy> copies;
   for (const std::string& one : given) {
     const auto colon = one.find(':');
-    const FormatInfo* format =
-        colon == std::string::npos ? nullptr : FindFormat(one.substr(0, colon));
-    if (format == nullptr || colon + 1 >= one.size()) {
-      throw UsageError{"--also takes FORMAT:FILE, the format one of " + FormatNames() + "; not '" +
-                       one + "'"};
+    const FormatInfo* format = FindFormat(one.substr(0, colon));
+    if (format == nullptr || (colon != std::string::npos && colon + 1 >= one.size())) {
+      throw UsageError{"--also takes FORMAT[:FILE], the format one of " + FormatNames() +
+                       "; not '" + one + "'"};
     }
-    copies.push_back({format, one.substr(colon + 1)});
+    if (colon == std::string::npos && (!output || *output == "-")) {
+      throw UsageError{"--also " + one + " is named after -o's file: give -o FILE, or --also " +
+                       one + ":FILE"};
+    }
+    copies.push_back({format, colon == std::string::npos ? CopyPattern(*output, *format)
+                                                         : one.substr(colon + 1)});
   }
   return copies;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,17 @@ bool CheckPattern(const std::string& option, const std::string& pattern, bool ne
 // in a corner pin (pin), the pin (nuke, nuke-node, ae).
 bool SharedCopy(const AlsoCopy& copy, bool many, bool pin);
 
-// The copies --also asks for (each FORMAT:FILE as given), checked: an
-// unknown format or a missing file is a usage error.
-std::vector<AlsoCopy> AlsoCopies(const std::vector<std::string>& given);
+// The pattern of a copy named after the track's (output, -o's): its
+// extension (from the file name's last '.', not a leading one, and holding
+// no field) replaced by the format's copySuffix, which is added where there
+// is none: {target}.txt gives {target}.nk.txt for nuke.
+std::string CopyPattern(const std::string& output, const FormatInfo& format);
+
+// The copies --also asks for (each FORMAT:FILE or FORMAT as given, FORMAT
+// alone named after output, -o's pattern), checked: an unknown format, an
+// empty file or a FORMAT alone without output (or with -o -) is a usage
+// error.
+std::vector<AlsoCopy> AlsoCopies(const std::vector<std::string>& given,
+                                 const std::optional<std::string>& output);
 
 }  // namespace tq::app
