@@ -117,12 +117,12 @@ void WriteAePin(std::ostream& out, const std::vector<PinCorner>& c) {
 
 }  // namespace
 
-OptionValues WithCornerPin(const OptionValues& a) {
+std::optional<PinTargets> ReadPinTargets(const OptionValues& a) {
   const std::string from = a.pinFrom.value_or("first-frame");
   if (from != "first-frame" && from != "image")
     throw UsageError{"--pin-from must be first-frame or image, not '" + from + "'"};
   if (a.pinFrom && !a.cornerPin) throw UsageError{"--pin-from goes with --corner-pin"};
-  if (!a.cornerPin) return a;
+  if (!a.cornerPin) return std::nullopt;
   if (!a.targets.empty() || a.allTargets)
     throw UsageError{"--corner-pin names its four targets; give no --target or --all-targets"};
   std::vector<std::string> corners;
@@ -139,9 +139,7 @@ OptionValues WithCornerPin(const OptionValues& a) {
       throw UsageError{"--corner-pin names '" + corners[i] +
                        "' twice; a pin needs four different corners"};
   }
-  OptionValues pinned = a;
-  pinned.targets = corners;
-  return pinned;
+  return PinTargets{corners, from == "image"};
 }
 
 bool WritesCornerPin(Format format) {

@@ -6,6 +6,7 @@
 // Right, Lower Left, Lower Right, in its top-left pixels).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,18 @@
 
 namespace tq::app {
 
-// The command's options with the four corners of --corner-pin as its
-// targets; as given without it. Usage errors: --target or --all-targets
-// beside it, not four corners, one given twice.
-OptionValues WithCornerPin(const OptionValues& a);
+// The four corners of --corner-pin, each a target as --target takes it, in
+// the order bottom-left, bottom-right, top-right, top-left, and where a Nuke
+// pin's from points come from (--pin-from).
+struct PinTargets {
+  std::vector<std::string> corners;
+  bool fromImage = false;  // the image's corners, not the four points at the first frame
+};
+
+// --corner-pin and --pin-from read; none without --corner-pin. Usage
+// errors: --target or --all-targets beside it, not four corners, one given
+// twice, --pin-from without it or not first-frame or image.
+std::optional<PinTargets> ReadPinTargets(const OptionValues& a);
 
 // Whether a copy of the format without {target} is the corner pin (nuke,
 // nuke-node, ae).

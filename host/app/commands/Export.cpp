@@ -292,9 +292,11 @@ class ExportRuns {
   // name ("the nuke copy Robot.nk"), not its target's, whose track is written.
   void Copies(const TargetRun& run, const std::vector<TrackPoint>& points, const TrackInfo& info,
               const std::vector<bool>& behind) {
-    for (const auto& [format, path, shared] : run.copies) {
-      if (shared) {
-        shared_.Add(path, *format, options_, {points, info}, behind);
+    for (const CopyOutput& copy : run.copies) {
+      const FormatInfo* format = copy.format;
+      const std::string& path = copy.path;
+      if (copy.shared) {
+        shared_.Add(copy, {points, info}, behind);
         continue;
       }
       const std::string who = fileio::Concat({"the ", format->name, " copy ", path});
@@ -353,7 +355,8 @@ class ExportRuns {
 
 int Export(const std::string& pluginPath, const std::vector<std::string>& rest,
            const OptionValues& options, std::ostream& out, std::ostream& err) {
-  const OptionValues a = WithCornerPin(options);  // the corners as its targets
+  const OptionValues& a = options;
+  const std::optional<PinTargets> pin = ReadPinTargets(a);
   if (rest.empty()) throw UsageError{"export needs a scene file"};
   if (rest.size() > 1)
     throw UsageError{"more than one scene given (" + rest[0] + ", " + rest[1] + ")"};
@@ -368,7 +371,7 @@ int Export(const std::string& pluginPath, const std::vector<std::string>& rest,
   std::unique_ptr<tq::scene::Scene> scene = std::move(*loaded);
   ApplyPlateOptions(a, scene.get());
   SceneNames names(scene->Chor(), "");
-  const std::vector<TargetRun> runs = PlanRuns(a, rest[0], *scene, names, also, plan);
+  const std::vector<TargetRun> runs = PlanRuns(a, pin, rest[0], *scene, names, also, plan);
   if (a.plan) return PrintPlan(runs, a, *scene, names, out, err);
   std::ostream& summary = plan.stdoutBy.empty() ? out : err;
   if (!MakeFolders(plan, summary, err)) return 1;

@@ -30,11 +30,11 @@ Fields FieldsOf(const TargetRun& run, const std::string& camera) {
 // with the target, or for the whole command); the same target given twice
 // is one target. modes: one target is run in different modes; groups: one
 // target and mode with different groups or bones.
-std::vector<TargetRun> Runs(const OptionValues& a, HChor* chor, const SceneNames& names,
-                            bool& modes, bool& groups) {
+std::vector<TargetRun> Runs(const OptionValues& a, const std::optional<PinTargets>& pin,
+                            HChor* chor, const SceneNames& names, bool& modes, bool& groups) {
   std::vector<TargetRun> runs;
   modes = groups = false;
-  for (const TargetChoice& choice : TargetChoices(chor, a, names)) {
+  for (const TargetChoice& choice : TargetChoices(chor, a, pin, names)) {
     if (choice.name.empty())
       throw UsageError{"the scene has no object to track (cameras and folders are not targets)"};
     TargetRun run = RunOf(choice, a);
@@ -69,13 +69,14 @@ std::string Output(const std::string& path) {
 
 }  // namespace
 
-std::vector<TargetRun> PlanRuns(const OptionValues& a, const std::string& scenePath,
-                                tq::scene::Scene& scene, const SceneNames& names,
-                                const std::vector<AlsoCopy>& also, FilePlan& plan) {
+std::vector<TargetRun> PlanRuns(const OptionValues& a, const std::optional<PinTargets>& pinned,
+                                const std::string& scenePath, tq::scene::Scene& scene,
+                                const SceneNames& names, const std::vector<AlsoCopy>& also,
+                                FilePlan& plan) {
   bool modes = false, groups = false;
-  std::vector<TargetRun> runs = Runs(a, scene.Chor(), names, modes, groups);
+  std::vector<TargetRun> runs = Runs(a, pinned, scene.Chor(), names, modes, groups);
   const std::string camera = CameraOf(a, names);
-  if (a.cornerPin && runs.size() != 4)
+  if (pinned && runs.size() != 4)
     throw UsageError{"--corner-pin names one target twice; a pin needs four different corners"};
   const bool many = runs.size() > 1;
   // Without -o: a file each, named by what tells the targets apart.
@@ -88,7 +89,7 @@ std::vector<TargetRun> PlanRuns(const OptionValues& a, const std::string& sceneP
   if (many && pattern == "-")
     throw UsageError{"-o - writes one track; with several targets give -o PATTERN with {target}"};
   CheckPattern("-o", pattern, many);
-  const bool pin = a.cornerPin.has_value();
+  const bool pin = pinned.has_value();
   for (const AlsoCopy& copy : also) {
     CheckPattern(
         "--also", copy.pattern,
@@ -107,7 +108,9 @@ std::vector<TargetRun> PlanRuns(const OptionValues& a, const std::string& sceneP
     plan.Add(a.output ? "-o" : "the default output", run.output, scenePath, "the scene file", who);
     for (const AlsoCopy& copy : also) {
       const bool shared = SharedCopy(copy, many, pin);
-      run.copies.push_back({copy.format, Expand(copy.pattern, fields), shared});
+      const bool corner = shared && pin && WritesCornerPin(copy.format->format);
+      run.copies.push_back(
+          {copy.format, Expand(copy.pattern, fields), shared, corner, corner && pinned->fromImage});
       if (shared && !first) continue;  // one file of every target
       plan.Add(std::string("--also ") + copy.format->name, Output(run.copies.back().path),
                scenePath, "the scene file", shared ? "" : who);

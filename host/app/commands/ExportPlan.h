@@ -19,9 +19,11 @@ namespace tq::app {
 
 // The targets of the command, once each, with every path expanded and
 // checked (in plan, with the scene's own files) before anything runs.
-std::vector<TargetRun> PlanRuns(const OptionValues& options, const std::string& scenePath,
-                                tq::scene::Scene& scene, const SceneNames& names,
-                                const std::vector<AlsoCopy>& also, FilePlan& plan);
+// A corner pin (pin) gives the four targets.
+std::vector<TargetRun> PlanRuns(const OptionValues& options, const std::optional<PinTargets>& pin,
+                                const std::string& scenePath, tq::scene::Scene& scene,
+                                const SceneNames& names, const std::vector<AlsoCopy>& also,
+                                FilePlan& plan);
 
 // The plan as JSON, one line: {"camera": NAME, "runs": [{"target", "mode",
 // "group" or "bone" (when the mode picks one), "output", "copies": [{"format",

@@ -66,6 +66,7 @@ std::string DefaultTarget(HChor* chor, const SceneNames& names, const OptionValu
 }
 
 std::vector<TargetChoice> TargetChoices(HChor* chor, const OptionValues& a,
+                                        const std::optional<PinTargets>& pin,
                                         const SceneNames& names) {
   std::vector<TargetChoice> choices;
   if (a.allTargets) {
@@ -76,7 +77,7 @@ std::vector<TargetChoice> TargetChoices(HChor* chor, const OptionValues& a,
     }
     return choices;
   }
-  for (const std::string& given : a.targets) {
+  for (const std::string& given : pin ? pin->corners : a.targets) {
     if (Contains(names.objects, given) || given.find(':') == std::string::npos) {
       choices.push_back({given, "", ""});
       continue;
@@ -88,14 +89,14 @@ std::vector<TargetChoice> TargetChoices(HChor* chor, const OptionValues& a,
                                                                            : second - first - 1),
                        second == std::string::npos ? "" : given.substr(second + 1)});
   }
-  if (choices.empty()) choices.push_back({DefaultTarget(chor, names, a), "", ""});
+  if (choices.empty()) choices.push_back({DefaultTarget(chor, names, a), "", "", true});
   return choices;
 }
 
 TargetRun RunOf(const TargetChoice& choice, const OptionValues& a) {
   TargetRun run;
   run.target = choice.name;
-  run.defaulted = a.targets.empty() && !a.allTargets;
+  run.defaulted = choice.defaulted;
   if (a.group) run.parts["group"] = *a.group;
   if (a.bone) run.parts["bone"] = *a.bone;
   OptionValues::Text mode = choice.mode.empty() ? a.mode : choice.mode;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/app/CornerPin.h"
 #include "host/app/Formats.h"
 #include "host/app/Modes.h"
 #include "host/app/Options.h"
@@ -92,13 +93,16 @@ struct SceneNames {
 // text names an object.
 struct TargetChoice {
   std::string name, mode, groupOrBone;
+  bool defaulted = false;  // the one the dialog opens on, not named
 };
 
 // A compositor copy of a run: its format and its file.
 struct CopyOutput {
   const FormatInfo* format;
-  std::string path;     // "-" for standard output
-  bool shared = false;  // one file of every target (a 3de file, a corner pin)
+  std::string path;        // "-" for standard output
+  bool shared = false;     // one file of every target (a 3de file, a corner pin)
+  bool cornerPin = false;  // the corner pin of the four runs
+  bool fromImage = false;  // the pin's from points are the image's corners
 };
 
 // One target's run: the target, its mode row and its group or bone, and
@@ -134,7 +138,10 @@ std::string CameraOf(const OptionValues& options, const SceneNames& names);
 // track itself); "" when there is none.
 std::string DefaultTarget(HChor* chor, const SceneNames& names, const OptionValues& options);
 
+// The targets given (--target, --all-targets, the corners of a pin), or
+// the one the dialog opens on.
 std::vector<TargetChoice> TargetChoices(HChor* chor, const OptionValues& options,
+                                        const std::optional<PinTargets>& pin,
                                         const SceneNames& names);
 
 // The run of one target: its mode and its group or bone, given with it or

@@ -7,15 +7,14 @@
 
 namespace tq::app {
 
-void SharedCopies::Add(const std::string& path, const FormatInfo& format, const OptionValues& args,
-                       Track track, const std::vector<bool>& behind) {
-  const auto same = [&](const Copy& c) { return c.path == path; };
+void SharedCopies::Add(const CopyOutput& copy, Track track, const std::vector<bool>& behind) {
+  const auto same = [&](const Copy& c) { return c.path == copy.path; };
   auto it = std::find_if(copies_.begin(), copies_.end(), same);
   if (it == copies_.end()) {
-    it = copies_.insert(copies_.end(), {path, &format, {}, {}});
-    it->fromImage = args.pinFrom == "image";
+    it = copies_.insert(copies_.end(), {copy.path, copy.format, {}, {}});
+    it->fromImage = copy.fromImage;
   }
-  if (args.cornerPin && WritesCornerPin(format.format)) {
+  if (copy.cornerPin) {
     it->corners.push_back({std::move(track), behind});
   } else {
     it->tracks.push_back(std::move(track));

@@ -7,17 +7,15 @@
 
 #include "host/app/CornerPin.h"
 #include "host/app/Formats.h"
-#include "host/app/Options.h"
+#include "host/app/commands/ExportTargets.h"
 
 namespace tq::app {
 
 class SharedCopies {
  public:
-  // A target's track for the copy at path, in the order the targets run;
-  // a corner pin (--corner-pin, a format that writes one) takes the frames
-  // where its target is behind the camera too.
-  void Add(const std::string& path, const FormatInfo& format, const OptionValues& args, Track track,
-           const std::vector<bool>& behind);
+  // A target's track for a shared copy, in the order the targets run; a
+  // corner pin takes the frames where its target is behind the camera too.
+  void Add(const CopyOutput& copy, Track track, const std::vector<bool>& behind);
 
   // A copy written, with its summary line, or why not and whose failure
   // it is ("the 3de copy shot.txt").
