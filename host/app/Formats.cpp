@@ -112,107 +112,86 @@ Result<std::string> RenderTracks(Format format, const std::vector<Track>& tracks
 namespace {
 
 // The rows of the table, one a format, in the order help and errors list them.
-constexpr FormatInfo kNukeRow{
-    .format = Format::kNuke,
-    .name = "nuke",
-    .application = "Nuke",
-    .where = "Nuke: a Tracker's or Transform's curve editor, File > Import ascii",
-    .summary = "\"frame x y\" lines: a Tracker's or Transform's curve, File > Import",
-    .copySuffix = ".nk.txt",
-    .write = io::WriteNuke,
-    .read = io::ReadNuke,
-    .looksLike = io::LooksLikeNuke,
-};
-
-constexpr FormatInfo kNukeNodeRow{
-    .format = Format::kNukeNode,
-    .name = "nuke-node",
-    .application = "Nuke",
-    .where = "Nuke: paste it into the Node Graph",
-    .summary = "a Transform that follows the track: paste it into the Node Graph",
-    .copySuffix = ".nk",
-    .needsFrames = true,
-    .write = io::WriteNukeNode,
-};
-
-constexpr FormatInfo kAeRow{
-    .format = Format::kAe,
-    .name = "ae",
-    .application = "After Effects",
-    .where =
-        "After Effects: select a layer's Position (or a null's) at the first frame and "
-        "paste",
-    .summary = "After Effects keyframe data: paste it on a layer's Position",
-    .copySuffix = ".ae.txt",
-    .needsSizeAndRate = true,
-    .needsFrames = true,
-    .write = io::WriteAe,
-    .read = io::ReadAe,
-    .looksLike = io::LooksLikeAe,
-};
-
-constexpr FormatInfo kShakeRow{
-    .format = Format::kShake,
-    .name = "shake",
-    .application = "Shake",
-    .where = "Shake: a Tracker's Load Track File",
-    .summary = "a Shake track file: a Tracker's Load Track File",
-    .copySuffix = ".shk.txt",
-    .needsFrames = true,
-    .nameLine = true,
-    .write = io::WriteShake,
-    .read = io::ReadShake,
-    .looksLike = io::LooksLikeShake,
-};
-
-constexpr FormatInfo k3deRow{
-    .format = Format::k3de,
-    .name = "3de",
-    .application = "3DEqualizer",
-    .where = "3DEqualizer: Points > Import 2D Tracks (3DE format)",
-    .summary = "3DEqualizer 2D points: Points > Import 2D Tracks",
-    .copySuffix = ".3de.txt",
-    .needsFrames = true,
-    .framesFromOne = true,
-    .nameLine = true,
-    .manyInOneFile = true,
-    .write = io::Write3de,
-    .read = io::Read3de,
-    .looksLike = io::LooksLike3de,
-};
-
-constexpr FormatInfo kCsvRow{
-    .format = Format::kCsv,
-    .name = "csv",
-    .application = "a spreadsheet",
-    .where = "any spreadsheet or script",
-    .summary = "\"frame,x,y\" with a header",
-    .copySuffix = ".csv",
-    .write = io::WriteCsv,
-    .read = io::ReadCsv,
-    .looksLike = io::LooksLikeCsv,
-};
-
-constexpr FormatInfo kJsonRow{
-    .format = Format::kJson,
-    .name = "json",
-    .application = "a script",
-    .where = "scripts (Python, Blender, Fusion, Houdini)",
-    .summary =
-        "{\"width\", \"height\", \"fps\", \"name\", \"frames\": [{\"frame\", \"x\", "
-        "\"y\"}]}",
-    .copySuffix = ".json",
-    .needsSizeAndRate = true,
-    .write = io::WriteJson,
-    .read = io::ReadJson,
-    .looksLike = io::LooksLikeJson,
+constexpr FormatInfo kFormats[] = {
+    {.format = Format::kNuke,
+     .name = "nuke",
+     .application = "Nuke",
+     .where = "Nuke: a Tracker's or Transform's curve editor, File > Import ascii",
+     .summary = "\"frame x y\" lines: a Tracker's or Transform's curve, File > Import",
+     .copySuffix = ".nk.txt",
+     .write = io::WriteNuke,
+     .read = io::ReadNuke,
+     .looksLike = io::LooksLikeNuke},
+    {.format = Format::kNukeNode,
+     .name = "nuke-node",
+     .application = "Nuke",
+     .where = "Nuke: paste it into the Node Graph",
+     .summary = "a Transform that follows the track: paste it into the Node Graph",
+     .copySuffix = ".nk",
+     .needsFrames = true,
+     .write = io::WriteNukeNode},
+    {.format = Format::kAe,
+     .name = "ae",
+     .application = "After Effects",
+     .where = "After Effects: select a layer's Position (or a null's) at the first frame and "
+              "paste",
+     .summary = "After Effects keyframe data: paste it on a layer's Position",
+     .copySuffix = ".ae.txt",
+     .needsSizeAndRate = true,
+     .needsFrames = true,
+     .write = io::WriteAe,
+     .read = io::ReadAe,
+     .looksLike = io::LooksLikeAe},
+    {.format = Format::kShake,
+     .name = "shake",
+     .application = "Shake",
+     .where = "Shake: a Tracker's Load Track File",
+     .summary = "a Shake track file: a Tracker's Load Track File",
+     .copySuffix = ".shk.txt",
+     .needsFrames = true,
+     .nameLine = true,
+     .write = io::WriteShake,
+     .read = io::ReadShake,
+     .looksLike = io::LooksLikeShake},
+    {.format = Format::k3de,
+     .name = "3de",
+     .application = "3DEqualizer",
+     .where = "3DEqualizer: Points > Import 2D Tracks (3DE format)",
+     .summary = "3DEqualizer 2D points: Points > Import 2D Tracks",
+     .copySuffix = ".3de.txt",
+     .needsFrames = true,
+     .framesFromOne = true,
+     .nameLine = true,
+     .manyInOneFile = true,
+     .write = io::Write3de,
+     .read = io::Read3de,
+     .looksLike = io::LooksLike3de},
+    {.format = Format::kCsv,
+     .name = "csv",
+     .application = "a spreadsheet",
+     .where = "any spreadsheet or script",
+     .summary = "\"frame,x,y\" with a header",
+     .copySuffix = ".csv",
+     .write = io::WriteCsv,
+     .read = io::ReadCsv,
+     .looksLike = io::LooksLikeCsv},
+    {.format = Format::kJson,
+     .name = "json",
+     .application = "a script",
+     .where = "scripts (Python, Blender, Fusion, Houdini)",
+     .summary = "{\"width\", \"height\", \"fps\", \"name\", \"frames\": [{\"frame\", \"x\", "
+                "\"y\"}]}",
+     .copySuffix = ".json",
+     .needsSizeAndRate = true,
+     .write = io::WriteJson,
+     .read = io::ReadJson,
+     .looksLike = io::LooksLikeJson},
 };
 
 }  // namespace
 
 const std::vector<FormatInfo>& Formats() {
-  static const std::vector<FormatInfo> formats = {kNukeRow, kNukeNodeRow, kAeRow,  kShakeRow,
-                                                  k3deRow,  kCsvRow,      kJsonRow};
+  static const std::vector<FormatInfo> formats(std::begin(kFormats), std::end(kFormats));
   return formats;
 }
 
