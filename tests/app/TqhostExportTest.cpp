@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,32 @@
 namespace {
 
 using namespace tq::tqhost_test;
+
+// A scene file of a 64 x 48 camera, Cam, from frame 0 to endFrame at 24
+// fps, and the objects given (JSON, after the camera in the list).
+void WriteShot(const std::string& path, int endFrame, const std::string& objects) {
+  tq::testing::WriteFile(path, R"({"format": "tq-scene", "version": 1,
+    "project": {"fps": 24}, "chor": {"objects": [
+      {"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": )" +
+                                   std::to_string(endFrame) + "}},\n      " + objects + "]}}");
+}
+
+// Exports a target of an example: its track is the golden file and holds
+// the lines worked out by hand (the first of them first).
+void ExpectGoldenTrack(const std::string& example, const std::string& target, int frames,
+                       const std::string& golden, const std::vector<std::string>& lines) {
+  TempDir dir;
+  const Result r =
+      RunHost(dir, "export '" + kExamples + example + "' --target " + target + " -o track.txt");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, std::to_string(frames) + " frames written to track.txt\n");
+  EXPECT_EQ(r.err, "");
+  const std::string track = ReadFile(dir / "track.txt");
+  EXPECT_EQ(track, ReadFile(kGolden + golden));
+  EXPECT_EQ(track.rfind(lines.front(), 0), 0u);
+  for (std::size_t i = 1; i < lines.size(); ++i)
+    EXPECT_NE(track.find("\n" + lines[i]), std::string::npos) << lines[i];
+}
 
 // The camera circles the robot; the robot is tracked at its origin.
 // Frame 0: camera at (0, 2, 10) turned X(-11.31); robot at (-2, 0, 0).
@@ -29,38 +56,23 @@ using namespace tq::tqhost_test;
 // Frame 60: camera at (0, 2, -10) turned Y(180) X(-11.31); robot at the origin.
 //   v = (0, -2, 10); Y(180) v = (0, -2, -10); as frame 0 with x = 0: X = 320, Y = 240.
 TEST(Tqhost, OrbitGolden) {
-  TempDir dir;
-  const Result r =
-      RunHost(dir, "export '" + kExamples + "orbit.tqs.json' --target Robot -o track.txt");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "121 frames written to track.txt\n");
-  EXPECT_EQ(r.err, "");
-  const std::string track = ReadFile(dir / "track.txt");
-  EXPECT_EQ(track, ReadFile(kGolden + "orbit-robot-origin.txt"));
-  EXPECT_EQ(track.rfind("0\t194\t240\n", 0), 0u);
-  EXPECT_NE(track.find("\n30\t320\t338\n"), std::string::npos);
-  EXPECT_NE(track.find("\n60\t320\t240\n"), std::string::npos);
+  ExpectGoldenTrack("orbit.tqs.json", "Robot", 121, "orbit-robot-origin.txt",
+                    {"0\t194\t240\n", "30\t320\t338\n", "60\t320\t240\n"});
 }
 
 // A locked-off camera at (0, 1.5, 12) turned X(-5), zooming 35 -> 50 -> 85 at
 // frames 1, 24 and 48; the target stands at (0, 1, 0); 1920 x 1080.
 //   v = (0, -0.5, -12); Q = X(5) v = (0, -0.498097 + 1.045872, -0.043578 - 11.954340)
 //     = (0, 0.547775, -11.997918); aspect 1.777778, hh 540, X = 960 throughout.
-//   frame 1,  f = 35, T = 0.5:      d = -5.998959, Y = 540 + 0.091312 * 1.777778 * 540 = 627.66 ->
-//   628 frame 24, f = 50, T = 0.35:     d = -4.199271, Y = 540 + 0.130445 * 1.777778 * 540 = 665.23
-//   -> 665 frame 48, f = 85, T = 0.205882: d = -2.470160, Y = 540 + 0.221757 * 1.777778 * 540 =
-//   752.89 -> 753
+//   frame 1, f = 35, T = 0.5: d = -5.998959,
+//     Y = 540 + 0.091312 * 1.777778 * 540 = 627.66 -> 628
+//   frame 24, f = 50, T = 0.35: d = -4.199271,
+//     Y = 540 + 0.130445 * 1.777778 * 540 = 665.23 -> 665
+//   frame 48, f = 85, T = 0.205882: d = -2.470160,
+//     Y = 540 + 0.221757 * 1.777778 * 540 = 752.89 -> 753
 TEST(Tqhost, ZoomGolden) {
-  TempDir dir;
-  const Result r =
-      RunHost(dir, "export '" + kExamples + "zoom.tqs.json' --target Target -o zoom.txt");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "48 frames written to zoom.txt\n");
-  const std::string track = ReadFile(dir / "zoom.txt");
-  EXPECT_EQ(track, ReadFile(kGolden + "zoom-target.txt"));
-  EXPECT_EQ(track.rfind("0\t960\t628\n", 0), 0u);
-  EXPECT_NE(track.find("\n23\t960\t665\n"), std::string::npos);
-  EXPECT_NE(track.find("\n47\t960\t753\n"), std::string::npos);
+  ExpectGoldenTrack("zoom.tqs.json", "Target", 48, "zoom-target.txt",
+                    {"0\t960\t628\n", "23\t960\t665\n", "47\t960\t753\n"});
 }
 
 TEST(Tqhost, DefaultsAndPreview) {
@@ -97,10 +109,9 @@ TEST(Tqhost, PreviewKeepsEveryLabelAndTheTrackOutsideTheImage) {
   }
   // A target that runs out of a 64 x 48 image to X = 32 - (30 / -5) x 32 =
   // 224: the picture reaches past it.
-  tq::testing::WriteFile(dir / "out.tqs.json", R"({"format": "tq-scene", "version": 1,
-    "project": {"fps": 24}, "chor": {"objects": [
-      {"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 10}},
-      {"type": "null", "name": "T", "translate": {"keys": [[0, [0, 0, -10]], [10, [30, 0, -10]]]}}]}})");
+  WriteShot(
+      dir / "out.tqs.json", 10,
+      R"({"type": "null", "name": "T", "translate": {"keys": [[0, [0, 0, -10]], [10, [30, 0, -10]]]}})");
   ASSERT_EQ(RunHost(dir, "export out.tqs.json --target T -o o.txt --preview o.svg").status, 0);
   EXPECT_EQ(ReadFile(dir / "o.txt").substr(ReadFile(dir / "o.txt").rfind("10\t")), "10\t224\t24\n");
   const std::string out = ReadFile(dir / "o.svg");
@@ -158,10 +169,9 @@ TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
   EXPECT_EQ(empty.out, "0 frames written (the start frame is after the end frame)\n");
   EXPECT_EQ(ReadFile(dir / "e.txt"), "");
   // The target reaches the camera's image plane (z = 0) at frame 2 of 0..2.
-  tq::testing::WriteFile(dir / "plane.tqs.json", R"({"format": "tq-scene", "version": 1,
-    "project": {"fps": 24}, "chor": {"objects": [
-      {"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 2}},
-      {"type": "null", "name": "T", "translate": {"keys": [[0, [0, 0, -10]], [2, [0, 0, 0]]]}}]}})");
+  WriteShot(
+      dir / "plane.tqs.json", 2,
+      R"({"type": "null", "name": "T", "translate": {"keys": [[0, [0, 0, -10]], [2, [0, 0, 0]]]}})");
   const Result plane = RunHost(dir, "export plane.tqs.json --target T -o p.txt --preview p.svg");
   EXPECT_EQ(plane.status, 0) << plane.err;
   EXPECT_EQ(plane.out, "3 frames written to p.txt\npreview drawn in p.svg\n");
@@ -175,10 +185,9 @@ TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
   EXPECT_EQ(ReadFile(dir / "p.txt"), "0\t32\t24\n1\t32\t24\n2\t-2147483648\t-2147483648\n");
   // Past the plane the target is behind the camera at frames 3 and 4
   // (z = 5, 10): the values are mirrored, kept, warned about and marked.
-  tq::testing::WriteFile(dir / "behind.tqs.json", R"({"format": "tq-scene", "version": 1,
-    "project": {"fps": 24}, "chor": {"objects": [
-      {"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 4}},
-      {"type": "null", "name": "T", "translate": {"keys": [[0, [1, 0, -10]], [4, [1, 0, 10]]]}}]}})");
+  WriteShot(
+      dir / "behind.tqs.json", 4,
+      R"({"type": "null", "name": "T", "translate": {"keys": [[0, [1, 0, -10]], [4, [1, 0, 10]]]}})");
   const Result behind = RunHost(dir, "export behind.tqs.json -o b.txt --preview b.svg");
   EXPECT_EQ(behind.status, 0) << behind.err;
   EXPECT_NE(behind.err.find("tqhost: warning: 2 of 5 frames: the target is behind the camera; "
@@ -212,11 +221,10 @@ TEST(Tqhost, EmptyAndSaturatedRunsAreNamed) {
             "0\t36.5\t24.0\n1\t-2147483648.0\t-2147483648.0\n2\t-214");
   // Two targets of one run, the camera worked out once for both: each its
   // own frames, its warnings named by it. U is behind at frame 0 (z = 5).
-  tq::testing::WriteFile(dir / "two.tqs.json", R"({"format": "tq-scene", "version": 1,
-    "project": {"fps": 24}, "chor": {"objects": [
-      {"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 4}},
-      {"type": "null", "name": "T", "translate": {"keys": [[0, [1, 0, -10]], [4, [1, 0, 10]]]}},
-      {"type": "null", "name": "U", "translate": {"keys": [[0, [1, 0, 5]], [4, [1, 0, -15]]]}}]}})");
+  WriteShot(
+      dir / "two.tqs.json", 4,
+      R"({"type": "null", "name": "T", "translate": {"keys": [[0, [1, 0, -10]], [4, [1, 0, 10]]]}},
+      {"type": "null", "name": "U", "translate": {"keys": [[0, [1, 0, 5]], [4, [1, 0, -15]]]}})");
   const Result two = RunHost(dir, "export two.tqs.json --all-targets -o '{target}.txt'");
   EXPECT_EQ(two.status, 0) << two.err;
   for (const char* warning : {"tqhost: T: warning: 2 of 5 frames: the target is behind the camera",
@@ -248,11 +256,8 @@ TEST(Tqhost, StandardOutputIsWrittenInPlace) {
   // the summary or a warning in it), and the summary lost is a failure.
   EXPECT_EQ(RunScript(dir, run + " -o c.txt >&- 2>&-"), 1);
   EXPECT_EQ(ReadFile(dir / "c.txt"), track);
-  tq::testing::WriteFile(dir / "two.tqs.json", R"({"format": "tq-scene", "version": 1,
-    "project": {"fps": 24}, "chor": {"objects": [
-      {"type": "camera", "name": "Cam", "output": {"width": 64, "height": 48, "endFrame": 1}},
-      {"type": "null", "name": "T", "translate": [1, 0, 5]},
-      {"type": "null", "name": "U", "translate": [1, 0, 5]}]}})");  // behind: warnings
+  WriteShot(dir / "two.tqs.json", 1, R"({"type": "null", "name": "T", "translate": [1, 0, 5]},
+      {"type": "null", "name": "U", "translate": [1, 0, 5]})");  // behind: warnings
   RunScript(dir, "\"$HOST\" export two.tqs.json --all-targets -o '{target}.txt' 2>&-");
   for (const char* file : {"T.txt", "U.txt"})
     EXPECT_EQ(ReadFile(dir / file), "0\t19\t24\n1\t19\t24\n") << file;  // 32 - 1 / 2.5 * 32
