@@ -171,6 +171,34 @@ std::string_view GlbJsonChunk(std::string_view bytes, std::string_view& rest) {
   return bytes.substr(20, length);
 }
 
+// The document, its images' data: URIs never copied (each read as
+// "(image)", as DropImages would write it; dropped then set). A text that
+// is not JSON is refused in the words of its parse as it stands.
+json ParseWithoutImageData(std::string_view text, bool& dropped) {
+  const std::vector<TextSpan> images = ListMemberStrings(text, "images", "uri", "data:");
+  try {
+    if (!images.empty()) {
+      std::string kept;
+      std::size_t from = 0;
+      for (const TextSpan& image : images) {
+        kept.append(text.substr(from, image.offset - from));
+        kept += "\"(image)\"";
+        from = image.offset + image.length;
+      }
+      kept.append(text.substr(from));
+      try {
+        json doc = json::parse(kept);
+        dropped = true;
+        return doc;
+      } catch (const json::exception&) {
+      }
+    }
+    return json::parse(text.begin(), text.end());
+  } catch (const json::exception& e) {
+    ThrowFault("(document)", std::string("not valid JSON: ") + e.what());
+  }
+}
+
 }  // namespace
 
 Prepared Prepare(std::string_view bytes, const std::string& path, const Need& need) {
@@ -193,17 +221,13 @@ Prepared Prepare(std::string_view bytes, const std::string& path, const Need& ne
   if (const DeepNesting deep = NestingDeeperThan(text, kMaxNesting);
       deep.offset != std::string_view::npos)
     ThrowFault(deep.path, "nested deeper than " + std::to_string(kMaxNesting) + " levels");
-  json doc;
-  try {
-    doc = json::parse(text.begin(), text.end());
-  } catch (const json::exception& e) {
-    ThrowFault("(document)", std::string("not valid JSON: ") + e.what());
-  }
+  bool changed = false;
+  json doc = ParseWithoutImageData(text, changed);
   if (!doc.is_object()) ThrowFault("(document)", "expected a glTF object");
   CheckVersion(doc);
   CheckExtensions(doc);
   CheckCameras(doc);
-  bool changed = ReadBuffers(doc, path, bytes.size(), p);
+  changed = ReadBuffers(doc, path, bytes.size(), p) || changed;
   changed = DropImages(doc) || changed;
   changed = TakePointers(doc, p) || changed;
   changed = BoundIntegers(doc, {}) || changed;
