@@ -17,6 +17,7 @@
 #include "host/fileio/InputFile.h"
 #include "host/scene/GltfImport.h"
 #include "host/scene/JsonSyntax.h"
+#include "host/scene/JsonTree.h"
 
 namespace tq::scene::gltf {
 namespace {
@@ -174,7 +175,18 @@ std::string_view GlbJsonChunk(std::string_view bytes, std::string_view& rest) {
 // The document, its images' data: URIs never copied (each read as
 // "(image)", as DropImages would write it; dropped then set). A text that
 // is not JSON is refused in the words of its parse as it stands.
-json ParseWithoutImageData(std::string_view text, bool& dropped) {
+void ParseWithoutImageData(std::string_view text, json& doc, bool& dropped) {
+  // What was read before a failure (memory running out, say) is freed
+  // without allocating, before the failure unwinds.
+  const auto parse = [&doc](std::string_view t) {
+    nlohmann::detail::json_sax_dom_parser<json> sax(doc, true);
+    try {
+      json::sax_parse(t.begin(), t.end(), &sax);
+    } catch (...) {
+      Dismantle(doc);
+      throw;
+    }
+  };
   const std::vector<TextSpan> images = ListMemberStrings(text, "images", "uri", "data:");
   try {
     if (!images.empty()) {
@@ -187,16 +199,35 @@ json ParseWithoutImageData(std::string_view text, bool& dropped) {
       }
       kept.append(text.substr(from));
       try {
-        json doc = json::parse(kept);
+        parse(kept);
         dropped = true;
-        return doc;
+        return;
       } catch (const json::exception&) {
       }
     }
-    return json::parse(text.begin(), text.end());
+    parse(text);
   } catch (const json::exception& e) {
     ThrowFault("(document)", std::string("not valid JSON: ") + e.what());
   }
+}
+
+// Every "extras" member taken out (freed without allocating): nothing in a
+// track reads them, and tinygltf, handed the document, would copy them
+// and, were memory to run out, free its own copy with an allocation.
+bool DropExtras(json& v) {
+  bool dropped = false;
+  if (v.is_object()) {
+    auto& members = v.get_ref<json::object_t&>();
+    if (const auto extras = members.find("extras"); extras != members.end()) {
+      Dismantle(extras->second);
+      members.erase(extras);
+      dropped = true;
+    }
+    for (auto& [key, value] : members) dropped = DropExtras(value) || dropped;
+  } else if (v.is_array()) {
+    for (json& element : v) dropped = DropExtras(element) || dropped;
+  }
+  return dropped;
 }
 
 }  // namespace
@@ -222,7 +253,10 @@ Prepared Prepare(std::string_view bytes, const std::string& path, const Need& ne
       deep.offset != std::string_view::npos)
     ThrowFault(deep.path, "nested deeper than " + std::to_string(kMaxNesting) + " levels");
   bool changed = false;
-  json doc = ParseWithoutImageData(text, changed);
+  JsonTree<json> tree;
+  json& doc = tree.value;
+  ParseWithoutImageData(text, doc, changed);
+  changed = DropExtras(doc) || changed;
   if (!doc.is_object()) ThrowFault("(document)", "expected a glTF object");
   CheckVersion(doc);
   CheckExtensions(doc);
