@@ -6,8 +6,9 @@ lands in the image of the camera Blender renders at that frame.
 
 The package is laid out as Blender's own exporters are: here registration
 and the operator; properties.py and panel.py the settings and the sidebar;
-worker.py, bake.py and job.py the work, on plain values: the shot baked,
-tqhost run and watched, its files checked and put in place.
+worker.py, bake.py, points.py and job.py the work, on plain values: the shot
+baked (the targets' points read in bulk), tqhost run and watched, its files
+checked and put in place.
 """
 
 bl_info = {
