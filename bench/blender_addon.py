@@ -5,22 +5,17 @@
 # world_to_camera_view for every target. The add-on's run is the whole
 # export: the bake, the scene file, tqhost writing 50 tracks at decimals 3,
 # and the checks of what it wrote. Goal: the add-on at least 2x faster.
-import math, os, shutil, statistics, sys, tempfile, time
+import math, os, shutil, statistics, sys, time
 import bpy
 from bpy_extras.object_utils import world_to_camera_view
 
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)) + "/../testing")
+from blender_setup import enable_addon
+
 GOAL = 2.0  # the loop's time over the add-on's, at least
 FRAMES, TARGETS, ROUNDS = 1000, 50, 3
-TQHOST = os.path.abspath(sys.argv[sys.argv.index("--") + 1])
-TMP = tempfile.mkdtemp(prefix="tqmotion-bench-")
-os.makedirs(TMP + "/scripts/addons")
-os.symlink(os.path.abspath(os.path.dirname(__file__) + "/../blender/tqmotion"),
-           TMP + "/scripts/addons/tqmotion")
-bpy.context.preferences.filepaths.script_directory = TMP + "/scripts"
-bpy.utils.refresh_script_paths()
-sys.dont_write_bytecode = True
-bpy.ops.preferences.addon_enable(module="tqmotion")
-bpy.context.preferences.addons["tqmotion"].preferences.tqhost = TQHOST
+TMP, TQHOST, _ = enable_addon("tqmotion-bench-")
 
 scene = bpy.data.scenes.new("Bench")
 bpy.context.window.scene = scene

@@ -6,16 +6,11 @@ import bpy
 from bpy_extras.object_utils import world_to_camera_view
 from mathutils import Vector
 
-TQHOST = os.path.abspath(sys.argv[sys.argv.index("--") + 1])
-TMP = tempfile.mkdtemp(prefix="tqmotion-test-")
-os.makedirs(TMP + "/scripts/addons")
-os.symlink(os.path.abspath(os.path.dirname(__file__) + "/../../blender/tqmotion"),
-           TMP + "/scripts/addons/tqmotion")
-bpy.context.preferences.filepaths.script_directory = TMP + "/scripts"
-bpy.utils.refresh_script_paths()
 sys.dont_write_bytecode = True
-bpy.ops.preferences.addon_enable(module="tqmotion")
-PREFS = bpy.context.preferences.addons["tqmotion"].preferences
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)) + "/../../testing")
+from blender_setup import enable_addon
+
+TMP, TQHOST, PREFS = enable_addon("tqmotion-test-")
 failures = []
 
 
@@ -170,7 +165,6 @@ lens = clip.tracking.camera
 PP = "principal_point_pixels" if hasattr(lens, "principal_point_pixels") else "principal"
 
 
-PREFS.tqhost = TQHOST
 # Shots, each a change of the shot above, undone after it.
 for shot, change in (
         ("auto 1280x720 75%", [(r, "resolution_x", 1280), (r, "resolution_y", 720),
