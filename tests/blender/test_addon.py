@@ -318,19 +318,33 @@ for change, targets, kind, text in (
 check(not os.path.exists(TMP + "/made"), "a failed export leaves no folder it made")
 check(open(TMP + "/kept/old.txt").read() == old, "a failed export leaves the earlier track as it was")
 
-# Cancelled: tqhost stopped with what it started, and nothing it began kept.
+# Watched as from a window, each event handed on as the operator's modal()
+# does: timer ticks until tqhost is done, or Esc, which stops tqhost and what
+# it started and keeps nothing it began.
 scene.camera = cam
-PREFS.tqhost = fake(f"echo x > old.txt; echo $$ > {TMP}/pid.new; mv {TMP}/pid.new {TMP}/pid; "
-                    "sleep 60")
-job = sys.modules["tqmotion"].worker.start_export(
-    bpy.context, directory=TMP + "/cancel", targets_text="Rig", mode="ORIGIN", formats=[],
-    pattern="old.txt", decimals=3)
-while not os.path.exists(TMP + "/pid") and job.poll() is None:
-    time.sleep(0.01)
-job.cancel()
+hang = fake(f"echo x > old.txt; echo $$ > {TMP}/pid.new; mv {TMP}/pid.new {TMP}/pid; sleep 60")
+watched, tqmotion = TMP + "/watched", sys.modules["tqmotion"]
+for tqhost, esc, answer, level, text in (
+        (hang, True, {"CANCELLED"}, "WARNING", "Export cancelled; no track was written"),
+        (fake("yes garbage | head -48 > old.txt"), False, {"CANCELLED"}, "ERROR",
+         "but wrote old.txt whose line 1 is not frame 0's: 'garbage'"),
+        (TQHOST, False, {"FINISHED"}, "INFO", f"1 track written to {watched}; through")):
+    PREFS.tqhost = tqhost
+    job = tqmotion.worker.start_export(bpy.context, directory=watched, targets_text="Rig",
+                                       mode="ORIGIN", formats=[], pattern="old.txt", decimals=3)
+    watch, got = tqmotion.watch.Watch(bpy.context, job), ({"PASS_THROUGH"}, [])
+    while got[0] == {"PASS_THROUGH"} and not (esc and os.path.exists(TMP + "/pid")):
+        time.sleep(0.01)
+        got = watch.event(bpy.context, "TIMER", "NOTHING")
+    got = watch.event(bpy.context, "ESC", "PRESS") if esc else got
+    check(got[0] == answer and any(lv == level and text in t for lv, t in got[1]) and
+          os.path.exists(watched) == (answer == {"FINISHED"}) and
+          job.process.returncode is not None, f"watched: {text}: {got}")
+    if answer == {"FINISHED"}:
+        compare({"Rig": [watched + "/old.txt"]}, "Rig", lambda: rig.matrix_world.translation,
+                "watched: the track")
 pid = int(open(TMP + "/pid").read())
-check(not os.path.exists(TMP + "/cancel") and not os.path.exists(f"/proc/{pid}") and
-      job.process.returncode is not None, "cancel: tqhost stopped, nothing written")
+check(not os.path.exists(f"/proc/{pid}"), "cancelled: tqhost stopped")
 pattern = s.pattern
 bpy.ops.wm.save_as_mainfile(filepath=TMP + "/shot.blend")
 bpy.ops.wm.open_mainfile(filepath=TMP + "/shot.blend")
