@@ -1,10 +1,11 @@
 # The tqmotion add-on in a real Blender, headless:
 #   blender -b --factory-startup --python-exit-code 1 --python test_addon.py -- TQHOST
 # Every frame of every track is compared with Blender's own projection.
-import ctypes, json, math, os, shutil, sys, tempfile, time
+import ctypes, json, math, os, random, shutil, sys, tempfile, time
 import bpy
+import numpy as np
 from bpy_extras.object_utils import world_to_camera_view
-from mathutils import Vector
+from mathutils import Matrix, Vector
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)) + "/../../testing")
@@ -19,6 +20,14 @@ def check(ok, what):
     ok or failures.append(what)
 check(os.path.realpath(sys.modules["tqmotion"].__file__).startswith(
     os.path.realpath(os.path.dirname(__file__) + "/../..")), "the add-on is the repository's")
+# Points carried in bulk as mathutils carries each (Matrix @ Vector), to the bit.
+random.seed(1)
+draw = lambda n: [random.uniform(-9, 9) * 10.0 ** random.randint(-4, 4) for _ in range(n)]
+mats = [Matrix([draw(4) for _ in "xyzw"]) for _ in range(500)]
+vecs = [Vector(draw(3)) for _ in mats]
+got = sys.modules["tqmotion"].points.transform(np.array(mats, np.float32),
+                                               np.array(vecs, np.float32))
+check(got.tolist() == [list(m @ v) for m, v in zip(mats, vecs)], "bulk points as mathutils'")
 
 
 def run(**kw):
