@@ -6,8 +6,9 @@ lands in the image of the camera Blender renders at that frame.
 
 The package is laid out as Blender's own exporters are: here registration
 and the operator; properties.py and panel.py the settings and the sidebar;
-worker.py, bake.py and job.py the work, on plain values: the shot baked,
-tqhost run and watched, its files checked and put in place.
+worker.py, bake.py, points.py and job.py the work, on plain values: the shot
+baked (the targets' points read in bulk), tqhost run, its files checked and
+put in place; watch.py tqhost watched from the window (Esc cancels).
 """
 
 bl_info = {
@@ -28,6 +29,7 @@ from bpy.props import BoolProperty, EnumProperty, IntProperty, PointerProperty, 
 from .common import FORMATS, MODE_ITEMS, ExportError
 from .panel import VIEW3D_PT_tqmotion
 from .properties import DECIMALS, DISTORT, TQMOTION_AP_preferences, TQMOTION_PG_settings
+from .watch import Watch, reports_of
 from .worker import start_export
 
 TQHOST_TIMEOUT = 600  # seconds, for a run without a window to cancel it from
@@ -91,59 +93,24 @@ class TQMOTION_OT_export_tracks(bpy.types.Operator):
         try:
             job = start_export(context, **self.settings(context))
             if self.options.is_invoke and context.window and not bpy.app.background:
-                return self.watch(context, job)
-            return self.done(*job.wait(TQHOST_TIMEOUT))
+                # Watched from the window's timer: progress in the status bar, Esc cancels.
+                self.watching = Watch(context, job)
+                context.window_manager.modal_handler_add(self)
+                return {"RUNNING_MODAL"}
+            return self.answer({"FINISHED"}, reports_of(*job.wait(TQHOST_TIMEOUT)))
         except ExportError as e:
-            self.report({"ERROR"}, str(e))
-            return {"CANCELLED"}
+            return self.answer({"CANCELLED"}, [("ERROR", str(e))])
 
-    def done(self, summary, warnings):
-        self.report({"INFO"}, summary)
-        for warning in warnings:
-            self.report({"WARNING"}, warning)
-        return {"FINISHED"}
-
-    # tqhost watched from a timer, with the window alive: progress in the
-    # status bar, Esc cancels.
-    def watch(self, context, job):
-        self.job = job
-        wm = context.window_manager
-        self.timer = wm.event_timer_add(0.1, window=context.window)
-        wm.modal_handler_add(self)
-        wm.progress_begin(0, len(job.names))
-        return {"RUNNING_MODAL"}
+    def answer(self, result, reports):
+        for level, text in reports:
+            self.report({level}, text)
+        return result
 
     def modal(self, context, event):
-        if event.type == "ESC" and event.value == "PRESS":
-            self.cancel(context)
-            self.report({"WARNING"}, "Export cancelled; no track was written")
-            return {"CANCELLED"}
-        if event.type != "TIMER":
-            return {"PASS_THROUGH"}
-        try:
-            done = self.job.poll()
-        except ExportError as e:
-            self.end(context)
-            self.report({"ERROR"}, str(e))
-            return {"CANCELLED"}
-        if done is None:
-            said, n = self.job.tracks_said(), len(self.job.names)
-            context.window_manager.progress_update(said)
-            context.workspace.status_text_set(
-                f"tqmotion: tqhost has written {said} of {n} tracks (Esc cancels)")
-            return {"PASS_THROUGH"}
-        self.end(context)
-        return self.done(*done)
+        return self.answer(*self.watching.event(context, event.type, event.value))
 
     def cancel(self, context):
-        self.job.cancel()
-        self.end(context)
-
-    def end(self, context):
-        wm = context.window_manager
-        wm.event_timer_remove(self.timer)
-        wm.progress_end()
-        context.workspace.status_text_set(None)
+        self.watching.stop(context)
 
 
 def menu_export(self, context):

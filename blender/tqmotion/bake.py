@@ -14,17 +14,20 @@ the host's projection, through the plate the scene file's camera carries
 (the shot's shift and pixel aspect, or a movie clip's lens), lands where
 Blender's does; the focal length is the host's lens factor as a focal length
 on its 35-unit film.
+
+One frame_set a frame for every target: the camera's map is worked out with
+mathutils, the targets' matrices read in bulk, and all of their points are
+carried through the maps at the end (points.py).
 """
 
-import array
 import json
-import math
 import re
 
 import mathutils
 
 from .common import ExportError, frame_rate, image_size, shot_range
 from .lens import clip_plate, frame_lines, rendered_plate
+from .points import Points
 
 GEOMETRY_TYPES = {"MESH", "CURVE", "SURFACE", "FONT", "META"}
 
@@ -77,24 +80,19 @@ class Bake:
         self.context, self.targets, self.mode = context, targets, mode
         self.scene = context.scene
         self.distort, self.plate = distort, None
-        self.points = [array.array("d") for _ in targets]  # x, y, z a frame
+        self.points = None  # [targets, frames, x y z], in the host's camera space
         self.focal = []
         self.cameras = []  # [name, first frame, last frame]
 
     def locals_at_start(self):
-        """Each target's point in its own space (a bone: its armature's)."""
+        """Each target's point in its own space where it is not its origin (a
+        model's centre), else None."""
         depsgraph = self.context.evaluated_depsgraph_get()
-        found = []
-        for _, ob, bone in self.targets:
-            if bone is not None:
-                found.append((ob, ob.pose.bones[bone], None))
-            elif self.mode == "MODEL_CENTER" and ob.type in GEOMETRY_TYPES:
-                found.append((ob, None, model_centre(ob, depsgraph)))
-            else:
-                found.append((ob, None, None))
-        return found
+        return [model_centre(ob, depsgraph) if bone is None and self.mode == "MODEL_CENTER"
+                and ob.type in GEOMETRY_TYPES else None for _, ob, bone in self.targets]
 
-    def frame(self, frame, locals_, width, height):
+    def frame(self, frame, width, height):
+        """The map from world to the host's camera space at this frame."""
         camera = self.scene.camera
         if self.plate is None:
             check_camera(camera, frame)
@@ -107,15 +105,7 @@ class Bake:
             self.cameras[-1][2] = frame
         else:
             self.cameras.append([camera.name, frame, frame])
-        for points, (ob, pose_bone, local) in zip(self.points, locals_):
-            world = ob.matrix_world
-            if pose_bone is not None:
-                at = world @ pose_bone.head
-            elif local is not None:
-                at = world @ local
-            else:
-                at = world.translation
-            points.extend(to_camera @ at)
+        return to_camera
 
     def run(self):
         scene = self.scene
@@ -124,16 +114,20 @@ class Bake:
         progress = self.context.window_manager
         saved = scene.frame_current, scene.frame_subframe
         progress.progress_begin(start, end)
+        to_camera, points = [], None
         try:
-            scene.frame_set(start)
-            locals_ = self.locals_at_start()
             for frame in range(start, end + 1):
                 progress.progress_update(frame)
                 scene.frame_set(frame)
-                self.frame(frame, locals_, width, height)
+                if points is None:  # a model's centre as it is at the first frame
+                    points = Points(self.context.view_layer, self.targets,
+                                    self.locals_at_start(), end - start + 1)
+                to_camera.append(self.frame(frame, width, height))
+                points.read()
         finally:
             progress.progress_end()
             scene.frame_set(saved[0], subframe=saved[1])
+        self.points = points.in_camera(to_camera)
         return self.scene_file(width, height, start, end)
 
     def camera_name(self):
@@ -174,10 +168,11 @@ class Bake:
 
 
 def keys_text(frames, points):
-    """[[frame, [x, y, z]], ...]: each value rounded to single precision, which
-    is what the host reads, and written with the 9 digits that give it back."""
-    rounded = array.array("f", points)
-    if not all(map(math.isfinite, rounded)):
-        raise ExportError("The shot holds a value that is not a number (a target at infinity?)")
-    at = iter(rounded)
-    return "[" + ",".join("[%d,[%.9g,%.9g,%.9g]]" % key for key in zip(frames, at, at, at)) + "]"
+    """[[frame, [x, y, z]], ...] from single-precision points (what the host
+    reads), each value written with the 9 digits that give it back: one
+    format over the whole track."""
+    values = [None] * (4 * len(frames))
+    values[0::4] = frames
+    for axis in range(3):
+        values[axis + 1::4] = points[:, axis].tolist()
+    return ("[" + ",".join(["[%d,[%.9g,%.9g,%.9g]]"] * len(frames)) + "]") % tuple(values)

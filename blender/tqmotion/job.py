@@ -17,7 +17,10 @@ from .common import ExportError
 
 TRACK_SAID = re.compile(r"(\d+) frames written to (.+)")
 PLAN_TIMEOUT = 60  # s; the plan loads the scene, nothing more
-TRACK_LINES = re.compile(r"(?:\d+\t-?\d+(?:\.\d+)?\t-?\d+(?:\.\d+)?\n)*")
+# A track's line: frame index, X, Y. Matched on its shape, every digit made 0.
+TRACK_LINE = re.compile(rb"\d+\t-?\d+(?:\.\d+)?\t-?\d+(?:\.\d+)?")
+SHAPE = bytes.maketrans(b"123456789", b"000000000")
+FRAME_INDEX = re.compile(rb"^(\d+)\t", re.M)
 
 
 def make_folder(folder, made):
@@ -54,6 +57,7 @@ class ExportJob:
     def __init__(self, tqhost, args, names, frames, directory):
         self.tqhost, self.args, self.names = tqhost, args, names
         self.frames, self.directory = frames, directory
+        self.indices = [b"%d" % i for i in range(frames)]  # each line's first field
         self.cameras, self.copies = [], []  # [name, first, last]; format names
         self.plan = None  # what tqhost says it will write, from export --plan
         self.made, self.staging, self.temp, self.process = [], None, None, None
@@ -253,18 +257,24 @@ class ExportJob:
         if count != self.frames:
             self.refuse(f"wrote {count} frames of '{name}' where the range has {self.frames}")
         try:
-            with open(os.path.join(self.staging, rel), encoding="utf-8") as f:
-                text = f.read()
-                lines = text.split("\n")[:-1] if text.endswith("\n") else text.split("\n")
+            with open(os.path.join(self.staging, rel), "rb") as f:
+                data = f.read()
+            data.decode("utf-8")
         except (OSError, UnicodeDecodeError) as e:
             self.refuse(f"wrote {rel}, which cannot be read ({e})")
+        lines = data.split(b"\n")
+        if data.endswith(b"\n"):
+            lines.pop()
         if len(lines) != self.frames:
             self.refuse(f"wrote {len(lines)} lines into {rel} where the range has {self.frames}")
-        if TRACK_LINES.fullmatch(text) is None or \
-                [ln[:ln.find("\t")] for ln in lines] != list(map(str, range(self.frames))):
+        # The lines have few shapes (every digit made 0): each is matched once.
+        shapes = set(data.translate(SHAPE).split(b"\n")[:len(lines)])
+        if not (data.endswith(b"\n") and all(map(TRACK_LINE.fullmatch, shapes)) and
+                FRAME_INDEX.findall(data) == self.indices):
             i = next((i for i, ln in enumerate(lines) if not (
-                TRACK_LINES.fullmatch(ln + "\n") and ln.startswith(f"{i}\t"))), len(lines) - 1)
-            self.refuse(f"wrote {rel} whose line {i + 1} is not frame {i}'s: {lines[i][:40]!r}")
+                TRACK_LINE.fullmatch(ln) and ln.startswith(b"%d\t" % i))), len(lines) - 1)
+            self.refuse(f"wrote {rel} whose line {i + 1} is not frame {i}'s: "
+                        f"{lines[i].decode()[:40]!r}")
 
     def move(self, files):
         """Each file into its place, one rename each."""

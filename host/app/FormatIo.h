@@ -27,13 +27,25 @@ Writer Write3dePoint;
 void WriteAeHeader(std::ostream& out, const TrackInfo& info);
 
 using Reader = Result<Track>(const std::string& text, TrackInfo info);
-Reader ReadNuke, ReadAe, ReadShake, Read3de, ReadCsv, ReadJson;
+Reader ReadNuke, ReadNukeNode, ReadAe, ReadShake, Read3de, ReadCsv, ReadJson;
 bool LooksLikeNuke(const std::string& text);
+bool LooksLikeNukeNode(const std::string& text);
 bool LooksLikeAe(const std::string& text);
 bool LooksLikeShake(const std::string& text);
 bool LooksLike3de(const std::string& text);
 bool LooksLikeCsv(const std::string& text);
 bool LooksLikeJson(const std::string& text);
+
+// Reads a pixel value at s: "-"?, digits, and "." with 1 or more digits or
+// nothing. Answers the end of the value, or null when there is none; sets
+// beyond (and leaves it set) when it has more than 6 decimals or lies
+// outside -(most + 1) to most pixels (its fraction included); by default the
+// 32-bit range the plug-in writes.
+const char* ReadPixel(const char* s, const char* end, std::int64_t& value, int& decimals,
+                      bool& beyond, std::uint64_t most = 2147483647u);
+
+// Why a corner pin is not read as a track: it holds four.
+std::string CornerPinRefused(const char* what);
 
 // Nuke's script syntax (Tcl words): an animated value as a curve, "{curve
 // x1001 194.25 210.5}", a key a frame from the first (written with "x" and

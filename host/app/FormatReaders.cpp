@@ -1,5 +1,6 @@
 // Reading tracks back: the plug-in's text, and every compositor format that
-// holds a track's values as text rows (all but the Nuke node).
+// holds a track's values as text rows (the Nuke node is read in
+// NukeNodeReader.cpp).
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -13,40 +14,6 @@
 
 namespace tq::app {
 namespace {
-
-// Reads a pixel value at s: "-"?, digits, and "." with 1 or more digits or
-// nothing. Answers the end of the value, or null when there is none; sets
-// beyond (and leaves it set) when it has more than 6 decimals or lies outside the 32-bit range
-// (its fraction included) that the plug-in writes.
-const char* ReadPixel(const char* s, const char* end, std::int64_t& value, int& decimals,
-                      bool& beyond) {
-  const bool negative = s < end && *s == '-';
-  const char* at = s + (negative ? 1 : 0);
-  const char* digits = at;
-  std::uint64_t v = 0;
-  int count = 0;  // significant digits, up to where v could overflow
-  for (; at < end && *at >= '0' && *at <= '9'; ++at) {
-    if (v != 0 || *at != '0') ++count;
-    if (count <= 18) v = v * 10 + static_cast<std::uint64_t>(*at - '0');
-  }
-  if (at == digits) return nullptr;
-  decimals = 0;
-  if (at < end && *at == '.') {
-    const char* fraction = ++at;
-    for (; at < end && *at >= '0' && *at <= '9'; ++at) {
-      if (v != 0 || *at != '0') ++count;
-      if (count <= 18) v = v * 10 + static_cast<std::uint64_t>(*at - '0');
-    }
-    if (at == fraction) return nullptr;
-    decimals = static_cast<int>(std::min<std::ptrdiff_t>(at - fraction, kMostDecimals + 1));
-  }
-  const bool out = decimals > kMostDecimals || count > 18 ||
-                   v > (negative ? 2147483648u : 2147483647u) *
-                           static_cast<std::uint64_t>(kTenTo[std::min(decimals, kMostDecimals)]);
-  if (out) beyond = true;
-  value = out ? 0 : negative ? -static_cast<std::int64_t>(v) : static_cast<std::int64_t>(v);
-  return at;
-}
 
 // Gathers a track's points, bringing them all to the most decimals any of
 // its values has.
@@ -144,7 +111,7 @@ Status ReadRows(std::istream& in, int number, int count, const Rows& rows, Point
         const auto r = std::from_chars(v.data(), end, frame);
         ok = r.ec == std::errc() && r.ptr == end && std::isfinite(frame);
       } else {
-        ok = ReadPixel(v.data(), end, k == 1 ? x : y, k == 1 ? xd : yd, beyond) == end;
+        ok = io::ReadPixel(v.data(), end, k == 1 ? x : y, k == 1 ? xd : yd, beyond) == end;
       }
     }
     if (!ok || beyond) return Fail(Refused(number, rows.layout, beyond && ok, line));
@@ -213,9 +180,9 @@ Result<std::vector<TrackPoint>> ReadTrack(const std::string& text) {
     bool beyond = false;
     auto r1 = std::from_chars(s, end, index);
     if (r1.ec == std::errc() && r1.ptr < end && *r1.ptr == '\t') {
-      const char* r2 = ReadPixel(r1.ptr + 1, end, x, xd, beyond);
+      const char* r2 = io::ReadPixel(r1.ptr + 1, end, x, xd, beyond);
       if (r2 != nullptr && r2 < end && *r2 == '\t') {
-        const char* r3 = ReadPixel(r2 + 1, end, y, yd, beyond);
+        const char* r3 = io::ReadPixel(r2 + 1, end, y, yd, beyond);
         if (r3 == end && !beyond) {
           if (index != number - 1) {
             return Fail("line " + std::to_string(number) + " has the index " +
@@ -233,6 +200,36 @@ Result<std::vector<TrackPoint>> ReadTrack(const std::string& text) {
 }
 
 namespace io {
+
+const char* ReadPixel(const char* s, const char* end, std::int64_t& value, int& decimals,
+                      bool& beyond, std::uint64_t most) {
+  const bool negative = s < end && *s == '-';
+  const char* at = s + (negative ? 1 : 0);
+  const char* digits = at;
+  std::uint64_t v = 0;
+  int count = 0;  // significant digits, up to where v could overflow
+  for (; at < end && *at >= '0' && *at <= '9'; ++at) {
+    if (v != 0 || *at != '0') ++count;
+    if (count <= 18) v = v * 10 + static_cast<std::uint64_t>(*at - '0');
+  }
+  if (at == digits) return nullptr;
+  decimals = 0;
+  if (at < end && *at == '.') {
+    const char* fraction = ++at;
+    for (; at < end && *at >= '0' && *at <= '9'; ++at) {
+      if (v != 0 || *at != '0') ++count;
+      if (count <= 18) v = v * 10 + static_cast<std::uint64_t>(*at - '0');
+    }
+    if (at == fraction) return nullptr;
+    decimals = static_cast<int>(std::min<std::ptrdiff_t>(at - fraction, kMostDecimals + 1));
+  }
+  const bool out = decimals > kMostDecimals || count > 18 ||
+                   v > (negative ? most + 1 : most) *
+                           static_cast<std::uint64_t>(kTenTo[std::min(decimals, kMostDecimals)]);
+  if (out) beyond = true;
+  value = out ? 0 : negative ? -static_cast<std::int64_t>(v) : static_cast<std::int64_t>(v);
+  return at;
+}
 
 bool LooksLikeCsv(const std::string& text) {
   return text.rfind("frame,x,y", 0) == 0;
@@ -334,7 +331,10 @@ Result<Track> ReadAe(const std::string& text, TrackInfo info) {
   if (!(*info.fps > 0) || *info.width <= 0 || *info.height <= 0)
     return Fail("lines 3 to 5 are not the rate, width and height of keyframe data");
   for (int skip = 0; skip < 3; ++skip) std::getline(in, line);
-  if (!Expect(in, "Transform\tPosition") || !Expect(in, "\tFrame\tX pixels\tY pixels\tZ pixels\t"))
+  std::getline(in, line);
+  if (line.rfind("Effects\tCorner Pin", 0) == 0)
+    return Fail(CornerPinRefused("After Effects' Corner Pin keyframe data"));
+  if (line != "Transform\tPosition" || !Expect(in, "\tFrame\tX pixels\tY pixels\tZ pixels\t"))
     return Fail("lines 9 and 10 are not the header of a layer's Position");
   std::string rows, tail;
   while (std::getline(in, line) && !line.empty()) rows += line + "\n";
@@ -393,7 +393,7 @@ Result<Track> ReadJson(const std::string& text, TrackInfo info) {
         std::int64_t value = 0;
         bool beyond = false;
         if (written.ec != std::errc() ||
-            ReadPixel(text, written.ptr, value, decimals, beyond) != written.ptr || beyond)
+            io::ReadPixel(text, written.ptr, value, decimals, beyond) != written.ptr || beyond)
           throw std::out_of_range(refusal);
         return value;
       };

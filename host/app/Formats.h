@@ -20,7 +20,8 @@
 // a first frame is given. Only 3de, which numbers the images of a sequence
 // from 1, counts from 1 at the track's first frame.
 //
-// Every format but nuke-node reads back (ReadAnyTrack) to the same points.
+// Every format reads back (ReadAnyTrack) to the same points; a corner pin
+// (CornerPin.h), four tracks in one file, is refused.
 #pragma once
 
 #include <cstdint>
@@ -87,11 +88,9 @@ struct FormatInfo {
   bool manyInOneFile = false;     // several tracks make one file (RenderTracks)
   void (*write)(std::ostream& out, const std::vector<TrackPoint>& points,
                 const TrackInfo& info) = nullptr;
-  // Reads a file of the format back, adding what it knows to info; null
-  // for formats that are only written.
+  // Reads a file of the format back, adding what it knows to info.
   Result<Track> (*read)(const std::string& text, TrackInfo info) = nullptr;
-  // Whether a text is a file of the format, from its first bytes; null
-  // with read.
+  // Whether a text is a file of the format, from its first bytes.
   bool (*looksLike)(const std::string& text) = nullptr;
 };
 const std::vector<FormatInfo>& Formats();

@@ -17,6 +17,7 @@
 #include "host/fileio/InputFile.h"
 #include "host/scene/GltfImport.h"
 #include "host/scene/JsonSyntax.h"
+#include "host/scene/JsonTree.h"
 
 namespace tq::scene::gltf {
 namespace {
@@ -171,25 +172,62 @@ std::string_view GlbJsonChunk(std::string_view bytes, std::string_view& rest) {
   return bytes.substr(20, length);
 }
 
-// The document parsed, its nesting, version, extensions and cameras
-// checked. Nesting is measured first: tinygltf reads nested values
-// recursively, and a file nested a hundred thousand levels deep would end
-// the process.
-json ParsedDocument(std::string_view text) {
-  if (const DeepNesting deep = NestingDeeperThan(text, kMaxNesting);
-      deep.offset != std::string_view::npos)
-    ThrowFault(deep.path, "nested deeper than " + std::to_string(kMaxNesting) + " levels");
-  json doc;
+// The document, its images' data: URIs never copied (each read as
+// "(image)", as DropImages would write it; dropped then set). A text that
+// is not JSON is refused in the words of its parse as it stands.
+void ParseWithoutImageData(std::string_view text, json& doc, bool& dropped) {
+  // What was read before a failure (memory running out, say) is freed
+  // without allocating, before the failure unwinds.
+  const auto parse = [&doc](std::string_view t) {
+    nlohmann::detail::json_sax_dom_parser<json> sax(doc, true);
+    try {
+      json::sax_parse(t.begin(), t.end(), &sax);
+    } catch (...) {
+      Dismantle(doc);
+      throw;
+    }
+  };
+  const std::vector<TextSpan> images = ListMemberStrings(text, "images", "uri", "data:");
   try {
-    doc = json::parse(text.begin(), text.end());
+    if (!images.empty()) {
+      std::string kept;
+      std::size_t from = 0;
+      for (const TextSpan& image : images) {
+        kept.append(text.substr(from, image.offset - from));
+        kept += "\"(image)\"";
+        from = image.offset + image.length;
+      }
+      kept.append(text.substr(from));
+      try {
+        parse(kept);
+        dropped = true;
+        return;
+      } catch (const json::exception&) {
+      }
+    }
+    parse(text);
   } catch (const json::exception& e) {
     ThrowFault("(document)", std::string("not valid JSON: ") + e.what());
   }
-  if (!doc.is_object()) ThrowFault("(document)", "expected a glTF object");
-  CheckVersion(doc);
-  CheckExtensions(doc);
-  CheckCameras(doc);
-  return doc;
+}
+
+// Every "extras" member taken out (freed without allocating): nothing in a
+// track reads them, and tinygltf, handed the document, would copy them
+// and, were memory to run out, free its own copy with an allocation.
+bool DropExtras(json& v) {
+  bool dropped = false;
+  if (v.is_object()) {
+    auto& members = v.get_ref<json::object_t&>();
+    if (const auto extras = members.find("extras"); extras != members.end()) {
+      Dismantle(extras->second);
+      members.erase(extras);
+      dropped = true;
+    }
+    for (auto& [key, value] : members) dropped = DropExtras(value) || dropped;
+  } else if (v.is_array()) {
+    for (json& element : v) dropped = DropExtras(element) || dropped;
+  }
+  return dropped;
 }
 
 // A GLB of the rewritten document followed by after (the file's chunks
@@ -227,8 +265,21 @@ Prepared Prepare(std::string_view bytes, const std::string& path, const Need& ne
     text = GlbJsonChunk(bytes, rest);
     read(20, text.size() + 8);  // and the next chunk's header
   }
-  json doc = ParsedDocument(text);
-  bool changed = ReadBuffers(doc, path, bytes.size(), p);
+  // Nesting is measured first: tinygltf reads nested values recursively,
+  // and a file nested a hundred thousand levels deep would end the process.
+  if (const DeepNesting deep = NestingDeeperThan(text, kMaxNesting);
+      deep.offset != std::string_view::npos)
+    ThrowFault(deep.path, "nested deeper than " + std::to_string(kMaxNesting) + " levels");
+  bool changed = false;
+  JsonTree<json> tree;
+  json& doc = tree.value;
+  ParseWithoutImageData(text, doc, changed);
+  changed = DropExtras(doc) || changed;
+  if (!doc.is_object()) ThrowFault("(document)", "expected a glTF object");
+  CheckVersion(doc);
+  CheckExtensions(doc);
+  CheckCameras(doc);
+  changed = ReadBuffers(doc, path, bytes.size(), p) || changed;
   changed = DropImages(doc) || changed;
   changed = TakePointers(doc, p) || changed;
   changed = BoundIntegers(doc, {}) || changed;

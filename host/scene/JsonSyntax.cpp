@@ -284,4 +284,37 @@ DeepNesting NestingDeeperThan(std::string_view text, int limit) {
   return {};
 }
 
+std::vector<TextSpan> ListMemberStrings(std::string_view text, std::string_view list,
+                                        std::string_view key, std::string_view prefix) {
+  std::vector<TextSpan> spans;
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  int depth = 0;
+  bool inList = false;                 // in the array at the top object's key `list`
+  std::string_view topKey, memberKey;  // the last keys at depths 1 and 3
+  for (const char* p = begin; p < end; ++p) {
+    const char c = *p;
+    if (c == '"') {
+      const char* e = StringEnd(p + 1, end);
+      const std::string_view contents(p + 1, static_cast<std::size_t>(e - 1 - (p + 1)));
+      const char* after = e;
+      while (after < end && std::strchr(" \t\r\n", *after) != nullptr && *after != '\0') ++after;
+      if (after < end && *after == ':') {
+        (depth == 1 ? topKey : memberKey) = contents;
+      } else if (inList && depth == 3 && memberKey == key && contents.starts_with(prefix)) {
+        spans.push_back({static_cast<std::size_t>(p - begin), static_cast<std::size_t>(e - p)});
+      }
+      p = e - 1;
+    } else if (c == '[' || c == '{') {
+      ++depth;
+      if (depth == 2) inList = c == '[' && topKey == list;
+      if (depth == 3) memberKey = {};
+    } else if (c == ']' || c == '}') {
+      if (depth == 2) inList = false;
+      --depth;
+    }
+  }
+  return spans;
+}
+
 }  // namespace tq::scene

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tq::scene {
 
@@ -24,5 +25,16 @@ struct DeepNesting {
   std::string path;
 };
 DeepNesting NestingDeeperThan(std::string_view text, int limit);
+
+// The strings (quotes included) that begin with prefix and are the values of
+// key in the objects of the array at the top object's key list: for
+// instance every images[i].uri that is a data: URI. One pass that copies
+// nothing; keys written with escapes are not recognised, and the text need
+// not be valid JSON (the spans are then whatever the pass found).
+struct TextSpan {
+  std::size_t offset = 0, length = 0;
+};
+std::vector<TextSpan> ListMemberStrings(std::string_view text, std::string_view list,
+                                        std::string_view key, std::string_view prefix);
 
 }  // namespace tq::scene

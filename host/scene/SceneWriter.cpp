@@ -8,32 +8,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/scene/JsonTree.h"
+
 namespace tq::scene {
 namespace {
 
 using json = nlohmann::ordered_json;
 
-// Frees a tree without allocating. json's own destructor first gathers a
-// large array's elements on a stack of its own, an allocation that can fail
-// when memory has run out, and ends the process from a destructor.
-void Dismantle(json& v) noexcept {
-  if (v.is_array()) {
-    auto& a = v.get_ref<json::array_t&>();
-    for (; !a.empty(); a.pop_back()) Dismantle(a.back());
-  } else if (v.is_object()) {
-    auto& o = v.get_ref<json::object_t&>();
-    for (; !o.empty(); o.pop_back()) Dismantle(o.back().second);
-  }
-}
-
-// A tree being built, freed by Dismantle when it goes (unwinding too).
-struct Tree {
-  explicit Tree(json v) : value(std::move(v)) {}
-  Tree(const Tree&) = delete;
-  Tree& operator=(const Tree&) = delete;
-  ~Tree() { Dismantle(value); }
-  json value;
-};
+using Tree = JsonTree<json>;
 
 // An object with room for n members. An object is a vector of its members,
 // and a member's key is const: growing, the vector copies every member, its

@@ -139,6 +139,17 @@ TEST(CornerPin, AfterEffectsCornerPinKeyframeData) {
   std::getline(in, line);
   EXPECT_EQ(line, "End of Keyframe Data");
   EXPECT_FALSE(std::getline(in, line));
+  // One frame in full, as Adobe's layout spells it: Y from the top, 480 - 250
+  // and 480 - 100.
+  const std::string block = "\tFrame\tX pixels\tY pixels\t\n\t10\t";
+  EXPECT_EQ(Text(tq::app::RenderCornerPin(Format::kAe, Pin(1), false)),
+            "Adobe After Effects 8.0 Keyframe Data\n\n\tUnits Per Second\t24\n\tSource Width\t640\n"
+            "\tSource Height\t480\n\tSource Pixel Aspect Ratio\t1\n\tComp Pixel Aspect Ratio\t1\n\n"
+            "Effects\tCorner Pin #1\tUpper Left #2\n" +
+                block + "100.00\t230.00\t\n\nEffects\tCorner Pin #1\tUpper Right #3\n" + block +
+                "300.00\t230.00\t\n\nEffects\tCorner Pin #1\tLower Left #4\n" + block +
+                "100.00\t380.00\t\n\nEffects\tCorner Pin #1\tLower Right #5\n" + block +
+                "300.00\t380.00\t\n\n\nEnd of Keyframe Data\n");
 }
 
 }  // namespace

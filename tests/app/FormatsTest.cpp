@@ -184,7 +184,7 @@ TEST(Formats, UnprojectedFramesKeepTheirMarkers) {
 
 // The Transform read by a parser of Nuke's own syntax: its centre plus its
 // translate curve is the track at every frame, and the track's name comes
-// back as it is, whatever it holds.
+// back as it is, whatever it holds (from convert's reader too).
 TEST(Formats, NukeNodeReadsAsTheTrack) {
   for (const std::string name :
        {"Ball 1", "say \"hi\" $(rm -rf x) [exit] {a} \\", "Écran\tα\n", "3D"}) {
@@ -195,6 +195,9 @@ TEST(Formats, NukeNodeReadsAsTheTrack) {
       const std::string text = Text(tq::app::RenderTrack(Format::kNukeNode, *track, info));
       const auto knobs = tq::testing::NukeNode(text, "Transform");
       EXPECT_EQ(knobs.at("label").text, name);
+      const auto back = tq::app::ReadAnyTrack(text, "t.nk");  // and tqhost's reader
+      ASSERT_TRUE(back) << back.error;
+      EXPECT_EQ(back->info.name, name);
       // A node name: letters, digits and '_', no digit first.
       const std::string node = knobs.at("name").text;
       EXPECT_EQ(node.find_first_not_of("_0123456789abcdefghijklmnopqrstuvwxyz"
@@ -233,10 +236,9 @@ TEST(Formats, FrameTextIsPlainAndShortest) {
   for (const auto& [frame, text] : rows) EXPECT_EQ(tq::app::FrameText(frame), text) << text;
 }
 
-// Every format but the Nuke node reads back to the same values and what its
-// file knows; the zeros shake (to 3 decimals) and 3de (to 15) pad with are
-// dropped, giving the fewest decimals that hold the values. Written again,
-// the same bytes.
+// Every format reads back to the same values and what its file knows (the
+// Nuke node as its centre plus its translate); the zeros shake (to 3 decimals) and 3de (to 15) pad
+// with are dropped, giving the fewest decimals that hold the values. Written again, the same bytes.
 TEST(Formats, EveryFormatReadsBack) {
   // kSix at 1 decimal: (1.5, -2).
   const std::vector<TrackPoint> kSixShort = {{0, 1, 15, -20}};
@@ -246,14 +248,15 @@ TEST(Formats, EveryFormatReadsBack) {
     const std::vector<TrackPoint>& back;
     double start;  // 3de counts from 1
   } rows[] = {
-      {Format::kCsv, kTrack, kTrack, 10},   {Format::kJson, kTrack, kTrack, 10},
-      {Format::kCsv, kFine, kFine, 10},     {Format::kCsv, kSix, kSix, 10},
-      {Format::kNuke, kFine, kFine, 10},    {Format::kNuke, kSix, kSix, 10},
-      {Format::kAe, kTrack, kTrack, 10},    {Format::kAe, kFine, kFine, 10},
-      {Format::kShake, kTrack, kTrack, 10}, {Format::kShake, kFine, kFine, 10},
-      {Format::kShake, kSix, kSix, 10},     {Format::k3de, kTrack, kTrack, 1},
-      {Format::k3de, kFine, kFine, 1},      {Format::k3de, kSix, kSixShort, 1},
-      {Format::kJson, kFine, kFine, 10},
+      {Format::kCsv, kTrack, kTrack, 10},    {Format::kJson, kTrack, kTrack, 10},
+      {Format::kCsv, kFine, kFine, 10},      {Format::kCsv, kSix, kSix, 10},
+      {Format::kNuke, kFine, kFine, 10},     {Format::kNuke, kSix, kSix, 10},
+      {Format::kAe, kTrack, kTrack, 10},     {Format::kAe, kFine, kFine, 10},
+      {Format::kShake, kTrack, kTrack, 10},  {Format::kShake, kFine, kFine, 10},
+      {Format::kShake, kSix, kSix, 10},      {Format::k3de, kTrack, kTrack, 1},
+      {Format::k3de, kFine, kFine, 1},       {Format::k3de, kSix, kSixShort, 1},
+      {Format::kJson, kFine, kFine, 10},     {Format::kNukeNode, kTrack, kTrack, 10},
+      {Format::kNukeNode, kFine, kFine, 10}, {Format::kNukeNode, kSix, kSix, 10},
   };
   for (const Row& r : rows) {
     const std::string name = tq::app::Formats()[static_cast<std::size_t>(r.format)].name;
@@ -336,6 +339,16 @@ TEST(Formats, RefusalsNameTheFileLineAndFlag) {
       {"2\nA\n0\n1\n1 2 3\nB\n0\n1\n1 2 3\n",
        "t.txt: the file holds 2 points; a track is one (convert reads a file of one point)"},
       {"1\nA\n0\n3\n1 2 3\n2 2 3\n", "t.txt: the file ends before its 3 rows"},
+      {"Transform {\n translate {{curve x7 0 1 x10 2} 0}\n center {4 5}\n}\n",
+       "t.txt: the Transform's translate x has a key at frame 10; a track's frames follow one "
+       "another (expected 9)"},
+      {"Transform {\n translate {{curve x7 0 1} 4294967295}\n center {4 5}\n}\n",
+       "t.txt: the Transform's center plus translate at frame 7 is beyond a track's: X and Y are "
+       "pixels from -2147483648 to 2147483647"},
+      {"set cut_paste_input [stack 0]\nCornerPin2D {\n to1 {1 2}\n}\n",
+       "t.txt: a corner pin (Nuke's CornerPin2D) holds four tracks, and convert reads one; "
+       "convert each corner's own track instead (export --corner-pin writes them with -o "
+       "'{target}.txt')"},
   };
   for (const Row& r : rows) {
     const auto track = tq::app::ReadAnyTrack(r.text, "t.txt");

@@ -23,6 +23,8 @@ TEST(Tqhost, ConvertAndItsRefusals) {
   EXPECT_EQ(ReadFile(dir / "t.csv"), "frame,x,y\n0,100,50\n1,-3,470\n");
   const Result nuke = RunHost(dir, "convert t.csv --to nuke --first-frame 1001");
   EXPECT_EQ(nuke.out, "1001 100 50\n1002 -3 470\n");
+  ASSERT_EQ(RunHost(dir, "convert t.txt --to nuke-node --first-frame -2 -o t.nk").status, 0);
+  EXPECT_EQ(RunHost(dir, "convert t.nk --to nuke").out, "-2 100 50\n-1 -3 470\n");
   const Result ae = RunHost(dir, "convert t.txt --to ae -o t.ae");
   EXPECT_EQ(ae.status, 1);
   EXPECT_EQ(ae.err, "tqhost: t.txt: the ae format needs --fps\n");
@@ -40,6 +42,11 @@ TEST(Tqhost, ConvertAndItsRefusals) {
                          R"({"width": 1e30, "height": 2, "fps": 24, "name": "n", "frames": []})");
   tq::testing::WriteFile(dir / "gap.csv", "frame,x,y\n0,1,2\n10,3,4\n");
   tq::testing::WriteFile(dir / "long.csv", "frame,x,y\n0,1,2\n1,3,9223372036854775808\n");
+  tq::testing::WriteFile(
+      dir / "pin.ae.txt",
+      "Adobe After Effects 8.0 Keyframe Data\n\n\tUnits Per Second\t24\n\tSource "
+      "Width\t9\n\tSource Height\t9\n\n\n\nEffects\tCorner Pin #1\tUpper Left "
+      "#2\n");
   const std::pair<std::string, std::string> refusals[] = {
       {"convert long.csv --to nuke",
        "tqhost: long.csv: line 3 has a value beyond a track's: X and Y are pixels from "
@@ -74,6 +81,10 @@ TEST(Tqhost, ConvertAndItsRefusals) {
       {"convert gap.csv --to nuke",
        "tqhost: gap.csv: line 3 has the frame 10; a track's frames follow one another (expected "
        "1)\n"},
+      {"convert pin.ae.txt --to nuke",
+       "tqhost: pin.ae.txt: a corner pin (After Effects' Corner Pin keyframe data) holds four "
+       "tracks, and convert reads one; convert each corner's own track instead (export "
+       "--corner-pin writes them with -o '{target}.txt')\n"},
       {"convert /dev/zero --to nuke", "tqhost: /dev/zero: not a regular file (a device)\n"},
       {"convert folder --to nuke", "tqhost: folder: not a regular file (a folder)\n"},
       {"convert fifo --to nuke", "tqhost: fifo: not a regular file (a FIFO)\n"},

@@ -1,21 +1,17 @@
 # The tqmotion add-on in a real Blender, headless:
 #   blender -b --factory-startup --python-exit-code 1 --python test_addon.py -- TQHOST
 # Every frame of every track is compared with Blender's own projection.
-import ctypes, json, math, os, shutil, sys, tempfile, time
+import ctypes, json, math, os, random, shutil, sys, tempfile, time
 import bpy
+import numpy as np
 from bpy_extras.object_utils import world_to_camera_view
-from mathutils import Vector
+from mathutils import Matrix, Vector
 
-TQHOST = os.path.abspath(sys.argv[sys.argv.index("--") + 1])
-TMP = tempfile.mkdtemp(prefix="tqmotion-test-")
-os.makedirs(TMP + "/scripts/addons")
-os.symlink(os.path.abspath(os.path.dirname(__file__) + "/../../blender/tqmotion"),
-           TMP + "/scripts/addons/tqmotion")
-bpy.context.preferences.filepaths.script_directory = TMP + "/scripts"
-bpy.utils.refresh_script_paths()
 sys.dont_write_bytecode = True
-bpy.ops.preferences.addon_enable(module="tqmotion")
-PREFS = bpy.context.preferences.addons["tqmotion"].preferences
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)) + "/../../testing")
+from blender_setup import enable_addon
+
+TMP, TQHOST, PREFS = enable_addon("tqmotion-test-")
 failures = []
 
 
@@ -24,6 +20,14 @@ def check(ok, what):
     ok or failures.append(what)
 check(os.path.realpath(sys.modules["tqmotion"].__file__).startswith(
     os.path.realpath(os.path.dirname(__file__) + "/../..")), "the add-on is the repository's")
+# Points carried in bulk as mathutils carries each (Matrix @ Vector), to the bit.
+random.seed(1)
+draw = lambda n: [random.uniform(-9, 9) * 10.0 ** random.randint(-4, 4) for _ in range(n)]
+mats = [Matrix([draw(4) for _ in "xyzw"]) for _ in range(500)]
+vecs = [Vector(draw(3)) for _ in mats]
+got = sys.modules["tqmotion"].points.transform(np.array(mats, np.float32),
+                                               np.array(vecs, np.float32))
+check(got.tolist() == [list(m @ v) for m, v in zip(mats, vecs)], "bulk points as mathutils'")
 
 
 def run(**kw):
@@ -170,7 +174,6 @@ lens = clip.tracking.camera
 PP = "principal_point_pixels" if hasattr(lens, "principal_point_pixels") else "principal"
 
 
-PREFS.tqhost = TQHOST
 # Shots, each a change of the shot above, undone after it.
 for shot, change in (
         ("auto 1280x720 75%", [(r, "resolution_x", 1280), (r, "resolution_y", 720),
@@ -324,19 +327,33 @@ for change, targets, kind, text in (
 check(not os.path.exists(TMP + "/made"), "a failed export leaves no folder it made")
 check(open(TMP + "/kept/old.txt").read() == old, "a failed export leaves the earlier track as it was")
 
-# Cancelled: tqhost stopped with what it started, and nothing it began kept.
+# Watched as from a window, each event handed on as the operator's modal()
+# does: timer ticks until tqhost is done, or Esc, which stops tqhost and what
+# it started and keeps nothing it began.
 scene.camera = cam
-PREFS.tqhost = fake(f"echo x > old.txt; echo $$ > {TMP}/pid.new; mv {TMP}/pid.new {TMP}/pid; "
-                    "sleep 60")
-job = sys.modules["tqmotion"].worker.start_export(
-    bpy.context, directory=TMP + "/cancel", targets_text="Rig", mode="ORIGIN", formats=[],
-    pattern="old.txt", decimals=3)
-while not os.path.exists(TMP + "/pid") and job.poll() is None:
-    time.sleep(0.01)
-job.cancel()
+hang = fake(f"echo x > old.txt; echo $$ > {TMP}/pid.new; mv {TMP}/pid.new {TMP}/pid; sleep 60")
+watched, tqmotion = TMP + "/watched", sys.modules["tqmotion"]
+for tqhost, esc, answer, level, text in (
+        (hang, True, {"CANCELLED"}, "WARNING", "Export cancelled; no track was written"),
+        (fake("yes garbage | head -48 > old.txt"), False, {"CANCELLED"}, "ERROR",
+         "but wrote old.txt whose line 1 is not frame 0's: 'garbage'"),
+        (TQHOST, False, {"FINISHED"}, "INFO", f"1 track written to {watched}; through")):
+    PREFS.tqhost = tqhost
+    job = tqmotion.worker.start_export(bpy.context, directory=watched, targets_text="Rig",
+                                       mode="ORIGIN", formats=[], pattern="old.txt", decimals=3)
+    watch, got = tqmotion.watch.Watch(bpy.context, job), ({"PASS_THROUGH"}, [])
+    while got[0] == {"PASS_THROUGH"} and not (esc and os.path.exists(TMP + "/pid")):
+        time.sleep(0.01)
+        got = watch.event(bpy.context, "TIMER", "NOTHING")
+    got = watch.event(bpy.context, "ESC", "PRESS") if esc else got
+    check(got[0] == answer and any(lv == level and text in t for lv, t in got[1]) and
+          os.path.exists(watched) == (answer == {"FINISHED"}) and
+          job.process.returncode is not None, f"watched: {text}: {got}")
+    if answer == {"FINISHED"}:
+        compare({"Rig": [watched + "/old.txt"]}, "Rig", lambda: rig.matrix_world.translation,
+                "watched: the track")
 pid = int(open(TMP + "/pid").read())
-check(not os.path.exists(TMP + "/cancel") and not os.path.exists(f"/proc/{pid}") and
-      job.process.returncode is not None, "cancel: tqhost stopped, nothing written")
+check(not os.path.exists(f"/proc/{pid}"), "cancelled: tqhost stopped")
 pattern = s.pattern
 bpy.ops.wm.save_as_mainfile(filepath=TMP + "/shot.blend")
 bpy.ops.wm.open_mainfile(filepath=TMP + "/shot.blend")

@@ -102,17 +102,19 @@ TEST_F(ExportTest, RangeEdges) {
 // origin, so the camera-space point is the target's exactly and only the
 // lens constant differs (by under 1e-12 pixels here, far below the last
 // digit).
-std::string TextbookLine(const Vector& q, int width, int height, const HPlate& plate = {}) {
+std::string TextbookLine(const Vector& q, int width, int height, const HPlate& plate = {},
+                         int frame = 0, double focal = 35) {
   const double hw = width / 2, hh = height / 2, depth = -double(q.z);
   const double sx = double(q.x) / depth, sy = -double(q.y) / depth, r2 = sx * sx + sy * sy;
   const double radial = 1 + plate.k1 * r2 + plate.k2 * r2 * r2 + plate.k3 * r2 * r2 * r2;
   const double dx = sx * radial + 2 * plate.p1 * sx * sy + plate.p2 * (r2 + 2 * sx * sx);
   const double dy = sy * radial + plate.p1 * (r2 + 2 * sy * sy) + 2 * plate.p2 * sx * sy;
-  const double x = hw - plate.offsetX * width + 2 * hw * dx;
+  const double zoom = focal / 17.5;  // 2 at 35
+  const double x = hw - plate.offsetX * width + zoom * hw * dx;
   const double y =
-      hh - plate.offsetY * width - 2 * (double(width) / height) * hh * plate.pixelAspect * dy;
+      hh - plate.offsetY * width - zoom * (double(width) / height) * hh * plate.pixelAspect * dy;
   char line[64];
-  std::snprintf(line, sizeof line, "0\t%.4f\t%.4f", x, y);
+  std::snprintf(line, sizeof line, "%d\t%.4f\t%.4f", frame, x, y);
   return line;
 }
 
@@ -199,15 +201,37 @@ TEST_F(ExportTest, TheCameraMatrixFollowsTheFrame) {
   auto record = Record(scene.Chor(), camera, target, 30, 0, 2, 640, 480, out);
   harness.Export(scene.Chor(), record, driver);
   EXPECT_EQ(Lines(out), (std::vector<std::string>{"0\t320\t240", "1\t256\t240", "2\t192\t240"}));
+  // Off the axis at depth 7, with 4 decimals: each frame's camera-space
+  // point (0.5 - frame, 0.25, -7) is exact in single precision.
+  scene.SetTransform(target, Channel<Vector>(Vector(0.5f, 0.25f, -7)),
+                     Channel<Quaternion>(Quaternion()));
+  record.decimals = 4;
+  harness.Export(scene.Chor(), record, driver);
+  std::vector<std::string> lines;
+  for (int frame = 0; frame < 3; ++frame)
+    lines.push_back(TextbookLine(Vector(0.5f - frame, 0.25f, -7), 640, 480, {}, frame));
+  EXPECT_EQ(Lines(out), lines);
 }
 
 TEST_F(ExportTest, FocalLengthZooms) {
-  // f = 70: T = 0.25, so the offset doubles: 320 + 128.
-  scene.SetTransform(target, Channel<Vector>(Vector(1, 0, -10)), Channel<Quaternion>(Quaternion()));
-  HCamera* zoom = scene.AddCamera("Zoom", Channel<float>(70.0f));
-  auto record = Record(scene.Chor(), zoom, target, 30, 0, 0, 640, 480, out);
-  harness.Export(scene.Chor(), record, driver);
-  EXPECT_EQ(Lines(out), std::vector<std::string>{"0\t448\t240"});
+  // f = 70: T = 0.25, so the offset doubles: 320 + 128; f = 50, with 4
+  // decimals, against the textbook.
+  const struct Row {
+    float focal;
+    Vector point;
+    int decimals;
+    std::string line;
+  } rows[] = {{70, {1, 0, -10}, 0, "0\t448\t240"},
+              {70, {1, 0.3f, -7}, 4, TextbookLine({1, 0.3f, -7}, 640, 480, {}, 0, 70)},
+              {50, {-2, 0.7f, -9}, 4, TextbookLine({-2, 0.7f, -9}, 640, 480, {}, 0, 50)}};
+  for (const Row& r : rows) {
+    scene.SetTransform(target, Channel<Vector>(r.point), Channel<Quaternion>(Quaternion()));
+    HCamera* zoom = scene.AddCamera("Zoom", Channel<float>(r.focal));
+    auto record = Record(scene.Chor(), zoom, target, 30, 0, 0, 640, 480, out);
+    record.decimals = r.decimals;
+    harness.Export(scene.Chor(), record, driver);
+    EXPECT_EQ(Lines(out), std::vector<std::string>{r.line}) << r.focal;
+  }
 }
 
 TEST_F(ExportTest, NotFiniteOrHugeValuesSaturate) {

@@ -21,8 +21,8 @@ namespace {
 const char kConvertHead[] = R"(Usage: tqhost convert TRACK --to FORMAT [-o FILE] [OPTIONS]
 
 Writes a track file (the plug-in's, or one convert or --also wrote in any
-format but nuke-node) in a compositor's import format, on standard output
-without -o:
+format; a corner pin, four tracks in one, is refused) in a compositor's
+import format, on standard output without -o:
 
 )";
 
