@@ -62,8 +62,7 @@ Pixel ProjectToPixel(double lens, const Vector& q, int width, int height, double
 // plain decimal as the host stream writes them, formatted into one buffer
 // and handed to the stream in large blocks. X and Y are whole pixels, each
 // rounded half away from zero, or with decimals they are kept to that many
-// digits after the point (RoundToDecimals, WriteDecimals), the line's
-// digits written for its number of decimals known (WithDecimals).
+// digits after the point (RoundToDecimals, WriteDecimals).
 class LineBuffer {
  public:
   LineBuffer(QuorStream& stream, int decimals) : stream_(stream), decimals_(decimals) {}
@@ -87,11 +86,9 @@ class LineBuffer {
       *at++ = '\t';
       at = std::to_chars(at, at + 12, RoundToInt32(pixel.y)).ptr;
     } else {
-      at = WithDecimals(decimals_, [&]<int N>() {
-        at = WriteDecimalsOf<N>(at, RoundToDecimalsOf<N>(pixel.x));
-        *at++ = '\t';
-        return WriteDecimalsOf<N>(at, RoundToDecimalsOf<N>(pixel.y));
-      });
+      at = WriteDecimals(at, RoundToDecimals(pixel.x, decimals_), decimals_);
+      *at++ = '\t';
+      at = WriteDecimals(at, RoundToDecimals(pixel.y, decimals_), decimals_);
     }
     *at++ = '\n';
     return at;

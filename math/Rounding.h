@@ -32,73 +32,36 @@ inline constexpr std::int64_t kTenTo[kMostDecimals + 1] = {1,      10,      100,
 // do: NaN and everything at or below -2147483648 give -2147483648 x
 // 10^decimals, everything at or above 2147483647 gives 2147483647 x
 // 10^decimals. With 0 decimals it is RoundToInt32(h), byte for byte what the
-// plug-in has always written. RoundToDecimalsOf<N> is the same for N known
-// where it is called.
-template <int kDecimals>
-inline std::int64_t RoundToDecimalsOf(double h) noexcept {
-  static_assert(kDecimals >= 0 && kDecimals <= kMostDecimals);
-  if constexpr (kDecimals == 0) {
-    return RoundToInt32(h);
-  } else {
-    constexpr double scale = static_cast<double>(kTenTo[kDecimals]);
-    const double r = std::round(h * scale);
-    if (std::isnan(r) || r <= -2147483648.0 * scale) return INT32_MIN * kTenTo[kDecimals];
-    if (r >= 2147483647.0 * scale) return INT32_MAX * kTenTo[kDecimals];
-    return static_cast<std::int64_t>(r);
-  }
+// plug-in has always written.
+inline std::int64_t RoundToDecimals(double h, int decimals) noexcept {
+  if (decimals == 0) return RoundToInt32(h);
+  const double scale = static_cast<double>(kTenTo[decimals]);
+  const double s = h * scale;
+  const double r = std::round(s);
+  if (std::isnan(r) || r <= -2147483648.0 * scale) return INT32_MIN * kTenTo[decimals];
+  if (r >= 2147483647.0 * scale) return INT32_MAX * kTenTo[decimals];
+  return static_cast<std::int64_t>(r);
 }
 
 // Writes k, a number of 10^-decimals, at at as plain decimal text with
 // exactly decimals digits after the point ("-0.250", "12.000"; no point with
 // 0 decimals; zero is never signed); returns the end. Needs 21 characters
-// at most. WriteDecimalsOf<N> is the same for N known where it is called:
-// its divisions are by constants (a multiplication each), where a number of
-// decimals known only when it runs divides by a 64-bit divisor.
-template <int kDecimals>
-inline char* WriteDecimalsOf(char* at, std::int64_t k) noexcept {
-  static_assert(kDecimals >= 0 && kDecimals <= kMostDecimals);
+// at most.
+inline char* WriteDecimals(char* at, std::int64_t k, int decimals) noexcept {
   const std::uint64_t u = k < 0 ? 0 - static_cast<std::uint64_t>(k) : static_cast<std::uint64_t>(k);
-  constexpr auto scale = static_cast<std::uint64_t>(kTenTo[kDecimals]);
+  const auto scale = static_cast<std::uint64_t>(kTenTo[decimals]);
   if (k < 0) *at++ = '-';
   // The whole part (at least "0"), then the fraction's digits from the
   // right, padded with zeros to decimals digits.
   at = std::to_chars(at, at + 20, u / scale).ptr;
-  if constexpr (kDecimals > 0) {
+  if (decimals > 0) {
     *at++ = '.';
     std::uint64_t fraction = u % scale;
-    for (int i = kDecimals; i > 0; --i) {
+    for (int i = decimals; i > 0; --i) {
       at[i - 1] = static_cast<char>('0' + fraction % 10);
       fraction /= 10;
     }
-    at += kDecimals;
+    at += decimals;
   }
   return at;
-}
-
-// work.template operator()<N>() for decimals = N, from 0 to kMostDecimals.
-template <class Work>
-inline decltype(auto) WithDecimals(int decimals, Work&& work) {
-  switch (decimals) {
-    case 1:
-      return work.template operator()<1>();
-    case 2:
-      return work.template operator()<2>();
-    case 3:
-      return work.template operator()<3>();
-    case 4:
-      return work.template operator()<4>();
-    case 5:
-      return work.template operator()<5>();
-    case 6:
-      return work.template operator()<6>();
-    default:
-      return work.template operator()<0>();
-  }
-}
-
-inline std::int64_t RoundToDecimals(double h, int decimals) noexcept {
-  return WithDecimals(decimals, [&]<int N>() { return RoundToDecimalsOf<N>(h); });
-}
-inline char* WriteDecimals(char* at, std::int64_t k, int decimals) noexcept {
-  return WithDecimals(decimals, [&]<int N>() { return WriteDecimalsOf<N>(at, k); });
 }
