@@ -6,6 +6,9 @@
 // in a build anyone runs: in every other build Twice(work) is work().
 #pragma once
 
+#include <type_traits>
+#include <vector>
+
 namespace tq {
 
 #ifdef TQ_BENCH_SLOWDOWN
@@ -23,6 +26,20 @@ inline decltype(auto) Twice(Work&& work) {
     using Call = void (*)(Work&);
     static Call volatile once = [](Work& w) { static_cast<void>(w()); };
     once(work);
+  }
+  return work();
+}
+
+// Twice for work that makes something in memory (a loaded scene): the first
+// answer is kept, never freed, so that the second is made in fresh memory
+// as the first was, with its page faults, rather than in what the first
+// freed.
+template <class Work>
+inline decltype(auto) TwiceInFreshMemory(Work&& work) {
+  if constexpr (kBenchSlowdown) {
+    using Answer = std::decay_t<decltype(work())>;
+    static auto* const kept = new std::vector<Answer>;
+    kept->push_back(work());
   }
   return work();
 }

@@ -155,15 +155,19 @@ class Channel {
   T Evaluate(Time t) const noexcept {
     if constexpr (kBenchSlowdown) {
       // The benchmarks' slowdown build (math/Slowdown.h): the work done
-      // once more first, at the time as far from t among the keys as t is
-      // from the first key, so that the second finds neither its keys in
-      // the cache nor its segment remembered; what it remembers is put back.
+      // once more first, in the other half of the keys, as far after the
+      // middle key as t is after the first (or the other way round), so
+      // that the repeat finds neither its keys in the cache nor its segment
+      // remembered, and meets keys spaced as t's are wherever the spacing
+      // repeats (a mirrored time put a time in a crowd of keys among even
+      // ones); what it remembers is put back.
       if (n_ > 1) {
         const auto hint = hint_;
         const auto arc = arc_;
-        const std::int64_t mirrored = std::int64_t{times_[0]} + times_[n_ - 1] - t;
+        const std::int64_t half = std::int64_t{times_[n_ / 2]} - times_[0];
+        const std::int64_t shifted = t < times_[n_ / 2] ? t + half : t - half;
         const Time there = static_cast<Time>(
-            std::clamp<std::int64_t>(mirrored, std::int64_t{times_[0]}, times_[n_ - 1]));
+            std::clamp<std::int64_t>(shifted, std::int64_t{times_[0]}, times_[n_ - 1]));
         const T once = EvaluateOnce(there);
         asm volatile("" : : "r"(&once) : "memory");
         hint_ = hint;
