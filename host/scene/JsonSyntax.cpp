@@ -1,5 +1,6 @@
 #include "host/scene/JsonSyntax.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -253,6 +254,12 @@ std::string PathAt(std::string_view text, std::size_t offset) {
   return path.empty() ? "(document)" : path;
 }
 
+// Printable ASCII without escapes: a JSON string's contents as they stand,
+// whatever a parse would make of the text around them.
+bool PlainAscii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return c >= ' ' && c <= '~' && c != '\\'; });
+}
+
 }  // namespace
 
 DeepNesting NestingDeeperThan(std::string_view text, int limit) {
@@ -296,12 +303,17 @@ std::vector<TextSpan> ListMemberStrings(std::string_view text, std::string_view 
     const char c = *p;
     if (c == '"') {
       const char* e = StringEnd(p + 1, end);
+      // A string still open at the end (or closed by the text's last byte):
+      // no JSON object ends there, and its contents reach no further.
+      if (e == end) break;
       const std::string_view contents(p + 1, static_cast<std::size_t>(e - 1 - (p + 1)));
       const char* after = e;
       while (after < end && std::strchr(" \t\r\n", *after) != nullptr && *after != '\0') ++after;
       if (after < end && *after == ':') {
-        (depth == 1 ? topKey : memberKey) = contents;
-      } else if (inList && depth == 3 && memberKey == key && contents.starts_with(prefix)) {
+        if (depth == 1) topKey = contents;
+        if (depth == 3) memberKey = contents;
+      } else if (inList && depth == 3 && memberKey == key && contents.starts_with(prefix) &&
+                 PlainAscii(contents)) {
         spans.push_back({static_cast<std::size_t>(p - begin), static_cast<std::size_t>(e - p)});
       }
       p = e - 1;
