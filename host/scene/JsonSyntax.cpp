@@ -1,6 +1,5 @@
 #include "host/scene/JsonSyntax.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -254,10 +253,17 @@ std::string PathAt(std::string_view text, std::size_t offset) {
   return path.empty() ? "(document)" : path;
 }
 
-// Printable ASCII without escapes: a JSON string's contents as they stand,
-// whatever a parse would make of the text around them.
+// Printable ASCII, its escapes one of \" \\ \/ \b \f \n \r \t: a JSON
+// string's contents as they stand, whatever a parse would make of the text
+// around them.
 bool PlainAscii(std::string_view s) {
-  return std::all_of(s.begin(), s.end(), [](char c) { return c >= ' ' && c <= '~' && c != '\\'; });
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] < ' ' || s[i] > '~') return false;
+    if (s[i] == '\\' &&
+        (++i == s.size() || std::string_view("\"\\/bfnrt").find(s[i]) == std::string_view::npos))
+      return false;
+  }
+  return true;
 }
 
 }  // namespace
