@@ -143,6 +143,10 @@ Status ReadChannel(std::string_view word, const std::string& axis, Channel& c) {
     if (!ReadValue(w[k], v, 4294967295u))
       return Fail(what + " has '" + Shown(w[k]) + "' where a key's value goes");
     if (!framed) return Fail(what + " has a key before its first frame (x and the frame)");
+    // Beyond 10^15 a frame and the next are no longer one apart in a double.
+    if (!(std::fabs(frame) <= 1e15))
+      return Fail(what + " has a key at frame " + FrameText(frame) +
+                  "; frames are from -10^15 to 10^15");
     c.keys.push_back(v);
     frame += 1;
   }
