@@ -89,6 +89,12 @@ Result<std::string> RenderTrack(Format format, const std::vector<TrackPoint>& po
   const FormatInfo& row = Formats()[static_cast<std::size_t>(format)];
   const auto checked = Checked(row, points, info, note);
   if (!checked) return Fail(checked.error);
+  // Beyond 10^15 a frame and the next are no longer one apart in a double.
+  if (const double last =
+          points.empty() ? 0 : io::FrameOf(*checked, static_cast<int>(points.size()) - 1);
+      !(std::fabs(last) <= 1e15))
+    return Fail("the track's last frame would be " + FrameText(last) +
+                "; frames are from -10^15 to 10^15");
   std::ostringstream out;
   row.write(out, points, *checked);
   return out.str();

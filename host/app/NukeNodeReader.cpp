@@ -81,6 +81,14 @@ std::string Unquoted(std::string_view w) {
   return text;
 }
 
+// A word of the file as a refusal quotes it: its first 32 bytes, any
+// outside printable ASCII as '?', and "..." where it is cut.
+std::string Shown(std::string_view w) {
+  std::string shown(w.substr(0, 32));
+  for (char& c : shown) c = c >= ' ' && c <= '~' ? c : '?';
+  return w.size() > 32 ? shown + "..." : shown;
+}
+
 // A value as written: whole numbers of 10^-d of a pixel.
 struct Value {
   std::int64_t v = 0;
@@ -121,7 +129,7 @@ Status ReadChannel(std::string_view word, const std::string& axis, Channel& c) {
       double f = 0;
       const auto r = std::from_chars(w[k].data() + 1, w[k].data() + w[k].size(), f);
       if (r.ec != std::errc() || r.ptr != w[k].data() + w[k].size() || !(std::fabs(f) <= 1e15))
-        return Fail(what + " has the key frame '" + std::string(w[k]) + "'");
+        return Fail(what + " has the key frame '" + Shown(w[k]) + "'");
       if (!c.keys.empty() && f != frame) {
         return Fail(what + " has a key at frame " + FrameText(f) +
                     "; a track's frames follow one another (expected " + FrameText(frame) + ")");
@@ -133,8 +141,12 @@ Status ReadChannel(std::string_view word, const std::string& axis, Channel& c) {
     }
     Value v;
     if (!ReadValue(w[k], v, 4294967295u))
-      return Fail(what + " has '" + std::string(w[k]) + "' where a key's value goes");
+      return Fail(what + " has '" + Shown(w[k]) + "' where a key's value goes");
     if (!framed) return Fail(what + " has a key before its first frame (x and the frame)");
+    // Beyond 10^15 a frame and the next are no longer one apart in a double.
+    if (!(std::fabs(frame) <= 1e15))
+      return Fail(what + " has a key at frame " + FrameText(frame) +
+                  "; frames are from -10^15 to 10^15");
     c.keys.push_back(v);
     frame += 1;
   }
@@ -206,7 +218,7 @@ Result<Track> ReadNukeNode(const std::string& text, TrackInfo info) {
   if (!node) return Fail(node.error);
   if (*node == "CornerPin2D") return Fail(CornerPinRefused("Nuke's CornerPin2D"));
   if (*node != "Transform") {
-    return Fail("the node is a " + std::string(*node) +
+    return Fail("the node is a " + Shown(*node) +
                 "; convert reads the Transform of a track (nuke-node)");
   }
   bool bad = false;

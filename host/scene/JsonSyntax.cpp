@@ -253,6 +253,19 @@ std::string PathAt(std::string_view text, std::size_t offset) {
   return path.empty() ? "(document)" : path;
 }
 
+// Printable ASCII, its escapes one of \" \\ \/ \b \f \n \r \t: a JSON
+// string's contents as they stand, whatever a parse would make of the text
+// around them.
+bool PlainAscii(std::string_view s) {
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] < ' ' || s[i] > '~') return false;
+    if (s[i] == '\\' &&
+        (++i == s.size() || std::string_view("\"\\/bfnrt").find(s[i]) == std::string_view::npos))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 DeepNesting NestingDeeperThan(std::string_view text, int limit) {
@@ -296,12 +309,17 @@ std::vector<TextSpan> ListMemberStrings(std::string_view text, std::string_view 
     const char c = *p;
     if (c == '"') {
       const char* e = StringEnd(p + 1, end);
+      // A string still open at the end (or closed by the text's last byte):
+      // no JSON object ends there, and its contents reach no further.
+      if (e == end) break;
       const std::string_view contents(p + 1, static_cast<std::size_t>(e - 1 - (p + 1)));
       const char* after = e;
       while (after < end && std::strchr(" \t\r\n", *after) != nullptr && *after != '\0') ++after;
       if (after < end && *after == ':') {
-        (depth == 1 ? topKey : memberKey) = contents;
-      } else if (inList && depth == 3 && memberKey == key && contents.starts_with(prefix)) {
+        if (depth == 1) topKey = contents;
+        if (depth == 3) memberKey = contents;
+      } else if (inList && depth == 3 && memberKey == key && contents.starts_with(prefix) &&
+                 PlainAscii(contents)) {
         spans.push_back({static_cast<std::size_t>(p - begin), static_cast<std::size_t>(e - p)});
       }
       p = e - 1;

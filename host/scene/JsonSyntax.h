@@ -28,9 +28,11 @@ DeepNesting NestingDeeperThan(std::string_view text, int limit);
 
 // The strings (quotes included) that begin with prefix and are the values of
 // key in the objects of the array at the top object's key list: for
-// instance every images[i].uri that is a data: URI. One pass that copies
-// nothing; keys written with escapes are not recognised, and the text need
-// not be valid JSON (the spans are then whatever the pass found).
+// instance every images[i].uri that is a data: URI. Only closed strings of
+// printable ASCII with no escape but \" \\ \/ \b \f \n \r \t, which are
+// JSON as they stand. One pass that copies nothing; keys written with escapes are
+// not recognised, and the text need not be valid JSON (the spans are then
+// whatever the pass found).
 struct TextSpan {
   std::size_t offset = 0, length = 0;
 };

@@ -345,6 +345,13 @@ TEST(Formats, RefusalsNameTheFileLineAndFlag) {
       {"Transform {\n translate {{curve x7 0 1} 4294967295}\n center {4 5}\n}\n",
        "t.txt: the Transform's center plus translate at frame 7 is beyond a track's: X and Y are "
        "pixels from -2147483648 to 2147483647"},
+      {"Transform {\n translate {{curve x1 \x1b[2J" + std::string(40, '9') +
+           "} 0}\n center {4 5}\n}",
+       "t.txt: the Transform's translate x has '?[2J" + std::string(28, '9') +
+           "...' where a key's value goes"},
+      {"Transform {\n translate {0 {curve x1e15 1 2}}\n center {4 5}\n}\n",
+       "t.txt: the Transform's translate y has a key at frame 1000000000000001; frames are from "
+       "-10^15 to 10^15"},
       {"set cut_paste_input [stack 0]\nCornerPin2D {\n to1 {1 2}\n}\n",
        "t.txt: a corner pin (Nuke's CornerPin2D) holds four tracks, and convert reads one; "
        "convert each corner's own track instead (export --corner-pin writes them with -o "

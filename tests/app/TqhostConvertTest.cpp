@@ -88,6 +88,9 @@ TEST(Tqhost, ConvertAndItsRefusals) {
       {"convert /dev/zero --to nuke", "tqhost: /dev/zero: not a regular file (a device)\n"},
       {"convert folder --to nuke", "tqhost: folder: not a regular file (a folder)\n"},
       {"convert fifo --to nuke", "tqhost: fifo: not a regular file (a FIFO)\n"},
+      {"convert t.txt --to nuke --first-frame 1e15",
+       "tqhost: t.txt: the track's last frame would be 1000000000000001; frames are from -10^15 "
+       "to 10^15\n"},
       {"convert nan.csv --to nuke", "tqhost: nan.csv: line 2 is not \"frame,x,y\"\n"},
       {"convert huge.json --to nuke",
        "tqhost: huge.json: not a track of the json format: width is not a whole number above 0\n"},

@@ -474,6 +474,11 @@ TEST(GltfImport, RefusesWithTheGltfPath) {
         << uri << ": " << imported.error;
   }
   EXPECT_EQ(Import("{not json").error.rfind("t.gltf: (document): not valid JSON", 0), 0u);
+  // Not JSON where an image's data: URI stands (or, cut short, would).
+  for (const std::string end : {"data:\\q\"}]}", "data:\x01\"}]}", "data:\xff\"}]}", ""})
+    EXPECT_EQ(Import(R"({"asset":{"version":"2.0"},"images":[{"uri":")" + end)
+                  .error.find("not valid JSON"),
+              20u);
   for (const char version : {1, 3}) {
     std::string glb = PanOverRisingNull().Glb();
     glb[4] = version;
