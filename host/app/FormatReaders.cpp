@@ -134,6 +134,15 @@ Status ReadRows(std::istream& in, int number, int count, const Rows& rows, Point
   return {};
 }
 
+// The rows from the line numbered number on (count of them, or every line
+// left for count < 0) as a track with what info knows.
+Result<Track> TrackOfRows(std::istream& in, int number, int count, const Rows& rows,
+                          TrackInfo info) {
+  PointsBuilder points;
+  if (auto read = ReadRows(in, number, count, rows, points, info); !read) return Fail(read.error);
+  return Track{points.Take(), std::move(info)};
+}
+
 // A header line that must be there, word for word.
 bool Expect(std::istream& in, const std::string& want) {
   std::string line;
@@ -257,39 +266,29 @@ bool LooksLike3de(const std::string& text) {
 }
 
 Result<Track> ReadCsv(const std::string& text, TrackInfo info) {
-  PointsBuilder points;
   std::istringstream in(text);
   std::string header;
   std::getline(in, header);
   if (header != "frame,x,y") return Fail(Refused(1, "frame,x,y", false, header));
-  if (auto read = ReadRows(in, 2, -1, {"frame,x,y", ',', 3, 0}, points, info); !read)
-    return Fail(read.error);
-  return Track{points.Take(), std::move(info)};
+  return TrackOfRows(in, 2, -1, {"frame,x,y", ',', 3, 0}, std::move(info));
 }
 
 Result<Track> ReadNuke(const std::string& text, TrackInfo info) {
-  PointsBuilder points;
   std::istringstream in(text);
-  if (auto read = ReadRows(in, 1, -1, {"frame x y", ' ', 3, 0}, points, info); !read)
-    return Fail(read.error);
-  return Track{points.Take(), std::move(info)};
+  return TrackOfRows(in, 1, -1, {"frame x y", ' ', 3, 0}, std::move(info));
 }
 
 Result<Track> ReadShake(const std::string& text, TrackInfo info) {
-  PointsBuilder points;
   std::istringstream in(text);
   std::string line;
   std::getline(in, line);
   info.name = line.substr(std::strlen("TrackName "));
   if (!Expect(in, "   Frame             X             Y   Correlation"))
     return Fail("line 2 is not Shake's column header \"Frame X Y Correlation\"");
-  if (auto read = ReadRows(in, 3, -1, {"Frame X Y Correlation", 0, 4, 3}, points, info); !read)
-    return Fail(read.error);
-  return Track{points.Take(), std::move(info)};
+  return TrackOfRows(in, 3, -1, {"Frame X Y Correlation", 0, 4, 3}, std::move(info));
 }
 
 Result<Track> Read3de(const std::string& text, TrackInfo info) {
-  PointsBuilder points;
   std::istringstream in(text);
   std::string count, colour, frames;
   std::getline(in, count);
@@ -304,9 +303,7 @@ Result<Track> Read3de(const std::string& text, TrackInfo info) {
   const auto r = std::from_chars(frames.data(), frames.data() + frames.size(), rows);
   if (r.ec != std::errc() || r.ptr != frames.data() + frames.size() || rows < 0)
     return Fail("line 4 is not the point's count of frames");
-  if (auto read = ReadRows(in, 5, rows, {"frame x y", ' ', 3, 15}, points, info); !read)
-    return Fail(read.error);
-  return Track{points.Take(), std::move(info)};
+  return TrackOfRows(in, 5, rows, {"frame x y", ' ', 3, 15}, std::move(info));
 }
 
 // After Effects' Position keyframes: Y down from the top, turned back up.
