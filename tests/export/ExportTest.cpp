@@ -318,44 +318,67 @@ TEST(Rounding, DecimalsAreWrittenExactly) {
 
 TEST_F(ExportTest, ReferenceOffsetsAreTurnedByTheObjectsRotation) {
   HModel* model = scene.AddModel("Model");
-  // Turned 90 degrees about Y: the model's (2, 1, 0) lands on (0, 1, -2).
-  scene.SetTransform(model, Channel<Vector>(Vector(0, 0, -10)),
-                     Channel<Quaternion>(Quaternion(1.5707964f, Vector(0, 1, 0))));
   HModelCache* cache = model->GetCache();
   cache->AddPatch(cache->AddPoint({1, 0, 0}), cache->AddPoint({3, 0, 0}),
                   cache->AddPoint({3, 2, 0}), cache->AddPoint({1, 2, 0}));
   HGroup* group = scene.AddGroup(scene.AddGroupContainer(model), "G", Vector(2, 1, 0));
   HBone* bone = scene.AddBone(scene.AddBoneContainer(model), nullptr, "B", Vector(2, 1, 0));
-  // (0, 1, -12): x = 320, y = 240 + (1/6) * (4/3) * 240 = 293.33
+  // Turned 90 degrees about Y: the model's (2, 1, 0) lands on (0, 1, -2),
+  // so at (0, 1, -12): x = 320, y = 240 + (1/6) * (4/3) * 240 = 293.33.
+  // Then with 4 decimals, turned 120 degrees about (1, 1, 1) by the
+  // quaternion (0.5, 0.5, 0.5, 0.5), whose matrix is exact in single
+  // precision: (2, 1, 0) lands on (0, 2, 1), the camera-space point
+  // (0, 2, -9) is exact and the textbook's pixel is compared to the last
+  // digit (the reverse turn would land on (1, 0, -8)).
+  const Quaternion quarter(1.5707964f, Vector(0, 1, 0)), third(0.5f, 0.5f, 0.5f, 0.5f);
   struct Row {
-    int mode;
-    const char* line;
-  } rows[] = {{0, "0\t320\t240"}, {1, "0\t320\t293"}, {2, "0\t320\t293"}, {3, "0\t320\t293"}};
+    Quaternion turn;
+    int mode, decimals;
+    std::string line;
+  } rows[] = {{quarter, 0, 0, "0\t320\t240"},
+              {quarter, 1, 0, "0\t320\t293"},
+              {quarter, 2, 0, "0\t320\t293"},
+              {quarter, 3, 0, "0\t320\t293"},
+              {third, 0, 4, TextbookLine({0, 0, -10}, 640, 480)},
+              {third, 1, 4, TextbookLine({0, 2, -9}, 640, 480)},
+              {third, 2, 4, TextbookLine({0, 2, -9}, 640, 480)},
+              {third, 3, 4, TextbookLine({0, 2, -9}, 640, 480)}};
   for (const Row& r : rows) {
+    scene.SetTransform(model, Channel<Vector>(Vector(0, 0, -10)), Channel<Quaternion>(r.turn));
     auto record = Record(scene.Chor(), camera, model, 30, 0, 0, 640, 480, out, r.mode);
     record.group = group;
     record.bone = bone;
+    record.decimals = r.decimals;
     harness.Export(scene.Chor(), record, driver);
-    EXPECT_EQ(Lines(out), std::vector<std::string>{r.line}) << r.mode;
+    EXPECT_EQ(Lines(out), std::vector<std::string>{r.line}) << r.mode << " " << r.decimals;
   }
 }
 
 TEST_F(ExportTest, ModelCentreIsFixedAtTheStartOfTheRun) {
   HModel* model = scene.AddModel("Model");
-  scene.SetTransform(model, Channel<Vector>(Vector(0, 0, -10)), Channel<Quaternion>(Quaternion()));
+  scene.SetTransform(model, Channel<Vector>(Vector(0, 0, -7)), Channel<Quaternion>(Quaternion()));
   HModelCache* cache = model->GetCache();
   HCP* a = cache->AddPoint({0, 0, 0});
   cache->AddPatch(a, a, a, a);
-  // Each evaluation of the model's translation moves the point 5 to the right.
+  // Each evaluation of the model's translation moves the point 5 to the
+  // right; with 4 decimals the centre starts off the axis at (0.75, 0.5).
   scene.Project()->SetObserver([&](const std::string& e) {
     if (e.rfind("Model.Transform.Translate", 0) == 0) {
       a->SetModelPosition(a->GetModelPosition() + Vector(5, 0, 0));
     }
   });
-  auto record = Record(scene.Chor(), camera, model, 30, 0, 2, 640, 480, out, 1);
-  harness.Export(scene.Chor(), record, driver);
+  for (int decimals : {0, 4}) {
+    a->SetModelPosition(decimals ? Vector(0.75f, 0.5f, 0) : Vector(0, 0, 0));
+    auto record = Record(scene.Chor(), camera, model, 30, 0, 2, 640, 480, out, 1);
+    record.decimals = decimals;
+    harness.Export(scene.Chor(), record, driver);
+    std::vector<std::string> lines;
+    for (int frame = 0; frame < 3; ++frame)
+      lines.push_back(decimals ? TextbookLine({0.75f, 0.5f, -7}, 640, 480, {}, frame)
+                               : std::to_string(frame) + "\t320\t240");
+    EXPECT_EQ(Lines(out), lines) << decimals;
+  }
   scene.Project()->SetObserver(nullptr);
-  EXPECT_EQ(Lines(out), (std::vector<std::string>{"0\t320\t240", "1\t320\t240", "2\t320\t240"}));
 }
 
 TEST_F(ExportTest, RestoresBothTimesAndEvaluatesAtTheSavedTime) {
