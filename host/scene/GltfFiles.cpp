@@ -230,6 +230,17 @@ bool DropExtras(json& v) {
   return dropped;
 }
 
+// The most values nlohmann-json's destructor holds at once on the stack it
+// frees a tree with: it takes a container's elements, then, one at a time,
+// those of each element that is a container, so that along any path down
+// the tree the stack holds what is left of every container on it.
+std::size_t FreeingStack(const json& v) {
+  if (!v.is_array() && !v.is_object()) return 0;
+  std::size_t below = 0;
+  for (const json& element : v) below = std::max(below, FreeingStack(element));
+  return v.size() + below;
+}
+
 // A GLB of the rewritten document followed by after (the file's chunks
 // after its JSON, when tinygltf must read them). Its JSON chunk is padded
 // as tinygltf expects; left unaligned when the file's own JSON chunk was
@@ -295,6 +306,7 @@ Prepared Prepare(std::string_view bytes, const std::string& path, const Need& ne
   // tinygltf reads a GLB's chunks itself where it is handed them.
   if (!changed || chunks) read(0, bytes.size());
   ReadViews(doc, p, bytes, need);
+  p.freeingStack = FreeingStack(doc);
   if (!changed) return p;
   if (!p.binary) {
     p.rewritten = doc.dump();

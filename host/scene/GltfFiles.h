@@ -93,6 +93,9 @@ struct Prepared {
   // A refusal that waits until tinygltf has read the document, so that what
   // tinygltf refuses first is said first.
   std::optional<Fault> afterLoad;
+  // The most JSON values tinygltf's own tree of the document holds on the
+  // stack its destructor frees it with (see FreeingStack).
+  std::size_t freeingStack = 0;
 };
 
 // bytes: the file's, which must outlive the Prepared (its spans point into

@@ -10,6 +10,8 @@
 #include <new>
 #include <set>
 
+#include <nlohmann/json.hpp>
+#include <sys/mman.h>
 #include <tiny_gltf.h>
 
 #include "host/fileio/Concat.h"
@@ -62,6 +64,46 @@ bool IsGltfPath(const std::string& path) {
 
 namespace {
 
+// Memory held back while tinygltf holds its own JSON tree of the document.
+// Should an allocation fail meanwhile, the block is given back and the
+// failure thrown; the tree, freed as the failure unwinds, takes a stack of
+// its own (an allocation inside a destructor, which would end the process
+// if it failed too) in what was given back. Room for the stack's most
+// values three times over: its last doubling and the block it is copied
+// from. Mapped apart from the heap, so that giving it back gives the
+// address space back whole, whatever the heap's pieces around it.
+class HeldBack {
+ public:
+  explicit HeldBack(std::size_t values)
+      : size_(3 * sizeof(nlohmann::json) * values + (std::size_t{1} << 20)),
+        block_(mmap(nullptr, size_, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0)) {
+    if (block_ == MAP_FAILED) throw std::bad_alloc();
+    active_ = this;
+    previous_ = std::set_new_handler(&GiveBack);
+  }
+  HeldBack(const HeldBack&) = delete;
+  HeldBack& operator=(const HeldBack&) = delete;
+  bool GivenBack() const { return block_ == nullptr; }
+  ~HeldBack() {
+    if (std::get_new_handler() == &GiveBack) std::set_new_handler(previous_);
+    if (block_ != nullptr) munmap(block_, size_);
+    active_ = nullptr;
+  }
+
+ private:
+  static void GiveBack() {
+    munmap(active_->block_, active_->size_);
+    active_->block_ = nullptr;
+    std::set_new_handler(active_->previous_);
+    throw std::bad_alloc();
+  }
+  static inline HeldBack* active_ = nullptr;
+  std::size_t size_;
+  void* block_;
+  std::new_handler previous_ = nullptr;
+};
+
 ImportResult Import(std::string_view bytes, const std::string& path, const GltfOptions& options,
                     const gltf::Need& need) {
   try {
@@ -82,10 +124,17 @@ ImportResult Import(std::string_view bytes, const std::string& path, const GltfO
     const std::string_view document = prepared.rewritten.empty() ? bytes : prepared.rewritten;
     const auto* data = reinterpret_cast<const unsigned char*>(document.data());
     const auto size = static_cast<unsigned>(document.size());
-    const bool ok =
-        prepared.binary
-            ? loader.LoadBinaryFromMemory(&model, &err, &warn, data, size, prepared.base)
-            : loader.LoadASCIIFromString(&model, &err, &warn, document.data(), size, prepared.base);
+    const bool ok = [&] {
+      const HeldBack heldBack(prepared.freeingStack);
+      const bool read =
+          prepared.binary
+              ? loader.LoadBinaryFromMemory(&model, &err, &warn, data, size, prepared.base)
+              : loader.LoadASCIIFromString(&model, &err, &warn, document.data(), size,
+                                           prepared.base);
+      // tinygltf says a failure it caught in its own words.
+      if (heldBack.GivenBack()) throw std::bad_alloc();
+      return read;
+    }();
     if (!ok) {
       while (!err.empty() && err.back() == '\n') err.pop_back();
       ThrowFault("(document)", "not valid glTF: " + err);

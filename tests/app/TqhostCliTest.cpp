@@ -345,14 +345,17 @@ TEST(Tqhost, OutOfMemoryEndsWithAMessage) {
   // Wherever memory runs out (while the scene is imported, written or read
   // back), the run ends with its message or succeeds; never an abort. The
   // shot again with a million numbers in its extras, whose tree must be
-  // freed without allocating wherever its parse stops.
-  std::string extras = ReadFile(shot), zeros;
-  for (int i = 0; i < 1000000; ++i) zeros += "0,";
+  // freed without allocating wherever its parse stops; and with a million
+  // samplers, whose tree tinygltf builds and frees itself.
+  std::string extras = ReadFile(shot), samplers = extras, zeros, empties;
+  for (int i = 0; i < 1000000; ++i) zeros += "0,", empties += "{},";
   extras.insert(extras.find("\"asset\":{") + 9, "\"extras\":[" + zeros + "0],");
   tq::testing::WriteFile(dir / "extras.gltf", extras);
+  samplers.insert(1, "\"samplers\":[" + empties + "{}],");
+  tq::testing::WriteFile(dir / "samplers.gltf", samplers);
   EXPECT_EQ(
       RunScript(dir, "for kb in $(seq 20000 10000 240000); do for f in \"" + shot +
-                         "\" extras.gltf; do (ulimit -v $kb; \"$HOST\" import \"$f\" "
+                         "\" extras.gltf samplers.gltf; do (ulimit -v $kb; \"$HOST\" import \"$f\" "
                          "--fps 10000 -o x.tqs.json 2> err.txt); "
                          "s=$?; rm -f x.tqs.json; if [ $s = 1 ] && grep -q \"not enough memory\" "
                          "err.txt || [ $s = 0 ]; then :; else echo $f $kb $s >> bad.txt; fi; done; "
