@@ -212,9 +212,14 @@ struct Shot {
 };
 
 // The target's reference point: the mean of its patches' corners, summed in
-// single precision in the patches' order, divided once.
+// single precision in the patches' order, divided once; without patches,
+// its origin.
 inline void CentreOf(const Shot& s, float centre[3]) {
   float sum[3] = {0, 0, 0};
+  if (s.corners.empty()) {
+    std::copy(sum, sum + 3, centre);
+    return;
+  }
   for (const std::uint32_t corner : s.corners)
     for (int k = 0; k < 3; ++k) sum[k] = sum[k] + s.points[corner * 3 + static_cast<unsigned>(k)];
   for (int k = 0; k < 3; ++k) centre[k] = sum[k] / static_cast<float>(s.corners.size());
