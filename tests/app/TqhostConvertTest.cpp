@@ -40,6 +40,8 @@ TEST(Tqhost, ConvertAndItsRefusals) {
   tq::testing::WriteFile(dir / "nan.csv", "frame,x,y\nnan,1,2\n");
   tq::testing::WriteFile(dir / "huge.json",
                          R"({"width": 1e30, "height": 2, "fps": 24, "name": "n", "frames": []})");
+  tq::testing::WriteFile(dir / "empty.txt", "");
+  tq::testing::WriteFile(dir / "header.csv", "frame,x,y\n");
   tq::testing::WriteFile(dir / "gap.csv", "frame,x,y\n0,1,2\n10,3,4\n");
   tq::testing::WriteFile(dir / "long.csv", "frame,x,y\n0,1,2\n1,3,9223372036854775808\n");
   tq::testing::WriteFile(
@@ -86,6 +88,10 @@ TEST(Tqhost, ConvertAndItsRefusals) {
        "tracks, and convert reads one; convert each corner's own track instead (export "
        "--corner-pin writes them with -o '{target}.txt')\n"},
       {"convert /dev/zero --to nuke", "tqhost: /dev/zero: not a regular file (a device)\n"},
+      {"convert empty.txt --to csv -o e.csv",
+       "tqhost: empty.txt: holds no frames, so there is no track to convert\n"},
+      {"convert header.csv --to nuke",
+       "tqhost: header.csv: holds no frames, so there is no track to convert\n"},
       {"convert folder --to nuke", "tqhost: folder: not a regular file (a folder)\n"},
       {"convert fifo --to nuke", "tqhost: fifo: not a regular file (a FIFO)\n"},
       {"convert t.txt --to nuke --first-frame 1e15",
@@ -108,6 +114,7 @@ TEST(Tqhost, ConvertAndItsRefusals) {
     EXPECT_NE(r.status, 0) << args;
     EXPECT_EQ(r.err, says) << args;
   }
+  EXPECT_FALSE(std::filesystem::exists(dir / "e.csv"));
 }
 
 }  // namespace

@@ -61,6 +61,9 @@ int Convert(const std::vector<std::string>& rest, const OptionValues& a, std::os
   known.name = std::filesystem::path(rest[0]).stem().string();
   auto track = ReadAnyTrack(*in, rest[0], known);
   if (!track) return Refuse(err, track.error);
+  // An export writes a line for every frame of a range of at least one.
+  if (track->points.empty())
+    return Refuse(err, rest[0] + ": holds no frames, so there is no track to convert");
   const std::vector<TrackPoint>& points = track->points;
   TrackInfo& info = track->info;
   if (a.width) info.width = ImageSize("--width", *a.width);
