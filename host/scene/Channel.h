@@ -81,14 +81,18 @@ inline void SlerpShorterArc(const double a[4], const double b[4], double u, doub
     w0 = std::sin((1.0 - u) * arc.angle) / arc.sine;
     w1 = std::sin(u * arc.angle) / arc.sine;
   }
-  double r[4];
-  double norm = 0.0;
-  for (int k = 0; k < 4; ++k) {
-    r[k] = w0 * a[k] + w1 * (flip ? -b[k] : b[k]);
-    norm += r[k] * r[k];
-  }
-  norm = std::sqrt(norm);
-  for (int k = 0; k < 4; ++k) out[k] = r[k] / norm;
+  // Written out a value at a time: as loops, the sums were worked out two
+  // values at a time, loaded in pairs from values stored one at a time, and
+  // each load waited on its stores.
+  const double r0 = w0 * a[0] + w1 * (flip ? -b[0] : b[0]);
+  const double r1 = w0 * a[1] + w1 * (flip ? -b[1] : b[1]);
+  const double r2 = w0 * a[2] + w1 * (flip ? -b[2] : b[2]);
+  const double r3 = w0 * a[3] + w1 * (flip ? -b[3] : b[3]);
+  const double norm = std::sqrt(r0 * r0 + r1 * r1 + r2 * r2 + r3 * r3);
+  out[0] = r0 / norm;
+  out[1] = r1 / norm;
+  out[2] = r2 / norm;
+  out[3] = r3 / norm;
 }
 
 template <class T>
