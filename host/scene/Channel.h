@@ -181,6 +181,15 @@ class Channel {
     return EvaluateOnce(t);
   }
 
+  // The value at t where it is one kept as it is: the constant, or the end
+  // key at or beyond which t lies; nullptr for a time between keys.
+  const T* Held(Time t) const noexcept {
+    if (n_ == 0) return &constant_;
+    if (t <= times_[0]) return values_;
+    if (t >= times_[n_ - 1]) return values_ + (n_ - 1);
+    return nullptr;
+  }
+
   bool IsAnimated() const noexcept { return n_ != 0; }
   // What the channel holds, for writing it out.
   const T& Constant() const noexcept { return constant_; }

@@ -369,12 +369,13 @@ T HChannelProperty<T>::GetValue(Time t) {
   // Asked again at the same time: the value it has.
   if (lastAsked_ && *lastAsked_ == t) return lastValue_;
   lastAsked_ = t;
-  // A constant (most channels) is copied from where it is kept: made in
+  // A value held as it is kept (a constant, most channels; an end key held
+  // before or after the keys) is copied from where it is kept: made in
   // registers one float at a time, the answer was stored a float at a time
   // and loaded back two at a time, and waited on the stores.
-  if (!channel_.IsAnimated()) {
-    lastValue_ = channel_.Constant();
-    return channel_.Constant();
+  if (const T* held = channel_.Held(t)) {
+    lastValue_ = *held;
+    return *held;
   }
   // Kept and answered a float at a time: built one float at a time and
   // copied as one block, the value's floats were stored and loaded back
