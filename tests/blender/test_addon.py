@@ -28,6 +28,19 @@ vecs = [Vector(draw(3)) for _ in mats]
 got = sys.modules["tqmotion"].points.transform(np.array(mats, np.float32),
                                                np.array(vecs, np.float32))
 check(got.tolist() == [list(m @ v) for m, v in zip(mats, vecs)], "bulk points as mathutils'")
+# Keys written in bulk as '%d' and '%.9g' write each: single-precision bit
+# patterns, and the edges of its layouts, a tie (1048576.125), a subnormal,
+# values whose 9th digit double precision rounds the wrong way (3.929086285e32).
+bits = np.array([random.getrandbits(32) for _ in range(31000)], np.uint32).view(np.float32)
+edges = [0, -0.0, 1e-45, -3.4028235e38, 1048576.125, 1e-4, 9.9999997e-05, 1e-5, 0.001, 1,
+         10, 1e8, 123456789, 999999936, 1e9, -0.5, 2.5e-7, 1.17549435e-38, 33554432, 0.1,
+         3.929086285e+32, -3.101910225e+29, 6.205944775e-14, 0.25, -7.5e-6, 4096.5]
+values = np.concatenate((bits[np.isfinite(bits)][:29854], np.array(edges, np.float32)))
+values = values.reshape(2, -1, 3)
+frames = range(-7, values.shape[1] - 7)
+check(sys.modules["tqmotion"].digits.keys_texts(frames, values) == [
+    "[" + ",".join("[%d,[%.9g,%.9g,%.9g]]" % (f, *v) for f, v in zip(frames, track)) + "]"
+    for track in values.tolist()], "keys written as %.9g writes them")
 
 
 def run(**kw):
