@@ -1,7 +1,7 @@
 # The tqmotion add-on in a real Blender, headless:
 #   blender -b --factory-startup --python-exit-code 1 --python test_addon.py -- TQHOST
 # Every frame of every track is compared with Blender's own projection.
-import ctypes, json, math, os, random, shutil, sys, tempfile, time
+import ctypes, json, math, os, random, shutil, subprocess, sys, tempfile, time
 import bpy
 import numpy as np
 from bpy_extras.object_utils import world_to_camera_view
@@ -342,31 +342,61 @@ check(open(TMP + "/kept/old.txt").read() == old, "a failed export leaves the ear
 
 # Watched as from a window, each event handed on as the operator's modal()
 # does: timer ticks until tqhost is done, or Esc, which stops tqhost and what
-# it started and keeps nothing it began.
+# it started and keeps nothing it began. "window": in a real Blender window
+# under Xvfb, Esc typed into it.
 scene.camera = cam
 hang = fake(f"echo x > old.txt; echo $$ > {TMP}/pid.new; mv {TMP}/pid.new {TMP}/pid; sleep 60")
 watched, tqmotion = TMP + "/watched", sys.modules["tqmotion"]
+
+
+def in_window(tqhost):
+    """tests/blender/esc_in_window.py in a Blender of its own under Xvfb:
+    (the operator's answer, its reports), whether tqhost had stopped when it
+    answered, the Info editor's log."""
+    result = TMP + "/window.json"
+    try:
+        subprocess.run(["xvfb-run", "-a", "-s", "-screen 0 1280x800x24", bpy.app.binary_path,
+                        "--factory-startup", "--python",
+                        os.path.dirname(os.path.abspath(__file__)) + "/esc_in_window.py", "--",
+                        tqhost, watched, TMP + "/pid", result], stdin=subprocess.DEVNULL,
+                       capture_output=True, env=dict(os.environ, TMPDIR=TMP), timeout=180)
+        said = json.load(open(result))
+    except (OSError, ValueError, subprocess.TimeoutExpired) as e:
+        return (set(), []), False, f"no window (xvfb-run, xdotool: scripts/setup.sh): {e}"
+    answered, reports = said["answers"][0] if said["answers"] else ([], [])
+    return (set(answered), [tuple(r) for r in reports]), said["stopped"], said["info"]
+
+
 for tqhost, esc, answer, level, text in (
         (hang, True, {"CANCELLED"}, "WARNING", "Export cancelled; no track was written"),
+        (hang, "window", {"CANCELLED"}, "WARNING", "Export cancelled; no track was written"),
         (fake("yes garbage | head -48 > old.txt"), False, {"CANCELLED"}, "ERROR",
          "but wrote old.txt whose line 1 is not frame 0's: 'garbage'"),
         (TQHOST, False, {"FINISHED"}, "INFO", f"1 track written to {watched}; through")):
     PREFS.tqhost = tqhost
-    job = tqmotion.worker.start_export(bpy.context, directory=watched, targets_text="Rig",
-                                       mode="ORIGIN", formats=[], pattern="old.txt", decimals=3)
-    watch, got = tqmotion.watch.Watch(bpy.context, job), ({"PASS_THROUGH"}, [])
-    while got[0] == {"PASS_THROUGH"} and not (esc and os.path.exists(TMP + "/pid")):
-        time.sleep(0.01)
-        got = watch.event(bpy.context, "TIMER", "NOTHING")
-    got = watch.event(bpy.context, "ESC", "PRESS") if esc else got
+    if os.path.exists(TMP + "/pid"):
+        os.remove(TMP + "/pid")
+    if esc == "window":
+        got, ended, log = in_window(tqhost)
+    else:
+        job = tqmotion.worker.start_export(bpy.context, directory=watched, targets_text="Rig",
+                                           mode="ORIGIN", formats=[], pattern="old.txt",
+                                           decimals=3)
+        watch, got = tqmotion.watch.Watch(bpy.context, job), ({"PASS_THROUGH"}, [])
+        while got[0] == {"PASS_THROUGH"} and not (esc and os.path.exists(TMP + "/pid")):
+            time.sleep(0.01)
+            got = watch.event(bpy.context, "TIMER", "NOTHING")
+        got = watch.event(bpy.context, "ESC", "PRESS") if esc else got
+        ended, log = job.process.returncode is not None, text
+    if esc:  # tqhost stopped with what it started
+        ended = ended and os.path.exists(TMP + "/pid") and not os.path.exists(
+            f"/proc/{int(open(TMP + '/pid').read())}")
     check(got[0] == answer and any(lv == level and text in t for lv, t in got[1]) and
-          os.path.exists(watched) == (answer == {"FINISHED"}) and
-          job.process.returncode is not None, f"watched: {text}: {got}")
+          os.path.exists(watched) == (answer == {"FINISHED"}) and ended and text in log,
+          f"watched ({esc}): {text}: {got} {log!r}")
     if answer == {"FINISHED"}:
         compare({"Rig": [watched + "/old.txt"]}, "Rig", lambda: rig.matrix_world.translation,
                 "watched: the track")
-pid = int(open(TMP + "/pid").read())
-check(not os.path.exists(f"/proc/{pid}"), "cancelled: tqhost stopped")
 pattern = s.pattern
 bpy.ops.wm.save_as_mainfile(filepath=TMP + "/shot.blend")
 bpy.ops.wm.open_mainfile(filepath=TMP + "/shot.blend")
