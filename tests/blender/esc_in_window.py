@@ -1,6 +1,6 @@
 # An export started in a real Blender window and cancelled with Esc typed
-# into it, for test_addon.py, which runs it under Xvfb:
-#   xvfb-run -a blender --factory-startup --python esc_in_window.py -- TQHOST FOLDER PIDFILE RESULT
+# into it, for test_addon.py, which runs it on an Xvfb display:
+#   DISPLAY=:N blender --factory-startup --python esc_in_window.py -- TQHOST FOLDER PIDFILE RESULT
 # TQHOST writes its process id into PIDFILE and waits; once it has, xdotool
 # focuses Blender's window and presses Esc (a key event from the X server,
 # as a person's). RESULT gets, as JSON: what the operator answered and
@@ -31,7 +31,23 @@ operator.answer = answering
 
 
 def step():
-    """One step at each tick of Blender's timer, so that the window runs between them."""
+    """One step at each tick of Blender's timer, so that the window runs
+    between them; a step that fails ends the run, saying why."""
+    try:
+        return next_step()
+    except Exception as e:
+        result["steps"].append(f"failed: {e!r}")
+        finish()
+
+
+def finish():
+    with open(RESULT, "w") as f:
+        json.dump(result, f)
+    shutil.rmtree(TMP)
+    bpy.ops.wm.quit_blender()
+
+
+def next_step():
     win = bpy.context.window_manager.windows[0]
     view = next(a for a in win.screen.areas if a.type == "VIEW_3D")
     done = result["steps"]
@@ -66,10 +82,7 @@ def step():
             bpy.ops.info.select_all(action="SELECT")
             bpy.ops.info.report_copy()
         result["info"] = bpy.context.window_manager.clipboard
-    with open(RESULT, "w") as f:
-        json.dump(result, f)
-    shutil.rmtree(TMP)
-    bpy.ops.wm.quit_blender()
+    finish()
     return None
 
 

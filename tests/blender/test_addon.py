@@ -1,7 +1,7 @@
 # The tqmotion add-on in a real Blender, headless:
 #   blender -b --factory-startup --python-exit-code 1 --python test_addon.py -- TQHOST
 # Every frame of every track is compared with Blender's own projection.
-import ctypes, json, math, os, random, shutil, subprocess, sys, tempfile, time
+import ctypes, json, math, os, random, select, shutil, subprocess, sys, tempfile, time
 import bpy
 import numpy as np
 from bpy_extras.object_utils import world_to_camera_view
@@ -199,6 +199,8 @@ for shot, change in (
                                    (scene, "frame_preview_start", 5),
                                    (scene, "frame_preview_end", 30)]),
         ("odd 1921x1081", [(r, "resolution_x", 1921), (r, "resolution_y", 1081)]),
+        ("matrices picked every 3 frames", [(sys.modules["tqmotion"].points,
+                                             "MATRICES_AT_ONCE", 40)]),
         ("1920x1080 at 33%", [(r, "resolution_percentage", 33)]),
         ("25 fps", [(r, "fps", 25), (r, "fps_base", 1)]),
         ("30/1.001 fps", [(r, "fps", 30)]),
@@ -343,26 +345,40 @@ check(open(TMP + "/kept/old.txt").read() == old, "a failed export leaves the ear
 # Watched as from a window, each event handed on as the operator's modal()
 # does: timer ticks until tqhost is done, or Esc, which stops tqhost and what
 # it started and keeps nothing it began. "window": in a real Blender window
-# under Xvfb, Esc typed into it.
+# on an Xvfb display, Esc typed into it.
 scene.camera = cam
 hang = fake(f"echo x > old.txt; echo $$ > {TMP}/pid.new; mv {TMP}/pid.new {TMP}/pid; sleep 60")
 watched, tqmotion = TMP + "/watched", sys.modules["tqmotion"]
 
 
 def in_window(tqhost):
-    """tests/blender/esc_in_window.py in a Blender of its own under Xvfb:
-    (the operator's answer, its reports), whether tqhost had stopped when it
-    answered, the Info editor's log."""
-    result = TMP + "/window.json"
+    """tests/blender/esc_in_window.py in a Blender of its own on an Xvfb
+    display: (the operator's answer, its reports), whether tqhost had stopped
+    when it answered, the Info editor's log."""
+    result, (ready, tell) = TMP + "/window.json", os.pipe()
+    try:  # Xvfb writes its display's number once it takes clients
+        server = subprocess.Popen(["Xvfb", "-displayfd", str(tell), "-screen", "0", "1280x800x24",
+                                   "-nolisten", "tcp"], pass_fds=[tell], stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    except OSError as e:
+        return (set(), []), False, f"no Xvfb (scripts/setup.sh installs it): {e}"
+    finally:
+        os.close(tell)
+    ran = None
     try:
-        subprocess.run(["xvfb-run", "-a", "-s", "-screen 0 1280x800x24", bpy.app.binary_path,
-                        "--factory-startup", "--python",
-                        os.path.dirname(os.path.abspath(__file__)) + "/esc_in_window.py", "--",
-                        tqhost, watched, TMP + "/pid", result], stdin=subprocess.DEVNULL,
-                       capture_output=True, env=dict(os.environ, TMPDIR=TMP), timeout=180)
+        with os.fdopen(ready) as f:
+            display = f.readline().strip() if select.select([f], [], [], 60)[0] else ""
+        ran = subprocess.run([bpy.app.binary_path, "--factory-startup", "--python",
+                              os.path.dirname(os.path.abspath(__file__)) + "/esc_in_window.py",
+                              "--", tqhost, watched, TMP + "/pid", result],
+                             stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                             env=dict(os.environ, DISPLAY=":" + display, TMPDIR=TMP), timeout=120)
         said = json.load(open(result))
     except (OSError, ValueError, subprocess.TimeoutExpired) as e:
-        return (set(), []), False, f"no window (xvfb-run, xdotool: scripts/setup.sh): {e}"
+        return (set(), []), False, f"{e}; {ran and (ran.stdout + ran.stderr)[-500:]!r}"
+    finally:
+        server.terminate()
+        server.wait()
     answered, reports = said["answers"][0] if said["answers"] else ([], [])
     return (set(answered), [tuple(r) for r in reports]), said["stopped"], said["info"]
 
