@@ -380,7 +380,8 @@ def in_window(tqhost):
         server.terminate()
         server.wait()
     answered, reports = said["answers"][0] if said["answers"] else ([], [])
-    return (set(answered), [tuple(r) for r in reports]), said["stopped"], said["info"]
+    return (set(answered), [tuple(r) for r in reports]), said["stopped"], said["info"] or str(
+        said["steps"])  # the steps taken, when the log is empty (xdotool missing?)
 
 
 for tqhost, esc, answer, level, text in (
