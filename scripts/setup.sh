@@ -1,12 +1,13 @@
 # Shared by scripts/test and scripts/demo: the Debian packages the build
 # needs, installed only when missing, and one configured build tree.
-# scripts/test needs them all (the tests drive Blender, Chromium, OpenCV and
-# valgrind); the demo only what builds tqhost and the plug-in.
+# scripts/test needs them all (the tests drive Blender, headless and in a
+# window on Xvfb typed into by xdotool, Chromium, OpenCV and valgrind); the
+# demo only what builds tqhost and the plug-in.
 TQ_DEMO_PACKAGES=(cmake ninja-build g++ nlohmann-json3-dev libsimdjson-dev libtinygltf-dev
   libncurses-dev)
 TQ_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libsimdjson-dev libtinygltf-dev help2man chromium python3
-  libncurses-dev blender bash-completion python3-opencv valgrind)
+  libncurses-dev blender xvfb xdotool bash-completion python3-opencv valgrind)
 
 # tq_install_packages [PACKAGE...]: those given (default: every package the
 # tests need) that are missing.

@@ -6,9 +6,9 @@ lands in the image of the camera Blender renders at that frame.
 
 The package is laid out as Blender's own exporters are: here registration
 and the operator; properties.py and panel.py the settings and the sidebar;
-worker.py, bake.py, points.py and job.py the work, on plain values: the shot
-baked (the targets' points read in bulk), tqhost run, its files checked and
-put in place; watch.py tqhost watched from the window (Esc cancels).
+worker.py, bake.py, points.py, digits.py and job.py the work, on plain
+values: the shot baked (the targets' points read in bulk, their keys written
+by numpy), tqhost run, its files checked and put in place; watch.py tqhost watched from the window (Esc cancels).
 """
 
 bl_info = {

@@ -17,7 +17,9 @@ on its 35-unit film.
 
 One frame_set a frame for every target: the camera's map is worked out with
 mathutils, the targets' matrices read in bulk, and all of their points are
-carried through the maps at the end (points.py).
+carried through the maps at the end (points.py) and written as text all at
+once (digits.py). tqhost is asked what it will write on a copy of the scene
+file with one key a channel, which it reads in a fraction of the time.
 """
 
 import json
@@ -26,6 +28,7 @@ import re
 import mathutils
 
 from .common import ExportError, frame_rate, image_size, shot_range
+from .digits import keys_texts
 from .lens import clip_plate, frame_lines, rendered_plate
 from .points import Points
 
@@ -142,11 +145,12 @@ class Bake:
             raise ExportError(f"A target is named '{name}' as the camera is; rename one")
         return name
 
-    def scene_file(self, width, height, start, end):
+    def scene_file(self, width, height, start, end, keys=None):
         """The scene file's text. Its keys are written by hand: json's encoder
-        takes longer than the whole bake."""
+        takes longer than the whole bake. keys: how many of each channel's
+        keys to write (default: all)."""
         camera = {"type": "camera", "name": self.camera_name(),
-                  "focalLength": {"keys": self.focal}, **self.plate.keys(),
+                  "focalLength": {"keys": self.focal[:keys]}, **self.plate.keys(),
                   "output": {"width": width, "height": height, "startFrame": start,
                              "endFrame": end}}
         objects = [camera]
@@ -162,17 +166,11 @@ class Bake:
                                        "time": start},
                            "chor": {"name": "Chor1", "time": start, "objects": objects}},
                           ensure_ascii=False, allow_nan=False)
-        frames = range(start, end + 1)
-        return re.sub(r'"\\u0001(\d+)"',
-                      lambda m: keys_text(frames, self.points[int(m.group(1))]), text)
+        tracks = keys_texts(range(start, end + 1)[:keys], self.points[:, :keys])
+        return re.sub(r'"\\u0001(\d+)"', lambda m: tracks[int(m.group(1))], text)
 
-
-def keys_text(frames, points):
-    """[[frame, [x, y, z]], ...] from single-precision points (what the host
-    reads), each value written with the 9 digits that give it back: one
-    format over the whole track."""
-    values = [None] * (4 * len(frames))
-    values[0::4] = frames
-    for axis in range(3):
-        values[axis + 1::4] = points[:, axis].tolist()
-    return ("[" + ",".join(["[%d,[%.9g,%.9g,%.9g]]"] * len(frames)) + "]") % tuple(values)
+    def plan_file(self, width, height, start, end):
+        """The scene file with one key a channel: as much as tqhost needs to
+        say what it will write (the names, the range, the settings), a
+        fraction of the whole to read."""
+        return self.scene_file(width, height, start, end, keys=1)

@@ -20,7 +20,6 @@ PLAN_TIMEOUT = 60  # s; the plan loads the scene, nothing more
 # A track's line: frame index, X, Y. Matched on its shape, every digit made 0.
 TRACK_LINE = re.compile(rb"\d+\t-?\d+(?:\.\d+)?\t-?\d+(?:\.\d+)?")
 SHAPE = bytes.maketrans(b"123456789", b"000000000")
-FRAME_INDEX = re.compile(rb"^(\d+)\t", re.M)
 
 
 def make_folder(folder, made):
@@ -57,14 +56,16 @@ class ExportJob:
     def __init__(self, tqhost, args, names, frames, directory):
         self.tqhost, self.args, self.names = tqhost, args, names
         self.frames, self.directory = frames, directory
-        self.indices = [b"%d" % i for i in range(frames)]  # each line's first field
+        self.indices = [b"%d\t" % i for i in range(frames)]  # each line's start
         self.cameras, self.copies = [], []  # [name, first, last]; format names
         self.plan = None  # what tqhost says it will write, from export --plan
         self.made, self.staging, self.temp, self.process = [], None, None, None
         self.out, self.err = bytearray(), bytearray()
         self.held = False
 
-    def start(self, scene_text):
+    def start(self, scene_text, plan_text=None):
+        """tqhost asked for its plan (on plan_text, the scene file with fewer
+        keys, if given), then started on scene_text."""
         try:
             make_folder(self.directory, self.made)
             try:
@@ -74,9 +75,12 @@ class ExportJob:
                                   f"{e.strerror or e}")
             self.temp = tempfile.mkdtemp(prefix="tqmotion-")
             scene_file = os.path.join(self.temp, "shot.tqs.json")
-            with open(scene_file, "w", encoding="utf-8") as f:
-                f.write(scene_text)
-            self.ask_plan(scene_file)
+            plan_file = os.path.join(self.temp, "plan.tqs.json")
+            for path, text in ((scene_file, scene_text), (plan_file, plan_text)):
+                if text is not None:
+                    with open(path, "w", encoding="utf-8") as f:
+                        f.write(text)
+            self.ask_plan(scene_file if plan_text is None else plan_file)
             try:
                 # Its own process group, so that a cancel stops what it started too.
                 self.process = subprocess.Popen(
@@ -259,22 +263,27 @@ class ExportJob:
         try:
             with open(os.path.join(self.staging, rel), "rb") as f:
                 data = f.read()
-            data.decode("utf-8")
-        except (OSError, UnicodeDecodeError) as e:
+        except OSError as e:
             self.refuse(f"wrote {rel}, which cannot be read ({e})")
+        # The lines have few shapes (every digit made 0): each is matched once.
         lines = data.split(b"\n")
+        if (len(lines) == self.frames + 1 and not lines[-1] and
+                all(map(TRACK_LINE.fullmatch, set(data.translate(SHAPE).split(b"\n")[:-1]))) and
+                all(map(bytes.startswith, lines, self.indices))):
+            return
+        # Not a track: what is wrong with it, found line by line.
+        try:
+            data.decode("utf-8")
+        except UnicodeDecodeError as e:
+            self.refuse(f"wrote {rel}, which cannot be read ({e})")
         if data.endswith(b"\n"):
             lines.pop()
         if len(lines) != self.frames:
             self.refuse(f"wrote {len(lines)} lines into {rel} where the range has {self.frames}")
-        # The lines have few shapes (every digit made 0): each is matched once.
-        shapes = set(data.translate(SHAPE).split(b"\n")[:len(lines)])
-        if not (data.endswith(b"\n") and all(map(TRACK_LINE.fullmatch, shapes)) and
-                FRAME_INDEX.findall(data) == self.indices):
-            i = next((i for i, ln in enumerate(lines) if not (
-                TRACK_LINE.fullmatch(ln) and ln.startswith(b"%d\t" % i))), len(lines) - 1)
-            self.refuse(f"wrote {rel} whose line {i + 1} is not frame {i}'s: "
-                        f"{lines[i].decode()[:40]!r}")
+        i = next((i for i, ln in enumerate(lines) if not (
+            TRACK_LINE.fullmatch(ln) and ln.startswith(b"%d\t" % i))), len(lines) - 1)
+        self.refuse(f"wrote {rel} whose line {i + 1} is not frame {i}'s: "
+                    f"{lines[i].decode()[:40]!r}")
 
     def move(self, files):
         """Each file into its place, one rename each."""

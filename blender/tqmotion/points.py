@@ -2,15 +2,18 @@
 frame's camera space all at once, in mathutils' own arithmetic.
 
 A frame costs one read of every object's world matrix (foreach_get on the
-view layer's objects) and one read of each tracked armature's bone heads;
-the matrices and heads the targets need are kept, and after the last frame
-numpy does what `to_camera @ (world @ head)` would have done target by
-target, with the same single-precision result to the bit (transform).
+view layer's objects, straight into an array that holds many frames) and
+one read of each tracked armature's bone heads; the matrices and heads the
+targets need are kept (picked out many frames at once), and after the last
+frame numpy does what `to_camera @ (world @ head)` would have done target
+by target, with the same single-precision result to the bit (transform).
 """
 
 import numpy as np
 
 from .common import ExportError
+
+MATRICES_AT_ONCE = 1 << 18  # world matrices read before the targets' are picked out (16 MiB)
 
 
 def transform(matrices, points):
@@ -39,7 +42,11 @@ class Points:
         point in its own space (a model's centre) or None (its origin)."""
         self.objects = view_layer.objects
         index = {ob.as_pointer(): i for i, ob in enumerate(self.objects)}
-        self.flat = np.empty((len(index), 16), np.float32)
+        # Every object's world matrix, frame after frame, until the targets'
+        # are picked out (pick), many frames at once.
+        at_once = max(1, min(frames, MATRICES_AT_ONCE // max(len(index), 1)))
+        self.read_matrices = np.empty((at_once, len(index), 16), np.float32)
+        self.unpicked = 0  # frames read since the last pick
         # A target at its origin keeps its matrix's translation; one carried by
         # its matrix (a bone's head, a model's centre) the whole matrix.
         at_origin = [bone is None and local is None for (_, _, bone), local in
@@ -68,18 +75,27 @@ class Points:
 
     def read(self):
         """The points of the frame Blender is at."""
-        self.objects.foreach_get("matrix_world", self.flat.ravel())
-        i = self.frame
-        self.translations[i] = self.flat[self.origin_rows, 12:15]
-        self.matrices[i] = self.flat[self.carried_rows]
+        self.objects.foreach_get("matrix_world", self.read_matrices[self.unpicked].ravel())
         for ob, heads, slots, bones in self.armatures:
             ob.pose.bones.foreach_get("head", heads.ravel())
-            self.local[i, slots] = heads[bones]
+            self.local[self.frame, slots] = heads[bones]
         self.frame += 1
+        self.unpicked += 1
+        if self.unpicked == len(self.read_matrices):
+            self.pick()
+
+    def pick(self):
+        """The targets' matrices (their translations, for those at their origin)
+        out of every object's, for the frames read since the last pick."""
+        read, first = self.read_matrices[:self.unpicked], self.frame - self.unpicked
+        self.translations[first:self.frame] = read[:, self.origin_rows, 12:15]
+        self.matrices[first:self.frame] = read[:, self.carried_rows]
+        self.unpicked = 0
 
     def in_camera(self, to_camera):
         """Every target's point through each frame's map (mathutils matrices):
         [targets, frames, 3], single precision, every value finite."""
+        self.pick()
         at = np.empty((self.frame, len(self.origins) + len(self.carried), 3), np.float32)
         at[:, self.origins] = self.translations
         # foreach_get gives a matrix column by column; transform takes rows.

@@ -61,5 +61,5 @@ def start_export(context, directory, targets_text, mode, formats, pattern, decim
     args += ["--also=" + n for n in copies]
     job = ExportJob(tqhost, args, [t[0] for t in targets], end - start + 1, directory)
     job.cameras, job.copies = bake.cameras, copies
-    job.start(text)
+    job.start(text, bake.plan_file(width, height, start, end))
     return job

@@ -1,7 +1,7 @@
 # The tqmotion add-on in a real Blender, headless:
 #   blender -b --factory-startup --python-exit-code 1 --python test_addon.py -- TQHOST
 # Every frame of every track is compared with Blender's own projection.
-import ctypes, json, math, os, random, shutil, sys, tempfile, time
+import ctypes, json, math, os, random, select, shutil, subprocess, sys, tempfile, time
 import bpy
 import numpy as np
 from bpy_extras.object_utils import world_to_camera_view
@@ -28,6 +28,19 @@ vecs = [Vector(draw(3)) for _ in mats]
 got = sys.modules["tqmotion"].points.transform(np.array(mats, np.float32),
                                                np.array(vecs, np.float32))
 check(got.tolist() == [list(m @ v) for m, v in zip(mats, vecs)], "bulk points as mathutils'")
+# Keys written in bulk as '%d' and '%.9g' write each: single-precision bit
+# patterns, and the edges of its layouts, a tie (1048576.125), a subnormal,
+# values whose 9th digit double precision rounds the wrong way (3.929086285e32).
+bits = np.array([random.getrandbits(32) for _ in range(31000)], np.uint32).view(np.float32)
+edges = [0, -0.0, 1e-45, -3.4028235e38, 1048576.125, 1e-4, 9.9999997e-05, 1e-5, 0.001, 1,
+         10, 1e8, 123456789, 999999936, 1e9, -0.5, 2.5e-7, 1.17549435e-38, 33554432, 0.1,
+         3.929086285e+32, -3.101910225e+29, 6.205944775e-14, 0.25, -7.5e-6, 4096.5]
+values = np.concatenate((bits[np.isfinite(bits)][:29854], np.array(edges, np.float32)))
+values = values.reshape(2, -1, 3)
+frames = range(-7, values.shape[1] - 7)
+check(sys.modules["tqmotion"].digits.keys_texts(frames, values) == [
+    "[" + ",".join("[%d,[%.9g,%.9g,%.9g]]" % (f, *v) for f, v in zip(frames, track)) + "]"
+    for track in values.tolist()], "keys written as %.9g writes them")
 
 
 def run(**kw):
@@ -186,6 +199,8 @@ for shot, change in (
                                    (scene, "frame_preview_start", 5),
                                    (scene, "frame_preview_end", 30)]),
         ("odd 1921x1081", [(r, "resolution_x", 1921), (r, "resolution_y", 1081)]),
+        ("matrices picked every 3 frames", [(sys.modules["tqmotion"].points,
+                                             "MATRICES_AT_ONCE", 40)]),
         ("1920x1080 at 33%", [(r, "resolution_percentage", 33)]),
         ("25 fps", [(r, "fps", 25), (r, "fps_base", 1)]),
         ("30/1.001 fps", [(r, "fps", 30)]),
@@ -329,31 +344,76 @@ check(open(TMP + "/kept/old.txt").read() == old, "a failed export leaves the ear
 
 # Watched as from a window, each event handed on as the operator's modal()
 # does: timer ticks until tqhost is done, or Esc, which stops tqhost and what
-# it started and keeps nothing it began.
+# it started and keeps nothing it began. "window": in a real Blender window
+# on an Xvfb display, Esc typed into it.
 scene.camera = cam
 hang = fake(f"echo x > old.txt; echo $$ > {TMP}/pid.new; mv {TMP}/pid.new {TMP}/pid; sleep 60")
 watched, tqmotion = TMP + "/watched", sys.modules["tqmotion"]
+
+
+def in_window(tqhost):
+    """tests/blender/esc_in_window.py in a Blender of its own on an Xvfb
+    display: (the operator's answer, its reports), whether tqhost had stopped
+    when it answered, the Info editor's log."""
+    result, (ready, tell) = TMP + "/window.json", os.pipe()
+    try:  # Xvfb writes its display's number once it takes clients
+        server = subprocess.Popen(["Xvfb", "-displayfd", str(tell), "-screen", "0", "1280x800x24",
+                                   "-nolisten", "tcp"], pass_fds=[tell], stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    except OSError as e:
+        return (set(), []), False, f"no Xvfb (scripts/setup.sh installs it): {e}"
+    finally:
+        os.close(tell)
+    ran = None
+    try:
+        with os.fdopen(ready) as f:
+            display = f.readline().strip() if select.select([f], [], [], 60)[0] else ""
+        ran = subprocess.run([bpy.app.binary_path, "--factory-startup", "--python",
+                              os.path.dirname(os.path.abspath(__file__)) + "/esc_in_window.py",
+                              "--", tqhost, watched, TMP + "/pid", result],
+                             stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                             env=dict(os.environ, DISPLAY=":" + display, TMPDIR=TMP), timeout=120)
+        said = json.load(open(result))
+    except (OSError, ValueError, subprocess.TimeoutExpired) as e:
+        return (set(), []), False, f"{e}; {ran and (ran.stdout + ran.stderr)[-500:]!r}"
+    finally:
+        server.terminate()
+        server.wait()
+    answered, reports = said["answers"][0] if said["answers"] else ([], [])
+    return (set(answered), [tuple(r) for r in reports]), said["stopped"], said["info"] or str(
+        said["steps"])  # the steps taken, when the log is empty (xdotool missing?)
+
+
 for tqhost, esc, answer, level, text in (
         (hang, True, {"CANCELLED"}, "WARNING", "Export cancelled; no track was written"),
+        (hang, "window", {"CANCELLED"}, "WARNING", "Export cancelled; no track was written"),
         (fake("yes garbage | head -48 > old.txt"), False, {"CANCELLED"}, "ERROR",
          "but wrote old.txt whose line 1 is not frame 0's: 'garbage'"),
         (TQHOST, False, {"FINISHED"}, "INFO", f"1 track written to {watched}; through")):
     PREFS.tqhost = tqhost
-    job = tqmotion.worker.start_export(bpy.context, directory=watched, targets_text="Rig",
-                                       mode="ORIGIN", formats=[], pattern="old.txt", decimals=3)
-    watch, got = tqmotion.watch.Watch(bpy.context, job), ({"PASS_THROUGH"}, [])
-    while got[0] == {"PASS_THROUGH"} and not (esc and os.path.exists(TMP + "/pid")):
-        time.sleep(0.01)
-        got = watch.event(bpy.context, "TIMER", "NOTHING")
-    got = watch.event(bpy.context, "ESC", "PRESS") if esc else got
+    if os.path.exists(TMP + "/pid"):
+        os.remove(TMP + "/pid")
+    if esc == "window":
+        got, ended, log = in_window(tqhost)
+    else:
+        job = tqmotion.worker.start_export(bpy.context, directory=watched, targets_text="Rig",
+                                           mode="ORIGIN", formats=[], pattern="old.txt",
+                                           decimals=3)
+        watch, got = tqmotion.watch.Watch(bpy.context, job), ({"PASS_THROUGH"}, [])
+        while got[0] == {"PASS_THROUGH"} and not (esc and os.path.exists(TMP + "/pid")):
+            time.sleep(0.01)
+            got = watch.event(bpy.context, "TIMER", "NOTHING")
+        got = watch.event(bpy.context, "ESC", "PRESS") if esc else got
+        ended, log = job.process.returncode is not None, text
+    if esc:  # tqhost stopped with what it started
+        ended = ended and os.path.exists(TMP + "/pid") and not os.path.exists(
+            f"/proc/{int(open(TMP + '/pid').read())}")
     check(got[0] == answer and any(lv == level and text in t for lv, t in got[1]) and
-          os.path.exists(watched) == (answer == {"FINISHED"}) and
-          job.process.returncode is not None, f"watched: {text}: {got}")
+          os.path.exists(watched) == (answer == {"FINISHED"}) and ended and text in log,
+          f"watched ({esc}): {text}: {got} {log!r}")
     if answer == {"FINISHED"}:
         compare({"Rig": [watched + "/old.txt"]}, "Rig", lambda: rig.matrix_world.translation,
                 "watched: the track")
-pid = int(open(TMP + "/pid").read())
-check(not os.path.exists(f"/proc/{pid}"), "cancelled: tqhost stopped")
 pattern = s.pattern
 bpy.ops.wm.save_as_mainfile(filepath=TMP + "/shot.blend")
 bpy.ops.wm.open_mainfile(filepath=TMP + "/shot.blend")
