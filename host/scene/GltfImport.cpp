@@ -69,13 +69,18 @@ namespace {
 // failure thrown; the tree, freed as the failure unwinds, takes a stack of
 // its own (an allocation inside a destructor, which would end the process
 // if it failed too) in what was given back. Room for the stack's most
-// values three times over: its last doubling and the block it is copied
-// from. Mapped apart from the heap, so that giving it back gives the
-// address space back whole, whatever the heap's pieces around it.
+// values three times over (its last doubling and the block it is copied
+// from) and for the way those two blocks are allocated: tqhost rounds a
+// block of 1 MiB or more up to whole 2 MiB pages aligned to 2 MiB (up to
+// 4 MiB more each), and malloc grows its heap 4 MiB at a time for the
+// stack's first, smaller blocks; with 1 MiB only, a million buffer views
+// aborted under some limits. Mapped apart from the heap, so that giving it
+// back gives the address space back whole, whatever the heap's pieces
+// around it.
 class HeldBack {
  public:
   explicit HeldBack(std::size_t values)
-      : size_(3 * sizeof(nlohmann::json) * values + (std::size_t{1} << 20)),
+      : size_(3 * sizeof(nlohmann::json) * values + (std::size_t{16} << 20)),
         block_(mmap(nullptr, size_, PROT_READ | PROT_WRITE,
                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0)) {
     if (block_ == MAP_FAILED) throw std::bad_alloc();
