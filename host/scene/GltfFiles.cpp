@@ -241,6 +241,19 @@ std::size_t FreeingStack(const json& v) {
   return v.size() + below;
 }
 
+// The document's root extensions with kLoadedMarker among them (none there
+// makes them). tinygltf puts them into the model at the end of its reading,
+// after every other part of the document but the lights: seen there, what
+// is left is the lights and freeing its tree. Not marked when "extensions"
+// is not an object (tinygltf ignores it).
+bool MarkLoaded(json& doc) {
+  json& extensions = doc["extensions"];
+  if (extensions.is_null()) extensions = json::object();
+  if (!extensions.is_object()) return false;
+  extensions[kLoadedMarker] = json::object();
+  return true;
+}
+
 // A GLB of the rewritten document followed by after (the file's chunks
 // after its JSON, when tinygltf must read them). Its JSON chunk is padded
 // as tinygltf expects; left unaligned when the file's own JSON chunk was
@@ -303,6 +316,7 @@ Prepared Prepare(std::string_view bytes, const std::string& path, const Need& ne
     chunks = !ResolveBinBuffers(doc, bin, p, changed);
   }
   changed = DropBufferImages(doc, p) || changed;
+  changed = MarkLoaded(doc) || changed;
   // tinygltf reads a GLB's chunks itself where it is handed them.
   if (!changed || chunks) read(0, bytes.size());
   ReadViews(doc, p, bytes, need);

@@ -76,6 +76,10 @@ struct Bytes {
 
 using Span = std::span<const unsigned char>;
 
+// A root extension of the document handed to tinygltf, which its model
+// holds once tinygltf has read the document's every part but its lights.
+inline constexpr const char* kLoadedMarker = "TQ_read_to_the_end";
+
 struct Prepared {
   std::string rewritten;  // the document rewritten, "" when tinygltf reads the file as it is
   bool binary = false;

@@ -345,10 +345,13 @@ TEST(Tqhost, OutOfMemoryEndsWithAMessage) {
   // Wherever memory runs out (while the scene is imported, written or read
   // back), the run ends with its message or succeeds; never an abort. The
   // shot again with a million numbers in its extras, whose tree must be
-  // freed without allocating wherever its parse stops; and with a million
-  // samplers, whose tree tinygltf builds and frees itself.
-  std::string extras = ReadFile(shot), samplers = extras, zeros, empties;
-  for (int i = 0; i < 1000000; ++i) zeros += "0,", empties += "{},";
+  // freed without allocating wherever its parse stops; with a million
+  // samplers, whose tree tinygltf builds and frees itself, also when its
+  // reading ends well (a million names of extensions used).
+  std::string extras = ReadFile(shot), samplers = extras, used = extras, zeros, empties, names;
+  for (int i = 0; i < 1000000; ++i) zeros += "0,", empties += "{},", names += "\"A\",";
+  used.insert(1, "\"extensionsUsed\":[" + names + "\"A\"],");
+  tq::testing::WriteFile(dir / "used.gltf", used);
   extras.insert(extras.find("\"asset\":{") + 9, "\"extras\":[" + zeros + "0],");
   tq::testing::WriteFile(dir / "extras.gltf", extras);
   samplers.insert(1, "\"samplers\":[" + empties + "{}],");
@@ -358,7 +361,8 @@ TEST(Tqhost, OutOfMemoryEndsWithAMessage) {
   for (const auto& [file, limits] :
        {std::pair<std::string, std::string>{shot, "20000 10000 240000"},
         {"extras.gltf", "20000 10000 240000"},
-        {"samplers.gltf", "100000 20000 240000"}}) {
+        {"samplers.gltf", "100000 20000 240000"},
+        {"used.gltf", "160000 10000 240000"}}) {
     EXPECT_EQ(RunScript(dir, "for kb in $(seq " + limits +
                                  "); do (ulimit -v $kb; \"$HOST\" import \"" + file +
                                  "\" --fps 10000 -o x.tqs.json 2> err.txt); "
