@@ -241,16 +241,16 @@ std::size_t FreeingStack(const json& v) {
   return v.size() + below;
 }
 
-// The document's root extensions with kLoadedMarker among them (none there
-// makes them). tinygltf puts them into the model at the end of its reading,
-// after every other part of the document but the lights: seen there, what
-// is left is the lights and freeing its tree. Not marked when "extensions"
-// is not an object (tinygltf ignores it).
+// The document's root extensions replaced by kLoadedMarker alone. Nothing
+// in a track reads them (the lights they list are read by the nodes that
+// carry them), and tinygltf puts them into its model at the end of its
+// reading, after every other part of the document but the lights they
+// list: with only the marker there, once the model holds it, what is left
+// of the reading is freeing its tree.
 bool MarkLoaded(json& doc) {
   json& extensions = doc["extensions"];
-  if (extensions.is_null()) extensions = json::object();
-  if (!extensions.is_object()) return false;
-  extensions[kLoadedMarker] = json::object();
+  Dismantle(extensions);
+  extensions = json::object({{kLoadedMarker, json::object()}});
   return true;
 }
 

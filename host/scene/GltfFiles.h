@@ -76,8 +76,8 @@ struct Bytes {
 
 using Span = std::span<const unsigned char>;
 
-// A root extension of the document handed to tinygltf, which its model
-// holds once tinygltf has read the document's every part but its lights.
+// The one root extension of the document handed to tinygltf, which its
+// model holds once tinygltf has read the document's every part.
 inline constexpr const char* kLoadedMarker = "TQ_read_to_the_end";
 
 struct Prepared {

@@ -69,9 +69,9 @@ namespace {
 // failure thrown; the tree, freed as the failure unwinds, takes a stack of
 // its own (an allocation inside a destructor, which would end the process
 // if it failed too) in what was given back. Once the model holds the
-// document's marker (kLoadedMarker) the reading is over but the lights, and
-// the tree is freed where it stands, inside a destructor: there the
-// allocation is tried again in what was given back, not thrown. Room for the stack's most
+// document's marker (kLoadedMarker) the reading is over, and the tree is
+// freed where it stands, inside a destructor: there the allocation is
+// tried again in what was given back, not thrown. Room for the stack's most
 // values three times over (its last doubling and the block it is copied
 // from) and for the way those two blocks are allocated: tqhost rounds a
 // block of 1 MiB or more up to whole 2 MiB pages aligned to 2 MiB (up to
