@@ -139,7 +139,7 @@ std::pair<int, std::optional<Path>> Importer::Target(int a, int c,
     if (!nodes && rest == "perspective/yfov") return {index, Path::kYfov};
     if ((nodes && rest != "weights" && rest.rfind("extensions/", 0) != 0) ||
         (!nodes && rest == "perspective/aspectRatio"))
-      warnings.push_back(where + " animates " + pointer + ", which is not read");
+      Warn(where + " animates " + pointer + ", which is not read");
     return {-1, std::nullopt};
   }
   return {-1, std::nullopt};  // materials, lights' colours, ...
@@ -160,10 +160,10 @@ void Importer::ChooseAnimations() {
                       : nodeTracks_[static_cast<std::size_t>(target)][static_cast<int>(*path)];
       if (slot >= 0) {
         const char* names[] = {"translation", "rotation", "scale", "yfov"};
-        warnings.push_back(where + " animates the " + names[static_cast<int>(*path)] + " of " +
-                           At(*path == Path::kYfov ? "cameras" : "nodes", target) + " as " +
-                           tracks_[static_cast<std::size_t>(slot)].where +
-                           " does; the first in the file is kept");
+        Warn(where + " animates the " + names[static_cast<int>(*path)] + " of " +
+             At(*path == Path::kYfov ? "cameras" : "nodes", target) + " as " +
+             tracks_[static_cast<std::size_t>(slot)].where +
+             " does; the first in the file is kept");
         continue;
       }
       slot = static_cast<int>(tracks_.size());
@@ -396,10 +396,10 @@ void Importer::BakeKeys(const std::vector<Time>& ticks, const std::vector<int>& 
           scaleWarned[static_cast<std::size_t>(node)] == 0 &&
           (std::fabs(s.x - 1) > 1e-6 || std::fabs(s.y - 1) > 1e-6 || std::fabs(s.z - 1) > 1e-6)) {
         scaleWarned[static_cast<std::size_t>(node)] = 1;
-        warnings.push_back(NodeName(node) +
-                           ": its scale is animated; the model's points hold its scale at the "
-                           "first frame, so its model and group centres are off where the "
-                           "scale differs");
+        Warn(NodeName(node) +
+             ": its scale is animated; the model's points hold its scale at the "
+             "first frame, so its model and group centres are off where the "
+             "scale differs");
       }
     }
   }
@@ -438,10 +438,10 @@ void Importer::Sheared(int node, Time tick) {
   char frame[32];
   const char* end =
       std::to_chars(frame, frame + sizeof frame, TicksToFramesExact(tick, options_.fps)).ptr;
-  warnings.push_back(NodeName(node) + ": its world matrix is sheared at frame " +
-                     std::string(frame, static_cast<std::size_t>(end - frame)) +
-                     " (a rotated child of a non-uniformly scaled parent); translate, rotate "
-                     "and scale cannot hold it, so its track is off by the shear");
+  Warn(NodeName(node) + ": its world matrix is sheared at frame " +
+       std::string(frame, static_cast<std::size_t>(end - frame)) +
+       " (a rotated child of a non-uniformly scaled parent); translate, rotate "
+       "and scale cannot hold it, so its track is off by the shear");
 }
 
 }  // namespace tq::scene::gltf

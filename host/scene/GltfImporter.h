@@ -132,14 +132,28 @@ class Importer {
     Bake();
     scene_ = std::make_unique<Scene>("glTF", options_.fps, "Chor1");
     for (const int node : order_) AddObject(node);
+    if (unsaid_ > 0)
+      warnings.push_back(std::to_string(unsaid_) + " more warning" + (unsaid_ == 1 ? "" : "s") +
+                         " like these, not shown");
     if (scene_->Chor()->GetChildCamera() == nullptr) warnings.push_back(kGltfNoCamera);
     return std::move(scene_);
   }
 
+  // At most kShownWarnings; those after them are counted, not kept (a file
+  // of a million animated channels would say a million lines).
+  static constexpr std::size_t kShownWarnings = 100;
+  void Warn(std::string text) {
+    if (warnings.size() < kShownWarnings) {
+      warnings.push_back(std::move(text));
+    } else {
+      ++unsaid_;
+    }
+  }
   std::vector<std::string> warnings;
   std::vector<GltfAnimation> animations;
 
  private:
+  std::size_t unsaid_ = 0;
   static bool In(int index, std::size_t count) {
     return index >= 0 && static_cast<std::size_t>(index) < count;
   }

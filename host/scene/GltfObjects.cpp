@@ -87,8 +87,8 @@ void Importer::AddObject(int node) {
     if (camera.type == "perspective") {
       object = AddCamera(name, n.camera);
     } else {
-      warnings.push_back(where + ": the " + camera.type + " camera " + name +
-                         " is imported as a null (only perspective cameras project)");
+      Warn(where + ": the " + camera.type + " camera " + name +
+           " is imported as a null (only perspective cameras project)");
     }
   }
   if (object == nullptr && n.mesh >= 0) object = AddModel(name, node);

@@ -821,6 +821,22 @@ TEST(GltfImport, FollowsWhatTheFileMeans) {
                    "animations[0].channels[1] animates /cameras/0/perspective/aspectRatio, which "
                    "is not read");
        }},
+      {"warnings past the hundredth are counted, not kept; the want of a camera is said",
+       [](GltfBuilder& b) {
+         const int n = b.Node({{"name", "N"}});
+         const int t = b.Floats({0, 1}, "SCALAR");
+         b.Animation("Many", std::vector<GltfBuilder::Channel>(
+                                 151, {n, "translation", t, b.Floats({1, 2, 3, 4, 5, 6}, "VEC3")}));
+       },
+       [](tq::scene::Scene&, const std::vector<std::string>& w) {
+         ASSERT_EQ(w.size(), 102u);
+         EXPECT_EQ(w[99],
+                   "animations[0].channels[100] animates the translation of nodes[0] as "
+                   "animations[0].channels[0] does; the first in the file is kept");
+         EXPECT_EQ(w[100], "50 more warnings like these, not shown");
+         EXPECT_EQ(w[101], tq::scene::kGltfNoCamera);
+       },
+       std::nullopt, false},
       {"a file without a camera says what to do; a long name is cut between characters",
        [](GltfBuilder& b) {
          std::string name = "a";
