@@ -80,6 +80,25 @@ void CheckCameras(const json& doc) {
   }
 }
 
+// A skin's joints, which glTF requires (tinygltf refuses a skin without
+// them, or with other than whole numbers, and says nothing).
+void CheckSkins(const json& doc) {
+  const auto skins = doc.find("skins");
+  if (skins == doc.end() || !skins->is_array()) return;
+  for (std::size_t i = 0; i < skins->size(); ++i) {
+    const json& skin = (*skins)[i];
+    if (!skin.is_object()) continue;
+    const auto joints = skin.find("joints");
+    bool indices = joints != skin.end() && joints->is_array() && !joints->empty();
+    if (indices) {
+      for (const json& j : *joints) indices = indices && j.is_number_integer();
+    }
+    if (!indices)
+      ThrowFault(At("skins", static_cast<int>(i)) + ".joints",
+                 "expected the skin's joints: an array of node indices");
+  }
+}
+
 // Images play no part in a track: a data: URI is dropped before it is
 // decoded; a file is named to tinygltf as one that does not exist.
 bool DropImages(json& doc) {
@@ -303,6 +322,7 @@ Prepared Prepare(std::string_view bytes, const std::string& path, const Need& ne
   CheckVersion(doc);
   CheckExtensions(doc);
   CheckCameras(doc);
+  CheckSkins(doc);
   changed = ReadBuffers(doc, path, bytes.size(), p) || changed;
   changed = DropImages(doc) || changed;
   changed = TakePointers(doc, p) || changed;

@@ -69,9 +69,10 @@ namespace {
 // failure thrown; the tree, freed as the failure unwinds, takes a stack of
 // its own (an allocation inside a destructor, which would end the process
 // if it failed too) in what was given back. Once the model holds the
-// document's marker (kLoadedMarker) the reading is over, and the tree is
-// freed where it stands, inside a destructor: there the allocation is
-// tried again in what was given back, not thrown. Room for the stack's most
+// document's marker (kLoadedMarker) the reading is over, and once it has
+// said why it refuses the document its reading ends: either way the tree
+// is freed where it stands, inside a destructor, and there the allocation
+// is tried again in what was given back, not thrown. Room for the stack's most
 // values three times over (its last doubling and the block it is copied
 // from) and for the way those two blocks are allocated: tqhost rounds a
 // block of 1 MiB or more up to whole 2 MiB pages aligned to 2 MiB (up to
@@ -82,8 +83,9 @@ namespace {
 // around it.
 class HeldBack {
  public:
-  HeldBack(std::size_t values, const tinygltf::Model& model)
+  HeldBack(std::size_t values, const tinygltf::Model& model, const std::string& refusal)
       : model_(model),
+        refusal_(refusal),
         size_(3 * sizeof(nlohmann::json) * values + (std::size_t{16} << 20)),
         block_(mmap(nullptr, size_, PROT_READ | PROT_WRITE,
                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0)) {
@@ -105,10 +107,12 @@ class HeldBack {
     munmap(active_->block_, active_->size_);
     active_->block_ = nullptr;
     std::set_new_handler(active_->previous_);
-    if (active_->model_.extensions.count(gltf::kLoadedMarker) == 0) throw std::bad_alloc();
+    if (active_->model_.extensions.count(gltf::kLoadedMarker) == 0 && active_->refusal_.empty())
+      throw std::bad_alloc();
   }
   static inline HeldBack* active_ = nullptr;
   const tinygltf::Model& model_;
+  const std::string& refusal_;
   std::size_t size_;
   void* block_;
   std::new_handler previous_ = nullptr;
@@ -135,7 +139,7 @@ ImportResult Import(std::string_view bytes, const std::string& path, const GltfO
     const auto* data = reinterpret_cast<const unsigned char*>(document.data());
     const auto size = static_cast<unsigned>(document.size());
     const bool ok = [&] {
-      const HeldBack heldBack(prepared.freeingStack, model);
+      const HeldBack heldBack(prepared.freeingStack, model, err);
       const bool read =
           prepared.binary
               ? loader.LoadBinaryFromMemory(&model, &err, &warn, data, size, prepared.base)

@@ -352,25 +352,34 @@ TEST(Tqhost, OutOfMemoryEndsWithAMessage) {
   for (int i = 0; i < 1000000; ++i) zeros += "0,", empties += "{},", names += "\"A\",";
   used.insert(1, "\"extensionsUsed\":[" + names + "\"A\"],");
   tq::testing::WriteFile(dir / "used.gltf", used);
+  // And one that tinygltf refuses after reading it (an accessor without its
+  // componentType): the refusal, or running out, wherever memory runs out.
+  std::string refused = used;
+  refused.insert(refused.find("\"accessors\":[") + 13, "{\"type\":\"SCALAR\",\"count\":1},");
+  tq::testing::WriteFile(dir / "refused.gltf", refused);
   extras.insert(extras.find("\"asset\":{") + 9, "\"extras\":[" + zeros + "0],");
   tq::testing::WriteFile(dir / "extras.gltf", extras);
   samplers.insert(1, "\"samplers\":[" + empties + "{}],");
   tq::testing::WriteFile(dir / "samplers.gltf", samplers);
   // Each file over the limits where its reading runs out (a script's minute
   // each).
-  for (const auto& [file, limits] :
-       {std::pair<std::string, std::string>{shot, "20000 10000 240000"},
-        {"extras.gltf", "20000 10000 240000"},
-        {"samplers.gltf", "100000 20000 240000"},
-        {"used.gltf", "160000 10000 240000"}}) {
-    EXPECT_EQ(RunScript(dir, "for kb in $(seq " + limits +
-                                 "); do (ulimit -v $kb; \"$HOST\" import \"" + file +
+  const struct {
+    std::string file, limits, refusal;
+  } runs[] = {{shot, "20000 10000 240000", "not enough memory"},
+              {"extras.gltf", "20000 10000 240000", "not enough memory"},
+              {"samplers.gltf", "100000 20000 240000", "not enough memory"},
+              {"used.gltf", "160000 10000 240000", "not enough memory"},
+              {"refused.gltf", "200000 5000 260000", "not enough memory\\|componentType"}};
+  for (const auto& run : runs) {
+    EXPECT_EQ(RunScript(dir, "for kb in $(seq " + run.limits +
+                                 "); do (ulimit -v $kb; \"$HOST\" import \"" + run.file +
                                  "\" --fps 10000 -o x.tqs.json 2> err.txt); "
-                                 "s=$?; rm -f x.tqs.json; if [ $s = 1 ] && grep -q \"not enough "
-                                 "memory\" err.txt || [ $s = 0 ]; then :; else echo $kb $s >> "
+                                 "s=$?; rm -f x.tqs.json; if [ $s = 1 ] && grep -q \"" +
+                                 run.refusal +
+                                 "\" err.txt || [ $s = 0 ]; then :; else echo $kb $s >> "
                                  "bad.txt; fi; done; test ! -e bad.txt"),
               0)
-        << file << ": " << ReadFile(dir / "bad.txt");
+        << run.file << ": " << ReadFile(dir / "bad.txt");
     std::filesystem::remove(dir / "bad.txt");
   }
 #endif

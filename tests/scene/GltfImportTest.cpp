@@ -369,6 +369,13 @@ TEST(GltfImport, RefusesWithTheGltfPath) {
        },
        "t.gltf: cameras[0].perspective.aspectRatio: expected a number above 0, or none (the "
        "image's width over its height)"},
+      {"a skin without joints", [](GltfBuilder& b) { b.doc["skins"] = {json::object()}; },
+       "t.gltf: skins[0].joints: expected the skin's joints: an array of node indices"},
+      {"a skin's joint not a whole number",
+       [](GltfBuilder& b) {
+         b.doc["skins"] = {{{"joints", {0.5}}}};
+       },
+       "t.gltf: skins[0].joints: expected the skin's joints: an array of node indices"},
       {"beyond single precision",
        [](GltfBuilder& b) {
          b.Node({{"translation", {3e38, 0, 0}}}, b.Node({{"translation", {3e38, 0, 0}}}));
