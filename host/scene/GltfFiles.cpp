@@ -266,11 +266,10 @@ std::size_t FreeingStack(const json& v) {
 // reading, after every other part of the document but the lights they
 // list: with only the marker there, once the model holds it, what is left
 // of the reading is freeing its tree.
-bool MarkLoaded(json& doc) {
+void MarkLoaded(json& doc) {
   json& extensions = doc["extensions"];
   Dismantle(extensions);
   extensions = json::object({{kLoadedMarker, json::object()}});
-  return true;
 }
 
 // A GLB of the rewritten document followed by after (the file's chunks
@@ -335,13 +334,13 @@ Prepared Prepare(std::string_view bytes, const std::string& path, const Need& ne
     bin = ReadBinChunk(bytes, rest, changed);
     chunks = !ResolveBinBuffers(doc, bin, p, changed);
   }
-  changed = DropBufferImages(doc, p) || changed;
-  changed = MarkLoaded(doc) || changed;
-  // tinygltf reads a GLB's chunks itself where it is handed them.
-  if (!changed || chunks) read(0, bytes.size());
+  DropBufferImages(doc, p);
+  // tinygltf always reads the document rewritten, since it carries the
+  // marker; it reads a GLB's chunks itself where it is handed them.
+  MarkLoaded(doc);
+  if (chunks) read(0, bytes.size());
   ReadViews(doc, p, bytes, need);
   p.freeingStack = FreeingStack(doc);
-  if (!changed) return p;
   if (!p.binary) {
     p.rewritten = doc.dump();
   } else {

@@ -81,7 +81,7 @@ using Span = std::span<const unsigned char>;
 inline constexpr const char* kLoadedMarker = "TQ_read_to_the_end";
 
 struct Prepared {
-  std::string rewritten;  // the document rewritten, "" when tinygltf reads the file as it is
+  std::string rewritten;  // the document rewritten, as tinygltf reads it
   bool binary = false;
   std::string base;                                     // the folder given to tinygltf
   std::vector<Bytes> files;                             // external buffers, by buffer index

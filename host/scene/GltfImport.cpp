@@ -135,7 +135,7 @@ ImportResult Import(std::string_view bytes, const std::string& path, const GltfO
     loader.SetFsCallbacks(gltf::Callbacks(prepared));
     tinygltf::Model model;
     std::string err, warn;
-    const std::string_view document = prepared.rewritten.empty() ? bytes : prepared.rewritten;
+    const std::string_view document = prepared.rewritten;
     const auto* data = reinterpret_cast<const unsigned char*>(document.data());
     const auto size = static_cast<unsigned>(document.size());
     const bool ok = [&] {
@@ -145,8 +145,8 @@ ImportResult Import(std::string_view bytes, const std::string& path, const GltfO
               ? loader.LoadBinaryFromMemory(&model, &err, &warn, data, size, prepared.base)
               : loader.LoadASCIIFromString(&model, &err, &warn, document.data(), size,
                                            prepared.base);
-      // tinygltf says a failure it caught in its own words; and one tried
-      // again at the end ran short all the same.
+      // Memory ran out while tinygltf read: whether it then refused the
+      // file (in the words of what it caught) or read it to the end.
       if (heldBack.GivenBack()) throw std::bad_alloc();
       return read;
     }();
