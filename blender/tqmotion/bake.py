@@ -111,6 +111,8 @@ class Bake:
         return to_camera
 
     def run(self):
+        """Steps through the shot: every target's point at every frame, in
+        the host's camera space, and the cameras that saw them."""
         scene = self.scene
         width, height = image_size(scene.render)
         start, end = shot_range(scene)
@@ -131,7 +133,6 @@ class Bake:
             progress.progress_end()
             scene.frame_set(saved[0], subframe=saved[1])
         self.points = points.in_camera(to_camera)
-        return self.scene_file(width, height, start, end)
 
     def camera_name(self):
         """The scene file's camera: named after the cameras used, in the order

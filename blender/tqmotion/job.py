@@ -1,5 +1,6 @@
 """tqhost running on a baked shot, watched without blocking Blender: asked
-first what it will write (tqhost export --plan), then run with its output read
+first what it will write (tqhost export --plan, answered while the add-on
+writes the whole scene file), then run with its output read
 as it comes, its files checked against its plan and its account and put in
 place, or everything it began removed when it is cancelled or fails."""
 
@@ -40,6 +41,21 @@ def make_folder(folder, made):
         made.append(f)
 
 
+def stop(process):
+    """Stops a tqhost and what it started (its process group), and waits for it."""
+    if process.poll() is None:
+        try:
+            os.killpg(process.pid, signal.SIGTERM)
+            process.wait(1)
+        except (ProcessLookupError, subprocess.TimeoutExpired):
+            pass
+        try:
+            os.killpg(process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        process.wait()
+
+
 def remove_made(made):
     """A failed export leaves no folder of its own behind (one holding a file is kept)."""
     for folder in reversed(made):
@@ -59,13 +75,14 @@ class ExportJob:
         self.indices = [b"%d\t" % i for i in range(frames)]  # each line's start
         self.cameras, self.copies = [], []  # [name, first, last]; format names
         self.plan = None  # what tqhost says it will write, from export --plan
-        self.made, self.staging, self.temp, self.process = [], None, None, None
+        self.made, self.staging, self.temp = [], None, None
+        self.asking, self.process = None, None  # tqhost saying its plan; tqhost writing
         self.out, self.err = bytearray(), bytearray()
         self.held = False
 
-    def start(self, scene_text, plan_text=None):
-        """tqhost asked for its plan (on plan_text, the scene file with fewer
-        keys, if given), then started on scene_text."""
+    def begin(self, plan_text):
+        """tqhost asked what it will write, on plan_text (the scene file with
+        fewer keys); it answers while the whole scene file is made (start)."""
         try:
             make_folder(self.directory, self.made)
             try:
@@ -74,46 +91,62 @@ class ExportJob:
                 raise ExportError(f"The folder {self.directory} cannot be written: "
                                   f"{e.strerror or e}")
             self.temp = tempfile.mkdtemp(prefix="tqmotion-")
-            scene_file = os.path.join(self.temp, "shot.tqs.json")
-            plan_file = os.path.join(self.temp, "plan.tqs.json")
-            for path, text in ((scene_file, scene_text), (plan_file, plan_text)):
-                if text is not None:
-                    with open(path, "w", encoding="utf-8") as f:
-                        f.write(text)
-            self.ask_plan(scene_file if plan_text is None else plan_file)
-            try:
-                # Its own process group, so that a cancel stops what it started too.
-                self.process = subprocess.Popen(
-                    self.command(scene_file),
-                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                    cwd=self.staging, start_new_session=True)
-            except OSError as e:
-                raise ExportError(f"tqhost could not be run from '{self.tqhost}': "
-                                  f"{e.strerror or e}")
+            plan_file = self.write_scene("plan.tqs.json", plan_text)
+            self.asking = self.run_tqhost(self.command(plan_file, "--plan"))
         except BaseException:
             self.discard()
+            raise
+
+    def start(self, scene_text):
+        """tqhost's plan read, then tqhost started on scene_text."""
+        try:
+            scene_file = self.write_scene("shot.tqs.json", scene_text)
+            self.take_plan()
+            # Its own process group, so that a cancel stops what it started too.
+            self.process = self.run_tqhost(self.command(scene_file))
+        except BaseException:
+            self.cancel()
             raise
         for pipe in (self.process.stdout, self.process.stderr):
             os.set_blocking(pipe.fileno(), False)
 
+    def write_scene(self, name, text):
+        """A scene file for tqhost, in the run's temporary folder: its path."""
+        path = os.path.join(self.temp, name)
+        try:
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(text)
+        except OSError as e:
+            raise ExportError(f"The scene file {path} cannot be written: {e.strerror or e}")
+        return path
+
+    def run_tqhost(self, command):
+        """tqhost started in the staging folder, in a process group of its own."""
+        try:
+            return subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, cwd=self.staging,
+                                    start_new_session=True)
+        except OSError as e:
+            raise ExportError(f"tqhost could not be run from '{self.tqhost}': "
+                              f"{e.strerror or e}")
+
     def command(self, scene_file, *more):
         return [self.tqhost, self.args[0], scene_file] + self.args[1:] + list(more)
 
-    def ask_plan(self, scene_file):
+    def take_plan(self):
         """What tqhost will write, every path checked by tqhost itself; the
         folders its files go in made in the staging folder (tqhost makes none)."""
+        asking, self.asking = self.asking, None
         try:
-            asked = subprocess.run(self.command(scene_file, "--plan"), stdin=subprocess.DEVNULL,
-                                   capture_output=True, cwd=self.staging, timeout=PLAN_TIMEOUT)
-        except OSError as e:
-            raise ExportError(f"tqhost could not be run from '{self.tqhost}': {e.strerror or e}")
+            out, err = asking.communicate(timeout=PLAN_TIMEOUT)
         except subprocess.TimeoutExpired:
+            stop(asking)
             raise ExportError(f"tqhost ({self.tqhost}) did not say what it would write in "
                               f"{PLAN_TIMEOUT} s; stopped")
-        self.fail_on(asked.returncode, asked.stdout.decode("utf-8", "replace"),
-                     asked.stderr.decode("utf-8", "replace"))
+        self.fail_on(asking.returncode, out.decode("utf-8", "replace"),
+                     err.decode("utf-8", "replace"))
         try:
-            self.plan = json.loads(asked.stdout)
+            self.plan = json.loads(out)
             files = [f for run in self.plan["runs"]
                      for f in [run["output"]] + [c["path"] for c in run["copies"]]]
         except (ValueError, KeyError, TypeError):
@@ -174,23 +207,17 @@ class ExportJob:
 
     def cancel(self):
         """Stops tqhost and what it started; nothing it wrote is kept."""
-        if self.process is not None and self.process.poll() is None:
-            try:
-                os.killpg(self.process.pid, signal.SIGTERM)
-                self.process.wait(1)
-            except (ProcessLookupError, subprocess.TimeoutExpired):
-                pass
-            try:
-                os.killpg(self.process.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-            self.process.wait()
+        for process in (self.asking, self.process):
+            if process is not None:
+                stop(process)
         self.discard()
 
     def discard(self):
-        if self.process is not None:
-            self.process.stdout.close()
-            self.process.stderr.close()
+        for process in (self.asking, self.process):
+            if process is not None:
+                process.stdout.close()
+                process.stderr.close()
+        self.asking = None
         for folder in (self.staging, self.temp):
             if folder:
                 shutil.rmtree(folder, ignore_errors=True)

@@ -34,6 +34,15 @@ def output_folder(directory, pattern, formats):
     return os.path.abspath(bpy.path.abspath(os.path.expanduser(directory)))
 
 
+def numeric(step, *args):
+    """A step of the bake (stepping the shot, a scene file's text), which
+    meets a value that is not a number as a ValueError."""
+    try:
+        return step(*args)
+    except ValueError as e:
+        raise ExportError(f"The shot holds a value that is not a number ({e})")
+
+
 def start_export(context, directory, targets_text, mode, formats, pattern, decimals,
                  distort=False):
     """Bakes the shot and starts tqhost on it: the running ExportJob."""
@@ -46,10 +55,7 @@ def start_export(context, directory, targets_text, mode, formats, pattern, decim
     if not 0 <= decimals <= 6:
         raise ExportError(f"Decimals {decimals}: give 0 to 6")
     bake = Bake(context, targets, mode, distort)
-    try:
-        text = bake.run()
-    except ValueError as e:
-        raise ExportError(f"The shot holds a value that is not a number ({e})")
+    numeric(bake.run)
     start, end = shot_range(scene)
     width, height = image_size(scene.render)
     # Each copy named by tqhost after the track's file; its plan says where.
@@ -61,5 +67,12 @@ def start_export(context, directory, targets_text, mode, formats, pattern, decim
     args += ["--also=" + n for n in copies]
     job = ExportJob(tqhost, args, [t[0] for t in targets], end - start + 1, directory)
     job.cameras, job.copies = bake.cameras, copies
-    job.start(text, bake.plan_file(width, height, start, end))
+    # tqhost says what it will write while the whole scene file is laid out.
+    job.begin(numeric(bake.plan_file, width, height, start, end))
+    try:
+        text = numeric(bake.scene_file, width, height, start, end)
+    except BaseException:
+        job.cancel()
+        raise
+    job.start(text)
     return job
