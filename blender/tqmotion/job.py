@@ -76,6 +76,7 @@ class ExportJob:
         self.cameras, self.copies = [], []  # [name, first, last]; format names
         self.plan = None  # what tqhost says it will write, from export --plan
         self.made, self.staging, self.temp = [], None, None
+        self.fds = []  # the scene files kept in memory
         self.asking, self.process = None, None  # tqhost saying its plan; tqhost writing
         self.out, self.err = bytearray(), bytearray()
         self.held = False
@@ -90,7 +91,6 @@ class ExportJob:
             except OSError as e:
                 raise ExportError(f"The folder {self.directory} cannot be written: "
                                   f"{e.strerror or e}")
-            self.temp = tempfile.mkdtemp(prefix="tqmotion-")
             plan_file = self.write_scene("plan.tqs.json", plan_text)
             self.asking = self.run_tqhost(self.command(plan_file, "--plan"))
         except BaseException:
@@ -111,21 +111,36 @@ class ExportJob:
             os.set_blocking(pipe.fileno(), False)
 
     def write_scene(self, name, text):
-        """A scene file for tqhost, in the run's temporary folder: its path."""
-        path = os.path.join(self.temp, name)
+        """A scene file for tqhost: its path. Kept in memory where the system
+        allows (a memfd, read through /dev/fd): a file on disk would be
+        written out by tqhost's durable saves (which sync the whole file
+        system) only to be deleted, and the disk's blocks freed again."""
+        data = text.encode("utf-8")
         try:
-            with open(path, "w", encoding="utf-8") as f:
-                f.write(text)
+            fd = os.memfd_create(name)
+        except (AttributeError, OSError):  # not Linux, or not allowed: a temporary file
+            fd = None
+        if fd is not None:
+            self.fds.append(fd)
+            with open(fd, "wb", closefd=False) as f:
+                f.write(data)
+            return f"/dev/fd/{fd}"
+        try:
+            self.temp = self.temp or tempfile.mkdtemp(prefix="tqmotion-")
+            with open(os.path.join(self.temp, name), "wb") as f:
+                f.write(data)
         except OSError as e:
-            raise ExportError(f"The scene file {path} cannot be written: {e.strerror or e}")
-        return path
+            raise ExportError(f"The scene file {name} cannot be written to "
+                              f"{self.temp or tempfile.gettempdir()}: {e.strerror or e}")
+        return os.path.join(self.temp, name)
 
     def run_tqhost(self, command):
-        """tqhost started in the staging folder, in a process group of its own."""
+        """tqhost started in the staging folder, in a process group of its own,
+        given the scene files kept in memory."""
         try:
             return subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                     stderr=subprocess.PIPE, cwd=self.staging,
-                                    start_new_session=True)
+                                    start_new_session=True, pass_fds=self.fds)
         except OSError as e:
             raise ExportError(f"tqhost could not be run from '{self.tqhost}': "
                               f"{e.strerror or e}")
@@ -222,6 +237,9 @@ class ExportJob:
             if folder:
                 shutil.rmtree(folder, ignore_errors=True)
         self.staging = self.temp = None
+        for fd in self.fds:
+            os.close(fd)
+        self.fds = []
         remove_made(self.made)
 
     def fail_on(self, status, out, err):
