@@ -147,9 +147,9 @@ class Bake:
         return name
 
     def scene_file(self, width, height, start, end, keys=None):
-        """The scene file's text. Its keys are written by hand: json's encoder
-        takes longer than the whole bake. keys: how many of each channel's
-        keys to write (default: all)."""
+        """The scene file's text, in UTF-8. Its keys are written by hand:
+        json's encoder takes longer than the whole bake. keys: how many of
+        each channel's keys to write (default: all)."""
         camera = {"type": "camera", "name": self.camera_name(),
                   "focalLength": {"keys": self.focal[:keys]}, **self.plate.keys(),
                   "output": {"width": width, "height": height, "startFrame": start,
@@ -168,7 +168,9 @@ class Bake:
                            "chor": {"name": "Chor1", "time": start, "objects": objects}},
                           ensure_ascii=False, allow_nan=False)
         tracks = keys_texts(range(start, end + 1)[:keys], self.points[:, :keys])
-        return re.sub(r'"\\u0001(\d+)"', lambda m: tracks[int(m.group(1))], text)
+        pieces = re.split(rb'"\\u0001(\d+)"', text.encode("utf-8"))
+        pieces[1::2] = [tracks[int(i)] for i in pieces[1::2]]
+        return b"".join(pieces)
 
     def plan_file(self, width, height, start, end):
         """The scene file with one key a channel: as much as tqhost needs to

@@ -105,10 +105,10 @@ def g9_piece(x):
 
 def keys_texts(frames, points):
     """Each track's keys, [[frame, [x, y, z]], ...], as '%d' and '%.9g' write
-    them: points [tracks, frames, 3] (single precision, finite); a str each."""
+    them: points [tracks, frames, 3] (single precision, finite); ASCII bytes each."""
     tracks, n = points.shape[0], len(frames)
     if tracks == 0 or n == 0:
-        return ["[]"] * tracks
+        return [b"[]"] * tracks
     numbers = g9(points).reshape(tracks, n, 3, WIDTH)
     numbers[:, :, :2, WIDTH - 1] = ord(",")  # x, and y, (a number's last byte is NUL)
     # After a key's z: "]]," and the next key's "[frame,[" (at most 14 bytes for
@@ -118,6 +118,6 @@ def keys_texts(frames, points):
     rows = np.empty((tracks, n, 4), np.complex128)
     rows[:, :, :3] = numbers.view(np.complex128)[..., 0]
     rows[:, :, 3] = after.view(np.complex128)
-    first = "[[%d,[" % frames[0]
-    return [first + track.tobytes().translate(None, b"\0").decode("ascii") + "]"
+    first = b"[[%d,[" % frames[0]
+    return [first + track.tobytes().translate(None, b"\0") + b"]"
             for track in rows.reshape(tracks, -1)]

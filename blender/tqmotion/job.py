@@ -83,7 +83,7 @@ class ExportJob:
 
     def begin(self, plan_text):
         """tqhost asked what it will write, on plan_text (the scene file with
-        fewer keys); it answers while the whole scene file is made (start)."""
+        fewer keys, bytes); it answers while the whole scene file is made (start)."""
         try:
             make_folder(self.directory, self.made)
             try:
@@ -98,7 +98,7 @@ class ExportJob:
             raise
 
     def start(self, scene_text):
-        """tqhost's plan read, then tqhost started on scene_text."""
+        """tqhost's plan read, then tqhost started on scene_text (bytes)."""
         try:
             scene_file = self.write_scene("shot.tqs.json", scene_text)
             self.take_plan()
@@ -110,12 +110,11 @@ class ExportJob:
         for pipe in (self.process.stdout, self.process.stderr):
             os.set_blocking(pipe.fileno(), False)
 
-    def write_scene(self, name, text):
-        """A scene file for tqhost: its path. Kept in memory where the system
+    def write_scene(self, name, data):
+        """A scene file for tqhost (data: its bytes): its path. Kept in memory where the system
         allows (a memfd, read through /dev/fd): a file on disk would be
         written out by tqhost's durable saves (which sync the whole file
         system) only to be deleted, and the disk's blocks freed again."""
-        data = text.encode("utf-8")
         try:
             fd = os.memfd_create(name)
         except (AttributeError, OSError):  # not Linux, or not allowed: a temporary file

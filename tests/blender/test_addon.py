@@ -39,8 +39,8 @@ values = np.concatenate((bits[np.isfinite(bits)][:29854], np.array(edges, np.flo
 values = values.reshape(2, -1, 3)
 frames = range(-7, values.shape[1] - 7)
 check(sys.modules["tqmotion"].digits.keys_texts(frames, values) == [
-    "[" + ",".join("[%d,[%.9g,%.9g,%.9g]]" % (f, *v) for f, v in zip(frames, track)) + "]"
-    for track in values.tolist()], "keys written as %.9g writes them")
+    ("[" + ",".join("[%d,[%.9g,%.9g,%.9g]]" % (f, *v) for f, v in zip(frames, track)) +
+     "]").encode() for track in values.tolist()], "keys written as %.9g writes them")
 
 
 def run(**kw):
