@@ -86,6 +86,7 @@ class Bake:
         self.points = None  # [targets, frames, x y z], in the host's camera space
         self.focal = []
         self.cameras = []  # [name, first frame, last frame]
+        self.size, self.frames = None, None  # the image's, the range's
 
     def locals_at_start(self):
         """Each target's point in its own space where it is not its origin (a
@@ -116,6 +117,7 @@ class Bake:
         scene = self.scene
         width, height = image_size(scene.render)
         start, end = shot_range(scene)
+        self.size, self.frames = (width, height), range(start, end + 1)
         progress = self.context.window_manager
         saved = scene.frame_current, scene.frame_subframe
         progress.progress_begin(start, end)
@@ -146,16 +148,22 @@ class Bake:
             raise ExportError(f"A target is named '{name}' as the camera is; rename one")
         return name
 
-    def scene_file(self, width, height, start, end, keys=None):
-        """The scene file's text, in UTF-8. Its keys are written by hand:
-        json's encoder takes longer than the whole bake. keys: how many of
-        each channel's keys to write (default: all)."""
+    def keys(self, first, last, count=None):
+        """The keys of the targets first to last (not included) as the scene
+        file writes them, bytes each: count of them (default: all)."""
+        return keys_texts(self.frames[:count], self.points[first:last, :count])
+
+    def scene_file(self, first, last, tracks, count=None):
+        """The scene file of the targets first to last (not included), their
+        keys written (keys()), in UTF-8: the keys are written by hand, as
+        json's encoder takes longer than the whole bake. count: how many of
+        the focal length's keys to write (default: all)."""
         camera = {"type": "camera", "name": self.camera_name(),
-                  "focalLength": {"keys": self.focal[:keys]}, **self.plate.keys(),
-                  "output": {"width": width, "height": height, "startFrame": start,
-                             "endFrame": end}}
+                  "focalLength": {"keys": self.focal[:count]}, **self.plate.keys(),
+                  "output": {"width": self.size[0], "height": self.size[1],
+                             "startFrame": self.frames[0], "endFrame": self.frames[-1]}}
         objects = [camera]
-        for i, (name, _, _) in enumerate(self.targets):
+        for i, (name, _, _) in enumerate(self.targets[first:last]):
             # A stand-in for the keys: a control character no name holds.
             target = {"type": "null", "name": name, "translate": {"keys": f"\x01{i}"}}
             if self.mode == "MODEL_CENTER":
@@ -164,16 +172,15 @@ class Bake:
             objects.append(target)
         text = json.dumps({"format": "tq-scene", "version": 1,
                            "project": {"name": "Blender", "fps": frame_rate(self.scene.render),
-                                       "time": start},
-                           "chor": {"name": "Chor1", "time": start, "objects": objects}},
+                                       "time": self.frames[0]},
+                           "chor": {"name": "Chor1", "time": self.frames[0], "objects": objects}},
                           ensure_ascii=False, allow_nan=False)
-        tracks = keys_texts(range(start, end + 1)[:keys], self.points[:, :keys])
         pieces = re.split(rb'"\\u0001(\d+)"', text.encode("utf-8"))
         pieces[1::2] = [tracks[int(i)] for i in pieces[1::2]]
         return b"".join(pieces)
 
-    def plan_file(self, width, height, start, end):
+    def plan_file(self):
         """The scene file with one key a channel: as much as tqhost needs to
         say what it will write (the names, the range, the settings), a
         fraction of the whole to read."""
-        return self.scene_file(width, height, start, end, keys=1)
+        return self.scene_file(0, len(self.targets), self.keys(0, len(self.targets), 1), 1)

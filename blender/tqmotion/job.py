@@ -18,6 +18,7 @@ from .common import ExportError
 
 TRACK_SAID = re.compile(r"(\d+) frames written to (.+)")
 PLAN_TIMEOUT = 60  # s; the plan loads the scene, nothing more
+PARTS_FROM = 16  # targets; from this many, tqhost writes them in two runs
 # A track's line: frame index, X, Y. Matched on its shape, every digit made 0.
 TRACK_LINE = re.compile(rb"\d+\t-?\d+(?:\.\d+)?\t-?\d+(?:\.\d+)?")
 SHAPE = bytes.maketrans(b"123456789", b"000000000")
@@ -65,9 +66,49 @@ def remove_made(made):
             pass
 
 
+class Part:
+    """One tqhost writing some of the targets, and what it has said."""
+
+    def __init__(self, names, runs, process):
+        self.names, self.runs, self.process = names, runs, process
+        self.out, self.err = bytearray(), bytearray()
+        self.files = None  # its files, checked, once it has ended
+        self.held = False  # ended, its output still held by a process it started
+        for pipe in (process.stdout, process.stderr):
+            os.set_blocking(pipe.fileno(), False)
+
+    def pipes(self):
+        return [p for p in (self.process.stdout, self.process.stderr) if not p.closed]
+
+    def read(self):
+        """What tqhost has said so far, without waiting for more."""
+        for pipe, into in ((self.process.stdout, self.out), (self.process.stderr, self.err)):
+            while not pipe.closed:
+                try:
+                    chunk = os.read(pipe.fileno(), 1 << 16)
+                except BlockingIOError:
+                    break
+                if not chunk:
+                    pipe.close()
+                into += chunk
+
+    def ended(self):
+        """Whether tqhost has ended, all it said read; a pipe still open then
+        is held by a process it left behind, which is not waited for."""
+        self.read()
+        if self.process.poll() is None:
+            return False
+        self.read()
+        self.held = bool(self.pipes())
+        return True
+
+
 class ExportJob:
-    """One run of tqhost: start() it, poll() until it answers (summary,
-    warnings) or raises ExportError, or cancel() it."""
+    """tqhost's run on the baked shot: begin() (its plan asked), start() it
+    (twice for a shot of many targets, half the targets each: the first
+    half written while the add-on lays out the second's scene file), poll()
+    until it answers (summary, warnings) or raises ExportError, or cancel()
+    it."""
 
     def __init__(self, tqhost, args, names, frames, directory):
         self.tqhost, self.args, self.names = tqhost, args, names
@@ -77,13 +118,11 @@ class ExportJob:
         self.plan = None  # what tqhost says it will write, from export --plan
         self.made, self.staging, self.temp = [], None, None
         self.fds = []  # the scene files kept in memory
-        self.asking, self.process = None, None  # tqhost saying its plan; tqhost writing
-        self.out, self.err = bytearray(), bytearray()
-        self.held = False
+        self.asking, self.parts = None, []  # tqhost saying its plan; tqhosts writing
 
     def begin(self, plan_text):
         """tqhost asked what it will write, on plan_text (the scene file with
-        fewer keys, bytes); it answers while the whole scene file is made (start)."""
+        fewer keys, bytes); it answers while the scene files are laid out."""
         try:
             make_folder(self.directory, self.made)
             try:
@@ -92,29 +131,42 @@ class ExportJob:
                 raise ExportError(f"The folder {self.directory} cannot be written: "
                                   f"{e.strerror or e}")
             plan_file = self.write_scene("plan.tqs.json", plan_text)
-            self.asking = self.run_tqhost(self.command(plan_file, "--plan"))
+            self.asking = self.run_tqhost(self.command(plan_file, self.names, "--plan"))
         except BaseException:
             self.discard()
             raise
 
-    def start(self, scene_text):
-        """tqhost's plan read, then tqhost started on scene_text (bytes)."""
+    def halves(self):
+        """Whether tqhost may write the targets in two runs: many targets, and
+        every file of its plan a target's own (none shared between them)."""
+        if len(self.names) < PARTS_FROM:
+            return False
+        self.take_plan()
+        files = [f for run in self.plan["runs"] for f in self.files_of(run)]
+        return len(set(files)) == len(files)
+
+    def start(self, scene_text, first, last):
+        """tqhost started on scene_text (bytes) for the targets first to last
+        (not included), once its plan is read; given half the processors
+        when it writes part of them."""
         try:
-            scene_file = self.write_scene("shot.tqs.json", scene_text)
             self.take_plan()
-            # Its own process group, so that a cancel stops what it started too.
-            self.process = self.run_tqhost(self.command(scene_file))
+            scene_file = self.write_scene(f"shot{first}.tqs.json", scene_text)
+            names = self.names[first:last]
+            jobs = [] if len(names) == len(self.names) else [
+                f"--jobs={max(1, len(os.sched_getaffinity(0)) // 2)}"]
+            process = self.run_tqhost(self.command(scene_file, names, *jobs))
+            self.parts.append(Part(names, self.plan["runs"][first:last], process))
         except BaseException:
             self.cancel()
             raise
-        for pipe in (self.process.stdout, self.process.stderr):
-            os.set_blocking(pipe.fileno(), False)
 
     def write_scene(self, name, data):
-        """A scene file for tqhost (data: its bytes): its path. Kept in memory where the system
-        allows (a memfd, read through /dev/fd): a file on disk would be
-        written out by tqhost's durable saves (which sync the whole file
-        system) only to be deleted, and the disk's blocks freed again."""
+        """A scene file for tqhost (data: its bytes): its path. Kept in memory
+        where the system allows (a memfd, read through /dev/fd): a file on
+        disk would be written out by tqhost's durable saves (which sync the
+        whole file system) only to be deleted, and the disk's blocks freed
+        again."""
         try:
             fd = os.memfd_create(name)
         except (AttributeError, OSError):  # not Linux, or not allowed: a temporary file
@@ -134,8 +186,9 @@ class ExportJob:
         return os.path.join(self.temp, name)
 
     def run_tqhost(self, command):
-        """tqhost started in the staging folder, in a process group of its own,
-        given the scene files kept in memory."""
+        """tqhost started in the staging folder, in a process group of its own
+        (so that a cancel stops what it started too), given the scene files
+        kept in memory."""
         try:
             return subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                     stderr=subprocess.PIPE, cwd=self.staging,
@@ -144,12 +197,20 @@ class ExportJob:
             raise ExportError(f"tqhost could not be run from '{self.tqhost}': "
                               f"{e.strerror or e}")
 
-    def command(self, scene_file, *more):
-        return [self.tqhost, self.args[0], scene_file] + self.args[1:] + list(more)
+    def command(self, scene_file, names, *more):
+        return ([self.tqhost, self.args[0], scene_file] + self.args[1:] +
+                ["--target=" + name for name in names] + list(more))
+
+    @staticmethod
+    def files_of(run):
+        return [run["output"]] + [c["path"] for c in run["copies"]]
 
     def take_plan(self):
-        """What tqhost will write, every path checked by tqhost itself; the
-        folders its files go in made in the staging folder (tqhost makes none)."""
+        """What tqhost will write (once), every path checked by tqhost itself;
+        the folders its files go in made in the staging folder (tqhost makes
+        none)."""
+        if self.plan is not None:
+            return
         asking, self.asking = self.asking, None
         try:
             out, err = asking.communicate(timeout=PLAN_TIMEOUT)
@@ -160,9 +221,10 @@ class ExportJob:
         self.fail_on(asking.returncode, out.decode("utf-8", "replace"),
                      err.decode("utf-8", "replace"))
         try:
-            self.plan = json.loads(out)
-            files = [f for run in self.plan["runs"]
-                     for f in [run["output"]] + [c["path"] for c in run["copies"]]]
+            plan = json.loads(out)
+            files = [f for run in plan["runs"] for f in self.files_of(run)]
+            if [run["target"] for run in plan["runs"]] != self.names:
+                raise ValueError("other targets")
         except (ValueError, KeyError, TypeError):
             self.refuse("did not say what it would write (export --plan)")
         for f in files:
@@ -171,37 +233,28 @@ class ExportJob:
                 raise ExportError(f"The file pattern names {f}, outside the folder; name files "
                                   "inside it")
             os.makedirs(os.path.dirname(os.path.join(self.staging, rel)), exist_ok=True)
-
-    def read(self):
-        """What tqhost has said so far, without waiting for more."""
-        for pipe, into in ((self.process.stdout, self.out), (self.process.stderr, self.err)):
-            while not pipe.closed:
-                try:
-                    chunk = os.read(pipe.fileno(), 1 << 16)
-                except BlockingIOError:
-                    break
-                if not chunk:
-                    pipe.close()
-                into += chunk
+        self.plan = plan
 
     def tracks_said(self):
-        return sum(1 for ln in self.out.decode("utf-8", "replace").splitlines()
+        return sum(1 for part in self.parts
+                   for ln in part.out.decode("utf-8", "replace").splitlines()
                    if TRACK_SAID.search(ln))
 
     def poll(self):
-        """None while tqhost runs; then (summary, warnings), or ExportError."""
-        self.read()
-        status = self.process.poll()
-        if status is None:
-            return None
-        self.read()
-        # tqhost has ended; a pipe still open is held by a process it left behind,
-        # which is not waited for.
-        self.held = not (self.process.stdout.closed and self.process.stderr.closed)
+        """None while tqhost runs; then (summary, warnings), or ExportError.
+        Each run's files are checked as soon as it ends."""
         try:
-            return self.finish(status)
-        finally:
-            self.discard()
+            for part in self.parts:
+                if part.files is None and part.ended():
+                    part.files = self.accounted(part)
+            if any(part.files is None for part in self.parts):
+                return None
+            done = self.finish()
+        except BaseException:
+            self.cancel()
+            raise
+        self.discard()
+        return done
 
     def wait(self, timeout):
         """poll() until tqhost answers; stopped after timeout seconds."""
@@ -212,22 +265,21 @@ class ExportJob:
                     raise ExportError(f"tqhost ({self.tqhost}) did not finish in {timeout} s; "
                                       "stopped")
                 # Woken by tqhost's output, or its end (which closes its pipes).
-                select.select([p for p in (self.process.stdout, self.process.stderr)
-                               if not p.closed], [], [], 0.05)
+                select.select([p for part in self.parts for p in part.pipes()], [], [], 0.05)
             return done
         finally:
-            if self.process.returncode is None:
+            if any(part.process.returncode is None for part in self.parts):
                 self.cancel()
 
     def cancel(self):
         """Stops tqhost and what it started; nothing it wrote is kept."""
-        for process in (self.asking, self.process):
+        for process in [self.asking] + [part.process for part in self.parts]:
             if process is not None:
                 stop(process)
         self.discard()
 
     def discard(self):
-        for process in (self.asking, self.process):
+        for process in [self.asking] + [part.process for part in self.parts]:
             if process is not None:
                 process.stdout.close()
                 process.stderr.close()
@@ -252,16 +304,20 @@ class ExportJob:
             raise ExportError(f"tqhost ({self.tqhost}) {how}: {why}")
         return lines
 
-    def finish(self, status):
-        out = self.out.decode("utf-8", "replace")
+    def finish(self):
+        """Every run's files, checked, put in place; what tqhost said."""
         print("tqmotion: plan " + json.dumps(self.plan))
-        if out:
-            print("tqmotion: " + out.rstrip().replace("\n", "\ntqmotion: "))
-        lines = self.fail_on(status, out, self.err.decode("utf-8", "replace"))
-        files = self.accounted(out.splitlines())
+        files, warnings = [], []
+        for part in self.parts:
+            files += part.files
+            lines = self.fail_on(0, "", part.err.decode("utf-8", "replace"))
+            warnings += [ln.replace("warning: ", "", 1) for ln in lines if "warning" in ln]
+        on_disk = {os.path.relpath(os.path.join(top, f), self.staging)
+                   for top, _, names in os.walk(self.staging) for f in names}
+        for extra in sorted(on_disk - set(files)):
+            self.refuse(f"wrote {extra}, which it did not account for")
         self.move(files)
-        warnings = [ln.replace("warning: ", "", 1) for ln in lines if "warning" in ln]
-        if self.held:
+        if any(part.held for part in self.parts):
             warnings.append("tqhost finished, but a process it started still holds its output "
                             "(not waited for); the tracks were checked and written")
         return self.summary(files), warnings
@@ -270,13 +326,17 @@ class ExportJob:
         raise ExportError(f"tqhost ({self.tqhost}) exited with status 0 but {what}; nothing "
                           "was written")
 
-    def accounted(self, said):
-        """The files of tqhost's plan, each checked and its track said to be
-        written; nothing else written."""
-        files, runs = [], self.plan["runs"]
-        for run in runs:
+    def accounted(self, part):
+        """The files of a run that has ended, as tqhost's plan names them,
+        each checked and its track said to be written."""
+        out = part.out.decode("utf-8", "replace")
+        if out:
+            print("tqmotion: " + out.rstrip().replace("\n", "\ntqmotion: "))
+        self.fail_on(part.process.returncode, out, part.err.decode("utf-8", "replace"))
+        files, said = [], out.splitlines()
+        for run in part.runs:
             name = run["target"]
-            prefix = name + ": " if len(runs) > 1 else ""
+            prefix = name + ": " if len(part.runs) > 1 else ""
             mine = [ln[len(prefix):] for ln in said if ln.startswith(prefix)]
             tracks = [m for m in map(TRACK_SAID.fullmatch, mine) if m]
             if len(tracks) != 1:
@@ -287,10 +347,6 @@ class ExportJob:
                 files.append(self.staged(copy["path"]))
                 if os.path.getsize(os.path.join(self.staging, files[-1])) == 0:
                     self.refuse(f"wrote {files[-1]} empty")
-        on_disk = {os.path.relpath(os.path.join(top, f), self.staging)
-                   for top, _, names in os.walk(self.staging) for f in names}
-        for extra in sorted(on_disk - set(files)):
-            self.refuse(f"wrote {extra}, which it did not account for")
         return files
 
     def staged(self, planned):

@@ -5,9 +5,12 @@ tqhost is asked first what it will write (tqhost export --plan): the file
 names are its alone. It writes into a fresh folder of its own beside the
 tracks' folder, so whatever is found there is from this run; each file is
 checked against that plan, tqhost's account of what it wrote and the lines
-the range asks for, and
-only then moved into place, one rename each. A cancelled or failed run moves
-nothing: the folder is removed with whatever tqhost had begun.
+the range asks for, and only then moved into place, one rename each. A
+cancelled or failed run moves nothing: the folder is removed with whatever
+tqhost had begun. A shot of many targets is written by two tqhosts, half
+the targets each, when no file of the plan is shared between targets: the
+first starts while the second's scene file is laid out, and its files are
+checked while the second writes.
 """
 
 import os
@@ -63,16 +66,23 @@ def start_export(context, directory, targets_text, mode, formats, pattern, decim
     args = ["export", "--camera=" + bake.camera_name(), "--mode=" + MODE_FLAGS[mode],
             f"--width={width}", f"--height={height}", f"--start={start}", f"--end={end}",
             f"--decimals={decimals}", "--output=" + pattern]
-    args += ["--target=" + name for name, _, _ in targets]
     args += ["--also=" + n for n in copies]
     job = ExportJob(tqhost, args, [t[0] for t in targets], end - start + 1, directory)
     job.cameras, job.copies = bake.cameras, copies
-    # tqhost says what it will write while the whole scene file is laid out.
-    job.begin(numeric(bake.plan_file, width, height, start, end))
+    # tqhost says what it will write while the scene files are laid out; a
+    # shot of many targets is written in two runs, the first half's begun
+    # while the second half's scene file is laid out.
+    job.begin(numeric(bake.plan_file))
     try:
-        text = numeric(bake.scene_file, width, height, start, end)
+        n = len(targets)
+        half = n // 2
+        keys = bake.keys(0, half)
+        if job.halves():
+            job.start(numeric(bake.scene_file, 0, half, keys), 0, half)
+            job.start(numeric(bake.scene_file, half, n, bake.keys(half, n)), half, n)
+        else:
+            job.start(numeric(bake.scene_file, 0, n, keys + bake.keys(half, n)), 0, n)
     except BaseException:
         job.cancel()
         raise
-    job.start(text)
     return job

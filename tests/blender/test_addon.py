@@ -201,6 +201,7 @@ for shot, change in (
         ("odd 1921x1081", [(r, "resolution_x", 1921), (r, "resolution_y", 1081)]),
         ("matrices picked every 3 frames", [(sys.modules["tqmotion"].points,
                                              "MATRICES_AT_ONCE", 40)]),
+        ("two tqhost runs, from 2 targets", [(sys.modules["tqmotion"].job, "PARTS_FROM", 2)]),
         ("1920x1080 at 33%", [(r, "resolution_percentage", 33)]),
         ("25 fps", [(r, "fps", 25), (r, "fps_base", 1)]),
         ("30/1.001 fps", [(r, "fps", 30)]),
@@ -404,7 +405,7 @@ for tqhost, esc, answer, level, text in (
             time.sleep(0.01)
             got = watch.event(bpy.context, "TIMER", "NOTHING")
         got = watch.event(bpy.context, "ESC", "PRESS") if esc else got
-        ended, log = job.process.returncode is not None, text
+        ended, log = all(p.process.returncode is not None for p in job.parts), text
     if esc:  # tqhost stopped with what it started
         ended = ended and os.path.exists(TMP + "/pid") and not os.path.exists(
             f"/proc/{int(open(TMP + '/pid').read())}")
