@@ -57,6 +57,14 @@ def stop(process):
         process.wait()
 
 
+def processors():
+    """The processors this process may run on (as tqhost counts them)."""
+    try:
+        return len(os.sched_getaffinity(0))
+    except AttributeError:
+        return os.cpu_count() or 1
+
+
 def remove_made(made):
     """A failed export leaves no folder of its own behind (one holding a file is kept)."""
     for folder in reversed(made):
@@ -153,8 +161,7 @@ class ExportJob:
             self.take_plan()
             scene_file = self.write_scene(f"shot{first}.tqs.json", scene_text)
             names = self.names[first:last]
-            jobs = [] if len(names) == len(self.names) else [
-                f"--jobs={max(1, len(os.sched_getaffinity(0)) // 2)}"]
+            jobs = [] if len(names) == len(self.names) else [f"--jobs={max(1, processors() // 2)}"]
             process = self.run_tqhost(self.command(scene_file, names, *jobs))
             self.parts.append(Part(names, self.plan["runs"][first:last], process))
         except BaseException:
