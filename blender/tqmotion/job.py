@@ -327,7 +327,7 @@ class ExportJob:
         if any(part.held for part in self.parts):
             warnings.append("tqhost finished, but a process it started still holds its output "
                             "(not waited for); the tracks were checked and written")
-        return self.summary(files), warnings
+        return self.summary(files), list(dict.fromkeys(warnings))  # each said once
 
     def refuse(self, what):
         raise ExportError(f"tqhost ({self.tqhost}) exited with status 0 but {what}; nothing "
