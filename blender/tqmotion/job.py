@@ -2,7 +2,8 @@
 first what it will write (tqhost export --plan, answered while the add-on
 writes the whole scene file), then run with its output read
 as it comes, its files checked against its plan and its account and put in
-place, or everything it began removed when it is cancelled or fails."""
+place, or everything it began removed, and every process it started
+stopped, when it is cancelled or fails."""
 
 import json
 import os
@@ -43,8 +44,10 @@ def make_folder(folder, made):
 
 
 def stop(process):
-    """Stops a tqhost and what it started (its process group), and waits for it."""
-    if process.poll() is None:
+    """Stops a tqhost and what it started (its process group, which keeps its
+    number while tqhost is not waited for, even once it has ended), and
+    waits for it."""
+    if process.returncode is None:
         try:
             os.killpg(process.pid, signal.SIGTERM)
             process.wait(1)
@@ -75,11 +78,13 @@ def remove_made(made):
 
 
 class Part:
-    """One tqhost writing some of the targets, and what it has said."""
+    """One tqhost (saying its plan, or writing some of the targets), what it
+    has said, and the folder it writes in (its own)."""
 
-    def __init__(self, names, runs, process):
-        self.names, self.runs, self.process = names, runs, process
+    def __init__(self, names, runs, process, folder):
+        self.names, self.runs, self.process, self.folder = names, runs, process, folder
         self.out, self.err = bytearray(), bytearray()
+        self.status = None  # its exit status once it has ended (-N: signal N)
         self.files = None  # its files, checked, once it has ended
         self.held = False  # ended, its output still held by a process it started
         for pipe in (process.stdout, process.stderr):
@@ -102,12 +107,19 @@ class Part:
 
     def ended(self):
         """Whether tqhost has ended, all it said read; a pipe still open then
-        is held by a process it left behind, which is not waited for."""
+        is held by a process it left behind, which is not waited for. tqhost
+        itself is left to be waited for by stop() or discard(): until then its
+        process group cannot be another's, and a cancel stops what it left."""
         self.read()
-        if self.process.poll() is None:
-            return False
-        self.read()
-        self.held = bool(self.pipes())
+        if self.status is None:
+            ended = os.waitid(os.P_PID, self.process.pid,
+                              os.WEXITED | os.WNOHANG | os.WNOWAIT)
+            if ended is None:
+                return False
+            self.status = (ended.si_status if ended.si_code == os.CLD_EXITED
+                           else -ended.si_status)
+            self.read()
+            self.held = bool(self.pipes())
         return True
 
 
@@ -124,7 +136,7 @@ class ExportJob:
         self.indices = [b"%d\t" % i for i in range(frames)]  # each line's start
         self.cameras, self.copies = [], []  # [name, first, last]; format names
         self.plan = None  # what tqhost says it will write, from export --plan
-        self.made, self.staging, self.temp = [], None, None
+        self.made, self.folders, self.temp = [], [], None  # folders: where tqhosts write
         self.fds = []  # the scene files kept in memory
         self.asking, self.parts = None, []  # tqhost saying its plan; tqhosts writing
 
@@ -133,13 +145,10 @@ class ExportJob:
         fewer keys, bytes); it answers while the scene files are laid out."""
         try:
             make_folder(self.directory, self.made)
-            try:
-                self.staging = tempfile.mkdtemp(prefix=".tqmotion-", dir=self.directory)
-            except OSError as e:
-                raise ExportError(f"The folder {self.directory} cannot be written: "
-                                  f"{e.strerror or e}")
+            folder = self.new_folder()
             plan_file = self.write_scene("plan.tqs.json", plan_text)
-            self.asking = self.run_tqhost(self.command(plan_file, self.names, "--plan"))
+            self.asking = Part(self.names, [], self.run_tqhost(
+                self.command(plan_file, self.names, "--plan"), folder), folder)
         except BaseException:
             self.discard()
             raise
@@ -156,14 +165,18 @@ class ExportJob:
     def start(self, scene_text, first, last):
         """tqhost started on scene_text (bytes) for the targets first to last
         (not included), once its plan is read; given half the processors
-        when it writes part of them."""
+        when it writes part of them, and a folder of its own, so that
+        another run's files are never its."""
         try:
             self.take_plan()
+            folder = self.new_folder() if self.parts else self.folders[0]
+            runs = self.plan["runs"][first:last]
+            self.lay_out(folder, runs)
             scene_file = self.write_scene(f"shot{first}.tqs.json", scene_text)
             names = self.names[first:last]
             jobs = [] if len(names) == len(self.names) else [f"--jobs={max(1, processors() // 2)}"]
-            process = self.run_tqhost(self.command(scene_file, names, *jobs))
-            self.parts.append(Part(names, self.plan["runs"][first:last], process))
+            process = self.run_tqhost(self.command(scene_file, names, *jobs), folder)
+            self.parts.append(Part(names, runs, process, folder))
         except BaseException:
             self.cancel()
             raise
@@ -192,13 +205,22 @@ class ExportJob:
                               f"{self.temp or tempfile.gettempdir()}: {e.strerror or e}")
         return os.path.join(self.temp, name)
 
-    def run_tqhost(self, command):
-        """tqhost started in the staging folder, in a process group of its own
-        (so that a cancel stops what it started too), given the scene files
-        kept in memory."""
+    def new_folder(self):
+        """A fresh hidden folder in the output folder, for a tqhost to write in."""
+        try:
+            self.folders.append(tempfile.mkdtemp(prefix=".tqmotion-", dir=self.directory))
+        except OSError as e:
+            raise ExportError(f"The folder {self.directory} cannot be written: "
+                              f"{e.strerror or e}")
+        return self.folders[-1]
+
+    def run_tqhost(self, command, folder):
+        """tqhost started in folder, in a process group of its own (so that a
+        cancel stops what it started too), given the scene files kept in
+        memory."""
         try:
             return subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                    stderr=subprocess.PIPE, cwd=self.staging,
+                                    stderr=subprocess.PIPE, cwd=folder,
                                     start_new_session=True, pass_fds=self.fds)
         except OSError as e:
             raise ExportError(f"tqhost could not be run from '{self.tqhost}': "
@@ -213,34 +235,44 @@ class ExportJob:
         return [run["output"]] + [c["path"] for c in run["copies"]]
 
     def take_plan(self):
-        """What tqhost will write (once), every path checked by tqhost itself;
-        the folders its files go in made in the staging folder (tqhost makes
-        none)."""
+        """What tqhost will write (once), every path checked by tqhost itself.
+        Its answer is all it said by the time it ended (a process it left
+        holding its output is not waited for)."""
         if self.plan is not None:
             return
-        asking, self.asking = self.asking, None
-        try:
-            out, err = asking.communicate(timeout=PLAN_TIMEOUT)
-        except subprocess.TimeoutExpired:
-            stop(asking)
-            raise ExportError(f"tqhost ({self.tqhost}) did not say what it would write in "
-                              f"{PLAN_TIMEOUT} s; stopped")
-        self.fail_on(asking.returncode, out.decode("utf-8", "replace"),
-                     err.decode("utf-8", "replace"))
+        asking, deadline = self.asking, time.monotonic() + PLAN_TIMEOUT
+        while not asking.ended():
+            if time.monotonic() > deadline:
+                raise ExportError(f"tqhost ({self.tqhost}) did not say what it would write in "
+                                  f"{PLAN_TIMEOUT} s; stopped")
+            select.select(asking.pipes(), [], [], 0.05)
+        out = asking.out.decode("utf-8", "replace")
+        self.fail_on(asking.status, out, asking.err.decode("utf-8", "replace"))
         try:
             plan = json.loads(out)
             files = [f for run in plan["runs"] for f in self.files_of(run)]
             if [run["target"] for run in plan["runs"]] != self.names:
                 raise ValueError("other targets")
+            if not all(isinstance(f, str) and f and "\0" not in f for f in files):
+                raise ValueError("not a file name")
         except (ValueError, KeyError, TypeError):
             self.refuse("did not say what it would write (export --plan)")
         for f in files:
-            rel = os.path.relpath(os.path.join(self.staging, f), self.staging)
+            rel = os.path.normpath(f)
             if os.path.isabs(f) or rel == ".." or rel.startswith(".." + os.sep):
                 raise ExportError(f"The file pattern names {f}, outside the folder; name files "
                                   "inside it")
-            os.makedirs(os.path.dirname(os.path.join(self.staging, rel)), exist_ok=True)
         self.plan = plan
+
+    def lay_out(self, folder, runs):
+        """The folders the runs' files go in, made in folder (tqhost makes none)."""
+        for f in (f for run in runs for f in self.files_of(run)):
+            below = os.path.dirname(os.path.normpath(f))
+            try:
+                os.makedirs(os.path.join(folder, below), exist_ok=True)
+            except OSError as e:
+                raise ExportError(f"The folder {os.path.join(self.directory, below)} cannot be "
+                                  f"made: {e.strerror or e}")
 
     def tracks_said(self):
         return sum(1 for part in self.parts
@@ -271,30 +303,34 @@ class ExportJob:
                 if time.monotonic() > deadline:
                     raise ExportError(f"tqhost ({self.tqhost}) did not finish in {timeout} s; "
                                       "stopped")
-                # Woken by tqhost's output, or its end (which closes its pipes).
-                select.select([p for part in self.parts for p in part.pipes()], [], [], 0.05)
+                # Woken by tqhost's output, or its end (which closes its pipes);
+                # not by what a process left behind by an ended one says.
+                select.select([p for part in self.parts if part.status is None
+                               for p in part.pipes()], [], [], 0.05)
             return done
         finally:
             if any(part.process.returncode is None for part in self.parts):
                 self.cancel()
 
+    def tqhosts(self):
+        return [part.process for part in [self.asking] + self.parts if part is not None]
+
     def cancel(self):
         """Stops tqhost and what it started; nothing it wrote is kept."""
-        for process in [self.asking] + [part.process for part in self.parts]:
-            if process is not None:
-                stop(process)
+        for process in self.tqhosts():
+            stop(process)
         self.discard()
 
     def discard(self):
-        for process in [self.asking] + [part.process for part in self.parts]:
-            if process is not None:
-                process.stdout.close()
-                process.stderr.close()
-        self.asking = None
-        for folder in (self.staging, self.temp):
+        """Everything of the job removed; its tqhosts, which have ended, waited for."""
+        for process in self.tqhosts():
+            process.stdout.close()
+            process.stderr.close()
+            process.poll()
+        for folder in self.folders + [self.temp]:
             if folder:
                 shutil.rmtree(folder, ignore_errors=True)
-        self.staging = self.temp = None
+        self.folders, self.temp = [], None
         for fd in self.fds:
             os.close(fd)
         self.fds = []
@@ -316,18 +352,18 @@ class ExportJob:
         print("tqmotion: plan " + json.dumps(self.plan))
         files, warnings = [], []
         for part in self.parts:
-            files += part.files
+            files += [(part.folder, f) for f in part.files]
             lines = self.fail_on(0, "", part.err.decode("utf-8", "replace"))
             warnings += [ln.replace("warning: ", "", 1) for ln in lines if "warning" in ln]
-        on_disk = {os.path.relpath(os.path.join(top, f), self.staging)
-                   for top, _, names in os.walk(self.staging) for f in names}
-        for extra in sorted(on_disk - set(files)):
-            self.refuse(f"wrote {extra}, which it did not account for")
+            on_disk = {os.path.relpath(os.path.join(top, f), part.folder)
+                       for top, _, names in os.walk(part.folder) for f in names}
+            for extra in sorted(on_disk - set(part.files)):
+                self.refuse(f"wrote {extra}, which it did not account for")
         self.move(files)
-        if any(part.held for part in self.parts):
+        if any(part.held for part in [self.asking] + self.parts):
             warnings.append("tqhost finished, but a process it started still holds its output "
                             "(not waited for); the tracks were checked and written")
-        return self.summary(files), list(dict.fromkeys(warnings))  # each said once
+        return self.summary([f for _, f in files]), list(dict.fromkeys(warnings))  # each once
 
     def refuse(self, what):
         raise ExportError(f"tqhost ({self.tqhost}) exited with status 0 but {what}; nothing "
@@ -339,7 +375,7 @@ class ExportJob:
         out = part.out.decode("utf-8", "replace")
         if out:
             print("tqmotion: " + out.rstrip().replace("\n", "\ntqmotion: "))
-        self.fail_on(part.process.returncode, out, part.err.decode("utf-8", "replace"))
+        self.fail_on(part.status, out, part.err.decode("utf-8", "replace"))
         files, said = [], out.splitlines()
         for run in part.runs:
             name = run["target"]
@@ -348,27 +384,27 @@ class ExportJob:
             tracks = [m for m in map(TRACK_SAID.fullmatch, mine) if m]
             if len(tracks) != 1:
                 self.refuse(f"did not say it wrote the track of '{name}'")
-            files.append(self.staged(run["output"]))
-            self.check_track(name, files[-1], int(tracks[0].group(1)))
+            files.append(self.staged(part.folder, run["output"]))
+            self.check_track(name, part.folder, files[-1], int(tracks[0].group(1)))
             for copy in run["copies"]:
-                files.append(self.staged(copy["path"]))
-                if os.path.getsize(os.path.join(self.staging, files[-1])) == 0:
+                files.append(self.staged(part.folder, copy["path"]))
+                if os.path.getsize(os.path.join(part.folder, files[-1])) == 0:
                     self.refuse(f"wrote {files[-1]} empty")
         return files
 
-    def staged(self, planned):
+    def staged(self, folder, planned):
         """A file of the plan, relative to tqhost's folder, there."""
-        rel = os.path.relpath(os.path.join(self.staging, planned), self.staging)
-        if not os.path.isfile(os.path.join(self.staging, rel)):
+        rel = os.path.normpath(planned)
+        if not os.path.isfile(os.path.join(folder, rel)):
             self.refuse(f"did not write {planned}, which it says it wrote")
         return rel
 
-    def check_track(self, name, rel, count):
+    def check_track(self, name, folder, rel, count):
         """A track holds one line a frame of the range: its index, X and Y."""
         if count != self.frames:
             self.refuse(f"wrote {count} frames of '{name}' where the range has {self.frames}")
         try:
-            with open(os.path.join(self.staging, rel), "rb") as f:
+            with open(os.path.join(folder, rel), "rb") as f:
                 data = f.read()
         except OSError as e:
             self.refuse(f"wrote {rel}, which cannot be read ({e})")
@@ -393,12 +429,19 @@ class ExportJob:
                     f"{lines[i].decode()[:40]!r}")
 
     def move(self, files):
-        """Each file into its place, one rename each."""
-        for rel in files:
+        """Each file ((its folder, its name)) into its place, one rename each,
+        once every place is ready (its folder made, no folder in the way):
+        a place that is not leaves the earlier tracks as they were."""
+        for _, rel in files:
             dest = os.path.join(self.directory, rel)
             make_folder(os.path.dirname(dest), self.made)
+            if os.path.isdir(dest):
+                raise ExportError(f"{dest} cannot be written: a folder is in its place; "
+                                  "nothing was written")
+        for folder, rel in files:
+            dest = os.path.join(self.directory, rel)
             try:
-                os.replace(os.path.join(self.staging, rel), dest)
+                os.replace(os.path.join(folder, rel), dest)
             except OSError as e:
                 raise ExportError(f"{dest} cannot be written: {e.strerror or e}")
 

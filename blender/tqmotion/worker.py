@@ -2,15 +2,15 @@
 put in place. Takes plain values; the operator only drives it.
 
 tqhost is asked first what it will write (tqhost export --plan): the file
-names are its alone. It writes into a fresh folder of its own beside the
-tracks' folder, so whatever is found there is from this run; each file is
+names are its alone. Each tqhost writes into a fresh folder of its own in
+the tracks' folder, so whatever is found there is from that run; each file is
 checked against that plan, tqhost's account of what it wrote and the lines
 the range asks for, and only then moved into place, one rename each. A
-cancelled or failed run moves nothing: the folder is removed with whatever
-tqhost had begun. A shot of many targets is written by two tqhosts, half
-the targets each, when no file of the plan is shared between targets: the
-first starts while the second's scene file is laid out, and its files are
-checked while the second writes.
+cancelled or failed export moves nothing: the folders are removed with
+whatever tqhost had begun, and what it started is stopped. A shot of many
+targets is written by two tqhosts, half the targets each, when no file of
+the plan is shared between targets: the first starts while the second's
+scene file is laid out, and its files are checked while the second writes.
 """
 
 import os

@@ -281,13 +281,14 @@ kept = written(said, TMP + "/kept")
 check([os.path.splitext(f)[1] for f in kept.get("Rig:tip", []) + kept.get(empty.name, [])] ==
       [".trk", ".csv"] * 2 and all(map(os.path.exists, sum(kept.values(), []))), f"settings: {said}")
 old = "".join(f"{i}\t1.000\t2.000\n" for i in range(48))
-open(TMP + "/kept/old.txt", "w").write(old)  # a track of an earlier run
+for name in ("old", "Rig"):
+    open(f"{TMP}/kept/{name}.txt", "w").write(old)  # tracks of an earlier run
 
 
-def fake(body, name="old.txt"):
-    """A program in tqhost's place: body, then the account of a track."""
+def fake(body, name="old.txt", plan=f"exec '{TQHOST}' \"$@\""):
+    """A program in tqhost's place: body, then the account of a track; plan for --plan."""
     path = f"{TMP}/fake{len(os.listdir(TMP))}"
-    open(path, "w").write(f"#!/bin/sh\ncase \" $* \" in *\" --plan \"*) exec '{TQHOST}' \"$@\";; "
+    open(path, "w").write(f"#!/bin/sh\ncase \" $* \" in *\" --plan \"*) {plan}; exit;; "
                           f"esac\n{body}\necho '48 frames written to {name}'\n")
     os.chmod(path, 0o755)
     return path
@@ -297,6 +298,7 @@ at_cam = bpy.data.objects.new("At camera", None)
 scene.collection.objects.link(at_cam)
 at_cam.parent = cam
 open(TMP + "/file", "w").close()
+os.makedirs(f"{TMP}/kept/{empty.name}.txt")  # a folder where a track goes
 scene.collection.objects.link(bpy.data.objects.new("tab\tname", None))
 scene.collection.objects.link(bpy.data.objects.new("{mode}", None))  # a name, not a field
 # (what is changed first, as (owner, property, value), targets, report kind, its text)
@@ -330,6 +332,18 @@ for change, targets, kind, text in (
           (PREFS, "tqhost", fake(f"{TQHOST} \"$@\" >/dev/null; sleep 9 &", "held.txt"))], "Rig",
          "Warning",
          "tqhost finished, but a process it started still holds its output"),
+        ([(PREFS, "tqhost", fake(f"exec '{TQHOST}' \"$@\"",
+                                 plan=f"sleep 9 & exec '{TQHOST}' \"$@\""))],
+         "Rig", "Warning", "tqhost finished, but a process it started still holds its output"),
+        ([(PREFS, "tqhost", fake("", plan=f"'{TQHOST}' \"$@\" | sed 's/\"output\":/&0,\"x\":/'"))],
+         "Rig", "Error", "status 0 but did not say what it would write (export --plan)"),
+        ([(PREFS, "tqhost", TQHOST), (s, "pattern", "{target}" * 14 + "/x.txt")], empty.name,
+         "Error", f"The folder {TMP}/kept/{empty.name * 14} cannot be made: File name too long"),
+        ([(s, "pattern", "{target}.txt")], f"Rig, {empty.name}", "Error",
+         f"{TMP}/kept/{empty.name}.txt cannot be written: a folder is in its place; nothing was"),
+        ([(sys.modules["tqmotion"].job, "PARTS_FROM", 2), (PREFS, "tqhost", fake(
+            f"'{TQHOST}' \"$@\"; case \"$*\" in *=Empty*) echo junk > Rig.txt;; esac; exit"))],
+         f"Rig, {empty.name}", "Error", "but wrote Rig.txt, which it did not account for"),
         ([(scene.tqmotion, "directory", TMP + "/file/x")], "Rig", "Error",
          f"The folder {TMP}/file/x cannot be made: Not a directory"),
         ([(PREFS, "tqhost", TMP + "/no tq$(x)")], "Rig", "Error",
@@ -341,7 +355,8 @@ for change, targets, kind, text in (
     check(any(ln.startswith(kind + ": ") and text in ln for ln in said.splitlines()) and
           (result == {"ERROR"}) == (kind == "Error"), f"{kind}: {text}: {said!r}")
 check(not os.path.exists(TMP + "/made"), "a failed export leaves no folder it made")
-check(open(TMP + "/kept/old.txt").read() == old, "a failed export leaves the earlier track as it was")
+check(all(open(f"{TMP}/kept/{n}.txt").read() == old for n in ("old", "Rig")),
+      "a failed export leaves the earlier tracks as they were")
 
 # Watched as from a window, each event handed on as the operator's modal()
 # does: timer ticks until tqhost is done, or Esc, which stops tqhost and what
@@ -385,11 +400,24 @@ def in_window(tqhost):
         said["steps"])  # the steps taken, when the log is empty (xdotool missing?)
 
 
+def gone(pid):
+    """Whether process pid has ended (one just killed given 10 s to end)."""
+    try:
+        fd = os.pidfd_open(pid)
+    except ProcessLookupError:
+        return True
+    ended = select.select([fd], [], [], 10)[0]
+    os.close(fd)
+    return bool(ended)
+
+
 for tqhost, esc, answer, level, text in (
         (hang, True, {"CANCELLED"}, "WARNING", "Export cancelled; no track was written"),
         (hang, "window", {"CANCELLED"}, "WARNING", "Export cancelled; no track was written"),
         (fake("yes garbage | head -48 > old.txt"), False, {"CANCELLED"}, "ERROR",
          "but wrote old.txt whose line 1 is not frame 0's: 'garbage'"),
+        (fake(f"sleep 60 & echo $! > {TMP}/pid; yes garbage | head -48 > old.txt"), False,
+         {"CANCELLED"}, "ERROR", "but wrote old.txt whose line 1 is not frame 0's: 'garbage'"),
         (TQHOST, False, {"FINISHED"}, "INFO", f"1 track written to {watched}; through")):
     PREFS.tqhost = tqhost
     if os.path.exists(TMP + "/pid"):
@@ -406,9 +434,8 @@ for tqhost, esc, answer, level, text in (
             got = watch.event(bpy.context, "TIMER", "NOTHING")
         got = watch.event(bpy.context, "ESC", "PRESS") if esc else got
         ended, log = all(p.process.returncode is not None for p in job.parts), text
-    if esc:  # tqhost stopped with what it started
-        ended = ended and os.path.exists(TMP + "/pid") and not os.path.exists(
-            f"/proc/{int(open(TMP + '/pid').read())}")
+    if esc or os.path.exists(TMP + "/pid"):  # tqhost stopped with what it started
+        ended = ended and os.path.exists(TMP + "/pid") and gone(int(open(TMP + "/pid").read()))
     check(got[0] == answer and any(lv == level and text in t for lv, t in got[1]) and
           os.path.exists(watched) == (answer == {"FINISHED"}) and ended and text in log,
           f"watched ({esc}): {text}: {got} {log!r}")
