@@ -124,11 +124,11 @@ class Part:
 
 
 class ExportJob:
-    """tqhost's run on the baked shot: begin() (its plan asked), start() it
-    (twice for a shot of many targets, half the targets each: the first
-    half written while the add-on lays out the second's scene file), poll()
-    until it answers (summary, warnings) or raises ExportError, or cancel()
-    it."""
+    """tqhost's run on the baked shot: begin() (its plan asked, and what
+    starts the runs once it is read: start(), twice for a shot of many
+    targets, half the targets each, the first half written while the
+    add-on lays out the second's scene file), poll() until it answers
+    (summary, warnings) or raises ExportError, or cancel() it."""
 
     def __init__(self, tqhost, args, names, frames, directory):
         self.tqhost, self.args, self.names = tqhost, args, names
@@ -140,9 +140,13 @@ class ExportJob:
         self.fds = []  # the scene files kept in memory
         self.asking, self.parts = None, []  # tqhost saying its plan; tqhosts writing
 
-    def begin(self, plan_text):
+    def begin(self, plan_text, then):
         """tqhost asked what it will write, on plan_text (the scene file with
-        fewer keys, bytes); it answers while the scene files are laid out."""
+        fewer keys, bytes); it answers while the scene files are laid out.
+        then(job) starts the runs once the plan is read (poll() reads it as
+        soon as tqhost has answered: a tqhost that does not answer is
+        cancelled like one that does not finish)."""
+        self.then, self.plan_by = then, time.monotonic() + PLAN_TIMEOUT
         try:
             make_folder(self.directory, self.made)
             folder = self.new_folder()
@@ -158,7 +162,6 @@ class ExportJob:
         every file of its plan a target's own (none shared between them)."""
         if len(self.names) < PARTS_FROM:
             return False
-        self.take_plan()
         files = [f for run in self.plan["runs"] for f in self.files_of(run)]
         return len(set(files)) == len(files)
 
@@ -168,7 +171,6 @@ class ExportJob:
         when it writes part of them, and a folder of its own, so that
         another run's files are never its."""
         try:
-            self.take_plan()
             folder = self.new_folder() if self.parts else self.folders[0]
             runs = self.plan["runs"][first:last]
             self.lay_out(folder, runs)
@@ -234,18 +236,25 @@ class ExportJob:
     def files_of(run):
         return [run["output"]] + [c["path"] for c in run["copies"]]
 
-    def take_plan(self):
-        """What tqhost will write (once), every path checked by tqhost itself.
-        Its answer is all it said by the time it ended (a process it left
-        holding its output is not waited for)."""
+    def planned(self):
+        """Whether tqhost's plan is read and the runs started (then()); False
+        while tqhost has not answered, without waiting for it."""
         if self.plan is not None:
-            return
-        asking, deadline = self.asking, time.monotonic() + PLAN_TIMEOUT
-        while not asking.ended():
-            if time.monotonic() > deadline:
+            return True
+        if not self.asking.ended():
+            if time.monotonic() > self.plan_by:
                 raise ExportError(f"tqhost ({self.tqhost}) did not say what it would write in "
                                   f"{PLAN_TIMEOUT} s; stopped")
-            select.select(asking.pipes(), [], [], 0.05)
+            return False
+        self.take_plan()
+        self.then(self)
+        return True
+
+    def take_plan(self):
+        """What tqhost will write, every path checked by tqhost itself: all it
+        said by the time it ended (a process it left holding its output is
+        not waited for)."""
+        asking = self.asking
         out = asking.out.decode("utf-8", "replace")
         self.fail_on(asking.status, out, asking.err.decode("utf-8", "replace"))
         try:
@@ -283,6 +292,8 @@ class ExportJob:
         """None while tqhost runs; then (summary, warnings), or ExportError.
         Each run's files are checked as soon as it ends."""
         try:
+            if not self.planned():
+                return None
             for part in self.parts:
                 if part.files is None and part.ended():
                     part.files = self.accounted(part)
@@ -305,11 +316,11 @@ class ExportJob:
                                       "stopped")
                 # Woken by tqhost's output, or its end (which closes its pipes);
                 # not by what a process left behind by an ended one says.
-                select.select([p for part in self.parts if part.status is None
-                               for p in part.pipes()], [], [], 0.05)
+                select.select([p for part in [self.asking] + self.parts
+                               if part.status is None for p in part.pipes()], [], [], 0.05)
             return done
         finally:
-            if any(part.process.returncode is None for part in self.parts):
+            if any(process.returncode is None for process in self.tqhosts()):
                 self.cancel()
 
     def tqhosts(self):

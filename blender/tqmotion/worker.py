@@ -69,19 +69,23 @@ def start_export(context, directory, targets_text, mode, formats, pattern, decim
     args += ["--also=" + n for n in copies]
     job = ExportJob(tqhost, args, [t[0] for t in targets], end - start + 1, directory)
     job.cameras, job.copies = bake.cameras, copies
-    # tqhost says what it will write while the scene files are laid out; a
-    # shot of many targets is written in two runs, the first half's begun
+    # tqhost says what it will write while the first half's keys are laid
+    # out; a shot of many targets is written in two runs, the first begun
     # while the second half's scene file is laid out.
-    job.begin(numeric(bake.plan_file))
-    try:
-        n = len(targets)
-        half = n // 2
-        keys = bake.keys(0, half)
+    n, half = len(targets), len(targets) // 2
+    keys = []
+
+    def start_runs(job):
         if job.halves():
             job.start(numeric(bake.scene_file, 0, half, keys), 0, half)
             job.start(numeric(bake.scene_file, half, n, bake.keys(half, n)), half, n)
         else:
             job.start(numeric(bake.scene_file, 0, n, keys + bake.keys(half, n)), 0, n)
+
+    job.begin(numeric(bake.plan_file), start_runs)
+    try:
+        keys += bake.keys(0, half)
+        job.planned()  # the runs started at once when tqhost has answered already
     except BaseException:
         job.cancel()
         raise

@@ -363,7 +363,8 @@ check(all(open(f"{TMP}/kept/{n}.txt").read() == old for n in ("old", "Rig")),
 # it started and keeps nothing it began. "window": in a real Blender window
 # on an Xvfb display, Esc typed into it.
 scene.camera = cam
-hang = fake(f"echo x > old.txt; echo $$ > {TMP}/pid.new; mv {TMP}/pid.new {TMP}/pid; sleep 60")
+stuck = f"echo $$ > {TMP}/pid.new; mv {TMP}/pid.new {TMP}/pid; sleep 60"
+hang = fake("echo x > old.txt; " + stuck)
 watched, tqmotion = TMP + "/watched", sys.modules["tqmotion"]
 
 
@@ -413,6 +414,7 @@ def gone(pid):
 
 for tqhost, esc, answer, level, text in (
         (hang, True, {"CANCELLED"}, "WARNING", "Export cancelled; no track was written"),
+        (fake("", plan=stuck), True, {"CANCELLED"}, "WARNING", "Export cancelled; no track was"),
         (hang, "window", {"CANCELLED"}, "WARNING", "Export cancelled; no track was written"),
         (fake("yes garbage | head -48 > old.txt"), False, {"CANCELLED"}, "ERROR",
          "but wrote old.txt whose line 1 is not frame 0's: 'garbage'"),
