@@ -5,7 +5,8 @@
 //   against the floor parsing the scene and working out the same track with
 //   the benchmarks' own direct loop;
 // - --all-targets, 1,000 targets of 10,000 frames each, against the same
-//   files written by the floor, and against 100 targets (linear in targets).
+//   files written by the floor, and against 100 targets (linear in targets);
+// - --plan of every object of a scene of 20,000, against 2,000 (linear).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -202,6 +203,41 @@ void BM_AllTargets(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_AllTargets)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// What a run of every object of a large scene would write (--plan: every
+// name and path checked as for the run, nothing written), 20,000 targets
+// against 2,000: checked linear in targets, per target.
+void BM_PlanEveryObject(benchmark::State& state) {
+  const bool quick = tq::bench::Quick();
+  const int many = quick ? 200 : 20000, few = many / 10;
+  const Folder folder;
+  const std::string manyScene = folder.path + "/many.tqs.json";
+  const std::string fewScene = folder.path + "/few.tqs.json";
+  Save(manyScene, KeyedScene(many, 10, 10));
+  Save(fewScene, KeyedScene(few, 10, 10));
+  auto command = [&](const std::string& scene) {
+    return std::vector<std::string>{
+        kHost, "export", scene, "--all-targets", "--plan", "-o", folder.path + "/{target}.txt"};
+  };
+  for (auto _ : state) {
+    try {
+      std::vector<double> manyTimes, fewTimes;
+      for (int round = 0; round < tq::bench::RowRounds(5); ++round) {
+        manyTimes.push_back(tq::bench::Seconds([&] { Run(command(manyScene)); }) / many);
+        fewTimes.push_back(tq::bench::Seconds([&] { Run(command(fewScene)); }) / few);
+      }
+      Row linear =
+          tq::bench::TimedRow("--plan of every object, 20,000 targets against 2,000, per target",
+                              tq::bench::Paired(manyTimes, fewTimes), 1e6, "us", 1.3,
+                              "floor: 2,000 targets of a scene of 2,000 objects, per target");
+      linear.unchecked = "both sides are the product (it measures linearity in targets)";
+      tq::bench::Rows().push_back(linear);
+    } catch (const std::exception& e) {
+      tq::bench::Fail(state, e.what());
+    }
+  }
+}
+BENCHMARK(BM_PlanEveryObject)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <ostream>
 #include <map>
+#include <unordered_map>
 
 #include "host/app/Command.h"
 #include "host/app/CornerPin.h"
@@ -33,19 +34,22 @@ Fields FieldsOf(const TargetRun& run, const std::string& camera) {
 std::vector<TargetRun> Runs(const OptionValues& a, const std::optional<PinTargets>& pin,
                             HChor* chor, const SceneNames& names, bool& modes, bool& groups) {
   std::vector<TargetRun> runs;
+  std::unordered_map<std::string, std::vector<std::size_t>> ofTarget;  // each target's runs
   modes = groups = false;
   for (const TargetChoice& choice : TargetChoices(chor, a, pin, names)) {
     if (choice.name.empty())
       throw UsageError{"the scene has no object to track (cameras and folders are not targets)"};
     TargetRun run = RunOf(choice, a);
-    const auto same = [&](const TargetRun& r) {
-      return r.target == run.target && r.mode == run.mode && r.Part() == run.Part();
+    std::vector<std::size_t>& mine = ofTarget[run.target];
+    const auto same = [&](std::size_t r) {
+      return runs[r].mode == run.mode && runs[r].Part() == run.Part();
     };
-    if (std::any_of(runs.begin(), runs.end(), same)) continue;
-    for (const TargetRun& r : runs) {
-      modes = modes || (r.target == run.target && r.mode != run.mode);
-      groups = groups || (r.target == run.target && r.mode == run.mode);
+    if (std::any_of(mine.begin(), mine.end(), same)) continue;
+    for (const std::size_t r : mine) {
+      modes = modes || runs[r].mode != run.mode;
+      groups = groups || runs[r].mode == run.mode;
     }
+    mine.push_back(runs.size());
     runs.push_back(std::move(run));
   }
   if (runs.empty())

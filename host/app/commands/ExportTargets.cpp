@@ -33,7 +33,7 @@ std::string CameraOf(const OptionValues& options, const SceneNames& names) {
 Status CheckNames(const TargetRun& run, const OptionValues& a, const SceneNames& n) {
   if (a.camera && !Contains(n.cameras, *a.camera))
     return Fail("unknown camera '" + *a.camera + "'; the cameras are " + Joined(n.cameras));
-  if (!Contains(n.objects, run.target))
+  if (!n.HasObject(run.target))
     return Fail("unknown target '" + run.target + "'; the objects are " + Joined(n.objects));
   if (n.target == nullptr) return {};  // the dialog says what is missing
   const std::string of = std::string(" of '") + n.target->GetName() + "'";
@@ -78,7 +78,7 @@ std::vector<TargetChoice> TargetChoices(HChor* chor, const OptionValues& a,
     return choices;
   }
   for (const std::string& given : pin ? pin->corners : a.targets) {
-    if (Contains(names.objects, given) || given.find(':') == std::string::npos) {
+    if (names.HasObject(given) || given.find(':') == std::string::npos) {
       choices.push_back({given, "", ""});
       continue;
     }

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "host/app/CornerPin.h"
@@ -27,20 +28,30 @@ struct SceneNames {
     for (HCamera* c = chor->GetChildCamera(); c != nullptr; c = c->GetNextCameraInChor())
       cameras.push_back(c->GetName());
     for (HQuorObject* o = chor->GetChild(); o != nullptr; o = o->GetSibling()) {
-      if (o->GetObjectType() != ObjectType::kFolder) objects.push_back(o->GetName());
+      if (o->GetObjectType() == ObjectType::kFolder) continue;
+      objects.push_back(o->GetName());
+      byName_.emplace(objects.back(), o);  // the first of a name, as the dialog finds it
     }
     Aim(chor, targetName);
   }
+  // Whether an object (not a folder) of the scene has this name.
+  bool HasObject(const std::string& name) const { return byName_.count(name) != 0; }
   // The names of another target (its groups and bones); the lists of the
-  // scene are kept, not listed again for each target of a run.
+  // scene are kept, not listed again for each target of a run, and the
+  // target is found by its name at once (a run of every object of a large
+  // scene looks up each).
   void Aim(HChor* chor, const std::string& targetName) {
-    target = nullptr;
     groups.clear();
     bones.clear();
-    for (HQuorObject* o = chor->GetChild(); o != nullptr && target == nullptr;
-         o = o->GetSibling()) {
-      if (o->GetObjectType() == ObjectType::kFolder) continue;
-      if (targetName.empty() || targetName == o->GetName()) target = o;
+    if (targetName.empty()) {
+      target = nullptr;
+      for (HQuorObject* o = chor->GetChild(); o != nullptr && target == nullptr;
+           o = o->GetSibling()) {
+        if (o->GetObjectType() != ObjectType::kFolder) target = o;
+      }
+    } else {
+      const auto found = byName_.find(targetName);
+      target = found == byName_.end() ? nullptr : found->second;
     }
     if (target == nullptr || target->GetObjectType() != ObjectType::kModel) return;
     auto* model = static_cast<HModel*>(target);
@@ -87,6 +98,9 @@ struct SceneNames {
     }
     return false;
   }
+
+ private:
+  std::unordered_map<std::string, HQuorObject*> byName_;  // objects, not folders
 };
 
 // A target as given: "NAME", or "NAME:MODE[:GROUP_OR_BONE]" unless the whole

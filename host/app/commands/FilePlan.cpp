@@ -89,18 +89,23 @@ void FilePlan::Add(const std::string& option, const std::string& path, const std
   if (exists && S_ISDIR(st.st_mode))
     throw UsageError{named + " " + path + ": that is a folder; give the name of a file"};
   const std::string k = FileKey(path);
-  if (k == FileKey(scene)) throw UsageError{option + " " + path + ": that is " + what};
+  if (k == ReadKey(scene)) throw UsageError{option + " " + path + ": that is " + what};
   for (const std::string& input : inputs) {
-    if (k == FileKey(input))
+    if (k == ReadKey(input))
       throw UsageError{option + " " + path + ": the scene's data is read from that file"};
   }
-  for (const auto& [other, otherOption] : files) {
-    if (other.first == k) {
-      throw UsageError{otherOption + " and " + named + " both name " + path +
-                       "; each output needs a file of its own"};
-    }
+  if (const auto other = byKey_.find(k); other != byKey_.end()) {
+    throw UsageError{files[other->second].second + " and " + named + " both name " + path +
+                     "; each output needs a file of its own"};
   }
+  byKey_.emplace(k, files.size());
   files.push_back({{k, path}, named});
+}
+
+const std::string& FilePlan::ReadKey(const std::string& path) {
+  auto found = readKeys_.find(path);
+  if (found == readKeys_.end()) found = readKeys_.emplace(path, FileKey(path)).first;
+  return found->second;
 }
 
 }  // namespace tq::app

@@ -4,6 +4,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -21,6 +22,13 @@ struct FilePlan {
   std::vector<std::pair<std::pair<std::string, std::string>, std::string>> files;
   std::string stdoutBy;             // the option writing to standard output, if one does
   std::vector<std::string> inputs;  // files the scene was read from besides itself
+
+ private:
+  // Each file's place in files, by its key; the keys of the files read
+  // (the scene, the inputs), worked out once for a run of many targets.
+  std::unordered_map<std::string, std::size_t> byKey_;
+  std::unordered_map<std::string, std::string> readKeys_;
+  const std::string& ReadKey(const std::string& path);
 };
 
 // The folders the outputs are named in, made where missing (each said
