@@ -86,7 +86,7 @@ class Bake:
         self.points = None  # [targets, frames, x y z], in the host's camera space
         self.focal = []
         self.cameras = []  # [name, first frame, last frame]
-        self.size, self.frames = None, None  # the image's, the range's
+        self.size, self.frames, self.rate = None, None, None  # the image's, the range's, fps
 
     def locals_at_start(self):
         """Each target's point in its own space where it is not its origin (a
@@ -117,7 +117,10 @@ class Bake:
         scene = self.scene
         width, height = image_size(scene.render)
         start, end = shot_range(scene)
+        # Taken now with the rest of the shot: the scene files are laid out
+        # once tqhost has said its plan, while the scene may be edited.
         self.size, self.frames = (width, height), range(start, end + 1)
+        self.rate = frame_rate(scene.render)
         progress = self.context.window_manager
         saved = scene.frame_current, scene.frame_subframe
         progress.progress_begin(start, end)
@@ -171,7 +174,7 @@ class Bake:
                 target.update(type="model", points=[[0.0, 0.0, 0.0]], patches=[[0, 0, 0, 0]])
             objects.append(target)
         text = json.dumps({"format": "tq-scene", "version": 1,
-                           "project": {"name": "Blender", "fps": frame_rate(self.scene.render),
+                           "project": {"name": "Blender", "fps": self.rate,
                                        "time": self.frames[0]},
                            "chor": {"name": "Chor1", "time": self.frames[0], "objects": objects}},
                           ensure_ascii=False, allow_nan=False)

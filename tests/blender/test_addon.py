@@ -366,6 +366,10 @@ scene.camera = cam
 stuck = f"echo $$ > {TMP}/pid.new; mv {TMP}/pid.new {TMP}/pid; sleep 60"
 hang = fake("echo x > old.txt; " + stuck)
 watched, tqmotion = TMP + "/watched", sys.modules["tqmotion"]
+# Its plan said once the shot's rate is changed after Export was pressed; it
+# runs only on the rate the shot had then.
+rerated = fake(f"grep -qF '\"fps\": {24 / 1.001!r}' \"$2\" && exec '{TQHOST}' \"$@\"; exit 3",
+               plan=f"until [ -e {TMP}/go ]; do sleep 0.01; done; exec '{TQHOST}' \"$@\"")
 
 
 def in_window(tqhost):
@@ -420,7 +424,8 @@ for tqhost, esc, answer, level, text in (
          "but wrote old.txt whose line 1 is not frame 0's: 'garbage'"),
         (fake(f"sleep 60 & echo $! > {TMP}/pid; yes garbage | head -48 > old.txt"), False,
          {"CANCELLED"}, "ERROR", "but wrote old.txt whose line 1 is not frame 0's: 'garbage'"),
-        (TQHOST, False, {"FINISHED"}, "INFO", f"1 track written to {watched}; through")):
+        (TQHOST, False, {"FINISHED"}, "INFO", f"1 track written to {watched}; through"),
+        (rerated, False, {"FINISHED"}, "INFO", f"1 track written to {watched}; through")):
     PREFS.tqhost = tqhost
     if os.path.exists(TMP + "/pid"):
         os.remove(TMP + "/pid")
@@ -431,6 +436,9 @@ for tqhost, esc, answer, level, text in (
                                            mode="ORIGIN", formats=[], pattern="old.txt",
                                            decimals=3)
         watch, got = tqmotion.watch.Watch(bpy.context, job), ({"PASS_THROUGH"}, [])
+        if tqhost == rerated:
+            r.fps = 50
+            open(TMP + "/go", "w").close()
         while got[0] == {"PASS_THROUGH"} and not (esc and os.path.exists(TMP + "/pid")):
             time.sleep(0.01)
             got = watch.event(bpy.context, "TIMER", "NOTHING")
