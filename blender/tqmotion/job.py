@@ -264,7 +264,7 @@ class ExportJob:
                 raise ValueError("other targets")
             if not all(isinstance(f, str) and f and "\0" not in f for f in files):
                 raise ValueError("not a file name")
-        except (ValueError, KeyError, TypeError):
+        except (ValueError, KeyError, TypeError, RecursionError):  # nested too deep for json
             self.refuse("did not say what it would write (export --plan)")
         for f in files:
             rel = os.path.normpath(f)

@@ -337,6 +337,8 @@ for change, targets, kind, text in (
          "Rig", "Warning", "tqhost finished, but a process it started still holds its output"),
         ([(PREFS, "tqhost", fake("", plan=f"'{TQHOST}' \"$@\" | sed 's/\"output\":/&0,\"x\":/'"))],
          "Rig", "Error", "status 0 but did not say what it would write (export --plan)"),
+        ([(PREFS, "tqhost", fake("", plan="head -c 100000 /dev/zero | tr '\\0' '['"))], "Rig",
+         "Error", "status 0 but did not say what it would write (export --plan)"),
         ([(PREFS, "tqhost", TQHOST), (s, "pattern", "{target}" * 14 + "/x.txt")], empty.name,
          "Error", f"The folder {TMP}/kept/{empty.name * 14} cannot be made: File name too long"),
         ([(s, "pattern", "{target}.txt")], f"Rig, {empty.name}", "Error",
