@@ -20,6 +20,7 @@ from .common import ExportError
 TRACK_SAID = re.compile(r"(\d+) frames written to (.+)")
 PLAN_TIMEOUT = 60  # s; the plan loads the scene, nothing more
 PARTS_FROM = 16  # targets; from this many, tqhost writes them in two runs
+READING = 0.02  # s; the longest a look at what tqhost says takes (Blender waits meanwhile)
 # A track's line: frame index, X, Y. Matched on its shape, every digit made 0.
 TRACK_LINE = re.compile(rb"\d+\t-?\d+(?:\.\d+)?\t-?\d+(?:\.\d+)?")
 SHAPE = bytes.maketrans(b"123456789", b"000000000")
@@ -94,16 +95,24 @@ class Part:
         return [p for p in (self.process.stdout, self.process.stderr) if not p.closed]
 
     def read(self):
-        """What tqhost has said so far, without waiting for more."""
-        for pipe, into in ((self.process.stdout, self.out), (self.process.stderr, self.err)):
-            while not pipe.closed:
-                try:
-                    chunk = os.read(pipe.fileno(), 1 << 16)
-                except BlockingIOError:
-                    break
-                if not chunk:
-                    pipe.close()
-                into += chunk
+        """What tqhost has said so far, and what it goes on saying at once
+        (a pipe holds 64 KiB: a plan of thousands of targets comes in many
+        of them), for at most READING s."""
+        until = time.monotonic() + READING
+        while True:
+            for pipe, into in ((self.process.stdout, self.out), (self.process.stderr, self.err)):
+                while not pipe.closed:
+                    try:
+                        chunk = os.read(pipe.fileno(), 1 << 16)
+                    except BlockingIOError:
+                        break
+                    if not chunk:
+                        pipe.close()
+                    into += chunk
+            left = until - time.monotonic()
+            if left <= 0 or not self.pipes() or not select.select(
+                    self.pipes(), [], [], min(left, 0.002))[0]:
+                return
 
     def ended(self):
         """Whether tqhost has ended, all it said read; a pipe still open then
@@ -195,8 +204,12 @@ class ExportJob:
             fd = None
         if fd is not None:
             self.fds.append(fd)
-            with open(fd, "wb", closefd=False) as f:
-                f.write(data)
+            try:
+                with open(fd, "wb", closefd=False) as f:
+                    f.write(data)
+            except OSError as e:  # out of memory
+                raise ExportError(f"The scene file {name} cannot be kept in memory: "
+                                  f"{e.strerror or e}")
             return f"/dev/fd/{fd}"
         try:
             self.temp = self.temp or tempfile.mkdtemp(prefix="tqmotion-")
