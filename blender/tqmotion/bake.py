@@ -23,6 +23,7 @@ file with one key a channel, which it reads in a fraction of the time.
 """
 
 import json
+import math
 import re
 
 import mathutils
@@ -67,6 +68,9 @@ def camera_space(camera, frame, render, plate, width, height):
     """(the map from world to the host's camera space, the focal length)."""
     check_camera(camera, frame)
     lines, half_width = frame_lines(camera.data, render, width, height)
+    if not all(map(math.isfinite, (half_width, *lines[0], *lines[1]))):
+        raise ExportError(f"The camera '{camera.name}' has a lens, sensor or shift that is not a "
+                          f"number at frame {frame}")
     lens = plate.lens or half_width
     normalised = camera.matrix_world.normalized()
     if abs(normalised.to_3x3().determinant()) < 1e-12:

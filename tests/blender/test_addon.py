@@ -317,7 +317,9 @@ for change, targets, kind, text in (
          "Rig",
          "Error", f"tqhost ({TQHOST}) exited with status 1: --end 10002: Please enter an integer "
          "between 0 and 10000."),
-        ([(PREFS, "tqhost", "/bin/false")], "Rig", "Error",
+        ([(cam.data, "sensor_width", math.nan)], "Rig", "Error",
+         f"The camera '{cam.name}' has a lens, sensor or shift that is not a number at frame 1"),
+        ([(cam.data, "sensor_width", 36), (PREFS, "tqhost", "/bin/false")], "Rig", "Error",
          "tqhost (/bin/false) exited with status 1: no message"),
         ([(scene.tqmotion, "directory", TMP + "/made/new")], "Rig", "Error",
          "tqhost (/bin/false) exited with status 1: no message"),
