@@ -150,6 +150,16 @@ void BM_KeyedShot(benchmark::State& state) {
 }
 BENCHMARK(BM_KeyedShot)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// A row of many targets' time per target against few targets': both sides
+// are the product, so it measures linearity in targets.
+void LinearRow(std::string name, const std::vector<double>& many, const std::vector<double>& few,
+               double scale, std::string unit, double goal, std::string note) {
+  Row linear = tq::bench::TimedRow(std::move(name), tq::bench::Paired(many, few), scale,
+                                   std::move(unit), goal, std::move(note));
+  linear.unchecked = "both sides are the product (it measures linearity in targets)";
+  tq::bench::Rows().push_back(linear);
+}
+
 void BM_AllTargets(benchmark::State& state) {
   const bool quick = tq::bench::Quick();
   const int many = quick ? 20 : 1000, few = quick ? 2 : 100;
@@ -192,11 +202,8 @@ void BM_AllTargets(benchmark::State& state) {
                                     1000.0 / 462, std::move(note));
       all.kind = Row::Goal::kAbsolute;
       tq::bench::Rows().push_back(all);
-      Row linear = tq::bench::TimedRow("--all-targets, 1,000 targets against 100, per file",
-                                       tq::bench::Paired(manyTimes, fewTimes), 1e3, "ms", 1.2,
-                                       "floor: 100 targets of a scene of 100 objects, per file");
-      linear.unchecked = "both sides are the product (it measures linearity in targets)";
-      tq::bench::Rows().push_back(linear);
+      LinearRow("--all-targets, 1,000 targets against 100, per file", manyTimes, fewTimes, 1e3,
+                "ms", 1.2, "floor: 100 targets of a scene of 100 objects, per file");
     } catch (const std::exception& e) {
       tq::bench::Fail(state, e.what());
     }
@@ -226,12 +233,9 @@ void BM_PlanEveryObject(benchmark::State& state) {
         manyTimes.push_back(tq::bench::Seconds([&] { Run(command(manyScene)); }) / many);
         fewTimes.push_back(tq::bench::Seconds([&] { Run(command(fewScene)); }) / few);
       }
-      Row linear =
-          tq::bench::TimedRow("--plan of every object, 20,000 targets against 2,000, per target",
-                              tq::bench::Paired(manyTimes, fewTimes), 1e6, "us", 1.3,
-                              "floor: 2,000 targets of a scene of 2,000 objects, per target");
-      linear.unchecked = "both sides are the product (it measures linearity in targets)";
-      tq::bench::Rows().push_back(linear);
+      LinearRow("--plan of every object, 20,000 targets against 2,000, per target", manyTimes,
+                fewTimes, 1e6, "us", 1.3,
+                "floor: 2,000 targets of a scene of 2,000 objects, per target");
     } catch (const std::exception& e) {
       tq::bench::Fail(state, e.what());
     }
