@@ -82,8 +82,8 @@ class Part:
     """One tqhost (saying its plan, or writing some of the targets), what it
     has said, and the folder it writes in (its own)."""
 
-    def __init__(self, names, runs, process, folder):
-        self.names, self.runs, self.process, self.folder = names, runs, process, folder
+    def __init__(self, runs, process, folder):
+        self.runs, self.process, self.folder = runs, process, folder
         self.out, self.err = bytearray(), bytearray()
         self.status = None  # its exit status once it has ended (-N: signal N)
         self.files = None  # its files, checked, once it has ended
@@ -160,7 +160,7 @@ class ExportJob:
             make_folder(self.directory, self.made)
             folder = self.new_folder()
             plan_file = self.write_scene("plan.tqs.json", plan_text)
-            self.asking = Part(self.names, [], self.run_tqhost(
+            self.asking = Part([], self.run_tqhost(
                 self.command(plan_file, self.names, "--plan"), folder), folder)
         except BaseException:
             self.discard()
@@ -187,7 +187,7 @@ class ExportJob:
             names = self.names[first:last]
             jobs = [] if len(names) == len(self.names) else [f"--jobs={max(1, processors() // 2)}"]
             process = self.run_tqhost(self.command(scene_file, names, *jobs), folder)
-            self.parts.append(Part(names, runs, process, folder))
+            self.parts.append(Part(runs, process, folder))
         except BaseException:
             self.cancel()
             raise
